@@ -1,0 +1,151 @@
+#include "connection.h"
+
+#include "contact_table.h"
+
+#include <QAtomicInteger>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlError>
+#include <QUrl>
+
+using namespace Qt::StringLiterals;
+
+namespace vinzal {
+
+namespace {
+
+QAtomicInteger<quint64> connectionCounter;
+
+QString shownName(const QString& path)
+{
+    const QFileInfo info(path);
+    return u"«"_s + info.fileName() + u"» nella cartella «"_s +
+           QDir::toNativeSeparators(info.absolutePath()) + u"»"_s;
+}
+
+StoreError openError(StoreError::Kind kind, const QString& text) { return StoreError{kind, text, {}}; }
+
+} // namespace
+
+QString quoteIdentifier(const QString& name)
+{
+    QString quoted = name;
+    quoted.replace(u'"', u"\"\""_s);
+    return u'"' + quoted + u'"';
+}
+
+FileKind probeFile(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return FileKind::Missing;
+    QFile file(path);
+    if (!info.isFile() || !file.open(QIODevice::ReadOnly))
+        return FileKind::Unreadable;
+    const QByteArray head = file.read(100);
+    if (head.isEmpty())
+        return FileKind::Empty;
+    if (head.startsWith(QByteArrayLiteral("SQLite format 3\0")))
+        return FileKind::Sqlite;
+    // Jet 3/4 and ACE files carry their engine's name at byte 4.
+    const QByteArray at4 = head.mid(4, 15);
+    if (at4 == "Standard Jet DB" || at4 == "Standard ACE DB")
+        return FileKind::Access;
+    return FileKind::Other;
+}
+
+Result<std::unique_ptr<Connection>> Connection::open(const QString& path)
+{
+    const QString where = shownName(path);
+    switch (probeFile(path)) {
+    case FileKind::Missing:
+        return openError(StoreError::Kind::FileMissing,
+                         u"Il file dell'archivio "_s + where +
+                             u" non esiste. Avviare Vinzal dalla cartella che contiene la rubrica "
+                             u"«Vinzal.mdb», oppure crearne una nuova con «vinzal-db create»."_s);
+    case FileKind::Unreadable:
+        return openError(StoreError::Kind::FileUnreadable,
+                         u"Il file dell'archivio "_s + where +
+                             u" non può essere letto. Controllare che sia un file e che i suoi permessi "
+                             u"ne consentano la lettura."_s);
+    case FileKind::Empty:
+        return openError(StoreError::Kind::NotAnAddressBook,
+                         u"Il file "_s + where +
+                             u" è vuoto e non contiene una rubrica. Ripristinare una copia di sicurezza "
+                             u"oppure crearne una nuova con «vinzal-db create»."_s);
+    case FileKind::Access:
+        return openError(StoreError::Kind::AccessFile,
+                         u"Il file "_s + where +
+                             u" è un archivio di Access (formato Jet), che Vinzal non legge direttamente. "
+                             u"Convertirlo con il comando «vinzal-db import Vinzal.mdb»: il file "
+                             u"originale viene conservato con un altro nome."_s);
+    case FileKind::Other:
+        return openError(StoreError::Kind::NotAnAddressBook,
+                         u"Il file "_s + where +
+                             u" non è una rubrica di Vinzal né un archivio riconosciuto. Controllare di "
+                             u"aver scelto il file giusto."_s);
+    case FileKind::Sqlite:
+        break;
+    }
+
+    const QString name = u"vinzal-%1"_s.arg(connectionCounter.fetchAndAddRelaxed(1));
+    std::unique_ptr<Connection> connection(new Connection(QFileInfo(path).absoluteFilePath(), name));
+    QSqlDatabase& db = connection->m_db;
+    // mode=rw: SQLite opens the file for reading and writing and never creates it.
+    const QUrl url = QUrl::fromLocalFile(connection->m_path);
+    db.setDatabaseName(url.toString(QUrl::FullyEncoded) + u"?mode=rw"_s);
+    db.setConnectOptions(u"QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1"_s.arg(busyTimeoutMs));
+    if (!db.open())
+        return StoreError::fromSql(db.lastError(), u"aprire l'archivio "_s + where);
+
+    QSqlQuery pragma(db);
+    // A write that has returned is on disk: a crash or a power cut never loses it.
+    if (!pragma.exec(u"PRAGMA synchronous = FULL"_s))
+        return StoreError::fromSql(pragma.lastError(), u"aprire l'archivio "_s + where);
+
+    QSqlQuery columns(db);
+    columns.prepare(u"SELECT name FROM pragma_table_info(?)"_s);
+    columns.addBindValue(contacts::tableName());
+    if (!columns.exec())
+        return StoreError::fromSql(columns.lastError(), u"leggere l'archivio "_s + where);
+    while (columns.next())
+        connection->m_columns.append(columns.value(0).toString());
+    columns.finish();
+    if (connection->m_columns.isEmpty())
+        return openError(StoreError::Kind::TableMissing,
+                         u"Il file "_s + where + u" non contiene la tabella «"_s + contacts::tableName() +
+                             u"». Non è una rubrica di Vinzal oppure è stata modificata da un altro "
+                             u"programma."_s);
+    return connection;
+}
+
+Connection::Connection(QString path, QString connectionName)
+    : m_path(std::move(path)), m_name(std::move(connectionName)),
+      m_db(QSqlDatabase::addDatabase(u"QSQLITE"_s, m_name))
+{
+}
+
+Connection::~Connection()
+{
+    // Statements first, then the last handle on the connection, so removeDatabase finds it unused.
+    m_statements.clear();
+    m_db.close();
+    m_db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(m_name);
+}
+
+Result<QSqlQuery*> Connection::prepared(const QString& sql)
+{
+    auto found = m_statements.constFind(sql);
+    if (found != m_statements.cend())
+        return found.value().get();
+    auto query = std::make_shared<QSqlQuery>(m_db);
+    query->setForwardOnly(true);
+    if (!query->prepare(sql))
+        return StoreError::fromSql(query->lastError(), u"preparare una lettura dell'archivio"_s);
+    m_statements.insert(sql, query);
+    return query.get();
+}
+
+} // namespace vinzal

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "store_error.h"
+
+#include <QHash>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+namespace vinzal {
+
+// One SQLite connection to an address book, opened read-write and never created.
+// It owns its Qt SQL connection name and its prepared statements; destroying it closes both.
+class Connection
+{
+public:
+    // Opens `path` as an address book holding the contact table. Every way this can fail (missing
+    // file, not an SQLite file, an Access file, a damaged file, no table) has its own message.
+    static Result<std::unique_ptr<Connection>> open(const QString& path);
+
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    QSqlDatabase database() const { return m_db; }
+    const QString& path() const { return m_path; }
+
+    // The columns of the contact table, as the file has them.
+    const QStringList& columns() const { return m_columns; }
+
+    // A prepared statement for `sql`, prepared once and kept for the life of the connection.
+    // Statements are reset after each use by the caller (QSqlQuery::finish), so that no read
+    // transaction stays open and blocks other writers.
+    Result<QSqlQuery*> prepared(const QString& sql);
+
+    // How long a statement waits for a lock held by another connection before it reports Busy.
+    static constexpr int busyTimeoutMs = 4000;
+
+private:
+    Connection(QString path, QString connectionName);
+
+    QString m_path;
+    QString m_name;
+    QSqlDatabase m_db;
+    QStringList m_columns;
+    QHash<QString, std::shared_ptr<QSqlQuery>> m_statements;
+};
+
+// Quotes an identifier taken from the schema (a field or table name) for use in SQL text.
+// Only names that come from the file's own schema or from the fixed contact names are quoted:
+// values from the user are always bound.
+QString quoteIdentifier(const QString& name);
+
+// What kind of file lies at `path`, from its first bytes.
+enum class FileKind { Missing, Unreadable, Empty, Sqlite, Access, Other };
+FileKind probeFile(const QString& path);
+
+} // namespace vinzal

@@ -1,0 +1,403 @@
+#include "record_navigator.h"
+
+#include "contact_table.h"
+
+#include <QEvent>
+#include <QTimer>
+
+using namespace Qt::StringLiterals;
+
+namespace vinzal {
+
+RecordNavigator::RecordNavigator(QObject* parent)
+    : QObject(parent), m_connect(contacts::connectString()), m_recordSource(contacts::tableName())
+{
+}
+
+RecordNavigator::~RecordNavigator() { close(); }
+
+void RecordNavigator::setCaption(const QString& caption)
+{
+    m_caption = caption;
+    emit captionChanged(caption);
+}
+
+void RecordNavigator::setEnabled(bool enabled)
+{
+    m_enabled = enabled;
+    emit enabledChanged(enabled);
+}
+
+void RecordNavigator::setVisible(bool visible)
+{
+    m_visible = visible;
+    emit visibleChanged(visible);
+}
+
+void RecordNavigator::openWhenShown(QObject* window)
+{
+    m_window = window;
+    window->installEventFilter(this);
+}
+
+bool RecordNavigator::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_window && event->type() == QEvent::Show) {
+        m_window->removeEventFilter(this);
+        // After the show has completed, so that a failure is reported over a visible window.
+        QTimer::singleShot(0, this, [this] {
+            if (Status opened = open(); !opened)
+                emit openFailed(opened.error());
+        });
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+Status RecordNavigator::requireOpen() const
+{
+    if (m_connection)
+        return {};
+    return StoreError{StoreError::Kind::NotOpen,
+                      u"La rubrica non è aperta. Controllare che il file «"_s + m_databaseName +
+                          u"» si trovi nella cartella da cui è stato avviato Vinzal, poi rileggerla."_s,
+                      {}};
+}
+
+Status RecordNavigator::requireTable() const
+{
+    if (Status status = requireOpen(); !status)
+        return status;
+    if (m_cursor)
+        return {};
+    return StoreError{StoreError::Kind::Engine,
+                      u"Questa operazione richiede un cursore su tabella e non è disponibile qui."_s,
+                      {}};
+}
+
+void RecordNavigator::close()
+{
+    m_cursor.reset();
+    m_dynaset.reset();
+    m_connection.reset();
+    m_position = -1;
+    m_shown.reset();
+    m_editMode = EditMode::None;
+    m_buffer.clear();
+}
+
+Status RecordNavigator::open()
+{
+    close();
+    auto connection = Connection::open(m_databaseName);
+    if (!connection) {
+        showNothing();
+        return connection.error();
+    }
+    // Every field is read with the row, so a file that lacks one cannot be shown.
+    QStringList missing;
+    for (const QString& field : contacts::fields())
+        if (!connection.value()->columns().contains(field, Qt::CaseInsensitive))
+            missing.append(u"«"_s + field + u"»"_s);
+    if (!missing.isEmpty()) {
+        showNothing();
+        return StoreError{StoreError::Kind::FieldMissing,
+                          u"Nella tabella «"_s + contacts::tableName() + u"» mancano i campi "_s +
+                              missing.join(u", "_s) +
+                              u". La rubrica non è nel formato di Vinzal: controllarla con «vinzal-db check»."_s,
+                          {}};
+    }
+    m_connection = std::move(connection.value());
+    if (m_recordsetType == RecordsetType::Table) {
+        m_cursor = std::make_unique<TableCursor>(*m_connection);
+        if (Status first = m_cursor->moveFirst(); !first) {
+            close();
+            showNothing();
+            return first;
+        }
+    } else {
+        m_dynaset = std::make_unique<Dynaset>(*m_connection);
+        if (Status read = m_dynaset->open(); !read) {
+            close();
+            showNothing();
+            return read;
+        }
+        m_position = m_dynaset->size() > 0 ? 0 : -1;
+    }
+    emit opened();
+    return showCurrent();
+}
+
+Status RecordNavigator::refresh()
+{
+    if (Status left = leaveRow(Action::Close); !left)
+        return left;
+    return open();
+}
+
+Status RecordNavigator::unload()
+{
+    if (Status left = leaveRow(Action::Unload); !left)
+        return left;
+    close();
+    emit closed();
+    return {};
+}
+
+Status RecordNavigator::setIndex(const QString& name)
+{
+    if (Status status = requireTable(); !status)
+        return status;
+    return m_cursor->setIndex(name);
+}
+
+template <typename Move> Status RecordNavigator::leaveAndMove(Action action, Move move)
+{
+    if (Status status = requireOpen(); !status)
+        return status;
+    if (Status left = leaveRow(action); !left)
+        return left;
+    if (Status moved = move(); !moved)
+        return moved;
+    return showCurrent();
+}
+
+Status RecordNavigator::seek(const QString& comparison, const QString& key)
+{
+    if (Status status = requireTable(); !status)
+        return status;
+    return leaveAndMove(Action::Find, [&] { return m_cursor->seek(comparison, key); });
+}
+
+Status RecordNavigator::moveFirst()
+{
+    return leaveAndMove(Action::MoveFirst, [this]() -> Status {
+        if (m_dynaset) {
+            m_position = m_dynaset->size() > 0 ? 0 : -1;
+            return {};
+        }
+        return m_cursor->moveFirst();
+    });
+}
+
+Status RecordNavigator::moveLast()
+{
+    return leaveAndMove(Action::MoveLast, [this]() -> Status {
+        if (m_dynaset) {
+            m_position = m_dynaset->size() - 1;
+            return {};
+        }
+        return m_cursor->moveLast();
+    });
+}
+
+Status RecordNavigator::moveNext()
+{
+    return leaveAndMove(Action::MoveNext, [this]() -> Status {
+        if (m_dynaset) {
+            m_position = std::min(m_position + 1, m_dynaset->size() - 1);
+            return {};
+        }
+        return m_cursor->moveNext();
+    });
+}
+
+Status RecordNavigator::movePrevious()
+{
+    return leaveAndMove(Action::MovePrevious, [this]() -> Status {
+        if (m_dynaset) {
+            m_position = m_dynaset->size() > 0 ? std::max<qsizetype>(m_position - 1, 0) : -1;
+            return {};
+        }
+        return m_cursor->movePrevious();
+    });
+}
+
+Status RecordNavigator::moveToPosition(qsizetype position)
+{
+    return leaveAndMove(Action::Bookmark, [this, position]() -> Status {
+        if (!m_dynaset || position < 0 || position >= m_dynaset->size())
+            return StoreError{StoreError::Kind::NoCurrentRow, u"Il contatto richiesto non esiste."_s, {}};
+        m_position = position;
+        return {};
+    });
+}
+
+Status RecordNavigator::storeRow(qsizetype position, const QList<FieldChange>& changes)
+{
+    if (Status status = requireOpen(); !status)
+        return status;
+    if (!m_dynaset || position < 0 || position >= m_dynaset->size())
+        return StoreError{StoreError::Kind::NoCurrentRow, u"Il contatto da salvare non esiste."_s, {}};
+    Status stored = updateRow(*m_connection, m_dynaset->rowidAt(position), changes);
+    m_dynaset->forget(position);
+    return stored;
+}
+
+Status RecordNavigator::addNew()
+{
+    if (Status status = requireOpen(); !status)
+        return status;
+    if (Status left = leaveRow(Action::AddNew); !left)
+        return left;
+    m_editMode = EditMode::Adding;
+    m_buffer.clear();
+    for (BoundField* field : std::as_const(m_fields))
+        field->showValue(QString());
+    emit currentChanged();
+    return {};
+}
+
+Status RecordNavigator::edit()
+{
+    if (Status status = requireOpen(); !status)
+        return status;
+    if (!m_shown)
+        return StoreError{StoreError::Kind::NoCurrentRow,
+                          u"Non c'è nessun contatto da modificare: la rubrica è vuota oppure non è "
+                          u"selezionato alcun contatto. Spostarsi su un contatto e riprovare."_s,
+                          {}};
+    if (m_editMode == EditMode::None) {
+        m_editMode = EditMode::Editing;
+        m_buffer.clear();
+    }
+    return {};
+}
+
+Status RecordNavigator::update()
+{
+    if (Status status = requireOpen(); !status)
+        return status;
+    if (Status left = leaveRow(Action::Update); !left)
+        return left;
+    if (Status stored = storePending(); !stored)
+        return stored;
+    return showCurrent();
+}
+
+Status RecordNavigator::cancelUpdate()
+{
+    if (Status status = requireOpen(); !status)
+        return status;
+    endPending();
+    return showCurrent();
+}
+
+QList<FieldChange> RecordNavigator::changedFields() const
+{
+    QList<FieldChange> changes;
+    for (const BoundField* field : m_fields) {
+        // The key is given by the file and never written.
+        if (!field->dataChanged() || field->dataField() == contacts::idField())
+            continue;
+        const QVariant original = m_shown ? m_shown->value(field->dataField()) : QVariant();
+        changes.append({field->dataField(), storedValue(field->boundText()), original});
+    }
+    return changes;
+}
+
+Status RecordNavigator::leaveRow(Action action)
+{
+    if (!m_connection)
+        return {};
+    bool save = false;
+    for (const BoundField* field : std::as_const(m_fields))
+        save = save || field->dataChanged();
+    emit validate(action, save);
+
+    const QList<FieldChange> changes = changedFields();
+    if (changes.isEmpty()) {
+        // An edit or a new row left without a change ends without a write.
+        if (action != Action::Update)
+            endPending();
+        return {};
+    }
+    if (m_editMode == EditMode::None) {
+        if (!m_shown)
+            return StoreError{StoreError::Kind::NoCurrentRow,
+                              u"Non è selezionato alcun contatto in cui salvare i valori digitati. "
+                              u"Rispondere No alla domanda di salvataggio per proseguire senza salvarli."_s,
+                              {}};
+        m_editMode = EditMode::Editing;
+        m_buffer.clear();
+    }
+    for (const FieldChange& change : changes) {
+        auto same = std::find_if(m_buffer.begin(), m_buffer.end(),
+                                 [&](const FieldChange& held) { return held.field == change.field; });
+        if (same == m_buffer.end())
+            m_buffer.append(change);
+        else
+            same->value = change.value;
+    }
+    if (action == Action::Update)
+        return {};
+    return storePending();
+}
+
+Status RecordNavigator::storePending()
+{
+    switch (m_editMode) {
+    case EditMode::None:
+        return {};
+    case EditMode::Adding: {
+        // A new row that received no value is dropped rather than stored empty.
+        if (m_buffer.isEmpty()) {
+            endPending();
+            return {};
+        }
+        auto added = insertRow(*m_connection, m_buffer);
+        if (!added)
+            return added.error();
+        endPending();
+        if (m_cursor)
+            return m_cursor->moveTo(added.value());
+        return {};
+    }
+    case EditMode::Editing: {
+        if (m_buffer.isEmpty() || !m_shown) {
+            endPending();
+            return {};
+        }
+        if (Status written = updateRow(*m_connection, m_shown->rowid, m_buffer); !written)
+            return written;
+        if (m_dynaset)
+            m_dynaset->forget(m_position);
+        endPending();
+        return {};
+    }
+    }
+    return {};
+}
+
+void RecordNavigator::endPending()
+{
+    m_editMode = EditMode::None;
+    m_buffer.clear();
+}
+
+Status RecordNavigator::showCurrent()
+{
+    std::optional<Result<Row>> row;
+    if (m_cursor && m_cursor->hasCurrent())
+        row.emplace(m_cursor->readCurrent());
+    else if (m_dynaset && m_position >= 0)
+        row.emplace(m_dynaset->rowAt(m_position));
+    if (!row || !*row) {
+        showNothing();
+        return row ? Status(row->error()) : Status();
+    }
+    m_shown = row->value();
+    for (BoundField* field : std::as_const(m_fields))
+        field->showValue(m_shown->text(field->dataField()));
+    emit currentChanged();
+    return {};
+}
+
+void RecordNavigator::showNothing()
+{
+    m_shown.reset();
+    for (BoundField* field : std::as_const(m_fields))
+        field->showValue(QString());
+    emit currentChanged();
+}
+
+} // namespace vinzal

@@ -1,0 +1,131 @@
+#include "row.h"
+
+#include "contact_table.h"
+
+#include <QSqlError>
+
+using namespace Qt::StringLiterals;
+
+namespace vinzal {
+
+namespace {
+
+QString selectRowSql()
+{
+    QStringList columns;
+    for (const QString& field : contacts::fields())
+        columns.append(quoteIdentifier(field));
+    return u"SELECT rowid, "_s + columns.join(u", "_s) + u" FROM "_s + quoteIdentifier(contacts::tableName()) +
+           u" WHERE rowid = ?"_s;
+}
+
+StoreError conflict()
+{
+    return StoreError{StoreError::Kind::Conflict,
+                      u"Il contatto è stato modificato o eliminato da un'altra finestra o da un altro "
+                      u"programma dopo che è stato mostrato qui. Le modifiche non sono state salvate, per "
+                      u"non sovrascrivere quelle altrui, e i valori digitati sono ancora nella finestra. "
+                      u"Per vedere il contatto com'è ora, rinunciare alle modifiche e rileggere la "
+                      u"rubrica."_s,
+                      {}};
+}
+
+} // namespace
+
+QVariant Row::value(const QString& field) const
+{
+    const int at = contacts::fieldPosition(field);
+    return at < 0 || at >= values.size() ? QVariant() : values.at(at);
+}
+
+QString Row::text(const QString& field) const { return value(field).toString(); }
+
+QVariant storedValue(const QString& text)
+{
+    return text.isEmpty() ? QVariant(QMetaType::fromType<QString>()) : QVariant(text);
+}
+
+Result<Row> readRow(Connection& connection, qint64 rowid)
+{
+    static const QString sql = selectRowSql();
+    auto prepared = connection.prepared(sql);
+    if (!prepared)
+        return prepared.error();
+    QSqlQuery& query = *prepared.value();
+    query.addBindValue(rowid);
+    if (!query.exec())
+        return StoreError::fromSql(query.lastError(), u"leggere il contatto"_s);
+    if (!query.next()) {
+        const QSqlError error = query.lastError();
+        query.finish();
+        if (error.isValid())
+            return StoreError::fromSql(error, u"leggere il contatto"_s);
+        return StoreError{StoreError::Kind::NoCurrentRow,
+                          u"Il contatto non esiste più: è stato eliminato da un altro programma. "
+                          u"Rileggere la rubrica."_s,
+                          {}};
+    }
+    Row row;
+    row.rowid = query.value(0).toLongLong();
+    const qsizetype count = contacts::fields().size();
+    row.values.reserve(count);
+    for (qsizetype i = 0; i < count; ++i)
+        row.values.append(query.value(int(i + 1)));
+    query.finish();
+    return row;
+}
+
+Result<qint64> insertRow(Connection& connection, const QList<FieldChange>& changes)
+{
+    const QString table = quoteIdentifier(contacts::tableName());
+    QString sql;
+    if (changes.isEmpty()) {
+        sql = u"INSERT INTO "_s + table + u" DEFAULT VALUES"_s;
+    } else {
+        QStringList columns, marks;
+        for (const FieldChange& change : changes) {
+            columns.append(quoteIdentifier(change.field));
+            marks.append(u"?"_s);
+        }
+        sql = u"INSERT INTO "_s + table + u" ("_s + columns.join(u", "_s) + u") VALUES ("_s +
+              marks.join(u", "_s) + u")"_s;
+    }
+    QSqlQuery query(connection.database());
+    if (!query.prepare(sql))
+        return StoreError::fromSql(query.lastError(), u"aggiungere il contatto"_s);
+    for (const FieldChange& change : changes)
+        query.addBindValue(change.value);
+    if (!query.exec())
+        return StoreError::fromSql(query.lastError(), u"aggiungere il contatto"_s);
+    return query.lastInsertId().toLongLong();
+}
+
+Status updateRow(Connection& connection, qint64 rowid, const QList<FieldChange>& changes)
+{
+    if (changes.isEmpty())
+        return {};
+    QStringList sets, guards;
+    for (const FieldChange& change : changes) {
+        const QString column = quoteIdentifier(change.field);
+        sets.append(column + u" = ?"_s);
+        // BINARY: the column's own NOCASE collation would let "rossi" pass for "Rossi".
+        guards.append(column + u" IS ? COLLATE BINARY"_s);
+    }
+    const QString sql = u"UPDATE "_s + quoteIdentifier(contacts::tableName()) + u" SET "_s +
+                        sets.join(u", "_s) + u" WHERE rowid = ? AND "_s + guards.join(u" AND "_s);
+    QSqlQuery query(connection.database());
+    if (!query.prepare(sql))
+        return StoreError::fromSql(query.lastError(), u"salvare il contatto"_s);
+    for (const FieldChange& change : changes)
+        query.addBindValue(change.value);
+    query.addBindValue(rowid);
+    for (const FieldChange& change : changes)
+        query.addBindValue(change.original);
+    if (!query.exec())
+        return StoreError::fromSql(query.lastError(), u"salvare il contatto"_s);
+    if (query.numRowsAffected() != 1)
+        return conflict();
+    return {};
+}
+
+} // namespace vinzal

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "connection.h"
+#include "store_error.h"
+
+#include <QList>
+#include <QVariant>
+
+namespace vinzal {
+
+// One contact as read from the file: its rowid and the twelve fields in contacts::fields() order.
+// A NULL field is a null QVariant.
+struct Row
+{
+    qint64 rowid = 0;
+    QList<QVariant> values;
+
+    QVariant value(const QString& field) const;
+    // The field as a text box shows it: NULL is the empty text.
+    QString text(const QString& field) const;
+};
+
+// A field to write: its new value, and the value it had when the user saw it. The write succeeds
+// only where the file still holds `original`, so a change made meanwhile by another window or
+// program is never overwritten.
+struct FieldChange
+{
+    QString field;
+    QVariant value;
+    QVariant original;
+};
+
+// The value to store for a typed text: an empty box is stored as NULL.
+QVariant storedValue(const QString& text);
+
+// Reads one row by rowid. A row that no longer exists is NoCurrentRow.
+Result<Row> readRow(Connection& connection, qint64 rowid);
+
+// Appends a row with the given fields (the others NULL) and returns its rowid.
+Result<qint64> insertRow(Connection& connection, const QList<FieldChange>& changes);
+
+// Writes the changed fields of a row, only if each still holds its original value; otherwise
+// nothing is written and the error is Conflict.
+Status updateRow(Connection& connection, qint64 rowid, const QList<FieldChange>& changes);
+
+} // namespace vinzal

@@ -1,0 +1,218 @@
+#include "schema.h"
+
+#include "connection.h"
+#include "contact_table.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QUrl>
+
+#include <cstdio>
+
+using namespace Qt::StringLiterals;
+
+namespace vinzal::schema {
+
+namespace {
+
+QStringList statements()
+{
+    QStringList columns{u"\"ID\" INTEGER PRIMARY KEY AUTOINCREMENT"_s};
+    for (const QString& field : contacts::fields().mid(1))
+        columns.append(quoteIdentifier(field) + u" TEXT COLLATE NOCASE"_s);
+    return {u"PRAGMA application_id = %1"_s.arg(applicationId),
+            u"CREATE TABLE "_s + quoteIdentifier(contacts::tableName()) + u" (\n  "_s +
+                columns.join(u",\n  "_s) + u"\n)"_s};
+}
+
+QStringList indexStatements()
+{
+    QStringList result;
+    for (const QString& index : contacts::indexNames())
+        result.append(u"CREATE INDEX "_s + quoteIdentifier(index) + u" ON "_s +
+                      quoteIdentifier(contacts::tableName()) + u"("_s + quoteIdentifier(index) + u")"_s);
+    return result;
+}
+
+// A connection that is removed when it goes out of scope.
+class ScopedDatabase
+{
+public:
+    ScopedDatabase(const QString& path, const QString& mode)
+        : m_name(u"vinzal-schema-%1"_s.arg(quintptr(this))),
+          m_db(QSqlDatabase::addDatabase(u"QSQLITE"_s, m_name))
+    {
+        m_db.setDatabaseName(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString(QUrl::FullyEncoded) +
+                             u"?mode="_s + mode);
+        m_db.setConnectOptions(u"QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1"_s.arg(Connection::busyTimeoutMs));
+    }
+    ~ScopedDatabase()
+    {
+        m_db.close();
+        m_db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(m_name);
+    }
+    QSqlDatabase& db() { return m_db; }
+
+private:
+    QString m_name;
+    QSqlDatabase m_db;
+};
+
+Status run(QSqlDatabase& db, const QString& sql)
+{
+    QSqlQuery query(db);
+    if (!query.exec(sql))
+        return StoreError::fromSql(query.lastError(), u"creare la rubrica"_s);
+    return {};
+}
+
+Status build(const QString& path, const std::function<Status(QSqlDatabase&)>& fill)
+{
+    ScopedDatabase scoped(path, u"rwc"_s);
+    QSqlDatabase& db = scoped.db();
+    if (!db.open())
+        return StoreError::fromSql(db.lastError(), u"creare la rubrica"_s);
+    if (Status status = run(db, u"BEGIN"_s); !status)
+        return status;
+    QStringList all = statements();
+    for (const QString& sql : std::as_const(all))
+        if (Status status = run(db, sql); !status)
+            return status;
+    if (fill)
+        if (Status status = fill(db); !status)
+            return status;
+    all = indexStatements();
+    for (const QString& sql : std::as_const(all))
+        if (Status status = run(db, sql); !status)
+            return status;
+    return run(db, u"COMMIT"_s);
+}
+
+} // namespace
+
+Status create(const QString& path, bool overwrite, const std::function<Status(QSqlDatabase&)>& fill)
+{
+    if (QFileInfo::exists(path) && !overwrite)
+        return StoreError{StoreError::Kind::Engine,
+                          u"Il file «"_s + path + u"» esiste già e non viene sovrascritto."_s,
+                          {}};
+    const QString partial = path + u".part-%1"_s.arg(QCoreApplication::applicationPid());
+    QFile::remove(partial);
+    Status built = build(partial, fill);
+    if (built) {
+        // Without `overwrite`, QFile::rename refuses an existing target; with it, rename(2) replaces
+        // the old file in one step, so there is never a moment without an address book.
+        const bool renamed =
+            overwrite ? std::rename(QFile::encodeName(partial).constData(), QFile::encodeName(path).constData()) == 0
+                      : QFile::rename(partial, path);
+        if (!renamed)
+            built = StoreError{StoreError::Kind::Engine,
+                               u"Non è stato possibile dare il nome «"_s + path + u"» alla nuova rubrica."_s,
+                               {}};
+    }
+    if (!built)
+        QFile::remove(partial);
+    QFile::remove(partial + u"-journal"_s);
+    return built;
+}
+
+QStringList check(const QString& path)
+{
+    switch (probeFile(path)) {
+    case FileKind::Missing:
+        return {u"il file «"_s + path + u"» non esiste"_s};
+    case FileKind::Unreadable:
+        return {u"il file «"_s + path + u"» non può essere letto"_s};
+    case FileKind::Empty:
+        return {u"il file «"_s + path + u"» è vuoto"_s};
+    case FileKind::Access:
+        return {u"il file «"_s + path +
+                u"» è un archivio di Access: convertirlo con «vinzal-db import»"_s};
+    case FileKind::Other:
+        return {u"il file «"_s + path + u"» non è un archivio SQLite"_s};
+    case FileKind::Sqlite:
+        break;
+    }
+    ScopedDatabase scoped(path, u"ro"_s);
+    QSqlDatabase& db = scoped.db();
+    if (!db.open())
+        return {u"il file non può essere aperto: "_s + db.lastError().text()};
+
+    QStringList problems;
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!query.exec(u"PRAGMA integrity_check"_s)) {
+        return {u"il controllo di integrità non è riuscito: "_s + query.lastError().databaseText()};
+    }
+    while (query.next()) {
+        const QString line = query.value(0).toString();
+        if (line != u"ok"_s)
+            problems.append(u"integrità: "_s + line);
+    }
+    if (query.exec(u"PRAGMA application_id"_s) && query.next() && query.value(0).toInt() != applicationId)
+        problems.append(u"il file non porta il contrassegno delle rubriche di Vinzal (application_id %1)"_s.arg(
+            query.value(0).toInt()));
+
+    const QString table = contacts::tableName();
+    QString tableSql;
+    query.prepare(u"SELECT sql FROM sqlite_master WHERE type = 'table' AND name = ?"_s);
+    query.addBindValue(table);
+    if (query.exec() && query.next())
+        tableSql = query.value(0).toString();
+    query.finish();
+    if (tableSql.isEmpty()) {
+        problems.append(u"manca la tabella «"_s + table + u"»"_s);
+        return problems;
+    }
+
+    QStringList columns;
+    query.prepare(u"SELECT name, type, pk FROM pragma_table_info(?)"_s);
+    query.addBindValue(table);
+    bool idIsKey = false;
+    if (query.exec())
+        while (query.next()) {
+            columns.append(query.value(0).toString());
+            if (query.value(0).toString() == contacts::idField())
+                idIsKey = query.value(1).toString().compare(u"INTEGER"_s, Qt::CaseInsensitive) == 0 &&
+                          query.value(2).toInt() == 1;
+        }
+    query.finish();
+    for (const QString& field : contacts::fields()) {
+        if (!columns.contains(field)) {
+            problems.append(u"manca il campo «"_s + field + u"»"_s);
+            continue;
+        }
+        if (field == contacts::idField())
+            continue;
+        const QRegularExpression collated(QRegularExpression::escape(quoteIdentifier(field)) +
+                                              uR"(\s+[^,]*COLLATE\s+NOCASE)"_s,
+                                          QRegularExpression::CaseInsensitiveOption);
+        if (!collated.match(tableSql).hasMatch())
+            problems.append(u"il campo «"_s + field + u"» non ha la collazione NOCASE"_s);
+    }
+    if (!idIsKey || !tableSql.contains(u"AUTOINCREMENT"_s, Qt::CaseInsensitive))
+        problems.append(u"il campo «ID» non è una chiave INTEGER PRIMARY KEY AUTOINCREMENT"_s);
+
+    for (const QString& index : contacts::indexNames()) {
+        query.prepare(u"SELECT ii.name, ii.coll FROM sqlite_master AS m, pragma_index_xinfo(m.name) AS ii "
+                      u"WHERE m.type = 'index' AND m.name = ? AND m.tbl_name = ? AND ii.seqno = 0"_s);
+        query.addBindValue(index);
+        query.addBindValue(table);
+        if (!query.exec() || !query.next()) {
+            problems.append(u"manca l'indice «"_s + index + u"»"_s);
+        } else if (query.value(0).toString() != index) {
+            problems.append(u"l'indice «"_s + index + u"» non è sul campo omonimo"_s);
+        } else if (query.value(1).toString().compare(u"NOCASE"_s, Qt::CaseInsensitive) != 0) {
+            problems.append(u"l'indice «"_s + index + u"» non usa la collazione NOCASE"_s);
+        }
+        query.finish();
+    }
+    return problems;
+}
+
+} // namespace vinzal::schema

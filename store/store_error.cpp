@@ -1,0 +1,61 @@
+#include "store_error.h"
+
+#include <QSqlError>
+
+using namespace Qt::StringLiterals;
+
+namespace vinzal {
+
+QString StoreError::fullText() const
+{
+    if (detail.isEmpty())
+        return message;
+    return message + u"\n\nMessaggio dell'archivio: «"_s + detail + u"»"_s;
+}
+
+StoreError StoreError::fromSql(const QSqlError& error, const QString& what)
+{
+    // SQLite's primary result codes; the extended codes keep them in their low byte.
+    const int code = error.nativeErrorCode().toInt() & 0xff;
+    const QString detail = error.databaseText().isEmpty() ? error.text() : error.databaseText();
+    const QString head = u"Non è stato possibile "_s + what + u". "_s;
+    switch (code) {
+    case 5: // SQLITE_BUSY
+    case 6: // SQLITE_LOCKED
+        return {Kind::Busy,
+                head + u"L'archivio è occupato da un altro programma o da un'altra finestra. "
+                       u"Riprovare tra qualche istante: i dati inseriti sono ancora nella finestra."_s,
+                detail};
+    case 8: // SQLITE_READONLY
+        return {Kind::ReadOnly,
+                head + u"L'archivio è di sola lettura, oppure la sua cartella non permette di scrivere. "
+                       u"Controllare i permessi del file e della cartella: i dati inseriti sono ancora "
+                       u"nella finestra."_s,
+                detail};
+    case 13: // SQLITE_FULL
+        return {Kind::DiskFull,
+                head + u"Il disco è pieno. Liberare spazio e riprovare: i dati inseriti sono ancora "
+                       u"nella finestra e l'archivio non è stato modificato."_s,
+                detail};
+    case 11: // SQLITE_CORRUPT
+    case 26: // SQLITE_NOTADB
+        return {Kind::Damaged,
+                head + u"L'archivio è danneggiato. Controllarlo con «vinzal-db check» e ripristinare "
+                       u"una copia di sicurezza."_s,
+                detail};
+    case 14: // SQLITE_CANTOPEN
+        return {Kind::ReadOnly,
+                head + u"Il file dell'archivio, o il file temporaneo che serve per scriverlo, non può "
+                       u"essere aperto. Controllare i permessi del file e della cartella."_s,
+                detail};
+    case 10: // SQLITE_IOERR
+        return {Kind::Engine,
+                head + u"Si è verificato un errore di lettura o scrittura sul disco. Riprovare; se "
+                       u"l'errore si ripete controllare il disco."_s,
+                detail};
+    default:
+        return {Kind::Engine, head + u"L'archivio ha segnalato un errore."_s, detail};
+    }
+}
+
+} // namespace vinzal

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <QMetaType>
+#include <QString>
+
+#include <optional>
+#include <utility>
+
+class QSqlError;
+
+namespace vinzal {
+
+// A failure of the store, worded for the user. The store never shows it: the windows do.
+struct StoreError
+{
+    enum class Kind {
+        FileMissing,
+        FileUnreadable,
+        NotAnAddressBook,
+        AccessFile,
+        Damaged,
+        TableMissing,
+        FieldMissing,
+        IndexMissing,
+        NoCurrentRow,
+        Conflict,
+        Busy,
+        ReadOnly,
+        DiskFull,
+        NotOpen,
+        Engine,
+    };
+
+    Kind kind = Kind::Engine;
+    QString message; // Italian: what happened and what to do
+    QString detail;  // the engine's own words, when there are any
+
+    // The message with the engine's words quoted below it, as the error dialog shows it.
+    QString fullText() const;
+
+    // Maps an engine error to a message; `what` says what was being done ("salvare il contatto").
+    static StoreError fromSql(const QSqlError& error, const QString& what);
+};
+
+// The outcome of an operation that returns nothing.
+class [[nodiscard]] Status
+{
+public:
+    Status() = default;
+    Status(StoreError error) : m_error(std::move(error)) {}
+
+    bool ok() const { return !m_error; }
+    explicit operator bool() const { return ok(); }
+    const StoreError& error() const { return *m_error; }
+
+private:
+    std::optional<StoreError> m_error;
+};
+
+// The outcome of an operation that returns a value.
+template <typename T> class [[nodiscard]] Result
+{
+public:
+    Result(T value) : m_value(std::move(value)) {}
+    Result(StoreError error) : m_error(std::move(error)) {}
+
+    bool ok() const { return m_value.has_value(); }
+    explicit operator bool() const { return ok(); }
+    T& value() { return *m_value; }
+    const T& value() const { return *m_value; }
+    const StoreError& error() const { return *m_error; }
+    Status status() const { return m_error ? Status(*m_error) : Status(); }
+
+private:
+    std::optional<T> m_value;
+    std::optional<StoreError> m_error;
+};
+
+} // namespace vinzal
+
+Q_DECLARE_METATYPE(vinzal::StoreError)
