@@ -1,0 +1,83 @@
+#include "dialogs.h"
+
+#include <QGuiApplication>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+
+#include <limits>
+
+using namespace Qt::StringLiterals;
+
+namespace vinzal {
+
+namespace {
+
+std::unique_ptr<Dialogs>& installed()
+{
+    static std::unique_ptr<Dialogs> dialogs = std::make_unique<QtDialogs>();
+    return dialogs;
+}
+
+QString titleOrApplication(const QString& title)
+{
+    return title.isEmpty() ? QGuiApplication::applicationDisplayName() : title;
+}
+
+} // namespace
+
+Dialogs& Dialogs::instance() { return *installed(); }
+
+void Dialogs::install(std::unique_ptr<Dialogs> dialogs)
+{
+    installed() = dialogs ? std::move(dialogs) : std::make_unique<QtDialogs>();
+}
+
+QString Dialogs::askText(QWidget* parent, const QString& title, const QString& prompt)
+{
+    return doAskText(parent, titleOrApplication(title), prompt);
+}
+
+bool Dialogs::askYesNo(QWidget* parent, const QString& title, const QString& text)
+{
+    return doAskYesNo(parent, titleOrApplication(title), text);
+}
+
+void Dialogs::inform(QWidget* parent, const QString& title, const QString& text, Icon icon)
+{
+    doInform(parent, titleOrApplication(title), text, icon);
+}
+
+void Dialogs::reportError(QWidget* parent, const StoreError& error)
+{
+    inform(parent, QString(), error.fullText(), Icon::Critical);
+}
+
+QString QtDialogs::doAskText(QWidget* parent, const QString& title, const QString& prompt)
+{
+    QInputDialog dialog(parent);
+    dialog.setWindowTitle(title);
+    dialog.setLabelText(prompt);
+    dialog.setInputMode(QInputDialog::TextInput);
+    // A search text has no length limit of its own (QLineEdit's default is 32767 characters).
+    if (auto* edit = dialog.findChild<QLineEdit*>())
+        edit->setMaxLength(std::numeric_limits<int>::max());
+    return dialog.exec() == QDialog::Accepted ? dialog.textValue() : QString();
+}
+
+bool QtDialogs::doAskYesNo(QWidget* parent, const QString& title, const QString& text)
+{
+    QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No, parent);
+    return box.exec() == QMessageBox::Yes;
+}
+
+void QtDialogs::doInform(QWidget* parent, const QString& title, const QString& text, Icon icon)
+{
+    static constexpr QMessageBox::Icon icons[] = {QMessageBox::NoIcon, QMessageBox::Information,
+                                                  QMessageBox::Question, QMessageBox::Warning,
+                                                  QMessageBox::Critical};
+    QMessageBox box(icons[int(icon)], title, text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+} // namespace vinzal

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "store_error.h"
+
+#include <QString>
+
+#include <memory>
+
+class QWidget;
+
+namespace vinzal {
+
+// Every modal dialog of the program goes through here, so that tests can answer them: they install
+// a scripted implementation that records each dialog and gives the scripted answer.
+class Dialogs
+{
+public:
+    enum class Icon { None, Information, Question, Warning, Critical };
+
+    virtual ~Dialogs() = default;
+
+    // The implementation in use; the Qt one unless a test installed another.
+    static Dialogs& instance();
+    // Installs `dialogs` (a test's); nullptr restores the Qt one.
+    static void install(std::unique_ptr<Dialogs> dialogs);
+
+    // An input box: the text typed, or the empty text when cancelled.
+    QString askText(QWidget* parent, const QString& title, const QString& prompt);
+    // Yes and No with the question icon: true for Yes.
+    bool askYesNo(QWidget* parent, const QString& title, const QString& text);
+    // OK alone. An empty title is the application's, "Vinzal".
+    void inform(QWidget* parent, const QString& title, const QString& text, Icon icon);
+    // The error dialog: critical, titled "Vinzal", the message with the engine's words quoted.
+    void reportError(QWidget* parent, const StoreError& error);
+
+protected:
+    virtual QString doAskText(QWidget* parent, const QString& title, const QString& prompt) = 0;
+    virtual bool doAskYesNo(QWidget* parent, const QString& title, const QString& text) = 0;
+    virtual void doInform(QWidget* parent, const QString& title, const QString& text, Icon icon) = 0;
+};
+
+// The real dialogs: QInputDialog and QMessageBox.
+class QtDialogs : public Dialogs
+{
+protected:
+    QString doAskText(QWidget* parent, const QString& title, const QString& prompt) override;
+    bool doAskYesNo(QWidget* parent, const QString& title, const QString& text) override;
+    void doInform(QWidget* parent, const QString& title, const QString& text, Icon icon) override;
+};
+
+} // namespace vinzal

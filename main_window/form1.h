@@ -1,0 +1,64 @@
+#pragma once
+
+#include "bound_text_box.h"
+#include "record_navigator.h"
+
+#include <QList>
+#include <QPointer>
+#include <QWidget>
+
+class QLabel;
+class QPushButton;
+
+namespace vinzal {
+
+
+class Form2;
+class NavigatorBar;
+
+// The contact card: one row of the contact table in twelve bound boxes, a navigator bar, eleven
+// search buttons, add / modify / save, reload, the table view and exit. Its state (Browsing, Adding,
+// Modifying) lives in its controls: the caption of Command3, whether SALVA shows, what is enabled.
+class Form1 : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit Form1(QWidget* parent = nullptr);
+    ~Form1() override;
+
+    RecordNavigator& navigator() { return m_data1; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void buildControls();
+    void load();
+
+    // Handlers, one per event.
+    void search(const QString& indexName);
+    void addContact();     // Command2 "AGGIUNGI"
+    void modifyOrCancel(); // Command3 "MODIFICA" / "ANNULLA"
+    void save();           // Command6 "SALVA"
+    void exit();           // Command7 "ESCI"
+    void reload();         // Command16 "AGGIORNA"
+    void showTable();      // Command17 "Visualizza Tabella"
+    void data1Validate(RecordNavigator::Action action, bool save);
+
+    // Shows a failed store operation in the error dialog; true when it succeeded.
+    bool succeeded(const Status& status);
+    void setLocked(bool locked);
+
+    RecordNavigator m_data1;
+    NavigatorBar* m_bar = nullptr;
+    QList<BoundField*> m_boxes; // Text1 to Text12, by number
+    BoundTextBox* m_text1 = nullptr;
+    QPushButton* m_command3 = nullptr;
+    QPushButton* m_command6 = nullptr;
+    QList<QPushButton*> m_lockList; // the fifteen buttons that adding disables, in order
+    QPointer<Form2> m_form2;
+    bool m_exiting = false; // set only while "ESCI" closes the window
+};
+
+} // namespace vinzal

@@ -1,0 +1,231 @@
+#include "bound_grid.h"
+
+#include "contact_table.h"
+#include "dialogs.h"
+#include "grid_model.h"
+#include "look.h"
+#include "record_navigator.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QStyledItemDelegate>
+#include <QTimer>
+
+#include <limits>
+
+using namespace Qt::StringLiterals;
+
+namespace vinzal {
+
+namespace {
+
+// Column widths in pixels, in the order of contacts::fields().
+constexpr int columnWidths[] = {70, 124, 202, 166, 124, 124, 124, 124, 124, 124, 124, 124};
+
+// Cell editors: no length limit, the caret at the end, and every keystroke handed to the model at
+// once, so that the row counts as changed from the first character typed.
+class CellDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        auto* editor = qobject_cast<QLineEdit*>(QStyledItemDelegate::createEditor(parent, option, index));
+        if (!editor)
+            return nullptr;
+        editor->setMaxLength(std::numeric_limits<int>::max());
+        editor->setFrame(false);
+        connect(editor, &QLineEdit::textEdited, this,
+                [this, editor] { emit const_cast<CellDelegate*>(this)->commitData(editor); });
+        return editor;
+    }
+
+    void setEditorData(QWidget* editor, const QModelIndex& index) const override
+    {
+        auto* line = static_cast<QLineEdit*>(editor);
+        const QString text = index.data(Qt::EditRole).toString();
+        if (line->text() != text)
+            line->setText(text);
+        line->deselect();
+    }
+};
+
+} // namespace
+
+BoundGrid::BoundGrid(RecordNavigator& navigator, QWidget* parent)
+    : QTableView(parent), m_navigator(navigator), m_model(new GridModel(navigator, this))
+{
+    setModel(m_model);
+    setItemDelegate(new CellDelegate(this));
+    setFont(look::times12());
+    horizontalHeader()->setFont(look::times12());
+    verticalHeader()->setFont(look::times12());
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionBehavior(QAbstractItemView::SelectItems);
+    setEditTriggers(QAbstractItemView::AllEditTriggers);
+    setTabKeyNavigation(true);
+    setWordWrap(false);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    // Cells in the menu background and window text colours of the desktop; dark grey row dividers.
+    QPalette colours = palette();
+    colours.setColor(QPalette::Base, QApplication::palette("QMenu").color(QPalette::Window));
+    colours.setColor(QPalette::Text, QApplication::palette().color(QPalette::WindowText));
+    setPalette(colours);
+    setStyleSheet(u"QTableView { gridline-color: rgb(128, 128, 128); }"_s);
+
+    for (int column = 0; column < m_model->columnCount(); ++column)
+        setColumnWidth(column, columnWidths[column]);
+    horizontalHeader()->setHighlightSections(false);
+    // The record selector: a narrow column that marks the current row. Its row borders can be
+    // dragged, and the new height then holds for every row (until the window closes).
+    QHeaderView* selector = verticalHeader();
+    selector->setFixedWidth(18);
+    selector->setDefaultAlignment(Qt::AlignCenter);
+    selector->setHighlightSections(false);
+    selector->setSectionResizeMode(QHeaderView::Interactive);
+    selector->setMinimumSectionSize(4);
+    selector->setDefaultSectionSize(QFontMetrics(look::times12()).height() + 4);
+    connect(selector, &QHeaderView::sectionResized, this, [selector](int, int, int size) {
+        if (size != selector->defaultSectionSize())
+            selector->setDefaultSectionSize(size);
+    });
+
+    connect(&navigator, &RecordNavigator::opened, this, [this] {
+        if (m_model->rowCount() > 0)
+            setCurrentIndex(m_model->index(0, 0));
+    });
+}
+
+QModelIndex BoundGrid::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers)
+{
+    const QModelIndex current = currentIndex();
+    const int last = m_model->columnCount() - 1;
+    // No wrapping at the ends of a row.
+    if (current.isValid() && (action == MoveNext || action == MoveRight) && current.column() == last)
+        return current;
+    if (current.isValid() && (action == MovePrevious || action == MoveLeft) && current.column() == 0)
+        return current;
+    return QTableView::moveCursor(action, modifiers);
+}
+
+bool BoundGrid::focusNextPrevChild(bool)
+{
+    return false; // Tab never moves the focus out of the grid
+}
+
+bool BoundGrid::eventFilter(QObject* watched, QEvent* event)
+{
+    // In the floating editor the arrows move the current cell, as in the grid itself; Escape gives up
+    // the typed values of the row.
+    if (event->type() == QEvent::KeyPress && qobject_cast<QLineEdit*>(watched)) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        CursorAction action;
+        switch (key->key()) {
+        case Qt::Key_Left:
+            action = MoveLeft;
+            break;
+        case Qt::Key_Right:
+            action = MoveRight;
+            break;
+        case Qt::Key_Up:
+            action = MoveUp;
+            break;
+        case Qt::Key_Down:
+            action = MoveDown;
+            break;
+        case Qt::Key_Tab:
+            action = MoveNext;
+            break;
+        case Qt::Key_Backtab:
+            action = MovePrevious;
+            break;
+        case Qt::Key_Escape:
+            m_model->abandonDirtyRow();
+            openEditor(currentIndex());
+            return true;
+        default:
+            return QTableView::eventFilter(watched, event);
+        }
+        commitEditor();
+        const QModelIndex next = moveCursor(action, key->modifiers());
+        if (next.isValid() && next != currentIndex())
+            setCurrentIndex(next);
+        return true;
+    }
+    return QTableView::eventFilter(watched, event);
+}
+
+void BoundGrid::commitEditor()
+{
+    if (QWidget* editor = indexWidget(currentIndex()))
+        commitData(editor);
+}
+
+void BoundGrid::openEditor(const QModelIndex& index)
+{
+    if (!index.isValid() || !(index.flags() & Qt::ItemIsEditable))
+        return;
+    openPersistentEditor(index);
+    if (QWidget* editor = indexWidget(index)) {
+        editor->installEventFilter(this);
+        itemDelegateForIndex(index)->setEditorData(editor, index);
+        if (hasFocus() || isActiveWindow())
+            editor->setFocus();
+        if (auto* line = qobject_cast<QLineEdit*>(editor))
+            line->end(false);
+    }
+}
+
+void BoundGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous)
+{
+    if (previous.isValid()) {
+        if (QWidget* editor = indexWidget(previous))
+            commitData(editor);
+        closePersistentEditor(previous);
+    }
+    QTableView::currentChanged(current, previous);
+    if (!current.isValid())
+        return;
+    const int dirty = m_model->dirtyRow();
+    if (dirty >= 0 && dirty != current.row() && !m_returning) {
+        // The current cell entered another row: the row left is written first.
+        if (Status written = m_model->writeDirtyRow(); !written) {
+            refused(written.error(), dirty);
+            return;
+        }
+    }
+    if (m_model->currentRow() != current.row()) {
+        if (Status moved = m_navigator.moveToPosition(current.row()); !moved)
+            Dialogs::instance().reportError(window(), moved.error());
+        m_model->setCurrentRow(current.row());
+    }
+    openEditor(current);
+}
+
+void BoundGrid::refused(const StoreError& error, int row)
+{
+    StoreError shown = error;
+    shown.message += u"\n\nPer rinunciare alle modifiche di questa riga premere Esc."_s;
+    Dialogs::instance().reportError(window(), shown);
+    // Back to the refused row, whose typed values are still in its cells.
+    const int column = currentIndex().column();
+    QTimer::singleShot(0, this, [this, row, column] {
+        m_returning = true;
+        setCurrentIndex(m_model->index(row, column));
+        m_returning = false;
+    });
+}
+
+Status BoundGrid::writeChanges()
+{
+    commitEditor();
+    return m_model->writeDirtyRow();
+}
+
+} // namespace vinzal

@@ -1,0 +1,137 @@
+#include "grid_model.h"
+
+#include "contact_table.h"
+
+using namespace Qt::StringLiterals;
+
+namespace vinzal {
+
+GridModel::GridModel(RecordNavigator& navigator, QObject* parent) : QAbstractTableModel(parent), m_navigator(navigator)
+{
+    connect(&navigator, &RecordNavigator::opened, this, [this] {
+        beginResetModel();
+        m_currentRow = -1;
+        m_dirtyRow = -1;
+        m_typed.clear();
+        endResetModel();
+    });
+    connect(&navigator, &RecordNavigator::closed, this, [this] {
+        beginResetModel();
+        m_currentRow = -1;
+        endResetModel();
+    });
+}
+
+int GridModel::rowCount(const QModelIndex& parent) const
+{
+    if (parent.isValid() || !m_navigator.dynaset())
+        return 0;
+    return int(m_navigator.dynaset()->size());
+}
+
+int GridModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(contacts::fields().size());
+}
+
+QString GridModel::fetched(int row, int column) const
+{
+    Result<Row> values = m_navigator.dynaset()->rowAt(row);
+    return values ? values.value().values.value(column).toString() : QString();
+}
+
+QVariant GridModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::EditRole))
+        return {};
+    if (index.row() == m_dirtyRow) {
+        auto typed = m_typed.constFind(index.column());
+        if (typed != m_typed.cend())
+            return typed.value();
+    }
+    return fetched(index.row(), index.column());
+}
+
+QVariant GridModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (role != Qt::DisplayRole)
+        return {};
+    if (orientation == Qt::Horizontal)
+        return contacts::fields().value(section);
+    // The record selector: the current row is marked, with a pencil while it holds typed values.
+    if (section == m_currentRow)
+        return section == m_dirtyRow ? u"✎"_s : u"▶"_s;
+    return QString();
+}
+
+Qt::ItemFlags GridModel::flags(const QModelIndex& index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+    // The key is given by the file and never written.
+    if (index.column() != contacts::fieldPosition(contacts::idField()))
+        flags |= Qt::ItemIsEditable;
+    return flags;
+}
+
+bool GridModel::setData(const QModelIndex& index, const QVariant& value, int role)
+{
+    if (!index.isValid() || role != Qt::EditRole || !(flags(index) & Qt::ItemIsEditable))
+        return false;
+    const QString text = value.toString();
+    if (index.row() != m_dirtyRow) {
+        if (text == fetched(index.row(), index.column()))
+            return true; // nothing typed yet
+        if (m_dirtyRow >= 0)
+            return false; // the previous row must be written first
+        Result<Row> row = m_navigator.dynaset()->rowAt(index.row());
+        if (!row)
+            return false;
+        m_dirtyRow = index.row();
+        m_originals = row.value().values;
+        emit headerDataChanged(Qt::Vertical, m_dirtyRow, m_dirtyRow);
+    }
+    m_typed.insert(index.column(), text);
+    emit dataChanged(index, index, {Qt::DisplayRole, Qt::EditRole});
+    return true;
+}
+
+void GridModel::setCurrentRow(int row)
+{
+    const int previous = m_currentRow;
+    m_currentRow = row;
+    if (previous >= 0)
+        emit headerDataChanged(Qt::Vertical, previous, previous);
+    if (row >= 0)
+        emit headerDataChanged(Qt::Vertical, row, row);
+}
+
+Status GridModel::writeDirtyRow()
+{
+    if (m_dirtyRow < 0)
+        return {};
+    QList<FieldChange> changes;
+    for (auto typed = m_typed.cbegin(); typed != m_typed.cend(); ++typed)
+        changes.append({contacts::fields().at(typed.key()), storedValue(typed.value()),
+                        m_originals.value(typed.key())});
+    // Written as typed: no question and no category rule here.
+    if (Status written = m_navigator.storeRow(m_dirtyRow, changes); !written)
+        return written;
+    abandonDirtyRow(); // the file now holds what was typed
+    return {};
+}
+
+void GridModel::abandonDirtyRow()
+{
+    const int row = m_dirtyRow;
+    if (row < 0)
+        return;
+    m_dirtyRow = -1;
+    m_typed.clear();
+    m_originals.clear();
+    emit dataChanged(index(row, 0), index(row, columnCount() - 1));
+    emit headerDataChanged(Qt::Vertical, row, row);
+}
+
+} // namespace vinzal

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "record_navigator.h"
+
+#include <QAbstractTableModel>
+#include <QHash>
+
+namespace vinzal {
+
+// The rows of a dynaset navigator as a table model: twelve columns, one per field, values fetched a
+// page at a time by the dynaset (so the model never holds more than a bounded number of rows).
+// Typed values are kept for the one row being edited until that row is written or abandoned.
+class GridModel : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    explicit GridModel(RecordNavigator& navigator, QObject* parent = nullptr);
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role) override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+    // The row the record selector marks.
+    void setCurrentRow(int row);
+    int currentRow() const { return m_currentRow; }
+
+    // The row holding typed values not yet written, or -1.
+    int dirtyRow() const { return m_dirtyRow; }
+    // Writes the dirty row through the navigator; on refusal the typed values stay.
+    Status writeDirtyRow();
+    // Drops the typed values of the dirty row.
+    void abandonDirtyRow();
+
+private:
+    QString fetched(int row, int column) const;
+
+    RecordNavigator& m_navigator;
+    int m_currentRow = -1;
+    int m_dirtyRow = -1;
+    QHash<int, QString> m_typed;     // column to typed text, for m_dirtyRow
+    QList<QVariant> m_originals;     // the values of m_dirtyRow when its first cell was typed into
+};
+
+} // namespace vinzal
