@@ -1,0 +1,141 @@
+#include "gui_support.h"
+
+#include "contact_table.h"
+#include "form1.h"
+
+#include <QDir>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTest>
+#include <QToolButton>
+
+using namespace Qt::StringLiterals;
+
+namespace vinzal::test {
+
+ScriptedDialogs& ScriptedDialogs::install()
+{
+    auto dialogs = std::make_unique<ScriptedDialogs>();
+    ScriptedDialogs& script = *dialogs;
+    Dialogs::install(std::move(dialogs));
+    return script;
+}
+
+QStringList ScriptedDialogs::texts() const
+{
+    QStringList result;
+    for (const Shown& each : shown)
+        result.append(each.text);
+    return result;
+}
+
+QString ScriptedDialogs::doAskText(QWidget*, const QString& title, const QString& prompt)
+{
+    shown.append({u"text"_s, title, prompt, Icon::None});
+    return textAnswers.isEmpty() ? QString() : textAnswers.takeFirst();
+}
+
+bool ScriptedDialogs::doAskYesNo(QWidget*, const QString& title, const QString& text)
+{
+    shown.append({u"yesno"_s, title, text, Icon::Question});
+    return yesNoAnswers.isEmpty() ? false : yesNoAnswers.takeFirst();
+}
+
+void ScriptedDialogs::doInform(QWidget*, const QString& title, const QString& text, Icon icon)
+{
+    shown.append({u"inform"_s, title, text, icon});
+}
+
+Card::Card(const QList<Contact>& contacts, bool makeFile) : m_previousDir(QDir::currentPath())
+{
+    if (makeFile)
+        makeAddressBook(m_dir.filePath(contacts::fileName()), contacts);
+    QDir::setCurrent(m_dir.path());
+    m_form = std::make_unique<Form1>();
+    m_form->show();
+    if (!QTest::qWaitForWindowExposed(m_form.get()))
+        qFatal("Form1 was not shown");
+    // The navigator opens right after the show; a missing file reports instead.
+    QTest::qWait(1);
+    QCoreApplication::processEvents();
+}
+
+Card::~Card()
+{
+    m_form.reset();
+    QDir::setCurrent(m_previousDir);
+}
+
+QString Card::path() const { return m_dir.filePath(contacts::fileName()); }
+
+QPushButton* Card::button(const QString& name) const
+{
+    auto* found = m_form->findChild<QPushButton*>(name);
+    if (!found)
+        qFatal("no button %s", qPrintable(name));
+    return found;
+}
+
+QWidget* Card::widget(const QString& name) const
+{
+    auto* found = m_form->findChild<QWidget*>(name);
+    if (!found)
+        qFatal("no control %s", qPrintable(name));
+    return found;
+}
+
+QString Card::text(const QString& box) const
+{
+    QWidget* found = widget(box);
+    if (auto* line = qobject_cast<QLineEdit*>(found))
+        return line->text();
+    return static_cast<QPlainTextEdit*>(found)->toPlainText();
+}
+
+void typeText(QWidget* widget, const QString& text)
+{
+    // QTest::keyClicks only knows Latin-1 letters; any other text arrives as key events that carry it.
+    for (const QChar c : text) {
+        if (c == u'\n') {
+            QTest::keyClick(widget, Qt::Key_Return);
+            continue;
+        }
+        QTest::sendKeyEvent(QTest::Press, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
+        QTest::sendKeyEvent(QTest::Release, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
+    }
+}
+
+void Card::type(const QString& box, const QString& text)
+{
+    QWidget* found = widget(box);
+    if (auto* line = qobject_cast<QLineEdit*>(found)) {
+        line->selectAll();
+        QTest::keyClick(line, Qt::Key_Backspace);
+        typeText(line, text);
+    } else {
+        auto* memo = static_cast<QPlainTextEdit*>(found);
+        memo->selectAll();
+        QTest::keyClick(memo, Qt::Key_Backspace);
+        typeText(memo, text);
+    }
+}
+
+void Card::click(const QString& name) { QTest::mouseClick(button(name), Qt::LeftButton); }
+
+void Card::barMove(const QString& move)
+{
+    auto* tool = widget(u"Data1"_s)->findChild<QToolButton*>(move);
+    if (!tool)
+        qFatal("no bar button %s", qPrintable(move));
+    QTest::mouseClick(tool, Qt::LeftButton);
+}
+
+QString Card::state() const
+{
+    const bool salva = button(u"Command6"_s)->isVisible();
+    if (!salva)
+        return u"Browsing"_s;
+    return button(u"Command3"_s)->text() == u"ANNULLA"_s ? u"Modifying"_s : u"Adding"_s;
+}
+
+} // namespace vinzal::test

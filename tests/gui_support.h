@@ -1,0 +1,77 @@
+#pragma once
+
+#include "dialogs.h"
+#include "test_support.h"
+
+#include <QList>
+#include <QPushButton>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <memory>
+
+namespace vinzal {
+class Form1;
+}
+
+namespace vinzal::test {
+
+// Types `text` into `widget` key by key, any Unicode included; a newline is the Enter key.
+void typeText(QWidget* widget, const QString& text);
+
+// Answers the program's dialogs from a script and records each one.
+class ScriptedDialogs : public Dialogs
+{
+public:
+    struct Shown
+    {
+        QString kind; // "text", "yesno" or "inform"
+        QString title;
+        QString text;
+        Icon icon;
+    };
+
+    // Installs a fresh script for the whole process and returns it.
+    static ScriptedDialogs& install();
+
+    QList<Shown> shown;
+    QStringList textAnswers; // consumed in order; the empty text once they run out (cancel)
+    QList<bool> yesNoAnswers; // consumed in order; No once they run out
+
+    QStringList texts() const;
+    void clear() { shown.clear(); }
+
+protected:
+    QString doAskText(QWidget* parent, const QString& title, const QString& prompt) override;
+    bool doAskYesNo(QWidget* parent, const QString& title, const QString& text) override;
+    void doInform(QWidget* parent, const QString& title, const QString& text, Icon icon) override;
+};
+
+// A working directory of its own holding Vinzal.mdb, and a shown Form1 opened on it.
+class Card
+{
+public:
+    explicit Card(const QList<Contact>& contacts, bool makeFile = true);
+    ~Card();
+
+    Form1& form() { return *m_form; }
+    QString path() const;
+    QPushButton* button(const QString& name) const;
+    QWidget* widget(const QString& name) const;
+    QString text(const QString& box) const;
+    // Replaces the text of a box by typing, as a user would.
+    void type(const QString& box, const QString& text);
+    void click(const QString& button);
+    // The bar's moves: "MoveFirst", "MovePrevious", "MoveNext", "MoveLast".
+    void barMove(const QString& move);
+
+    // The state the controls show: "Browsing", "Adding" or "Modifying".
+    QString state() const;
+
+private:
+    QTemporaryDir m_dir;
+    QString m_previousDir;
+    std::unique_ptr<Form1> m_form;
+};
+
+} // namespace vinzal::test
