@@ -32,18 +32,24 @@ QStringList ScriptedDialogs::texts() const
 QString ScriptedDialogs::doAskText(QWidget*, const QString& title, const QString& prompt)
 {
     shown.append({u"text"_s, title, prompt, Icon::None});
+    if (onShow)
+        onShow(shown.last());
     return textAnswers.isEmpty() ? QString() : textAnswers.takeFirst();
 }
 
 bool ScriptedDialogs::doAskYesNo(QWidget*, const QString& title, const QString& text)
 {
     shown.append({u"yesno"_s, title, text, Icon::Question});
+    if (onShow)
+        onShow(shown.last());
     return yesNoAnswers.isEmpty() ? false : yesNoAnswers.takeFirst();
 }
 
 void ScriptedDialogs::doInform(QWidget*, const QString& title, const QString& text, Icon icon)
 {
     shown.append({u"inform"_s, title, text, icon});
+    if (onShow)
+        onShow(shown.last());
 }
 
 Card::Card(const QList<Contact>& contacts, bool makeFile) : m_previousDir(QDir::currentPath())

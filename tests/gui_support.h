@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <functional>
 #include <memory>
 
 namespace vinzal {
@@ -37,6 +38,8 @@ public:
     QList<Shown> shown;
     QStringList textAnswers; // consumed in order; the empty text once they run out (cancel)
     QList<bool> yesNoAnswers; // consumed in order; No once they run out
+    // Called as each dialog appears, to look at the window behind it.
+    std::function<void(const Shown&)> onShow;
 
     QStringList texts() const;
     void clear() { shown.clear(); }
