@@ -29,7 +29,7 @@ constexpr int columnWidths[] = {70, 124, 202, 166, 124, 124, 124, 124, 124, 124,
 class CellDelegate : public QStyledItemDelegate
 {
 public:
-    using QStyledItemDelegate::QStyledItemDelegate;
+    explicit CellDelegate(BoundGrid* grid) : QStyledItemDelegate(grid), m_grid(grid) {}
 
     QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option, const QModelIndex& index) const override
     {
@@ -51,6 +51,22 @@ public:
             line->setText(text);
         line->deselect();
     }
+
+protected:
+    // The delegate sees the editor's keys before anyone else: the grid decides what they do.
+    bool eventFilter(QObject* editor, QEvent* event) override
+    {
+        if (event->type() == QEvent::ShortcutOverride && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+            event->accept(); // Escape is a key of the editor, not a shortcut
+            return true;
+        }
+        if (event->type() == QEvent::KeyPress && m_grid->editorKey(static_cast<QKeyEvent*>(event)))
+            return true;
+        return QStyledItemDelegate::eventFilter(editor, event);
+    }
+
+private:
+    BoundGrid* m_grid;
 };
 
 } // namespace
@@ -82,6 +98,7 @@ BoundGrid::BoundGrid(RecordNavigator& navigator, QWidget* parent)
     for (int column = 0; column < m_model->columnCount(); ++column)
         setColumnWidth(column, columnWidths[column]);
     horizontalHeader()->setHighlightSections(false);
+    horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     // The record selector: a narrow column that marks the current row. Its row borders can be
     // dragged, and the new height then holds for every row (until the window closes).
     QHeaderView* selector = verticalHeader();
@@ -119,46 +136,43 @@ bool BoundGrid::focusNextPrevChild(bool)
     return false; // Tab never moves the focus out of the grid
 }
 
-bool BoundGrid::eventFilter(QObject* watched, QEvent* event)
+bool BoundGrid::editorKey(QKeyEvent* key)
 {
     // In the floating editor the arrows move the current cell, as in the grid itself; Escape gives up
     // the typed values of the row.
-    if (event->type() == QEvent::KeyPress && qobject_cast<QLineEdit*>(watched)) {
-        auto* key = static_cast<QKeyEvent*>(event);
-        CursorAction action;
-        switch (key->key()) {
-        case Qt::Key_Left:
-            action = MoveLeft;
-            break;
-        case Qt::Key_Right:
-            action = MoveRight;
-            break;
-        case Qt::Key_Up:
-            action = MoveUp;
-            break;
-        case Qt::Key_Down:
-            action = MoveDown;
-            break;
-        case Qt::Key_Tab:
-            action = MoveNext;
-            break;
-        case Qt::Key_Backtab:
-            action = MovePrevious;
-            break;
-        case Qt::Key_Escape:
-            m_model->abandonDirtyRow();
-            openEditor(currentIndex());
-            return true;
-        default:
-            return QTableView::eventFilter(watched, event);
-        }
-        commitEditor();
-        const QModelIndex next = moveCursor(action, key->modifiers());
-        if (next.isValid() && next != currentIndex())
-            setCurrentIndex(next);
+    CursorAction action;
+    switch (key->key()) {
+    case Qt::Key_Left:
+        action = MoveLeft;
+        break;
+    case Qt::Key_Right:
+        action = MoveRight;
+        break;
+    case Qt::Key_Up:
+        action = MoveUp;
+        break;
+    case Qt::Key_Down:
+        action = MoveDown;
+        break;
+    case Qt::Key_Tab:
+        action = MoveNext;
+        break;
+    case Qt::Key_Backtab:
+        action = MovePrevious;
+        break;
+    case Qt::Key_Escape:
+        m_model->abandonDirtyRow();
+        if (QWidget* editor = indexWidget(currentIndex()))
+            itemDelegateForIndex(currentIndex())->setEditorData(editor, currentIndex());
         return true;
+    default:
+        return false;
     }
-    return QTableView::eventFilter(watched, event);
+    commitEditor();
+    const QModelIndex next = moveCursor(action, key->modifiers());
+    if (next.isValid() && next != currentIndex())
+        setCurrentIndex(next);
+    return true;
 }
 
 void BoundGrid::commitEditor()
@@ -173,7 +187,6 @@ void BoundGrid::openEditor(const QModelIndex& index)
         return;
     openPersistentEditor(index);
     if (QWidget* editor = indexWidget(index)) {
-        editor->installEventFilter(this);
         itemDelegateForIndex(index)->setEditorData(editor, index);
         if (hasFocus() || isActiveWindow())
             editor->setFocus();

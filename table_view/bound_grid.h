@@ -22,12 +22,13 @@ public:
     GridModel* gridModel() const { return m_model; }
     // Commits the open editor and writes the row it belongs to.
     Status writeChanges();
+    // A key pressed in the cell editor; true when the grid used it.
+    bool editorKey(QKeyEvent* key);
 
 protected:
     QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
     bool focusNextPrevChild(bool next) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void commitEditor();

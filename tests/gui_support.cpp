@@ -101,13 +101,17 @@ QString Card::text(const QString& box) const
 void typeText(QWidget* widget, const QString& text)
 {
     // QTest::keyClicks only knows Latin-1 letters; any other text arrives as key events that carry it.
-    for (const QChar c : text) {
-        if (c == u'\n') {
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text.at(i) == u'\n') {
             QTest::keyClick(widget, Qt::Key_Return);
             continue;
         }
-        QTest::sendKeyEvent(QTest::Press, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
-        QTest::sendKeyEvent(QTest::Release, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
+        // A character outside the BMP is one key press carrying both halves of its surrogate pair.
+        const qsizetype length = text.at(i).isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
+        const QString typed = text.mid(i, length);
+        i += length - 1;
+        QTest::sendKeyEvent(QTest::Press, widget, Qt::Key_unknown, typed, Qt::NoModifier);
+        QTest::sendKeyEvent(QTest::Release, widget, Qt::Key_unknown, typed, Qt::NoModifier);
     }
 }
 
