@@ -11,7 +11,7 @@
 namespace vinzal {
 
 // The rows of the contact table as they were when it was opened: the list of their rowids, read
-// once, and their values fetched by rowid a page at a time into a cache of bounded size. Rows added
+// once (or, when they have no gap, just the first and the count), and their values fetched by rowid a page at a time into a cache of bounded size. Rows added
 // after the open are not in it until it is opened again.
 class Dynaset
 {
@@ -19,8 +19,11 @@ public:
     explicit Dynaset(Connection& connection);
 
     Status open();
-    qsizetype size() const { return qsizetype(m_ids.size()); }
-    qint64 rowidAt(qsizetype position) const { return m_ids.at(std::size_t(position)); }
+    qsizetype size() const { return m_size; }
+    qint64 rowidAt(qsizetype position) const
+    {
+        return m_ids.empty() ? m_denseFirst + position : m_ids.at(std::size_t(position));
+    }
     // The position of `rowid`, or -1 (binary search: rowids are kept in ascending order).
     qsizetype positionOf(qint64 rowid) const;
 
@@ -34,7 +37,10 @@ public:
 
 private:
     Connection& m_connection;
+    // The rowids in ascending order; left empty when they are m_denseFirst, m_denseFirst + 1, ...
     std::vector<qint64> m_ids;
+    qint64 m_denseFirst = 0;
+    qsizetype m_size = 0;
     QCache<qsizetype, QList<Row>> m_pages{maxPages};
 };
 

@@ -36,6 +36,9 @@ int GridModel::columnCount(const QModelIndex& parent) const
 
 QString GridModel::fetched(int row, int column) const
 {
+    // An editor may still commit after the navigator has closed (its focus leaves as the window goes).
+    if (!m_navigator.dynaset() || row < 0 || row >= m_navigator.dynaset()->size())
+        return QString();
     Result<Row> values = m_navigator.dynaset()->rowAt(row);
     return values ? values.value().values.value(column).toString() : QString();
 }
@@ -77,7 +80,8 @@ Qt::ItemFlags GridModel::flags(const QModelIndex& index) const
 
 bool GridModel::setData(const QModelIndex& index, const QVariant& value, int role)
 {
-    if (!index.isValid() || role != Qt::EditRole || !(flags(index) & Qt::ItemIsEditable))
+    if (!index.isValid() || role != Qt::EditRole || !(flags(index) & Qt::ItemIsEditable) ||
+        index.row() >= rowCount())
         return false;
     const QString text = value.toString();
     if (index.row() != m_dirtyRow) {

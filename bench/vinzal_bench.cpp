@@ -1,0 +1,573 @@
+// vinzal-bench: measures the store, the windows and the usual Qt way on address books of 100,000
+// and 1,000,000 contacts, with the sqlite3 C API as the floor. Each figure is the median of repeated
+// trials; memory is the peak resident size of a child process that does one thing.
+//
+//   vinzal-bench [--data DIR] [--rows N,N,...] [--csv FILE]
+#include "bound_field.h"
+#include "bound_grid.h"
+#include "connection.h"
+#include "contact_table.h"
+#include "demo_data.h"
+#include "form1.h"
+#include "form2.h"
+#include "record_navigator.h"
+#include "schema.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDataWidgetMapper>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QScrollBar>
+#include <QSqlError>
+#include <QSqlRecord>
+#include <QSqlTableModel>
+#include <QTableView>
+#include <QTextStream>
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <map>
+
+using namespace Qt::StringLiterals;
+using namespace vinzal;
+
+namespace {
+
+QTextStream out(stdout);
+constexpr double none = std::numeric_limits<double>::quiet_NaN();
+
+double peakKb()
+{
+    QFile status(u"/proc/self/status"_s);
+    if (!status.open(QIODevice::ReadOnly))
+        return none;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble();
+    return none;
+}
+
+// The median of `trials` timings of `work`, in milliseconds.
+double median(int trials, const std::function<void()>& work)
+{
+    std::vector<double> times;
+    for (int i = 0; i < trials; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        work();
+        times.push_back(double(timer.nsecsElapsed()) / 1e6);
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+// The median time of one step, when `step` is repeated `count` times per trial.
+double perStep(int count, const std::function<void()>& step)
+{
+    return median(5, [&] {
+               for (int i = 0; i < count; ++i)
+                   step();
+           }) /
+           count;
+}
+
+void check(const Status& status)
+{
+    if (!status)
+        qFatal("%s", qPrintable(status.error().fullText()));
+}
+
+class Field : public BoundField
+{
+public:
+    explicit Field(QString name) : m_name(std::move(name)) {}
+    QString dataField() const override { return m_name; }
+    QString boundText() const override { return m_text; }
+    void showValue(const QString& text) override { m_text = text; }
+    bool dataChanged() const override { return m_changed; }
+    void setDataChanged(bool changed) override { m_changed = changed; }
+    void type(const QString& text)
+    {
+        m_text = text;
+        m_changed = true;
+    }
+
+private:
+    QString m_name, m_text;
+    bool m_changed = false;
+};
+
+struct Figure
+{
+    QString operation;
+    qint64 rows;
+    double ours = none, floor = none, qt = none;
+    QString unit = u"ms"_s;
+};
+
+QList<Figure> figures;
+
+void record(const QString& operation, qint64 rows, double ours, double floor = none, double qt = none,
+            const QString& unit = u"ms"_s)
+{
+    figures.append({operation, rows, ours, floor, qt, unit});
+    out << qSetFieldWidth(0) << "  " << operation << ": " << ours << " " << unit << "\n";
+    out.flush();
+}
+
+// The floor: the same queries through the sqlite3 C API, with nothing in between.
+class Floor
+{
+public:
+    explicit Floor(const QString& path)
+    {
+        sqlite3_open_v2(QFile::encodeName(path).constData(), &m_db, SQLITE_OPEN_READWRITE, nullptr);
+        QStringList columns;
+        for (const QString& field : contacts::fields())
+            columns.append(quoteIdentifier(field));
+        m_read = prepare(u"SELECT "_s + columns.join(u","_s) + u" FROM Nomelia WHERE rowid = ?"_s);
+    }
+    ~Floor()
+    {
+        for (auto& [sql, stmt] : m_statements)
+            sqlite3_finalize(stmt); // m_read among them
+        sqlite3_close(m_db);
+    }
+    sqlite3_stmt* prepare(const QString& sql)
+    {
+        auto found = m_statements.find(sql);
+        if (found != m_statements.end())
+            return found->second;
+        sqlite3_stmt* stmt = nullptr;
+        sqlite3_prepare_v3(m_db, sql.toUtf8().constData(), -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr);
+        m_statements[sql] = stmt;
+        return stmt;
+    }
+    // Runs a keyset query bound with `key` and `rowid` (either may be unused) and reads the row found.
+    qint64 step(const QString& sql, const QByteArray& key, qint64 rowid)
+    {
+        sqlite3_stmt* stmt = prepare(sql);
+        int n = 1;
+        if (!key.isNull())
+            sqlite3_bind_text(stmt, n++, key.constData(), int(key.size()), SQLITE_TRANSIENT);
+        if (rowid >= 0)
+            sqlite3_bind_int64(stmt, n++, rowid);
+        qint64 found = -1;
+        if (sqlite3_step(stmt) == SQLITE_ROW)
+            found = sqlite3_column_int64(stmt, 0);
+        sqlite3_reset(stmt);
+        if (found >= 0)
+            readRow(found);
+        return found;
+    }
+    void readRow(qint64 rowid)
+    {
+        sqlite3_bind_int64(m_read, 1, rowid);
+        if (sqlite3_step(m_read) == SQLITE_ROW)
+            for (int i = 0; i < 12; ++i)
+                m_sink += sqlite3_column_bytes(m_read, i) + (sqlite3_column_text(m_read, i) ? 1 : 0);
+        sqlite3_reset(m_read);
+    }
+
+private:
+    sqlite3* m_db = nullptr;
+    sqlite3_stmt* m_read = nullptr;
+    std::map<QString, sqlite3_stmt*> m_statements;
+    qint64 m_sink = 0;
+};
+
+QString folderFor(const QString& data, qint64 rows) { return data + u"/"_s + QString::number(rows); }
+
+void ensureFile(const QString& folder, qint64 rows)
+{
+    QDir().mkpath(folder);
+    const QString path = folder + u"/Vinzal.mdb"_s;
+    if (QFile::exists(path))
+        return;
+    out << "making " << path << " with " << rows << " contacts...\n";
+    out.flush();
+    QElapsedTimer timer;
+    timer.start();
+    check(schema::create(path, false, [rows](QSqlDatabase& db) { return demo::fill(db, rows); }));
+    out << "  made in " << timer.elapsed() / 1000.0 << " s\n";
+}
+
+// --- The store, against the floor --------------------------------------------------------------
+
+void benchStore(const QString& path, qint64 rows)
+{
+    RecordNavigator navigator;
+    std::vector<std::unique_ptr<Field>> fields;
+    for (const QString& name : contacts::fields()) {
+        fields.push_back(std::make_unique<Field>(name));
+        navigator.bind(fields.back().get());
+    }
+    navigator.setDatabaseName(path);
+    Floor floor(path);
+
+    record(u"open and first row"_s, rows, median(5, [&] { check(navigator.open()); }),
+           median(5, [&] { Floor fresh(path); fresh.step(u"SELECT rowid FROM Nomelia ORDER BY rowid LIMIT 1"_s, {}, -1); }));
+    record(u"last row"_s, rows, median(21, [&] { check(navigator.moveLast()); }),
+           median(21, [&] { floor.step(u"SELECT rowid FROM Nomelia ORDER BY rowid DESC LIMIT 1"_s, {}, -1); }));
+
+    // Next and previous in table order, from the middle.
+    check(navigator.moveFirst());
+    const qint64 middle = rows / 2;
+    check(navigator.tableCursor()->moveTo(middle));
+    qint64 r = middle;
+    record(u"next, table order"_s, rows, perStep(2000, [&] { check(navigator.moveNext()); }),
+           perStep(2000, [&] { r = floor.step(u"SELECT rowid FROM Nomelia WHERE rowid > ? ORDER BY rowid LIMIT 1"_s, {}, r); }));
+    record(u"previous, table order"_s, rows, perStep(2000, [&] { check(navigator.movePrevious()); }),
+           perStep(2000, [&] { r = floor.step(u"SELECT rowid FROM Nomelia WHERE rowid < ? ORDER BY rowid DESC LIMIT 1"_s, {}, r); }));
+
+    // Next and previous in an index's order; "Genere" has runs of hundreds of thousands of equal keys.
+    for (const QString& index : {u"Cognone e nome o denominazione"_s, u"Genere"_s}) {
+        check(navigator.setIndex(index));
+        check(navigator.tableCursor()->moveTo(middle));
+        check(navigator.refresh()); // drops the index; set it again at the middle row
+        check(navigator.setIndex(index));
+        check(navigator.tableCursor()->moveTo(middle));
+        const QString column = quoteIdentifier(index);
+        QByteArray key = navigator.tableCursor()->readCurrent().value().text(index).toUtf8();
+        qint64 at = middle;
+        const QString inRun = u"SELECT rowid, "_s + column + u" FROM Nomelia WHERE "_s + column +
+                              u" = ? AND rowid > ? ORDER BY rowid LIMIT 1"_s;
+        const QString label = index == u"Genere"_s ? u"inside a run of equal «Genere»"_s : u"«"_s + index + u"» order"_s;
+        record(u"next, "_s + label, rows, perStep(2000, [&] { check(navigator.moveNext()); }),
+               perStep(2000, [&] { at = floor.step(inRun, key, at); }));
+        record(u"previous, "_s + label, rows, perStep(2000, [&] { check(navigator.movePrevious()); }), none);
+    }
+
+    // Seek on each index: an existing key, a key between two, a key after the last.
+    QRandomGenerator random(7);
+    for (const QString& index : contacts::indexNames()) {
+        check(navigator.setIndex(index));
+        const QString column = quoteIdentifier(index);
+        const QString seekSql = u"SELECT rowid, "_s + column + u" FROM Nomelia WHERE "_s + column + u" >= ? ORDER BY "_s +
+                                column + u", rowid LIMIT 1"_s;
+        QStringList keys;
+        while (keys.size() < 50) {
+            auto row = readRow(*navigator.connection(), 1 + qint64(random.bounded(quint32(rows))));
+            if (row && !row.value().text(index).isEmpty())
+                keys.append(row.value().text(index));
+        }
+        int k = 0;
+        record(u"seek found, «"_s + index + u"»"_s, rows,
+               perStep(200, [&] { check(navigator.seek(u">="_s, keys[k++ % keys.size()])); }),
+               perStep(200, [&] { floor.step(seekSql, keys[k++ % keys.size()].toUtf8(), -1); }));
+        record(u"seek between, «"_s + index + u"»"_s, rows,
+               perStep(200, [&] { check(navigator.seek(u">="_s, keys[k++ % keys.size()] + QChar(1))); }),
+               perStep(200, [&] { floor.step(seekSql, (keys[k++ % keys.size()] + QChar(1)).toUtf8(), -1); }));
+        record(u"seek after the last key, «"_s + index + u"»"_s, rows,
+               perStep(200, [&] { check(navigator.seek(u">="_s, u"\uffff"_s)); }),
+               perStep(200, [&] { floor.step(seekSql, u"\uffff"_s.toUtf8(), -1); }));
+    }
+
+    record(u"Refresh"_s, rows, median(21, [&] { check(navigator.refresh()); }), none);
+    int n = 0;
+    record(u"AddNew + Update"_s, rows, median(21, [&] {
+               check(navigator.addNew());
+               fields[2]->type(u"Bench %1"_s.arg(n++));
+               check(navigator.update());
+           }));
+    record(u"Edit + Update"_s, rows, median(21, [&] {
+               check(navigator.edit());
+               fields[5]->type(u"Via Bench %1"_s.arg(n++));
+               check(navigator.update());
+           }));
+}
+
+// --- The usual Qt way ---------------------------------------------------------------------------
+
+QSqlDatabase plainConnection(const QString& path)
+{
+    QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"qt-way"_s);
+    db.setDatabaseName(path);
+    db.open();
+    return db;
+}
+
+// QSqlTableModel + QDataWidgetMapper: the card's last row.
+double qtCardLast(const QString& path)
+{
+    double ms;
+    {
+        QSqlDatabase db = plainConnection(path);
+        QWidget card;
+        QList<QLineEdit*> boxes;
+        ms = median(3, [&] {
+            QSqlTableModel model(nullptr, db);
+            model.setTable(contacts::tableName());
+            model.select();
+            QDataWidgetMapper mapper;
+            mapper.setModel(&model);
+            for (int i = 0; i < 12; ++i) {
+                if (boxes.size() <= i)
+                    boxes.append(new QLineEdit(&card));
+                mapper.addMapping(boxes[i], i);
+            }
+            while (model.canFetchMore())
+                model.fetchMore(); // toLast() needs every row fetched
+            mapper.toLast();
+        });
+    }
+    QSqlDatabase::removeDatabase(u"qt-way"_s);
+    return ms;
+}
+
+// A seek done by scanning the model sorted on the column.
+double qtCardSeek(const QString& path, const QString& index, const QString& key)
+{
+    double ms;
+    {
+        QSqlDatabase db = plainConnection(path);
+        ms = median(3, [&] {
+            QSqlTableModel model(nullptr, db);
+            model.setTable(contacts::tableName());
+            const int column = model.record().indexOf(index);
+            model.setSort(column, Qt::AscendingOrder);
+            model.select();
+            for (int row = 0;; ++row) {
+                while (row >= model.rowCount() && model.canFetchMore())
+                    model.fetchMore();
+                if (row >= model.rowCount())
+                    break;
+                if (QString::compare(model.index(row, column).data().toString(), key, Qt::CaseInsensitive) >= 0)
+                    break;
+            }
+        });
+    }
+    QSqlDatabase::removeDatabase(u"qt-way"_s);
+    return ms;
+}
+
+// --- Child processes: one scenario each, so that the peak memory is its own ---------------------
+
+int child(const QString& mode, const QString& folder)
+{
+    QDir::setCurrent(folder);
+    QElapsedTimer timer;
+    timer.start();
+    double ms = none;
+    if (mode == u"ours-grid"_s || mode == u"ours-grid-open"_s) {
+        Form1 card;
+        card.show();
+        QCoreApplication::processEvents();
+        timer.restart();
+        card.findChild<QAbstractButton*>(u"Command17"_s)->click();
+        Form2* table = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if ((table = qobject_cast<Form2*>(w)))
+                break;
+        auto* grid = table->findChild<BoundGrid*>(u"DBGrid1"_s);
+        while (grid->model()->rowCount() == 0)
+            QCoreApplication::processEvents();
+        grid->repaint();
+        ms = double(timer.nsecsElapsed()) / 1e6;
+        if (mode == u"ours-grid"_s) {
+            // End to end, a thousand screens apart, then the last row.
+            QScrollBar* bar = grid->verticalScrollBar();
+            for (int step = 0; step <= 1000; ++step) {
+                bar->setValue(int(qint64(bar->maximum()) * step / 1000));
+                grid->viewport()->repaint();
+            }
+            timer.restart();
+            grid->setCurrentIndex(grid->model()->index(grid->model()->rowCount() - 1, 1));
+            grid->viewport()->repaint();
+            ms = double(timer.nsecsElapsed()) / 1e6;
+        }
+    } else if (mode == u"qt-grid"_s || mode == u"qt-grid-open"_s) {
+        QSqlDatabase db = plainConnection(folder + u"/Vinzal.mdb"_s);
+        QSqlTableModel model(nullptr, db);
+        QTableView view;
+        view.resize(769, 465);
+        model.setTable(contacts::tableName());
+        model.select();
+        view.setModel(&model);
+        view.show();
+        view.repaint();
+        ms = double(timer.nsecsElapsed()) / 1e6;
+        if (mode == u"qt-grid"_s) {
+            timer.restart();
+            while (model.canFetchMore())
+                model.fetchMore(); // what scrolling to the end makes it do
+            view.scrollToBottom();
+            view.viewport()->repaint();
+            ms = double(timer.nsecsElapsed()) / 1e6;
+        }
+    } else if (mode == u"ours-card"_s) {
+        Form1 card;
+        card.show();
+        while (!card.navigator().hasCurrentRow())
+            QCoreApplication::processEvents();
+        ms = double(timer.nsecsElapsed()) / 1e6;
+    }
+    out << "ms " << ms << " peak_kb " << peakKb() << "\n";
+    return 0;
+}
+
+std::pair<double, double> runChild(const QString& mode, const QString& folder)
+{
+    QProcess process;
+    process.start(QCoreApplication::applicationFilePath(), {u"--child"_s, mode, folder});
+    process.waitForFinished(-1);
+    const QStringList words = QString::fromUtf8(process.readAllStandardOutput()).split(u' ', Qt::SkipEmptyParts);
+    if (words.size() < 4)
+        return {none, none};
+    return {words[1].toDouble(), words[3].trimmed().toDouble() / 1024.0};
+}
+
+std::pair<double, double> medianChild(const QString& mode, const QString& folder, int trials)
+{
+    std::vector<std::pair<double, double>> runs;
+    for (int i = 0; i < trials; ++i)
+        runs.push_back(runChild(mode, folder));
+    std::sort(runs.begin(), runs.end());
+    return runs[runs.size() / 2];
+}
+
+// --- The windows, offscreen ---------------------------------------------------------------------
+
+void benchWindows(const QString& folder, qint64 rows)
+{
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(folder);
+    {
+        record(u"Form1: created to first row shown"_s, rows, median(5, [] {
+                   Form1 card;
+                   card.show();
+                   while (!card.navigator().hasCurrentRow())
+                       QCoreApplication::processEvents();
+               }));
+        Form1 card;
+        card.show();
+        while (!card.navigator().hasCurrentRow())
+            QCoreApplication::processEvents();
+        auto* next = card.findChild<QWidget*>(u"Data1"_s)->findChild<QAbstractButton*>(u"MoveNext"_s);
+        record(u"Form1: bar move, twelve boxes filled"_s, rows, perStep(500, [&] { next->click(); }));
+    }
+    QDir::setCurrent(previous);
+
+    const auto open = medianChild(u"ours-grid-open"_s, folder, 5);
+    const auto qtOpen = medianChild(u"qt-grid-open"_s, folder, 3);
+    record(u"Form2: press to first rows painted"_s, rows, open.first, none, qtOpen.first);
+
+    // Jumps inside one table view.
+    QDir::setCurrent(folder);
+    {
+        Form1 card;
+        card.show();
+        QCoreApplication::processEvents();
+        card.findChild<QAbstractButton*>(u"Command17"_s)->click();
+        Form2* table = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if ((table = qobject_cast<Form2*>(w)))
+                break;
+        auto* grid = table->findChild<BoundGrid*>(u"DBGrid1"_s);
+        while (grid->model()->rowCount() == 0)
+            QCoreApplication::processEvents();
+        const int last = grid->model()->rowCount() - 1;
+        int flip = 0;
+        record(u"Form2: jump to the last row"_s, rows, median(11, [&] {
+                   grid->setCurrentIndex(grid->model()->index((flip++ % 2) ? 0 : last, 1));
+                   grid->viewport()->repaint();
+               }));
+        QRandomGenerator random(11);
+        record(u"Form2: random jump"_s, rows, median(51, [&] {
+                   grid->setCurrentIndex(grid->model()->index(int(random.bounded(quint32(last + 1))), 2));
+                   grid->viewport()->repaint();
+               }));
+        table->close();
+    }
+    QDir::setCurrent(previous);
+
+    const auto scrolled = runChild(u"ours-grid"_s, folder);
+    const auto qtScrolled = runChild(u"qt-grid"_s, folder);
+    record(u"Form2: scroll to the end"_s, rows, scrolled.first, none, qtScrolled.first);
+    record(u"peak memory, Form2 scrolled end to end"_s, rows, scrolled.second, none, qtScrolled.second, u"MB"_s);
+}
+
+QString number(double value)
+{
+    if (std::isnan(value))
+        return u"–"_s;
+    return value >= 100 ? QString::number(value, 'f', 0)
+                        : value >= 1 ? QString::number(value, 'f', 2) : QString::number(value, 'g', 3);
+}
+
+QString ratio(double a, double b)
+{
+    if (std::isnan(a) || std::isnan(b) || b <= 0)
+        return u"–"_s;
+    const double r = a / b;
+    return (r >= 10 ? QString::number(r, 'f', 0) : QString::number(r, 'f', 1)) + u"×"_s;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+    if (args.value(0) == u"--child"_s)
+        return child(args.value(1), args.value(2));
+
+    QString data = QDir::currentPath() + u"/bench-data"_s;
+    QString csv = u"bench-results.csv"_s;
+    QList<qint64> sizes{100000, 1000000};
+    for (qsizetype i = 0; i + 1 < args.size(); i += 2) {
+        if (args[i] == u"--data"_s)
+            data = args[i + 1];
+        else if (args[i] == u"--csv"_s)
+            csv = args[i + 1];
+        else if (args[i] == u"--rows"_s) {
+            sizes.clear();
+            for (const QString& n : args[i + 1].split(u','))
+                sizes.append(n.toLongLong());
+        }
+    }
+
+    for (qint64 rows : sizes) {
+        const QString folder = folderFor(data, rows);
+        ensureFile(folder, rows);
+        // Work on a copy, so that the writes measured do not accumulate in the shared file.
+        const QString work = folder + u"/work"_s;
+        QDir(work).removeRecursively();
+        QDir().mkpath(work);
+        QFile::copy(folder + u"/Vinzal.mdb"_s, work + u"/Vinzal.mdb"_s);
+        out << "\n" << rows << " contacts\n";
+        benchStore(work + u"/Vinzal.mdb"_s, rows);
+        record(u"last row, usual Qt way (QSqlTableModel + QDataWidgetMapper)"_s, rows, none, none,
+               qtCardLast(work + u"/Vinzal.mdb"_s));
+        record(u"seek «Città», usual Qt way (scan of the sorted model)"_s, rows, none, none,
+               qtCardSeek(work + u"/Vinzal.mdb"_s, u"Città"_s, u"Milano"_s));
+        benchWindows(work, rows);
+        QDir(work).removeRecursively();
+    }
+
+    QFile file(csv);
+    file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    QTextStream table(&file);
+    table << "operation,rows,unit,ours,floor,qt_way,ours_over_floor,qt_way_over_ours\n";
+    out << "\n| operation | rows | ours | sqlite3 floor | usual Qt way | ours / floor | Qt way / ours |\n"
+        << "|---|---:|---:|---:|---:|---:|---:|\n";
+    for (const Figure& f : figures) {
+        table << '"' << f.operation << "\"," << f.rows << ',' << f.unit << ',' << f.ours << ',' << f.floor << ','
+              << f.qt << ',' << (f.ours / f.floor) << ',' << (f.qt / f.ours) << '\n';
+        out << "| " << f.operation << " (" << f.unit << ") | " << f.rows << " | " << number(f.ours) << " | "
+            << number(f.floor) << " | " << number(f.qt) << " | " << ratio(f.ours, f.floor) << " | "
+            << ratio(f.qt, f.ours) << " |\n";
+    }
+    out << "\nFigures written to " << csv << "\n";
+    return 0;
+}
