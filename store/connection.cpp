@@ -120,6 +120,18 @@ Result<std::unique_ptr<Connection>> Connection::open(const QString& path)
     return connection;
 }
 
+Status Connection::reopen()
+{
+    m_statements.clear();
+    m_db.close();
+    if (!m_db.open())
+        return StoreError::fromSql(m_db.lastError(), u"riaprire l'archivio"_s);
+    QSqlQuery pragma(m_db);
+    if (!pragma.exec(u"PRAGMA synchronous = FULL"_s))
+        return StoreError::fromSql(pragma.lastError(), u"riaprire l'archivio"_s);
+    return {};
+}
+
 Connection::Connection(QString path, QString connectionName)
     : m_path(std::move(path)), m_name(std::move(connectionName)),
       m_db(QSqlDatabase::addDatabase(u"QSQLITE"_s, m_name))

@@ -26,6 +26,11 @@ public:
     Connection& operator=(const Connection&) = delete;
 
     QSqlDatabase database() const { return m_db; }
+
+    // Closes and opens the same file again, keeping this object (and the cursors that refer to it).
+    // SQLite opens a write-protected file read-only and keeps it so; after the user has mended the
+    // permissions, only a new open can write.
+    Status reopen();
     const QString& path() const { return m_path; }
 
     // The columns of the contact table, as the file has them.

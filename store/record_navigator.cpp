@@ -228,7 +228,7 @@ Status RecordNavigator::storeRow(qsizetype position, const QList<FieldChange>& c
         return status;
     if (!m_dynaset || position < 0 || position >= m_dynaset->size())
         return StoreError{StoreError::Kind::NoCurrentRow, u"Il contatto da salvare non esiste."_s, {}};
-    Status stored = updateRow(*m_connection, m_dynaset->rowidAt(position), changes);
+    Status stored = write([&] { return updateRow(*m_connection, m_dynaset->rowidAt(position), changes); });
     m_dynaset->forget(position);
     return stored;
 }
@@ -334,6 +334,25 @@ Status RecordNavigator::leaveRow(Action action)
 }
 
 Status RecordNavigator::storePending()
+{
+    if (m_editMode == EditMode::None)
+        return {};
+    return write([this] { return writePending(); });
+}
+
+template <typename Write> Status RecordNavigator::write(Write write)
+{
+    if (m_reopenBeforeWrite) {
+        if (Status reopened = m_connection->reopen(); !reopened)
+            return reopened;
+        m_reopenBeforeWrite = false;
+    }
+    Status written = write();
+    m_reopenBeforeWrite = !written && written.error().kind == StoreError::Kind::ReadOnly;
+    return written;
+}
+
+Status RecordNavigator::writePending()
 {
     switch (m_editMode) {
     case EditMode::None:

@@ -128,6 +128,9 @@ private:
     Status leaveRow(Action action);
     QList<FieldChange> changedFields() const;
     Status storePending();
+    Status writePending();
+    // Runs a write; after one refused by a read-only file, the connection is opened afresh first.
+    template <typename Write> Status write(Write write);
     void endPending();
     Status showCurrent();
     void showNothing();
@@ -154,7 +157,7 @@ private:
     std::optional<Row> m_shown; // the current row as shown: the originals for the lost-update guard
     EditMode m_editMode = EditMode::None;
     QList<FieldChange> m_buffer; // the copy buffer of the pending operation
-    qint64 m_rowBeforeAdd = 0;
+    bool m_reopenBeforeWrite = false; // a write failed on a read-only file or folder
 };
 
 } // namespace vinzal
