@@ -21,7 +21,7 @@ public:
     NavigatorBar(RecordNavigator& navigator, QWidget* parent);
 
 private:
-    using Move = Status (RecordNavigator::*)();
+    using Move = Status (*)(RecordNavigator&);
     QToolButton* addButton(const QString& name, const QString& tip, const QIcon& icon, Move move);
 
     RecordNavigator& m_navigator;

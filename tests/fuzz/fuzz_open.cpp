@@ -1,0 +1,85 @@
+// Fuzz target over the file-opening path: whatever bytes "Vinzal.mdb" holds, opening it, moving,
+// seeking, reading it as a dynaset and checking it must fail cleanly, never crash.
+#include "contact_table.h"
+#include "record_navigator.h"
+#include "schema.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <cstdint>
+
+using namespace Qt::StringLiterals;
+using namespace vinzal;
+
+namespace {
+
+class Field : public BoundField
+{
+public:
+    explicit Field(QString name) : m_name(std::move(name)) {}
+    QString dataField() const override { return m_name; }
+    QString boundText() const override { return m_text; }
+    void showValue(const QString& text) override { m_text = text; }
+    bool dataChanged() const override { return m_changed; }
+    void setDataChanged(bool changed) override { m_changed = changed; }
+    QString m_name, m_text;
+    bool m_changed = false;
+};
+
+QString scratch()
+{
+    static QTemporaryDir dir;
+    return dir.filePath(contacts::fileName());
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
+{
+    // Qt SQL loads its SQLite driver as a plugin, which needs an application object.
+    static QCoreApplication app(*argc, *argv);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const QString path = scratch();
+    {
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return 0;
+        file.write(reinterpret_cast<const char*>(data), qint64(size));
+    }
+    QFile::remove(path + u"-journal"_s);
+
+    for (auto type : {RecordNavigator::RecordsetType::Table, RecordNavigator::RecordsetType::Dynaset}) {
+        RecordNavigator navigator;
+        std::vector<std::unique_ptr<Field>> fields;
+        for (const QString& name : contacts::fields()) {
+            fields.push_back(std::make_unique<Field>(name));
+            navigator.bind(fields.back().get());
+        }
+        navigator.setDatabaseName(path);
+        navigator.setRecordsetType(type);
+        if (!navigator.open())
+            continue;
+        (void)navigator.moveNext();
+        (void)navigator.moveLast();
+        (void)navigator.movePrevious();
+        if (type == RecordNavigator::RecordsetType::Table) {
+            (void)navigator.setIndex(u"Città"_s);
+            (void)navigator.seek(u">="_s, u"M"_s);
+            (void)navigator.moveNext();
+        } else if (navigator.dynaset()->size() > 0) {
+            (void)navigator.dynaset()->rowAt(navigator.dynaset()->size() - 1);
+        }
+        fields[4]->m_text = u"x"_s;
+        fields[4]->m_changed = true;
+        (void)navigator.refresh();
+    }
+    (void)schema::check(path);
+    return 0;
+}
