@@ -111,7 +111,9 @@ ReadResult read(const QByteArray& data)
             lines.append(current);
             current = Line{{}, ++lineNumber};
         } else if (quoted) {
-            result.errors.append(u"riga %1: testo dopo le virgolette di chiusura"_s.arg(lineNumber));
+            const QString error = u"riga %1: testo dopo le virgolette di chiusura"_s.arg(lineNumber);
+            if (result.errors.isEmpty() || result.errors.last() != error)
+                result.errors.append(error);
             value += c;
         } else {
             value += c;
