@@ -72,10 +72,11 @@ double median(int trials, const std::function<void()>& work)
 // The median time of one step, when `step` is repeated `count` times per trial.
 double perStep(int count, const std::function<void()>& step)
 {
-    return median(5, [&] {
-               for (int i = 0; i < count; ++i)
-                   step();
-           }) /
+    return median(5,
+                  [&] {
+                      for (int i = 0; i < count; ++i)
+                          step();
+                  }) /
            count;
 }
 
@@ -84,26 +85,6 @@ void check(const Status& status)
     if (!status)
         qFatal("%s", qPrintable(status.error().fullText()));
 }
-
-class Field : public BoundField
-{
-public:
-    explicit Field(QString name) : m_name(std::move(name)) {}
-    QString dataField() const override { return m_name; }
-    QString boundText() const override { return m_text; }
-    void showValue(const QString& text) override { m_text = text; }
-    bool dataChanged() const override { return m_changed; }
-    void setDataChanged(bool changed) override { m_changed = changed; }
-    void type(const QString& text)
-    {
-        m_text = text;
-        m_changed = true;
-    }
-
-private:
-    QString m_name, m_text;
-    bool m_changed = false;
-};
 
 struct Figure
 {
@@ -174,8 +155,8 @@ public:
     {
         const QString inRun = u"SELECT rowid, "_s + column + u" FROM Nomelia WHERE "_s + column +
                               u" = ? AND rowid > ? ORDER BY rowid LIMIT 1"_s;
-        const QString past = u"SELECT rowid, "_s + column + u" FROM Nomelia WHERE "_s + column + u" > ? ORDER BY "_s +
-                             column + u", rowid LIMIT 1"_s;
+        const QString past = u"SELECT rowid, "_s + column + u" FROM Nomelia WHERE "_s + column +
+                             u" > ? ORDER BY "_s + column + u", rowid LIMIT 1"_s;
         for (const QString& sql : {inRun, past}) {
             sqlite3_stmt* stmt = prepare(sql);
             sqlite3_bind_text(stmt, 1, key.constData(), int(key.size()), SQLITE_TRANSIENT);
@@ -184,7 +165,8 @@ public:
             const bool found = sqlite3_step(stmt) == SQLITE_ROW;
             if (found) {
                 rowid = sqlite3_column_int64(stmt, 0);
-                key = QByteArray(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1)), sqlite3_column_bytes(stmt, 1));
+                key = QByteArray(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1)),
+                                 sqlite3_column_bytes(stmt, 1));
             }
             sqlite3_reset(stmt);
             if (found) {
@@ -210,7 +192,10 @@ private:
     qint64 m_sink = 0;
 };
 
-QString folderFor(const QString& data, qint64 rows) { return data + u"/"_s + QString::number(rows); }
+QString folderFor(const QString& data, qint64 rows)
+{
+    return data + u"/"_s + QString::number(rows);
+}
 
 void ensureFile(const QString& folder, qint64 rows)
 {
@@ -231,19 +216,22 @@ void ensureFile(const QString& folder, qint64 rows)
 void benchStore(const QString& path, qint64 rows, double qtLast, double qtSeek)
 {
     RecordNavigator navigator;
-    std::vector<std::unique_ptr<Field>> fields;
+    std::vector<std::unique_ptr<TextField>> fields;
     for (const QString& name : contacts::fields()) {
-        fields.push_back(std::make_unique<Field>(name));
+        fields.push_back(std::make_unique<TextField>(name));
         navigator.bind(fields.back().get());
     }
     navigator.setDatabaseName(path);
     Floor floor(path);
 
-    record(u"open and first row"_s, rows, median(5, [&] { check(navigator.open()); }),
-           median(5, [&] { Floor fresh(path); fresh.step(u"SELECT rowid FROM Nomelia ORDER BY rowid LIMIT 1"_s, {}, -1); }));
-    record(u"last row"_s, rows, median(21, [&] { check(navigator.moveLast()); }),
-           median(21, [&] { floor.step(u"SELECT rowid FROM Nomelia ORDER BY rowid DESC LIMIT 1"_s, {}, -1); }),
-           qtLast);
+    record(u"open and first row"_s, rows, median(5, [&] { check(navigator.open()); }), median(5, [&] {
+               Floor fresh(path);
+               fresh.step(u"SELECT rowid FROM Nomelia ORDER BY rowid LIMIT 1"_s, {}, -1);
+           }));
+    record(
+        u"last row"_s, rows, median(21, [&] { check(navigator.moveLast()); }),
+        median(21, [&] { floor.step(u"SELECT rowid FROM Nomelia ORDER BY rowid DESC LIMIT 1"_s, {}, -1); }),
+        qtLast);
 
     // Next and previous in table order, from the middle.
     check(navigator.moveFirst());
@@ -251,9 +239,14 @@ void benchStore(const QString& path, qint64 rows, double qtLast, double qtSeek)
     check(navigator.tableCursor()->moveTo(middle));
     qint64 r = middle;
     record(u"next, table order"_s, rows, perStep(2000, [&] { check(navigator.moveNext()); }),
-           perStep(2000, [&] { r = floor.step(u"SELECT rowid FROM Nomelia WHERE rowid > ? ORDER BY rowid LIMIT 1"_s, {}, r); }));
+           perStep(2000, [&] {
+               r = floor.step(u"SELECT rowid FROM Nomelia WHERE rowid > ? ORDER BY rowid LIMIT 1"_s, {}, r);
+           }));
     record(u"previous, table order"_s, rows, perStep(2000, [&] { check(navigator.movePrevious()); }),
-           perStep(2000, [&] { r = floor.step(u"SELECT rowid FROM Nomelia WHERE rowid < ? ORDER BY rowid DESC LIMIT 1"_s, {}, r); }));
+           perStep(2000, [&] {
+               r = floor.step(u"SELECT rowid FROM Nomelia WHERE rowid < ? ORDER BY rowid DESC LIMIT 1"_s, {},
+                              r);
+           }));
 
     // Next and previous in an index's order; "Genere" has runs of hundreds of thousands of equal keys.
     for (const QString& index : {u"Cognone e nome o denominazione"_s, u"Genere"_s}) {
@@ -265,7 +258,8 @@ void benchStore(const QString& path, qint64 rows, double qtLast, double qtSeek)
         const QString column = quoteIdentifier(index);
         QByteArray key = navigator.tableCursor()->readCurrent().value().text(index).toUtf8();
         qint64 at = middle;
-        const QString label = index == u"Genere"_s ? u"inside a run of equal «Genere»"_s : u"«"_s + index + u"» order"_s;
+        const QString label =
+            index == u"Genere"_s ? u"inside a run of equal «Genere»"_s : u"«"_s + index + u"» order"_s;
         record(u"next, "_s + label, rows, perStep(2000, [&] { check(navigator.moveNext()); }),
                perStep(2000, [&] { floor.nextIndexed(column, key, at); }));
         record(u"previous, "_s + label, rows, perStep(2000, [&] { check(navigator.movePrevious()); }), none);
@@ -276,8 +270,8 @@ void benchStore(const QString& path, qint64 rows, double qtLast, double qtSeek)
     for (const QString& index : contacts::indexNames()) {
         check(navigator.setIndex(index));
         const QString column = quoteIdentifier(index);
-        const QString seekSql = u"SELECT rowid, "_s + column + u" FROM Nomelia WHERE "_s + column + u" >= ? ORDER BY "_s +
-                                column + u", rowid LIMIT 1"_s;
+        const QString seekSql = u"SELECT rowid, "_s + column + u" FROM Nomelia WHERE "_s + column +
+                                u" >= ? ORDER BY "_s + column + u", rowid LIMIT 1"_s;
         QStringList keys;
         while (keys.size() < 50) {
             auto row = readRow(*navigator.connection(), 1 + qint64(random.bounded(quint32(rows))));
@@ -366,13 +360,27 @@ double qtCardSeek(const QString& path, const QString& index, const QString& key)
                     model.fetchMore();
                 if (row >= model.rowCount())
                     break;
-                if (QString::compare(model.index(row, column).data().toString(), key, Qt::CaseInsensitive) >= 0)
+                if (QString::compare(model.index(row, column).data().toString(), key, Qt::CaseInsensitive) >=
+                    0)
                     break;
             }
         });
     }
     QSqlDatabase::removeDatabase(u"qt-way"_s);
     return ms;
+}
+
+// Presses "Visualizza Tabella" and waits until the table view has read its rows.
+BoundGrid* pressShowTable(Form1& card)
+{
+    card.findChild<QAbstractButton*>(u"Command17"_s)->click();
+    BoundGrid* grid = nullptr;
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (auto* table = qobject_cast<Form2*>(window))
+            grid = table->findChild<BoundGrid*>(u"DBGrid1"_s);
+    while (grid->model()->rowCount() == 0)
+        QCoreApplication::processEvents();
+    return grid;
 }
 
 // --- Child processes: one scenario each, so that the peak memory is its own ---------------------
@@ -388,14 +396,7 @@ int child(const QString& mode, const QString& folder)
         card.show();
         QCoreApplication::processEvents();
         timer.restart();
-        card.findChild<QAbstractButton*>(u"Command17"_s)->click();
-        Form2* table = nullptr;
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if ((table = qobject_cast<Form2*>(w)))
-                break;
-        auto* grid = table->findChild<BoundGrid*>(u"DBGrid1"_s);
-        while (grid->model()->rowCount() == 0)
-            QCoreApplication::processEvents();
+        BoundGrid* grid = pressShowTable(card);
         grid->repaint();
         ms = double(timer.nsecsElapsed()) / 1e6;
         if (mode == u"ours-grid"_s) {
@@ -445,7 +446,8 @@ std::pair<double, double> runChild(const QString& mode, const QString& folder)
     QProcess process;
     process.start(QCoreApplication::applicationFilePath(), {u"--child"_s, mode, folder});
     process.waitForFinished(-1);
-    const QStringList words = QString::fromUtf8(process.readAllStandardOutput()).split(u' ', Qt::SkipEmptyParts);
+    const QStringList words =
+        QString::fromUtf8(process.readAllStandardOutput()).split(u' ', Qt::SkipEmptyParts);
     if (words.size() < 4)
         return {none, none};
     return {words[1].toDouble(), words[3].trimmed().toDouble() / 1024.0};
@@ -492,14 +494,7 @@ void benchWindows(const QString& folder, qint64 rows)
         Form1 card;
         card.show();
         QCoreApplication::processEvents();
-        card.findChild<QAbstractButton*>(u"Command17"_s)->click();
-        Form2* table = nullptr;
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if ((table = qobject_cast<Form2*>(w)))
-                break;
-        auto* grid = table->findChild<BoundGrid*>(u"DBGrid1"_s);
-        while (grid->model()->rowCount() == 0)
-            QCoreApplication::processEvents();
+        BoundGrid* grid = pressShowTable(card);
         const int last = grid->model()->rowCount() - 1;
         int flip = 0;
         record(u"Form2: jump to the last row"_s, rows, median(11, [&] {
@@ -511,14 +506,15 @@ void benchWindows(const QString& folder, qint64 rows)
                    grid->setCurrentIndex(grid->model()->index(int(random.bounded(quint32(last + 1))), 2));
                    grid->viewport()->repaint();
                }));
-        table->close();
+        grid->window()->close();
     }
     QDir::setCurrent(previous);
 
     const auto scrolled = runChild(u"ours-grid"_s, folder);
     const auto qtScrolled = runChild(u"qt-grid"_s, folder);
     record(u"Form2: scroll to the end"_s, rows, scrolled.first, none, qtScrolled.first);
-    record(u"peak memory, Form2 scrolled end to end"_s, rows, scrolled.second, none, qtScrolled.second, u"MB"_s);
+    record(u"peak memory, Form2 scrolled end to end"_s, rows, scrolled.second, none, qtScrolled.second,
+           u"MB"_s);
 }
 
 QString number(double value)
@@ -526,7 +522,8 @@ QString number(double value)
     if (std::isnan(value))
         return u"–"_s;
     return value >= 100 ? QString::number(value, 'f', 0)
-                        : value >= 1 ? QString::number(value, 'f', 2) : QString::number(value, 'g', 3);
+           : value >= 1 ? QString::number(value, 'f', 2)
+                        : QString::number(value, 'g', 3);
 }
 
 QString ratio(double a, double b)
@@ -588,8 +585,8 @@ int main(int argc, char* argv[])
     out << "\n| operation | rows | ours | sqlite3 floor | usual Qt way | ours / floor | Qt way / ours |\n"
         << "|---|---:|---:|---:|---:|---:|---:|\n";
     for (const Figure& f : figures) {
-        table << '"' << f.operation << "\"," << f.rows << ',' << f.unit << ',' << f.ours << ',' << f.floor << ','
-              << f.qt << ',' << (f.ours / f.floor) << ',' << (f.qt / f.ours) << '\n';
+        table << '"' << f.operation << "\"," << f.rows << ',' << f.unit << ',' << f.ours << ',' << f.floor
+              << ',' << f.qt << ',' << (f.ours / f.floor) << ',' << (f.qt / f.ours) << '\n';
         out << "| " << f.operation << " (" << f.unit << ") | " << f.rows << " | " << number(f.ours) << " | "
             << number(f.floor) << " | " << number(f.qt) << " | " << ratio(f.ours, f.floor) << " | "
             << ratio(f.qt, f.ours) << " |\n";

@@ -26,7 +26,10 @@ QString titleOrApplication(const QString& title)
 
 } // namespace
 
-Dialogs& Dialogs::instance() { return *installed(); }
+Dialogs& Dialogs::instance()
+{
+    return *installed();
+}
 
 void Dialogs::install(std::unique_ptr<Dialogs> dialogs)
 {

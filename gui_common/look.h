@@ -10,7 +10,10 @@ namespace vinzal::look {
 
 // Layouts are given in twips: 1440 to the inch, 15 to a pixel at 96 dots per inch. Qt scales
 // logical pixels on high-density screens by itself.
-constexpr int px(int twips) { return (twips * 2 + 15) / 30; }
+constexpr int px(int twips)
+{
+    return (twips * 2 + 15) / 30;
+}
 inline QRect twips(int left, int top, int width, int height)
 {
     return QRect(px(left), px(top), px(width), px(height));

@@ -26,7 +26,8 @@ const QString kNewRecordNotice =
     u"modificare il contenuto di detta casella inserendo [Famiglia-Amici] o [Lavoro]."_s;
 const QString kCategoryWarning =
     u"ATTENZIONE: nella casella [genere] deve essere inserito obbligatoriamente Famiglia-Amici, Lavoro o "
-    u"Altro, può darsi che la casella è stata lasciata vuota, che è stata inserita un'altra dicitura o che vi "
+    u"Altro, può darsi che la casella è stata lasciata vuota, che è stata inserita un'altra dicitura o che "
+    u"vi "
     u"sono degli errori di battitura, sarà inserito automaticamente [Altro], successivamente modificabile "
     u"dall'utente."_s;
 
@@ -47,7 +48,7 @@ QFont fontOf(FontKind kind)
     return look::sans825();
 }
 
-struct ButtonSpec
+struct ButtonItem
 {
     const char16_t* name;
     const char16_t* caption;
@@ -56,7 +57,7 @@ struct ButtonSpec
     const char16_t* index; // the index a search button seeks on, or nullptr
 };
 
-const ButtonSpec buttons[] = {
+const ButtonItem buttons[] = {
     {u"Command1", u"Cognome e nome o denominazione", 240, 1680, 3735, 375, FontKind::TimesBold12,
      u"Cognone e nome o denominazione"},
     {u"Command2", u"AGGIUNGI", 3240, 6960, 1335, 375, FontKind::SansBold825, nullptr},
@@ -78,14 +79,14 @@ const ButtonSpec buttons[] = {
     {u"Command17", u"Visualizza Tabella", 240, 5880, 1215, 615, FontKind::TimesBold12, nullptr},
 };
 
-struct BoxSpec
+struct BoxItem
 {
     int number;
     const char16_t* field;
     int left, top, width, height;
 };
 
-const BoxSpec boxes[] = {
+const BoxItem boxes[] = {
     {1, u"Genere", 6000, 720, 1695, 375},
     {2, u"Cognone e nome o denominazione", 4080, 1680, 4335, 375},
     {3, u"Telelefono casa", 1920, 3480, 1815, 375},
@@ -100,7 +101,7 @@ const BoxSpec boxes[] = {
     {12, u"ID", 4500, 840, 550, 285},
 };
 
-struct LabelSpec
+struct LabelItem
 {
     const char16_t* name;
     const char16_t* text;
@@ -109,25 +110,26 @@ struct LabelSpec
     QColor colour;
 };
 
-struct LineSpec
+struct LineItem
 {
     int number, x1, y1, x2, y2;
 };
 
-const LineSpec lines[] = {
-    {1, 120, 480, 8520, 480},    {10, 120, 480, 120, 5760},   {11, 8520, 480, 8520, 6720},
-    {2, 120, 1320, 7920, 1320},  {12, 120, 1560, 8520, 1560}, {3, 120, 2160, 8520, 2160},
-    {4, 120, 2760, 8520, 2760},  {5, 120, 3360, 8520, 3360},  {6, 120, 3960, 8520, 3960},
-    {7, 120, 4560, 8520, 4560},  {8, 120, 5160, 8520, 5160},  {13, 120, 5760, 1560, 5760},
+const LineItem lines[] = {
+    {1, 120, 480, 8520, 480},     {10, 120, 480, 120, 5760},   {11, 8520, 480, 8520, 6720},
+    {2, 120, 1320, 7920, 1320},   {12, 120, 1560, 8520, 1560}, {3, 120, 2160, 8520, 2160},
+    {4, 120, 2760, 8520, 2760},   {5, 120, 3360, 8520, 3360},  {6, 120, 3960, 8520, 3960},
+    {7, 120, 4560, 8520, 4560},   {8, 120, 5160, 8520, 5160},  {13, 120, 5760, 1560, 5760},
     {14, 1560, 5760, 1560, 6720}, {9, 1560, 6720, 8520, 6720},
 };
 
 // The focus order of the card; labels hold a place but never take the focus.
 const char16_t* const tabOrder[] = {
-    u"Command1", u"Label2",   u"Text1",    u"Text2",    u"Text3",     u"Text4",     u"Text5",     u"Text6",
-    u"Text7",    u"Text8",    u"Command2", u"Command3", u"Command6",  u"Command7",  u"Text9",     u"Label12",
-    u"Text10",   u"Text11",   u"Command4", u"Command5", u"Command8",  u"Command9",  u"Command10", u"Command11",
-    u"Command12", u"Command13", u"Command14", u"Command15", u"Label1", u"Text12",   u"Command16", u"Command17",
+    u"Command1", u"Label2",    u"Text1",     u"Text2",     u"Text3",     u"Text4",     u"Text5",
+    u"Text6",    u"Text7",     u"Text8",     u"Command2",  u"Command3",  u"Command6",  u"Command7",
+    u"Text9",    u"Label12",   u"Text10",    u"Text11",    u"Command4",  u"Command5",  u"Command8",
+    u"Command9", u"Command10", u"Command11", u"Command12", u"Command13", u"Command14", u"Command15",
+    u"Label1",   u"Text12",    u"Command16", u"Command17",
 };
 
 // The buttons that adding disables and saving enables again, in this order.
@@ -181,17 +183,19 @@ void Form1::load()
 
 void Form1::buildControls()
 {
-    for (const ButtonSpec& spec : buttons) {
-        auto* button = new CardButton(QString::fromUtf16(spec.caption), this);
-        button->setObjectName(QString::fromUtf16(spec.name));
-        button->setGeometry(look::twips(spec.left, spec.top, spec.width, spec.height));
-        button->setFont(fontOf(spec.font));
-        if (spec.index) {
-            const QString index = QString::fromUtf16(spec.index);
+    for (const ButtonItem& item : buttons) {
+        auto* button = new CardButton(QString::fromUtf16(item.caption), this);
+        button->setObjectName(QString::fromUtf16(item.name));
+        button->setGeometry(look::twips(item.left, item.top, item.width, item.height));
+        button->setFont(fontOf(item.font));
+        if (item.index) {
+            const QString index = QString::fromUtf16(item.index);
             connect(button, &QPushButton::clicked, this, [this, index] { search(index); });
         }
     }
-    const auto button = [this](const char16_t* name) { return findChild<QPushButton*>(QString::fromUtf16(name)); };
+    const auto button = [this](const char16_t* name) {
+        return findChild<QPushButton*>(QString::fromUtf16(name));
+    };
     connect(button(u"Command2"), &QPushButton::clicked, this, &Form1::addContact);
     connect(button(u"Command3"), &QPushButton::clicked, this, &Form1::modifyOrCancel);
     connect(button(u"Command6"), &QPushButton::clicked, this, &Form1::save);
@@ -204,29 +208,29 @@ void Form1::buildControls()
     for (const char16_t* name : lockList)
         m_lockList.append(button(name));
 
-    for (const BoxSpec& spec : boxes) {
-        const QString field = QString::fromUtf16(spec.field);
+    for (const BoxItem& item : boxes) {
+        const QString field = QString::fromUtf16(item.field);
         QWidget* widget;
         BoundField* bound;
-        if (spec.number == 8) {
+        if (item.number == 8) {
             auto* memo = new BoundMemoBox(field, this);
             widget = memo;
             bound = memo;
         } else {
             auto* box = new BoundTextBox(field, this);
-            if (spec.number == 1)
+            if (item.number == 1)
                 m_text1 = box;
-            else if (spec.number == 12)
+            else if (item.number == 12)
                 box->setReadOnly(true); // the key: focusable and selectable, not editable
             widget = box;
             bound = box;
         }
         m_boxes.append(bound);
-        widget->setObjectName(u"Text%1"_s.arg(spec.number));
-        widget->setGeometry(look::twips(spec.left, spec.top, spec.width, spec.height));
+        widget->setObjectName(u"Text%1"_s.arg(item.number));
+        widget->setGeometry(look::twips(item.left, item.top, item.width, item.height));
         QPalette colours = widget->palette();
-        const bool key = spec.number == 12;
-        const bool teal = spec.number == 1 || spec.number == 6;
+        const bool key = item.number == 12;
+        const bool teal = item.number == 1 || item.number == 6;
         colours.setColor(QPalette::Base, key ? look::windowCyan : look::fieldYellow);
         colours.setColor(QPalette::Text, key ? look::darkPurple : teal ? look::darkTeal : look::darkGreen);
         widget->setPalette(colours);
@@ -235,34 +239,34 @@ void Form1::buildControls()
     }
     m_text1->setText(contacts::defaultCategory());
 
-    const LabelSpec labels[] = {
+    const LabelItem labels[] = {
         {u"Label2", u"Inserire: Famiglia-Amici, Lavoro o Altro ", 5160, 1200, 2775, 255, FontKind::Sans825,
          look::darkRed},
-        {u"Label12", u"  Versione del programma: 1.0 - Data: 09/03/2008 - Autore: Vistrolli", 360, 120, 7815, 255,
-         FontKind::SansBold975, look::darkPurple},
+        {u"Label12", u"  Versione del programma: 1.0 - Data: 09/03/2008 - Autore: Vistrolli", 360, 120, 7815,
+         255, FontKind::SansBold975, look::darkPurple},
         {u"Label1", u"ID", 4275, 840, 255, 255, FontKind::SansBold825, look::darkPurple},
     };
-    for (const LabelSpec& spec : labels) {
-        auto* label = new QLabel(QString::fromUtf16(spec.text), this);
-        label->setObjectName(QString::fromUtf16(spec.name));
+    for (const LabelItem& item : labels) {
+        auto* label = new QLabel(QString::fromUtf16(item.text), this);
+        label->setObjectName(QString::fromUtf16(item.name));
         label->setTextFormat(Qt::PlainText);
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        label->setFont(fontOf(spec.font));
+        label->setFont(fontOf(item.font));
         // Never cut the text: where the substitute face is wider than the original, the label grows
         // to the right (into the empty frame) rather than lose the end of the hint.
-        QRect area = look::twips(spec.left, spec.top, spec.width, spec.height);
+        QRect area = look::twips(item.left, item.top, item.width, item.height);
         area.setWidth(std::max(area.width(), label->fontMetrics().horizontalAdvance(label->text()) + 1));
         label->setGeometry(area);
         QPalette colours = label->palette();
-        colours.setColor(QPalette::WindowText, spec.colour);
+        colours.setColor(QPalette::WindowText, item.colour);
         label->setPalette(colours);
     }
 
-    for (const LineSpec& spec : lines) {
-        auto* line = new CardLine(spec.x1, spec.y1, spec.x2, spec.y2, this);
-        line->setObjectName(u"Line%1"_s.arg(spec.number));
+    for (const LineItem& item : lines) {
+        auto* line = new CardLine(item.x1, item.y1, item.x2, item.y2, this);
+        line->setObjectName(u"Line%1"_s.arg(item.number));
         line->lower();
-        line->setVisible(spec.number != 2); // Line2 is never drawn
+        line->setVisible(item.number != 2); // Line2 is never drawn
     }
 
     auto* image = new QLabel(this);
@@ -396,7 +400,10 @@ void Form1::exit()
     m_exiting = false;
 }
 
-void Form1::reload() { succeeded(m_data1.refresh()); }
+void Form1::reload()
+{
+    succeeded(m_data1.refresh());
+}
 
 void Form1::showTable()
 {

@@ -12,7 +12,6 @@ class QPushButton;
 
 namespace vinzal {
 
-
 class Form2;
 class NavigatorBar;
 

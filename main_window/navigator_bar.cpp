@@ -57,13 +57,15 @@ NavigatorBar::NavigatorBar(RecordNavigator& navigator, QWidget* parent)
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(1, 1, 1, 1);
     row->setSpacing(0);
-    row->addWidget(addButton(u"MoveFirst"_s, u"Primo contatto"_s, arrow(true, true), [](RecordNavigator& n) { return n.moveFirst(); }));
-    row->addWidget(
-        addButton(u"MovePrevious"_s, u"Contatto precedente"_s, arrow(true, false), [](RecordNavigator& n) { return n.movePrevious(); }));
+    row->addWidget(addButton(u"MoveFirst"_s, u"Primo contatto"_s, arrow(true, true),
+                             [](RecordNavigator& n) { return n.moveFirst(); }));
+    row->addWidget(addButton(u"MovePrevious"_s, u"Contatto precedente"_s, arrow(true, false),
+                             [](RecordNavigator& n) { return n.movePrevious(); }));
     row->addWidget(m_caption, 1);
-    row->addWidget(
-        addButton(u"MoveNext"_s, u"Contatto successivo"_s, arrow(false, false), [](RecordNavigator& n) { return n.moveNext(); }));
-    row->addWidget(addButton(u"MoveLast"_s, u"Ultimo contatto"_s, arrow(false, true), [](RecordNavigator& n) { return n.moveLast(); }));
+    row->addWidget(addButton(u"MoveNext"_s, u"Contatto successivo"_s, arrow(false, false),
+                             [](RecordNavigator& n) { return n.moveNext(); }));
+    row->addWidget(addButton(u"MoveLast"_s, u"Ultimo contatto"_s, arrow(false, true),
+                             [](RecordNavigator& n) { return n.moveLast(); }));
 
     connect(&navigator, &RecordNavigator::captionChanged, m_caption, &QLabel::setText);
     connect(&navigator, &RecordNavigator::enabledChanged, this, &QWidget::setEnabled);

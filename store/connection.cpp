@@ -24,7 +24,10 @@ QString shownName(const QString& path)
            QDir::toNativeSeparators(info.absolutePath()) + u"»"_s;
 }
 
-StoreError openError(StoreError::Kind kind, const QString& text) { return StoreError{kind, text, {}}; }
+StoreError openError(StoreError::Kind kind, const QString& text)
+{
+    return StoreError{kind, text, {}};
+}
 
 } // namespace
 

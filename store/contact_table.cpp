@@ -4,12 +4,30 @@ using namespace Qt::StringLiterals;
 
 namespace vinzal::contacts {
 
-QString fileName() { return u"Vinzal.mdb"_s; }
-QString tableName() { return u"Nomelia"_s; }
-QString connectString() { return u"Access 2000;"_s; }
-QString idField() { return u"ID"_s; }
-QString categoryField() { return u"Genere"_s; }
-QString defaultCategory() { return u"Altro"_s; }
+QString fileName()
+{
+    return u"Vinzal.mdb"_s;
+}
+QString tableName()
+{
+    return u"Nomelia"_s;
+}
+QString connectString()
+{
+    return u"Access 2000;"_s;
+}
+QString idField()
+{
+    return u"ID"_s;
+}
+QString categoryField()
+{
+    return u"Genere"_s;
+}
+QString defaultCategory()
+{
+    return u"Altro"_s;
+}
 
 const QStringList& fields()
 {
@@ -56,6 +74,9 @@ bool isCategory(const QString& text)
     return categories().contains(text, Qt::CaseSensitive);
 }
 
-int fieldPosition(const QString& field) { return int(fields().indexOf(field)); }
+int fieldPosition(const QString& field)
+{
+    return int(fields().indexOf(field));
+}
 
 } // namespace vinzal::contacts

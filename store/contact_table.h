@@ -8,11 +8,11 @@
 // "Telelefono"); window captions may differ, these never do.
 namespace vinzal::contacts {
 
-QString fileName();       // "Vinzal.mdb", looked up in the working directory
-QString tableName();      // "Nomelia"
-QString connectString();  // the kind of database a navigator opens, "Access 2000;"
-QString idField();        // "ID", the key; never written by the program
-QString categoryField();  // "Genere"
+QString fileName();        // "Vinzal.mdb", looked up in the working directory
+QString tableName();       // "Nomelia"
+QString connectString();   // the kind of database a navigator opens, "Access 2000;"
+QString idField();         // "ID", the key; never written by the program
+QString categoryField();   // "Genere"
 QString defaultCategory(); // "Altro"
 
 // The twelve fields in the order of the table view's columns, "ID" first.

@@ -165,6 +165,9 @@ Result<Row> Dynaset::rowAt(qsizetype position)
     return result;
 }
 
-void Dynaset::forget(qsizetype position) { m_pages.remove(position / pageSize); }
+void Dynaset::forget(qsizetype position)
+{
+    m_pages.remove(position / pageSize);
+}
 
 } // namespace vinzal

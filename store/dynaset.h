@@ -11,8 +11,8 @@
 namespace vinzal {
 
 // The rows of the contact table as they were when it was opened: the list of their rowids, read
-// once (or, when they have no gap, just the first and the count), and their values fetched by rowid a page at a time into a cache of bounded size. Rows added
-// after the open are not in it until it is opened again.
+// once (or, when they have no gap, just the first and the count), and their values fetched by rowid a page at
+// a time into a cache of bounded size. Rows added after the open are not in it until it is opened again.
 class Dynaset
 {
 public:

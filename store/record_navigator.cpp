@@ -14,7 +14,10 @@ RecordNavigator::RecordNavigator(QObject* parent)
 {
 }
 
-RecordNavigator::~RecordNavigator() { close(); }
+RecordNavigator::~RecordNavigator()
+{
+    close();
+}
 
 void RecordNavigator::setCaption(const QString& caption)
 {
@@ -100,11 +103,11 @@ Status RecordNavigator::open()
             missing.append(u"«"_s + field + u"»"_s);
     if (!missing.isEmpty()) {
         showNothing();
-        return StoreError{StoreError::Kind::FieldMissing,
-                          u"Nella tabella «"_s + contacts::tableName() + u"» mancano i campi "_s +
-                              missing.join(u", "_s) +
-                              u". La rubrica non è nel formato di Vinzal: controllarla con «vinzal-db check»."_s,
-                          {}};
+        return StoreError{
+            StoreError::Kind::FieldMissing,
+            u"Nella tabella «"_s + contacts::tableName() + u"» mancano i campi "_s + missing.join(u", "_s) +
+                u". La rubrica non è nel formato di Vinzal: controllarla con «vinzal-db check»."_s,
+            {}};
     }
     m_connection = std::move(connection.value());
     if (m_recordsetType == RecordsetType::Table) {

@@ -156,7 +156,7 @@ private:
 
     std::optional<Row> m_shown; // the current row as shown: the originals for the lost-update guard
     EditMode m_editMode = EditMode::None;
-    QList<FieldChange> m_buffer; // the copy buffer of the pending operation
+    QList<FieldChange> m_buffer;      // the copy buffer of the pending operation
     bool m_reopenBeforeWrite = false; // a write failed on a read-only file or folder
 };
 

@@ -15,8 +15,8 @@ QString selectRowSql()
     QStringList columns;
     for (const QString& field : contacts::fields())
         columns.append(quoteIdentifier(field));
-    return u"SELECT rowid, "_s + columns.join(u", "_s) + u" FROM "_s + quoteIdentifier(contacts::tableName()) +
-           u" WHERE rowid = ?"_s;
+    return u"SELECT rowid, "_s + columns.join(u", "_s) + u" FROM "_s +
+           quoteIdentifier(contacts::tableName()) + u" WHERE rowid = ?"_s;
 }
 
 StoreError conflict()
@@ -38,7 +38,10 @@ QVariant Row::value(const QString& field) const
     return at < 0 || at >= values.size() ? QVariant() : values.at(at);
 }
 
-QString Row::text(const QString& field) const { return value(field).toString(); }
+QString Row::text(const QString& field) const
+{
+    return value(field).toString();
+}
 
 QVariant storedValue(const QString& text)
 {

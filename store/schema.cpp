@@ -46,8 +46,9 @@ public:
         : m_name(u"vinzal-schema-%1"_s.arg(quintptr(this))),
           m_db(QSqlDatabase::addDatabase(u"QSQLITE"_s, m_name))
     {
-        m_db.setDatabaseName(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString(QUrl::FullyEncoded) +
-                             u"?mode="_s + mode);
+        m_db.setDatabaseName(
+            QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString(QUrl::FullyEncoded) +
+            u"?mode="_s + mode);
         m_db.setConnectOptions(u"QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1"_s.arg(Connection::busyTimeoutMs));
     }
     ~ScopedDatabase()
@@ -107,9 +108,9 @@ Status create(const QString& path, bool overwrite, const std::function<Status(QS
     if (built) {
         // Without `overwrite`, QFile::rename refuses an existing target; with it, rename(2) replaces
         // the old file in one step, so there is never a moment without an address book.
-        const bool renamed =
-            overwrite ? std::rename(QFile::encodeName(partial).constData(), QFile::encodeName(path).constData()) == 0
-                      : QFile::rename(partial, path);
+        const bool renamed = overwrite ? std::rename(QFile::encodeName(partial).constData(),
+                                                     QFile::encodeName(path).constData()) == 0
+                                       : QFile::rename(partial, path);
         if (!renamed)
             built = StoreError{StoreError::Kind::Engine,
                                u"Non è stato possibile dare il nome «"_s + path + u"» alla nuova rubrica."_s,
@@ -131,8 +132,7 @@ QStringList check(const QString& path)
     case FileKind::Empty:
         return {u"il file «"_s + path + u"» è vuoto"_s};
     case FileKind::Access:
-        return {u"il file «"_s + path +
-                u"» è un archivio di Access: convertirlo con «vinzal-db import»"_s};
+        return {u"il file «"_s + path + u"» è un archivio di Access: convertirlo con «vinzal-db import»"_s};
     case FileKind::Other:
         return {u"il file «"_s + path + u"» non è un archivio SQLite"_s};
     case FileKind::Sqlite:
@@ -155,8 +155,9 @@ QStringList check(const QString& path)
             problems.append(u"integrità: "_s + line);
     }
     if (query.exec(u"PRAGMA application_id"_s) && query.next() && query.value(0).toInt() != applicationId)
-        problems.append(u"il file non porta il contrassegno delle rubriche di Vinzal (application_id %1)"_s.arg(
-            query.value(0).toInt()));
+        problems.append(
+            u"il file non porta il contrassegno delle rubriche di Vinzal (application_id %1)"_s.arg(
+                query.value(0).toInt()));
 
     const QString table = contacts::tableName();
     QString tableSql;

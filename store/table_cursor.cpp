@@ -13,7 +13,10 @@ QString TableCursor::select() const
     return m_column.isEmpty() ? u"SELECT rowid FROM "_s : u"SELECT rowid, "_s + m_column + u" FROM "_s;
 }
 
-QString TableCursor::from() const { return quoteIdentifier(contacts::tableName()); }
+QString TableCursor::from() const
+{
+    return quoteIdentifier(contacts::tableName());
+}
 
 Result<std::optional<TableCursor::Position>> TableCursor::fetch(const QString& sql,
                                                                 const QVariantList& bindings)
@@ -112,9 +115,8 @@ Status TableCursor::moveStep(bool forward)
     auto result = [&]() -> Result<std::optional<Position>> {
         if (m_column.isEmpty())
             return fetch(base + rowidStep + byRowid, {here.rowid});
-        const QString byKey =
-            forward ? u" ORDER BY "_s + m_column + u", rowid LIMIT 1"_s
-                    : u" ORDER BY "_s + m_column + u" DESC, rowid DESC LIMIT 1"_s;
+        const QString byKey = forward ? u" ORDER BY "_s + m_column + u", rowid LIMIT 1"_s
+                                      : u" ORDER BY "_s + m_column + u" DESC, rowid DESC LIMIT 1"_s;
         if (here.key.isNull()) {
             // Inside the run of NULLs, which comes first.
             auto inRun = fetch(base + m_column + u" IS NULL AND "_s + rowidStep + byRowid, {here.rowid});
@@ -142,13 +144,11 @@ Status TableCursor::moveStep(bool forward)
 Status TableCursor::seek(const QString& comparison, const QString& key)
 {
     if (comparison != u">="_s)
-        return StoreError{StoreError::Kind::Engine,
-                          u"Confronto di ricerca non previsto: «"_s + comparison + u"»."_s,
-                          {}};
+        return StoreError{
+            StoreError::Kind::Engine, u"Confronto di ricerca non previsto: «"_s + comparison + u"»."_s, {}};
     if (m_column.isEmpty())
-        return StoreError{StoreError::Kind::IndexMissing,
-                          u"Nessun indice è stato scelto per la ricerca."_s,
-                          {}};
+        return StoreError{
+            StoreError::Kind::IndexMissing, u"Nessun indice è stato scelto per la ricerca."_s, {}};
     auto found = fetch(select() + from() + u" WHERE "_s + m_column + u" >= ? ORDER BY "_s + m_column +
                            u", rowid LIMIT 1"_s,
                        {key});

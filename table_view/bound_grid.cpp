@@ -31,7 +31,8 @@ class CellDelegate : public QStyledItemDelegate
 public:
     explicit CellDelegate(BoundGrid* grid) : QStyledItemDelegate(grid), m_grid(grid) {}
 
-    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                          const QModelIndex& index) const override
     {
         auto* editor = qobject_cast<QLineEdit*>(QStyledItemDelegate::createEditor(parent, option, index));
         if (!editor)
@@ -56,7 +57,8 @@ protected:
     // The delegate sees the editor's keys before anyone else: the grid decides what they do.
     bool eventFilter(QObject* editor, QEvent* event) override
     {
-        if (event->type() == QEvent::ShortcutOverride && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        if (event->type() == QEvent::ShortcutOverride &&
+            static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
             event->accept(); // Escape is a key of the editor, not a shortcut
             return true;
         }

@@ -22,8 +22,9 @@ Form2::Form2(QWidget* parent) : QWidget(parent, Qt::Window)
     setWindowIcon(look::icon());
     const QSize client(792, 544);
     const QScreen* screen = QGuiApplication::primaryScreen();
-    setGeometry(screen ? QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, client, screen->availableGeometry())
-                       : QRect(QPoint(0, 0), client));
+    setGeometry(
+        screen ? QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, client, screen->availableGeometry())
+               : QRect(QPoint(0, 0), client));
 
     m_data1.setObjectName(u"Data1"_s);
     m_data1.setConnect(contacts::connectString());

@@ -6,7 +6,8 @@ using namespace Qt::StringLiterals;
 
 namespace vinzal {
 
-GridModel::GridModel(RecordNavigator& navigator, QObject* parent) : QAbstractTableModel(parent), m_navigator(navigator)
+GridModel::GridModel(RecordNavigator& navigator, QObject* parent)
+    : QAbstractTableModel(parent), m_navigator(navigator)
 {
     connect(&navigator, &RecordNavigator::opened, this, [this] {
         beginResetModel();
@@ -117,8 +118,8 @@ Status GridModel::writeDirtyRow()
         return {};
     QList<FieldChange> changes;
     for (auto typed = m_typed.cbegin(); typed != m_typed.cend(); ++typed)
-        changes.append({contacts::fields().at(typed.key()), storedValue(typed.value()),
-                        m_originals.value(typed.key())});
+        changes.append(
+            {contacts::fields().at(typed.key()), storedValue(typed.value()), m_originals.value(typed.key())});
     // Written as typed: no question and no category rule here.
     if (Status written = m_navigator.storeRow(m_dirtyRow, changes); !written)
         return written;

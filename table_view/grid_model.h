@@ -40,8 +40,8 @@ private:
     RecordNavigator& m_navigator;
     int m_currentRow = -1;
     int m_dirtyRow = -1;
-    QHash<int, QString> m_typed;     // column to typed text, for m_dirtyRow
-    QList<QVariant> m_originals;     // the values of m_dirtyRow when its first cell was typed into
+    QHash<int, QString> m_typed; // column to typed text, for m_dirtyRow
+    QList<QVariant> m_originals; // the values of m_dirtyRow when its first cell was typed into
 };
 
 } // namespace vinzal

@@ -72,7 +72,10 @@ Card::~Card()
     QDir::setCurrent(m_previousDir);
 }
 
-QString Card::path() const { return m_dir.filePath(contacts::fileName()); }
+QString Card::path() const
+{
+    return m_dir.filePath(contacts::fileName());
+}
 
 QPushButton* Card::button(const QString& name) const
 {
@@ -130,7 +133,10 @@ void Card::type(const QString& box, const QString& text)
     }
 }
 
-void Card::click(const QString& name) { QTest::mouseClick(button(name), Qt::LeftButton); }
+void Card::click(const QString& name)
+{
+    QTest::mouseClick(button(name), Qt::LeftButton);
+}
 
 void Card::barMove(const QString& move)
 {

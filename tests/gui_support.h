@@ -36,7 +36,7 @@ public:
     static ScriptedDialogs& install();
 
     QList<Shown> shown;
-    QStringList textAnswers; // consumed in order; the empty text once they run out (cancel)
+    QStringList textAnswers;  // consumed in order; the empty text once they run out (cancel)
     QList<bool> yesNoAnswers; // consumed in order; No once they run out
     // Called as each dialog appears, to look at the window behind it.
     std::function<void(const Shown&)> onShow;

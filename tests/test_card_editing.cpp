@@ -13,10 +13,12 @@ using namespace vinzal::test;
 
 namespace {
 
-const QString kNotice = u"Nella casella [Genere] del novo record verrà inserito automaticamente [Altro] l'utente "
-                        u"potrà modificare il contenuto di detta casella inserendo [Famiglia-Amici] o [Lavoro]."_s;
+const QString kNotice =
+    u"Nella casella [Genere] del novo record verrà inserito automaticamente [Altro] l'utente "
+    u"potrà modificare il contenuto di detta casella inserendo [Famiglia-Amici] o [Lavoro]."_s;
 const QString kWarning =
-    u"ATTENZIONE: nella casella [genere] deve essere inserito obbligatoriamente Famiglia-Amici, Lavoro o Altro, "
+    u"ATTENZIONE: nella casella [genere] deve essere inserito obbligatoriamente Famiglia-Amici, Lavoro o "
+    u"Altro, "
     u"può darsi che la casella è stata lasciata vuota, che è stata inserita un'altra dicitura o che vi sono "
     u"degli errori di battitura, sarà inserito automaticamente [Altro], successivamente modificabile "
     u"dall'utente."_s;
@@ -31,9 +33,9 @@ const QStringList lockList{u"Command7"_s,  u"Command2"_s,  u"Command3"_s,  u"Com
 Contact contact(const QString& category, const QString& name, const QString& town, const QString& further,
                 const QString& home, const QString& office)
 {
-    return {{u"Genere"_s, category},        {kName, name},
-            {u"Città"_s, town},             {u"ulteriore identificativo"_s, further},
-            {u"Telelefono casa"_s, home},   {u"Telefono Ufficio"_s, office}};
+    return {{u"Genere"_s, category},      {kName, name},
+            {u"Città"_s, town},           {u"ulteriore identificativo"_s, further},
+            {u"Telelefono casa"_s, home}, {u"Telefono Ufficio"_s, office}};
 }
 
 // IDs 1 to 4, in an order that differs from every index's.
@@ -53,7 +55,10 @@ class TestCardEditing : public QObject
 
     ScriptedDialogs* m_dialogs = nullptr;
 
-    int count(const Card& card) { return sql(card.path(), u"SELECT count(*) FROM Nomelia"_s).first().toInt(); }
+    int count(const Card& card)
+    {
+        return sql(card.path(), u"SELECT count(*) FROM Nomelia"_s).first().toInt();
+    }
 
     void verifyLocked(Card& card, bool locked)
     {

@@ -24,8 +24,10 @@ namespace {
 
 QList<Contact> threeContacts()
 {
-    return {{{u"Genere"_s, u"Lavoro"_s}, {u"Cognone e nome o denominazione"_s, u"Rossi Mario"_s},
-             {u"Città"_s, u"Roma"_s}, {u"Osservazioni"_s, u"Riga uno\r\nRiga due"_s}},
+    return {{{u"Genere"_s, u"Lavoro"_s},
+             {u"Cognone e nome o denominazione"_s, u"Rossi Mario"_s},
+             {u"Città"_s, u"Roma"_s},
+             {u"Osservazioni"_s, u"Riga uno\r\nRiga due"_s}},
             {{u"Genere"_s, u"Altro"_s}, {u"Cognone e nome o denominazione"_s, u"Bianchi Anna"_s}},
             {{u"Genere"_s, u"Famiglia-Amici"_s}, {u"Cognone e nome o denominazione"_s, u"Verdi Luca"_s}}};
 }
@@ -46,9 +48,16 @@ private slots:
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QRect>("twips");
-        QTest::addColumn<QString>("font"); // T = Times 12 bold, S = Sans 8.25 bold, s = Sans 8.25, V = Sans 9.75 bold
+        QTest::addColumn<QString>(
+            "font"); // T = Times 12 bold, S = Sans 8.25 bold, s = Sans 8.25, V = Sans 9.75 bold
         // Search buttons and the other buttons.
-        const struct { const char* name; const char16_t* caption; int l, t, w, h; const char* font; } buttons[] = {
+        const struct
+        {
+            const char* name;
+            const char16_t* caption;
+            int l, t, w, h;
+            const char* font;
+        } buttons[] = {
             {"Command1", u"Cognome e nome o denominazione", 240, 1680, 3735, 375, "T"},
             {"Command2", u"AGGIUNGI", 3240, 6960, 1335, 375, "S"},
             {"Command3", u"MODIFICA", 1680, 6960, 1335, 375, "S"},
@@ -70,11 +79,16 @@ private slots:
         for (const auto& b : buttons)
             QTest::newRow(b.name) << u"QPushButton"_s << QString::fromUtf16(b.caption)
                                   << QRect(b.l, b.t, b.w, b.h) << QString::fromLatin1(b.font);
-        const struct { const char* name; int l, t, w, h; } boxes[] = {
-            {"Text1", 6000, 720, 1695, 375},  {"Text2", 4080, 1680, 4335, 375}, {"Text3", 1920, 3480, 1815, 375},
-            {"Text4", 5160, 3480, 3255, 375}, {"Text5", 960, 4680, 3255, 375},  {"Text6", 5280, 4680, 3135, 375},
-            {"Text7", 2040, 4080, 6375, 375}, {"Text9", 2760, 2280, 5655, 375}, {"Text10", 1080, 2880, 2655, 375},
-            {"Text11", 4920, 2880, 3495, 375},
+        const struct
+        {
+            const char* name;
+            int l, t, w, h;
+        } boxes[] = {
+            {"Text1", 6000, 720, 1695, 375},   {"Text2", 4080, 1680, 4335, 375},
+            {"Text3", 1920, 3480, 1815, 375},  {"Text4", 5160, 3480, 3255, 375},
+            {"Text5", 960, 4680, 3255, 375},   {"Text6", 5280, 4680, 3135, 375},
+            {"Text7", 2040, 4080, 6375, 375},  {"Text9", 2760, 2280, 5655, 375},
+            {"Text10", 1080, 2880, 2655, 375}, {"Text11", 4920, 2880, 3495, 375},
         };
         for (const auto& b : boxes)
             QTest::newRow(b.name) << u"QLineEdit"_s << QString() << QRect(b.l, b.t, b.w, b.h) << u"T"_s;
@@ -87,7 +101,8 @@ private slots:
                                  << u"  Versione del programma: 1.0 - Data: 09/03/2008 - Autore: Vistrolli"_s
                                  << QRect(360, 120, 7815, 255) << u"V"_s;
         QTest::newRow("Image1") << u"QLabel"_s << QString() << QRect(360, 720, 480, 480) << QString();
-        QTest::newRow("Data1") << u"vinzal::NavigatorBar"_s << QString() << QRect(960, 720, 3300, 495) << QString();
+        QTest::newRow("Data1") << u"vinzal::NavigatorBar"_s << QString() << QRect(960, 720, 3300, 495)
+                               << QString();
     }
 
     void controls()
@@ -170,12 +185,12 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&card.form()));
         QCOMPARE(QApplication::focusWidget(), card.widget(u"Command1"_s));
         QCOMPARE(card.state(), u"Browsing"_s);
-        const QStringList expected{u"Text1"_s,    u"Text2"_s,     u"Text3"_s,     u"Text4"_s,     u"Text5"_s,
-                                   u"Text6"_s,    u"Text7"_s,     u"Text8"_s,     u"Command2"_s,  u"Command3"_s,
-                                   u"Command7"_s, u"Text9"_s,     u"Text10"_s,    u"Text11"_s,    u"Command4"_s,
-                                   u"Command5"_s, u"Command8"_s,  u"Command9"_s,  u"Command10"_s, u"Command11"_s,
-                                   u"Command12"_s, u"Command13"_s, u"Command14"_s, u"Command15"_s, u"Text12"_s,
-                                   u"Command16"_s, u"Command17"_s, u"Command1"_s};
+        const QStringList expected{
+            u"Text1"_s,     u"Text2"_s,     u"Text3"_s,     u"Text4"_s,     u"Text5"_s,     u"Text6"_s,
+            u"Text7"_s,     u"Text8"_s,     u"Command2"_s,  u"Command3"_s,  u"Command7"_s,  u"Text9"_s,
+            u"Text10"_s,    u"Text11"_s,    u"Command4"_s,  u"Command5"_s,  u"Command8"_s,  u"Command9"_s,
+            u"Command10"_s, u"Command11"_s, u"Command12"_s, u"Command13"_s, u"Command14"_s, u"Command15"_s,
+            u"Text12"_s,    u"Command16"_s, u"Command17"_s, u"Command1"_s};
         QStringList visited;
         for (qsizetype i = 0; i < expected.size(); ++i) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -205,7 +220,8 @@ private slots:
         typeText(memo, u"Riga tre"_s);
         m_dialogs->yesNoAnswers = {true};
         card.barMove(u"MoveNext"_s);
-        QCOMPARE(fieldOf(card.path(), 1, u"Osservazioni"_s).toString(), u"Riga uno\r\nRiga due\r\nRiga tre"_s);
+        QCOMPARE(fieldOf(card.path(), 1, u"Osservazioni"_s).toString(),
+                 u"Riga uno\r\nRiga due\r\nRiga tre"_s);
         // A text longer than QLineEdit's usual limit is shown whole.
         sql(card.path(), u"UPDATE Nomelia SET Fax = ? WHERE ID = 3"_s, {QString(40000, u'9')});
         card.barMove(u"MoveLast"_s);
@@ -269,7 +285,8 @@ private slots:
         card.click(u"Command7"_s);
         QVERIFY(!card.form().isVisible());
         QCOMPARE(m_dialogs->texts(), QStringList{u"Salvare le modifiche apportate?"_s});
-        QCOMPARE(fieldOf(card.path(), 1, u"Cognone e nome o denominazione"_s).toString(), u"Rossi Mario Jr."_s);
+        QCOMPARE(fieldOf(card.path(), 1, u"Cognone e nome o denominazione"_s).toString(),
+                 u"Rossi Mario Jr."_s);
     }
 
     void esciStaysOpenWhenTheWriteFails()
@@ -290,7 +307,8 @@ private slots:
     {
         Card card(threeContacts());
         card.barMove(u"MoveLast"_s);
-        sql(card.path(), u"INSERT INTO Nomelia(Genere, \"Cognone e nome o denominazione\") VALUES ('Lavoro', 'Nuovo')"_s);
+        sql(card.path(),
+            u"INSERT INTO Nomelia(Genere, \"Cognone e nome o denominazione\") VALUES ('Lavoro', 'Nuovo')"_s);
         card.barMove(u"MoveNext"_s);
         card.barMove(u"MoveLast"_s);
         card.click(u"Command16"_s);

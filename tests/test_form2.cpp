@@ -62,7 +62,10 @@ class TestForm2 : public QObject
         return form->findChild<BoundGrid*>(u"DBGrid1"_s);
     }
 
-    QLineEdit* editor(BoundGrid* grid) { return qobject_cast<QLineEdit*>(grid->indexWidget(grid->currentIndex())); }
+    QLineEdit* editor(BoundGrid* grid)
+    {
+        return qobject_cast<QLineEdit*>(grid->indexWidget(grid->currentIndex()));
+    }
 
 private slots:
     void init() { m_dialogs = &ScriptedDialogs::install(); }
@@ -78,13 +81,15 @@ private slots:
         Card card(book());
         BoundGrid* grid = open(card);
         QVERIFY(grid);
-        QAbstractItemModelTester tester(grid->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QAbstractItemModelTester tester(grid->model(),
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
         QStringList headings;
         for (int column = 0; column < grid->model()->columnCount(); ++column)
             headings.append(grid->model()->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString());
-        QCOMPARE(headings, (QStringList{u"ID"_s, u"Genere"_s, kName, u"ulteriore identificativo"_s, u"Città"_s,
-                                        u"Indirizzo"_s, u"E-Mail"_s, u"Telelefono casa"_s, u"Telefono Ufficio"_s,
-                                        u"Fax"_s, u"Telefonino"_s, u"Osservazioni"_s}));
+        QCOMPARE(headings,
+                 (QStringList{u"ID"_s, u"Genere"_s, kName, u"ulteriore identificativo"_s, u"Città"_s,
+                              u"Indirizzo"_s, u"E-Mail"_s, u"Telelefono casa"_s, u"Telefono Ufficio"_s,
+                              u"Fax"_s, u"Telefonino"_s, u"Osservazioni"_s}));
         QCOMPARE(grid->model()->rowCount(), 3);
         QCOMPARE(grid->model()->index(2, 2).data().toString(), u"Verdi Luca"_s);
         QCOMPARE(grid->model()->index(1, 4).data().toString(), QString()); // NULL is an empty cell

@@ -218,7 +218,8 @@ private slots:
     void csvReading()
     {
         // A byte-order mark, ';', a quoted multi-line value, columns in another order and a subset.
-        const QByteArray italian = "\xEF\xBB\xBF" "Città;Genere;Osservazioni\r\n"
+        const QByteArray italian = "\xEF\xBB\xBF"
+                                   "Città;Genere;Osservazioni\r\n"
                                    "Forlì;Lavoro;\"due\r\nrighe; e \"\"virgolette\"\"\"\r\n"
                                    ";\"\";\r\n";
         csv::ReadResult read = csv::read(italian);
@@ -279,7 +280,8 @@ private slots:
         QVERIFY(!vcard::read("BEGIN:VCARD\r\nsenza due punti\r\nEND:VCARD\r\n").errors.isEmpty());
         QVERIFY(!vcard::read("BEGIN:VCARD\r\nFN:x\r\n").errors.isEmpty());
         // Folding never splits a letter: every line is at most 75 octets.
-        const QByteArray written = vcard::write({{1, QVariant(), QString(200, u'è'), {}, {}, {}, {}, {}, {}, {}, {}, {}}});
+        const QByteArray written =
+            vcard::write({{1, QVariant(), QString(200, u'è'), {}, {}, {}, {}, {}, {}, {}, {}, {}}});
         for (const QByteArray& line : written.split('\n'))
             QVERIFY(line.size() <= 76);
         QCOMPARE(vcard::read(written).records.first()[2].toString(), QString(200, u'è'));

@@ -65,8 +65,8 @@ private:
 void openToEveryone(const QString& path)
 {
     QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther |
-                                    QFile::WriteOther | QFile::ExeOther | QFile::ReadGroup | QFile::WriteGroup |
-                                    QFile::ExeGroup);
+                                    QFile::WriteOther | QFile::ExeOther | QFile::ReadGroup |
+                                    QFile::WriteGroup | QFile::ExeGroup);
 }
 
 // Hostile texts: what a paste can bring into any box.
@@ -235,8 +235,8 @@ private slots:
         openToEveryone(card.path());
         const QByteArray before = contentOf(card.path());
         if (folder)
-            QFile::setPermissions(dir, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup |
-                                           QFile::ReadOther | QFile::ExeOther);
+            QFile::setPermissions(dir, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup |
+                                           QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
         else
             QFile::setPermissions(card.path(), QFile::ReadOwner | QFile::ReadOther | QFile::ReadGroup);
         {
@@ -314,7 +314,8 @@ private slots:
         card.click(u"Command3"_s);
         card.type(u"Text10"_s, u"Lecce"_s);
         QProcess other;
-        other.start(QCoreApplication::applicationFilePath(), {u"--write"_s, card.path(), u"1"_s, u"Città"_s, u"Ostia"_s});
+        other.start(QCoreApplication::applicationFilePath(),
+                    {u"--write"_s, card.path(), u"1"_s, u"Città"_s, u"Ostia"_s});
         QVERIFY(other.waitForFinished(10000));
         QCOMPARE(other.exitCode(), 0);
         m_dialogs->yesNoAnswers = {true};
@@ -335,7 +336,8 @@ private slots:
         int next = 1;
         for (int round = 0; round < 24; ++round) {
             QProcess writer;
-            writer.start(QCoreApplication::applicationFilePath(), {u"--crash-writer"_s, path, QString::number(next)});
+            writer.start(QCoreApplication::applicationFilePath(),
+                         {u"--crash-writer"_s, path, QString::number(next)});
             QVERIFY(writer.waitForStarted());
             QTest::qWait(int(60 + random.bounded(250)));
             writer.kill(); // SIGKILL
@@ -384,9 +386,17 @@ private slots:
         // Every field, read back byte for byte (the category box aside).
         const QVariantList rows = sql(card.path(), u"SELECT ID FROM Nomelia WHERE ID > 2 ORDER BY ID"_s);
         QCOMPARE(rows.size(), 11);
-        const QStringList boxFields{u"Genere"_s, kName, u"Telelefono casa"_s, u"Telefonino"_s, u"Fax"_s, u"E-Mail"_s,
-                                    u"Telefono Ufficio"_s, u"Osservazioni"_s, u"ulteriore identificativo"_s,
-                                    u"Città"_s, u"Indirizzo"_s};
+        const QStringList boxFields{u"Genere"_s,
+                                    kName,
+                                    u"Telelefono casa"_s,
+                                    u"Telefonino"_s,
+                                    u"Fax"_s,
+                                    u"E-Mail"_s,
+                                    u"Telefono Ufficio"_s,
+                                    u"Osservazioni"_s,
+                                    u"ulteriore identificativo"_s,
+                                    u"Città"_s,
+                                    u"Indirizzo"_s};
         for (int box = 2; box <= 11; ++box)
             QCOMPARE(fieldOf(card.path(), rows[box - 1].toLongLong(), boxFields[box - 1]).toString(),
                      texts[box % texts.size()]);
@@ -428,7 +438,8 @@ int main(int argc, char* argv[])
             list.append(QString::fromLocal8Bit(argv[i]));
         return list;
     }();
-    if (words.value(0).startsWith(u"--"_s) && words.value(0) != u"--help"_s && !words.value(0).startsWith(u"-platform"_s)) {
+    if (words.value(0).startsWith(u"--"_s) && words.value(0) != u"--help"_s &&
+        !words.value(0).startsWith(u"-platform"_s)) {
         QCoreApplication core(argc, argv);
         if (words[0] == u"--hold-lock"_s)
             return holdLock(words.value(1), words.value(2).toInt());

@@ -43,8 +43,9 @@ QVariantList sql(const QString& path, const QString& statement, const QVariantLi
     QVariantList result;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"test-direct"_s);
-        db.setDatabaseName(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString(QUrl::FullyEncoded) +
-                          u"?mode=rwc"_s);
+        db.setDatabaseName(
+            QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString(QUrl::FullyEncoded) +
+            u"?mode=rwc"_s);
         db.setConnectOptions(u"QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=4000"_s);
         if (!db.open())
             qFatal("cannot open %s", qPrintable(path));

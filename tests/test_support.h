@@ -22,31 +22,6 @@ QVariantList sql(const QString& path, const QString& statement, const QVariantLi
 // One field of a row, read straight from the file.
 QVariant fieldOf(const QString& path, qint64 id, const QString& field);
 
-// A bound field without a widget.
-class FakeField : public BoundField
-{
-public:
-    explicit FakeField(QString field) : m_field(std::move(field)) {}
-    QString dataField() const override { return m_field; }
-    QString boundText() const override { return m_text; }
-    void showValue(const QString& text) override
-    {
-        m_text = text;
-        m_changed = false;
-    }
-    bool dataChanged() const override { return m_changed; }
-    void setDataChanged(bool changed) override { m_changed = changed; }
-    // What typing does: the text changes and the field counts as changed.
-    void type(const QString& text)
-    {
-        m_text = text;
-        m_changed = true;
-    }
-
-private:
-    QString m_field;
-    QString m_text;
-    bool m_changed = false;
-};
+using FakeField = TextField;
 
 } // namespace vinzal::test

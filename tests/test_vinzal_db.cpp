@@ -1,9 +1,9 @@
 #include "contact_table.h"
 #include "test_support.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -39,11 +39,11 @@ private slots:
     {
         Run help = run({u"--help"_s});
         QCOMPARE(help.exitCode, 0);
-        QVERIFY(help.out.contains(u"create"_s) && help.out.contains(u"demo"_s) && help.out.contains(u"check"_s));
-        for (const QStringList& wrong : {QStringList{}, QStringList{u"frobnicate"_s},
-                                         QStringList{u"create"_s, u"--rows"_s, u"3"_s},
-                                         QStringList{u"demo"_s, u"--rows"_s, u"many"_s},
-                                         QStringList{u"check"_s, u"a"_s, u"b"_s}}) {
+        QVERIFY(help.out.contains(u"create"_s) && help.out.contains(u"demo"_s) &&
+                help.out.contains(u"check"_s));
+        for (const QStringList& wrong :
+             {QStringList{}, QStringList{u"frobnicate"_s}, QStringList{u"create"_s, u"--rows"_s, u"3"_s},
+              QStringList{u"demo"_s, u"--rows"_s, u"many"_s}, QStringList{u"check"_s, u"a"_s, u"b"_s}}) {
             Run bad = run(wrong);
             QCOMPARE(bad.exitCode, 2);
             QVERIFY(bad.out.isEmpty());
@@ -76,16 +76,22 @@ private slots:
         QCOMPARE(run({u"demo"_s, u"a.mdb"_s, u"--rows"_s, u"500"_s, u"--seed"_s, u"7"_s}).exitCode, 0);
         QCOMPARE(run({u"demo"_s, u"b.mdb"_s, u"--rows"_s, u"500"_s, u"--seed"_s, u"7"_s}).exitCode, 0);
         const QString a = m_dir.filePath(u"a.mdb"_s);
-        const QString all = u"SELECT group_concat(coalesce(Genere,'') || Città || coalesce(Telefonino,''), '|') FROM Nomelia"_s;
+        const QString all =
+            u"SELECT group_concat(coalesce(Genere,'') || Città || coalesce(Telefonino,''), '|') FROM Nomelia"_s;
         QCOMPARE(sql(a, all), sql(m_dir.filePath(u"b.mdb"_s), all));
         QCOMPARE(sql(a, u"SELECT count(*) FROM Nomelia"_s).first().toInt(), 500);
         // Mostly valid categories, some not; some multi-line remarks; some empty fields.
         const int valid = sql(a, u"SELECT count(*) FROM Nomelia WHERE Genere COLLATE BINARY IN "
-                                 u"('Famiglia-Amici','Lavoro','Altro')"_s).first().toInt();
+                                 u"('Famiglia-Amici','Lavoro','Altro')"_s)
+                              .first()
+                              .toInt();
         QVERIFY2(valid > 400 && valid < 500, qPrintable(QString::number(valid)));
-        QVERIFY(sql(a, u"SELECT count(*) FROM Nomelia WHERE Osservazioni LIKE '%' || char(10) || '%'"_s).first().toInt() > 0);
+        QVERIFY(sql(a, u"SELECT count(*) FROM Nomelia WHERE Osservazioni LIKE '%' || char(10) || '%'"_s)
+                    .first()
+                    .toInt() > 0);
         QVERIFY(sql(a, u"SELECT count(*) FROM Nomelia WHERE \"E-Mail\" IS NULL"_s).first().toInt() > 0);
-        QVERIFY(sql(a, u"SELECT count(*) FROM Nomelia WHERE \"E-Mail\" LIKE '%@%.%'"_s).first().toInt() > 200);
+        QVERIFY(sql(a, u"SELECT count(*) FROM Nomelia WHERE \"E-Mail\" LIKE '%@%.%'"_s).first().toInt() >
+                200);
         QCOMPARE(run({u"check"_s, u"a.mdb"_s}).exitCode, 0);
     }
 
@@ -100,7 +106,8 @@ private slots:
         Run checked = run({u"check"_s, u"c.mdb"_s});
         QCOMPARE(checked.exitCode, 1);
         QVERIFY2(checked.err.contains(u"manca l'indice «Città»"_s), qPrintable(checked.err));
-        QVERIFY2(checked.err.contains(u"«Telefonino» non usa la collazione NOCASE"_s), qPrintable(checked.err));
+        QVERIFY2(checked.err.contains(u"«Telefonino» non usa la collazione NOCASE"_s),
+                 qPrintable(checked.err));
         QVERIFY(!checked.err.contains(u"«Fax»"_s));
 
         QFile junk(m_dir.filePath(u"junk.mdb"_s));

@@ -25,7 +25,10 @@ namespace {
 // Large enough for any remark an Access memo holds in practice; a value that fills it is reported.
 constexpr int kBindSize = 4 * 1024 * 1024;
 
-StoreError failure(const QString& message) { return StoreError{StoreError::Kind::Engine, message, {}}; }
+StoreError failure(const QString& message)
+{
+    return StoreError{StoreError::Kind::Engine, message, {}};
+}
 
 QStringList tableNames(MdbHandle* mdb)
 {
@@ -60,8 +63,9 @@ Result<QList<QList<QVariant>>> read(const QString& path, const Options& options,
     const QByteArray name = QFile::encodeName(path);
     MdbHandle* mdb = mdb_open(name.constData(), MDB_NOFLAGS);
     if (!mdb)
-        return failure(u"Il file «"_s + path + u"» non può essere aperto come archivio di Access: è danneggiato, "
-                                                 u"cifrato o di un altro tipo."_s);
+        return failure(u"Il file «"_s + path +
+                       u"» non può essere aperto come archivio di Access: è danneggiato, "
+                       u"cifrato o di un altro tipo."_s);
     std::unique_ptr<MdbHandle, void (*)(MdbHandle*)> closer(mdb, mdb_close);
     mdb_set_bind_size(mdb, kBindSize);
     if (!mdb_read_catalog(mdb, MDB_TABLE))
@@ -73,7 +77,8 @@ Result<QList<QList<QVariant>>> read(const QString& path, const Options& options,
                              ? mdb_read_table_by_name(mdb, wanted.data(), MDB_TABLE)
                              : nullptr;
     if (!table)
-        return failure(u"Il file «"_s + path + u"» non ha la tabella «"_s + options.table + u"». Tabelle presenti: "_s +
+        return failure(u"Il file «"_s + path + u"» non ha la tabella «"_s + options.table +
+                       u"». Tabelle presenti: "_s +
                        (tables.isEmpty() ? u"nessuna"_s : u"«"_s + tables.join(u"», «"_s) + u"»"_s) +
                        u". Indicare quella giusta con --table NOME."_s);
     std::unique_ptr<MdbTableDef, void (*)(MdbTableDef*)> freer(table, mdb_free_tabledef);
@@ -143,7 +148,8 @@ Status importFile(const QString& path, const QString& target, const Options& opt
         const QByteArray bytes = report.toUtf8();
         ssize_t written = 0;
         while (written < bytes.size()) {
-            const ssize_t n = ::write(channel[1], bytes.constData() + written, std::size_t(bytes.size() - written));
+            const ssize_t n =
+                ::write(channel[1], bytes.constData() + written, std::size_t(bytes.size() - written));
             if (n <= 0)
                 break;
             written += n;
@@ -174,8 +180,9 @@ Status importFile(const QString& path, const QString& target, const Options& opt
     QFile::remove(partial);
     QFile::remove(partial + u"-journal"_s);
     if (WIFSIGNALED(status))
-        return failure(u"La lettura di «"_s + path + u"» si è interrotta: il file è danneggiato o cifrato. Non è "
-                                                    u"stato scritto nulla."_s);
+        return failure(u"La lettura di «"_s + path +
+                       u"» si è interrotta: il file è danneggiato o cifrato. Non è "
+                       u"stato scritto nulla."_s);
     return failure(error.isEmpty() ? u"L'importazione non è riuscita."_s : error);
 }
 

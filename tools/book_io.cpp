@@ -30,8 +30,8 @@ Status insertAll(QSqlDatabase& db, const QList<QList<QVariant>>& records, bool k
     for (int i = 0; i < count; ++i)
         marks.append(u"?"_s);
     QSqlQuery insert(db);
-    if (!insert.prepare(u"INSERT INTO "_s + quoteIdentifier(contacts::tableName()) + u" ("_s + columnList(keepIds) +
-                        u") VALUES ("_s + marks.join(u", "_s) + u")"_s))
+    if (!insert.prepare(u"INSERT INTO "_s + quoteIdentifier(contacts::tableName()) + u" ("_s +
+                        columnList(keepIds) + u") VALUES ("_s + marks.join(u", "_s) + u")"_s))
         return StoreError::fromSql(insert.lastError(), u"scrivere la rubrica"_s);
     for (const QList<QVariant>& record : records) {
         for (int i = keepIds ? 0 : 1; i < contacts::fields().size(); ++i)

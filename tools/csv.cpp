@@ -77,8 +77,9 @@ ReadResult read(const QByteArray& data)
     int lineNumber = 1;
     const auto endField = [&] {
         // "" is the empty text, an empty unquoted field is NULL (a cleared QString would be null).
-        current.values.append(quoted ? QVariant(value.isEmpty() ? u""_s : value)
-                                     : value.isEmpty() ? QVariant() : QVariant(value));
+        current.values.append(quoted            ? QVariant(value.isEmpty() ? u""_s : value)
+                              : value.isEmpty() ? QVariant()
+                                                : QVariant(value));
         value.clear();
         quoted = false;
         fieldStarted = false;

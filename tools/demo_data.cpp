@@ -48,55 +48,96 @@ struct Town
     const char16_t* prefix; // telephone area code
 };
 
-const std::array surnames{u"Rossi", u"Russo", u"Ferrari", u"Esposito", u"Bianchi", u"Romano", u"Colombo",
-                          u"Ricci", u"Marino", u"Greco", u"Bruno", u"Gallo", u"Conti", u"De Luca",
-                          u"Mancini", u"Costa", u"Giordano", u"Rizzo", u"Lombardi", u"Moretti", u"Barbieri",
-                          u"Fontana", u"Santoro", u"Mariani", u"Rinaldi", u"Caruso", u"Ferrara", u"Galli",
-                          u"Martini", u"Leone", u"Longo", u"Gentile", u"Martinelli", u"Vitale", u"Serra",
-                          u"Coppola", u"De Santis", u"D'Angelo", u"Marchetti", u"Parisi", u"Villa",
-                          u"Conte", u"Ferraro", u"Fabbri", u"Bianco", u"Marini", u"Grasso", u"Valentini",
-                          u"Messina", u"Sala", u"De Angelis", u"Gatti", u"Pellegrini", u"Palumbo", u"Sanna",
-                          u"Farina", u"Monti", u"Cattaneo", u"Morelli", u"Amato", u"Silvestri", u"Testa",
-                          u"Carbone", u"Giuliani", u"Benedetti", u"Barone", u"Caputo", u"Guerra", u"Fiore",
-                          u"D'Amico", u"Orlando", u"Sorrentino", u"Piras", u"Nicolò", u"Zanetti", u"Pàstina"};
-const std::array givenNames{u"Marco", u"Giuseppe", u"Francesca", u"Giulia", u"Alessandro", u"Chiara",
-                            u"Luca", u"Sara", u"Andrea", u"Federica", u"Matteo", u"Elena", u"Lorenzo",
-                            u"Valentina", u"Davide", u"Martina", u"Simone", u"Laura", u"Stefano", u"Anna",
-                            u"Paolo", u"Silvia", u"Roberto", u"Paola", u"Antonio", u"Maria", u"Giovanni",
-                            u"Lucia", u"Niccolò", u"Elisa", u"Fabrizio", u"Alessia", u"Riccardo", u"Ilaria",
-                            u"Emanuele", u"Beatrice", u"Salvatore", u"Rosa", u"Vincenzo", u"Carla",
-                            u"Gianluca", u"Noemi", u"Ludovica", u"Pietro", u"Tommaso"};
-const std::array towns{Town{u"Roma", u"06"},          Town{u"Milano", u"02"},     Town{u"Napoli", u"081"},
-                       Town{u"Torino", u"011"},       Town{u"Palermo", u"091"},   Town{u"Genova", u"010"},
-                       Town{u"Bologna", u"051"},      Town{u"Firenze", u"055"},   Town{u"Bari", u"080"},
-                       Town{u"Catania", u"095"},      Town{u"Venezia", u"041"},   Town{u"Verona", u"045"},
-                       Town{u"Padova", u"049"},       Town{u"Trieste", u"040"},   Town{u"Brescia", u"030"},
-                       Town{u"Parma", u"0521"},       Town{u"Modena", u"059"},    Town{u"Perugia", u"075"},
-                       Town{u"Cagliari", u"070"},     Town{u"Forlì", u"0543"},    Town{u"Cantù", u"031"},
-                       Town{u"L'Aquila", u"0862"},    Town{u"Aosta", u"0165"},    Town{u"Potenza", u"0971"},
-                       Town{u"Città di Castello", u"075"}, Town{u"Sant'Antioco", u"0781"},
-                       Town{u"Reggio Calabria", u"0965"}, Town{u"Bolzano", u"0471"}};
-const std::array streets{u"Via Roma", u"Via Garibaldi", u"Corso Vittorio Emanuele II", u"Piazza del Popolo",
-                         u"Via dei Mille", u"Viale Europa", u"Via Mazzini", u"Via Cavour",
-                         u"Via XX Settembre", u"Largo Augusto", u"Via Dante Alighieri",
-                         u"Via San Francesco d'Assisi", u"Vicolo Stretto", u"Via della Repubblica",
-                         u"Via Nazionale", u"Lungomare Colombo", u"Piazza Duomo", u"Via Libertà"};
-const std::array mailDomains{u"libero.it", u"gmail.com", u"alice.it", u"tiscali.it", u"virgilio.it",
-                             u"yahoo.it", u"hotmail.it", u"fastwebnet.it"};
+const std::array surnames{
+    u"Rossi",    u"Russo",      u"Ferrari",  u"Esposito",   u"Bianchi",    u"Romano",    u"Colombo",
+    u"Ricci",    u"Marino",     u"Greco",    u"Bruno",      u"Gallo",      u"Conti",     u"De Luca",
+    u"Mancini",  u"Costa",      u"Giordano", u"Rizzo",      u"Lombardi",   u"Moretti",   u"Barbieri",
+    u"Fontana",  u"Santoro",    u"Mariani",  u"Rinaldi",    u"Caruso",     u"Ferrara",   u"Galli",
+    u"Martini",  u"Leone",      u"Longo",    u"Gentile",    u"Martinelli", u"Vitale",    u"Serra",
+    u"Coppola",  u"De Santis",  u"D'Angelo", u"Marchetti",  u"Parisi",     u"Villa",     u"Conte",
+    u"Ferraro",  u"Fabbri",     u"Bianco",   u"Marini",     u"Grasso",     u"Valentini", u"Messina",
+    u"Sala",     u"De Angelis", u"Gatti",    u"Pellegrini", u"Palumbo",    u"Sanna",     u"Farina",
+    u"Monti",    u"Cattaneo",   u"Morelli",  u"Amato",      u"Silvestri",  u"Testa",     u"Carbone",
+    u"Giuliani", u"Benedetti",  u"Barone",   u"Caputo",     u"Guerra",     u"Fiore",     u"D'Amico",
+    u"Orlando",  u"Sorrentino", u"Piras",    u"Nicolò",     u"Zanetti",    u"Pàstina"};
+const std::array givenNames{
+    u"Marco",    u"Giuseppe", u"Francesca", u"Giulia",   u"Alessandro", u"Chiara",    u"Luca",     u"Sara",
+    u"Andrea",   u"Federica", u"Matteo",    u"Elena",    u"Lorenzo",    u"Valentina", u"Davide",   u"Martina",
+    u"Simone",   u"Laura",    u"Stefano",   u"Anna",     u"Paolo",      u"Silvia",    u"Roberto",  u"Paola",
+    u"Antonio",  u"Maria",    u"Giovanni",  u"Lucia",    u"Niccolò",    u"Elisa",     u"Fabrizio", u"Alessia",
+    u"Riccardo", u"Ilaria",   u"Emanuele",  u"Beatrice", u"Salvatore",  u"Rosa",      u"Vincenzo", u"Carla",
+    u"Gianluca", u"Noemi",    u"Ludovica",  u"Pietro",   u"Tommaso"};
+const std::array towns{Town{u"Roma", u"06"},
+                       Town{u"Milano", u"02"},
+                       Town{u"Napoli", u"081"},
+                       Town{u"Torino", u"011"},
+                       Town{u"Palermo", u"091"},
+                       Town{u"Genova", u"010"},
+                       Town{u"Bologna", u"051"},
+                       Town{u"Firenze", u"055"},
+                       Town{u"Bari", u"080"},
+                       Town{u"Catania", u"095"},
+                       Town{u"Venezia", u"041"},
+                       Town{u"Verona", u"045"},
+                       Town{u"Padova", u"049"},
+                       Town{u"Trieste", u"040"},
+                       Town{u"Brescia", u"030"},
+                       Town{u"Parma", u"0521"},
+                       Town{u"Modena", u"059"},
+                       Town{u"Perugia", u"075"},
+                       Town{u"Cagliari", u"070"},
+                       Town{u"Forlì", u"0543"},
+                       Town{u"Cantù", u"031"},
+                       Town{u"L'Aquila", u"0862"},
+                       Town{u"Aosta", u"0165"},
+                       Town{u"Potenza", u"0971"},
+                       Town{u"Città di Castello", u"075"},
+                       Town{u"Sant'Antioco", u"0781"},
+                       Town{u"Reggio Calabria", u"0965"},
+                       Town{u"Bolzano", u"0471"}};
+const std::array streets{u"Via Roma",          u"Via Garibaldi",        u"Corso Vittorio Emanuele II",
+                         u"Piazza del Popolo", u"Via dei Mille",        u"Viale Europa",
+                         u"Via Mazzini",       u"Via Cavour",           u"Via XX Settembre",
+                         u"Largo Augusto",     u"Via Dante Alighieri",  u"Via San Francesco d'Assisi",
+                         u"Vicolo Stretto",    u"Via della Repubblica", u"Via Nazionale",
+                         u"Lungomare Colombo", u"Piazza Duomo",         u"Via Libertà"};
+const std::array mailDomains{u"libero.it",   u"gmail.com", u"alice.it",   u"tiscali.it",
+                             u"virgilio.it", u"yahoo.it",  u"hotmail.it", u"fastwebnet.it"};
 const std::array firmKinds{u"S.r.l.", u"S.n.c.", u"S.p.A.", u"& Figli", u"S.a.s."};
-const std::array firmTrades{u"Officina", u"Ferramenta", u"Studio Legale", u"Farmacia", u"Pizzeria",
-                            u"Idraulica", u"Autoscuola", u"Panificio", u"Studio Dentistico", u"Tipografia"};
-const std::array relations{u"cugino", u"cugina", u"zio", u"zia", u"nonna", u"vicino di casa",
-                           u"collega d'ufficio", u"amico dell'università", u"compagna di corso",
-                           u"suocero", u"cognata", u"padrino"};
-const std::array workRoles{u"commercialista", u"dentista", u"medico di base", u"avvocato", u"idraulico",
-                           u"elettricista", u"meccanico", u"agente assicurativo", u"amministratore di condominio"};
-const std::array months{u"gennaio", u"febbraio", u"marzo", u"aprile", u"maggio", u"giugno", u"luglio",
-                        u"agosto", u"settembre", u"ottobre", u"novembre", u"dicembre"};
-const std::array remarks{u"Preferisce essere chiamato la sera.", u"Richiamare dopo le 18.",
-                         u"Chiuso il lunedì.", u"Ha cambiato numero di cellulare.",
-                         u"Regalo di Natale: un libro di cucina.", u"Parla anche inglese e tedesco.",
-                         u"Disponibile solo su appuntamento.", u"Mandare gli auguri a tutta la famiglia."};
+const std::array firmTrades{u"Officina",          u"Ferramenta", u"Studio Legale", u"Farmacia",
+                            u"Pizzeria",          u"Idraulica",  u"Autoscuola",    u"Panificio",
+                            u"Studio Dentistico", u"Tipografia"};
+const std::array relations{u"cugino",
+                           u"cugina",
+                           u"zio",
+                           u"zia",
+                           u"nonna",
+                           u"vicino di casa",
+                           u"collega d'ufficio",
+                           u"amico dell'università",
+                           u"compagna di corso",
+                           u"suocero",
+                           u"cognata",
+                           u"padrino"};
+const std::array workRoles{u"commercialista",
+                           u"dentista",
+                           u"medico di base",
+                           u"avvocato",
+                           u"idraulico",
+                           u"elettricista",
+                           u"meccanico",
+                           u"agente assicurativo",
+                           u"amministratore di condominio"};
+const std::array months{u"gennaio", u"febbraio", u"marzo",     u"aprile",  u"maggio",   u"giugno",
+                        u"luglio",  u"agosto",   u"settembre", u"ottobre", u"novembre", u"dicembre"};
+const std::array remarks{u"Preferisce essere chiamato la sera.",
+                         u"Richiamare dopo le 18.",
+                         u"Chiuso il lunedì.",
+                         u"Ha cambiato numero di cellulare.",
+                         u"Regalo di Natale: un libro di cucina.",
+                         u"Parla anche inglese e tedesco.",
+                         u"Disponibile solo su appuntamento.",
+                         u"Mandare gli auguri a tutta la famiglia."};
 
 QString ascii(const QString& text)
 {
@@ -118,11 +159,12 @@ QString phone(Random& random, const QString& prefix)
 
 QString mobile(Random& random)
 {
-    static const std::array operators{u"320", u"328", u"333", u"338", u"340", u"347", u"349", u"366", u"380",
-                                      u"392"};
+    static const std::array operators{u"320", u"328", u"333", u"338", u"340",
+                                      u"347", u"349", u"366", u"380", u"392"};
     const QString number = random.digits(7);
     const QString lead = QString::fromUtf16(random.pick(operators));
-    return random.chance(30) ? u"+39 "_s + lead + u' ' + number : lead + u' ' + number.left(3) + u' ' + number.mid(3);
+    return random.chance(30) ? u"+39 "_s + lead + u' ' + number
+                             : lead + u' ' + number.left(3) + u' ' + number.mid(3);
 }
 
 QVariant maybe(Random& random, int percent, const QString& text)
@@ -154,7 +196,8 @@ Status fill(QSqlDatabase& db, qint64 rows, quint64 seed)
 
         QString category;
         if (kind < 4)
-            category = QString::fromUtf16(random.pick(std::array{u"altro", u"Lavoro ", u"Famiglia Amici", u""}));
+            category =
+                QString::fromUtf16(random.pick(std::array{u"altro", u"Lavoro ", u"Famiglia Amici", u""}));
         else if (kind < 45)
             category = u"Famiglia-Amici"_s;
         else if (kind < 80)
@@ -187,7 +230,8 @@ Status fill(QSqlDatabase& db, qint64 rows, quint64 seed)
                           QString::fromUtf16(random.pick(months)) + u'.';
         }
 
-        insert.addBindValue(category.isEmpty() ? QVariant(QMetaType::fromType<QString>()) : QVariant(category));
+        insert.addBindValue(category.isEmpty() ? QVariant(QMetaType::fromType<QString>())
+                                               : QVariant(category));
         insert.addBindValue(name);
         insert.addBindValue(maybe(random, 80, further));
         insert.addBindValue(maybe(random, 97, townName));

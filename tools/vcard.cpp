@@ -10,7 +10,20 @@ namespace vinzal::vcard {
 
 namespace {
 
-enum Field { Id, Genere, Nome, Ulteriore, Citta, Indirizzo, Email, Casa, Ufficio, Fax, Cellulare, Osservazioni };
+enum Field {
+    Id,
+    Genere,
+    Nome,
+    Ulteriore,
+    Citta,
+    Indirizzo,
+    Email,
+    Casa,
+    Ufficio,
+    Fax,
+    Cellulare,
+    Osservazioni
+};
 
 const QString kUidPrefix = u"vinzal-"_s;
 const QByteArray kUlteriore = "X-VINZAL-ULTERIORE-IDENTIFICATIVO";
@@ -50,9 +63,18 @@ QByteArray fold(const QString& line)
     return out + bytes.mid(start) + "\r\n";
 }
 
-QString text(const QList<QVariant>& record, int field) { return record.value(field).toString(); }
-bool has(const QList<QVariant>& record, int field) { return !record.value(field).isNull(); }
-bool usesCrLf(const QList<QVariant>& record, int field) { return text(record, field).contains(u"\r\n"_s); }
+QString text(const QList<QVariant>& record, int field)
+{
+    return record.value(field).toString();
+}
+bool has(const QList<QVariant>& record, int field)
+{
+    return !record.value(field).isNull();
+}
+bool usesCrLf(const QList<QVariant>& record, int field)
+{
+    return text(record, field).contains(u"\r\n"_s);
+}
 
 } // namespace
 
@@ -65,7 +87,8 @@ QByteArray write(const QList<QList<QVariant>>& records, const QString& version)
         if (has(r, Id))
             out += fold(u"UID:"_s + kUidPrefix + text(r, Id));
         // FN is required: a NULL name is written empty and marked, so that it comes back NULL.
-        out += fold(u"FN"_s + (has(r, Nome) ? QString() : u";X-VINZAL-NULL=1"_s) + u":"_s + escape(text(r, Nome)));
+        out += fold(u"FN"_s + (has(r, Nome) ? QString() : u";X-VINZAL-NULL=1"_s) + u":"_s +
+                    escape(text(r, Nome)));
         if (has(r, Nome))
             out += fold(u"N:"_s + escape(text(r, Nome)) + u";;;;"_s);
         if (has(r, Genere))
@@ -77,8 +100,8 @@ QByteArray write(const QList<QList<QVariant>>& records, const QString& version)
                 nulls = u";X-VINZAL-NULL=street"_s;
             else if (!has(r, Citta))
                 nulls = u";X-VINZAL-NULL=locality"_s;
-            out += fold(u"ADR"_s + nulls + u":;;"_s + escape(text(r, Indirizzo)) + u";"_s + escape(text(r, Citta)) +
-                        u";;;"_s);
+            out += fold(u"ADR"_s + nulls + u":;;"_s + escape(text(r, Indirizzo)) + u";"_s +
+                        escape(text(r, Citta)) + u";;;"_s);
         }
         const std::pair<int, const char16_t*> phones[] = {
             {Casa, u"home"}, {Ufficio, u"work"}, {Fax, u"fax"}, {Cellulare, u"cell"}};
@@ -88,8 +111,8 @@ QByteArray write(const QList<QList<QVariant>>& records, const QString& version)
         if (has(r, Email))
             out += fold(u"EMAIL:"_s + escape(text(r, Email)));
         if (has(r, Osservazioni))
-            out += fold(u"NOTE"_s + (usesCrLf(r, Osservazioni) ? u";X-VINZAL-EOL=CRLF"_s : QString()) + u":"_s +
-                        escape(text(r, Osservazioni)));
+            out += fold(u"NOTE"_s + (usesCrLf(r, Osservazioni) ? u";X-VINZAL-EOL=CRLF"_s : QString()) +
+                        u":"_s + escape(text(r, Osservazioni)));
         if (has(r, Ulteriore))
             out += fold(QString::fromLatin1(kUlteriore) + u":"_s + escape(text(r, Ulteriore)));
         out += fold(u"END:VCARD"_s);
@@ -101,7 +124,7 @@ namespace {
 
 struct Property
 {
-    QByteArray name;                       // upper case, without a group
+    QByteArray name;                             // upper case, without a group
     QList<QPair<QByteArray, QByteArray>> params; // upper-case names; 2.1's bare values under TYPE
     QByteArray rawValue;
     int line;
@@ -121,7 +144,8 @@ QByteArray decodeQuotedPrintable(const QByteArray& in)
 {
     QByteArray out;
     for (qsizetype i = 0; i < in.size(); ++i) {
-        if (in.at(i) == '=' && i + 2 < in.size() + 0 && isxdigit(uchar(in.at(i + 1))) && isxdigit(uchar(in.at(i + 2)))) {
+        if (in.at(i) == '=' && i + 2 < in.size() + 0 && isxdigit(uchar(in.at(i + 1))) &&
+            isxdigit(uchar(in.at(i + 2)))) {
             out += char(in.mid(i + 1, 2).toInt(nullptr, 16));
             i += 2;
         } else {
@@ -141,7 +165,8 @@ QString decodeText(const Property& p, QStringList& errors)
     const QByteArray name = charset.isEmpty() ? QByteArray("UTF-8") : charset.first();
     QStringDecoder decoder(name.constData());
     if (!decoder.isValid()) {
-        errors.append(u"riga %1: insieme di caratteri sconosciuto «%2»"_s.arg(p.line).arg(QString::fromLatin1(name)));
+        errors.append(
+            u"riga %1: insieme di caratteri sconosciuto «%2»"_s.arg(p.line).arg(QString::fromLatin1(name)));
         return QString::fromUtf8(bytes);
     }
     return decoder(bytes);
@@ -273,11 +298,11 @@ ReadResult read(const QByteArray& data)
             if (!nulls.contains("LOCALITY"))
                 record[Citta] = parts.value(3);
         } else if (p.name == "TEL") {
-            const int field = types.contains("FAX")                                   ? Fax
-                              : types.contains("CELL") || types.contains("MOBILE")   ? Cellulare
-                              : types.contains("WORK")                                ? Ufficio
-                              : record[Casa].isNull()                                 ? Casa
-                                                                                      : Ufficio;
+            const int field = types.contains("FAX")                                ? Fax
+                              : types.contains("CELL") || types.contains("MOBILE") ? Cellulare
+                              : types.contains("WORK")                             ? Ufficio
+                              : record[Casa].isNull()                              ? Casa
+                                                                                   : Ufficio;
             if (record[field].isNull())
                 record[field] = unescape(value);
         } else if (p.name == "EMAIL" && record[Email].isNull()) {

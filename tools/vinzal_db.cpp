@@ -77,7 +77,8 @@ Stato di uscita: 0 riuscito, 1 non riuscito, 2 uso errato.
 
 int badUsage(const QString& message)
 {
-    err() << "vinzal-db: " << message << "\n" << "Provare «vinzal-db --help».\n";
+    err() << "vinzal-db: " << message << "\n"
+          << "Provare «vinzal-db --help».\n";
     err().flush();
     return BadUsage;
 }
@@ -125,7 +126,8 @@ std::optional<Arguments> parse(const QStringList& words, const QStringList& allo
                 return std::nullopt;
             }
             (word == u"--table"_s ? args.table : args.vcardVersion) = words.at(++i);
-            if (word == u"--vcard-version"_s && args.vcardVersion != u"3.0"_s && args.vcardVersion != u"4.0"_s) {
+            if (word == u"--vcard-version"_s && args.vcardVersion != u"3.0"_s &&
+                args.vcardVersion != u"4.0"_s) {
                 problem = u"--vcard-version vuole 3.0 oppure 4.0"_s;
                 return std::nullopt;
             }
@@ -277,13 +279,15 @@ int importAccess(const Arguments& args)
                          oldInfo.absoluteDir() == QDir::current();
     const QString target = args.haveSecond ? args.second : vinzal::contacts::fileName();
     if (!inPlace && QFileInfo::exists(target) && !args.force) {
-        err() << "vinzal-db: il file «" << target << "» esiste già e non viene sovrascritto (usare --force).\n";
+        err() << "vinzal-db: il file «" << target
+              << "» esiste già e non viene sovrascritto (usare --force).\n";
         return Failure;
     }
     QElapsedTimer timer;
     timer.start();
     // In place, the new book is made beside the old one and takes its name only when complete.
-    const QString staging = inPlace ? u".Vinzal-importazione-%1.mdb"_s.arg(QCoreApplication::applicationPid()) : target;
+    const QString staging =
+        inPlace ? u".Vinzal-importazione-%1.mdb"_s.arg(QCoreApplication::applicationPid()) : target;
     if (!inPlace && args.force)
         QFile::remove(target);
     vinzal::access::Options options;
@@ -296,9 +300,12 @@ int importAccess(const Arguments& args)
     if (!imported)
         return fail(imported.error());
     if (inPlace) {
-        QString kept = u"Vinzal-access-%1.mdb"_s.arg(QDateTime::currentDateTime().toString(u"yyyyMMdd-HHmmss"_s));
+        QString kept =
+            u"Vinzal-access-%1.mdb"_s.arg(QDateTime::currentDateTime().toString(u"yyyyMMdd-HHmmss"_s));
         for (int n = 2; QFileInfo::exists(kept); ++n)
-            kept = u"Vinzal-access-%1-%2.mdb"_s.arg(QDateTime::currentDateTime().toString(u"yyyyMMdd-HHmmss"_s)).arg(n);
+            kept =
+                u"Vinzal-access-%1-%2.mdb"_s.arg(QDateTime::currentDateTime().toString(u"yyyyMMdd-HHmmss"_s))
+                    .arg(n);
         if (!QFile::rename(old, kept)) {
             QFile::remove(staging);
             err() << "vinzal-db: il file di Access non può essere rinominato; non è cambiato nulla.\n";
@@ -307,14 +314,15 @@ int importAccess(const Arguments& args)
         if (!QFile::rename(staging, target)) {
             QFile::rename(kept, old);
             QFile::remove(staging);
-            err() << "vinzal-db: la nuova rubrica non può prendere il nome «" << target << "»; non è cambiato nulla.\n";
+            err() << "vinzal-db: la nuova rubrica non può prendere il nome «" << target
+                  << "»; non è cambiato nulla.\n";
             return Failure;
         }
         out() << "Il file di Access è stato conservato come «" << kept << "».\n";
     }
     auto count = vinzal::book::readAll(target);
-    out() << "Importati " << (count ? count.value().size() : 0) << " contatti da «" << old << "» in «" << target
-          << "» in " << QString::number(double(timer.elapsed()) / 1000.0, 'f', 2) << " s.\n";
+    out() << "Importati " << (count ? count.value().size() : 0) << " contatti da «" << old << "» in «"
+          << target << "» in " << QString::number(double(timer.elapsed()) / 1000.0, 'f', 2) << " s.\n";
     return Success;
 }
 

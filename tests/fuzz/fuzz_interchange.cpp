@@ -6,7 +6,10 @@
 #include <cstdint>
 #include <cstdlib>
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) { return 0; }
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -16,19 +16,6 @@ using namespace vinzal;
 
 namespace {
 
-class Field : public BoundField
-{
-public:
-    explicit Field(QString name) : m_name(std::move(name)) {}
-    QString dataField() const override { return m_name; }
-    QString boundText() const override { return m_text; }
-    void showValue(const QString& text) override { m_text = text; }
-    bool dataChanged() const override { return m_changed; }
-    void setDataChanged(bool changed) override { m_changed = changed; }
-    QString m_name, m_text;
-    bool m_changed = false;
-};
-
 QString scratch()
 {
     static QTemporaryDir dir;
@@ -57,9 +44,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     for (auto type : {RecordNavigator::RecordsetType::Table, RecordNavigator::RecordsetType::Dynaset}) {
         RecordNavigator navigator;
-        std::vector<std::unique_ptr<Field>> fields;
+        std::vector<std::unique_ptr<TextField>> fields;
         for (const QString& name : contacts::fields()) {
-            fields.push_back(std::make_unique<Field>(name));
+            fields.push_back(std::make_unique<TextField>(name));
             navigator.bind(fields.back().get());
         }
         navigator.setDatabaseName(path);
@@ -76,8 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         } else if (navigator.dynaset()->size() > 0) {
             (void)navigator.dynaset()->rowAt(navigator.dynaset()->size() - 1);
         }
-        fields[4]->m_text = u"x"_s;
-        fields[4]->m_changed = true;
+        fields[4]->type(u"x"_s);
         (void)navigator.refresh();
     }
     (void)schema::check(path);

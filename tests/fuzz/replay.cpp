@@ -29,7 +29,8 @@ int main(int argc, char* argv[])
             if (!file.open(QIODevice::ReadOnly))
                 continue;
             const QByteArray data = file.readAll();
-            LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(data.constData()), std::size_t(data.size()));
+            LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(data.constData()),
+                                   std::size_t(data.size()));
             ++count;
         }
     }
