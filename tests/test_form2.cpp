@@ -215,6 +215,21 @@ private slots:
         QVERIFY(tableView()->close());
     }
 
+    void rowHeightIsOneForAllRows()
+    {
+        Card card(book());
+        BoundGrid* grid = open(card);
+        const int initial = grid->rowHeight(0);
+        QVERIFY(initial >= QFontMetrics(grid->font()).height());
+        grid->verticalHeader()->resizeSection(1, initial + 17); // a drag of one row's border
+        for (int row = 0; row < grid->model()->rowCount(); ++row)
+            QCOMPARE(grid->rowHeight(row), initial + 17);
+        tableView()->close();
+        QCoreApplication::processEvents();
+        grid = open(card); // the next load starts again from one text line
+        QCOMPARE(grid->rowHeight(2), initial);
+    }
+
     void missingFile()
     {
         Card card({}, false);
