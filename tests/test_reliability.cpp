@@ -168,6 +168,9 @@ private slots:
         QTest::newRow("truncated") << truncated << u"danneggiato"_s;
         QTest::newRow("access file") << contentOf(QFINDTESTDATA("data/jet/Vinzal-jet4.mdb"))
                                      << u"vinzal-db import"_s;
+        QByteArray ace(4096, '\0');
+        ace.replace(4, 15, "Standard ACE DB");
+        QTest::newRow("accdb header") << ace << u"vinzal-db import"_s;
         QTest::newRow("no table") << noTable << u"non contiene la tabella «Nomelia»"_s;
         QTest::newRow("field missing") << contentOf(other) << u"mancano i campi"_s;
     }

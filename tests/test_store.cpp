@@ -101,38 +101,6 @@ private slots:
             QVERIFY(contacts::fields().contains(index));
     }
 
-    void openFailures_data()
-    {
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<QString>("wording");
-        QTest::newRow("empty") << QByteArray() << int(StoreError::Kind::NotAnAddressBook) << u"vuoto"_s;
-        QTest::newRow("random bytes")
-            << QByteArray(4096, '\x5a') << int(StoreError::Kind::NotAnAddressBook) << u"non è una rubrica"_s;
-        QByteArray jet(2048, '\0');
-        jet.replace(4, 15, "Standard Jet DB");
-        QTest::newRow("access") << jet << int(StoreError::Kind::AccessFile) << u"vinzal-db import"_s;
-        QByteArray ace = jet;
-        ace.replace(4, 15, "Standard ACE DB");
-        QTest::newRow("accdb") << ace << int(StoreError::Kind::AccessFile) << u"vinzal-db import"_s;
-    }
-
-    void openFailures()
-    {
-        QFETCH(QByteArray, content);
-        QFETCH(int, kind);
-        QFETCH(QString, wording);
-        QFile file(m_path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(content);
-        file.close();
-        auto opened = Connection::open(m_path);
-        QVERIFY(!opened);
-        QCOMPARE(int(opened.error().kind), kind);
-        QVERIFY2(opened.error().message.contains(wording), qPrintable(opened.error().message));
-        QCOMPARE(QFile(m_path).size(), content.size()); // nothing was written to it
-    }
-
     void missingFileIsNotCreated()
     {
         RecordNavigator navigator;
@@ -146,21 +114,6 @@ private slots:
         // Every operation on an unopened navigator fails cleanly.
         QCOMPARE(navigator.moveNext().error().kind, StoreError::Kind::NotOpen);
         QCOMPARE(navigator.addNew().error().kind, StoreError::Kind::NotOpen);
-    }
-
-    void missingTableAndFields()
-    {
-        sql(m_path, u"CREATE TABLE other(x)"_s); // a plain SQLite file without the table
-        RecordNavigator navigator;
-        navigator.setDatabaseName(m_path);
-        Status opened = navigator.open();
-        QCOMPARE(opened.error().kind, StoreError::Kind::TableMissing);
-        QVERIFY(opened.error().message.contains(u"Nomelia"_s));
-
-        sql(m_path, u"CREATE TABLE \"Nomelia\"(\"ID\" INTEGER PRIMARY KEY, \"Genere\" TEXT)"_s);
-        opened = navigator.open();
-        QCOMPARE(opened.error().kind, StoreError::Kind::FieldMissing);
-        QVERIFY(opened.error().message.contains(u"«Città»"_s));
     }
 
     void orderWithoutIndex()
