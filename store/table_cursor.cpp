@@ -74,21 +74,23 @@ Status TableCursor::setIndex(const QString& name)
 
 Status TableCursor::moveFirst()
 {
-    const QString order = m_column.isEmpty() ? u"rowid"_s : m_column + u", rowid"_s;
-    auto first = fetch(select() + from() + u" ORDER BY "_s + order + u" LIMIT 1"_s, {});
-    if (!first)
-        return first.error();
-    m_current = first.value();
-    return {};
+    return moveToEnd(false);
 }
 
 Status TableCursor::moveLast()
 {
-    const QString order = m_column.isEmpty() ? u"rowid DESC"_s : m_column + u" DESC, rowid DESC"_s;
-    auto last = fetch(select() + from() + u" ORDER BY "_s + order + u" LIMIT 1"_s, {});
-    if (!last)
-        return last.error();
-    m_current = last.value();
+    return moveToEnd(true);
+}
+
+Status TableCursor::moveToEnd(bool last)
+{
+    QString order = m_column.isEmpty() ? u"rowid"_s : m_column + u", rowid"_s;
+    if (last)
+        order = m_column.isEmpty() ? u"rowid DESC"_s : m_column + u" DESC, rowid DESC"_s;
+    auto end = fetch(select() + from() + u" ORDER BY "_s + order + u" LIMIT 1"_s, {});
+    if (!end)
+        return end.error();
+    m_current = end.value();
     return {};
 }
 

@@ -57,6 +57,7 @@ private:
     // Runs a keyset query whose result columns are (rowid[, key]). `found` tells whether it gave a row.
     Result<std::optional<Position>> fetch(const QString& sql, const QVariantList& bindings);
     Status moveStep(bool forward);
+    Status moveToEnd(bool last);
     QString select() const;
     QString from() const;
 

@@ -75,6 +75,11 @@ Opzioni:
 Stato di uscita: 0 riuscito, 1 non riuscito, 2 uso errato.
 )"_s;
 
+QString seconds(const QElapsedTimer& timer)
+{
+    return QString::number(double(timer.elapsed()) / 1000.0, 'f', 2);
+}
+
 int badUsage(const QString& message)
 {
     err() << "vinzal-db: " << message << "\n"
@@ -179,7 +184,7 @@ int demo(const Arguments& args)
     if (vinzal::Status made = vinzal::schema::create(args.file, args.force, fill); !made)
         return fail(made.error());
     out() << "Creata la rubrica dimostrativa «" << args.file << "» con " << args.rows << " contatti in "
-          << QString::number(double(timer.elapsed()) / 1000.0, 'f', 1) << " s.\n";
+          << seconds(timer) << " s.\n";
     return Success;
 }
 
@@ -228,8 +233,8 @@ int exportBook(const Arguments& args)
             : vinzal::vcard::write(records.value(), args.vcardVersion);
     if (int written = writeFile(data, bytes, args.force); written != Success)
         return written;
-    out() << "Esportati " << records.value().size() << " contatti in «" << data << "» in "
-          << QString::number(double(timer.elapsed()) / 1000.0, 'f', 2) << " s.\n";
+    out() << "Esportati " << records.value().size() << " contatti in «" << data << "» in " << seconds(timer)
+          << " s.\n";
     return Success;
 }
 
@@ -266,8 +271,7 @@ int importData(const Arguments& args)
     if (vinzal::Status appended = vinzal::book::append(bookPath, records); !appended)
         return fail(appended.error());
     out() << (existed ? "Aggiunti " : "Creata la rubrica con ") << records.size() << " contatti "
-          << (existed ? "alla rubrica «" : "«") << bookPath << "» in "
-          << QString::number(double(timer.elapsed()) / 1000.0, 'f', 2) << " s.\n";
+          << (existed ? "alla rubrica «" : "«") << bookPath << "» in " << seconds(timer) << " s.\n";
     return Success;
 }
 
@@ -322,7 +326,7 @@ int importAccess(const Arguments& args)
     }
     auto count = vinzal::book::readAll(target);
     out() << "Importati " << (count ? count.value().size() : 0) << " contatti da «" << old << "» in «"
-          << target << "» in " << QString::number(double(timer.elapsed()) / 1000.0, 'f', 2) << " s.\n";
+          << target << "» in " << seconds(timer) << " s.\n";
     return Success;
 }
 
