@@ -171,6 +171,9 @@ private slots:
         QVERIFY(QDir(m_dir.path()).entryList({u"*.part-*"_s}).isEmpty());
 
         makeAddressBook(path(u"taken.mdb"_s), {});
+        QVERIFY(
+            run({u"import"_s, u"taken.mdb"_s, u"out4.mdb"_s}).err.contains(u"è già una rubrica di Vinzal"_s));
+        QVERIFY(run({u"import"_s, u"nowhere.mdb"_s, u"out5.mdb"_s}).err.contains(u"non esiste"_s));
         copyFixture(u"Vinzal-jet4.mdb"_s, u"old2.mdb"_s);
         QCOMPARE(run({u"import"_s, u"old2.mdb"_s, u"taken.mdb"_s}).exitCode, 1); // never overwritten
     }

@@ -1,6 +1,7 @@
 #include "access_import.h"
 
 #include "book_io.h"
+#include "connection.h"
 #include "contact_table.h"
 
 #include <QFile>
@@ -129,6 +130,17 @@ Result<QList<QList<QVariant>>> read(const QString& path, const Options& options,
 
 Status importFile(const QString& path, const QString& target, const Options& options, QStringList& notes)
 {
+    switch (probeFile(path)) {
+    case FileKind::Missing:
+        return failure(u"Il file «"_s + path + u"» non esiste."_s);
+    case FileKind::Unreadable:
+        return failure(u"Il file «"_s + path + u"» non può essere letto: controllarne i permessi."_s);
+    case FileKind::Sqlite:
+        return failure(u"Il file «"_s + path +
+                       u"» è già una rubrica di Vinzal: non c'è niente da convertire."_s);
+    default:
+        break; // anything else is for libmdb to judge
+    }
     int channel[2];
     if (pipe(channel) != 0)
         return failure(u"Impossibile avviare l'importazione."_s);
