@@ -216,11 +216,7 @@ void ensureFile(const QString& folder, qint64 rows)
 void benchStore(const QString& path, qint64 rows, double qtLast, double qtSeek)
 {
     RecordNavigator navigator;
-    std::vector<std::unique_ptr<TextField>> fields;
-    for (const QString& name : contacts::fields()) {
-        fields.push_back(std::make_unique<TextField>(name));
-        navigator.bind(fields.back().get());
-    }
+    TextFields fields(navigator);
     navigator.setDatabaseName(path);
     Floor floor(path);
 
@@ -295,12 +291,12 @@ void benchStore(const QString& path, qint64 rows, double qtLast, double qtSeek)
     int n = 0;
     record(u"AddNew + Update"_s, rows, median(21, [&] {
                check(navigator.addNew());
-               fields[2]->type(u"Bench %1"_s.arg(n++));
+               fields[u"Cognone e nome o denominazione"_s].type(u"Bench %1"_s.arg(n++));
                check(navigator.update());
            }));
     record(u"Edit + Update"_s, rows, median(21, [&] {
                check(navigator.edit());
-               fields[5]->type(u"Via Bench %1"_s.arg(n++));
+               fields[u"Indirizzo"_s].type(u"Via Bench %1"_s.arg(n++));
                check(navigator.update());
            }));
 }

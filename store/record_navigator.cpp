@@ -422,4 +422,17 @@ void RecordNavigator::showNothing()
     emit currentChanged();
 }
 
+TextFields::TextFields(RecordNavigator& navigator)
+{
+    for (const QString& name : contacts::fields()) {
+        m_fields.push_back(std::make_unique<TextField>(name));
+        navigator.bind(m_fields.back().get());
+    }
+}
+
+TextField& TextFields::operator[](const QString& field)
+{
+    return *m_fields.at(std::size_t(contacts::fieldPosition(field)));
+}
+
 } // namespace vinzal

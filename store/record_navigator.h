@@ -14,6 +14,7 @@
 
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace vinzal {
 
@@ -158,6 +159,18 @@ private:
     EditMode m_editMode = EditMode::None;
     QList<FieldChange> m_buffer;      // the copy buffer of the pending operation
     bool m_reopenBeforeWrite = false; // a write failed on a read-only file or folder
+};
+
+// A TextField for each field of the contact table, bound to a navigator: a window without widgets,
+// for the benchmark, the fuzz targets and the tests.
+class TextFields
+{
+public:
+    explicit TextFields(RecordNavigator& navigator);
+    TextField& operator[](const QString& field);
+
+private:
+    std::vector<std::unique_ptr<TextField>> m_fields;
 };
 
 } // namespace vinzal

@@ -36,24 +36,14 @@ private:
     struct Bound
     {
         std::unique_ptr<RecordNavigator> navigator = std::make_unique<RecordNavigator>();
-        std::vector<std::unique_ptr<FakeField>> fields;
-        FakeField& field(const QString& name)
-        {
-            for (auto& f : fields)
-                if (f->dataField() == name)
-                    return *f;
-            qFatal("no field");
-        }
+        TextFields fields{*navigator};
+        TextField& field(const QString& name) { return fields[name]; }
         QString shown(const QString& name) { return field(name).boundText(); }
     };
     std::unique_ptr<Bound>
     openNavigator(RecordNavigator::RecordsetType type = RecordNavigator::RecordsetType::Table)
     {
         auto bound = std::make_unique<Bound>();
-        for (const QString& name : contacts::fields()) {
-            bound->fields.push_back(std::make_unique<FakeField>(name));
-            bound->navigator->bind(bound->fields.back().get());
-        }
         bound->navigator->setDatabaseName(m_path);
         bound->navigator->setRecordsetType(type);
         const Status opened = bound->navigator->open();
@@ -296,8 +286,8 @@ private slots:
                 [&](RecordNavigator::Action action, bool save) {
                     raised.append({action, save});
                     if (discard)
-                        for (auto& f : b->fields)
-                            f->setDataChanged(false);
+                        for (const QString& name : contacts::fields())
+                            b->field(name).setDataChanged(false);
                 });
         using A = RecordNavigator::Action;
         QVERIFY(b->navigator->moveNext().ok());

@@ -44,11 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     for (auto type : {RecordNavigator::RecordsetType::Table, RecordNavigator::RecordsetType::Dynaset}) {
         RecordNavigator navigator;
-        std::vector<std::unique_ptr<TextField>> fields;
-        for (const QString& name : contacts::fields()) {
-            fields.push_back(std::make_unique<TextField>(name));
-            navigator.bind(fields.back().get());
-        }
+        TextFields fields(navigator);
         navigator.setDatabaseName(path);
         navigator.setRecordsetType(type);
         if (!navigator.open())
@@ -63,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         } else if (navigator.dynaset()->size() > 0) {
             (void)navigator.dynaset()->rowAt(navigator.dynaset()->size() - 1);
         }
-        fields[4]->type(u"x"_s);
+        fields[u"Città"_s].type(u"x"_s);
         (void)navigator.refresh();
     }
     (void)schema::check(path);
