@@ -215,11 +215,9 @@ void BoundGrid::currentChanged(const QModelIndex& current, const QModelIndex& pr
             return;
         }
     }
-    if (m_model->currentRow() != current.row()) {
+    if (m_model->currentRow() != current.row())
         if (Status moved = m_navigator.moveToPosition(current.row()); !moved)
             Dialogs::instance().reportError(window(), moved.error());
-        m_model->setCurrentRow(current.row());
-    }
     openEditor(current);
 }
 

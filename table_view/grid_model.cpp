@@ -11,15 +11,24 @@ GridModel::GridModel(RecordNavigator& navigator, QObject* parent)
 {
     connect(&navigator, &RecordNavigator::opened, this, [this] {
         beginResetModel();
-        m_currentRow = -1;
+        m_markedRow = -1;
         m_dirtyRow = -1;
         m_typed.clear();
         endResetModel();
     });
     connect(&navigator, &RecordNavigator::closed, this, [this] {
         beginResetModel();
-        m_currentRow = -1;
+        m_markedRow = -1;
         endResetModel();
+    });
+    // The record selector follows the navigator's current row, whatever moved it.
+    connect(&navigator, &RecordNavigator::currentChanged, this, [this] {
+        const int previous = m_markedRow;
+        m_markedRow = currentRow();
+        if (previous >= 0 && previous != m_markedRow && previous < rowCount())
+            emit headerDataChanged(Qt::Vertical, previous, previous);
+        if (m_markedRow >= 0)
+            emit headerDataChanged(Qt::Vertical, m_markedRow, m_markedRow);
     });
 }
 
@@ -63,7 +72,7 @@ QVariant GridModel::headerData(int section, Qt::Orientation orientation, int rol
     if (orientation == Qt::Horizontal)
         return contacts::fields().value(section);
     // The record selector: the current row is marked, with a pencil while it holds typed values.
-    if (section == m_currentRow)
+    if (section == currentRow())
         return section == m_dirtyRow ? u"✎"_s : u"▶"_s;
     return QString();
 }
@@ -102,14 +111,9 @@ bool GridModel::setData(const QModelIndex& index, const QVariant& value, int rol
     return true;
 }
 
-void GridModel::setCurrentRow(int row)
+int GridModel::currentRow() const
 {
-    const int previous = m_currentRow;
-    m_currentRow = row;
-    if (previous >= 0)
-        emit headerDataChanged(Qt::Vertical, previous, previous);
-    if (row >= 0)
-        emit headerDataChanged(Qt::Vertical, row, row);
+    return m_navigator.dynaset() ? int(m_navigator.currentPosition()) : -1;
 }
 
 Status GridModel::writeDirtyRow()

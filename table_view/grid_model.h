@@ -23,9 +23,8 @@ public:
     bool setData(const QModelIndex& index, const QVariant& value, int role) override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
-    // The row the record selector marks.
-    void setCurrentRow(int row);
-    int currentRow() const { return m_currentRow; }
+    // The row the record selector marks: the navigator's current row.
+    int currentRow() const;
 
     // The row holding typed values not yet written, or -1.
     int dirtyRow() const { return m_dirtyRow; }
@@ -38,7 +37,7 @@ private:
     QString fetched(int row, int column) const;
 
     RecordNavigator& m_navigator;
-    int m_currentRow = -1;
+    int m_markedRow = -1; // where the mark was last drawn, to repaint it when it moves
     int m_dirtyRow = -1;
     QHash<int, QString> m_typed; // column to typed text, for m_dirtyRow
     QList<QVariant> m_originals; // the values of m_dirtyRow when its first cell was typed into

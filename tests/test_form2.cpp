@@ -146,6 +146,8 @@ private slots:
         QCOMPARE(grid->currentIndex(), grid->model()->index(1, 1));
         QCOMPARE(fieldOf(card.path(), 1, u"Genere"_s).toString(), u"cliente"_s);
         QVERIFY(m_dialogs->shown.isEmpty());
+        QCOMPARE(grid->model()->headerData(0, Qt::Vertical, Qt::DisplayRole).toString(), QString());
+        QCOMPARE(grid->model()->headerData(1, Qt::Vertical, Qt::DisplayRole).toString(), u"▶"_s);
 
         cell = editor(grid);
         cell->selectAll();
