@@ -128,7 +128,8 @@ Result<QList<QList<QVariant>>> read(const QString& path, const Options& options,
     return records;
 }
 
-Status importFile(const QString& path, const QString& target, const Options& options, QStringList& notes)
+Result<qsizetype> importFile(const QString& path, const QString& target, const Options& options,
+                             QStringList& notes)
 {
     switch (probeFile(path)) {
     case FileKind::Missing:
@@ -155,7 +156,9 @@ Status importFile(const QString& path, const QString& target, const Options& opt
         QString report;
         for (const QString& note : childNotes)
             report += u"N"_s + note + u'\n';
-        if (!made)
+        if (made)
+            report += u"C%1\n"_s.arg(rows.value().size());
+        else
             report += u"E"_s + made.error().fullText().replace(u'\n', u' ') + u'\n';
         const QByteArray bytes = report.toUtf8();
         ssize_t written = 0;
@@ -179,14 +182,17 @@ Status importFile(const QString& path, const QString& target, const Options& opt
     waitpid(child, &status, 0);
 
     QString error;
+    qsizetype imported = 0;
     for (const QString& line : QString::fromUtf8(report).split(u'\n', Qt::SkipEmptyParts)) {
         if (line.startsWith(u'N'))
             notes.append(line.mid(1));
         else if (line.startsWith(u'E'))
             error = line.mid(1);
+        else if (line.startsWith(u'C'))
+            imported = line.mid(1).toLongLong();
     }
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
-        return {};
+        return imported;
     // Whatever the child left half made is removed; the file it would have renamed never appeared.
     const QString partial = target + u".part-%1"_s.arg(child);
     QFile::remove(partial);

@@ -24,6 +24,8 @@ Result<QList<QList<QVariant>>> read(const QString& path, const Options& options,
 
 // Converts `path` into a new address book at `target` (made as "vinzal-db create" makes it) in a
 // child process, so that neither a crash of the library nor an interruption leaves a half file.
-Status importFile(const QString& path, const QString& target, const Options& options, QStringList& notes);
+// Returns the number of contacts imported.
+Result<qsizetype> importFile(const QString& path, const QString& target, const Options& options,
+                             QStringList& notes);
 
 } // namespace vinzal::access

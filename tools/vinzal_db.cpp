@@ -298,7 +298,7 @@ int importAccess(const Arguments& args)
     options.table = args.table;
     options.skipExtraColumns = args.skipExtraColumns;
     QStringList notes;
-    vinzal::Status imported = vinzal::access::importFile(old, staging, options, notes);
+    auto imported = vinzal::access::importFile(old, staging, options, notes);
     for (const QString& note : std::as_const(notes))
         err() << "vinzal-db: " << note << "\n";
     if (!imported)
@@ -324,9 +324,8 @@ int importAccess(const Arguments& args)
         }
         out() << "Il file di Access è stato conservato come «" << kept << "».\n";
     }
-    auto count = vinzal::book::readAll(target);
-    out() << "Importati " << (count ? count.value().size() : 0) << " contatti da «" << old << "» in «"
-          << target << "» in " << seconds(timer) << " s.\n";
+    out() << "Importati " << imported.value() << " contatti da «" << old << "» in «" << target << "» in "
+          << seconds(timer) << " s.\n";
     return Success;
 }
 
