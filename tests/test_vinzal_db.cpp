@@ -1,5 +1,8 @@
+// vinzal-db: usage, create, demo and check; import and export of Access files, CSV and vCard.
 #include "contact_table.h"
+#include "csv.h"
 #include "test_support.h"
+#include "vcard.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,7 +11,61 @@
 #include <QTest>
 
 using namespace Qt::StringLiterals;
+using namespace vinzal;
 using namespace vinzal::test;
+
+namespace {
+
+using Records = QList<QList<QVariant>>;
+
+QByteArray contentOf(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Values as text, NULL kept apart from the empty text.
+QStringList shown(const Records& records)
+{
+    QStringList lines;
+    for (const auto& record : records) {
+        QStringList values;
+        for (const QVariant& value : record)
+            values.append(value.isNull() ? u"<NULL>"_s : value.toString());
+        lines.append(values.join(u'|'));
+    }
+    return lines;
+}
+
+Records rowsOf(const QString& path)
+{
+    Records records;
+    const QStringList fields = contacts::fields();
+    QStringList columns;
+    for (const QString& f : fields)
+        columns.append(u'"' + f + u'"');
+    const QVariantList ids = sql(path, u"SELECT ID FROM Nomelia ORDER BY ID"_s);
+    for (const QVariant& id : ids) {
+        QList<QVariant> record;
+        for (const QString& f : fields)
+            record.append(fieldOf(path, id.toLongLong(), f));
+        records.append(record);
+    }
+    return records;
+}
+
+// Awkward rows: NULL and empty texts, separators, quotes, line breaks of both kinds, long text.
+Records awkward()
+{
+    return {{1, u"Lavoro"_s, u"Rossi; Mario, \"il Rosso\""_s, QVariant(), u"Città di Castello"_s, u""_s,
+             u"a@b.it"_s, u"06 1"_s, QVariant(), u"06 3"_s, u"+39 333"_s, u"riga 1\r\nriga 2\r\n"_s},
+            {2, QVariant(), QVariant(), u"\\ back, slash; e punto:due"_s, QVariant(), u"Via Roma 1"_s,
+             QVariant(), QVariant(), u""_s, QVariant(), QVariant(), u"solo LF\nqui 😀 \u05e9"_s},
+            {5, u"Altro"_s, u"Ditta S.r.l."_s, u"P.IVA 1"_s, u""_s, QVariant(), u""_s, QVariant(), QVariant(),
+             u"fax"_s, QVariant(), QString(2000, u'x')}};
+}
+
+} // namespace
 
 class TestVinzalDb : public QObject
 {
@@ -19,8 +76,7 @@ class TestVinzalDb : public QObject
     struct Run
     {
         int exitCode;
-        QString out;
-        QString err;
+        QString out, err;
     };
 
     Run run(const QStringList& arguments)
@@ -28,10 +84,19 @@ class TestVinzalDb : public QObject
         QProcess process;
         process.setWorkingDirectory(m_dir.path());
         process.start(QString::fromUtf8(VINZAL_DB), arguments);
-        if (!process.waitForFinished(120000))
+        if (!process.waitForFinished(300000))
             qFatal("vinzal-db did not finish");
         return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
                 QString::fromUtf8(process.readAllStandardError())};
+    }
+
+    QString path(const QString& name) { return m_dir.filePath(name); }
+
+    void copyFixture(const QString& name, const QString& as)
+    {
+        QFile::remove(path(as));
+        QVERIFY(QFile::copy(QFINDTESTDATA(u"data/jet/"_s + name), path(as)));
+        QFile::setPermissions(path(as), QFile::ReadOwner | QFile::WriteOwner);
     }
 
 private slots:
@@ -68,7 +133,9 @@ private slots:
         QCOMPARE(run({u"create"_s, u"--force"_s}).exitCode, 0);
         QCOMPARE(sql(path, u"SELECT count(*) FROM Nomelia"_s).first().toInt(), 0);
         // No temporary file or journal is left beside it.
-        QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files), QStringList{vinzal::contacts::fileName()});
+        QVERIFY(QDir(m_dir.path())
+                    .entryList({u"*.part-*"_s, u"*-journal"_s}, QDir::Files | QDir::Hidden)
+                    .isEmpty());
     }
 
     void demoIsRealisticAndRepeatable()
@@ -118,6 +185,196 @@ private slots:
         Run missing = run({u"check"_s, u"nowhere.mdb"_s});
         QCOMPARE(missing.exitCode, 1);
         QVERIFY(!QFile::exists(m_dir.filePath(u"nowhere.mdb"_s)));
+    }
+
+    void accessFileImportsExactly()
+    {
+        copyFixture(u"Vinzal-jet4.mdb"_s, u"old.mdb"_s);
+        Run imported = run({u"import"_s, u"old.mdb"_s, u"new.mdb"_s});
+        QCOMPARE(imported.exitCode, 0);
+        QVERIFY(schemaIsSound(path(u"new.mdb"_s)));
+        // The expected values, with the empty text read as NULL, as libmdb does.
+        csv::ReadResult expected = csv::read(contentOf(QFINDTESTDATA("data/jet/Vinzal-jet4.expected.csv")));
+        QVERIFY(expected.errors.isEmpty());
+        for (auto& record : expected.records) {
+            record[0] = record[0].toLongLong();
+            for (QVariant& value : record)
+                if (!value.isNull() && value.toString().isEmpty())
+                    value = QVariant();
+        }
+        QCOMPARE(shown(rowsOf(path(u"new.mdb"_s))), shown(expected.records));
+        // New rows continue after the highest kept ID.
+        sql(path(u"new.mdb"_s), u"INSERT INTO Nomelia(Genere) VALUES ('Lavoro')"_s);
+        QCOMPARE(sql(path(u"new.mdb"_s), u"SELECT max(ID) FROM Nomelia"_s).first().toInt(), 31);
+    }
+
+    bool schemaIsSound(const QString& file) { return run({u"check"_s, file}).exitCode == 0; }
+
+    void accessFileInPlaceKeepsTheOriginal()
+    {
+        QTemporaryDir here;
+        QFile::copy(QFINDTESTDATA("data/jet/Vinzal-jet4.mdb"), here.filePath(u"Vinzal.mdb"_s));
+        QFile::setPermissions(here.filePath(u"Vinzal.mdb"_s), QFile::ReadOwner | QFile::WriteOwner);
+        const QByteArray original = contentOf(here.filePath(u"Vinzal.mdb"_s));
+        QProcess process;
+        process.setWorkingDirectory(here.path());
+        process.start(QString::fromUtf8(VINZAL_DB), {u"import"_s, u"Vinzal.mdb"_s});
+        QVERIFY(process.waitForFinished(60000));
+        QCOMPARE(process.exitCode(), 0);
+        const QStringList files = QDir(here.path()).entryList(QDir::Files | QDir::Hidden);
+        QCOMPARE(files.size(), 2); // no temporary file left
+        const QString kept = files.filter(u"Vinzal-access-"_s).value(0);
+        QVERIFY2(!kept.isEmpty(), qPrintable(files.join(u' ')));
+        QCOMPARE(contentOf(here.filePath(kept)), original);
+        QCOMPARE(sql(here.filePath(u"Vinzal.mdb"_s), u"SELECT count(*) FROM Nomelia"_s).first().toInt(), 12);
+    }
+
+    void accessRefusals()
+    {
+        copyFixture(u"testUnicodeCompV2003.mdb"_s, u"other.mdb"_s);
+        Run noTable = run({u"import"_s, u"other.mdb"_s, u"out1.mdb"_s});
+        QCOMPARE(noTable.exitCode, 1);
+        QVERIFY2(noTable.err.contains(u"«Table»"_s), qPrintable(noTable.err));
+        QVERIFY(!QFile::exists(path(u"out1.mdb"_s)));
+
+        // The other table can be asked for, but its columns are not the address book's.
+        Run extra = run({u"import"_s, u"other.mdb"_s, u"out2.mdb"_s, u"--table"_s, u"Table"_s});
+        QCOMPARE(extra.exitCode, 1);
+        QVERIFY2(extra.err.contains(u"--skip-extra-columns"_s), qPrintable(extra.err));
+        QVERIFY(!QFile::exists(path(u"out2.mdb"_s)));
+
+        // A damaged file: a message, no crash, nothing written.
+        QByteArray damaged = contentOf(QFINDTESTDATA("data/jet/Vinzal-jet4.mdb"));
+        for (qsizetype i = 4096; i < damaged.size(); i += 7)
+            damaged[i] = char(damaged[i] ^ 0x5a);
+        QFile file(path(u"damaged.mdb"_s));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(damaged);
+        file.close();
+        Run broken = run({u"import"_s, u"damaged.mdb"_s, u"out3.mdb"_s});
+        QVERIFY(broken.exitCode == 1 || broken.exitCode == 0);
+        if (broken.exitCode == 1)
+            QVERIFY(!QFile::exists(path(u"out3.mdb"_s)));
+        QVERIFY(QDir(m_dir.path()).entryList({u"*.part-*"_s}).isEmpty());
+
+        makeAddressBook(path(u"taken.mdb"_s), {});
+        QVERIFY(
+            run({u"import"_s, u"taken.mdb"_s, u"out4.mdb"_s}).err.contains(u"è già una rubrica di Vinzal"_s));
+        QVERIFY(run({u"import"_s, u"nowhere.mdb"_s, u"out5.mdb"_s}).err.contains(u"non esiste"_s));
+        copyFixture(u"Vinzal-jet4.mdb"_s, u"old2.mdb"_s);
+        QCOMPARE(run({u"import"_s, u"old2.mdb"_s, u"taken.mdb"_s}).exitCode, 1); // never overwritten
+    }
+
+    void csvAndVCardRoundTrips_data()
+    {
+        QTest::addColumn<QStringList>("exportOptions");
+        QTest::newRow("csv") << QStringList{u"--csv"_s};
+        QTest::newRow("csv for spreadsheets") << QStringList{u"--csv"_s, u"--spreadsheet"_s};
+        QTest::newRow("vcard 3.0") << QStringList{u"--vcard"_s};
+        QTest::newRow("vcard 4.0") << QStringList{u"--vcard"_s, u"--vcard-version"_s, u"4.0"_s};
+    }
+
+    void csvAndVCardRoundTrips()
+    {
+        QFETCH(QStringList, exportOptions);
+        const QString tag = QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-');
+        const QString book = path(tag + u".mdb"_s), data = path(tag + u".data"_s);
+        const QString again = path(tag + u"-again.mdb"_s), dataAgain = path(tag + u"-again.data"_s);
+        makeAddressBook(book, {});
+        QFile seed(path(u"seed.csv"_s));
+        QVERIFY(seed.open(QIODevice::WriteOnly));
+        seed.write(csv::write(awkward()));
+        seed.close();
+        QFile::remove(book);
+        QCOMPARE(run({u"import"_s, u"--csv"_s, u"seed.csv"_s, book}).exitCode, 0);
+        QCOMPARE(shown(rowsOf(book)), shown(awkward()));
+
+        const QByteArray bookBefore = contentOf(book);
+        QCOMPARE(run(QStringList{u"export"_s} + exportOptions + QStringList{data, book}).exitCode, 0);
+        QCOMPARE(contentOf(book), bookBefore); // exports never change the address book
+        QCOMPARE(run({u"import"_s, exportOptions.first(), data, again}).exitCode, 0);
+        QCOMPARE(shown(rowsOf(again)), shown(awkward()));
+        QCOMPARE(run(QStringList{u"export"_s} + exportOptions + QStringList{dataAgain, again}).exitCode, 0);
+        QCOMPARE(contentOf(dataAgain), contentOf(data));
+        // Exports never overwrite a file unless told to.
+        QCOMPARE(run(QStringList{u"export"_s} + exportOptions + QStringList{data, book}).exitCode, 1);
+
+        // Into an existing book the rows are appended with new IDs.
+        QCOMPARE(run({u"import"_s, exportOptions.first(), data, again}).exitCode, 0);
+        QCOMPARE(sql(again, u"SELECT count(*) FROM Nomelia"_s).first().toInt(), 6);
+        QCOMPARE(sql(again, u"SELECT max(ID) FROM Nomelia"_s).first().toInt(), 8);
+    }
+
+    void csvReading()
+    {
+        // A byte-order mark, ';', a quoted multi-line value, columns in another order and a subset.
+        const QByteArray italian = "\xEF\xBB\xBF"
+                                   "Città;Genere;Osservazioni\r\n"
+                                   "Forlì;Lavoro;\"due\r\nrighe; e \"\"virgolette\"\"\"\r\n"
+                                   ";\"\";\r\n";
+        csv::ReadResult read = csv::read(italian);
+        QVERIFY2(read.errors.isEmpty(), qPrintable(read.errors.join(u'\n')));
+        QCOMPARE(read.records.size(), 2);
+        QCOMPARE(read.records[0][4].toString(), u"Forlì"_s);
+        QCOMPARE(read.records[0][11].toString(), u"due\r\nrighe; e \"virgolette\""_s);
+        QVERIFY(read.records[1][4].isNull());
+        QVERIFY(!read.records[1][1].isNull() && read.records[1][1].toString().isEmpty());
+
+        // Bad lines are reported with their numbers, and nothing is imported.
+        read = csv::read("Genere,Fax\nLavoro,1\nAltro\n\"aperte,2\n");
+        QVERIFY(read.errors.size() >= 2);
+        QVERIFY2(read.errors.join(u' ').contains(u"riga 3"_s), qPrintable(read.errors.join(u' ')));
+        QVERIFY2(read.errors.join(u' ').contains(u"riga 4"_s), qPrintable(read.errors.join(u' ')));
+        QVERIFY(csv::read("Compleanno,Genere\n1,Lavoro\n").errors.first().contains(u"«Compleanno»"_s));
+
+        makeAddressBook(path(u"kept.mdb"_s), {{{u"Genere"_s, u"Lavoro"_s}}});
+        QFile bad(path(u"bad.csv"_s));
+        QVERIFY(bad.open(QIODevice::WriteOnly));
+        bad.write("Genere,Fax\nLavoro,1\nAltro\n");
+        bad.close();
+        Run refused = run({u"import"_s, u"--csv"_s, u"bad.csv"_s, u"kept.mdb"_s});
+        QCOMPARE(refused.exitCode, 1);
+        QVERIFY(refused.err.contains(u"riga 3"_s));
+        QCOMPARE(sql(path(u"kept.mdb"_s), u"SELECT count(*) FROM Nomelia"_s).first().toInt(), 1);
+    }
+
+    void vcardReading()
+    {
+        // 2.1 with quoted-printable in Latin-1 and bare types; 3.0 folded, grouped, escaped; 4.0.
+        const QByteArray cards =
+            "BEGIN:VCARD\r\nVERSION:2.1\r\nN:Bianchi;Anna\r\n"
+            "TEL;HOME;VOICE:02 555\r\nTEL;CELL:333 1\r\nTEL;WORK;FAX:02 9\r\n"
+            "NOTE;ENCODING=QUOTED-PRINTABLE;CHARSET=ISO-8859-1:Citt=E0 di mare=0D=0A=\r\nseconda riga\r\n"
+            "ADR;WORK:;;Via Po 1;Torino;;10100;Italia\r\nEND:VCARD\r\n"
+            "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Rossi\\, Mario\r\nitem1.EMAIL;TYPE=INTERNET:m@r\r\n .it\r\n"
+            "CATEGORIES:Lavoro\r\nTEL;TYPE=WORK,VOICE:06 1\r\nNOTE:a\\nb\\;c\r\nEND:VCARD\r\n"
+            "BEGIN:VCARD\nVERSION:4.0\nFN:Verdi Luca\nTEL;VALUE=uri;TYPE=\"cell,voice\":+39 347\nEND:VCARD\n";
+        vcard::ReadResult read = vcard::read(cards);
+        QVERIFY2(read.errors.isEmpty(), qPrintable(read.errors.join(u'\n')));
+        QCOMPARE(read.records.size(), 3);
+        const auto& anna = read.records[0];
+        QCOMPARE(anna[2].toString(), u"Bianchi Anna"_s);
+        QCOMPARE(anna[7].toString(), u"02 555"_s);
+        QCOMPARE(anna[10].toString(), u"333 1"_s);
+        QCOMPARE(anna[9].toString(), u"02 9"_s);
+        QCOMPARE(anna[11].toString(), u"Città di mare\r\nseconda riga"_s);
+        QCOMPARE(anna[5].toString(), u"Via Po 1"_s);
+        QCOMPARE(anna[4].toString(), u"Torino"_s);
+        const auto& mario = read.records[1];
+        QCOMPARE(mario[2].toString(), u"Rossi, Mario"_s);
+        QCOMPARE(mario[6].toString(), u"m@r.it"_s);
+        QCOMPARE(mario[1].toString(), u"Lavoro"_s);
+        QCOMPARE(mario[8].toString(), u"06 1"_s);
+        QCOMPARE(mario[11].toString(), u"a\nb;c"_s);
+        QCOMPARE(read.records[2][10].toString(), u"+39 347"_s);
+        QVERIFY(!vcard::read("BEGIN:VCARD\r\nsenza due punti\r\nEND:VCARD\r\n").errors.isEmpty());
+        QVERIFY(!vcard::read("BEGIN:VCARD\r\nFN:x\r\n").errors.isEmpty());
+        // Folding never splits a letter: every line is at most 75 octets.
+        const QByteArray written =
+            vcard::write({{1, QVariant(), QString(200, u'è'), {}, {}, {}, {}, {}, {}, {}, {}, {}}});
+        for (const QByteArray& line : written.split('\n'))
+            QVERIFY(line.size() <= 76);
+        QCOMPARE(vcard::read(written).records.first()[2].toString(), QString(200, u'è'));
     }
 };
 
