@@ -107,7 +107,7 @@ int writeField(const QString& path, qint64 id, const QString& field, const QStri
 int crashWriter(const QString& path, int first)
 {
     RecordNavigator navigator;
-    FakeField name(kName), town(u"Città"_s);
+    TextField name(kName), town(u"Città"_s);
     navigator.bind(&name);
     navigator.bind(&town);
     navigator.setDatabaseName(path);

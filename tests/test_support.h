@@ -22,6 +22,4 @@ QVariantList sql(const QString& path, const QString& statement, const QVariantLi
 // One field of a row, read straight from the file.
 QVariant fieldOf(const QString& path, qint64 id, const QString& field);
 
-using FakeField = TextField;
-
 } // namespace vinzal::test
