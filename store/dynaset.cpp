@@ -127,13 +127,9 @@ Result<Row> Dynaset::rowAt(qsizetype position)
 
     const qsizetype first = page * pageSize;
     const qsizetype last = std::min(size(), first + pageSize) - 1;
-    static const QString sql = [] {
-        QStringList columns;
-        for (const QString& field : contacts::fields())
-            columns.append(quoteIdentifier(field));
-        return u"SELECT rowid, "_s + columns.join(u", "_s) + u" FROM "_s +
-               quoteIdentifier(contacts::tableName()) + u" WHERE rowid BETWEEN ? AND ? ORDER BY rowid"_s;
-    }();
+    static const QString sql = u"SELECT "_s + rowColumns() + u" FROM "_s +
+                               quoteIdentifier(contacts::tableName()) +
+                               u" WHERE rowid BETWEEN ? AND ? ORDER BY rowid"_s;
     auto prepared = m_connection.prepared(sql);
     if (!prepared)
         return prepared.error();
@@ -144,17 +140,12 @@ Result<Row> Dynaset::rowAt(qsizetype position)
         return StoreError::fromSql(query.lastError(), u"leggere la rubrica"_s);
     auto rows = std::make_unique<QList<Row>>();
     rows->resize(last - first + 1);
-    const qsizetype fieldCount = contacts::fields().size();
     while (query.next()) {
         // Rows added by others inside the range are not part of this dynaset and are skipped.
         const qsizetype at = positionOf(query.value(0).toLongLong());
         if (at < first || at > last)
             continue;
-        Row& row = (*rows)[at - first];
-        row.rowid = query.value(0).toLongLong();
-        row.values.reserve(fieldCount);
-        for (qsizetype i = 0; i < fieldCount; ++i)
-            row.values.append(query.value(int(i + 1)));
+        (*rows)[at - first] = rowFromQuery(query);
     }
     const QSqlError error = query.lastError();
     query.finish();

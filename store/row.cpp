@@ -12,11 +12,8 @@ namespace {
 
 QString selectRowSql()
 {
-    QStringList columns;
-    for (const QString& field : contacts::fields())
-        columns.append(quoteIdentifier(field));
-    return u"SELECT rowid, "_s + columns.join(u", "_s) + u" FROM "_s +
-           quoteIdentifier(contacts::tableName()) + u" WHERE rowid = ?"_s;
+    return u"SELECT "_s + rowColumns() + u" FROM "_s + quoteIdentifier(contacts::tableName()) +
+           u" WHERE rowid = ?"_s;
 }
 
 StoreError conflict()
@@ -30,12 +27,28 @@ StoreError conflict()
                       {}};
 }
 
+// A value as the bytes the guard compares with; NULL stays NULL, and the empty text must not become
+// a null QByteArray, which the driver would bind as NULL.
+QVariant asBytes(const QVariant& value)
+{
+    if (value.isNull())
+        return value;
+    const QByteArray bytes = value.toByteArray();
+    return bytes.isNull() ? QByteArray("", 0) : bytes;
+}
+
 } // namespace
 
 QVariant Row::value(const QString& field) const
 {
     const int at = contacts::fieldPosition(field);
     return at < 0 || at >= values.size() ? QVariant() : values.at(at);
+}
+
+QVariant Row::storedBytes(const QString& field) const
+{
+    const int at = contacts::fieldPosition(field);
+    return at < 0 || at >= stored.size() ? QVariant() : stored.at(at);
 }
 
 QString Row::text(const QString& field) const
@@ -46,6 +59,31 @@ QString Row::text(const QString& field) const
 QVariant storedValue(const QString& text)
 {
     return text.isEmpty() ? QVariant(QMetaType::fromType<QString>()) : QVariant(text);
+}
+
+QString rowColumns()
+{
+    QStringList text, bytes;
+    for (const QString& field : contacts::fields()) {
+        text.append(quoteIdentifier(field));
+        bytes.append(u"CAST("_s + quoteIdentifier(field) + u" AS BLOB)"_s);
+    }
+    return u"rowid, "_s + text.join(u", "_s) + u", "_s + bytes.join(u", "_s);
+}
+
+Row rowFromQuery(const QSqlQuery& query)
+{
+    Row row;
+    row.rowid = query.value(0).toLongLong();
+    const int count = int(contacts::fields().size());
+    row.values.reserve(count);
+    row.stored.reserve(count);
+    for (int i = 0; i < count; ++i)
+        row.values.append(query.value(1 + i));
+    for (int i = 0; i < count; ++i) {
+        row.stored.append(asBytes(query.value(1 + count + i)));
+    }
+    return row;
 }
 
 Result<Row> readRow(Connection& connection, qint64 rowid)
@@ -68,12 +106,7 @@ Result<Row> readRow(Connection& connection, qint64 rowid)
                           u"Rileggere la rubrica."_s,
                           {}};
     }
-    Row row;
-    row.rowid = query.value(0).toLongLong();
-    const qsizetype count = contacts::fields().size();
-    row.values.reserve(count);
-    for (qsizetype i = 0; i < count; ++i)
-        row.values.append(query.value(int(i + 1)));
+    Row row = rowFromQuery(query);
     query.finish();
     return row;
 }
@@ -111,8 +144,9 @@ Status updateRow(Connection& connection, qint64 rowid, const QList<FieldChange>&
     for (const FieldChange& change : changes) {
         const QString column = quoteIdentifier(change.field);
         sets.append(column + u" = ?"_s);
-        // BINARY: the column's own NOCASE collation would let "rossi" pass for "Rossi".
-        guards.append(column + u" IS ? COLLATE BINARY"_s);
+        // The bytes as stored: the column's own collation would let "rossi" pass for "Rossi", and
+        // text that is not valid UTF-8 cannot be compared as text at all.
+        guards.append(u"CAST("_s + column + u" AS BLOB) IS ?"_s);
     }
     const QString sql = u"UPDATE "_s + quoteIdentifier(contacts::tableName()) + u" SET "_s +
                         sets.join(u", "_s) + u" WHERE rowid = ? AND "_s + guards.join(u" AND "_s);
@@ -123,7 +157,7 @@ Status updateRow(Connection& connection, qint64 rowid, const QList<FieldChange>&
         query.addBindValue(change.value);
     query.addBindValue(rowid);
     for (const FieldChange& change : changes)
-        query.addBindValue(change.original);
+        query.addBindValue(asBytes(change.original));
     if (!query.exec())
         return StoreError::fromSql(query.lastError(), u"salvare il contatto"_s);
     if (query.numRowsAffected() != 1)

@@ -4,6 +4,7 @@
 #include "store_error.h"
 
 #include <QList>
+#include <QSqlQuery>
 #include <QVariant>
 
 namespace vinzal {
@@ -13,16 +14,26 @@ namespace vinzal {
 struct Row
 {
     qint64 rowid = 0;
-    QList<QVariant> values;
+    QList<QVariant> values; // as text, for showing
+    // The same fields exactly as stored (their bytes), for the lost-update guard: text that is not
+    // valid UTF-8 does not survive the conversion to QString, and a guard comparing the converted
+    // text would refuse every write to such a field.
+    QList<QVariant> stored;
 
     QVariant value(const QString& field) const;
+    QVariant storedBytes(const QString& field) const;
     // The field as a text box shows it: NULL is the empty text.
     QString text(const QString& field) const;
 };
 
-// A field to write: its new value, and the value it had when the user saw it. The write succeeds
-// only where the file still holds `original`, so a change made meanwhile by another window or
-// program is never overwritten.
+// The select list that reads a Row: rowid, the fields as text, the fields as stored.
+QString rowColumns();
+// A Row from the current record of a query whose result columns are rowColumns().
+Row rowFromQuery(const QSqlQuery& query);
+
+// A field to write: its new value, and the value it had when the user saw it, as stored
+// (Row::storedBytes). The write succeeds only where the file still holds exactly `original`, so a
+// change made meanwhile by another window or program is never overwritten.
 struct FieldChange
 {
     QString field;

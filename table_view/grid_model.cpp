@@ -103,7 +103,7 @@ bool GridModel::setData(const QModelIndex& index, const QVariant& value, int rol
         if (!row)
             return false;
         m_dirtyRow = index.row();
-        m_originals = row.value().values;
+        m_originals = row.value().stored;
         emit headerDataChanged(Qt::Vertical, m_dirtyRow, m_dirtyRow);
     }
     m_typed.insert(index.column(), text);
