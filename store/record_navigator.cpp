@@ -292,7 +292,7 @@ QList<FieldChange> RecordNavigator::changedFields() const
         // The key is given by the file and never written.
         if (!field->dataChanged() || field->dataField() == contacts::idField())
             continue;
-        const QVariant original = m_shown ? m_shown->value(field->dataField()) : QVariant();
+        const QVariant original = m_shown ? m_shown->storedBytes(field->dataField()) : QVariant();
         changes.append({field->dataField(), storedValue(field->boundText()), original});
     }
     return changes;
@@ -307,8 +307,10 @@ Status RecordNavigator::leaveRow(Action action)
         save = save || field->dataChanged();
     emit validate(action, save);
 
-    const QList<FieldChange> changes = changedFields();
-    if (changes.isEmpty()) {
+    // The copy buffer is what the fields hold now, never what an earlier, failed write prepared:
+    // a field the user has since given up (a "No" to the question) is not written.
+    m_buffer = changedFields();
+    if (m_buffer.isEmpty()) {
         // An edit or a new row left without a change ends without a write.
         if (action != Action::Update)
             endPending();
@@ -321,15 +323,6 @@ Status RecordNavigator::leaveRow(Action action)
                               u"Rispondere No alla domanda di salvataggio per proseguire senza salvarli."_s,
                               {}};
         m_editMode = EditMode::Editing;
-        m_buffer.clear();
-    }
-    for (const FieldChange& change : changes) {
-        auto same = std::find_if(m_buffer.begin(), m_buffer.end(),
-                                 [&](const FieldChange& held) { return held.field == change.field; });
-        if (same == m_buffer.end())
-            m_buffer.append(change);
-        else
-            same->value = change.value;
     }
     if (action == Action::Update)
         return {};
@@ -340,6 +333,12 @@ Status RecordNavigator::storePending()
 {
     if (m_editMode == EditMode::None)
         return {};
+    // Nothing left to write: an edit ends as it began, and a new row that received no value is
+    // dropped rather than stored empty.
+    if (m_buffer.isEmpty()) {
+        endPending();
+        return {};
+    }
     return write([this] { return writePending(); });
 }
 
@@ -361,11 +360,6 @@ Status RecordNavigator::writePending()
     case EditMode::None:
         return {};
     case EditMode::Adding: {
-        // A new row that received no value is dropped rather than stored empty.
-        if (m_buffer.isEmpty()) {
-            endPending();
-            return {};
-        }
         auto added = insertRow(*m_connection, m_buffer);
         if (!added)
             return added.error();
@@ -375,15 +369,19 @@ Status RecordNavigator::writePending()
         return {};
     }
     case EditMode::Editing: {
-        if (m_buffer.isEmpty() || !m_shown) {
+        if (!m_shown) {
             endPending();
             return {};
         }
         if (Status written = updateRow(*m_connection, m_shown->rowid, m_buffer); !written)
             return written;
+        endPending();
         if (m_dynaset)
             m_dynaset->forget(m_position);
-        endPending();
+        // The write may have changed the key of the current index: the next move starts from the
+        // row's place as it is now, not from where it was.
+        if (m_cursor)
+            return m_cursor->moveTo(m_shown->rowid);
         return {};
     }
     }
