@@ -1,10 +1,12 @@
 #include "dialogs.h"
 
-#include <QGuiApplication>
+#include <QApplication>
+#include <QFontMetrics>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>
 
+#include <algorithm>
 #include <limits>
 
 using namespace Qt::StringLiterals;
@@ -19,9 +21,12 @@ std::unique_ptr<Dialogs>& installed()
     return dialogs;
 }
 
+// Room for the window manager's icon and buttons around a title, and for the dialog's margins.
+constexpr int titleBarButtons = 160;
+
 QString titleOrApplication(const QString& title)
 {
-    return title.isEmpty() ? QGuiApplication::applicationDisplayName() : title;
+    return title.isEmpty() ? QApplication::applicationDisplayName() : title;
 }
 
 } // namespace
@@ -65,6 +70,13 @@ QString QtDialogs::doAskText(QWidget* parent, const QString& title, const QStrin
     // A search text has no length limit of its own (QLineEdit's default is 32767 characters).
     if (auto* edit = dialog.findChild<QLineEdit*>())
         edit->setMaxLength(std::numeric_limits<int>::max());
+    // Wide enough that the window manager shows the whole title beside its buttons (QInputDialog
+    // sizes itself for the prompt only), and the prompt on one line.
+    QFont titleFont = dialog.font(); // title bars commonly use a bold face of the same size
+    titleFont.setBold(true);
+    const int widest = std::max(QFontMetrics(titleFont).horizontalAdvance(title),
+                                QFontMetrics(dialog.font()).horizontalAdvance(prompt));
+    dialog.setMinimumWidth(widest + titleBarButtons);
     return dialog.exec() == QDialog::Accepted ? dialog.textValue() : QString();
 }
 
