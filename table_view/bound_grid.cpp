@@ -115,6 +115,8 @@ BoundGrid::BoundGrid(RecordNavigator& navigator, QWidget* parent)
             selector->setDefaultSectionSize(size);
     });
 
+    connect(selector, &QHeaderView::sectionClicked, this, &BoundGrid::selectorClicked);
+
     connect(&navigator, &RecordNavigator::opened, this, [this] {
         if (m_model->rowCount() > 0)
             setCurrentIndex(m_model->index(0, 0));
@@ -163,9 +165,7 @@ bool BoundGrid::editorKey(QKeyEvent* key)
         action = MovePrevious;
         break;
     case Qt::Key_Escape:
-        m_model->abandonDirtyRow();
-        if (QWidget* editor = indexWidget(currentIndex()))
-            itemDelegateForIndex(currentIndex())->setEditorData(editor, currentIndex());
+        abandonRow();
         return true;
     default:
         return false;
@@ -175,6 +175,56 @@ bool BoundGrid::editorKey(QKeyEvent* key)
     if (next.isValid() && next != currentIndex())
         setCurrentIndex(next);
     return true;
+}
+
+void BoundGrid::abandonRow()
+{
+    m_model->abandonDirtyRow();
+    if (QWidget* editor = indexWidget(currentIndex()))
+        itemDelegateForIndex(currentIndex())->setEditorData(editor, currentIndex());
+}
+
+void BoundGrid::keyPressEvent(QKeyEvent* event)
+{
+    // The grid itself has the keys only on a cell without an editor (the key column).
+    if (event->key() == Qt::Key_Escape) {
+        abandonRow();
+        return;
+    }
+    QTableView::keyPressEvent(event);
+}
+
+bool BoundGrid::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event)
+{
+    // A key that reached the grid while its cell's editor was open (the focus came back to the grid
+    // with the window's activation, say) belongs to that editor: Qt would only focus the editor and
+    // drop the key.
+    QWidget* editor = indexWidget(index);
+    if (editor && trigger == AnyKeyPressed && event && event->type() == QEvent::KeyPress) {
+        editor->setFocus();
+        QCoreApplication::sendEvent(editor, event);
+        return true;
+    }
+    return QTableView::edit(index, trigger, event);
+}
+
+void BoundGrid::focusInEvent(QFocusEvent* event)
+{
+    QTableView::focusInEvent(event);
+    // The current cell's editor holds the caret: the keys go there.
+    if (QWidget* editor = indexWidget(currentIndex()))
+        editor->setFocus();
+}
+
+void BoundGrid::selectorClicked(int row)
+{
+    // The record selector makes its row current (leaving the row before as any move does) and
+    // selects it.
+    const int column = currentIndex().isValid() ? currentIndex().column() : 0;
+    setCurrentIndex(m_model->index(row, column));
+    if (currentIndex().row() == row)
+        selectionModel()->select(m_model->index(row, 0),
+                                 QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
 void BoundGrid::commitEditor()
@@ -200,8 +250,12 @@ void BoundGrid::openEditor(const QModelIndex& index)
 void BoundGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous)
 {
     if (previous.isValid()) {
-        if (QWidget* editor = indexWidget(previous))
+        if (QWidget* editor = indexWidget(previous)) {
             commitData(editor);
+            // The editor is about to go: the keys stay with the grid rather than with nobody.
+            if (editor->hasFocus())
+                setFocus();
+        }
         closePersistentEditor(previous);
     }
     QTableView::currentChanged(current, previous);
@@ -224,7 +278,14 @@ void BoundGrid::currentChanged(const QModelIndex& current, const QModelIndex& pr
 void BoundGrid::refused(const StoreError& error, int row)
 {
     StoreError shown = error;
-    shown.message += u"\n\nPer rinunciare alle modifiche di questa riga premere Esc."_s;
+    // The table view has no command to read the file again: say what works here.
+    if (error.kind == StoreError::Kind::Conflict)
+        shown.message = u"Il contatto è stato modificato o eliminato da un'altra finestra o da un altro "
+                        u"programma dopo che è stato mostrato qui. Le modifiche di questa riga non sono state "
+                        u"salvate, per non sovrascrivere quelle altrui, e i valori digitati sono ancora nelle "
+                        u"celle."_s;
+    shown.message += u"\n\nPer rinunciare alle modifiche di questa riga e vederla com'è ora nella rubrica, "
+                     u"premere Esc."_s;
     Dialogs::instance().reportError(window(), shown);
     // Back to the refused row, whose typed values are still in its cells.
     const int column = currentIndex().column();

@@ -25,12 +25,20 @@ public:
     // A key pressed in the cell editor; true when the grid used it.
     bool editorKey(QKeyEvent* key);
 
+    // Typing never searches: Qt's type-ahead would read every row of the table.
+    void keyboardSearch(const QString&) override {}
+
 protected:
     QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
     bool focusNextPrevChild(bool next) override;
+    bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    void abandonRow();
+    void selectorClicked(int row);
     void commitEditor();
     void openEditor(const QModelIndex& index);
     void refused(const StoreError& error, int row);
