@@ -68,15 +68,18 @@ QString QtDialogs::doAskText(QWidget* parent, const QString& title, const QStrin
     dialog.setLabelText(prompt);
     dialog.setInputMode(QInputDialog::TextInput);
     // A search text has no length limit of its own (QLineEdit's default is 32767 characters).
-    if (auto* edit = dialog.findChild<QLineEdit*>())
+    auto* edit = dialog.findChild<QLineEdit*>();
+    if (edit)
         edit->setMaxLength(std::numeric_limits<int>::max());
-    // Wide enough that the window manager shows the whole title beside its buttons (QInputDialog
-    // sizes itself for the prompt only), and the prompt on one line.
+    // Wide enough that the window manager shows the whole title beside its buttons: QInputDialog
+    // sizes itself for the prompt only, and its layout overrides the dialog's own minimum width, so
+    // the input line sets it.
     QFont titleFont = dialog.font(); // title bars commonly use a bold face of the same size
     titleFont.setBold(true);
     const int widest = std::max(QFontMetrics(titleFont).horizontalAdvance(title),
                                 QFontMetrics(dialog.font()).horizontalAdvance(prompt));
-    dialog.setMinimumWidth(widest + titleBarButtons);
+    if (edit)
+        edit->setMinimumWidth(widest + titleBarButtons);
     return dialog.exec() == QDialog::Accepted ? dialog.textValue() : QString();
 }
 

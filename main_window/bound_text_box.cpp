@@ -4,30 +4,23 @@ namespace vinzal {
 
 namespace {
 
-// Whether the editor shows the stored character `c` as `shown`.
-bool showsAs(QChar c, QChar shown)
-{
-    if (c == shown)
-        return true;
-    if (shown == u'\n')
-        return c == u'\r' || c == QChar::LineSeparator || c == QChar::ParagraphSeparator;
-    return shown == u' ' && c == QChar::Nbsp;
-}
+constexpr QChar paragraph = QChar::ParagraphSeparator;
 
-// Where each character of `shown` begins in `stored`, with the end of `stored` last; empty when the
-// editor changed the text in a way not known here.
-QList<qsizetype> origins(const QString& stored, const QString& shown)
+// Where each character of the editor's raw text begins in the stored text, with the end of the
+// stored text last; empty when the editor changed the text in a way not known here.
+QList<qsizetype> origins(const QString& stored, const QString& raw)
 {
     QList<qsizetype> starts;
-    starts.reserve(shown.size() + 1);
+    starts.reserve(raw.size() + 1);
     qsizetype at = 0;
-    for (const QChar c : shown) {
+    for (const QChar c : raw) {
         if (at >= stored.size())
             return {};
         starts.append(at);
-        if (c == u'\n' && stored.at(at) == u'\r' && at + 1 < stored.size() && stored.at(at + 1) == u'\n')
+        const QChar s = stored.at(at);
+        if (c == paragraph && s == u'\r' && at + 1 < stored.size() && stored.at(at + 1) == u'\n')
             at += 2;
-        else if (showsAs(stored.at(at), c))
+        else if (c == s || (c == paragraph && (s == u'\n' || s == u'\r')))
             at += 1;
         else
             return {};
@@ -40,32 +33,30 @@ QList<qsizetype> origins(const QString& stored, const QString& shown)
 
 } // namespace
 
-QString mergeEdit(const QString& stored, const QString& shown, const QString& now, bool crlf)
+void StoredText::reset(const QString& stored, const QString& raw)
 {
-    if (now == shown)
-        return stored;
-    qsizetype prefix = 0;
-    const qsizetype shorter = std::min(shown.size(), now.size());
-    while (prefix < shorter && shown.at(prefix) == now.at(prefix))
-        ++prefix;
-    qsizetype suffix = 0;
-    while (suffix < shorter - prefix && shown.at(shown.size() - 1 - suffix) == now.at(now.size() - 1 - suffix))
-        ++suffix;
-    QString typed = now.mid(prefix, now.size() - suffix - prefix);
-    if (crlf)
-        typed.replace(u'\n', QStringLiteral("\r\n"));
+    m_stored = stored;
+    m_raw = raw;
+    m_crlf = stored.contains(QStringLiteral("\r\n"));
+}
 
-    const QList<qsizetype> starts = origins(stored, shown);
-    if (starts.isEmpty()) {
-        // Unknown conversion: the whole text as the editor has it, line breaks as the row had them.
-        QString text = now;
-        if (crlf)
-            text.replace(u'\n', QStringLiteral("\r\n"));
-        return text;
-    }
-    const qsizetype from = starts.at(prefix);
-    const qsizetype to = starts.at(shown.size() - suffix);
-    return stored.left(from) + typed + stored.mid(to);
+void StoredText::apply(int position, int removed, int added, const QString& raw)
+{
+    // The document may count its final separator in a change: keep to the text both sides share.
+    const qsizetype from = std::clamp<qsizetype>(position, 0, m_raw.size());
+    const qsizetype gone = std::clamp<qsizetype>(removed, 0, m_raw.size() - from);
+    const qsizetype come = raw.size() - (m_raw.size() - gone);
+    const QList<qsizetype> starts = origins(m_stored, m_raw);
+    const bool consistent = come >= 0 && come <= std::max(added, 0) + 1 && !starts.isEmpty() &&
+                            QStringView(raw).first(from) == QStringView(m_raw).first(from) &&
+                            QStringView(raw).sliced(from + come) == QStringView(m_raw).sliced(from + gone);
+    QString typed = consistent ? raw.mid(from, come) : raw;
+    typed.replace(paragraph, m_crlf ? QStringLiteral("\r\n") : QStringLiteral("\n"));
+    if (consistent)
+        m_stored = m_stored.left(starts.at(from)) + typed + m_stored.mid(starts.at(from + gone));
+    else
+        m_stored = typed; // a change not understood: the whole text as the editor has it
+    m_raw = raw;
 }
 
 } // namespace vinzal

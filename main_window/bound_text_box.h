@@ -4,18 +4,32 @@
 
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QTextDocument>
 
 #include <limits>
 #include <type_traits>
 
 namespace vinzal {
 
-// The value to store after an edit of a multi-line box. `stored` is the field as read, `shown` what
-// the editor gave back for it before any typing (QPlainTextEdit turns CR, CR LF, U+2028 and U+2029
-// into line feeds and a no-break space into a space), `now` what it gives back after the edit. Only
-// the span the user changed is replaced; the text around it keeps its bytes as stored. New line
-// breaks are CR LF when `crlf`.
-QString mergeEdit(const QString& stored, const QString& shown, const QString& now, bool crlf);
+// The stored form of a multi-line box's text, kept in step with each edit of the editor.
+// QTextDocument turns CR and CR LF into paragraph separators, and its plain text turns U+2028 and
+// no-break spaces into line feeds and spaces; only the span of each edit is replaced here, so the
+// text around what the user typed keeps its bytes as stored. New line breaks are CR LF when the row
+// used CR LF.
+class StoredText
+{
+public:
+    // `raw` is the editor's raw text (QTextDocument::toRawText) right after showing `stored`.
+    void reset(const QString& stored, const QString& raw);
+    // The editor replaced `removed` characters at `position` by `added`; `raw` is its text now.
+    void apply(int position, int removed, int added, const QString& raw);
+    const QString& value() const { return m_stored; }
+
+private:
+    QString m_stored;
+    QString m_raw;
+    bool m_crlf = false;
+};
 
 // A text editor bound to one field of its window's navigator. Showing a row clears DataChanged; any
 // change of the text afterwards, typed or set by a handler, sets it.
@@ -35,6 +49,12 @@ public:
             this->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         }
         QObject::connect(this, &Editor::textChanged, this, [this] { m_changed = true; });
+        if constexpr (!std::is_same_v<Editor, QLineEdit>)
+            QObject::connect(this->document(), &QTextDocument::contentsChange, this,
+                             [this](int position, int removed, int added) {
+                                 if (!m_loading)
+                                     m_value.apply(position, removed, added, this->document()->toRawText());
+                             });
     }
 
     QString dataField() const override { return m_field; }
@@ -44,7 +64,7 @@ public:
         if constexpr (std::is_same_v<Editor, QLineEdit>) {
             return this->text();
         } else {
-            return mergeEdit(m_stored, m_shown, this->toPlainText(), m_crlf);
+            return m_value.value();
         }
     }
 
@@ -55,11 +75,10 @@ public:
             // A loaded value shows its beginning, as any box does, not its end.
             this->setCursorPosition(0);
         } else {
-            // Remarks keep the line breaks of the row they came from (CRLF from older address books).
-            m_crlf = text.contains(QStringLiteral("\r\n"));
+            m_loading = true;
             this->setPlainText(text);
-            m_stored = text;
-            m_shown = this->toPlainText();
+            m_loading = false;
+            m_value.reset(text, this->document()->toRawText());
         }
         m_changed = false;
     }
@@ -70,9 +89,8 @@ public:
 private:
     QString m_field;
     bool m_changed = false;
-    bool m_crlf = false;
-    QString m_stored; // remarks only: the value as read, and as the editor gave it back
-    QString m_shown;
+    StoredText m_value; // remarks only
+    bool m_loading = false;
 };
 
 // A single-line box, and the multi-line one of the remarks.

@@ -115,7 +115,7 @@ BoundGrid::BoundGrid(RecordNavigator& navigator, QWidget* parent)
             selector->setDefaultSectionSize(size);
     });
 
-    connect(selector, &QHeaderView::sectionClicked, this, &BoundGrid::selectorClicked);
+    connect(selector, &QHeaderView::sectionPressed, this, &BoundGrid::selectorClicked);
 
     connect(&navigator, &RecordNavigator::opened, this, [this] {
         if (m_model->rowCount() > 0)
@@ -280,10 +280,11 @@ void BoundGrid::refused(const StoreError& error, int row)
     StoreError shown = error;
     // The table view has no command to read the file again: say what works here.
     if (error.kind == StoreError::Kind::Conflict)
-        shown.message = u"Il contatto è stato modificato o eliminato da un'altra finestra o da un altro "
-                        u"programma dopo che è stato mostrato qui. Le modifiche di questa riga non sono state "
-                        u"salvate, per non sovrascrivere quelle altrui, e i valori digitati sono ancora nelle "
-                        u"celle."_s;
+        shown.message =
+            u"Il contatto è stato modificato o eliminato da un'altra finestra o da un altro "
+            u"programma dopo che è stato mostrato qui. Le modifiche di questa riga non sono state "
+            u"salvate, per non sovrascrivere quelle altrui, e i valori digitati sono ancora nelle "
+            u"celle."_s;
     shown.message += u"\n\nPer rinunciare alle modifiche di questa riga e vederla com'è ora nella rubrica, "
                      u"premere Esc."_s;
     Dialogs::instance().reportError(window(), shown);
