@@ -6,6 +6,10 @@
 
 #include <xlsxwriter.h>
 
+#include <cerrno>
+#include <cstring>
+#include <optional>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -89,20 +93,37 @@ Status writeXlsx(const QString& path, const QList<QList<QVariant>>& rows)
     }
     const QString writeProblem = error == LXW_NO_ERROR ? QString() : QString::fromUtf8(lxw_strerror(error));
     // Closing writes the file; it also frees the workbook, which must happen in every case.
+    errno = 0;
     const lxw_error closed = workbook_close(workbook);
-    if (!writeProblem.isEmpty())
-        return failure(path, u"la libreria dei fogli di calcolo ha rifiutato un valore"_s, writeProblem);
-    if (closed != LXW_NO_ERROR)
-        return failure(path, u"il disco è pieno o non permette di scrivere"_s,
-                       QString::fromUtf8(lxw_strerror(closed)));
-
-    // The library does not sync: make sure the bytes are on disk before anyone relies on them.
-    const int fd = ::open(file.constData(), O_RDONLY | O_CLOEXEC);
-    const bool synced = fd >= 0 && ::fsync(fd) == 0;
-    if (fd >= 0)
-        ::close(fd);
-    if (!synced)
-        return failure(path, u"il file non ha potuto essere salvato sul disco"_s);
+    const int closeErrno = errno;
+    std::optional<StoreError> problem;
+    if (!writeProblem.isEmpty()) {
+        problem = failure(path, u"la libreria dei fogli di calcolo ha rifiutato un valore"_s, writeProblem);
+    } else if (closed != LXW_NO_ERROR) {
+        problem =
+            closeErrno == ENOSPC || closeErrno == EDQUOT
+                ? failure(path, u"il disco è pieno; liberare spazio e riprovare"_s,
+                          QString::fromUtf8(lxw_strerror(closed)))
+                : failure(path, u"il file non ha potuto essere scritto per intero"_s,
+                          QString::fromUtf8(lxw_strerror(closed)) +
+                              (closeErrno ? u" ("_s + QString::fromLocal8Bit(strerror(closeErrno)) + u')'
+                                          : QString()));
+        if (closeErrno == ENOSPC || closeErrno == EDQUOT)
+            problem->kind = StoreError::Kind::DiskFull;
+    } else {
+        // The library does not sync: make sure the bytes are on disk before anyone relies on them.
+        const int fd = ::open(file.constData(), O_RDONLY | O_CLOEXEC);
+        const bool synced = fd >= 0 && ::fsync(fd) == 0;
+        if (fd >= 0)
+            ::close(fd);
+        if (!synced)
+            problem = failure(path, u"il file non ha potuto essere salvato sul disco"_s);
+    }
+    if (problem) {
+        // Whatever part of the workbook was written is of no use to anyone.
+        QFile::remove(path);
+        return *problem;
+    }
     return {};
 }
 

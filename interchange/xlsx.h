@@ -14,8 +14,9 @@ namespace vinzal::interchange {
 // NULL and the empty text are both an empty cell. Characters that XML cannot hold (controls, CR)
 // are written with the format's own _xHHHH_ escape, and so is an underscore that would otherwise
 // read as one, so spreadsheet programs show exactly the text. A text longer than a cell holds
-// (32,767 characters) is refused rather than cut. The file is written to `path` itself and synced
-// to disk; putting it in its final place is the caller's business.
+// (32,767 characters) is refused rather than cut, before anything is written. The file is written
+// to `path` itself and synced to disk; when writing fails (a full disk) nothing is left at `path`.
+// Putting it in its final place is the caller's business.
 Status writeXlsx(const QString& path, const QList<QList<QVariant>>& rows);
 
 } // namespace vinzal::interchange

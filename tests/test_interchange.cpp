@@ -5,6 +5,7 @@
 #include "vcard.h"
 #include "xlsx.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -12,11 +13,14 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <array>
 #include <functional>
+
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 using namespace vinzal;
@@ -446,6 +450,37 @@ private slots:
         QVERIFY(!refused.ok());
         QVERIFY2(refused.error().message.contains(u"Osservazioni"_s), qPrintable(refused.error().message));
         QVERIFY(!QFile::exists(tooLong));
+    }
+
+    void xlsxOnAFullDiskLeavesNothing()
+    {
+        if (::geteuid() != 0)
+            QSKIP("serve root per montare un piccolo tmpfs: il disco pieno non viene provato");
+        QTemporaryDir dir;
+        const QString small = dir.filePath(u"piccolo"_s);
+        QVERIFY(QDir().mkpath(small));
+        if (QProcess::execute(u"mount"_s, {u"-t"_s, u"tmpfs"_s, u"-o"_s, u"size=64k"_s, u"tmpfs"_s, small}) !=
+            0)
+            QSKIP("tmpfs non montabile qui: il disco pieno non viene provato");
+        const auto unmount = qScopeGuard([&] { QProcess::execute(u"umount"_s, {small}); });
+        // Text that does not compress, more than the disk holds.
+        QRandomGenerator random(2008);
+        Records rows;
+        for (int r = 0; r < 3000; ++r) {
+            QList<QVariant> row(contacts::fields().size());
+            row[0] = r + 1;
+            QString text;
+            for (int k = 0; k < 100; ++k)
+                text += QChar(char16_t(0x4e00 + random.bounded(20000)));
+            row[11] = text;
+            rows.append(row);
+        }
+        const Status written = interchange::writeXlsx(small + u"/contatti.xlsx"_s, rows);
+        QVERIFY(!written.ok());
+        QCOMPARE(written.error().kind, StoreError::Kind::DiskFull);
+        QVERIFY2(written.error().message.contains(u"disco è pieno"_s), qPrintable(written.error().message));
+        QCOMPARE(QDir(small).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden),
+                 QStringList());
     }
 };
 
