@@ -394,7 +394,13 @@ QList<QVariant> readCard(const QList<Property>& properties, int beginLine, ReadR
         if (p.name == "VERSION")
             version21 = p.rawValue.trimmed() == "2.1";
     bool legacyUsed = false;
+    static const QList<QByteArray> used = {"UID", "FN",    "N",    "CATEGORIES", "ADR",
+                                           "TEL", "EMAIL", "NOTE", kUlteriore};
     for (const Property& p : properties) {
+        // What the address book does not keep (a photo, a birthday) is never decoded, so it can
+        // neither stop the import nor bring a warning.
+        if (!used.contains(p.name))
+            continue;
         const QString value = decodeText(p, version21, legacyUsed, result.errors);
         const QList<QByteArray> types = p.param("TYPE");
         if (p.name == "UID") {

@@ -377,6 +377,9 @@ private slots:
                                               "NOTE:Niccol\xf2\r\nEND:VCARD\r\n");
         QCOMPARE(cards.errors.size(), 1);
         QVERIFY2(cards.errors.first().contains(u"riga 4"_s), qPrintable(cards.errors.first()));
+        // What the book does not keep is not read, so it cannot stop the import.
+        cards = vcard::read("BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Rossi\r\nX-FOTO:\xff\xd8\r\nEND:VCARD\r\n");
+        QVERIFY(cards.errors.isEmpty() && cards.warnings.isEmpty());
 
         // vCard 2.1 without CHARSET is Windows-1252, and the reader says so.
         cards = vcard::read("BEGIN:VCARD\r\nVERSION:2.1\r\nN:Niccol\xf2;Marco\r\nNOTE:\x80 5\r\nEND:VCARD\r\n"
