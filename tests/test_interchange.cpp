@@ -18,6 +18,7 @@
 #include <QTest>
 
 #include <array>
+#include <cstring>
 #include <functional>
 
 #include <unistd.h>
@@ -244,6 +245,16 @@ private slots:
                      qPrintable(QString::fromLatin1(format.name) + u": "_s + different + replay));
             QVERIFY2(format.write(back) == written,
                      qPrintable(QString::fromLatin1(format.name) + u": riscritto diverso"_s + replay));
+            if (QByteArray(format.name).startsWith("vcard")) {
+                // What other programs read: a line is a line break of the file, never one of a value,
+                // whichever characters a reader takes for the end of a line.
+                QVERIFY2(written.count('\r') == written.count("\r\n"), "CR senza LF" + replay.toUtf8());
+                for (const char* breaking : {"\x0b", "\x0c", "\x1c", "\x1d", "\x1e", "\xc2\x85",
+                                             "\xe2\x80\xa8", "\xe2\x80\xa9", "\0"})
+                    QVERIFY2(!written.contains(QByteArrayView(
+                                 breaking, breaking[0] ? qsizetype(std::strlen(breaking)) : 1)),
+                             "a capo nascosto" + replay.toUtf8());
+            }
         }
     }
 
