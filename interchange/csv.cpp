@@ -1,6 +1,7 @@
 #include "csv.h"
 
 #include "contact_table.h"
+#include "text_encoding.h"
 
 #include <QStringDecoder>
 
@@ -10,11 +11,31 @@ namespace vinzal::csv {
 
 namespace {
 
-QString field(const QVariant& value, QChar separator)
+const QByteArray kByteOrderMark = "\xEF\xBB\xBF";
+
+// What a spreadsheet takes as the start of a formula (OWASP's list, with NUL as ASVS adds).
+bool startsFormula(QChar c)
+{
+    return c == u'=' || c == u'+' || c == u'-' || c == u'@' || c == u'\t' || c == u'\r' || c == QChar(0);
+}
+
+// Whether the spreadsheet variant writes `text` with a leading apostrophe (see csv.h).
+bool needsApostrophe(const QString& text)
+{
+    if (text.isEmpty())
+        return false;
+    if (startsFormula(text.front()))
+        return true;
+    return text.size() > 1 && text.front() == u'\'' && (startsFormula(text.at(1)) || text.at(1) == u'\'');
+}
+
+QString field(const QVariant& value, QChar separator, bool spreadsheet)
 {
     if (value.isNull())
         return QString();
     QString text = value.toString();
+    if (spreadsheet && needsApostrophe(text))
+        text.prepend(u'\'');
     if (text.isEmpty() || text.contains(separator) || text.contains(u'"') || text.contains(u'\n') ||
         text.contains(u'\r')) {
         text.replace(u"\""_s, u"\"\""_s);
@@ -33,22 +54,28 @@ struct Line
 
 } // namespace
 
+bool isSpreadsheet(const WriteOptions& options)
+{
+    return options.byteOrderMark && options.separator == u';';
+}
+
 QByteArray write(const QList<QList<QVariant>>& records, const WriteOptions& options)
 {
+    const bool spreadsheet = isSpreadsheet(options);
     QString text;
     QStringList header;
     for (const QString& name : contacts::fields())
-        header.append(field(name, options.separator));
+        header.append(field(name, options.separator, false));
     text += header.join(options.separator) + u"\r\n"_s;
     for (const QList<QVariant>& record : records) {
         QStringList values;
         for (const QVariant& value : record)
-            values.append(field(value, options.separator));
+            values.append(field(value, options.separator, spreadsheet));
         text += values.join(options.separator) + u"\r\n"_s;
     }
     QByteArray bytes = text.toUtf8();
     if (options.byteOrderMark)
-        bytes.prepend("\xEF\xBB\xBF");
+        bytes.prepend(kByteOrderMark);
     return bytes;
 }
 
@@ -56,19 +83,25 @@ ReadResult read(const QByteArray& data)
 {
     ReadResult result;
     QByteArray bytes = data;
-    if (bytes.startsWith("\xEF\xBB\xBF"))
+    const bool byteOrderMark = bytes.startsWith(kByteOrderMark);
+    if (byteOrderMark)
         bytes.remove(0, 3);
-    auto decoder = QStringDecoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = decoder(bytes);
-    if (decoder.hasError()) {
-        result.errors.append(u"il file non è in UTF-8"_s);
+    if (const qsizetype bad = text::firstInvalidUtf8(bytes); bad >= 0) {
+        result.errors.append(u"riga %1: il testo non è in UTF-8 (byte 0x%2); salvare il file in UTF-8 e "
+                             u"riprovare"_s.arg(text::lineOfOffset(bytes, bad))
+                                 .arg(quint8(bytes.at(bad)), 2, 16, QChar(u'0')));
         return result;
     }
+    // A second byte-order mark is text, not a mark.
+    auto decoder = QStringDecoder(QStringDecoder::Utf8,
+                                  QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    const QString text = decoder(bytes);
 
     // The separator is the one the header row uses.
     const qsizetype headerEnd = text.indexOf(u'\n');
     const QString headerLine = text.left(headerEnd < 0 ? text.size() : headerEnd);
     const QChar separator = headerLine.count(u';') > headerLine.count(u',') ? u';' : u',';
+    result.spreadsheet = isSpreadsheet({separator, byteOrderMark});
 
     QList<Line> lines;
     Line current{{}, 1};
@@ -134,7 +167,7 @@ ReadResult read(const QByteArray& data)
 
     // Columns by name.
     QList<int> positions;
-    QStringList unknown;
+    QStringList unknown, twice;
     for (const QVariant& name : lines.first().values) {
         int at = contacts::fieldPosition(name.toString());
         for (qsizetype f = 0; at < 0 && f < contacts::fields().size(); ++f)
@@ -142,12 +175,17 @@ ReadResult read(const QByteArray& data)
                 at = int(f);
         if (at < 0)
             unknown.append(u"«"_s + name.toString() + u"»"_s);
+        else if (positions.contains(at))
+            twice.append(u"«"_s + contacts::fields().at(at) + u"»"_s);
         positions.append(at);
     }
-    if (!unknown.isEmpty()) {
+    if (!unknown.isEmpty())
         result.errors.append(u"riga 1: colonne che la rubrica non ha: "_s + unknown.join(u", "_s));
+    if (!twice.isEmpty())
+        result.errors.append(u"riga 1: colonne indicate due volte (non si sa quale valga): "_s +
+                             twice.join(u", "_s));
+    if (!unknown.isEmpty() || !twice.isEmpty())
         return result;
-    }
     for (qsizetype l = 1; l < lines.size(); ++l) {
         const Line& line = lines.at(l);
         if (line.values.size() == 1 && line.values.first().isNull())
@@ -159,8 +197,16 @@ ReadResult read(const QByteArray& data)
             continue;
         }
         QList<QVariant> record(contacts::fields().size());
-        for (qsizetype c = 0; c < positions.size(); ++c)
-            record[positions.at(c)] = line.values.at(c);
+        for (qsizetype c = 0; c < positions.size(); ++c) {
+            QVariant value = line.values.at(c);
+            if (result.spreadsheet && !value.isNull()) {
+                const QString cell = value.toString();
+                if (cell.size() > 1 && cell.front() == u'\'' &&
+                    (startsFormula(cell.at(1)) || cell.at(1) == u'\''))
+                    value = cell.mid(1);
+            }
+            record[positions.at(c)] = value;
+        }
         result.records.append(record);
     }
     return result;

@@ -6,15 +6,25 @@
 #include <QVariant>
 
 // Address books as CSV (RFC 4180, UTF-8): a header row with the field names, CRLF line ends, values
-// quoted when they hold the separator, a quote or a line break. A NULL field is an empty unquoted
-// field; an empty text is "".
+// quoted when they hold the separator, a quote or a line break (CR and LF alike, so every byte of a
+// value comes back as it was). A NULL field is an empty unquoted field; an empty text is "".
+//
+// The spreadsheet variant is the one with a UTF-8 byte-order mark and ';' (what Italian spreadsheet
+// programs open directly). A spreadsheet runs a cell beginning with = + - @ TAB CR or NUL as a
+// formula, so in this variant such a cell gets a leading apostrophe, the spreadsheets' own "this is
+// text" mark. To make that exact, a text beginning with an apostrophe followed by one of those
+// characters or by another apostrophe gets one too; reading the variant takes one apostrophe off
+// every cell that begins with an apostrophe followed by one of them. Nothing else is ever changed.
 namespace vinzal::csv {
 
 struct WriteOptions
 {
     QChar separator = u',';
-    bool byteOrderMark = false; // what Italian spreadsheet programs expect, with ';'
+    bool byteOrderMark = false; // with ';': the spreadsheet variant
 };
+
+// Whether `options` give the spreadsheet variant, whose cells are neutralised.
+bool isSpreadsheet(const WriteOptions& options);
 
 QByteArray write(const QList<QList<QVariant>>& records, const WriteOptions& options = {});
 
@@ -22,10 +32,13 @@ struct ReadResult
 {
     QList<QList<QVariant>> records; // the twelve values each, in contacts::fields() order
     QStringList errors;             // one per line that could not be read, with its number
+    QStringList warnings;           // what was read, but deserves to be said
+    bool spreadsheet = false;       // the spreadsheet variant was recognised
 };
 
 // Reads CSV with ',' or ';' (whichever the header row uses), with or without a byte-order mark.
-// Columns are matched by name; a column the address book lacks is an error, as is any bad line.
+// Columns are matched by name; a column the address book lacks or one named twice is an error, as
+// is any bad line and text that is not UTF-8.
 ReadResult read(const QByteArray& data);
 
 } // namespace vinzal::csv

@@ -12,15 +12,25 @@
 namespace vinzal::vcard {
 
 // vCard 3.0, or 4.0. A NULL field has no property; an empty text has an empty one.
+//
+// Every line break of a value (LF, CR LF or a lone CR), and every character that some programs take
+// for one or that the format forbids (the C0 controls but TAB, NEL, U+2028, U+2029), is written as
+// the standard "\n", so other programs show a new line there and never see a bare CR. When any of
+// them is not a plain LF, the parameter X-VINZAL-EOL says what each "\n" of the value stands for, in
+// order: CRLF, CR, LF or U+XXXX, one value for all of them when they are all alike
+// (X-VINZAL-EOL=CRLF), otherwise a list with one entry each (X-VINZAL-EOL=LF,CRLF,CR).
 QByteArray write(const QList<QList<QVariant>>& records, const QString& version = QStringLiteral("3.0"));
 
 struct ReadResult
 {
     QList<QList<QVariant>> records;
-    QStringList errors; // with line numbers
+    QStringList errors;   // with line numbers
+    QStringList warnings; // what was read, but deserves to be said (a legacy charset assumed)
 };
 
-// Reads vCard 2.1, 3.0 and 4.0: folded lines, quoted-printable, charsets, escaped , ; and \n.
+// Reads vCard 2.1, 3.0 and 4.0: folded lines, quoted-printable, charsets, escaped , ; and \n. Text
+// must be UTF-8 unless a CHARSET says otherwise; in vCard 2.1 text without CHARSET is read as
+// Windows-1252 (what the phones and programs of its time wrote), with a warning.
 ReadResult read(const QByteArray& data);
 
 } // namespace vinzal::vcard

@@ -251,16 +251,20 @@ int importData(const Arguments& args)
     }
     const QByteArray bytes = file.readAll();
     QList<QList<QVariant>> records;
-    QStringList errors;
+    QStringList errors, warnings;
     if (args.format == u"csv"_s) {
         auto read = vinzal::csv::read(bytes);
         records = std::move(read.records);
         errors = std::move(read.errors);
+        warnings = std::move(read.warnings);
     } else {
         auto read = vinzal::vcard::read(bytes);
         records = std::move(read.records);
         errors = std::move(read.errors);
+        warnings = std::move(read.warnings);
     }
+    for (const QString& warning : std::as_const(warnings))
+        err() << "vinzal-db: attenzione, «" << data << "»: " << warning << "\n";
     if (!errors.isEmpty()) {
         err() << "vinzal-db: «" << data << "» non è stato importato, la rubrica non è cambiata:\n";
         for (const QString& error : std::as_const(errors))

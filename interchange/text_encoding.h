@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QString>
+
+// The checks and decoders the CSV and vCard readers share.
+namespace vinzal::text {
+
+// The offset of the first byte that does not belong to well-formed UTF-8 (overlong forms, UTF-16
+// surrogates and code points past U+10FFFF included), or -1 when all of `bytes` is UTF-8.
+qsizetype firstInvalidUtf8(QByteArrayView bytes);
+
+// The number of the line (from 1) that holds the byte at `offset`.
+int lineOfOffset(QByteArrayView bytes, qsizetype offset);
+
+// Windows-1252 as browsers read it: the five bytes the code page leaves undefined become the C1
+// controls of the same value, so no byte is ever lost.
+QString fromWindows1252(QByteArrayView bytes);
+
+} // namespace vinzal::text
