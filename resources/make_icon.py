@@ -104,8 +104,8 @@ def shapes():
         out.append(('ring', (cx - 2, 3, cx + 2, 10), SILVER, 1.0))
     out.append(('circle', (8.5, 16.5, 3.4), PURPLE, 0))
     out.append(('shoulders', (8.5, 27.6, 5.6, 6.0, 21, 28), PURPLE, 0))
-    for y, length in [(15, 11), (18, 9), (21, 11), (24, 7)]:
-        out.append(('rect', (16, y, 16 + length, y + 1), GREEN, 0.5))
+    for row, length in enumerate([11, 9, 11, 7]):
+        out.append(('line', (16, 15, 16 + length, row), GREEN, 0.5))
     out.append(('rect', (24, 9, 28, 11), YELLOW, 0.3))
     return out
 
@@ -133,6 +133,12 @@ def inside_round_rect(px, py, x0, y0, x1, y1, r):
 def coverage_test(shape, scale):
     """A function (x, y in pixels of this size) -> inside, with edges laid on whole pixels."""
     kind, geometry, _, radius = shape
+    if kind == 'line':  # lines of writing, 3 units apart: evenly spaced at every size
+        x0, top, x1, row = geometry
+        x0, y0, x1, y1 = snap_box((x0, top, x1, top + 1), scale)
+        y0, y1 = y0 + row * snap(3, scale), y1 + row * snap(3, scale)
+        r = radius * scale
+        return lambda x, y: inside_round_rect(x, y, x0, y0, x1, y1, r)
     if kind == 'rect':
         x0, y0, x1, y1 = snap_box(geometry, scale)
         r = radius * scale
@@ -241,8 +247,9 @@ def svg():
            '  <clipPath id="card"><rect x="2" y="8" width="27" height="20"/></clipPath>']
     for kind, geometry, colour, radius in shapes():
         fill = '#%02x%02x%02x' % PALETTE[colour]
-        if kind == 'rect':
-            x0, y0, x1, y1 = geometry
+        if kind in ('rect', 'line'):
+            x0, y0, x1, y1 = geometry if kind == 'rect' else (geometry[0], geometry[1] + 3 * geometry[3],
+                                                              geometry[2], geometry[1] + 3 * geometry[3] + 1)
             out.append(f'  <rect x="{x0}" y="{y0}" width="{x1 - x0}" height="{y1 - y0}" rx="{radius}" '
                        f'fill="{fill}"/>')
         elif kind == 'ring':
