@@ -538,6 +538,19 @@ int main(int argc, char* argv[])
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
+    if (args.contains(u"--help"_s) || args.contains(u"-h"_s)) {
+        out << "Usage: vinzal-bench [--data FOLDER] [--rows N[,N...]] [--csv FILE]\n\n"
+               "Times the store and both windows on demo address books of N contacts (100000 and\n"
+               "1000000 unless --rows says otherwise), beside the sqlite3 C API and the usual Qt way,\n"
+               "and prints the table of the README.\n\n"
+               "  --data FOLDER  where the demo books are made on the first run and kept\n"
+               "                 (default: bench-data in the current directory)\n"
+               "  --rows N,...   the sizes to measure\n"
+               "  --csv FILE     where the figures are written (default: bench-results.csv;\n"
+               "                 the figures of the README live in bench/results.csv)\n"
+               "  -h, --help     this text\n";
+        return 0;
+    }
     if (args.value(0) == u"--child"_s)
         return child(args.value(1), args.value(2));
 

@@ -141,9 +141,10 @@ constexpr QSize clientSize(581, 499); // 8715 x 7485 twips
 
 } // namespace
 
-Form1::Form1(QWidget* parent)
+Form1::Form1(QWidget* parent, const QString& book)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)
+                          Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint),
+      m_book(book.isEmpty() ? contacts::fileName() : book)
 {
     setObjectName(u"Form1"_s);
     setWindowTitle(u"Nomelia elettronica"_s);
@@ -177,8 +178,9 @@ Form1::~Form1()
 
 void Form1::load()
 {
-    // The file is looked up in the working directory, wherever the program itself lies.
-    m_data1.setDatabaseName(contacts::fileName());
+    // Unless named on the command line, the file is looked up in the working directory, wherever the
+    // program itself lies.
+    m_data1.setDatabaseName(m_book);
 }
 
 void Form1::buildControls()
@@ -408,7 +410,7 @@ void Form1::reload()
 void Form1::showTable()
 {
     if (!m_form2)
-        m_form2 = new Form2();
+        m_form2 = new Form2(nullptr, m_book);
     m_form2->show();
     m_form2->raise();
     m_form2->activateWindow();

@@ -22,7 +22,8 @@ class Form1 : public QWidget
 {
     Q_OBJECT
 public:
-    explicit Form1(QWidget* parent = nullptr);
+    // `book` is the address book to open; empty means "Vinzal.mdb" in the working directory.
+    explicit Form1(QWidget* parent = nullptr, const QString& book = QString());
     ~Form1() override;
 
     RecordNavigator& navigator() { return m_data1; }
@@ -58,6 +59,7 @@ private:
     QList<QPushButton*> m_lockList; // the fifteen buttons that adding disables, in order
     QPointer<Form2> m_form2;
     bool m_exiting = false; // set only while "ESCI" closes the window
+    QString m_book;         // the table view opens the same book
 };
 
 } // namespace vinzal

@@ -14,7 +14,7 @@ using namespace Qt::StringLiterals;
 
 namespace vinzal {
 
-Form2::Form2(QWidget* parent) : QWidget(parent, Qt::Window)
+Form2::Form2(QWidget* parent, const QString& book) : QWidget(parent, Qt::Window)
 {
     setObjectName(u"Form2"_s);
     setAttribute(Qt::WA_DeleteOnClose); // closing unloads the window, its grid and its cursor
@@ -39,8 +39,9 @@ Form2::Form2(QWidget* parent) : QWidget(parent, Qt::Window)
 
     connect(&m_data1, &RecordNavigator::openFailed, this,
             [this](const StoreError& error) { Dialogs::instance().reportError(this, error); });
-    // The load handler: the file in the working directory; the navigator opens once shown.
-    m_data1.setDatabaseName(contacts::fileName());
+    // The load handler: the main window's book, else the file in the working directory; the
+    // navigator opens once shown.
+    m_data1.setDatabaseName(book.isEmpty() ? contacts::fileName() : book);
     m_data1.openWhenShown(this);
 }
 

@@ -14,7 +14,8 @@ class Form2 : public QWidget
 {
     Q_OBJECT
 public:
-    explicit Form2(QWidget* parent = nullptr);
+    // `book` is the address book to open; empty means "Vinzal.mdb" in the working directory.
+    explicit Form2(QWidget* parent = nullptr, const QString& book = QString());
 
     RecordNavigator& navigator() { return m_data1; }
 

@@ -154,7 +154,7 @@ private slots:
         QVERIFY(form.windowFlags() & Qt::WindowMaximizeButtonHint);
         QCOMPARE(form.palette().color(QPalette::Window), look::windowCyan);
         QVERIFY(!form.windowIcon().isNull());
-        QCOMPARE(form.windowIcon().availableSizes(), QList<QSize>{QSize(32, 32)});
+        QVERIFY(form.windowIcon().availableSizes().contains(QSize(32, 32)));
         QCOMPARE(card.widget(u"Image1"_s)->property("pixmap").value<QPixmap>().size(), QSize(32, 32));
         const QColor teal = look::darkTeal, green = look::darkGreen;
         for (int n = 1; n <= 11; ++n) {

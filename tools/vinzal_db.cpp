@@ -71,6 +71,7 @@ Opzioni:
   --force      sostituisce un file esistente (altrimenti non viene mai sovrascritto); per
                import e export vale per il file che viene scritto
   -h, --help   mostra questo aiuto
+  --version    mostra la versione
 
 Stato di uscita: 0 riuscito, 1 non riuscito, 2 uso errato.
 )"_s;
@@ -342,6 +343,10 @@ int main(int argc, char* argv[])
     if (words.isEmpty())
         return badUsage(u"manca il comando"_s);
     const QString command = words.takeFirst();
+    if (command == u"--version"_s) {
+        out() << "vinzal-db " VINZAL_VERSION "\n";
+        return Success;
+    }
     if (command == u"help"_s || command == u"--help"_s || command == u"-h"_s || words.contains(u"--help"_s) ||
         words.contains(u"-h"_s)) {
         out() << usage;

@@ -1,0 +1,81 @@
+# The files an installation holds, relative to its prefix: sourced by the install and package checks.
+installed_files=(
+    bin/vinzal
+    bin/vinzal-db
+    share/applications/it.vinzal.Vinzal.desktop
+    share/metainfo/it.vinzal.Vinzal.metainfo.xml
+    share/icons/hicolor/16x16/apps/it.vinzal.Vinzal.png
+    share/icons/hicolor/32x32/apps/it.vinzal.Vinzal.png
+    share/icons/hicolor/48x48/apps/it.vinzal.Vinzal.png
+    share/icons/hicolor/64x64/apps/it.vinzal.Vinzal.png
+    share/icons/hicolor/128x128/apps/it.vinzal.Vinzal.png
+    share/icons/hicolor/256x256/apps/it.vinzal.Vinzal.png
+    share/icons/hicolor/scalable/apps/it.vinzal.Vinzal.svg
+    share/man/man1/vinzal.1.gz
+    share/man/man1/vinzal-db.1.gz
+    share/doc/vinzal/README.md
+    share/doc/vinzal/LICENSE
+    share/doc/vinzal/copyright
+    share/doc/vinzal/changelog.Debian.gz
+)
+
+fail() {
+    echo "ERRORE: $*" >&2
+    exit 1
+}
+
+# Checks the tree under $1 (a prefix such as /usr or /usr/local): exactly the files above, the
+# programs runnable, each icon as large as its folder says, the menu entry and metadata valid.
+check_tree() {
+    local prefix="$1"
+    local file
+    for file in "${installed_files[@]}"; do
+        [ -s "$prefix/$file" ] || fail "manca o è vuoto: $file"
+    done
+    local expected actual
+    expected="$(printf '%s\n' "${installed_files[@]}" | sort)"
+    actual="$(cd "$prefix" && find . -type f -o -type l | sed 's|^\./||' | sort)"
+    [ "$expected" = "$actual" ] || fail "file installati diversi da quelli attesi:
+$(diff <(echo "$expected") <(echo "$actual"))"
+    [ -x "$prefix/bin/vinzal" ] && [ -x "$prefix/bin/vinzal-db" ] || fail "i programmi non sono eseguibili"
+
+    local size width height
+    for size in 16 32 48 64 128 256; do
+        file="$prefix/share/icons/hicolor/${size}x${size}/apps/it.vinzal.Vinzal.png"
+        [ "$(head -c 8 "$file" | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ] || fail "non è un PNG: $file"
+        read -r width height < <(od -An -tu1 -j16 -N8 "$file" |
+            awk '{ print $1 * 16777216 + $2 * 65536 + $3 * 256 + $4, $5 * 16777216 + $6 * 65536 + $7 * 256 + $8 }')
+        [ "$width" = "$size" ] && [ "$height" = "$size" ] || fail "$file è di ${width}x${height} pixel"
+    done
+    grep -q '<svg' "$prefix/share/icons/hicolor/scalable/apps/it.vinzal.Vinzal.svg" || fail "icona SVG non valida"
+
+    desktop-file-validate "$prefix/share/applications/it.vinzal.Vinzal.desktop" || fail "voce del menu non valida"
+    grep -qx 'Exec=vinzal --personale %f' "$prefix/share/applications/it.vinzal.Vinzal.desktop" ||
+        fail "la voce del menu non avvia vinzal --personale"
+    grep -qx 'Icon=it.vinzal.Vinzal' "$prefix/share/applications/it.vinzal.Vinzal.desktop" ||
+        fail "la voce del menu non nomina l'icona installata"
+    grep -q '<launchable type="desktop-id">it.vinzal.Vinzal.desktop</launchable>' \
+        "$prefix/share/metainfo/it.vinzal.Vinzal.metainfo.xml" || fail "i metadati non nominano la voce del menu"
+
+    local page
+    for page in vinzal vinzal-db; do
+        [ "$(zcat "$prefix/share/man/man1/$page.1.gz" | head -c 100 | grep -c .)" -gt 0 ] || fail "pagina $page vuota"
+        local warnings
+        warnings="$(zcat "$prefix/share/man/man1/$page.1.gz" | groff -ww -z -man -Kutf8 2>&1)"
+        [ -z "$warnings" ] || fail "pagina $page: $warnings"
+    done
+    cmp -s "$prefix/share/doc/vinzal/LICENSE" "$source/LICENSE" || fail "LICENSE diversa"
+
+    # Both programs answer without a display.
+    local version
+    version="$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$prefix/bin/vinzal-db" --version)"
+    [ "$version" = "vinzal-db $project_version" ] || fail "vinzal-db --version: $version"
+    version="$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$prefix/bin/vinzal" --version)"
+    [ "$version" = "vinzal $project_version" ] || fail "vinzal --version: $version"
+    # And the installed vinzal-db makes a book that it then finds sound.
+    local scratch
+    scratch="$(mktemp -d)"
+    "$prefix/bin/vinzal-db" create "$scratch/Vinzal.mdb" >/dev/null || fail "vinzal-db create non riesce"
+    "$prefix/bin/vinzal-db" check "$scratch/Vinzal.mdb" >/dev/null || fail "vinzal-db check non riesce"
+    rm -rf "$scratch"
+}
