@@ -2,6 +2,7 @@
 // special files, the same file twice, damaged Access files, bad IDs, a book left half written, and a
 // command line used wrongly. Every case runs the real program on real files.
 #include "contact_table.h"
+#include "safe_file.h"
 #include "test_support.h"
 
 #include <QDir>
@@ -191,6 +192,65 @@ private slots:
         QCOMPARE(process.exitStatus(), QProcess::CrashExit);
         QCOMPARE(namesIn(folder.path()), QStringList{u"Vinzal.mdb"_s});
         QCOMPARE(contentOf(folder.filePath(u"Vinzal.mdb"_s)), old);
+    }
+
+    // The library's writer for the other formats: bytes streamed into a device, or a file written
+    // by name (as libxlsxwriter does) into the temporary path. Until commit the target is untouched;
+    // a failed or abandoned writer leaves it as it was; a file that appears meanwhile is not replaced.
+    void pendingFilesReplaceOnlyWhenCommitted()
+    {
+        QTemporaryDir folder;
+        const QString target = folder.filePath(u"out.txt"_s);
+        writeFile(target, "prima");
+        const auto failing = [](QIODevice& device) -> Status {
+            device.write("mezzo file");
+            return StoreError{StoreError::Kind::Engine, u"interrotto"_s, {}};
+        };
+        QVERIFY(!safefile::writeFileAtomically(target, failing, true));
+        QCOMPARE(namesIn(folder.path()), QStringList{u"out.txt"_s});
+        QCOMPARE(contentOf(target), QByteArray("prima"));
+        QVERIFY(safefile::writeFileAtomically(
+            target,
+            [](QIODevice& device) { return device.write("dopo") == 4 ? Status() : Status(StoreError{}); },
+            true));
+        QCOMPARE(contentOf(target), QByteArray("dopo"));
+        {
+            auto pending = safefile::PendingFile::begin(target, true);
+            QVERIFY(pending);
+            writeFile(pending.value()->tempPath(), "abbandonato");
+        }
+        QCOMPARE(namesIn(folder.path()), QStringList{u"out.txt"_s});
+        auto pending = safefile::PendingFile::begin(target, true);
+        QVERIFY(pending);
+        writeFile(pending.value()->tempPath(), "per nome");
+        QCOMPARE(contentOf(target), QByteArray("dopo"));
+        QVERIFY(pending.value()->commit());
+        QCOMPARE(contentOf(target), QByteArray("per nome"));
+
+        const QString fresh = folder.filePath(u"fresh.txt"_s);
+        auto racing = safefile::PendingFile::begin(fresh, false);
+        QVERIFY(racing);
+        QVERIFY(racing.value()->write("nostro"));
+        writeFile(fresh, "altrui");
+        const Status refused = racing.value()->commit();
+        QVERIFY(!refused);
+        QVERIFY(refused.error().message.contains(u"esiste già"_s));
+        QCOMPARE(contentOf(fresh), QByteArray("altrui"));
+
+        SmallDisk disk(64);
+        if (!disk.mounted())
+            QSKIP("A full disk is simulated with a 64 kB tmpfs, which only root can mount: not tested here.");
+        const Status full = safefile::writeFileAtomically(
+            disk.path(u"big.txt"_s),
+            [](QIODevice& device) {
+                for (int i = 0; i < 100; ++i)
+                    device.write(QByteArray(4096, 'x')); // the return values ignored, as careless writers do
+                return Status();
+            },
+            false);
+        QVERIFY(!full);
+        QVERIFY2(full.error().message.contains(u"disco è pieno"_s), qPrintable(full.error().message));
+        QVERIFY(namesIn(disk.folder()).isEmpty());
     }
 
     // --force replaces only once the new file is complete: a failed import leaves the book as it
