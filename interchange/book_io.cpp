@@ -7,7 +7,6 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QHash>
 #include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -46,59 +45,53 @@ Status insertAll(QSqlDatabase& db, const QList<QList<QVariant>>& records, bool k
     return {};
 }
 
-// The eleven fields of a record, NULL kept apart from the empty text, as one key.
-QByteArray fieldsKey(const QList<QVariant>& record)
-{
-    QByteArray key;
-    for (qsizetype i = 1; i < contacts::fields().size(); ++i) {
-        const QVariant& value = record.value(i);
-        if (value.isNull()) {
-            key.append('N');
-            continue;
-        }
-        const QString text = value.toString();
-        key.append('T').append(QByteArray::number(text.size())).append(':');
-        key.append(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
-    }
-    return key;
-}
-
-bool sameFields(const QList<QVariant>& a, const QList<QVariant>& b)
-{
-    for (qsizetype i = 1; i < contacts::fields().size(); ++i) {
-        const QVariant &x = a.value(i), &y = b.value(i);
-        if (x.isNull() != y.isNull() || (!x.isNull() && x.toString() != y.toString()))
-            return false;
-    }
-    return true;
-}
-
-// The positions of the records that are already in the book. The book is read once; only a hash of
-// each contact is kept (a million contacts take some 30 MB), and a match is confirmed against the row.
+// The positions of the records that are already in the book. The records go into a temporary table
+// (in memory or SQLite's temporary folder, never the book) indexed on all eleven fields, and the book
+// is read once, each contact looked up in that index: one pass over the book however many rows are
+// imported, and no dependence on the book's own indexes. `IS` compares NULL with NULL; the temporary
+// columns have no collation, so the comparison is exact (the book's columns are NOCASE).
 Result<QSet<qsizetype>> findDuplicates(QSqlDatabase& db, const QList<QList<QVariant>>& records)
 {
-    QMultiHash<size_t, qsizetype> wanted;
-    for (qsizetype i = 0; i < records.size(); ++i)
-        wanted.insert(qHash(fieldsKey(records.at(i))), i);
     QSet<qsizetype> found;
-    if (wanted.isEmpty())
+    if (records.isEmpty())
         return found;
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
-    if (!query.exec(u"SELECT "_s + columnList(true) + u" FROM "_s + quoteIdentifier(contacts::tableName())))
-        return StoreError::fromSql(query.lastError(), u"leggere la rubrica"_s);
     const int count = int(contacts::fields().size());
-    QList<QVariant> row(count);
-    while (query.next()) {
-        for (int i = 0; i < count; ++i)
-            row[i] = query.value(i);
-        const auto [first, last] = wanted.equal_range(qHash(fieldsKey(row)));
-        for (auto it = first; it != last; ++it)
-            if (sameFields(row, records.at(it.value())))
-                found.insert(it.value());
+    QStringList columns, marks{u"?"_s}, matches;
+    for (int i = 1; i < count; ++i) {
+        columns.append(u"f%1"_s.arg(i));
+        marks.append(u"?"_s);
+        matches.append(u"t.f%1 IS n."_s.arg(i) + quoteIdentifier(contacts::fields().at(i)));
     }
+    const auto failed = [](const QSqlQuery& query) {
+        return StoreError::fromSql(query.lastError(), u"confrontare i contatti con quelli della rubrica"_s);
+    };
+    QSqlQuery query(db);
+    if (!query.exec(u"DROP TABLE IF EXISTS temp.vinzal_import"_s) ||
+        !query.exec(u"CREATE TEMP TABLE vinzal_import(position, "_s + columns.join(u", "_s) + u")"_s))
+        return failed(query);
+    if (!query.prepare(u"INSERT INTO temp.vinzal_import VALUES ("_s + marks.join(u", "_s) + u")"_s))
+        return failed(query);
+    for (qsizetype r = 0; r < records.size(); ++r) {
+        query.addBindValue(qint64(r));
+        for (int i = 1; i < count; ++i)
+            query.addBindValue(records.at(r).value(i));
+        if (!query.exec())
+            return failed(query);
+    }
+    query.finish();
+    if (!query.exec(u"CREATE INDEX temp.vinzal_import_fields ON vinzal_import("_s + columns.join(u", "_s) +
+                    u")"_s))
+        return failed(query);
+    query.setForwardOnly(true);
+    if (!query.exec(u"SELECT DISTINCT t.position FROM "_s + quoteIdentifier(contacts::tableName()) +
+                    u" AS n JOIN temp.vinzal_import AS t ON "_s + matches.join(u" AND "_s)))
+        return failed(query);
+    while (query.next())
+        found.insert(qsizetype(query.value(0).toLongLong()));
     if (query.lastError().isValid())
-        return StoreError::fromSql(query.lastError(), u"leggere la rubrica"_s);
+        return failed(query);
+    query.finish();
+    query.exec(u"DROP TABLE temp.vinzal_import"_s);
     return found;
 }
 
