@@ -52,9 +52,7 @@ class DamageCheck
 public:
     DamageCheck(MdbHandle* mdb, const QString& path) : m_mdb(mdb), m_path(path)
     {
-        struct stat info
-        {
-        };
+        struct stat info = {};
         if (::fstat(fileno(mdb->f->stream), &info) == 0)
             m_size = info.st_size;
         m_pageSize = qint64(mdb->fmt->pg_size);

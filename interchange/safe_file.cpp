@@ -183,9 +183,7 @@ QString reason(int error)
 
 Status checkTarget(const QString& target, bool force, const QStringList& inputs)
 {
-    struct stat entry
-    {
-    };
+    struct stat entry = {};
     if (::lstat(native(target).constData(), &entry) != 0) {
         if (errno == ENOENT)
             return {};
@@ -203,9 +201,7 @@ Status checkTarget(const QString& target, bool force, const QStringList& inputs)
                      quoted(target) + u" è "_s + whatItIs(info.st_mode) +
                          u", non un file: non viene mai sostituito. Indicare il nome di un file."_s);
     for (const QString& input : inputs) {
-        struct stat inputInfo
-        {
-        };
+        struct stat inputInfo = {};
         if (::stat(native(input).constData(), &inputInfo) == 0 && sameFile(inputInfo, info))
             return error(StoreError::Kind::Conflict,
                          quoted(target) + u" è lo stesso file di "_s + quoted(input) +
@@ -231,9 +227,7 @@ Result<std::unique_ptr<PendingFile>> PendingFile::begin(const QString& target, b
     // Through a symbolic link the file it points to is replaced; the link stays.
     const QFileInfo info(target);
     file->m_target = info.isSymLink() ? info.canonicalFilePath() : target;
-    struct stat old
-    {
-    };
+    struct stat old = {};
     if (::stat(native(file->m_target).constData(), &old) == 0) {
         file->m_replacing = true;
         file->m_mode = old.st_mode & 07777;

@@ -115,9 +115,7 @@ QString recoveryProblem(const QString& path)
     // 0x40000000 of its PENDING lock): then the journal is in use, not left over.
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     if (fd >= 0) {
-        struct flock lock
-        {
-        };
+        struct flock lock = {};
         lock.l_type = F_WRLCK;
         lock.l_whence = SEEK_SET;
         lock.l_start = 0x40000001;

@@ -270,9 +270,7 @@ private slots:
         QCOMPARE(run({u"export"_s, u"--csv"_s, u"link.csv"_s, u"small.mdb"_s, u"--force"_s}).exitCode, 0);
         QVERIFY(QFileInfo(path(u"link.csv"_s)).isSymLink());
         QVERIFY(contentOf(path(u"shared.csv"_s)).startsWith("ID,"));
-        struct stat info
-        {
-        };
+        struct stat info = {};
         QVERIFY(::stat(QFile::encodeName(path(u"shared.csv"_s)).constData(), &info) == 0);
         QCOMPARE(int(info.st_mode & 07777), 0640);
         QVERIFY(!namesIn(m_dir.path()).join(u' ').contains(u".vinzal-tmp"_s));
@@ -332,10 +330,18 @@ private slots:
             QCOMPARE(contentOf(in(u"access.mdb"_s)), access);
             QVERIFY(QFileInfo(in(u"fifo"_s)).exists() && !QFileInfo(in(u"fifo"_s)).isFile());
         }
-        struct stat null
-        {
-        };
+        struct stat null = {};
         QVERIFY(::stat("/dev/null", &null) == 0 && S_ISCHR(null.st_mode));
+
+        // Converting in place through a link would replace the Access file the link points to.
+        QTemporaryDir linked;
+        QVERIFY(QFile::copy(in(u"access.mdb"_s), linked.filePath(u"real.mdb"_s)));
+        QVERIFY(QFile::link(u"real.mdb"_s, linked.filePath(u"Vinzal.mdb"_s)));
+        const Run refused = run({u"import"_s, u"Vinzal.mdb"_s}, linked.path());
+        QCOMPARE(refused.exitCode, 1);
+        QVERIFY2(refused.err.contains(u"collegamento simbolico"_s), qPrintable(refused.err));
+        QCOMPARE(namesIn(linked.path()), (QStringList{u"Vinzal.mdb"_s, u"real.mdb"_s}));
+        QCOMPARE(contentOf(linked.filePath(u"real.mdb"_s)), access);
     }
 
     // Damaged Access files are called damaged, say where, and nothing is written, not even over a

@@ -356,9 +356,18 @@ int importAccess(const Arguments& args)
     const bool inPlace = !args.haveSecond && oldInfo.fileName() == contacts::fileName() &&
                          oldInfo.absoluteDir() == QDir::current();
     const QString target = args.haveSecond ? args.second : contacts::fileName();
-    if (!inPlace)
+    if (!inPlace) {
         if (Status allowed = safefile::checkTarget(target, args.force, {old}); !allowed)
             return fail(allowed.error());
+    } else {
+        // Through a link the file replaced would be the Access file itself, kept under no name.
+        if (oldInfo.isSymLink())
+            return fail(
+                u"«"_s + old +
+                u"» è un collegamento simbolico: per convertirlo indicare il nome della nuova rubrica "
+                u"(vinzal-db import "_s +
+                old + u" NUOVA.mdb). Non è cambiato nulla."_s);
+    }
     QElapsedTimer timer;
     timer.start();
     access::Options options;
