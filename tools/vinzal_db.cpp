@@ -131,9 +131,15 @@ QString forTheCommandLine(const StoreError& error)
     return shown.fullText();
 }
 
-int fail(const StoreError& error)
+// `file` is named first when the message does not name it already (the store's messages say what
+// failed, not on which file).
+int fail(const StoreError& error, const QString& file = {})
 {
-    err() << "vinzal-db: " << forTheCommandLine(error) << "\n";
+    const QString text = forTheCommandLine(error);
+    err() << "vinzal-db: ";
+    if (!file.isEmpty() && !text.contains(u"«"_s + file + u"»"_s))
+        err() << "«" << file << "»: ";
+    err() << text << "\n";
     return Failure;
 }
 
@@ -176,7 +182,7 @@ Status makeBook(const QString& target, bool force, const std::function<Status(QS
 int createCommand(const Arguments& args)
 {
     if (Status made = makeBook(args.file, args.force, {}); !made)
-        return fail(made.error());
+        return fail(made.error(), args.file);
     out() << "Creata la rubrica vuota «" << args.file << "».\n";
     return Success;
 }
@@ -187,7 +193,7 @@ int demoCommand(const Arguments& args)
     timer.start();
     const auto fill = [&](QSqlDatabase& db) { return demo::fill(db, args.rows, args.seed); };
     if (Status made = makeBook(args.file, args.force, fill); !made)
-        return fail(made.error());
+        return fail(made.error(), args.file);
     out() << "Creata la rubrica dimostrativa «" << args.file << "» con " << countOf(args.rows) << " in "
           << seconds(timer) << " s.\n";
     return Success;
@@ -221,7 +227,7 @@ int exportBook(const Arguments& args)
     timer.start();
     auto records = book::readAll(bookPath);
     if (!records)
-        return fail(records.error());
+        return fail(records.error(), bookPath);
     Status written;
     if (args.format == u"xlsx"_s) {
 #ifdef VINZAL_HAVE_XLSX
@@ -243,7 +249,7 @@ int exportBook(const Arguments& args)
         written = safefile::writeFileAtomically(data, bytes, args.force, {bookPath});
     }
     if (!written)
-        return fail(written.error());
+        return fail(written.error(), data);
     out() << (records.value().size() == 1 ? "Esportato " : "Esportati ") << countOf(records.value().size())
           << " in «" << data << "» in " << seconds(timer) << " s.\n";
     return Success;
@@ -320,14 +326,14 @@ int importData(const Arguments& args)
 
     if (!QFileInfo::exists(bookPath)) {
         if (Status made = book::create(bookPath, records, false, {data}); !made)
-            return fail(made.error());
+            return fail(made.error(), bookPath);
         out() << "Creata la rubrica «" << bookPath << "» con " << countOf(records.size()) << " in "
               << seconds(timer) << " s.\n";
         return Success;
     }
     auto appended = book::append(bookPath, records, args.keepDuplicates);
     if (!appended)
-        return fail(appended.error());
+        return fail(appended.error(), bookPath);
     const book::Appended& done = appended.value();
     out() << (done.added == 1 ? "Aggiunto " : "Aggiunti ") << countOf(done.added) << " alla rubrica «"
           << bookPath << "» in " << seconds(timer) << " s.\n";
@@ -387,7 +393,7 @@ int importAccess(const Arguments& args)
 
     if (!inPlace) {
         if (Status made = book::create(target, records, args.force, {old}); !made)
-            return fail(made.error());
+            return fail(made.error(), target);
     } else {
         // The new book takes the name "Vinzal.mdb" once complete; the Access file stays, under
         // another name. A hard link gives it that name before anything is replaced, so there is no
@@ -396,7 +402,7 @@ int importAccess(const Arguments& args)
         if (!pending)
             return fail(pending.error());
         if (Status built = book::buildFrom(*pending.value(), records); !built)
-            return fail(built.error());
+            return fail(built.error(), target);
         const QString kept = keptName();
         const bool linked =
             ::link(QFile::encodeName(old).constData(), QFile::encodeName(kept).constData()) == 0;
