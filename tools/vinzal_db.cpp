@@ -338,8 +338,8 @@ int importData(const Arguments& args)
     out() << (done.added == 1 ? "Aggiunto " : "Aggiunti ") << countOf(done.added) << " alla rubrica «"
           << bookPath << "» in " << seconds(timer) << " s.\n";
     if (done.skipped > 0)
-        out() << (done.skipped == 1 ? "Saltato 1 contatto già presente" : "Saltati ")
-              << (done.skipped == 1 ? QString() : countOf(done.skipped) + u" già presenti"_s)
+        out() << (done.skipped == 1 ? u"Saltato 1 contatto già presente"_s
+                                    : u"Saltati %1 contatti già presenti"_s.arg(done.skipped))
               << " nella rubrica con tutti i campi uguali (per aggiungerli comunque usare "
                  "--keep-duplicates).\n";
     return Success;
