@@ -4,6 +4,7 @@
 #include "connection.h"
 #include "contact_table.h"
 
+#include <QDataStream>
 #include <QFile>
 #include <QFileInfo>
 
@@ -11,10 +12,15 @@
 #include <glib.h>
 #include <mdbtools.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 using namespace Qt::StringLiterals;
@@ -30,6 +36,133 @@ StoreError failure(const QString& message)
 {
     return StoreError{StoreError::Kind::Engine, message, {}};
 }
+
+StoreError damaged(const QString& path, const QString& where)
+{
+    return StoreError{StoreError::Kind::Damaged,
+                      u"Il file di Access «"_s + path + u"» è danneggiato: "_s + where +
+                          u". Non è stato importato nulla: ripristinarne una copia integra."_s,
+                      {}};
+}
+
+// What libmdb does not say: a page it could not read gives a shorter value or fewer rows, silently.
+// So what was read is checked against what the file itself declares.
+class DamageCheck
+{
+public:
+    DamageCheck(MdbHandle* mdb, const QString& path) : m_mdb(mdb), m_path(path)
+    {
+        struct stat info = {};
+        if (::fstat(fileno(mdb->f->stream), &info) == 0)
+            m_size = info.st_size;
+        m_pageSize = qint64(mdb->fmt->pg_size);
+        m_pages = m_pageSize > 0 ? m_size / m_pageSize : 0;
+    }
+
+    // The file is whole pages.
+    std::optional<StoreError> size() const
+    {
+        if (m_pageSize <= 0 || m_size <= 0 || m_size % m_pageSize != 0)
+            return damaged(m_path, u"la sua lunghezza (%1 byte) non è un numero intero di pagine da %2 byte, "
+                                   u"quindi il file è troncato"_s.arg(m_size)
+                                       .arg(m_pageSize));
+        return std::nullopt;
+    }
+
+    // Every page the table definition refers to lies inside the file.
+    std::optional<StoreError> tablePages(MdbTableDef* table, const QString& name) const
+    {
+        if (qint64(table->entry->table_pg) >= m_pages)
+            return beyondEnd(u"la definizione della tabella «"_s + name + u"»"_s,
+                             qint64(table->entry->table_pg));
+        qint64 steps = 0;
+        for (gint32 page = mdb_map_find_next(m_mdb, table->usage_map, guint(table->map_sz), 0); page > 0;
+             page = mdb_map_find_next(m_mdb, table->usage_map, guint(table->map_sz), guint32(page))) {
+            if (page >= m_pages)
+                return beyondEnd(u"la tabella «"_s + name + u"»"_s, page);
+            if (++steps > m_pages)
+                break;
+        }
+        return std::nullopt;
+    }
+
+    // The rows read are as many as the table definition declares.
+    std::optional<StoreError> rowCount(MdbTableDef* table, const QString& name, qsizetype read) const
+    {
+        if (qsizetype(table->num_rows) != read)
+            return damaged(m_path,
+                           u"la tabella «%1» dichiara %2 righe, ma se ne possono leggere solo %3"_s.arg(name)
+                               .arg(table->num_rows)
+                               .arg(read));
+        return std::nullopt;
+    }
+
+    // A memo (long text) field of the row just fetched: its pages are inside the file and give as many
+    // bytes as its header declares. libmdb leaves the row's page in pg_buf and the field's place in
+    // the column.
+    std::optional<StoreError> memo(MdbColumn* column, qsizetype row) const
+    {
+        if (column->col_type != MDB_MEMO || column->cur_value_len == 0)
+            return std::nullopt;
+        const QString where = u"il campo «%1» della riga %2"_s.arg(QString::fromUtf8(column->name)).arg(row);
+        const int start = column->cur_value_start, size = column->cur_value_len;
+        if (size < MDB_MEMO_OVERHEAD || start < 0 || start + MDB_MEMO_OVERHEAD > m_pageSize)
+            return damaged(m_path, where + u" ha un'intestazione incompleta"_s);
+        const quint32 header = quint32(mdb_get_int32(m_mdb->pg_buf, start));
+        const qint64 declared = header & 0x3fffffff;
+        qint64 found = 0;
+        if (header & 0x80000000) {
+            found = size - MDB_MEMO_OVERHEAD; // inline, in the row itself
+        } else if (header & 0x40000000) {
+            const qint64 pageRow = quint32(mdb_get_int32(m_mdb->pg_buf, start + 4));
+            void* buffer = nullptr;
+            int offset = 0;
+            size_t length = 0;
+            if ((pageRow >> 8) >= m_pages)
+                return beyondEnd(where, pageRow >> 8);
+            if (mdb_find_pg_row(m_mdb, int(pageRow), &buffer, &offset, &length) != 0)
+                return damaged(
+                    m_path, where + u" rimanda alla pagina %1, che non si può leggere"_s.arg(pageRow >> 8));
+            found = qint64(length);
+        } else if ((header & 0xff000000) == 0) {
+            qint64 pageRow = quint32(mdb_get_int32(m_mdb->pg_buf, start + 4));
+            for (qint64 steps = 0; pageRow != 0; ++steps) {
+                void* buffer = nullptr;
+                int offset = 0;
+                size_t length = 0;
+                if ((pageRow >> 8) >= m_pages)
+                    return beyondEnd(where, pageRow >> 8);
+                if (steps > m_pages * 256 ||
+                    mdb_find_pg_row(m_mdb, int(pageRow), &buffer, &offset, &length) != 0 || length < 4)
+                    return damaged(m_path, where + u" rimanda alla pagina %1, che non si può leggere"_s.arg(
+                                                       pageRow >> 8));
+                found += qint64(length) - 4;
+                pageRow = quint32(mdb_get_int32(buffer, offset));
+            }
+        } else {
+            return damaged(m_path, where + u" ha un'intestazione non valida"_s);
+        }
+        if (found != declared)
+            return damaged(
+                m_path,
+                where +
+                    u" dichiara %1 byte di testo, ma se ne possono leggere %2"_s.arg(declared).arg(found));
+        return std::nullopt;
+    }
+
+private:
+    StoreError beyondEnd(const QString& what, qint64 page) const
+    {
+        return damaged(
+            m_path,
+            what + u" rimanda alla pagina %1, oltre la fine del file (che ha %2 pagine)"_s.arg(page).arg(
+                       m_pages));
+    }
+
+    MdbHandle* m_mdb;
+    QString m_path;
+    qint64 m_size = 0, m_pageSize = 0, m_pages = 0;
+};
 
 QStringList tableNames(MdbHandle* mdb)
 {
@@ -68,23 +201,38 @@ Result<QList<QList<QVariant>>> read(const QString& path, const Options& options,
                        u"» non può essere aperto come archivio di Access: è danneggiato, "
                        u"cifrato o di un altro tipo."_s);
     std::unique_ptr<MdbHandle, void (*)(MdbHandle*)> closer(mdb, mdb_close);
+    const DamageCheck check(mdb, path);
+    if (auto problem = check.size())
+        return *problem;
     mdb_set_bind_size(mdb, kBindSize);
     if (!mdb_read_catalog(mdb, MDB_TABLE))
         return failure(u"L'elenco delle tabelle di «"_s + path +
                        u"» non può essere letto: il file è danneggiato o cifrato."_s);
     const QStringList tables = tableNames(mdb);
-    QByteArray wanted = options.table.toUtf8();
-    MdbTableDef* table = tables.contains(options.table, Qt::CaseInsensitive)
-                             ? mdb_read_table_by_name(mdb, wanted.data(), MDB_TABLE)
-                             : nullptr;
-    if (!table)
+    // Every Access file lists its own catalog table among its objects: without it the catalog's
+    // pages were not all read.
+    bool catalogListed = false;
+    for (unsigned int i = 0; i < mdb->num_catalog; ++i)
+        catalogListed =
+            catalogListed ||
+            qstrcmp(static_cast<MdbCatalogEntry*>(g_ptr_array_index(mdb->catalog, i))->object_name,
+                    "MSysObjects") == 0;
+    if (!catalogListed)
+        return damaged(path, u"l'elenco delle sue tabelle è incompleto"_s);
+    if (!tables.contains(options.table, Qt::CaseInsensitive))
         return failure(u"Il file «"_s + path + u"» non ha la tabella «"_s + options.table +
                        u"». Tabelle presenti: "_s +
                        (tables.isEmpty() ? u"nessuna"_s : u"«"_s + tables.join(u"», «"_s) + u"»"_s) +
                        u". Indicare quella giusta con --table NOME."_s);
+    QByteArray wanted = options.table.toUtf8();
+    MdbTableDef* table = mdb_read_table_by_name(mdb, wanted.data(), MDB_TABLE);
+    if (!table)
+        return damaged(path, u"la definizione della tabella «"_s + options.table + u"» non si può leggere"_s);
     std::unique_ptr<MdbTableDef, void (*)(MdbTableDef*)> freer(table, mdb_free_tabledef);
     if (!mdb_read_columns(table))
-        return failure(u"Le colonne della tabella «"_s + options.table + u"» non possono essere lette."_s);
+        return damaged(path, u"le colonne della tabella «"_s + options.table + u"» non si possono leggere"_s);
+    if (auto problem = check.tablePages(table, options.table))
+        return *problem;
     mdb_rewind_table(table);
 
     const int columns = int(table->num_cols);
@@ -112,6 +260,9 @@ Result<QList<QList<QVariant>>> read(const QString& path, const Options& options,
     while (mdb_fetch_row(table)) {
         QList<QVariant> record(contacts::fields().size());
         for (int c = 0; c < columns; ++c) {
+            auto* column = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, c));
+            if (auto problem = check.memo(column, records.size() + 1))
+                return *problem;
             const int field = targets[std::size_t(c)];
             const int length = lengths[std::size_t(c)];
             if (field < 0 || length <= 0)
@@ -125,17 +276,38 @@ Result<QList<QList<QVariant>>> read(const QString& path, const Options& options,
         }
         records.append(record);
     }
+    if (auto problem = check.rowCount(table, options.table, records.size()))
+        return *problem;
     return records;
 }
 
-Result<qsizetype> importFile(const QString& path, const QString& target, const Options& options,
-                             QStringList& notes)
+namespace {
+
+bool writeAllTo(int fd, const QByteArray& bytes)
+{
+    qsizetype written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + written, std::size_t(bytes.size() - written));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        written += n;
+    }
+    return true;
+}
+
+} // namespace
+
+Result<QList<QList<QVariant>>> readShielded(const QString& path, const Options& options, QStringList& notes)
 {
     switch (probeFile(path)) {
     case FileKind::Missing:
         return failure(u"Il file «"_s + path + u"» non esiste."_s);
     case FileKind::Unreadable:
-        return failure(u"Il file «"_s + path + u"» non può essere letto: controllarne i permessi."_s);
+        return failure(u"Il file «"_s + path +
+                       u"» non può essere letto: controllare che sia un file e i suoi "
+                       u"permessi."_s);
     case FileKind::Sqlite:
         return failure(u"Il file «"_s + path +
                        u"» è già una rubrica di Vinzal: non c'è niente da convertire."_s);
@@ -144,64 +316,68 @@ Result<qsizetype> importFile(const QString& path, const QString& target, const O
     }
     int channel[2];
     if (pipe(channel) != 0)
-        return failure(u"Impossibile avviare l'importazione."_s);
+        return failure(u"Impossibile avviare la lettura del file di Access."_s);
     const pid_t child = fork();
-    if (child < 0)
-        return failure(u"Impossibile avviare l'importazione."_s);
+    if (child < 0) {
+        close(channel[0]);
+        close(channel[1]);
+        return failure(u"Impossibile avviare la lettura del file di Access."_s);
+    }
     if (child == 0) {
         close(channel[0]);
+        // libmdb writes its own English remarks to standard error; what matters comes back as a result.
+        const int devNull = ::open("/dev/null", O_WRONLY);
+        if (devNull >= 0)
+            ::dup2(devNull, STDERR_FILENO);
         QStringList childNotes;
         auto rows = read(path, options, childNotes);
-        Status made = rows ? book::append(target, rows.value()) : Status(rows.error());
-        QString report;
-        for (const QString& note : childNotes)
-            report += u"N"_s + note + u'\n';
-        if (made)
-            report += u"C%1\n"_s.arg(rows.value().size());
+        QByteArray report;
+        QDataStream stream(&report, QIODevice::WriteOnly);
+        stream << bool(rows.ok()) << childNotes;
+        if (rows)
+            stream << rows.value();
         else
-            report += u"E"_s + made.error().fullText().replace(u'\n', u' ') + u'\n';
-        const QByteArray bytes = report.toUtf8();
-        ssize_t written = 0;
-        while (written < bytes.size()) {
-            const ssize_t n =
-                ::write(channel[1], bytes.constData() + written, std::size_t(bytes.size() - written));
-            if (n <= 0)
-                break;
-            written += n;
-        }
-        _exit(made ? 0 : 1);
+            stream << int(rows.error().kind) << rows.error().message;
+        _exit(writeAllTo(channel[1], report) ? 0 : 1);
     }
     close(channel[1]);
     QByteArray report;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = ::read(channel[0], buffer, sizeof buffer)) > 0)
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(channel[0], buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
         report.append(buffer, n);
+    }
     close(channel[0]);
     int status = 0;
-    waitpid(child, &status, 0);
-
-    QString error;
-    qsizetype imported = 0;
-    for (const QString& line : QString::fromUtf8(report).split(u'\n', Qt::SkipEmptyParts)) {
-        if (line.startsWith(u'N'))
-            notes.append(line.mid(1));
-        else if (line.startsWith(u'E'))
-            error = line.mid(1);
-        else if (line.startsWith(u'C'))
-            imported = line.mid(1).toLongLong();
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
-        return imported;
-    // Whatever the child left half made is removed; the file it would have renamed never appeared.
-    const QString partial = target + u".part-%1"_s.arg(child);
-    QFile::remove(partial);
-    QFile::remove(partial + u"-journal"_s);
-    if (WIFSIGNALED(status))
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         return failure(u"La lettura di «"_s + path +
                        u"» si è interrotta: il file è danneggiato o cifrato. Non è "
                        u"stato scritto nulla."_s);
-    return failure(error.isEmpty() ? u"L'importazione non è riuscita."_s : error);
+    QDataStream stream(report);
+    bool ok = false;
+    QStringList childNotes;
+    stream >> ok >> childNotes;
+    notes += childNotes;
+    if (ok) {
+        QList<QList<QVariant>> records;
+        stream >> records;
+        if (stream.status() == QDataStream::Ok)
+            return records;
+    } else {
+        int kind = 0;
+        QString message;
+        stream >> kind >> message;
+        if (stream.status() == QDataStream::Ok)
+            return StoreError{StoreError::Kind(kind), message, {}};
+    }
+    return failure(u"La lettura di «"_s + path +
+                   u"» non ha dato un risultato leggibile. Non è stato scritto nulla."_s);
 }
 
 } // namespace vinzal::access

@@ -18,14 +18,14 @@ struct Options
 // The rows of `table` in the Access (Jet 3, Jet 4, ACCDB where libmdb can) file at `path`, the
 // twelve values each in contacts::fields() order, every ID and value kept; NULL and the empty text
 // both come back NULL (libmdb does not tell them apart). `notes` receives what the user should
-// know (columns left out). Runs in this process: a damaged file may crash libmdb, so callers use
-// importFile, which runs it in a child process.
+// know (columns left out). What was read is checked against what the file declares (whole pages,
+// pages inside the file, the table's row count, each long text's length): a damaged file is refused,
+// never read in part. Runs in this process: a damaged file may crash libmdb, so callers use
+// readShielded.
 Result<QList<QList<QVariant>>> read(const QString& path, const Options& options, QStringList& notes);
 
-// Converts `path` into a new address book at `target` (made as "vinzal-db create" makes it) in a
-// child process, so that neither a crash of the library nor an interruption leaves a half file.
-// Returns the number of contacts imported.
-Result<qsizetype> importFile(const QString& path, const QString& target, const Options& options,
-                             QStringList& notes);
+// The same, read in a child process, so that a crash of the library on a damaged file ends in a
+// message instead of ending the caller. Nothing is written.
+Result<QList<QList<QVariant>>> readShielded(const QString& path, const Options& options, QStringList& notes);
 
 } // namespace vinzal::access

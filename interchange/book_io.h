@@ -4,19 +4,55 @@
 #include "store_error.h"
 
 #include <QList>
+#include <QSqlDatabase>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
+namespace vinzal::safefile {
+class PendingFile;
+}
+
 namespace vinzal::book {
+
+// The largest ID a book holds: the range of an Access AutoNumber, which the program and every
+// export assume.
+constexpr qint64 maxId = 2147483647;
 
 // Every contact of the address book at `path`, in ID order, each as the twelve values of
 // contacts::fields() ("ID" first).
 Result<QList<QList<QVariant>>> readAll(const QString& path);
 
-// Adds `records` (the twelve values each) to the address book at `path` in one transaction. When
-// the file does not exist it is made as "vinzal-db create" makes it, and the IDs are kept;
-// appended to an existing book, the records get new IDs.
-Status append(const QString& path, const QList<QList<QVariant>>& records);
+// Checks the IDs of records about to be imported: each must be NULL (a new ID is given) or a whole
+// number from 1 to maxId; a valid ID given as text becomes a number. `where(i)` names record i for
+// the message ("la riga 4", "la scheda 2"). Returns one problem per bad record.
+QStringList checkIds(QList<QList<QVariant>>& records, const std::function<QString(qsizetype)>& where);
+
+// Makes a new address book at `target`, as "vinzal-db create" makes it, holding `records` with their
+// IDs (renumbered from 1 when some are missing or repeated). Written beside the target and renamed
+// only when complete and on disk: an existing target (allowed only with `force`) stays as it was
+// until then, and a failure leaves no file behind. `inputs` are the files being read, which the
+// target must not be.
+Status create(const QString& target, const QList<QList<QVariant>>& records, bool force = false,
+              const QStringList& inputs = {});
+
+// Builds a new address book, as "vinzal-db create" makes it, in the temporary file of `file` (filled
+// by `fill` inside the creating transaction); the caller commits it.
+Status build(safefile::PendingFile& file, const std::function<Status(QSqlDatabase&)>& fill);
+// The same, holding `records` with their IDs, as create() keeps them.
+Status buildFrom(safefile::PendingFile& file, const QList<QList<QVariant>>& records);
+
+struct Appended
+{
+    qsizetype added = 0;
+    qsizetype skipped = 0; // already in the book
+};
+
+// Adds `records` (the twelve values each) to the existing address book at `path` with new IDs, in one
+// transaction. Unless `keepDuplicates`, a record whose eleven fields equal those of a contact already
+// in the book (exactly: case, spaces, NULL against the empty text) is left out and counted.
+Result<Appended> append(const QString& path, const QList<QList<QVariant>>& records,
+                        bool keepDuplicates = false);
 
 } // namespace vinzal::book

@@ -13,6 +13,9 @@
 
 #include <cstdio>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
 
 namespace vinzal::schema {
@@ -94,6 +97,66 @@ Status build(const QString& path, const std::function<Status(QSqlDatabase&)>& fi
     return run(db, u"COMMIT"_s);
 }
 
+// A book whose writer was interrupted (a crash, a power cut, a killed process) has a "hot" journal
+// beside it: the pages to put back. SQLite puts them back the next time the book is opened for
+// writing; opened read-only it can only fail. So `check` looks for one without opening the book, and
+// never touches it.
+QString recoveryProblem(const QString& path)
+{
+    const QString journal = path + u"-journal"_s;
+    QFile file(journal);
+    if (!file.open(QIODevice::ReadOnly) || file.size() == 0)
+        return {};
+    // journal_mode=PERSIST leaves a journal whose header is zeroed: nothing to put back.
+    const QByteArray head = file.read(28);
+    if (head.count('\0') == head.size())
+        return {};
+    // A program writing the book right now holds SQLite's RESERVED lock (one byte past the
+    // 0x40000000 of its PENDING lock): then the journal is in use, not left over.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        struct flock lock = {};
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        lock.l_start = 0x40000001;
+        lock.l_len = 1;
+        const bool busy = ::fcntl(fd, F_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+        ::close(fd);
+        if (busy)
+            return u"un altro programma sta scrivendo la rubrica in questo momento: ripetere il controllo "
+                   u"quando ha finito"_s;
+    }
+    return u"la rubrica è stata interrotta durante una scrittura e va ripristinata: il file «"_s +
+           QFileInfo(journal).fileName() +
+           u"» accanto a essa contiene ciò che serve per riportarla all'ultima scrittura completa. Per "
+           u"ripristinarla basta aprirla una volta con Vinzal (o con un altro programma SQLite che possa "
+           u"scriverla); fino ad allora non cancellare, spostare o rinominare quel file e non copiare la "
+           u"rubrica senza di esso. Gli altri controlli si fanno dopo il ripristino; la rubrica non è "
+           u"stata modificata"_s;
+}
+
+// Every field but "ID" is declared TEXT: with another type SQLite converts what looks like a number
+// ("0333123456" would be stored as 333123456).
+QStringList declaredTypeProblems(QSqlDatabase& db, const QString& table)
+{
+    QStringList problems;
+    QSqlQuery query(db);
+    query.prepare(u"SELECT name, type FROM pragma_table_info(?)"_s);
+    query.addBindValue(table);
+    if (!query.exec())
+        return problems;
+    while (query.next()) {
+        const QString name = query.value(0).toString(), type = query.value(1).toString();
+        if (name == contacts::idField() || !contacts::fields().contains(name))
+            continue;
+        if (type.trimmed().compare(u"TEXT"_s, Qt::CaseInsensitive) != 0)
+            problems.append(u"il campo «"_s + name + u"» è dichiarato di tipo «"_s + type +
+                            u"» invece di TEXT: un numero di telefono come «0333123456» vi perderebbe "
+                            u"lo zero iniziale"_s);
+    }
+    return problems;
+}
+
 } // namespace
 
 Status create(const QString& path, bool overwrite, const std::function<Status(QSqlDatabase&)>& fill)
@@ -138,6 +201,8 @@ QStringList check(const QString& path)
     case FileKind::Sqlite:
         break;
     }
+    if (const QString recovery = recoveryProblem(path); !recovery.isEmpty())
+        return {recovery};
     ScopedDatabase scoped(path, u"ro"_s);
     QSqlDatabase& db = scoped.db();
     if (!db.open())
@@ -196,6 +261,7 @@ QStringList check(const QString& path)
         if (!collated.match(tableSql).hasMatch())
             problems.append(u"il campo «"_s + field + u"» non ha la collazione NOCASE"_s);
     }
+    problems += declaredTypeProblems(db, table);
     if (!idIsKey || !tableSql.contains(u"AUTOINCREMENT"_s, Qt::CaseInsensitive))
         problems.append(u"il campo «ID» non è una chiave INTEGER PRIMARY KEY AUTOINCREMENT"_s);
 

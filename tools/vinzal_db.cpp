@@ -1,25 +1,36 @@
 // vinzal-db: makes, fills and checks address books. The program itself never creates a file or
-// touches its schema; everything of that kind happens here.
+// touches its schema; everything of that kind happens here. This file only reads the command line
+// and reports; the work is done by store/ and interchange/.
 #include "access_import.h"
 #include "book_io.h"
 #include "contact_table.h"
 #include "csv.h"
 #include "demo_data.h"
+#include "safe_file.h"
 #include "schema.h"
 #include "vcard.h"
 
+#if __has_include("xlsx.h")
+#include "xlsx.h"
+#define VINZAL_HAVE_XLSX 1
+#endif
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
-#include <QSaveFile>
-
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTextStream>
 
-#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 using namespace Qt::StringLiterals;
+using namespace vinzal;
 
 namespace {
 
@@ -49,36 +60,49 @@ Comandi:
                                        realistici (1000 se N non è indicato); lo stesso seme dà
                                        sempre gli stessi contatti
   check [FILE]                         controlla l'integrità e lo schema della rubrica
-  import VECCHIO.mdb [FILE] [--table NOME] [--skip-extra-columns]
+  import VECCHIO.mdb [FILE] [--table NOME] [--skip-extra-columns] [--force]
                                        converte una rubrica di Access (Jet 3, Jet 4, ACCDB dove
                                        la libreria può) in una nuova rubrica di Vinzal; se VECCHIO
                                        è "Vinzal.mdb" nella cartella corrente e FILE non è indicato,
                                        il file di Access è conservato con un altro nome e la nuova
                                        rubrica prende il nome "Vinzal.mdb"
-  import --csv DATI [FILE]             aggiunge i contatti di un file CSV (separatore , o ;)
-  import --vcard DATI [FILE]           aggiunge i contatti di un file vCard (2.1, 3.0, 4.0)
-                                       (in una rubrica esistente con nuovi ID, in una transazione;
-                                       se FILE non esiste viene creato con gli ID dei dati)
-  export --csv DATI [FILE] [--spreadsheet]
+  import --csv DATI [FILE] [--keep-duplicates]
+                                       aggiunge i contatti di un file CSV (separatore , o ;)
+  import --vcard DATI [FILE] [--keep-duplicates]
+                                       aggiunge i contatti di un file vCard (2.1, 3.0, 4.0)
+                                       (in una rubrica esistente con nuovi ID, in una transazione,
+                                       saltando quelli già presenti con tutti gli undici campi
+                                       uguali, a meno di --keep-duplicates; se FILE non esiste
+                                       viene creato con gli ID dei dati, da 1 a 2147483647)
+  export --csv DATI [FILE] [--spreadsheet] [--force]
                                        scrive i contatti in CSV (RFC 4180, UTF-8); con
                                        --spreadsheet come lo aprono i fogli di calcolo italiani
                                        (separatore ; e UTF-8 con BOM)
-  export --vcard DATI [FILE] [--vcard-version 4.0]
+  export --vcard DATI [FILE] [--vcard-version 4.0] [--force]
                                        scrive i contatti in vCard 3.0 (o 4.0)
+  export --xlsx DATI [FILE] [--force]  scrive i contatti in un foglio di calcolo .xlsx
   help                                 mostra questo aiuto
 
 Opzioni:
-  --force      sostituisce un file esistente (altrimenti non viene mai sovrascritto); per
-               import e export vale per il file che viene scritto
+  --force      sostituisce un file esistente, ma solo dopo che il nuovo è stato scritto per
+               intero sul disco; non sostituisce mai una cartella, un dispositivo, una FIFO o il
+               file che viene letto
   -h, --help   mostra questo aiuto
   --version    mostra la versione
 
+Un file il cui nome comincia con "-" va scritto dopo "--" (per esempio: vinzal-db check -- -a.mdb).
 Stato di uscita: 0 riuscito, 1 non riuscito, 2 uso errato.
 )"_s;
 
 QString seconds(const QElapsedTimer& timer)
 {
     return QString::number(double(timer.elapsed()) / 1000.0, 'f', 2);
+}
+
+// "1 contatto", "2 contatti".
+QString countOf(qsizetype count)
+{
+    return count == 1 ? u"1 contatto"_s : u"%1 contatti"_s.arg(count);
 }
 
 int badUsage(const QString& message)
@@ -89,109 +113,95 @@ int badUsage(const QString& message)
     return BadUsage;
 }
 
+// The store words some failures for the windows of the program ("i dati inseriti sono ancora nella
+// finestra"); here there is no window, and nothing was written.
+QString forTheCommandLine(const StoreError& error)
+{
+    QString message = error.message;
+    message.replace(u" o da un'altra finestra"_s, QString());
+    const qsizetype window = message.indexOf(u"i dati inseriti sono ancora"_s);
+    if (window >= 0) {
+        message = message.left(window).trimmed();
+        while (message.endsWith(u':') || message.endsWith(u','))
+            message.chop(1);
+        message += u". Non è stato scritto nulla."_s;
+    }
+    StoreError shown = error;
+    shown.message = message;
+    return shown.fullText();
+}
+
+// `file` is named first when the message does not name it already (the store's messages say what
+// failed, not on which file).
+int fail(const StoreError& error, const QString& file = {})
+{
+    const QString text = forTheCommandLine(error);
+    err() << "vinzal-db: ";
+    if (!file.isEmpty() && !text.contains(u"«"_s + file + u"»"_s))
+        err() << "«" << file << "»: ";
+    err() << text << "\n";
+    return Failure;
+}
+
+int fail(const QString& message)
+{
+    err() << "vinzal-db: " << message << "\n";
+    return Failure;
+}
+
 struct Arguments
 {
-    QString file = vinzal::contacts::fileName();
+    QString command;
+    QString file = contacts::fileName();
     QString second; // the second file name, where a command takes two
     bool haveFile = false, haveSecond = false;
     bool force = false;
     qint64 rows = 1000;
     quint64 seed = 2008;
-    QString table = vinzal::contacts::tableName();
-    QString format; // "csv" or "vcard" for import and export
+    QString table = contacts::tableName();
+    QString format; // "csv", "vcard" or "xlsx" for import and export
     QString vcardVersion = u"3.0"_s;
     bool spreadsheet = false;
     bool skipExtraColumns = false;
+    bool keepDuplicates = false;
 };
 
-// Parses the words after the command; `allowed` lists the options the command takes.
-std::optional<Arguments> parse(const QStringList& words, const QStringList& allowed, QString& problem)
+// --- create, demo, check ------------------------------------------------------------------------
+
+// Makes a new book at `target` (filled by `fill`), beside it and renamed only when complete.
+Status makeBook(const QString& target, bool force, const std::function<Status(QSqlDatabase&)>& fill)
 {
-    Arguments args;
-    for (qsizetype i = 0; i < words.size(); ++i) {
-        const QString& word = words.at(i);
-        if (word.startsWith(u"--"_s) && !allowed.contains(word)) {
-            problem = u"opzione sconosciuta «"_s + word + u"»"_s;
-            return std::nullopt;
-        }
-        if (word == u"--force"_s) {
-            args.force = true;
-        } else if (word == u"--csv"_s || word == u"--vcard"_s) {
-            if (!args.format.isEmpty()) {
-                problem = u"indicare --csv oppure --vcard, non entrambi"_s;
-                return std::nullopt;
-            }
-            args.format = word.mid(2);
-        } else if (word == u"--spreadsheet"_s) {
-            args.spreadsheet = true;
-        } else if (word == u"--skip-extra-columns"_s) {
-            args.skipExtraColumns = true;
-        } else if (word == u"--table"_s || word == u"--vcard-version"_s) {
-            if (i + 1 >= words.size()) {
-                problem = word + u" vuole un valore"_s;
-                return std::nullopt;
-            }
-            (word == u"--table"_s ? args.table : args.vcardVersion) = words.at(++i);
-            if (word == u"--vcard-version"_s && args.vcardVersion != u"3.0"_s &&
-                args.vcardVersion != u"4.0"_s) {
-                problem = u"--vcard-version vuole 3.0 oppure 4.0"_s;
-                return std::nullopt;
-            }
-        } else if (word == u"--rows"_s || word == u"--seed"_s) {
-            bool ok = false;
-            const QString value = i + 1 < words.size() ? words.at(++i) : QString();
-            const qlonglong number = value.toLongLong(&ok);
-            if (!ok || number < 0) {
-                problem = word + u" vuole un numero intero non negativo"_s;
-                return std::nullopt;
-            }
-            if (word == u"--rows"_s)
-                args.rows = number;
-            else
-                args.seed = quint64(number);
-        } else if (!args.haveFile) {
-            args.file = word;
-            args.haveFile = true;
-        } else if (!args.haveSecond) {
-            args.second = word;
-            args.haveSecond = true;
-        } else {
-            problem = u"troppi argomenti: «"_s + word + u"»"_s;
-            return std::nullopt;
-        }
-    }
-    return args;
+    auto pending = safefile::PendingFile::begin(target, force);
+    if (!pending)
+        return pending.error();
+    if (Status built = book::build(*pending.value(), fill); !built)
+        return built;
+    return pending.value()->commit();
 }
 
-int fail(const vinzal::StoreError& error)
+int createCommand(const Arguments& args)
 {
-    err() << "vinzal-db: " << error.fullText() << "\n";
-    return Failure;
-}
-
-int create(const Arguments& args)
-{
-    if (vinzal::Status made = vinzal::schema::create(args.file, args.force); !made)
-        return fail(made.error());
+    if (Status made = makeBook(args.file, args.force, {}); !made)
+        return fail(made.error(), args.file);
     out() << "Creata la rubrica vuota «" << args.file << "».\n";
     return Success;
 }
 
-int demo(const Arguments& args)
+int demoCommand(const Arguments& args)
 {
     QElapsedTimer timer;
     timer.start();
-    const auto fill = [&](QSqlDatabase& db) { return vinzal::demo::fill(db, args.rows, args.seed); };
-    if (vinzal::Status made = vinzal::schema::create(args.file, args.force, fill); !made)
-        return fail(made.error());
-    out() << "Creata la rubrica dimostrativa «" << args.file << "» con " << args.rows << " contatti in "
+    const auto fill = [&](QSqlDatabase& db) { return demo::fill(db, args.rows, args.seed); };
+    if (Status made = makeBook(args.file, args.force, fill); !made)
+        return fail(made.error(), args.file);
+    out() << "Creata la rubrica dimostrativa «" << args.file << "» con " << countOf(args.rows) << " in "
           << seconds(timer) << " s.\n";
     return Success;
 }
 
-int check(const Arguments& args)
+int checkCommand(const Arguments& args)
 {
-    const QStringList problems = vinzal::schema::check(args.file);
+    const QStringList problems = schema::check(args.file);
     if (problems.isEmpty()) {
         out() << "La rubrica «" << args.file << "» è integra e ha lo schema di Vinzal.\n";
         return Success;
@@ -203,135 +213,248 @@ int check(const Arguments& args)
     return Failure;
 }
 
-// Writes `bytes` to `path` whole or not at all, never over an existing file unless forced.
-int writeFile(const QString& path, const QByteArray& bytes, bool force)
-{
-    if (QFileInfo::exists(path) && !force) {
-        err() << "vinzal-db: il file «" << path << "» esiste già e non viene sovrascritto (usare --force).\n";
-        return Failure;
-    }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        err() << "vinzal-db: il file «" << path << "» non può essere scritto: " << file.errorString() << "\n";
-        return Failure;
-    }
-    return Success;
-}
+// --- export -------------------------------------------------------------------------------------
 
 int exportBook(const Arguments& args)
 {
     // export --csv DATA [BOOK]: the data file is the first name, the address book the second.
     const QString data = args.file;
-    const QString bookPath = args.haveSecond ? args.second : vinzal::contacts::fileName();
+    const QString bookPath = args.haveSecond ? args.second : contacts::fileName();
+    // The target is judged before anything is read, so that a mistake costs nothing.
+    if (Status allowed = safefile::checkTarget(data, args.force, {bookPath}); !allowed)
+        return fail(allowed.error());
     QElapsedTimer timer;
     timer.start();
-    auto records = vinzal::book::readAll(bookPath);
+    auto records = book::readAll(bookPath);
     if (!records)
-        return fail(records.error());
-    const QByteArray bytes =
-        args.format == u"csv"_s
-            ? vinzal::csv::write(records.value(), {args.spreadsheet ? u';' : u',', args.spreadsheet})
-            : vinzal::vcard::write(records.value(), args.vcardVersion);
-    if (int written = writeFile(data, bytes, args.force); written != Success)
-        return written;
-    out() << "Esportati " << records.value().size() << " contatti in «" << data << "» in " << seconds(timer)
-          << " s.\n";
+        return fail(records.error(), bookPath);
+    Status written;
+    if (args.format == u"xlsx"_s) {
+#ifdef VINZAL_HAVE_XLSX
+        // libxlsxwriter writes by name: into the temporary file, renamed once complete.
+        auto pending = safefile::PendingFile::begin(data, args.force, {bookPath});
+        if (!pending)
+            return fail(pending.error());
+        written = interchange::writeXlsx(pending.value()->tempPath(), records.value());
+        if (written)
+            written = pending.value()->commit();
+#else
+        return fail(u"questa versione di vinzal-db è stata compilata senza il formato .xlsx."_s);
+#endif
+    } else {
+        const QByteArray bytes =
+            args.format == u"csv"_s
+                ? csv::write(records.value(), {args.spreadsheet ? u';' : u',', args.spreadsheet})
+                : vcard::write(records.value(), args.vcardVersion);
+        written = safefile::writeFileAtomically(data, bytes, args.force, {bookPath});
+    }
+    if (!written)
+        return fail(written.error(), data);
+    out() << (records.value().size() == 1 ? "Esportato " : "Esportati ") << countOf(records.value().size())
+          << " in «" << data << "» in " << seconds(timer) << " s.\n";
     return Success;
+}
+
+// --- import -------------------------------------------------------------------------------------
+
+// The whole of a file to read, or a message saying in Italian why not.
+std::optional<QByteArray> readInput(const QString& path, QString& problem)
+{
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        problem = u"il file «"_s + path + u"» non esiste."_s;
+        return std::nullopt;
+    }
+    if (info.isDir()) {
+        problem = u"«"_s + path + u"» è una cartella, non un file."_s;
+        return std::nullopt;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        problem = u"il file «"_s + path + u"» non può essere letto: mancano i permessi per leggerlo."_s;
+        return std::nullopt;
+    }
+    QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        problem =
+            u"il file «"_s + path + u"» non può essere letto per intero: errore di lettura dal disco."_s;
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+int refuse(const QString& data, const QStringList& problems)
+{
+    err() << "vinzal-db: «" << data << "» non è stato importato, la rubrica non è cambiata:\n";
+    for (const QString& problem : problems)
+        err() << "  - " << problem << "\n";
+    return Failure;
 }
 
 int importData(const Arguments& args)
 {
     const QString data = args.file;
-    const QString bookPath = args.haveSecond ? args.second : vinzal::contacts::fileName();
+    const QString bookPath = args.haveSecond ? args.second : contacts::fileName();
+    // The book is written in place (or made): it must be a file, and not the data being read.
+    if (Status allowed = safefile::checkTarget(bookPath, true, {data}); !allowed)
+        return fail(allowed.error());
     QElapsedTimer timer;
     timer.start();
-    QFile file(data);
-    if (!file.open(QIODevice::ReadOnly)) {
-        err() << "vinzal-db: il file «" << data << "» non può essere letto: " << file.errorString() << "\n";
-        return Failure;
-    }
-    const QByteArray bytes = file.readAll();
+    QString problem;
+    const std::optional<QByteArray> bytes = readInput(data, problem);
+    if (!bytes)
+        return fail(problem);
     QList<QList<QVariant>> records;
     QStringList errors, warnings;
-    if (args.format == u"csv"_s) {
-        auto read = vinzal::csv::read(bytes);
+    const bool isCsv = args.format == u"csv"_s;
+    if (isCsv) {
+        auto read = csv::read(*bytes);
         records = std::move(read.records);
         errors = std::move(read.errors);
         warnings = std::move(read.warnings);
     } else {
-        auto read = vinzal::vcard::read(bytes);
+        auto read = vcard::read(*bytes);
         records = std::move(read.records);
         errors = std::move(read.errors);
         warnings = std::move(read.warnings);
     }
     for (const QString& warning : std::as_const(warnings))
         err() << "vinzal-db: attenzione, «" << data << "»: " << warning << "\n";
-    if (!errors.isEmpty()) {
-        err() << "vinzal-db: «" << data << "» non è stato importato, la rubrica non è cambiata:\n";
-        for (const QString& error : std::as_const(errors))
-            err() << "  - " << error << "\n";
-        return Failure;
+    if (!errors.isEmpty())
+        return refuse(data, errors);
+    errors = book::checkIds(records, [isCsv](qsizetype i) {
+        return (isCsv ? u"il contatto n. %1 del file"_s : u"la scheda n. %1"_s).arg(i + 1);
+    });
+    if (!errors.isEmpty())
+        return refuse(data, errors);
+
+    if (!QFileInfo::exists(bookPath)) {
+        if (Status made = book::create(bookPath, records, false, {data}); !made)
+            return fail(made.error(), bookPath);
+        out() << "Creata la rubrica «" << bookPath << "» con " << countOf(records.size()) << " in "
+              << seconds(timer) << " s.\n";
+        return Success;
     }
-    const bool existed = QFileInfo::exists(bookPath);
-    if (vinzal::Status appended = vinzal::book::append(bookPath, records); !appended)
-        return fail(appended.error());
-    out() << (existed ? "Aggiunti " : "Creata la rubrica con ") << records.size() << " contatti "
-          << (existed ? "alla rubrica «" : "«") << bookPath << "» in " << seconds(timer) << " s.\n";
+    auto appended = book::append(bookPath, records, args.keepDuplicates);
+    if (!appended)
+        return fail(appended.error(), bookPath);
+    const book::Appended& done = appended.value();
+    out() << (done.added == 1 ? "Aggiunto " : "Aggiunti ") << countOf(done.added) << " alla rubrica «"
+          << bookPath << "» in " << seconds(timer) << " s.\n";
+    if (done.skipped > 0)
+        out() << (done.skipped == 1 ? u"Saltato 1 contatto già presente"_s
+                                    : u"Saltati %1 contatti già presenti"_s.arg(done.skipped))
+              << " nella rubrica con tutti i campi uguali (per aggiungerli comunque usare "
+                 "--keep-duplicates).\n";
     return Success;
+}
+
+// A name for the Access file kept beside the new book, unused so far.
+QString keptName()
+{
+    const QString stamp = QDateTime::currentDateTime().toString(u"yyyyMMdd-HHmmss"_s);
+    QString kept = u"Vinzal-access-%1.mdb"_s.arg(stamp);
+    for (int n = 2; QFileInfo::exists(kept) || QFileInfo(kept).isSymLink(); ++n)
+        kept = u"Vinzal-access-%1-%2.mdb"_s.arg(stamp).arg(n);
+    return kept;
 }
 
 int importAccess(const Arguments& args)
 {
     const QString old = args.file;
     const QFileInfo oldInfo(old);
-    const bool inPlace = !args.haveSecond && oldInfo.fileName() == vinzal::contacts::fileName() &&
+    const bool inPlace = !args.haveSecond && oldInfo.fileName() == contacts::fileName() &&
                          oldInfo.absoluteDir() == QDir::current();
-    const QString target = args.haveSecond ? args.second : vinzal::contacts::fileName();
-    if (!inPlace && QFileInfo::exists(target) && !args.force) {
-        err() << "vinzal-db: il file «" << target
-              << "» esiste già e non viene sovrascritto (usare --force).\n";
-        return Failure;
+    const QString target = args.haveSecond ? args.second : contacts::fileName();
+    if (!inPlace) {
+        if (Status allowed = safefile::checkTarget(target, args.force, {old}); !allowed)
+            return fail(allowed.error());
+    } else {
+        // Through a link the file replaced would be the Access file itself, kept under no name.
+        if (oldInfo.isSymLink())
+            return fail(
+                u"«"_s + old +
+                u"» è un collegamento simbolico: per convertirlo indicare il nome della nuova rubrica "
+                u"(vinzal-db import "_s +
+                old + u" NUOVA.mdb). Non è cambiato nulla."_s);
     }
     QElapsedTimer timer;
     timer.start();
-    // In place, the new book is made beside the old one and takes its name only when complete.
-    const QString staging =
-        inPlace ? u".Vinzal-importazione-%1.mdb"_s.arg(QCoreApplication::applicationPid()) : target;
-    if (!inPlace && args.force)
-        QFile::remove(target);
-    vinzal::access::Options options;
+    access::Options options;
     options.table = args.table;
     options.skipExtraColumns = args.skipExtraColumns;
     QStringList notes;
-    auto imported = vinzal::access::importFile(old, staging, options, notes);
+    auto read = access::readShielded(old, options, notes);
     for (const QString& note : std::as_const(notes))
         err() << "vinzal-db: " << note << "\n";
-    if (!imported)
-        return fail(imported.error());
-    if (inPlace) {
-        QString kept =
-            u"Vinzal-access-%1.mdb"_s.arg(QDateTime::currentDateTime().toString(u"yyyyMMdd-HHmmss"_s));
-        for (int n = 2; QFileInfo::exists(kept); ++n)
-            kept =
-                u"Vinzal-access-%1-%2.mdb"_s.arg(QDateTime::currentDateTime().toString(u"yyyyMMdd-HHmmss"_s))
-                    .arg(n);
-        if (!QFile::rename(old, kept)) {
-            QFile::remove(staging);
-            err() << "vinzal-db: il file di Access non può essere rinominato; non è cambiato nulla.\n";
-            return Failure;
-        }
-        if (!QFile::rename(staging, target)) {
-            QFile::rename(kept, old);
-            QFile::remove(staging);
-            err() << "vinzal-db: la nuova rubrica non può prendere il nome «" << target
-                  << "»; non è cambiato nulla.\n";
-            return Failure;
+    if (!read)
+        return fail(read.error());
+    QList<QList<QVariant>> records = std::move(read.value());
+    const QStringList problems =
+        book::checkIds(records, [](qsizetype i) { return u"la riga n. %1 della tabella"_s.arg(i + 1); });
+    if (!problems.isEmpty())
+        return refuse(old, problems);
+
+    if (!inPlace) {
+        if (Status made = book::create(target, records, args.force, {old}); !made)
+            return fail(made.error(), target);
+    } else {
+        // The new book takes the name "Vinzal.mdb" once complete; the Access file stays, under
+        // another name. A hard link gives it that name before anything is replaced, so there is no
+        // moment without both files.
+        auto pending = safefile::PendingFile::begin(target, true);
+        if (!pending)
+            return fail(pending.error());
+        if (Status built = book::buildFrom(*pending.value(), records); !built)
+            return fail(built.error(), target);
+        const QString kept = keptName();
+        const bool linked =
+            ::link(QFile::encodeName(old).constData(), QFile::encodeName(kept).constData()) == 0;
+        if (!linked && !QFile::rename(old, kept))
+            return fail(u"il file di Access non può essere conservato come «"_s + kept +
+                        u"»: non è cambiato nulla."_s);
+        if (Status committed = pending.value()->commit(); !committed) {
+            if (linked)
+                QFile::remove(kept);
+            else
+                QFile::rename(kept, old);
+            return fail(committed.error());
         }
         out() << "Il file di Access è stato conservato come «" << kept << "».\n";
     }
-    out() << "Importati " << imported.value() << " contatti da «" << old << "» in «" << target << "» in "
-          << seconds(timer) << " s.\n";
+    out() << (records.size() == 1 ? "Importato " : "Importati ") << countOf(records.size()) << " da «" << old
+          << "» in «" << target << "» in " << seconds(timer) << " s.\n";
     return Success;
+}
+
+// --- the command line ---------------------------------------------------------------------------
+
+// The options each command takes; anything else given to it is refused.
+QStringList allowedOptions(const QString& command, const QString& format)
+{
+    if (command == u"create"_s)
+        return {u"force"_s};
+    if (command == u"demo"_s)
+        return {u"force"_s, u"rows"_s, u"seed"_s};
+    if (command == u"import"_s) {
+        if (format.isEmpty())
+            return {u"force"_s, u"table"_s, u"skip-extra-columns"_s};
+        return {u"csv"_s, u"vcard"_s, u"keep-duplicates"_s};
+    }
+    if (command == u"export"_s) {
+        QStringList allowed{u"force"_s, u"csv"_s, u"vcard"_s, u"xlsx"_s};
+        if (format == u"csv"_s)
+            allowed.append(u"spreadsheet"_s);
+        if (format == u"vcard"_s)
+            allowed.append(u"vcard-version"_s);
+        return allowed;
+    }
+    return {};
+}
+
+QString commandShown(const QString& command, const QString& format)
+{
+    return format.isEmpty() ? command : command + u" --"_s + format;
 }
 
 } // namespace
@@ -339,52 +462,151 @@ int importAccess(const Arguments& args)
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
-    QStringList words = app.arguments().mid(1);
-    if (words.isEmpty())
-        return badUsage(u"manca il comando"_s);
-    const QString command = words.takeFirst();
-    if (command == u"--version"_s) {
-        out() << "vinzal-db " VINZAL_VERSION "\n";
-        return Success;
+    QCoreApplication::setApplicationName(u"vinzal-db"_s);
+    QCoreApplication::setApplicationVersion(QStringLiteral(VINZAL_VERSION));
+    safefile::removeTemporariesOnInterrupt();
+
+    QCommandLineParser parser;
+    // "-rows" is an option named "rows", not -r -o -w -s; a file name starting with '-' comes after "--".
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QList<QCommandLineOption> options{
+        {{u"h"_s, u"help"_s}, {}},
+        {u"version"_s, {}},
+        {u"force"_s, {}},
+        {u"rows"_s, {}, u"N"_s},
+        {u"seed"_s, {}, u"S"_s},
+        {u"table"_s, {}, u"NOME"_s},
+        {u"skip-extra-columns"_s, {}},
+        {u"keep-duplicates"_s, {}},
+        {u"csv"_s, {}},
+        {u"vcard"_s, {}},
+        {u"xlsx"_s, {}},
+        {u"spreadsheet"_s, {}},
+        {u"vcard-version"_s, {}, u"VERSIONE"_s},
+    };
+    parser.addOptions(options);
+    if (!parser.parse(app.arguments())) {
+        const QStringList unknown = parser.unknownOptionNames();
+        if (!unknown.isEmpty()) {
+            // Shown as it was typed ("-a.mdb", "--frobnicate").
+            QString typed = u"--"_s + unknown.first();
+            for (const QString& word : app.arguments().mid(1))
+                if (word.startsWith(u'-') &&
+                    word.mid(word.startsWith(u"--"_s) ? 2 : 1).section(u'=', 0, 0) == unknown.first())
+                    typed = word;
+            return badUsage(u"opzione sconosciuta «"_s + typed +
+                            u"». Un file il cui nome comincia con «-» va scritto dopo «--»."_s);
+        }
+        // Qt words these two in English; the option's name is between quotes.
+        const QString text = parser.errorText();
+        const QString option = QRegularExpression(u"'([^']*)'"_s).match(text).captured(1);
+        if (text.startsWith(u"Missing value"_s))
+            return badUsage(u"l'opzione «"_s + option + u"» vuole un valore"_s);
+        if (text.startsWith(u"Unexpected value"_s))
+            return badUsage(u"l'opzione «"_s + option + u"» non vuole un valore"_s);
+        return badUsage(u"riga di comando non valida"_s);
     }
-    if (command == u"help"_s || command == u"--help"_s || command == u"-h"_s || words.contains(u"--help"_s) ||
-        words.contains(u"-h"_s)) {
+    if (parser.isSet(u"help"_s)) {
         out() << usage;
         return Success;
     }
-    QStringList allowed;
-    if (command == u"create"_s)
-        allowed = {u"--force"_s};
-    else if (command == u"demo"_s)
-        allowed = {u"--force"_s, u"--rows"_s, u"--seed"_s};
-    else if (command == u"import"_s)
-        allowed = {u"--force"_s, u"--csv"_s, u"--vcard"_s, u"--table"_s, u"--skip-extra-columns"_s};
-    else if (command == u"export"_s)
-        allowed = {u"--force"_s, u"--csv"_s, u"--vcard"_s, u"--spreadsheet"_s, u"--vcard-version"_s};
-    else if (command != u"check"_s)
-        return badUsage(u"comando sconosciuto «"_s + command + u"»"_s);
-
-    QString problem;
-    const std::optional<Arguments> args = parse(words, allowed, problem);
-    if (!args)
-        return badUsage(problem);
-    if ((command == u"create"_s || command == u"demo"_s) && args->haveSecond)
-        return badUsage(command + u" vuole un solo file"_s);
-    if (command == u"create"_s)
-        return create(*args);
-    if (command == u"demo"_s)
-        return demo(*args);
-    if (command == u"check"_s) {
-        if (args->haveSecond)
-            return badUsage(u"check vuole un solo file"_s);
-        return check(*args);
+    if (parser.isSet(u"version"_s)) {
+        out() << "vinzal-db " << QCoreApplication::applicationVersion() << "\n";
+        return Success;
     }
-    if (!args->haveFile)
+
+    QStringList words = parser.positionalArguments();
+    if (words.isEmpty())
+        return badUsage(u"manca il comando"_s);
+    Arguments args;
+    args.command = words.takeFirst();
+    const QString& command = args.command;
+    const QStringList commands{u"create"_s, u"demo"_s, u"check"_s, u"import"_s, u"export"_s, u"help"_s};
+    if (!commands.contains(command))
+        return badUsage(u"comando sconosciuto «"_s + command + u"»"_s);
+    if (command == u"help"_s) {
+        if (!words.isEmpty() || !parser.optionNames().isEmpty())
+            return badUsage(u"help non vuole altri argomenti"_s);
+        out() << usage;
+        return Success;
+    }
+
+    QStringList formats;
+    for (const QString& format : {u"csv"_s, u"vcard"_s, u"xlsx"_s})
+        if (parser.isSet(format))
+            formats.append(format);
+    if (formats.size() > 1)
+        return badUsage(u"indicare un solo formato tra --csv, --vcard e --xlsx"_s);
+    args.format = formats.value(0);
+    if (command == u"import"_s && args.format == u"xlsx"_s)
+        return badUsage(u"import non legge i file .xlsx: esportarli in CSV dal foglio di calcolo"_s);
+
+    // Every option given must belong to the command; each at most once.
+    const QStringList allowed = allowedOptions(command, args.format);
+    QStringList seen;
+    for (QString name : parser.optionNames()) {
+        if (name == u"h"_s)
+            name = u"help"_s;
+        if (!allowed.contains(name))
+            return badUsage(u"l'opzione «--"_s + name + u"» non vale per «"_s +
+                            commandShown(command, args.format) + u"»"_s);
+        if (seen.contains(name))
+            return badUsage(u"l'opzione «--"_s + name + u"» è indicata più di una volta"_s);
+        seen.append(name);
+    }
+
+    args.force = parser.isSet(u"force"_s);
+    args.spreadsheet = parser.isSet(u"spreadsheet"_s);
+    args.skipExtraColumns = parser.isSet(u"skip-extra-columns"_s);
+    args.keepDuplicates = parser.isSet(u"keep-duplicates"_s);
+    if (parser.isSet(u"table"_s))
+        args.table = parser.value(u"table"_s);
+    if (parser.isSet(u"vcard-version"_s)) {
+        args.vcardVersion = parser.value(u"vcard-version"_s);
+        if (args.vcardVersion != u"3.0"_s && args.vcardVersion != u"4.0"_s)
+            return badUsage(u"--vcard-version vuole 3.0 oppure 4.0"_s);
+    }
+    for (const QString& name : {u"rows"_s, u"seed"_s}) {
+        if (!parser.isSet(name))
+            continue;
+        bool ok = false;
+        const qlonglong number = parser.value(name).toLongLong(&ok);
+        if (!ok || number < 0)
+            return badUsage(u"--"_s + name + u" vuole un numero intero non negativo"_s);
+        if (name == u"rows"_s)
+            args.rows = number;
+        else
+            args.seed = quint64(number);
+    }
+
+    const qsizetype most = command == u"import"_s || command == u"export"_s ? 2 : 1;
+    if (words.size() > most)
+        return badUsage(most == 1 ? command + u" vuole un solo file"_s
+                                  : u"troppi argomenti: «"_s + words.at(most) + u"»"_s);
+    if (!words.isEmpty()) {
+        args.file = words.at(0);
+        args.haveFile = true;
+    }
+    if (words.size() > 1) {
+        args.second = words.at(1);
+        args.haveSecond = true;
+    }
+    for (const QString& word : std::as_const(words))
+        if (word.isEmpty())
+            return badUsage(u"un nome di file è vuoto"_s);
+
+    if (command == u"create"_s)
+        return createCommand(args);
+    if (command == u"demo"_s)
+        return demoCommand(args);
+    if (command == u"check"_s)
+        return checkCommand(args);
+    if (!args.haveFile)
         return badUsage(command + u" vuole il nome del file da leggere o da scrivere"_s);
     if (command == u"export"_s) {
-        if (args->format.isEmpty())
-            return badUsage(u"export vuole --csv oppure --vcard"_s);
-        return exportBook(*args);
+        if (args.format.isEmpty())
+            return badUsage(u"export vuole --csv, --vcard oppure --xlsx"_s);
+        return exportBook(args);
     }
-    return args->format.isEmpty() ? importAccess(*args) : importData(*args);
+    return args.format.isEmpty() ? importAccess(args) : importData(args);
 }
