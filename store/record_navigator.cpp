@@ -292,8 +292,13 @@ QList<FieldChange> RecordNavigator::changedFields() const
         // The key is given by the file and never written.
         if (!field->dataChanged() || field->dataField() == contacts::idField())
             continue;
+        const QString text = field->boundText();
+        // Typed and then typed back: the field is not rewritten, so bytes the box cannot show (text
+        // that is not UTF-8) stay as stored.
+        if (m_editMode != EditMode::Adding && m_shown && text == m_shown->text(field->dataField()))
+            continue;
         const QVariant original = m_shown ? m_shown->storedBytes(field->dataField()) : QVariant();
-        changes.append({field->dataField(), storedValue(field->boundText()), original});
+        changes.append({field->dataField(), storedValue(text), original});
     }
     return changes;
 }

@@ -279,9 +279,14 @@ private slots:
                          u"Osservazioni = CAST(X'6CEC' AS TEXT) WHERE ID = 1"_s);
         card.click(u"Command16"_s); // AGGIORNA
 
-        // Another field of the row is written; the foreign bytes stay as they are.
+        // Another field of the row is written; the foreign bytes stay as they are, even when their
+        // box was typed into and put back as it was.
         card.click(u"Command3"_s);
         card.type(u"Text2"_s, u"Rossi Mario Luigi"_s);
+        auto* town = qobject_cast<QLineEdit*>(card.widget(u"Text10"_s));
+        town->end(false);
+        typeText(town, u"x"_s);
+        QTest::keyClick(town, Qt::Key_Backspace);
         m_dialogs->yesNoAnswers = {true};
         card.click(u"Command6"_s);
         QVERIFY2(m_dialogs->shown.size() == 1, qPrintable(lastMessage()));
