@@ -49,6 +49,8 @@ Comandi:
                                        realistici (1000 se N non è indicato); lo stesso seme dà
                                        sempre gli stessi contatti
   check [FILE]                         controlla l'integrità e lo schema della rubrica
+  upgrade [FILE]                       sostituisce gli indici di una rubrica fatta prima
+                                       dell'ordine italiano (accenti e maiuscole non contano)
   import VECCHIO.mdb [FILE] [--table NOME] [--skip-extra-columns]
                                        converte una rubrica di Access (Jet 3, Jet 4, ACCDB dove
                                        la libreria può) in una nuova rubrica di Vinzal; se VECCHIO
@@ -193,6 +195,10 @@ int check(const Arguments& args)
     const QStringList problems = vinzal::schema::check(args.file);
     if (problems.isEmpty()) {
         out() << "La rubrica «" << args.file << "» è integra e ha lo schema di Vinzal.\n";
+        if (vinzal::schema::needsUpgrade(args.file))
+            out() << "È da aggiornare: i suoi indici non seguono ancora l'ordine italiano (accenti e "
+                     "maiuscole non contano). Eseguire «vinzal-db upgrade "
+                  << args.file << "».\n";
         return Success;
     }
     err() << "La rubrica «" << args.file << "» ha " << problems.size()
@@ -200,6 +206,21 @@ int check(const Arguments& args)
     for (const QString& problem : problems)
         err() << "  - " << problem << "\n";
     return Failure;
+}
+
+int upgrade(const Arguments& args)
+{
+    QElapsedTimer timer;
+    timer.start();
+    const vinzal::Result<int> replaced = vinzal::schema::upgrade(args.file);
+    if (!replaced)
+        return fail(replaced.error());
+    if (replaced.value() == 0)
+        out() << "La rubrica «" << args.file << "» è già aggiornata.\n";
+    else
+        out() << "Aggiornata la rubrica «" << args.file << "»: " << replaced.value()
+              << " indici sostituiti in " << seconds(timer) << " s.\n";
+    return Success;
 }
 
 // Writes `bytes` to `path` whole or not at all, never over an existing file unless forced.
@@ -352,7 +373,7 @@ int main(int argc, char* argv[])
         allowed = {u"--force"_s, u"--csv"_s, u"--vcard"_s, u"--table"_s, u"--skip-extra-columns"_s};
     else if (command == u"export"_s)
         allowed = {u"--force"_s, u"--csv"_s, u"--vcard"_s, u"--spreadsheet"_s, u"--vcard-version"_s};
-    else if (command != u"check"_s)
+    else if (command != u"check"_s && command != u"upgrade"_s)
         return badUsage(u"comando sconosciuto «"_s + command + u"»"_s);
 
     QString problem;
@@ -369,6 +390,11 @@ int main(int argc, char* argv[])
         if (args->haveSecond)
             return badUsage(u"check vuole un solo file"_s);
         return check(*args);
+    }
+    if (command == u"upgrade"_s) {
+        if (args->haveSecond)
+            return badUsage(u"upgrade vuole un solo file"_s);
+        return upgrade(*args);
     }
     if (!args->haveFile)
         return badUsage(command + u" vuole il nome del file da leggere o da scrivere"_s);
