@@ -133,13 +133,12 @@ public:
         m_statements[sql] = stmt;
         return stmt;
     }
-    // Runs a keyset query bound with `key` (`repeat` times) and `rowid` (either may be unused) and
-    // reads the row found.
-    qint64 step(const QString& sql, const QByteArray& key, qint64 rowid, int repeat = 1)
+    // Runs a keyset query bound with `key` and `rowid` (either may be unused) and reads the row found.
+    qint64 step(const QString& sql, const QByteArray& key, qint64 rowid)
     {
         sqlite3_stmt* stmt = prepare(sql);
         int n = 1;
-        for (int i = 0; i < repeat && !key.isNull(); ++i)
+        if (!key.isNull())
             sqlite3_bind_text(stmt, n++, key.constData(), int(key.size()), SQLITE_TRANSIENT);
         if (rowid >= 0)
             sqlite3_bind_int64(stmt, n++, rowid);
@@ -202,23 +201,39 @@ public:
         return values;
     }
 
-    // Seek ">=" as the store does it: the first keys equal to the text's and the last at or after
-    // it, then past the text's first keys. `targets` are the keys' expressions over "?".
-    void seek(const QStringList& keys, const QStringList& targets, const QByteArray& text)
+    // Seek ">=" as the store does it, with the text's keys computed as the store does: the first
+    // row at or after the first key; when it has that key but a second key before the text's, the
+    // run of the first key, then past it.
+    void seek(const QStringList& keys, const QList<QByteArray>& targets)
     {
-        const qsizetype n = keys.size();
-        for (qsizetype level = n - 1; level >= 0; --level) {
-            QStringList terms;
-            for (qsizetype i = 0; i < level; ++i)
-                terms.append(keys[i] + u" = "_s + targets[i]);
-            terms.append(keys[level] + (level == n - 1 ? u" >= "_s : u" > "_s) + targets[level]);
-            QStringList order = keys.mid(level);
-            order.append(u"rowid"_s);
-            if (step(u"SELECT rowid FROM Nomelia WHERE "_s + terms.join(u" AND "_s) + u" ORDER BY "_s +
-                         order.join(u", "_s) + u" LIMIT 1"_s,
-                     text, -1, int(level + 1)) >= 0)
-                return;
+        const QString select = u"SELECT rowid, "_s + keys.join(u", "_s) + u" FROM Nomelia WHERE "_s;
+        QList<QByteArray> found{targets};
+        qint64 rowid = -1;
+        const auto query = [&](const QString& sql, int bound) {
+            sqlite3_stmt* stmt = prepare(sql);
+            for (int i = 0; i < bound; ++i)
+                sqlite3_bind_text(stmt, i + 1, targets[i].constData(), int(targets[i].size()),
+                                  SQLITE_TRANSIENT);
+            rowid = -1;
+            if (sqlite3_step(stmt) == SQLITE_ROW) {
+                rowid = sqlite3_column_int64(stmt, 0);
+                for (int i = 0; i < int(keys.size()); ++i)
+                    found[i] = QByteArray(reinterpret_cast<const char*>(sqlite3_column_text(stmt, i + 1)),
+                                          sqlite3_column_bytes(stmt, i + 1));
+            }
+            sqlite3_reset(stmt);
+        };
+        const QString order = u" ORDER BY "_s + keys.join(u", "_s) + u", rowid LIMIT 1"_s;
+        query(select + keys[0] + u" >= ?"_s + order, 1);
+        if (rowid >= 0 && keys.size() > 1 && found[0] == targets[0] && found[1] < targets[1]) {
+            query(select + keys[0] + u" = ? AND "_s + keys[1] + u" >= ? ORDER BY "_s + keys[1] +
+                      u", rowid LIMIT 1"_s,
+                  2);
+            if (rowid < 0)
+                query(select + keys[0] + u" > ?"_s + order, 1);
         }
+        if (rowid >= 0)
+            readRow(rowid);
     }
 
     void readRow(qint64 rowid)
@@ -256,18 +271,22 @@ void ensureFile(const QString& folder, qint64 rows)
     out << "  made in " << timer.elapsed() / 1000.0 << " s\n";
 }
 
-// The key expressions of an index's order, and the same over the searched text, as the cursor
-// reads them from the file's schema: the two keys of the Italian order, or the column of an older
-// book.
-std::pair<QStringList, QStringList> orderKeys(Connection& connection, const QString& index)
+// The key expressions of an index's order as the cursor reads them from the file's schema (the two
+// keys of the Italian order, or the column of an older book), and the function giving a searched
+// text's keys.
+std::pair<QStringList, std::function<QList<QByteArray>(const QString&)>> orderKeys(Connection& connection,
+                                                                                   const QString& index)
 {
     const order::IndexShape shape = order::inspectIndex(connection.database(), index);
     const QString column = quoteIdentifier(shape.column);
     if (shape.form != order::IndexForm::Italian)
-        return {{column}, {u"?"_s}};
+        return {{column}, [](const QString& text) { return QList<QByteArray>{text.toUtf8()}; }};
     using order::Key, order::keyExpression;
     return {{keyExpression(column, Key::Folded), keyExpression(column, Key::LowerCase)},
-            {keyExpression(u"?"_s, Key::Folded), keyExpression(u"?"_s, Key::LowerCase)}};
+            [](const QString& text) {
+                return QList<QByteArray>{order::key(text, Key::Folded).toUtf8(),
+                                         order::key(text, Key::LowerCase).toUtf8()};
+            }};
 }
 
 // --- The store, against the floor --------------------------------------------------------------
@@ -334,15 +353,14 @@ void benchStore(const QString& path, qint64 rows, double qtLast, double qtSeek)
         int k = 0;
         record(u"seek found, «"_s + index + u"»"_s, rows,
                perStep(200, [&] { check(navigator.seek(u">="_s, texts[k++ % texts.size()])); }),
-               perStep(200, [&] { floor.seek(keys, targets, texts[k++ % texts.size()].toUtf8()); }),
+               perStep(200, [&] { floor.seek(keys, targets(texts[k++ % texts.size()])); }),
                index == u"Città"_s ? qtSeek : none);
         record(u"seek between, «"_s + index + u"»"_s, rows,
                perStep(200, [&] { check(navigator.seek(u">="_s, texts[k++ % texts.size()] + QChar(1))); }),
-               perStep(200,
-                       [&] { floor.seek(keys, targets, (texts[k++ % texts.size()] + QChar(1)).toUtf8()); }));
+               perStep(200, [&] { floor.seek(keys, targets(texts[k++ % texts.size()] + QChar(1))); }));
         record(u"seek after the last key, «"_s + index + u"»"_s, rows,
                perStep(200, [&] { check(navigator.seek(u">="_s, u"\uffff"_s)); }),
-               perStep(200, [&] { floor.seek(keys, targets, u"\uffff"_s.toUtf8()); }));
+               perStep(200, [&] { floor.seek(keys, targets(u"\uffff"_s)); }));
     }
 
     record(u"Refresh"_s, rows, median(21, [&] { check(navigator.refresh()); }), none);

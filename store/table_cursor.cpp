@@ -36,8 +36,7 @@ QString where(const QStringList& terms)
 
 } // namespace
 
-void TableCursor::buildStatements(const QStringList& keys, const QStringList& seekTargets,
-                                  const QString& notNull)
+void TableCursor::buildStatements(const QStringList& keys, const QString& notNull)
 {
     const qsizetype n = keys.size();
     m_keyCount = n;
@@ -71,11 +70,10 @@ void TableCursor::buildStatements(const QStringList& keys, const QStringList& se
     m_sql.nullPrevious = select + where(allNull + QStringList{u"rowid < ?"_s}) + orderFrom(keys, n, true);
     m_sql.lastNull = select + where(allNull) + orderFrom(keys, n, true);
     m_sql.firstKeyed = select + where({notNull}) + orderFrom(keys, 0, false);
-    for (qsizetype level = 0; level < n; ++level) {
-        QStringList terms = equalities(keys, seekTargets, level);
-        terms.append(keys[level] + (level == n - 1 ? u" >= "_s : u" > "_s) + seekTargets[level]);
-        m_sql.seek.append(select + where(terms) + orderFrom(keys, level, false));
-    }
+    m_sql.seekFirst = select + where({keys[0] + u" >= ?"_s}) + orderFrom(keys, 0, false);
+    if (n > 1)
+        m_sql.seekRun =
+            select + where({keys[0] + u" = ?"_s, keys[1] + u" >= ?"_s}) + orderFrom(keys, 1, false);
 }
 
 QStringList TableCursor::statements() const
@@ -84,8 +82,10 @@ QStringList TableCursor::statements() const
     all += m_sql.next;
     all += m_sql.previous;
     if (m_keyCount > 0)
-        all += QStringList{m_sql.nullNext, m_sql.nullPrevious, m_sql.firstKeyed, m_sql.lastNull};
-    all += m_sql.seek;
+        all += QStringList{m_sql.nullNext, m_sql.nullPrevious, m_sql.firstKeyed, m_sql.lastNull,
+                           m_sql.seekFirst};
+    if (m_keyCount > 1)
+        all.append(m_sql.seekRun);
     return all;
 }
 
@@ -135,15 +135,15 @@ Status TableCursor::setIndex(const QString& name)
                               u"«vinzal-db check»."_s,
                           {}};
     const QString column = quoteIdentifier(shape.column);
-    if (shape.form == order::IndexForm::Italian) {
+    m_italian = shape.form == order::IndexForm::Italian;
+    if (m_italian) {
         using order::Key, order::keyExpression;
         // Every non-NULL key is text, and '' is the smallest text: unlike "IS NOT NULL", this range
         // is one SQLite answers from an index on expressions.
         buildStatements({keyExpression(column, Key::Folded), keyExpression(column, Key::LowerCase)},
-                        {keyExpression(u"?"_s, Key::Folded), keyExpression(u"?"_s, Key::LowerCase)},
                         keyExpression(column, Key::Folded) + u" >= ''"_s);
     } else {
-        buildStatements({column}, {u"?"_s}, column + u" IS NOT NULL"_s);
+        buildStatements({column}, column + u" IS NOT NULL"_s);
     }
     m_indexName = name;
     // The current row keeps its place; its keys in the new order are read with it.
@@ -228,19 +228,36 @@ Status TableCursor::seek(const QString& comparison, const QString& key)
     if (m_keyCount == 0)
         return StoreError{
             StoreError::Kind::IndexMissing, u"Nessun indice è stato scelto per la ricerca."_s, {}};
-    // The searched text goes through the same key expressions as the rows, bound once per key
-    // used: first the rows whose first keys equal the text's and whose last key is at or after
-    // it, then the rows past the text's first key.
-    std::optional<Position> found;
-    for (qsizetype level = m_keyCount - 1; level >= 0 && !found; --level) {
-        auto row = fetch(m_sql.seek[level], QVariantList(level + 1, key));
-        if (!row)
-            return row.error();
-        found = row.value();
+    // Most searches are answered by the first query: a prefix typed, a name typed as stored, a
+    // text past the last key. Only when the first row found has the text's folded key but a
+    // lower-case key before the text's ("èrcoli" finding "Ercoli") does the run of that folded key
+    // decide, and past it the next folded key.
+    const QVariantList target = searchKeys(key);
+    auto first = fetch(m_sql.seekFirst, {target[0]});
+    if (!first)
+        return first.error();
+    std::optional<Position> found = first.value();
+    if (found && m_keyCount > 1 && found->keys[0].toString() == target[0].toString() &&
+        found->keys[1].toString().toUtf8() < target[1].toString().toUtf8()) {
+        auto inRun = fetch(m_sql.seekRun, {target[0], target[1]});
+        if (inRun && !inRun.value())
+            inRun = fetch(m_sql.next[0], {target[0]});
+        if (!inRun)
+            return inRun.error();
+        found = inRun.value();
     }
     m_noMatch = !found.has_value();
     m_current = found;
     return {};
+}
+
+QVariantList TableCursor::searchKeys(const QString& text) const
+{
+    // The same rule as the index's expressions (italian_order.h), computed here once rather than
+    // by SQLite in every query: binary comparison of the results then agrees with the index.
+    if (!m_italian)
+        return {text};
+    return {order::key(text, order::Key::Folded), order::key(text, order::Key::LowerCase)};
 }
 
 Status TableCursor::moveTo(qint64 rowid)

@@ -22,7 +22,7 @@ namespace vinzal {
 class TableCursor
 {
 public:
-    explicit TableCursor(Connection& connection) : m_connection(connection) { buildStatements({}, {}, {}); }
+    explicit TableCursor(Connection& connection) : m_connection(connection) { buildStatements({}, {}); }
 
     // Chooses the index named `name` (looked up in the file's schema). The current row is kept.
     Status setIndex(const QString& name);
@@ -71,9 +71,13 @@ private:
         QStringList next, previous;     // by level, 0..n
         QString nullNext, nullPrevious; // inside the run of NULLs
         QString firstKeyed, lastNull;   // the first row past the NULLs, the last NULL
-        QStringList seek;               // by level, 0..n-1
+        // Seek: the first row whose first key is at or after the text's; when its first key is
+        // the text's and its second key is before the text's, the run of that first key instead.
+        QString seekFirst, seekRun;
     };
-    void buildStatements(const QStringList& keys, const QStringList& seekTargets, const QString& notNull);
+    void buildStatements(const QStringList& keys, const QString& notNull);
+    // The keys of the searched text, as the index computes them for a row.
+    QVariantList searchKeys(const QString& text) const;
 
     // Runs a keyset query whose result columns are (rowid, keys...).
     Result<std::optional<Position>> fetch(const QString& sql, const QVariantList& bindings);
@@ -83,6 +87,7 @@ private:
     Connection& m_connection;
     QString m_indexName;
     qsizetype m_keyCount = 0;
+    bool m_italian = false;
     Statements m_sql;
     std::optional<Position> m_current;
     bool m_noMatch = false;

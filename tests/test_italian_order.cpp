@@ -169,6 +169,7 @@ private slots:
         QTest::newRow("accented finds itself, not Ercoli") << u"Command1"_s << u"èrcoli"_s << u"5"_s;
         QTest::newRow("capitals, first of the run by ID") << u"Command1"_s << u"ERCOLI"_s << u"2"_s;
         QTest::newRow("accented capital finds the small") << u"Command1"_s << u"ÈRCOLI"_s << u"5"_s;
+        QTest::newRow("past a whole run of one folded key") << u"Command1"_s << u"èrcolì"_s << u"9"_s;
         QTest::newRow("a prefix reaches accented names") << u"Command1"_s << u"e"_s << u"8"_s;
         QTest::newRow("accented prefix") << u"Command1"_s << u"És"_s << u"9"_s;
         QTest::newRow("folded equal, then longer") << u"Command1"_s << u"forli"_s << u"11"_s;
