@@ -10,6 +10,7 @@
 #include "demo_data.h"
 #include "form1.h"
 #include "form2.h"
+#include "italian_order.h"
 #include "record_navigator.h"
 #include "schema.h"
 
@@ -149,24 +150,34 @@ public:
             readRow(found);
         return found;
     }
-    // A next step in the order of `column` from (key, rowid), as the store does it: inside the run of
-    // equal keys first, then past it. Keys are never NULL in the columns measured.
-    void nextIndexed(const QString& column, QByteArray& key, qint64& rowid)
+    // A next step in the order of `keys` (the index's key expressions) from (values, rowid), as the
+    // store does it: inside the run of equal keys first, then past the last key, then past the one
+    // before. Keys are never NULL in the columns measured.
+    void nextIndexed(const QStringList& keys, QList<QByteArray>& values, qint64& rowid)
     {
-        const QString inRun = u"SELECT rowid, "_s + column + u" FROM Nomelia WHERE "_s + column +
-                              u" = ? AND rowid > ? ORDER BY rowid LIMIT 1"_s;
-        const QString past = u"SELECT rowid, "_s + column + u" FROM Nomelia WHERE "_s + column +
-                             u" > ? ORDER BY "_s + column + u", rowid LIMIT 1"_s;
-        for (const QString& sql : {inRun, past}) {
-            sqlite3_stmt* stmt = prepare(sql);
-            sqlite3_bind_text(stmt, 1, key.constData(), int(key.size()), SQLITE_TRANSIENT);
-            if (sql == inRun)
-                sqlite3_bind_int64(stmt, 2, rowid);
+        const qsizetype n = keys.size();
+        const QString select = u"SELECT rowid, "_s + keys.join(u", "_s) + u" FROM Nomelia WHERE "_s;
+        for (qsizetype level = n; level >= 0; --level) {
+            QStringList terms;
+            for (qsizetype i = 0; i < level; ++i)
+                terms.append(keys[i] + u" = ?"_s);
+            terms.append(level == n ? u"rowid > ?"_s : keys[level] + u" > ?"_s);
+            QStringList order = keys.mid(level == n ? n : level);
+            order.append(u"rowid"_s);
+            sqlite3_stmt* stmt = prepare(select + terms.join(u" AND "_s) + u" ORDER BY "_s +
+                                         order.join(u", "_s) + u" LIMIT 1"_s);
+            for (qsizetype i = 0; i < std::min(level + 1, n); ++i)
+                sqlite3_bind_text(stmt, int(i + 1), values[i].constData(), int(values[i].size()),
+                                  SQLITE_TRANSIENT);
+            if (level == n)
+                sqlite3_bind_int64(stmt, int(n + 1), rowid);
             const bool found = sqlite3_step(stmt) == SQLITE_ROW;
             if (found) {
                 rowid = sqlite3_column_int64(stmt, 0);
-                key = QByteArray(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1)),
-                                 sqlite3_column_bytes(stmt, 1));
+                for (qsizetype i = 0; i < n; ++i)
+                    values[i] =
+                        QByteArray(reinterpret_cast<const char*>(sqlite3_column_text(stmt, int(i + 1))),
+                                   sqlite3_column_bytes(stmt, int(i + 1)));
             }
             sqlite3_reset(stmt);
             if (found) {
@@ -174,6 +185,55 @@ public:
                 return;
             }
         }
+    }
+
+    // The keys of row `rowid` in the order of `keys`.
+    QList<QByteArray> keysOf(const QStringList& keys, qint64 rowid)
+    {
+        sqlite3_stmt* stmt = prepare(u"SELECT "_s + keys.join(u", "_s) + u" FROM Nomelia WHERE rowid = ?"_s);
+        sqlite3_bind_int64(stmt, 1, rowid);
+        QList<QByteArray> values;
+        if (sqlite3_step(stmt) == SQLITE_ROW)
+            for (int i = 0; i < int(keys.size()); ++i)
+                values.append(QByteArray(reinterpret_cast<const char*>(sqlite3_column_text(stmt, i)),
+                                         sqlite3_column_bytes(stmt, i)));
+        sqlite3_reset(stmt);
+        return values;
+    }
+
+    // Seek ">=" as the store does it, with the text's keys computed as the store does: the first
+    // row at or after the first key; when it has that key but a second key before the text's, the
+    // run of the first key, then past it.
+    void seek(const QStringList& keys, const QList<QByteArray>& targets)
+    {
+        const QString select = u"SELECT rowid, "_s + keys.join(u", "_s) + u" FROM Nomelia WHERE "_s;
+        QList<QByteArray> found{targets};
+        qint64 rowid = -1;
+        const auto query = [&](const QString& sql, int bound) {
+            sqlite3_stmt* stmt = prepare(sql);
+            for (int i = 0; i < bound; ++i)
+                sqlite3_bind_text(stmt, i + 1, targets[i].constData(), int(targets[i].size()),
+                                  SQLITE_TRANSIENT);
+            rowid = -1;
+            if (sqlite3_step(stmt) == SQLITE_ROW) {
+                rowid = sqlite3_column_int64(stmt, 0);
+                for (int i = 0; i < int(keys.size()); ++i)
+                    found[i] = QByteArray(reinterpret_cast<const char*>(sqlite3_column_text(stmt, i + 1)),
+                                          sqlite3_column_bytes(stmt, i + 1));
+            }
+            sqlite3_reset(stmt);
+        };
+        const QString order = u" ORDER BY "_s + keys.join(u", "_s) + u", rowid LIMIT 1"_s;
+        query(select + keys[0] + u" >= ?"_s + order, 1);
+        if (rowid >= 0 && keys.size() > 1 && found[0] == targets[0] && found[1] < targets[1]) {
+            query(select + keys[0] + u" = ? AND "_s + keys[1] + u" >= ? ORDER BY "_s + keys[1] +
+                      u", rowid LIMIT 1"_s,
+                  2);
+            if (rowid < 0)
+                query(select + keys[0] + u" > ?"_s + order, 1);
+        }
+        if (rowid >= 0)
+            readRow(rowid);
     }
 
     void readRow(qint64 rowid)
@@ -209,6 +269,24 @@ void ensureFile(const QString& folder, qint64 rows)
     timer.start();
     check(schema::create(path, false, [rows](QSqlDatabase& db) { return demo::fill(db, rows); }));
     out << "  made in " << timer.elapsed() / 1000.0 << " s\n";
+}
+
+// The key expressions of an index's order as the cursor reads them from the file's schema (the two
+// keys of the Italian order, or the column of an older book), and the function giving a searched
+// text's keys.
+std::pair<QStringList, std::function<QList<QByteArray>(const QString&)>> orderKeys(Connection& connection,
+                                                                                   const QString& index)
+{
+    const order::IndexShape shape = order::inspectIndex(connection.database(), index);
+    const QString column = quoteIdentifier(shape.column);
+    if (shape.form != order::IndexForm::Italian)
+        return {{column}, [](const QString& text) { return QList<QByteArray>{text.toUtf8()}; }};
+    using order::Key, order::keyExpression;
+    return {{keyExpression(column, Key::Folded), keyExpression(column, Key::LowerCase)},
+            [](const QString& text) {
+                return QList<QByteArray>{order::key(text, Key::Folded).toUtf8(),
+                                         order::key(text, Key::LowerCase).toUtf8()};
+            }};
 }
 
 // --- The store, against the floor --------------------------------------------------------------
@@ -251,13 +329,13 @@ void benchStore(const QString& path, qint64 rows, double qtLast, double qtSeek)
         check(navigator.refresh()); // drops the index; set it again at the middle row
         check(navigator.setIndex(index));
         check(navigator.tableCursor()->moveTo(middle));
-        const QString column = quoteIdentifier(index);
-        QByteArray key = navigator.tableCursor()->readCurrent().value().text(index).toUtf8();
+        const QStringList keys = orderKeys(*navigator.connection(), index).first;
+        QList<QByteArray> key = floor.keysOf(keys, middle);
         qint64 at = middle;
         const QString label =
             index == u"Genere"_s ? u"inside a run of equal «Genere»"_s : u"«"_s + index + u"» order"_s;
         record(u"next, "_s + label, rows, perStep(2000, [&] { check(navigator.moveNext()); }),
-               perStep(2000, [&] { floor.nextIndexed(column, key, at); }));
+               perStep(2000, [&] { floor.nextIndexed(keys, key, at); }));
         record(u"previous, "_s + label, rows, perStep(2000, [&] { check(navigator.movePrevious()); }), none);
     }
 
@@ -265,26 +343,24 @@ void benchStore(const QString& path, qint64 rows, double qtLast, double qtSeek)
     QRandomGenerator random(7);
     for (const QString& index : contacts::indexNames()) {
         check(navigator.setIndex(index));
-        const QString column = quoteIdentifier(index);
-        const QString seekSql = u"SELECT rowid, "_s + column + u" FROM Nomelia WHERE "_s + column +
-                                u" >= ? ORDER BY "_s + column + u", rowid LIMIT 1"_s;
-        QStringList keys;
-        while (keys.size() < 50) {
+        const auto [keys, targets] = orderKeys(*navigator.connection(), index);
+        QStringList texts;
+        while (texts.size() < 50) {
             auto row = readRow(*navigator.connection(), 1 + qint64(random.bounded(quint32(rows))));
             if (row && !row.value().text(index).isEmpty())
-                keys.append(row.value().text(index));
+                texts.append(row.value().text(index));
         }
         int k = 0;
         record(u"seek found, «"_s + index + u"»"_s, rows,
-               perStep(200, [&] { check(navigator.seek(u">="_s, keys[k++ % keys.size()])); }),
-               perStep(200, [&] { floor.step(seekSql, keys[k++ % keys.size()].toUtf8(), -1); }),
+               perStep(200, [&] { check(navigator.seek(u">="_s, texts[k++ % texts.size()])); }),
+               perStep(200, [&] { floor.seek(keys, targets(texts[k++ % texts.size()])); }),
                index == u"Città"_s ? qtSeek : none);
         record(u"seek between, «"_s + index + u"»"_s, rows,
-               perStep(200, [&] { check(navigator.seek(u">="_s, keys[k++ % keys.size()] + QChar(1))); }),
-               perStep(200, [&] { floor.step(seekSql, (keys[k++ % keys.size()] + QChar(1)).toUtf8(), -1); }));
+               perStep(200, [&] { check(navigator.seek(u">="_s, texts[k++ % texts.size()] + QChar(1))); }),
+               perStep(200, [&] { floor.seek(keys, targets(texts[k++ % texts.size()] + QChar(1))); }));
         record(u"seek after the last key, «"_s + index + u"»"_s, rows,
                perStep(200, [&] { check(navigator.seek(u">="_s, u"\uffff"_s)); }),
-               perStep(200, [&] { floor.step(seekSql, u"\uffff"_s.toUtf8(), -1); }));
+               perStep(200, [&] { floor.seek(keys, targets(u"\uffff"_s)); }));
     }
 
     record(u"Refresh"_s, rows, median(21, [&] { check(navigator.refresh()); }), none);

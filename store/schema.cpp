@@ -2,6 +2,7 @@
 
 #include "connection.h"
 #include "contact_table.h"
+#include "italian_order.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -36,8 +37,7 @@ QStringList indexStatements()
 {
     QStringList result;
     for (const QString& index : contacts::indexNames())
-        result.append(u"CREATE INDEX "_s + quoteIdentifier(index) + u" ON "_s +
-                      quoteIdentifier(contacts::tableName()) + u"("_s + quoteIdentifier(index) + u")"_s);
+        result.append(order::indexStatement(index));
     return result;
 }
 
@@ -67,11 +67,11 @@ private:
     QSqlDatabase m_db;
 };
 
-Status run(QSqlDatabase& db, const QString& sql)
+Status run(QSqlDatabase& db, const QString& sql, const QString& what = u"creare la rubrica"_s)
 {
     QSqlQuery query(db);
     if (!query.exec(sql))
-        return StoreError::fromSql(query.lastError(), u"creare la rubrica"_s);
+        return StoreError::fromSql(query.lastError(), what);
     return {};
 }
 
@@ -266,20 +266,104 @@ QStringList check(const QString& path)
         problems.append(u"il campo «ID» non è una chiave INTEGER PRIMARY KEY AUTOINCREMENT"_s);
 
     for (const QString& index : contacts::indexNames()) {
-        query.prepare(u"SELECT ii.name, ii.coll FROM sqlite_master AS m, pragma_index_xinfo(m.name) AS ii "
-                      u"WHERE m.type = 'index' AND m.name = ? AND m.tbl_name = ? AND ii.seqno = 0"_s);
-        query.addBindValue(index);
-        query.addBindValue(table);
-        if (!query.exec() || !query.next()) {
-            problems.append(u"manca l'indice «"_s + index + u"»"_s);
-        } else if (query.value(0).toString() != index) {
-            problems.append(u"l'indice «"_s + index + u"» non è sul campo omonimo"_s);
-        } else if (query.value(1).toString().compare(u"NOCASE"_s, Qt::CaseInsensitive) != 0) {
-            problems.append(u"l'indice «"_s + index + u"» non usa la collazione NOCASE"_s);
+        const order::IndexShape shape = order::inspectIndex(db, index);
+        switch (shape.form) {
+        case order::IndexForm::Missing:
+            problems.append(shape.error.isEmpty()
+                                ? u"manca l'indice «"_s + index + u"»"_s
+                                : u"l'indice «"_s + index + u"» non può essere letto: "_s + shape.error);
+            break;
+        case order::IndexForm::Unknown:
+            problems.append(u"l'indice «"_s + index + u"» non ha la forma degli indici di Vinzal"_s);
+            break;
+        case order::IndexForm::Italian:
+            break;
+        case order::IndexForm::Plain:
+            // The form before the Italian order: sound when on its own field with NOCASE.
+            if (shape.column != index) {
+                problems.append(u"l'indice «"_s + index + u"» non è sul campo omonimo"_s);
+                break;
+            }
+            query.prepare(u"SELECT coll FROM pragma_index_xinfo(?) WHERE seqno = 0"_s);
+            query.addBindValue(index);
+            if (!query.exec() || !query.next() ||
+                query.value(0).toString().compare(u"NOCASE"_s, Qt::CaseInsensitive) != 0)
+                problems.append(u"l'indice «"_s + index + u"» non usa la collazione NOCASE"_s);
+            query.finish();
+            break;
         }
-        query.finish();
     }
     return problems;
+}
+
+namespace {
+
+Result<bool> hasOldIndexes(const QSqlDatabase& db)
+{
+    for (const QString& index : contacts::indexNames()) {
+        const order::IndexShape shape = order::inspectIndex(db, index);
+        if (!shape.error.isEmpty())
+            return StoreError{StoreError::Kind::Engine,
+                              u"Non è stato possibile leggere l'indice «"_s + index + u"»."_s, shape.error};
+        if (shape.form == order::IndexForm::Plain)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+bool needsUpgrade(const QString& path)
+{
+    if (probeFile(path) != FileKind::Sqlite)
+        return false;
+    ScopedDatabase scoped(path, u"ro"_s);
+    if (!scoped.db().open())
+        return false;
+    const Result<bool> old = hasOldIndexes(scoped.db());
+    return old && old.value();
+}
+
+Result<int> upgradeIndexes(QSqlDatabase& db)
+{
+    // IMMEDIATE: the write lock is taken before the schema is read, so that what is read is what
+    // gets replaced. The indexes are derived from the rows: a failure rolls back to the old ones.
+    const QString what = u"aggiornare gli indici della rubrica"_s;
+    if (Status began = run(db, u"BEGIN IMMEDIATE"_s, what); !began)
+        return began.error();
+    int replaced = 0;
+    for (const QString& index : contacts::indexNames()) {
+        const order::IndexShape shape = order::inspectIndex(db, index);
+        Status status;
+        if (!shape.error.isEmpty())
+            status = StoreError{StoreError::Kind::Engine,
+                                u"Non è stato possibile leggere l'indice «"_s + index + u"»."_s, shape.error};
+        else if (shape.form == order::IndexForm::Italian)
+            continue;
+        if (status && shape.form != order::IndexForm::Missing)
+            status = run(db, u"DROP INDEX "_s + quoteIdentifier(index), what);
+        if (status)
+            status = run(db, order::indexStatement(index), what);
+        if (!status) {
+            static_cast<void>(run(db, u"ROLLBACK"_s));
+            return status.error();
+        }
+        ++replaced;
+    }
+    if (Status committed = run(db, u"COMMIT"_s, what); !committed) {
+        static_cast<void>(run(db, u"ROLLBACK"_s));
+        return committed.error();
+    }
+    return replaced;
+}
+
+Result<int> upgrade(const QString& path)
+{
+    auto connection = Connection::open(path);
+    if (!connection)
+        return connection.error();
+    QSqlDatabase db = connection.value()->database();
+    return upgradeIndexes(db);
 }
 
 } // namespace vinzal::schema

@@ -23,7 +23,19 @@ Status create(const QString& path, bool overwrite = false,
               const std::function<Status(QSqlDatabase&)>& fill = {});
 
 // What is wrong with the address book at `path`: integrity, table, fields, collation, indexes.
-// Empty when the file is sound.
+// Empty when the file is sound. Indexes of the form before the Italian order are sound (the
+// program still uses them, with the older order): needsUpgrade() tells about those.
 QStringList check(const QString& path);
+
+// True when some of the eleven indexes at `path` still have the form before the Italian order,
+// ordering by the column's NOCASE collation: "vinzal-db upgrade" replaces them.
+bool needsUpgrade(const QString& path);
+
+// Replaces every index not in the Italian order (old, missing or of another form) with the one
+// indexStatement() makes, all in one transaction: on failure the old indexes stay. Gives how many
+// were replaced; 0 when the book was already up to date.
+Result<int> upgradeIndexes(QSqlDatabase& db);
+// The same on the address book at `path`, which is opened and never created.
+Result<int> upgrade(const QString& path);
 
 } // namespace vinzal::schema

@@ -1,6 +1,7 @@
 #include "table_cursor.h"
 
 #include "contact_table.h"
+#include "italian_order.h"
 
 #include <QSqlError>
 
@@ -8,14 +9,84 @@ using namespace Qt::StringLiterals;
 
 namespace vinzal {
 
-QString TableCursor::select() const
+namespace {
+
+// "k0 = ? AND k1 = ?" for the first `count` keys, with `targets` on the right.
+QStringList equalities(const QStringList& keys, const QStringList& targets, qsizetype count)
 {
-    return m_column.isEmpty() ? u"SELECT rowid FROM "_s : u"SELECT rowid, "_s + m_column + u" FROM "_s;
+    QStringList terms;
+    for (qsizetype i = 0; i < count; ++i)
+        terms.append(keys[i] + u" = "_s + targets[i]);
+    return terms;
 }
 
-QString TableCursor::from() const
+// "ORDER BY ki, ..., rowid" from key `from` on, ascending or descending.
+QString orderFrom(const QStringList& keys, qsizetype from, bool descending)
 {
-    return quoteIdentifier(contacts::tableName());
+    QStringList terms = keys.mid(from);
+    terms.append(u"rowid"_s);
+    const QString direction = descending ? u" DESC"_s : QString();
+    return u" ORDER BY "_s + terms.join(direction + u", "_s) + direction + u" LIMIT 1"_s;
+}
+
+QString where(const QStringList& terms)
+{
+    return terms.isEmpty() ? QString() : u" WHERE "_s + terms.join(u" AND "_s);
+}
+
+} // namespace
+
+void TableCursor::buildStatements(const QStringList& keys, const QString& notNull)
+{
+    const qsizetype n = keys.size();
+    m_keyCount = n;
+    m_sql = {};
+    const QString select = u"SELECT "_s + QStringList(QStringList{u"rowid"_s} + keys).join(u", "_s) +
+                           u" FROM "_s + quoteIdentifier(contacts::tableName());
+    const QStringList placeholders(n, u"?"_s);
+
+    m_sql.first = select + orderFrom(keys, 0, false);
+    m_sql.last = select + orderFrom(keys, 0, true);
+    m_sql.byRowid = select + u" WHERE rowid = ?"_s;
+    for (qsizetype level = 0; level <= n; ++level) {
+        for (const bool forward : {true, false}) {
+            QStringList terms = equalities(keys, placeholders, level);
+            if (level == n)
+                terms.append(forward ? u"rowid > ?"_s : u"rowid < ?"_s);
+            else
+                terms.append(keys[level] + (forward ? u" > ?"_s : u" < ?"_s));
+            (forward ? m_sql.next : m_sql.previous)
+                .append(select + where(terms) + orderFrom(keys, level == n ? n : level, !forward));
+        }
+    }
+    if (n == 0)
+        return;
+    // A NULL field gives NULL keys; naming every key keeps the run of NULLs ordered by rowid in the
+    // index, with no sort.
+    QStringList allNull;
+    for (const QString& key : keys)
+        allNull.append(key + u" IS NULL"_s);
+    m_sql.nullNext = select + where(allNull + QStringList{u"rowid > ?"_s}) + orderFrom(keys, n, false);
+    m_sql.nullPrevious = select + where(allNull + QStringList{u"rowid < ?"_s}) + orderFrom(keys, n, true);
+    m_sql.lastNull = select + where(allNull) + orderFrom(keys, n, true);
+    m_sql.firstKeyed = select + where({notNull}) + orderFrom(keys, 0, false);
+    m_sql.seekFirst = select + where({keys[0] + u" >= ?"_s}) + orderFrom(keys, 0, false);
+    if (n > 1)
+        m_sql.seekRun =
+            select + where({keys[0] + u" = ?"_s, keys[1] + u" >= ?"_s}) + orderFrom(keys, 1, false);
+}
+
+QStringList TableCursor::statements() const
+{
+    QStringList all{m_sql.first, m_sql.last, m_sql.byRowid};
+    all += m_sql.next;
+    all += m_sql.previous;
+    if (m_keyCount > 0)
+        all += QStringList{m_sql.nullNext, m_sql.nullPrevious, m_sql.firstKeyed, m_sql.lastNull,
+                           m_sql.seekFirst};
+    if (m_keyCount > 1)
+        all.append(m_sql.seekRun);
+    return all;
 }
 
 Result<std::optional<TableCursor::Position>> TableCursor::fetch(const QString& sql,
@@ -31,7 +102,9 @@ Result<std::optional<TableCursor::Position>> TableCursor::fetch(const QString& s
         return StoreError::fromSql(query.lastError(), u"spostarsi nella rubrica"_s);
     std::optional<Position> position;
     if (query.next()) {
-        position = Position{query.value(0).toLongLong(), m_column.isEmpty() ? QVariant() : query.value(1)};
+        position = Position{query.value(0).toLongLong(), {}};
+        for (qsizetype i = 1; i <= m_keyCount; ++i)
+            position->keys.append(query.value(int(i)));
     } else if (query.lastError().isValid()) {
         const QSqlError error = query.lastError();
         query.finish();
@@ -44,29 +117,36 @@ Result<std::optional<TableCursor::Position>> TableCursor::fetch(const QString& s
 
 Status TableCursor::setIndex(const QString& name)
 {
-    // The index must belong to the contact table; its first column gives the order.
-    auto prepared = m_connection.prepared(
-        u"SELECT ii.name FROM sqlite_master AS m, pragma_index_info(m.name) AS ii "
-        u"WHERE m.type = 'index' AND m.name = ? AND m.tbl_name = ? COLLATE NOCASE AND ii.seqno = 0"_s);
-    if (!prepared)
-        return prepared.error();
-    QSqlQuery& query = *prepared.value();
-    query.addBindValue(name);
-    query.addBindValue(contacts::tableName());
-    if (!query.exec())
-        return StoreError::fromSql(query.lastError(), u"scegliere l'indice «"_s + name + u"»"_s);
-    const bool found = query.next();
-    const QString column = found ? query.value(0).toString() : QString();
-    query.finish();
-    if (!found || column.isEmpty())
+    const order::IndexShape shape = order::inspectIndex(m_connection.database(), name);
+    if (!shape.error.isEmpty())
+        return StoreError{StoreError::Kind::Engine,
+                          u"Non è stato possibile leggere l'indice «"_s + name + u"» della rubrica."_s,
+                          shape.error};
+    if (shape.form == order::IndexForm::Missing)
         return StoreError{StoreError::Kind::IndexMissing,
                           u"La tabella «"_s + contacts::tableName() + u"» non ha l'indice «"_s + name +
                               u"», che serve per questa ricerca. Controllare la rubrica con "
                               u"«vinzal-db check»."_s,
                           {}};
+    if (shape.form == order::IndexForm::Unknown)
+        return StoreError{StoreError::Kind::IndexMissing,
+                          u"L'indice «"_s + name + u"» della tabella «"_s + contacts::tableName() +
+                              u"» non ha una forma che Vinzal conosce. Controllare la rubrica con "
+                              u"«vinzal-db check»."_s,
+                          {}};
+    const QString column = quoteIdentifier(shape.column);
+    m_italian = shape.form == order::IndexForm::Italian;
+    if (m_italian) {
+        using order::Key, order::keyExpression;
+        // Every non-NULL key is text, and '' is the smallest text: unlike "IS NOT NULL", this range
+        // is one SQLite answers from an index on expressions.
+        buildStatements({keyExpression(column, Key::Folded), keyExpression(column, Key::LowerCase)},
+                        keyExpression(column, Key::Folded) + u" >= ''"_s);
+    } else {
+        buildStatements({column}, column + u" IS NOT NULL"_s);
+    }
     m_indexName = name;
-    m_column = quoteIdentifier(column);
-    // The current row keeps its place; its key in the new order is read with it.
+    // The current row keeps its place; its keys in the new order are read with it.
     if (m_current)
         return moveTo(m_current->rowid);
     return {};
@@ -74,20 +154,16 @@ Status TableCursor::setIndex(const QString& name)
 
 Status TableCursor::moveFirst()
 {
-    return moveToEnd(false);
+    auto end = fetch(m_sql.first, {});
+    if (!end)
+        return end.error();
+    m_current = end.value();
+    return {};
 }
 
 Status TableCursor::moveLast()
 {
-    return moveToEnd(true);
-}
-
-Status TableCursor::moveToEnd(bool last)
-{
-    QString order = m_column.isEmpty() ? u"rowid"_s : m_column + u", rowid"_s;
-    if (last)
-        order = m_column.isEmpty() ? u"rowid DESC"_s : m_column + u" DESC, rowid DESC"_s;
-    auto end = fetch(select() + from() + u" ORDER BY "_s + order + u" LIMIT 1"_s, {});
+    auto end = fetch(m_sql.last, {});
     if (!end)
         return end.error();
     m_current = end.value();
@@ -108,34 +184,35 @@ Status TableCursor::movePrevious()
     return moveStep(false);
 }
 
+Result<std::optional<TableCursor::Position>> TableCursor::step(const Position& here, bool forward)
+{
+    const qsizetype n = m_keyCount;
+    if (n > 0 && here.keys.value(0).isNull()) {
+        // Inside the run of NULLs, which comes first.
+        auto inRun = fetch(forward ? m_sql.nullNext : m_sql.nullPrevious, {here.rowid});
+        if (!inRun || inRun.value() || !forward)
+            return inRun;
+        return fetch(m_sql.firstKeyed, {});
+    }
+    // From the innermost run outwards: first inside the run of equal keys by rowid, then past the
+    // last key, then past the one before... None of the queries scans a run.
+    for (qsizetype level = n; level >= 0; --level) {
+        QVariantList bindings = here.keys.mid(0, level + (level < n ? 1 : 0));
+        if (level == n)
+            bindings.append(here.rowid);
+        auto found = fetch((forward ? m_sql.next : m_sql.previous)[level], bindings);
+        if (!found || found.value())
+            return found;
+    }
+    if (forward || n == 0)
+        return std::optional<Position>();
+    // Before every non-NULL key lie the NULLs.
+    return fetch(m_sql.lastNull, {});
+}
+
 Status TableCursor::moveStep(bool forward)
 {
-    const Position here = *m_current;
-    const QString base = select() + from() + u" WHERE "_s;
-    const QString byRowid = forward ? u" ORDER BY rowid LIMIT 1"_s : u" ORDER BY rowid DESC LIMIT 1"_s;
-    const QString rowidStep = forward ? u"rowid > ?"_s : u"rowid < ?"_s;
-    auto result = [&]() -> Result<std::optional<Position>> {
-        if (m_column.isEmpty())
-            return fetch(base + rowidStep + byRowid, {here.rowid});
-        const QString byKey = forward ? u" ORDER BY "_s + m_column + u", rowid LIMIT 1"_s
-                                      : u" ORDER BY "_s + m_column + u" DESC, rowid DESC LIMIT 1"_s;
-        if (here.key.isNull()) {
-            // Inside the run of NULLs, which comes first.
-            auto inRun = fetch(base + m_column + u" IS NULL AND "_s + rowidStep + byRowid, {here.rowid});
-            if (!inRun || inRun.value() || !forward)
-                return inRun;
-            return fetch(base + m_column + u" IS NOT NULL"_s + byKey, {});
-        }
-        // First inside the run of equal keys, by rowid, then past it: neither query scans the run.
-        auto inRun = fetch(base + m_column + u" = ? AND "_s + rowidStep + byRowid, {here.key, here.rowid});
-        if (!inRun || inRun.value())
-            return inRun;
-        auto past = fetch(base + m_column + (forward ? u" > ?"_s : u" < ?"_s) + byKey, {here.key});
-        if (!past || past.value() || forward)
-            return past;
-        // Before every non-NULL key lie the NULLs.
-        return fetch(base + m_column + u" IS NULL"_s + byRowid, {});
-    }();
+    auto result = step(*m_current, forward);
     if (!result)
         return result.error();
     if (result.value())
@@ -148,22 +225,44 @@ Status TableCursor::seek(const QString& comparison, const QString& key)
     if (comparison != u">="_s)
         return StoreError{
             StoreError::Kind::Engine, u"Confronto di ricerca non previsto: «"_s + comparison + u"»."_s, {}};
-    if (m_column.isEmpty())
+    if (m_keyCount == 0)
         return StoreError{
             StoreError::Kind::IndexMissing, u"Nessun indice è stato scelto per la ricerca."_s, {}};
-    auto found = fetch(select() + from() + u" WHERE "_s + m_column + u" >= ? ORDER BY "_s + m_column +
-                           u", rowid LIMIT 1"_s,
-                       {key});
-    if (!found)
-        return found.error();
-    m_noMatch = !found.value().has_value();
-    m_current = found.value();
+    // Most searches are answered by the first query: a prefix typed, a name typed as stored, a
+    // text past the last key. Only when the first row found has the text's folded key but a
+    // lower-case key before the text's ("èrcoli" finding "Ercoli") does the run of that folded key
+    // decide, and past it the next folded key.
+    const QVariantList target = searchKeys(key);
+    auto first = fetch(m_sql.seekFirst, {target[0]});
+    if (!first)
+        return first.error();
+    std::optional<Position> found = first.value();
+    if (found && m_keyCount > 1 && found->keys[0].toString() == target[0].toString() &&
+        found->keys[1].toString().toUtf8() < target[1].toString().toUtf8()) {
+        auto inRun = fetch(m_sql.seekRun, {target[0], target[1]});
+        if (inRun && !inRun.value())
+            inRun = fetch(m_sql.next[0], {target[0]});
+        if (!inRun)
+            return inRun.error();
+        found = inRun.value();
+    }
+    m_noMatch = !found.has_value();
+    m_current = found;
     return {};
+}
+
+QVariantList TableCursor::searchKeys(const QString& text) const
+{
+    // The same rule as the index's expressions (italian_order.h), computed here once rather than
+    // by SQLite in every query: binary comparison of the results then agrees with the index.
+    if (!m_italian)
+        return {text};
+    return {order::key(text, order::Key::Folded), order::key(text, order::Key::LowerCase)};
 }
 
 Status TableCursor::moveTo(qint64 rowid)
 {
-    auto found = fetch(select() + from() + u" WHERE rowid = ?"_s, {rowid});
+    auto found = fetch(m_sql.byRowid, {rowid});
     if (!found)
         return found.error();
     if (!found.value())

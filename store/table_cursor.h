@@ -5,6 +5,7 @@
 #include "store_error.h"
 
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 
 #include <optional>
@@ -12,14 +13,16 @@
 namespace vinzal {
 
 // A keyset cursor over the contact table: the current row is known by its rowid (and, in the order
-// of an index, by its key), and every move is one or two indexed queries with LIMIT 1. No move reads
-// the table, and a step inside a run of equal keys does not scan the run.
+// of an index, by its keys), and every move is one or a few indexed queries with LIMIT 1. No move
+// reads the table, and a step inside a run of equal keys does not scan the run.
 //
-// Without an index the order is rowid; with an index on column C it is (C, rowid), NULLs first.
+// Without an index the order is rowid. With an index in the Italian order (italian_order.h) it is
+// (folded key, lower-case key, rowid); with an index of the older form, on column C, it is
+// (C, rowid). NULLs come first. Which of the two an index has is read from the file's schema.
 class TableCursor
 {
 public:
-    explicit TableCursor(Connection& connection) : m_connection(connection) {}
+    explicit TableCursor(Connection& connection) : m_connection(connection) { buildStatements({}, {}); }
 
     // Chooses the index named `name` (looked up in the file's schema). The current row is kept.
     Status setIndex(const QString& name);
@@ -37,7 +40,8 @@ public:
     Status seek(const QString& comparison, const QString& key);
     bool noMatch() const { return m_noMatch; }
 
-    // Makes the row with `rowid` current (a row just added, say).
+    // Makes the row with `rowid` current (a row just added or changed, say), reading its keys
+    // afresh, so that the next move starts from where the row now lies in the order.
     Status moveTo(qint64 rowid);
     void clearCurrent() { m_current.reset(); }
 
@@ -47,23 +51,44 @@ public:
     // The current row, read afresh from the file.
     Result<Row> readCurrent();
 
+    // Every statement the cursor runs in the current order, for checking their query plans.
+    QStringList statements() const;
+
 private:
     struct Position
     {
         qint64 rowid = 0;
-        QVariant key; // the index column's value; unused without an index
+        QVariantList keys; // the keys of the order, as read with the row; empty without an index
     };
 
-    // Runs a keyset query whose result columns are (rowid[, key]). `found` tells whether it gave a row.
+    // The statements of one order, made once when the order is chosen. With keys k0..kn-1, level i
+    // of a step keeps k0..ki-1 equal to the current row's and moves ki past it; level n stays inside
+    // the run of equal keys and moves by rowid. Each ORDER BY names only the keys not fixed by "=",
+    // or SQLite would sort in a temporary B-tree instead of reading the index in order.
+    struct Statements
+    {
+        QString first, last, byRowid;
+        QStringList next, previous;     // by level, 0..n
+        QString nullNext, nullPrevious; // inside the run of NULLs
+        QString firstKeyed, lastNull;   // the first row past the NULLs, the last NULL
+        // Seek: the first row whose first key is at or after the text's; when its first key is
+        // the text's and its second key is before the text's, the run of that first key instead.
+        QString seekFirst, seekRun;
+    };
+    void buildStatements(const QStringList& keys, const QString& notNull);
+    // The keys of the searched text, as the index computes them for a row.
+    QVariantList searchKeys(const QString& text) const;
+
+    // Runs a keyset query whose result columns are (rowid, keys...).
     Result<std::optional<Position>> fetch(const QString& sql, const QVariantList& bindings);
     Status moveStep(bool forward);
-    Status moveToEnd(bool last);
-    QString select() const;
-    QString from() const;
+    Result<std::optional<Position>> step(const Position& here, bool forward);
 
     Connection& m_connection;
     QString m_indexName;
-    QString m_column; // quoted index column, empty without an index
+    qsizetype m_keyCount = 0;
+    bool m_italian = false;
+    Statements m_sql;
     std::optional<Position> m_current;
     bool m_noMatch = false;
 };

@@ -60,6 +60,8 @@ Comandi:
                                        realistici (1000 se N non è indicato); lo stesso seme dà
                                        sempre gli stessi contatti
   check [FILE]                         controlla l'integrità e lo schema della rubrica
+  upgrade [FILE]                       sostituisce gli indici di una rubrica fatta prima
+                                       dell'ordine italiano (accenti e maiuscole non contano)
   import VECCHIO.mdb [FILE] [--table NOME] [--skip-extra-columns] [--force]
                                        converte una rubrica di Access (Jet 3, Jet 4, ACCDB dove
                                        la libreria può) in una nuova rubrica di Vinzal; se VECCHIO
@@ -204,6 +206,10 @@ int checkCommand(const Arguments& args)
     const QStringList problems = schema::check(args.file);
     if (problems.isEmpty()) {
         out() << "La rubrica «" << args.file << "» è integra e ha lo schema di Vinzal.\n";
+        if (schema::needsUpgrade(args.file))
+            out() << "È da aggiornare: i suoi indici non seguono ancora l'ordine italiano (accenti e "
+                     "maiuscole non contano). Eseguire «vinzal-db upgrade "
+                  << args.file << "».\n";
         return Success;
     }
     err() << "La rubrica «" << args.file << "» ha " << problems.size()
@@ -211,6 +217,21 @@ int checkCommand(const Arguments& args)
     for (const QString& problem : problems)
         err() << "  - " << problem << "\n";
     return Failure;
+}
+
+int upgradeCommand(const Arguments& args)
+{
+    QElapsedTimer timer;
+    timer.start();
+    const Result<int> replaced = schema::upgrade(args.file);
+    if (!replaced)
+        return fail(replaced.error(), args.file);
+    if (replaced.value() == 0)
+        out() << "La rubrica «" << args.file << "» è già aggiornata.\n";
+    else
+        out() << "Aggiornata la rubrica «" << args.file << "»: " << replaced.value()
+              << " indici sostituiti in " << seconds(timer) << " s.\n";
+    return Success;
 }
 
 // --- export -------------------------------------------------------------------------------------
@@ -521,7 +542,8 @@ int main(int argc, char* argv[])
     Arguments args;
     args.command = words.takeFirst();
     const QString& command = args.command;
-    const QStringList commands{u"create"_s, u"demo"_s, u"check"_s, u"import"_s, u"export"_s, u"help"_s};
+    const QStringList commands{u"create"_s, u"demo"_s,   u"check"_s, u"upgrade"_s,
+                               u"import"_s, u"export"_s, u"help"_s};
     if (!commands.contains(command))
         return badUsage(u"comando sconosciuto «"_s + command + u"»"_s);
     if (command == u"help"_s) {
@@ -601,6 +623,8 @@ int main(int argc, char* argv[])
         return demoCommand(args);
     if (command == u"check"_s)
         return checkCommand(args);
+    if (command == u"upgrade"_s)
+        return upgradeCommand(args);
     if (!args.haveFile)
         return badUsage(command + u" vuole il nome del file da leggere o da scrivere"_s);
     if (command == u"export"_s) {

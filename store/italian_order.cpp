@@ -1,0 +1,107 @@
+#include "italian_order.h"
+
+#include "connection.h"
+#include "contact_table.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+
+using namespace Qt::StringLiterals;
+
+namespace vinzal::order {
+
+// SQLite (3.40, as in Debian 12) parses at most 28 nested replace() calls as the first key of an
+// index or of an ORDER BY; one more is a "parser stack overflow", and a file whose schema does not
+// parse cannot be opened at all. The folded key nests both lists below, so together they must stay
+// within 28: the Italian accented letters in both cases, and the foreign ones common in Italian
+// address books (South Tyrol, Spain, Turkey) in both cases too.
+const CharacterMap& lowerCaseMap()
+{
+    static const CharacterMap map{{u'À', u'à'}, {u'È', u'è'}, {u'É', u'é'}, {u'Ì', u'ì'}, {u'Ò', u'ò'},
+                                  {u'Ù', u'ù'}, {u'Í', u'í'}, {u'Ó', u'ó'}, {u'Ú', u'ú'}, {u'Ä', u'ä'},
+                                  {u'Ö', u'ö'}, {u'Ü', u'ü'}, {u'Ç', u'ç'}, {u'Ñ', u'ñ'}};
+    return map;
+}
+
+const CharacterMap& accentMap()
+{
+    static const CharacterMap map{{u'à', u'a'}, {u'è', u'e'}, {u'é', u'e'}, {u'ì', u'i'}, {u'ò', u'o'},
+                                  {u'ù', u'u'}, {u'í', u'i'}, {u'ó', u'o'}, {u'ú', u'u'}, {u'ä', u'a'},
+                                  {u'ö', u'o'}, {u'ü', u'u'}, {u'ç', u'c'}, {u'ñ', u'n'}};
+    return map;
+}
+
+QString key(const QString& text, Key which)
+{
+    if (text.isNull())
+        return {};
+    QString result = text;
+    // lower() of SQLite without ICU: ASCII letters only.
+    for (QChar& c : result)
+        if (c >= u'A' && c <= u'Z')
+            c = QChar(c.unicode() + 32);
+    const auto apply = [&result](const CharacterMap& map) {
+        for (const auto& [from, to] : map)
+            result.replace(from, to);
+    };
+    apply(lowerCaseMap());
+    if (which == Key::Folded)
+        apply(accentMap());
+    return result;
+}
+
+QString keyExpression(const QString& operand, Key which)
+{
+    QString expression = u"lower("_s + operand + u")"_s;
+    const auto apply = [&expression](const CharacterMap& map) {
+        for (const auto& [from, to] : map)
+            expression = u"replace("_s + expression + u",'"_s + from + u"','"_s + to + u"')"_s;
+    };
+    apply(lowerCaseMap());
+    if (which == Key::Folded)
+        apply(accentMap());
+    return expression;
+}
+
+QString indexStatement(const QString& field)
+{
+    const QString column = quoteIdentifier(field);
+    return u"CREATE INDEX "_s + quoteIdentifier(field) + u" ON "_s + quoteIdentifier(contacts::tableName()) +
+           u" ("_s + keyExpression(column, Key::Folded) + u", "_s + keyExpression(column, Key::LowerCase) +
+           u")"_s;
+}
+
+IndexShape inspectIndex(const QSqlDatabase& db, const QString& name)
+{
+    IndexShape shape;
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    query.prepare(u"SELECT m.sql, ii.name, ii.cid FROM sqlite_master AS m, pragma_index_info(m.name) AS ii "
+                  u"WHERE m.type = 'index' AND m.name = ? AND m.tbl_name = ? COLLATE NOCASE "
+                  u"AND ii.seqno = 0"_s);
+    query.addBindValue(name);
+    query.addBindValue(contacts::tableName());
+    if (!query.exec()) {
+        shape.error = query.lastError().text();
+        return shape;
+    }
+    if (!query.next())
+        return shape;
+    const QString sql = query.value(0).toString();
+    const QString column = query.value(1).toString();
+    const int cid = query.value(2).toInt();
+    query.finish();
+    if (cid >= 0 && !column.isEmpty()) {
+        shape.form = IndexForm::Plain;
+        shape.column = column;
+    } else if (sql.simplified() == indexStatement(name).simplified() &&
+               contacts::indexNames().contains(name)) {
+        shape.form = IndexForm::Italian;
+        shape.column = name;
+    } else {
+        shape.form = IndexForm::Unknown;
+    }
+    return shape;
+}
+
+} // namespace vinzal::order

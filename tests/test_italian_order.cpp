@@ -1,0 +1,335 @@
+// The Italian order of the card's indexes: case and accents set apart only names that are
+// otherwise equal, searches ignore them, old books keep their order until upgraded, and any SQLite
+// tool can still write a book in the new form.
+#include "connection.h"
+#include "contact_table.h"
+#include "gui_support.h"
+#include "italian_order.h"
+#include "table_cursor.h"
+
+#include <QProcess>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStandardPaths>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+using namespace vinzal;
+using namespace vinzal::test;
+
+namespace {
+
+const QString kName = u"Cognone e nome o denominazione"_s;
+
+Contact named(const QVariant& name, const QString& town = {}, const QString& address = {})
+{
+    Contact contact{{kName, name}};
+    if (!town.isEmpty())
+        contact.append({u"Città"_s, town});
+    if (!address.isEmpty())
+        contact.append({u"Indirizzo"_s, address});
+    return contact;
+}
+
+// IDs 1 to 12, stored in an order that is none of the orders checked.
+QList<Contact> book()
+{
+    return {named(u"Zucchi"_s, u"Forlimpopoli"_s),
+            named(u"Ercoli"_s, u"Cantù"_s, u"Via Roma 1"_s),
+            named(u"Niccolosi"_s),
+            named(QVariant()),
+            named(u"Èrcoli"_s, u"Forlì"_s, u"Übergasse 3"_s),
+            named(u"Forlimpopoli"_s),
+            named(u"ERCOLI"_s, u"CANICATTÌ"_s, u"Unterweg 2"_s),
+            named(u"Eco"_s),
+            named(u"Ésposito"_s),
+            named(QVariant()),
+            named(u"Forlì"_s),
+            named(u"Niccolò"_s)};
+}
+
+// "Eco, Ercoli, ERCOLI, Èrcoli, Ésposito, Forlì, Forlimpopoli, Niccolò, Niccolosi, Zucchi", NULLs first.
+const QStringList italianOrder{u"4"_s, u"10"_s, u"8"_s, u"2"_s,  u"7"_s, u"5"_s,
+                               u"9"_s, u"11"_s, u"6"_s, u"12"_s, u"3"_s, u"1"_s};
+
+// What NOCASE gave, and still gives on a book not yet upgraded: accented initials after Z.
+const QStringList nocaseOrder{u"4"_s,  u"10"_s, u"8"_s,  u"2"_s, u"7"_s, u"6"_s,
+                              u"11"_s, u"3"_s,  u"12"_s, u"1"_s, u"5"_s, u"9"_s};
+
+void makeIndexesOld(const QString& path)
+{
+    for (const QString& index : contacts::indexNames()) {
+        sql(path, u"DROP INDEX "_s + quoteIdentifier(index));
+        sql(path, u"CREATE INDEX "_s + quoteIdentifier(index) + u" ON Nomelia("_s + quoteIdentifier(index) +
+                      u")"_s);
+    }
+}
+
+struct Run
+{
+    int exitCode;
+    QString out, err;
+};
+
+Run run(const QString& program, const QStringList& arguments, const QByteArray& input = {})
+{
+    QProcess process;
+    process.start(program, arguments);
+    process.write(input);
+    process.closeWriteChannel();
+    if (!process.waitForFinished(120000))
+        qFatal("%s did not finish", qPrintable(program));
+    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
+}
+
+Run vinzalDb(const QStringList& arguments)
+{
+    return run(QString::fromUtf8(VINZAL_DB), arguments);
+}
+
+} // namespace
+
+class TestItalianOrder : public QObject
+{
+    Q_OBJECT
+
+    ScriptedDialogs* m_dialogs = nullptr;
+
+    // The IDs the card shows, moving with the bar from the first row to the end and back.
+    void verifyBarOrder(Card& card, const QStringList& expected)
+    {
+        card.barMove(u"MoveFirst"_s);
+        QStringList forward{card.text(u"Text12"_s)};
+        for (qsizetype i = 1; i < expected.size() + 1; ++i) {
+            card.barMove(u"MoveNext"_s); // once past the end, to see that the last row stays
+            forward.append(card.text(u"Text12"_s));
+        }
+        QCOMPARE(forward, expected + QStringList{expected.last()});
+        QStringList backward{card.text(u"Text12"_s)};
+        for (qsizetype i = 1; i < expected.size() + 1; ++i) {
+            card.barMove(u"MovePrevious"_s);
+            backward.append(card.text(u"Text12"_s));
+        }
+        QStringList reversed(expected.rbegin(), expected.rend());
+        QCOMPARE(backward, reversed + QStringList{expected.first()});
+        QVERIFY(m_dialogs->shown.size() <= 1); // only the search that chose the order
+    }
+
+    // Searches with a search button and its input dialog, as the user does.
+    void search(Card& card, const QString& button, const QString& text)
+    {
+        m_dialogs->textAnswers = {text};
+        card.click(button);
+    }
+
+private slots:
+    void init() { m_dialogs = &ScriptedDialogs::install(); }
+
+    void keysAsSqliteComputesThem()
+    {
+        // Every mapped letter, ASCII letters, and letters outside the rule, which stay as they are.
+        QString sample = u"AbZ ÆßØ ñÑ"_s;
+        for (const auto& [from, to] : order::lowerCaseMap() + order::accentMap())
+            sample += QString(from) + to;
+        QCOMPARE(order::lowerCaseMap().size() + order::accentMap().size(), 28); // all SQLite parses
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"k.mdb"_s);
+        makeAddressBook(path, {});
+        for (const auto key : {order::Key::Folded, order::Key::LowerCase}) {
+            const QVariantList computed =
+                sql(path, u"SELECT "_s + order::keyExpression(u"?"_s, key), {sample});
+            QCOMPARE(computed.first().toString(), order::key(sample, key));
+        }
+        QCOMPARE(order::key(u"Èrcoli ÜBER Çelik"_s, order::Key::LowerCase), u"èrcoli über çelik"_s);
+        QCOMPARE(order::key(u"Èrcoli ÜBER Çelik"_s, order::Key::Folded), u"ercoli uber celik"_s);
+        QVERIFY(order::key(QString(), order::Key::Folded).isNull());
+    }
+
+    void barFollowsTheItalianOrder()
+    {
+        Card card(book());
+        search(card, u"Command1"_s, u"eco"_s);
+        QCOMPARE(card.text(u"Text12"_s), u"8"_s);
+        verifyBarOrder(card, italianOrder);
+        // Another field: towns fold alike ("Forlì" before "Forlimpopoli"), NULLs first by ID.
+        search(card, u"Command8"_s, u"forli"_s);
+        QCOMPARE(card.text(u"Text10"_s), u"Forlì"_s);
+        m_dialogs->clear();
+        verifyBarOrder(card, {u"3"_s, u"4"_s, u"6"_s, u"8"_s, u"9"_s, u"10"_s, u"11"_s, u"12"_s, u"7"_s,
+                              u"2"_s, u"5"_s, u"1"_s}); // Canicattì, Cantù, Forlì, Forlimpopoli
+    }
+
+    void searchIgnoresCaseAndAccents_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("foundId");
+        QTest::newRow("unaccented finds accented") << u"Command1"_s << u"niccolo"_s << u"12"_s;
+        QTest::newRow("accented finds itself, not Ercoli") << u"Command1"_s << u"èrcoli"_s << u"5"_s;
+        QTest::newRow("capitals, first of the run by ID") << u"Command1"_s << u"ERCOLI"_s << u"2"_s;
+        QTest::newRow("accented capital finds the small") << u"Command1"_s << u"ÈRCOLI"_s << u"5"_s;
+        QTest::newRow("past a whole run of one folded key") << u"Command1"_s << u"èrcolì"_s << u"9"_s;
+        QTest::newRow("a prefix reaches accented names") << u"Command1"_s << u"e"_s << u"8"_s;
+        QTest::newRow("accented prefix") << u"Command1"_s << u"És"_s << u"9"_s;
+        QTest::newRow("folded equal, then longer") << u"Command1"_s << u"forli"_s << u"11"_s;
+        QTest::newRow("between two keys") << u"Command1"_s << u"forlim"_s << u"6"_s;
+        QTest::newRow("town, accent at the end") << u"Command8"_s << u"cantu"_s << u"2"_s;
+        QTest::newRow("town, capitals and accent") << u"Command8"_s << u"canicatti"_s << u"7"_s;
+        QTest::newRow("foreign capital") << u"Command9"_s << u"uber"_s << u"5"_s;
+        QTest::newRow("foreign capital, typed as such") << u"Command9"_s << u"Über"_s << u"5"_s;
+    }
+
+    void searchIgnoresCaseAndAccents()
+    {
+        QFETCH(QString, button);
+        QFETCH(QString, text);
+        QFETCH(QString, foundId);
+        Card card(book());
+        search(card, button, text);
+        QCOMPARE(m_dialogs->texts().size(), 1); // the input dialog, no "Nome non trovato."
+        QCOMPARE(card.text(u"Text12"_s), foundId);
+    }
+
+    void searchPastTheLastName()
+    {
+        Card card(book());
+        search(card, u"Command1"_s, u"zz"_s);
+        QCOMPARE(m_dialogs->texts().value(1), u"Nome non trovato."_s);
+        search(card, u"Command1"_s, u"Zücchi"_s); // ü folds: the last name is at or after it
+        QCOMPARE(card.text(u"Text12"_s), u"1"_s);
+    }
+
+    void everyMoveAndSeekIsAnIndexSearch()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"p.mdb"_s);
+        makeAddressBook(path, book());
+        for (const bool old : {false, true}) {
+            if (old)
+                makeIndexesOld(path);
+            auto connection = Connection::open(path);
+            QVERIFY(connection);
+            TableCursor cursor(*connection.value());
+            QStringList names = contacts::indexNames();
+            names.prepend(QString()); // the order by ID, without an index
+            for (const QString& index : std::as_const(names)) {
+                if (!index.isEmpty())
+                    QVERIFY(cursor.setIndex(index));
+                const QStringList statements = cursor.statements();
+                QVERIFY(statements.size() >= (index.isEmpty() ? 5 : 12));
+                for (const QString& statement : statements) {
+                    QSqlQuery plan(connection.value()->database());
+                    QVERIFY2(plan.prepare(u"EXPLAIN QUERY PLAN "_s + statement), qPrintable(statement));
+                    for (qsizetype i = 0; i < statement.count(u'?'); ++i)
+                        plan.addBindValue(QVariant());
+                    QVERIFY2(plan.exec(), qPrintable(plan.lastError().text()));
+                    QStringList details;
+                    while (plan.next())
+                        details.append(plan.value(3).toString());
+                    const QString shown =
+                        index + u": "_s + details.join(u" | "_s) + u"\n"_s + statement.left(300);
+                    QVERIFY2(statement.contains(u"LIMIT 1"_s) || statement.contains(u"rowid = ?"_s),
+                             qPrintable(shown));
+                    QVERIFY2(!details.join(u" "_s).contains(u"TEMP B-TREE"_s), qPrintable(shown));
+                    QCOMPARE(details.size(), 1);
+                    if (statement.contains(u" WHERE "_s))
+                        QVERIFY2(details.first().startsWith(u"SEARCH "_s), qPrintable(shown));
+                    else if (!index.isEmpty()) // the ends: the index read from one end, LIMIT 1
+                        QVERIFY2(details.first().contains(u"INDEX "_s + index), qPrintable(shown));
+                }
+            }
+        }
+    }
+
+    void oldBookWorksUntilUpgraded()
+    {
+        Card card(book());
+        makeIndexesOld(card.path());
+        QTemporaryDir elsewhere;
+        Run checked = vinzalDb({u"check"_s, card.path()});
+        QCOMPARE(checked.exitCode, 0); // sound
+        QVERIFY2(checked.out.contains(u"da aggiornare"_s) &&
+                     checked.out.contains(u"vinzal-db upgrade "_s + card.path()),
+                 qPrintable(checked.out));
+
+        search(card, u"Command1"_s, u"eco"_s);
+        verifyBarOrder(card, nocaseOrder);
+
+        // An index that cannot be made: the upgrade fails whole, and every old index stays.
+        sql(card.path(), u"DROP INDEX \"Fax\""_s);
+        sql(card.path(), u"CREATE TABLE \"Fax\" (x)"_s);
+        Run failed = vinzalDb({u"upgrade"_s, card.path()});
+        QCOMPARE(failed.exitCode, 1);
+        QVERIFY2(failed.err.contains(u"Fax"_s), qPrintable(failed.err));
+        QCOMPARE(sql(card.path(), u"SELECT count(*) FROM sqlite_master WHERE type = 'index' AND sql LIKE "
+                                  u"'%replace(%'"_s)
+                     .first()
+                     .toInt(),
+                 0);
+        sql(card.path(), u"DROP TABLE \"Fax\""_s);
+
+        // The program stays open on the book while it is upgraded; the next search uses the new form.
+        Run upgraded = vinzalDb({u"upgrade"_s, card.path()});
+        QCOMPARE(upgraded.exitCode, 0);
+        QVERIFY2(upgraded.out.contains(u"11 indici"_s), qPrintable(upgraded.out));
+        checked = vinzalDb({u"check"_s, card.path()});
+        QCOMPARE(checked.exitCode, 0);
+        QVERIFY2(!checked.out.contains(u"da aggiornare"_s), qPrintable(checked.out));
+        QCOMPARE(vinzalDb({u"upgrade"_s, card.path()}).out.contains(u"già aggiornata"_s), true);
+        QCOMPARE(sql(card.path(), u"PRAGMA integrity_check"_s).first().toString(), u"ok"_s);
+
+        m_dialogs->clear();
+        search(card, u"Command1"_s, u"eco"_s);
+        verifyBarOrder(card, italianOrder);
+
+        // Nothing is made where there is no book.
+        QCOMPARE(vinzalDb({u"upgrade"_s, elsewhere.filePath(u"nessuna.mdb"_s)}).exitCode, 1);
+        QVERIFY(!QFile::exists(elsewhere.filePath(u"nessuna.mdb"_s)));
+    }
+
+    void indexOfAnotherFormIsReported()
+    {
+        Card card(book());
+        sql(card.path(), u"DROP INDEX \"Città\""_s);
+        sql(card.path(), u"CREATE INDEX \"Città\" ON Nomelia(lower(\"Città\"))"_s);
+        search(card, u"Command8"_s, u"forli"_s);
+        QVERIFY2(m_dialogs->texts().last().contains(u"«Città»"_s) &&
+                     m_dialogs->texts().last().contains(u"vinzal-db check"_s),
+                 qPrintable(m_dialogs->texts().last()));
+        Run checked = vinzalDb({u"check"_s, card.path()});
+        QCOMPARE(checked.exitCode, 1);
+        QVERIFY2(checked.err.contains(u"«Città» non ha la forma"_s), qPrintable(checked.err));
+        QCOMPARE(vinzalDb({u"upgrade"_s, card.path()}).exitCode, 0); // and upgrade mends it
+        QVERIFY(vinzalDb({u"check"_s, card.path()}).err.isEmpty());
+    }
+
+    void sqliteShellWritesANewBook()
+    {
+        const QString shell = QStandardPaths::findExecutable(u"sqlite3"_s);
+        if (shell.isEmpty())
+            QSKIP("the sqlite3 shell is not installed (Debian package sqlite3)");
+        Card card(book());
+        // Another program writes while the card is open: a new name, a changed one, a deleted one.
+        Run wrote =
+            run(shell, {card.path()},
+                "INSERT INTO Nomelia (ID, \"Cognone e nome o denominazione\") VALUES (13, 'Èrcole');\n"
+                "UPDATE Nomelia SET \"Cognone e nome o denominazione\" = 'Àlfano' WHERE ID = 1;\n"
+                "DELETE FROM Nomelia WHERE ID = 3;\n"
+                "PRAGMA integrity_check;\n");
+        QCOMPARE(wrote.exitCode, 0);
+        QCOMPARE(wrote.err, QString());
+        QCOMPARE(wrote.out.trimmed(), u"ok"_s);
+        card.click(u"Command16"_s); // AGGIORNA
+        search(card, u"Command1"_s, u"ercole"_s);
+        QCOMPARE(card.text(u"Text12"_s), u"13"_s);
+        QCOMPARE(card.text(u"Text2"_s), u"Èrcole"_s);
+        m_dialogs->clear();
+        verifyBarOrder(card, {u"4"_s, u"10"_s, u"1"_s, u"8"_s, u"13"_s, u"2"_s, u"7"_s, u"5"_s, u"9"_s,
+                              u"11"_s, u"6"_s, u"12"_s});
+        QCOMPARE(sql(card.path(), u"PRAGMA integrity_check"_s).first().toString(), u"ok"_s);
+    }
+};
+
+QTEST_MAIN(TestItalianOrder)
+#include "test_italian_order.moc"
