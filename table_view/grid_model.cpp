@@ -2,6 +2,9 @@
 
 #include "contact_table.h"
 
+#include <QCursor>
+#include <QGuiApplication>
+
 using namespace Qt::StringLiterals;
 
 namespace vinzal {
@@ -15,6 +18,14 @@ GridModel::GridModel(RecordNavigator& navigator, QObject* parent)
         m_dirtyRow = -1;
         m_typed.clear();
         endResetModel();
+        Dynaset* rows = m_navigator.dynaset();
+        if (!rows)
+            return;
+        // The list arrives later: the rows shown keep their places and the others follow them.
+        connect(rows, &Dynaset::aboutToGrow, this,
+                [this](qsizetype size) { beginInsertRows({}, rowCount(), int(size) - 1); });
+        connect(rows, &Dynaset::grown, this, [this] { endInsertRows(); });
+        connect(rows, &Dynaset::listFailed, this, &GridModel::listFailed);
     });
     connect(&navigator, &RecordNavigator::closed, this, [this] {
         beginResetModel();
@@ -37,6 +48,21 @@ int GridModel::rowCount(const QModelIndex& parent) const
     if (parent.isValid() || !m_navigator.dynaset())
         return 0;
     return int(m_navigator.dynaset()->size());
+}
+
+bool GridModel::canFetchMore(const QModelIndex& parent) const
+{
+    return !parent.isValid() && m_navigator.dynaset() && !m_navigator.dynaset()->isComplete();
+}
+
+void GridModel::fetchMore(const QModelIndex& parent)
+{
+    if (!canFetchMore(parent))
+        return;
+    // The list is on its way: waiting for it costs less than reading it a second time.
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    (void)m_navigator.dynaset()->waitForList(); // a failure comes through listFailed
+    QGuiApplication::restoreOverrideCursor();
 }
 
 int GridModel::columnCount(const QModelIndex& parent) const
