@@ -4,6 +4,7 @@
 
 #include <QAbstractTableModel>
 #include <QHash>
+#include <QPointer>
 
 namespace vinzal {
 
@@ -45,7 +46,11 @@ signals:
 private:
     QString fetched(int row, int column) const;
 
-    RecordNavigator& m_navigator;
+    // The dynaset, while the navigator exists and is open.
+    Dynaset* rows() const { return m_navigator ? m_navigator->dynaset() : nullptr; }
+
+    // Guarded: the window destroys its navigator before the grid, whose editor may still commit.
+    QPointer<RecordNavigator> m_navigator;
     int m_markedRow = -1; // where the mark was last drawn, to repaint it when it moves
     int m_dirtyRow = -1;
     QHash<int, QString> m_typed; // column to typed text, for m_dirtyRow
