@@ -149,6 +149,8 @@ Status readList(Dynaset::Reader& reader, const QByteArray& path)
     std::unique_ptr<sqlite3, decltype(closer)> closing(db, closer);
     if (code != SQLITE_OK)
         return sqliteError(db, code);
+    if (reader.stopped) // before the connection could be interrupted
+        return sqliteError(nullptr, SQLITE_INTERRUPT);
     sqlite3_busy_handler(db, waitWhileBusy, &reader);
     sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
 
