@@ -8,14 +8,66 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#ifdef Q_OS_LINUX
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#endif
 
 using namespace Qt::StringLiterals;
 
 namespace vinzal {
 
-Dynaset::Dynaset(Connection& connection) : m_connection(connection) {}
+// A thread that reads the count and the ids, and what it found. The thread only writes the results
+// before `finished` is set, and the window's thread only reads them after.
+struct Dynaset::Reader
+{
+    std::thread thread;
+    std::atomic<bool> stopped{false};
+    std::mutex mutex;
+    std::condition_variable finishedCondition;
+    bool finished = false; // under mutex
+    sqlite3* db = nullptr; // under mutex: open while reading, so that stop() can interrupt it
+
+    std::optional<StoreError> error;
+    bool dense = false; // the ids are first, first + 1, ... first + count - 1
+    qint64 first = 0;
+    qint64 count = 0;
+    std::vector<qint64> ids; // otherwise, in ascending order
+
+    void stop()
+    {
+        stopped = true;
+        {
+            std::lock_guard lock(mutex);
+            if (db)
+                sqlite3_interrupt(db);
+        }
+        releaseHeld();
+    }
+    static void releaseHeld();
+};
 
 namespace {
+
+std::mutex holdMutex;
+std::condition_variable holdCondition;
+Dynaset::Hold holdWhere = Dynaset::Hold::Nowhere;
+std::atomic<int> unfinished{0};
+
+void waitWhileHeld(Dynaset::Hold here, const Dynaset::Reader& reader)
+{
+    std::unique_lock lock(holdMutex);
+    holdCondition.wait(lock, [&] { return holdWhere != here || reader.stopped; });
+}
 
 StoreError sqliteError(sqlite3* db, int code)
 {
@@ -25,40 +77,195 @@ StoreError sqliteError(sqlite3* db, int code)
 }
 
 // Puts rowids in ascending order. They are mostly dense (an AUTOINCREMENT key with few deletions),
-// so a bitmap over their range is far cheaper than a comparison sort.
+// so a bitmap over their range is far cheaper than a comparison sort. Any 64-bit rowid is valid,
+// so the range is worked out without signed overflow.
 void putInOrder(std::vector<qint64>& ids)
 {
     if (ids.empty())
         return;
     const auto [low, high] = std::minmax_element(ids.begin(), ids.end());
     const qint64 first = *low;
-    const quint64 range = quint64(*high - first) + 1;
-    if (range > 8 * quint64(ids.size()) + 64) {
+    const quint64 span = quint64(*high) - quint64(first); // the range less one: never overflows
+    if (span >= 8 * quint64(ids.size()) + 64) {
         std::sort(ids.begin(), ids.end());
         return;
     }
-    std::vector<bool> present(range);
+    std::vector<bool> present(std::size_t(span) + 1);
     for (qint64 id : ids)
-        present[quint64(id - first)] = true;
+        present[std::size_t(quint64(id) - quint64(first))] = true;
     qsizetype at = 0;
-    for (quint64 offset = 0; offset < range; ++offset)
+    for (std::size_t offset = 0; offset < present.size(); ++offset)
         if (present[offset])
-            ids[std::size_t(at++)] = first + qint64(offset);
+            ids[std::size_t(at++)] = qint64(quint64(first) + offset);
 }
 
-// Runs `sql` and hands the first column of each row to `take`.
-template <typename Take> Status selectIds(sqlite3* db, const QString& sql, Take take)
+// Runs `sql` and hands the first column of each row to `take`, until `stopped` is set.
+template <typename Take>
+Status selectIds(sqlite3* db, const char* sql, const std::atomic<bool>& stopped, Take take)
 {
-    const QByteArray text = sql.toUtf8();
     sqlite3_stmt* statement = nullptr;
-    int code = sqlite3_prepare_v2(db, text.constData(), int(text.size()), &statement, nullptr);
+    int code = sqlite3_prepare_v2(db, sql, -1, &statement, nullptr);
     std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> finalizer(statement, sqlite3_finalize);
     if (code != SQLITE_OK)
         return sqliteError(db, code);
-    while ((code = sqlite3_step(statement)) == SQLITE_ROW)
+    for (unsigned n = 0; (code = sqlite3_step(statement)) == SQLITE_ROW; ++n) {
+        if (n % 4096 == 0 && stopped)
+            return sqliteError(nullptr, SQLITE_INTERRUPT);
         take(sqlite3_column_int64(statement, 0));
+    }
     if (code != SQLITE_DONE)
         return sqliteError(db, code);
+    return {};
+}
+
+// Waits for a lock held by another connection as Connection does, but gives up at once when the
+// reader is stopped.
+int waitWhileBusy(void* data, int attempts)
+{
+    const auto* reader = static_cast<const Dynaset::Reader*>(data);
+    if (reader->stopped || attempts * 10 >= Connection::busyTimeoutMs)
+        return 0;
+    sqlite3_sleep(10);
+    return 1;
+}
+
+// The reader's work: the count, then the ids unless they have no gap, in one read transaction (so
+// that they agree), through a read-only connection of its own, straight from the C API and without
+// mutexes (one thread uses it): a million ids through QSqlQuery cost ten times as much.
+Status readList(Dynaset::Reader& reader, const QByteArray& path)
+{
+    sqlite3* db = nullptr;
+    const int code =
+        sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+    {
+        std::lock_guard lock(reader.mutex);
+        reader.db = db;
+    }
+    auto closer = [&reader](sqlite3* open) {
+        std::lock_guard lock(reader.mutex);
+        reader.db = nullptr;
+        sqlite3_close(open);
+    };
+    std::unique_ptr<sqlite3, decltype(closer)> closing(db, closer);
+    if (code != SQLITE_OK)
+        return sqliteError(db, code);
+    if (reader.stopped) // before the connection could be interrupted
+        return sqliteError(nullptr, SQLITE_INTERRUPT);
+    sqlite3_busy_handler(db, waitWhileBusy, &reader);
+    sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+
+    const QByteArray table = quoteIdentifier(contacts::tableName()).toUtf8();
+    const QByteArray probes[3] = {"SELECT count(*) FROM " + table,
+                                  "SELECT rowid FROM " + table + " ORDER BY rowid LIMIT 1",
+                                  "SELECT rowid FROM " + table + " ORDER BY rowid DESC LIMIT 1"};
+    qint64 values[3] = {0, 0, 0};
+    for (int i = 0; i < 3; ++i)
+        if (Status read = selectIds(db, probes[i].constData(), reader.stopped,
+                                    [&](qint64 value) { values[i] = value; });
+            !read)
+            return read;
+    waitWhileHeld(Dynaset::Hold::WhileReading, reader);
+    if (reader.stopped)
+        return sqliteError(nullptr, SQLITE_INTERRUPT);
+    const auto [count, low, high] = values;
+    // Ids with no gap (the program itself never deletes) need no list at all.
+    if (count == 0 || quint64(high) - quint64(low) == quint64(count) - 1) {
+        reader.dense = true;
+        reader.first = low;
+        reader.count = count;
+        return {};
+    }
+    // Without ORDER BY, SQLite reads them from the narrowest covering index instead of the wide table.
+    reader.ids.reserve(std::size_t(count));
+    const QByteArray all = "SELECT rowid FROM " + table;
+    if (Status read =
+            selectIds(db, all.constData(), reader.stopped, [&](qint64 id) { reader.ids.push_back(id); });
+        !read)
+        return read;
+    putInOrder(reader.ids);
+    return {};
+}
+
+// The reader is background work: on a machine whose cores are all busy it must not take the
+// window's thread's turn while the first rows are painted. (Linux gives each thread its own nice
+// value; raising it needs no privilege.)
+void yieldToTheWindow()
+{
+#ifdef Q_OS_LINUX
+    const id_t thread = id_t(syscall(SYS_gettid));
+    errno = 0;
+    const int nice = getpriority(PRIO_PROCESS, thread);
+    if (errno == 0)
+        setpriority(PRIO_PROCESS, thread, std::min(nice + 5, 19));
+#endif
+}
+
+} // namespace
+
+void Dynaset::Reader::releaseHeld()
+{
+    {
+        std::lock_guard lock(holdMutex);
+    }
+    holdCondition.notify_all();
+}
+
+void Dynaset::holdListsForTesting(Hold where)
+{
+    {
+        std::lock_guard lock(holdMutex);
+        holdWhere = where;
+    }
+    holdCondition.notify_all();
+}
+
+int Dynaset::unfinishedReaders()
+{
+    return unfinished;
+}
+
+Dynaset::Dynaset(Connection& connection, QObject* parent) : QObject(parent), m_connection(connection) {}
+
+Dynaset::~Dynaset()
+{
+    stopReader();
+}
+
+void Dynaset::stopReader()
+{
+    if (!m_reader)
+        return;
+    m_reader->stop();
+    m_reader->thread.join();
+    --unfinished;
+    m_reader.reset();
+}
+
+namespace {
+
+const QString& selectColumns()
+{
+    static const QString sql =
+        u"SELECT "_s + rowColumns() + u" FROM "_s + quoteIdentifier(contacts::tableName());
+    return sql;
+}
+
+// Reads the rows of `query` into `rows`, each at its position given by `place` (-1: not ours).
+template <typename Place> Status readRows(QSqlQuery& query, QList<Row>& rows, Place place)
+{
+    while (query.next()) {
+        const qint64 rowid = query.value(0).toLongLong();
+        const qsizetype at = place(rowid);
+        if (at < 0)
+            continue;
+        if (at >= rows.size())
+            rows.resize(at + 1);
+        rows[at] = rowFromQuery(query);
+    }
+    const QSqlError error = query.lastError();
+    query.finish();
+    if (error.isValid())
+        return StoreError::fromSql(error, u"leggere la rubrica"_s);
     return {};
 }
 
@@ -66,55 +273,151 @@ template <typename Take> Status selectIds(sqlite3* db, const QString& sql, Take 
 
 Status Dynaset::open()
 {
+    stopReader();
+    ++m_generation;
     m_pages.clear();
     m_ids.clear();
     m_denseFirst = 0;
     m_size = 0;
-    // Read through a short-lived read-only connection of our own, straight from the C API and
-    // without mutexes (one thread uses it): a million ids through QSqlQuery cost ten times as much.
-    sqlite3* db = nullptr;
-    int code = sqlite3_open_v2(QFile::encodeName(m_connection.path()).constData(), &db,
-                               SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
-    std::unique_ptr<sqlite3, int (*)(sqlite3*)> closer(db, sqlite3_close);
-    if (code != SQLITE_OK)
-        return sqliteError(db, code);
-    sqlite3_busy_timeout(db, Connection::busyTimeoutMs);
-    // One read transaction, so that the count and the ids agree.
-    sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+    m_listStatus = {};
 
-    const QString table = quoteIdentifier(contacts::tableName());
-    qint64 values[3] = {0, 0, 0};
-    const QString probes[3] = {u"SELECT count(*) FROM "_s + table,
-                               u"SELECT rowid FROM "_s + table + u" ORDER BY rowid LIMIT 1"_s,
-                               u"SELECT rowid FROM "_s + table + u" ORDER BY rowid DESC LIMIT 1"_s};
-    for (int i = 0; i < 3; ++i) {
-        auto first = selectIds(db, probes[i], [&](qint64 value) { values[i] = value; });
-        if (!first)
-            return first;
-    }
-    const auto [count, low, high] = values;
-    // Ids with no gap (nothing was ever deleted: the program never deletes) need no list at all.
-    if (count == 0 || high - low + 1 == count) {
-        m_denseFirst = low;
-        m_size = count;
-        return {};
-    }
-    // Without ORDER BY, SQLite reads them from the narrowest covering index instead of the wide table.
-    m_ids.reserve(std::size_t(count));
-    auto read = selectIds(db, u"SELECT rowid FROM "_s + table, [this](qint64 id) { m_ids.push_back(id); });
-    if (!read) {
-        m_ids.clear();
+    // The first page at once, and one row more to know whether there is anything after it.
+    static const QString first = selectColumns() + u" ORDER BY rowid LIMIT ?"_s;
+    auto prepared = m_connection.prepared(first);
+    if (!prepared)
+        return prepared.error();
+    QSqlQuery& query = *prepared.value();
+    query.addBindValue(pageSize + 1);
+    if (!query.exec())
+        return StoreError::fromSql(query.lastError(), u"leggere la rubrica"_s);
+    auto rows = std::make_unique<QList<Row>>();
+    qsizetype next = 0;
+    if (Status read = readRows(query, *rows, [&next](qint64) { return next++; }); !read)
         return read;
-    }
-    putInOrder(m_ids);
-    m_size = qsizetype(m_ids.size());
+    const bool more = rows->size() > pageSize;
+    if (more)
+        rows->resize(pageSize);
+    for (const Row& row : std::as_const(*rows))
+        m_ids.push_back(row.rowid);
+    m_size = rows->size();
+    if (m_size > 0)
+        m_pages.insert(0, rows.release());
+    if (!more)
+        return {}; // the whole table
+
+    // The rest on the reader's thread, handed over through the event loop of this one.
+    m_reader = std::make_unique<Reader>();
+    ++unfinished;
+    Reader* reader = m_reader.get();
+    const quint64 generation = m_generation;
+    reader->thread = std::thread([this, reader, generation, path = QFile::encodeName(m_connection.path())] {
+        yieldToTheWindow();
+        if (Status read = readList(*reader, path); !read)
+            reader->error = read.error();
+        waitWhileHeld(Hold::BeforeHandOver, *reader);
+        {
+            std::lock_guard lock(reader->mutex);
+            reader->finished = true;
+        }
+        reader->finishedCondition.notify_all();
+        // This object outlives the thread (its destructor joins it), and an event posted to it is
+        // dropped if it is destroyed before the event is delivered.
+        if (!reader->stopped)
+            QMetaObject::invokeMethod(
+                this, [this, generation] { takeList(generation); }, Qt::QueuedConnection);
+    });
     return {};
+}
+
+Status Dynaset::waitForList()
+{
+    if (!m_reader)
+        return m_listStatus;
+    {
+        std::unique_lock lock(m_reader->mutex);
+        m_reader->finishedCondition.wait(lock, [this] { return m_reader->finished; });
+    }
+    takeList(m_generation);
+    return m_listStatus;
+}
+
+void Dynaset::takeList(quint64 generation)
+{
+    if (!m_reader || generation != m_generation)
+        return; // taken already by waitForList(), or read for an earlier open
+    {
+        std::lock_guard lock(m_reader->mutex);
+        if (!m_reader->finished)
+            return;
+    }
+    m_reader->thread.join();
+    --unfinished;
+    const std::unique_ptr<Reader> reader = std::move(m_reader);
+    if (reader->error) {
+        m_listStatus = StoreError{reader->error->kind,
+                                  u"Non è stato possibile leggere l'elenco completo dei contatti: sono "
+                                  u"mostrati solo i primi %1. Chiudere la tabella e riaprirla."_s.arg(m_size),
+                                  reader->error->fullText()};
+        emit listFailed(m_listStatus.error());
+        return;
+    }
+
+    // The rows already known keep their places: the list read later adds the rows after the last
+    // of them. A row another program added or deleted between the two reads is treated as one added
+    // or deleted after the open.
+    const std::size_t shown = m_ids.size();
+    const qint64 lastShown = m_ids.back();
+    std::vector<qint64> ids;
+    qint64 denseFirst = 0;
+    qsizetype size = 0;
+    if (reader->dense) {
+        const qint64 last = qint64(quint64(reader->first) + quint64(reader->count) - 1);
+        const bool shownAreItsHead = reader->count > 0 && quint64(reader->count) >= shown &&
+                                     m_ids.front() == reader->first &&
+                                     quint64(lastShown) - quint64(reader->first) == shown - 1;
+        if (shownAreItsHead) {
+            denseFirst = reader->first;
+            size = qsizetype(reader->count);
+        } else {
+            ids = m_ids;
+            if (reader->count > 0 && lastShown < last) {
+                for (qint64 id = std::max(reader->first, lastShown + 1);; ++id) {
+                    ids.push_back(id);
+                    if (id == last)
+                        break;
+                }
+            }
+            size = qsizetype(ids.size());
+        }
+    } else {
+        const auto after = std::upper_bound(reader->ids.begin(), reader->ids.end(), lastShown);
+        if (std::size_t(after - reader->ids.begin()) == shown &&
+            std::equal(m_ids.begin(), m_ids.end(), reader->ids.begin())) {
+            ids = std::move(reader->ids);
+        } else {
+            ids.reserve(shown + std::size_t(reader->ids.end() - after));
+            ids.assign(m_ids.begin(), m_ids.end());
+            ids.insert(ids.end(), after, reader->ids.end());
+        }
+        size = qsizetype(ids.size());
+    }
+    const bool grows = size > m_size;
+    if (grows)
+        emit aboutToGrow(size);
+    m_ids = std::move(ids);
+    m_ids.shrink_to_fit();
+    m_denseFirst = denseFirst;
+    m_size = size;
+    if (grows)
+        emit grown();
 }
 
 qsizetype Dynaset::positionOf(qint64 rowid) const
 {
     if (m_ids.empty())
-        return rowid >= m_denseFirst && rowid - m_denseFirst < m_size ? qsizetype(rowid - m_denseFirst) : -1;
+        return rowid >= m_denseFirst && quint64(rowid) - quint64(m_denseFirst) < quint64(m_size)
+                   ? qsizetype(quint64(rowid) - quint64(m_denseFirst))
+                   : -1;
     const auto found = std::lower_bound(m_ids.begin(), m_ids.end(), rowid);
     return found != m_ids.end() && *found == rowid ? qsizetype(found - m_ids.begin()) : -1;
 }
@@ -127,9 +430,7 @@ Result<Row> Dynaset::rowAt(qsizetype position)
 
     const qsizetype first = page * pageSize;
     const qsizetype last = std::min(size(), first + pageSize) - 1;
-    static const QString sql = u"SELECT "_s + rowColumns() + u" FROM "_s +
-                               quoteIdentifier(contacts::tableName()) +
-                               u" WHERE rowid BETWEEN ? AND ? ORDER BY rowid"_s;
+    static const QString sql = selectColumns() + u" WHERE rowid BETWEEN ? AND ? ORDER BY rowid"_s;
     auto prepared = m_connection.prepared(sql);
     if (!prepared)
         return prepared.error();
@@ -140,17 +441,13 @@ Result<Row> Dynaset::rowAt(qsizetype position)
         return StoreError::fromSql(query.lastError(), u"leggere la rubrica"_s);
     auto rows = std::make_unique<QList<Row>>();
     rows->resize(last - first + 1);
-    while (query.next()) {
-        // Rows added by others inside the range are not part of this dynaset and are skipped.
-        const qsizetype at = positionOf(query.value(0).toLongLong());
-        if (at < first || at > last)
-            continue;
-        (*rows)[at - first] = rowFromQuery(query);
-    }
-    const QSqlError error = query.lastError();
-    query.finish();
-    if (error.isValid())
-        return StoreError::fromSql(error, u"leggere la rubrica"_s);
+    // Rows added by others inside the range are not part of this dynaset and are skipped.
+    Status read = readRows(query, *rows, [&](qint64 rowid) {
+        const qsizetype at = positionOf(rowid);
+        return at < first || at > last ? -1 : at - first;
+    });
+    if (!read)
+        return read.error();
     Row result = rows->at(position - first);
     m_pages.insert(page, rows.release());
     return result;

@@ -186,6 +186,9 @@ Status RecordNavigator::moveLast()
 {
     return leaveAndMove(Action::MoveLast, [this]() -> Status {
         if (m_dynaset) {
+            if (!m_dynaset->isComplete())
+                if (Status whole = m_dynaset->waitForList(); !whole)
+                    return whole;
             m_position = m_dynaset->size() - 1;
             return {};
         }
@@ -197,6 +200,9 @@ Status RecordNavigator::moveNext()
 {
     return leaveAndMove(Action::MoveNext, [this]() -> Status {
         if (m_dynaset) {
+            if (m_position + 1 >= m_dynaset->size() && !m_dynaset->isComplete())
+                if (Status whole = m_dynaset->waitForList(); !whole)
+                    return whole;
             m_position = std::min(m_position + 1, m_dynaset->size() - 1);
             return {};
         }

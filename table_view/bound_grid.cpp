@@ -121,6 +121,10 @@ BoundGrid::BoundGrid(RecordNavigator& navigator, QWidget* parent)
         if (m_model->rowCount() > 0)
             setCurrentIndex(m_model->index(0, 0));
     });
+    connect(
+        m_model, &GridModel::listFailed, this,
+        [this](const StoreError& error) { Dialogs::instance().reportError(window(), error); },
+        Qt::QueuedConnection);
 }
 
 QModelIndex BoundGrid::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers)
@@ -132,6 +136,11 @@ QModelIndex BoundGrid::moveCursor(CursorAction action, Qt::KeyboardModifiers mod
         return current;
     if (current.isValid() && (action == MovePrevious || action == MoveLeft) && current.column() == 0)
         return current;
+    // Past the rows known so far, the move waits for the rest of the list.
+    if (m_model->canFetchMore({}) &&
+        ((action == MoveEnd && (modifiers & Qt::ControlModifier)) || action == MovePageDown ||
+         (action == MoveDown && current.row() + 1 >= m_model->rowCount())))
+        m_model->fetchMore({});
     return QTableView::moveCursor(action, modifiers);
 }
 

@@ -2,12 +2,15 @@
 
 #include "contact_table.h"
 
+#include <QCursor>
+#include <QGuiApplication>
+
 using namespace Qt::StringLiterals;
 
 namespace vinzal {
 
 GridModel::GridModel(RecordNavigator& navigator, QObject* parent)
-    : QAbstractTableModel(parent), m_navigator(navigator)
+    : QAbstractTableModel(parent), m_navigator(&navigator)
 {
     connect(&navigator, &RecordNavigator::opened, this, [this] {
         beginResetModel();
@@ -15,6 +18,14 @@ GridModel::GridModel(RecordNavigator& navigator, QObject* parent)
         m_dirtyRow = -1;
         m_typed.clear();
         endResetModel();
+        Dynaset* rows = this->rows();
+        if (!rows)
+            return;
+        // The list arrives later: the rows shown keep their places and the others follow them.
+        connect(rows, &Dynaset::aboutToGrow, this,
+                [this](qsizetype size) { beginInsertRows({}, rowCount(), int(size) - 1); });
+        connect(rows, &Dynaset::grown, this, [this] { endInsertRows(); });
+        connect(rows, &Dynaset::listFailed, this, &GridModel::listFailed);
     });
     connect(&navigator, &RecordNavigator::closed, this, [this] {
         beginResetModel();
@@ -34,9 +45,24 @@ GridModel::GridModel(RecordNavigator& navigator, QObject* parent)
 
 int GridModel::rowCount(const QModelIndex& parent) const
 {
-    if (parent.isValid() || !m_navigator.dynaset())
+    if (parent.isValid() || !rows())
         return 0;
-    return int(m_navigator.dynaset()->size());
+    return int(rows()->size());
+}
+
+bool GridModel::canFetchMore(const QModelIndex& parent) const
+{
+    return !parent.isValid() && rows() && !rows()->isComplete();
+}
+
+void GridModel::fetchMore(const QModelIndex& parent)
+{
+    if (!canFetchMore(parent))
+        return;
+    // The list is on its way: waiting for it costs less than reading it a second time.
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    (void)rows()->waitForList(); // a failure comes through listFailed
+    QGuiApplication::restoreOverrideCursor();
 }
 
 int GridModel::columnCount(const QModelIndex& parent) const
@@ -47,9 +73,9 @@ int GridModel::columnCount(const QModelIndex& parent) const
 QString GridModel::fetched(int row, int column) const
 {
     // An editor may still commit after the navigator has closed (its focus leaves as the window goes).
-    if (!m_navigator.dynaset() || row < 0 || row >= m_navigator.dynaset()->size())
+    if (!rows() || row < 0 || row >= rows()->size())
         return QString();
-    Result<Row> values = m_navigator.dynaset()->rowAt(row);
+    Result<Row> values = rows()->rowAt(row);
     return values ? values.value().values.value(column).toString() : QString();
 }
 
@@ -99,7 +125,7 @@ bool GridModel::setData(const QModelIndex& index, const QVariant& value, int rol
             return true; // nothing typed yet
         if (m_dirtyRow >= 0)
             return false; // the previous row must be written first
-        Result<Row> row = m_navigator.dynaset()->rowAt(index.row());
+        Result<Row> row = rows()->rowAt(index.row());
         if (!row)
             return false;
         m_dirtyRow = index.row();
@@ -113,7 +139,7 @@ bool GridModel::setData(const QModelIndex& index, const QVariant& value, int rol
 
 int GridModel::currentRow() const
 {
-    return m_navigator.dynaset() ? int(m_navigator.currentPosition()) : -1;
+    return rows() ? int(m_navigator->currentPosition()) : -1;
 }
 
 Status GridModel::writeDirtyRow()
@@ -125,7 +151,9 @@ Status GridModel::writeDirtyRow()
         changes.append(
             {contacts::fields().at(typed.key()), storedValue(typed.value()), m_originals.value(typed.key())});
     // Written as typed: no question and no category rule here.
-    if (Status written = m_navigator.storeRow(m_dirtyRow, changes); !written)
+    if (!m_navigator)
+        return StoreError{StoreError::Kind::NotOpen, u"La tabella è già stata chiusa."_s, {}};
+    if (Status written = m_navigator->storeRow(m_dirtyRow, changes); !written)
         return written;
     abandonDirtyRow(); // the file now holds what was typed
     return {};

@@ -4,11 +4,13 @@
 
 #include <QAbstractTableModel>
 #include <QHash>
+#include <QPointer>
 
 namespace vinzal {
 
 // The rows of a dynaset navigator as a table model: twelve columns, one per field, values fetched a
-// page at a time by the dynaset (so the model never holds more than a bounded number of rows).
+// page at a time by the dynaset (so the model never holds more than a bounded number of rows). The
+// rows whose ids the dynaset is still reading are inserted at the end when they arrive.
 // Typed values are kept for the one row being edited until that row is written or abandoned.
 class GridModel : public QAbstractTableModel
 {
@@ -22,6 +24,10 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
     bool setData(const QModelIndex& index, const QVariant& value, int role) override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
+    // Until the dynaset's list has arrived, the rows are those of its first page; fetching more waits
+    // for the list (with the busy cursor) and adds the other rows at the end.
+    bool canFetchMore(const QModelIndex& parent) const override;
+    void fetchMore(const QModelIndex& parent) override;
 
     // The row the record selector marks: the navigator's current row.
     int currentRow() const;
@@ -33,10 +39,18 @@ public:
     // Drops the typed values of the dirty row.
     void abandonDirtyRow();
 
+signals:
+    // The rest of the rows could not be read: those shown stay.
+    void listFailed(const vinzal::StoreError& error);
+
 private:
     QString fetched(int row, int column) const;
 
-    RecordNavigator& m_navigator;
+    // The dynaset, while the navigator exists and is open.
+    Dynaset* rows() const { return m_navigator ? m_navigator->dynaset() : nullptr; }
+
+    // Guarded: the window destroys its navigator before the grid, whose editor may still commit.
+    QPointer<RecordNavigator> m_navigator;
     int m_markedRow = -1; // where the mark was last drawn, to repaint it when it moves
     int m_dirtyRow = -1;
     QHash<int, QString> m_typed; // column to typed text, for m_dirtyRow

@@ -339,6 +339,8 @@ private slots:
         sql(m_path, u"DELETE FROM Nomelia WHERE ID = 500"_s);
         auto b = openNavigator(RecordNavigator::RecordsetType::Dynaset);
         Dynaset& rows = *b->navigator->dynaset();
+        QCOMPARE(rows.size(), Dynaset::pageSize); // the first page, until the list is taken in
+        QVERIFY(rows.waitForList().ok());
         QCOMPARE(rows.size(), 999);
         QCOMPARE(rows.rowAt(998).value().text(nome), u"n999"_s);
         QCOMPARE(rows.rowAt(499).value().text(nome), u"n500"_s); // the gap left by the deleted row
@@ -348,6 +350,7 @@ private slots:
         sql(m_path, u"INSERT INTO Nomelia(\"Genere\") VALUES ('Lavoro')"_s);
         QCOMPARE(rows.size(), 999);
         QVERIFY(b->navigator->refresh().ok());
+        QVERIFY(b->navigator->dynaset()->waitForList().ok());
         QCOMPARE(b->navigator->dynaset()->size(), 1000);
         // A row deleted after the open comes back empty rather than failing.
         sql(m_path, u"DELETE FROM Nomelia WHERE ID = 900"_s);
