@@ -47,11 +47,10 @@ bool RecordNavigator::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == m_window && event->type() == QEvent::Show) {
         m_window->removeEventFilter(this);
-        // After the show has completed, so that a failure is reported over a visible window.
-        QTimer::singleShot(0, this, [this] {
-            if (Status opened = open(); !opened)
-                emit openFailed(opened.error());
-        });
+        // Opened before the window's first paint, which then shows the rows (no empty window painted
+        // first); a failure is reported once the show has completed, over a visible window.
+        if (Status opened = open(); !opened)
+            QTimer::singleShot(0, this, [this, error = opened.error()] { emit openFailed(error); });
     }
     return QObject::eventFilter(watched, event);
 }

@@ -118,6 +118,21 @@ private slots:
         QCOMPARE(Dynaset::unfinishedReaders(), 0);
     }
 
+    void firstPaintAlreadyHasTheRows()
+    {
+        // The rows are read as the window is shown, before any event loop turn: the first paint of
+        // either window shows them rather than an empty grid or card that is painted again.
+        Card card(numbered(1, 500));
+        QCOMPARE(card.text(u"Text12"_s), u"1"_s);
+        card.click(u"Command17"_s);
+        Form2* form = tableView();
+        QVERIFY(form);
+        auto* grid = form->findChild<BoundGrid*>(u"DBGrid1"_s);
+        QVERIFY(grid->model()->rowCount() > 0);
+        QCOMPARE(grid->model()->index(0, 0).data().toString(), u"1"_s);
+        QVERIFY(grid->currentIndex().isValid());
+    }
+
     void rowsShownAndEditedBeforeTheList()
     {
         Card card(numbered(1, 500));
