@@ -386,6 +386,9 @@ Status writeFileAtomically(const QString& target, const std::function<Status(QIO
 
 void removeTemporariesOnInterrupt()
 {
+    // Past a file size limit (ulimit -f) the kernel would end the process with SIGXFSZ, leaving the
+    // temporary files and saying nothing; ignored, the write fails with EFBIG and is reported as usual.
+    std::signal(SIGXFSZ, SIG_IGN);
     for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
         struct sigaction action
         {

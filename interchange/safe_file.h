@@ -76,7 +76,7 @@ Status writeFileAtomically(const QString& target, const std::function<Status(QIO
                            bool force, const QStringList& inputs = {});
 
 // Makes SIGINT, SIGTERM, SIGHUP and SIGQUIT remove the temporary files of every pending file before
-// the process ends as the signal asks.
+// the process ends as the signal asks, and turns a file size limit into a write error (EFBIG).
 void removeTemporariesOnInterrupt();
 
 } // namespace vinzal::safefile

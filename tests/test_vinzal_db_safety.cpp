@@ -15,6 +15,7 @@
 #include <QTest>
 #include <QUrl>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -121,6 +122,7 @@ private slots:
         // Two small books to export and import.
         QCOMPARE(run({u"demo"_s, u"small.mdb"_s, u"--rows"_s, u"5"_s}).exitCode, 0);
         QCOMPARE(run({u"demo"_s, u"big.mdb"_s, u"--rows"_s, u"3000"_s}).exitCode, 0);
+        QCOMPARE(run({u"export"_s, u"--csv"_s, u"big.csv"_s, u"big.mdb"_s}).exitCode, 0);
     }
 
     // A full disk: exit 1 with an Italian message naming the file and the cause; the old file byte
@@ -148,7 +150,6 @@ private slots:
             {u"import"_s, u"--csv"_s, path(u"big.csv"_s), disk.path(u"book.mdb"_s)},
             {u"import"_s, u"--csv"_s, path(u"big.csv"_s), disk.path(u"nuova.mdb"_s)},
         };
-        QCOMPARE(run({u"export"_s, u"--csv"_s, u"big.csv"_s, u"big.mdb"_s}).exitCode, 0);
         for (const QStringList& attempt : attempts) {
             const Run failed = run(attempt);
             const QString said = attempt.join(u' ') + u"\n"_s + failed.err;
@@ -193,6 +194,44 @@ private slots:
         QCOMPARE(process.exitStatus(), QProcess::CrashExit);
         QCOMPARE(namesIn(folder.path()), QStringList{u"Vinzal.mdb"_s});
         QCOMPARE(contentOf(folder.filePath(u"Vinzal.mdb"_s)), old);
+    }
+
+    // A file size limit (ulimit -f) is a full disk of another kind. The kernel's SIGXFSZ would end
+    // the program in the middle of the write, silently and leaving its temporary files; the write
+    // must fail instead, with a message, the old file as it was and nothing else on the disk.
+    void fileSizeLimitKeepsTheOldFile()
+    {
+        QTemporaryDir folder;
+        QVERIFY(QFile::copy(path(u"small.mdb"_s), folder.filePath(u"Vinzal.mdb"_s)));
+        QCOMPARE(run({u"export"_s, u"--csv"_s, folder.filePath(u"old.csv"_s), u"small.mdb"_s}).exitCode, 0);
+        const QStringList before = namesIn(folder.path());
+        const QByteArray book = contentOf(folder.filePath(u"Vinzal.mdb"_s)),
+                         csv = contentOf(folder.filePath(u"old.csv"_s));
+        const QList<QStringList> attempts{
+            {u"demo"_s, u"--rows"_s, u"5000"_s, u"--force"_s},
+            {u"export"_s, u"--csv"_s, u"old.csv"_s, path(u"big.mdb"_s), u"--force"_s},
+            {u"export"_s, u"--vcard"_s, u"new.vcf"_s, path(u"big.mdb"_s)},
+            {u"import"_s, u"--csv"_s, path(u"big.csv"_s), u"new.mdb"_s},
+        };
+        for (const QStringList& attempt : attempts) {
+            QProcess process;
+            process.setWorkingDirectory(folder.path());
+            process.setChildProcessModifier([] {
+                const struct rlimit limit = {96 * 1024, 96 * 1024};
+                ::setrlimit(RLIMIT_FSIZE, &limit);
+            });
+            process.start(QString::fromUtf8(VINZAL_DB), attempt);
+            QVERIFY(process.waitForFinished(120000));
+            const QString said =
+                attempt.join(u' ') + u"\n"_s + QString::fromUtf8(process.readAllStandardError());
+            QVERIFY2(process.exitStatus() == QProcess::NormalExit, qPrintable(said));
+            QVERIFY2(process.exitCode() == 1, qPrintable(said));
+            QVERIFY2(said.contains(u"Non è stato"_s) || said.contains(u"non è stato"_s), qPrintable(said));
+            QVERIFY2(process.readAllStandardOutput().isEmpty(), qPrintable(said));
+            QCOMPARE(namesIn(folder.path()), before);
+            QCOMPARE(contentOf(folder.filePath(u"Vinzal.mdb"_s)), book);
+            QCOMPARE(contentOf(folder.filePath(u"old.csv"_s)), csv);
+        }
     }
 
     // The library's writer for the other formats: bytes streamed into a device, or a file written
