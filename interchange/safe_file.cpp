@@ -240,9 +240,13 @@ Result<std::unique_ptr<PendingFile>> PendingFile::begin(const QString& target, b
         return error(StoreError::Kind::FileMissing, u"Il file "_s + quoted(target) +
                                                         u" non può essere scritto: la cartella "_s +
                                                         quoted(folder) + u" non esiste."_s);
+    // The temporary name, and the names SQLite derives from it, must fit where the target's own name
+    // fits (255 bytes): only the start of a long name is used.
+    const QString stem = resolved.fileName().left(48);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const QString name = u".%1.%2.vinzal-tmp"_s.arg(resolved.fileName())
-                                 .arg(qulonglong(QRandomGenerator::system()->generate()), 8, 16, QChar(u'0'));
+        // One substitution for both: a "%1" in the file's name stays as it is.
+        const QString name = u".%1.%2.vinzal-tmp"_s.arg(
+            stem, u"%1"_s.arg(qulonglong(QRandomGenerator::system()->generate()), 8, 16, QChar(u'0')));
         file->m_temp = QDir(folder).filePath(name);
         file->m_fd = ::open(native(file->m_temp).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (file->m_fd >= 0 || errno != EEXIST)

@@ -234,6 +234,33 @@ private slots:
         }
     }
 
+    // Any name the folder accepts can be written: the temporary file beside it (and SQLite's files
+    // beside that) must not need a longer name than the target's own, nor read a "%1" in it as a
+    // placeholder.
+    void longAndOddNamesAreWritten()
+    {
+        QTemporaryDir folder;
+        const QString longest = QString(250, u'a') + u".csv"_s;       // 254 bytes; the limit is 255
+        const QString accented = QString(120, u'\u00e0') + u".mdb"_s; // 244 bytes in UTF-8
+        const QList<QStringList> commands{
+            {u"export"_s, u"--csv"_s, longest, path(u"small.mdb"_s)},
+            {u"export"_s, u"--csv"_s, longest, path(u"small.mdb"_s), u"--force"_s},
+            {u"create"_s, accented},
+            {u"demo"_s, accented, u"--rows"_s, u"3"_s, u"--force"_s},
+            {u"export"_s, u"--vcard"_s, u"%1%2.vcf"_s, path(u"small.mdb"_s)},
+        };
+        for (const QStringList& command : commands) {
+            const Run done = run(command, folder.path());
+            QVERIFY2(done.exitCode == 0, qPrintable(command.join(u' ') + u"\n"_s + done.err));
+        }
+        QStringList names = namesIn(folder.path()), expected{u"%1%2.vcf"_s, longest, accented};
+        names.sort();
+        expected.sort();
+        QCOMPARE(names, expected);
+        QVERIFY(contentOf(folder.filePath(longest)).startsWith("ID,Genere,"));
+        QCOMPARE(rowsIn(folder.filePath(accented)), 3);
+    }
+
     // The library's writer for the other formats: bytes streamed into a device, or a file written
     // by name (as libxlsxwriter does) into the temporary path. Until commit the target is untouched;
     // a failed or abandoned writer leaves it as it was; a file that appears meanwhile is not replaced.
