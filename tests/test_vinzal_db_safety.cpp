@@ -261,6 +261,38 @@ private slots:
         QCOMPARE(rowsIn(folder.filePath(accented)), 3);
     }
 
+    // Data that never ends (a device such as /dev/zero) is refused at once rather than read until the
+    // memory runs out and the program is killed; a pipe of ordinary data is still read.
+    void endlessInputsAreRefused()
+    {
+        QTemporaryDir folder;
+        for (const QString& format : {u"--csv"_s, u"--vcard"_s}) {
+            QProcess process;
+            process.setWorkingDirectory(folder.path());
+            process.setChildProcessModifier([] {
+                // Far more than the refusal needs, far less than reading /dev/zero would take.
+                const struct rlimit limit = {qint64(1) << 30, qint64(1) << 30};
+                ::setrlimit(RLIMIT_AS, &limit);
+            });
+            process.start(QString::fromUtf8(VINZAL_DB), {u"import"_s, format, u"/dev/zero"_s, u"new.mdb"_s});
+            QVERIFY(process.waitForFinished(120000));
+            const QString said = QString::fromUtf8(process.readAllStandardError());
+            QVERIFY2(process.exitStatus() == QProcess::NormalExit, qPrintable(said));
+            QCOMPARE(process.exitCode(), 1);
+            QVERIFY2(said.contains(u"«/dev/zero» è un dispositivo"_s), qPrintable(said));
+            QVERIFY(namesIn(folder.path()).isEmpty());
+        }
+        QProcess piped;
+        piped.setWorkingDirectory(folder.path());
+        piped.start(QString::fromUtf8(VINZAL_DB), {u"import"_s, u"--csv"_s, u"/dev/stdin"_s, u"new.mdb"_s});
+        QVERIFY(piped.waitForStarted());
+        piped.write(contentOf(path(u"big.csv"_s)));
+        piped.closeWriteChannel();
+        QVERIFY(piped.waitForFinished(120000));
+        QVERIFY2(piped.exitCode() == 0, piped.readAllStandardError().constData());
+        QCOMPARE(rowsIn(folder.filePath(u"new.mdb"_s)), 3000);
+    }
+
     // The library's writer for the other formats: bytes streamed into a device, or a file written
     // by name (as libxlsxwriter does) into the temporary path. Until commit the target is untouched;
     // a failed or abandoned writer leaves it as it was; a file that appears meanwhile is not replaced.
