@@ -61,12 +61,19 @@ FileKind probeFile(const QString& path)
 Result<std::unique_ptr<Connection>> Connection::open(const QString& path)
 {
     const QString where = shownName(path);
+    // The advice for the book looked up in the working directory does not fit one named by path
+    // (on the command line, the personal book): that one is to be found or converted where it is.
+    const bool usual = path == contacts::fileName();
+    const QString absolute = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
     switch (probeFile(path)) {
     case FileKind::Missing:
         return openError(StoreError::Kind::FileMissing,
-                         u"Il file dell'archivio "_s + where +
-                             u" non esiste. Avviare Vinzal dalla cartella che contiene la rubrica "
-                             u"«Vinzal.mdb», oppure crearne una nuova con «vinzal-db create»."_s);
+                         u"Il file dell'archivio "_s + where + u" non esiste. "_s +
+                             (usual ? u"Avviare Vinzal dalla cartella che contiene la rubrica «Vinzal.mdb», "
+                                      u"oppure crearne una nuova con «vinzal-db create»."_s
+                                    : u"Controllare il nome e la cartella del file indicato, oppure creare "
+                                      u"la rubrica con «vinzal-db create \""_s +
+                                          absolute + u"\"»."_s));
     case FileKind::Unreadable:
         return openError(StoreError::Kind::FileUnreadable,
                          u"Il file dell'archivio "_s + where +
@@ -78,11 +85,17 @@ Result<std::unique_ptr<Connection>> Connection::open(const QString& path)
                              u" è vuoto e non contiene una rubrica. Ripristinare una copia di sicurezza "
                              u"oppure crearne una nuova con «vinzal-db create»."_s);
     case FileKind::Access:
-        return openError(StoreError::Kind::AccessFile,
-                         u"Il file "_s + where +
-                             u" è un archivio di Access (formato Jet), che Vinzal non legge direttamente. "
-                             u"Convertirlo con il comando «vinzal-db import Vinzal.mdb»: il file "
-                             u"originale viene conservato con un altro nome."_s);
+        return openError(
+            StoreError::Kind::AccessFile,
+            u"Il file "_s + where +
+                u" è un archivio di Access (formato Jet), che Vinzal non legge direttamente. "_s +
+                (usual
+                     ? u"Convertirlo con il comando «vinzal-db import Vinzal.mdb»: il file "
+                       u"originale viene conservato con un altro nome."_s
+                     : u"Convertirlo in una nuova rubrica con il comando «vinzal-db import \""_s + absolute +
+                           u"\" NUOVA.mdb», oppure aprirlo con Vinzal e rispondere "
+                           u"Sì alla domanda di conversione: il file originale viene "
+                           u"conservato."_s));
     case FileKind::Other:
         return openError(StoreError::Kind::NotAnAddressBook,
                          u"Il file "_s + where +
