@@ -268,6 +268,37 @@ private slots:
         QCOMPARE(filesIn(home.path()), QStringList{u"dati"_s});
     }
 
+    // A personal book that cannot be made: a message that names it and says what to do, in words
+    // for a start-up (no typed values "still in the window"), and no file left.
+    void personalBookThatCannotBeWritten()
+    {
+        QTemporaryDir home;
+        qputenv("XDG_DATA_HOME", home.filePath(u"dati"_s).toUtf8());
+        QDir::setCurrent(home.path());
+        const QString expected = home.filePath(u"dati/vinzal/Vinzal.mdb"_s);
+        // The book is built under a name of its own beside the target: a folder there stops SQLite.
+        QVERIFY(QDir().mkpath(expected + u".part-%1"_s.arg(QCoreApplication::applicationPid())));
+        const QString book = startup::prepareBook(startup::parse({u"--personale"_s}), kImportTool);
+        QCOMPARE(book, expected);
+        QCOMPARE(m_dialogs->shown.size(), 1);
+        const QString said = m_dialogs->shown[0].text;
+        QCOMPARE(m_dialogs->shown[0].icon, Dialogs::Icon::Critical);
+        QVERIFY2(said.contains(u"rubrica personale «"_s + expected + u"»"_s), qPrintable(said));
+        QVERIFY2(!said.contains(u"finestra"_s), qPrintable(said));
+        QVERIFY(!QFileInfo::exists(expected));
+
+        // The window then says the book is missing, with advice for that book, not for a
+        // "Vinzal.mdb" in the working directory.
+        m_dialogs->clear();
+        showCard(book).reset();
+        QCOMPARE(m_dialogs->shown.size(), 1);
+        QVERIFY2(m_dialogs->shown[0].text.contains(u"non esiste"_s), qPrintable(m_dialogs->shown[0].text));
+        QVERIFY2(!m_dialogs->shown[0].text.contains(u"Avviare Vinzal dalla cartella"_s),
+                 qPrintable(m_dialogs->shown[0].text));
+        QVERIFY2(m_dialogs->shown[0].text.contains(u"vinzal-db create \""_s + expected + u"\""_s),
+                 qPrintable(m_dialogs->shown[0].text));
+    }
+
     // An Access file opened from the file manager, "Sì": converted by vinzal-db in place, the
     // original kept beside it, then opened.
     void accessFileConvertedOnYes()
