@@ -46,13 +46,26 @@ void unregisterPending(int slot)
         pendingUsed[slot] = 0;
 }
 
-extern "C" void removePendingAndDie(int signal)
+// While a book is changed in place, a signal is only noted: the change is rolled back first.
+volatile sig_atomic_t deferring = 0;
+volatile sig_atomic_t deferredSignal = 0;
+
+void removePendingAndRaise(int signal)
 {
     for (int i = 0; i < kSlots; ++i)
         if (pendingUsed[i])
             ::unlink(pendingNames[i]);
     std::signal(signal, SIG_DFL);
     std::raise(signal);
+}
+
+extern "C" void removePendingAndDie(int signal)
+{
+    if (deferring) {
+        deferredSignal = signal;
+        return;
+    }
+    removePendingAndRaise(signal);
 }
 
 QByteArray native(const QString& path)
@@ -386,6 +399,25 @@ Status writeFileAtomically(const QString& target, const std::function<Status(QIO
     if (Status produced = produce(file.value()->device()); !produced)
         return produced;
     return file.value()->commit();
+}
+
+InterruptionsDeferred::InterruptionsDeferred()
+{
+    deferring = 1;
+}
+
+InterruptionsDeferred::~InterruptionsDeferred()
+{
+    deferring = 0;
+    if (const int signal = deferredSignal) {
+        deferredSignal = 0;
+        removePendingAndRaise(signal);
+    }
+}
+
+bool InterruptionsDeferred::requested()
+{
+    return deferredSignal != 0;
 }
 
 void removeTemporariesOnInterrupt()

@@ -196,6 +196,37 @@ private slots:
         QCOMPARE(contentOf(folder.filePath(u"Vinzal.mdb"_s)), old);
     }
 
+    // Adding to a book is done in place, in one transaction: interrupted in the middle, the
+    // transaction is rolled back before the program ends, so the book is byte for byte as it was and
+    // no journal is left beside it (one that a user might delete, or leave behind when copying).
+    void interruptedImportKeepsTheBook()
+    {
+        QTemporaryDir folder;
+        const auto in = [&](const QString& name) { return folder.filePath(name); };
+        QCOMPARE(run({u"demo"_s, in(u"many.mdb"_s), u"--rows"_s, u"200000"_s}).exitCode, 0);
+        QCOMPARE(run({u"export"_s, u"--csv"_s, in(u"many.csv"_s), in(u"many.mdb"_s)}).exitCode, 0);
+        QFile::remove(in(u"many.mdb"_s));
+        for (const int signal : {SIGINT, SIGTERM}) {
+            QFile::remove(in(u"Vinzal.mdb"_s));
+            QVERIFY(QFile::copy(path(u"small.mdb"_s), in(u"Vinzal.mdb"_s)));
+            const QByteArray old = contentOf(in(u"Vinzal.mdb"_s));
+            const QStringList before = namesIn(folder.path());
+            QProcess process;
+            process.setWorkingDirectory(folder.path());
+            process.start(QString::fromUtf8(VINZAL_DB), {u"import"_s, u"--csv"_s, u"many.csv"_s});
+            QVERIFY(process.waitForStarted());
+            // Once the journal exists, rows are being written into the book.
+            QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(in(u"Vinzal.mdb-journal"_s)), 60000);
+            QTest::qWait(100);
+            QCOMPARE(process.state(), QProcess::Running);
+            ::kill(pid_t(process.processId()), signal);
+            QVERIFY(process.waitForFinished(20000));
+            QCOMPARE(process.exitStatus(), QProcess::CrashExit);
+            QCOMPARE(namesIn(folder.path()), before);
+            QCOMPARE(contentOf(in(u"Vinzal.mdb"_s)), old);
+        }
+    }
+
     // A file size limit (ulimit -f) is a full disk of another kind. The kernel's SIGXFSZ would end
     // the program in the middle of the write, silently and leaving its temporary files; the write
     // must fail instead, with a message, the old file as it was and nothing else on the disk.
