@@ -165,8 +165,13 @@ QString version()
 
 QString personalBook()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + u"/vinzal/"_s +
-           contacts::fileName();
+    // A relative XDG_DATA_HOME would put the personal book in whatever folder Vinzal was started
+    // from, a different one each time; the XDG rules say to ignore it, and Qt does not.
+    const QString dataHome = qEnvironmentVariable("XDG_DATA_HOME");
+    const QString folder = !dataHome.isEmpty() && QDir::isRelativePath(dataHome)
+                               ? QDir::homePath() + u"/.local/share"_s
+                               : QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    return folder + u"/vinzal/"_s + contacts::fileName();
 }
 
 QString prepareBook(const CommandLine& line, const QString& importTool)

@@ -251,6 +251,20 @@ private slots:
         QCOMPARE(rowCount(book), 1);
     }
 
+    // A relative XDG_DATA_HOME is ignored, as the XDG rules say: otherwise each working directory
+    // would get a personal book of its own, and the contacts would seem lost on the next start.
+    void relativeDataHomeIsIgnored()
+    {
+        QTemporaryDir home;
+        const QByteArray previousHome = qgetenv("HOME");
+        qputenv("HOME", home.path().toUtf8());
+        qputenv("XDG_DATA_HOME", "dati");
+        QDir::setCurrent(home.path());
+        const QString book = startup::personalBook();
+        qputenv("HOME", previousHome);
+        QCOMPARE(book, home.filePath(u".local/share/vinzal/Vinzal.mdb"_s));
+    }
+
     void personalBookThatCannotBeMade()
     {
         QTemporaryDir home;
