@@ -9,6 +9,8 @@
 #include <QSqlError>
 #include <QUrl>
 
+#include <sys/stat.h>
+
 using namespace Qt::StringLiterals;
 
 namespace vinzal {
@@ -115,6 +117,7 @@ Result<std::unique_ptr<Connection>> Connection::open(const QString& path)
     if (!db.open())
         return StoreError::fromSql(db.lastError(), u"aprire l'archivio "_s + where);
 
+    connection->rememberTheFile();
     QSqlQuery pragma(db);
     // A write that has returned is on disk: a crash or a power cut never loses it.
     if (!pragma.exec(u"PRAGMA synchronous = FULL"_s))
@@ -142,10 +145,35 @@ Status Connection::reopen()
     m_db.close();
     if (!m_db.open())
         return StoreError::fromSql(m_db.lastError(), u"riaprire l'archivio"_s);
+    rememberTheFile();
     QSqlQuery pragma(m_db);
     if (!pragma.exec(u"PRAGMA synchronous = FULL"_s))
         return StoreError::fromSql(pragma.lastError(), u"riaprire l'archivio"_s);
     return {};
+}
+
+void Connection::rememberTheFile()
+{
+    struct stat info = {};
+    if (::stat(QFile::encodeName(m_path).constData(), &info) == 0) {
+        m_device = quint64(info.st_dev);
+        m_inode = quint64(info.st_ino);
+    }
+}
+
+Status Connection::stillTheFileOpened() const
+{
+    struct stat info = {};
+    if (::stat(QFile::encodeName(m_path).constData(), &info) == 0 && quint64(info.st_dev) == m_device &&
+        quint64(info.st_ino) == m_inode)
+        return {};
+    return StoreError{StoreError::Kind::Conflict,
+                      u"Il file della rubrica "_s + shownName(m_path) +
+                          u" è stato sostituito o spostato da un altro programma dopo che Vinzal lo ha "
+                          u"aperto: la modifica non è stata salvata, perché finirebbe nel file che non c'è "
+                          u"più. Per lavorare sul file che ora ha quel nome, rinunciare alle modifiche "
+                          u"(rispondere No, oppure Esc nella tabella) e riaprire la rubrica (AGGIORNA)."_s,
+                      {}};
 }
 
 Connection::Connection(QString path, QString connectionName)
