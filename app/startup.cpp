@@ -37,7 +37,24 @@ void makePersonalBook(const QString& path)
         return;
     }
     if (Status made = schema::create(path); !made) {
-        Dialogs::instance().reportError(nullptr, made.error());
+        // The store words its errors for a window that holds typed values; here nothing was typed,
+        // and the user needs to know which book could not be made and what to do.
+        const StoreError& error = made.error();
+        const QString why =
+            error.kind == StoreError::Kind::DiskFull
+                ? u"il disco è pieno. Liberare spazio e avviare di nuovo Vinzal."_s
+            : error.kind == StoreError::Kind::ReadOnly
+                ? u"il file o la sua cartella non possono essere scritti. Controllarne i permessi e avviare "
+                  u"di nuovo Vinzal."_s
+                : u"si è verificato un errore. Avviare di nuovo Vinzal; se l'errore si ripete controllare "
+                  u"il disco."_s;
+        Dialogs::instance().inform(nullptr, QString(),
+                                   u"Non è stato possibile creare la rubrica personale "_s + shown(path) +
+                                       u": "_s + why + u" Non è stato scritto nulla."_s +
+                                       (error.detail.isEmpty()
+                                            ? QString()
+                                            : u"\n\nMessaggio dell'archivio: «"_s + error.detail + u"»"_s),
+                                   Dialogs::Icon::Critical);
         return;
     }
     const QString quoted = u"\""_s + QDir::toNativeSeparators(path) + u"\""_s;
@@ -148,8 +165,13 @@ QString version()
 
 QString personalBook()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + u"/vinzal/"_s +
-           contacts::fileName();
+    // A relative XDG_DATA_HOME would put the personal book in whatever folder Vinzal was started
+    // from, a different one each time; the XDG rules say to ignore it, and Qt does not.
+    const QString dataHome = qEnvironmentVariable("XDG_DATA_HOME");
+    const QString folder = !dataHome.isEmpty() && QDir::isRelativePath(dataHome)
+                               ? QDir::homePath() + u"/.local/share"_s
+                               : QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    return folder + u"/vinzal/"_s + contacts::fileName();
 }
 
 QString prepareBook(const CommandLine& line, const QString& importTool)

@@ -26,6 +26,11 @@ QString columnList(bool withId)
     return columns.join(u", "_s);
 }
 
+StoreError interrupted()
+{
+    return StoreError{StoreError::Kind::Engine, u"La scrittura è stata interrotta."_s, {}};
+}
+
 Status insertAll(QSqlDatabase& db, const QList<QList<QVariant>>& records, bool keepIds)
 {
     const int count = int(contacts::fields().size()) - (keepIds ? 0 : 1);
@@ -37,6 +42,8 @@ Status insertAll(QSqlDatabase& db, const QList<QList<QVariant>>& records, bool k
                         columnList(keepIds) + u") VALUES ("_s + marks.join(u", "_s) + u")"_s))
         return StoreError::fromSql(insert.lastError(), u"scrivere la rubrica"_s);
     for (const QList<QVariant>& record : records) {
+        if (safefile::InterruptionsDeferred::requested())
+            return interrupted();
         for (int i = keepIds ? 0 : 1; i < contacts::fields().size(); ++i)
             insert.addBindValue(record.value(i));
         if (!insert.exec())
@@ -72,6 +79,8 @@ Result<QSet<qsizetype>> findDuplicates(QSqlDatabase& db, const QList<QList<QVari
     if (!query.prepare(u"INSERT INTO temp.vinzal_import VALUES ("_s + marks.join(u", "_s) + u")"_s))
         return failed(query);
     for (qsizetype r = 0; r < records.size(); ++r) {
+        if (safefile::InterruptionsDeferred::requested())
+            return interrupted();
         query.addBindValue(qint64(r));
         for (int i = 1; i < count; ++i)
             query.addBindValue(records.at(r).value(i));
@@ -212,6 +221,9 @@ Result<Appended> append(const QString& path, const QList<QList<QVariant>>& recor
     if (!connection)
         return connection.error();
     QSqlDatabase db = connection.value()->database();
+    // The book is changed in place: an interruption (Ctrl+C, kill) rolls the transaction back before
+    // the program ends, so the book stays as it was, with no journal left beside it.
+    const safefile::InterruptionsDeferred deferred;
     QSqlQuery query(db);
     // IMMEDIATE: nobody else writes between looking for duplicates and adding the rows.
     if (!query.exec(u"BEGIN IMMEDIATE"_s))

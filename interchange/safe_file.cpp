@@ -46,13 +46,26 @@ void unregisterPending(int slot)
         pendingUsed[slot] = 0;
 }
 
-extern "C" void removePendingAndDie(int signal)
+// While a book is changed in place, a signal is only noted: the change is rolled back first.
+volatile sig_atomic_t deferring = 0;
+volatile sig_atomic_t deferredSignal = 0;
+
+void removePendingAndRaise(int signal)
 {
     for (int i = 0; i < kSlots; ++i)
         if (pendingUsed[i])
             ::unlink(pendingNames[i]);
     std::signal(signal, SIG_DFL);
     std::raise(signal);
+}
+
+extern "C" void removePendingAndDie(int signal)
+{
+    if (deferring) {
+        deferredSignal = signal;
+        return;
+    }
+    removePendingAndRaise(signal);
 }
 
 QByteArray native(const QString& path)
@@ -240,9 +253,13 @@ Result<std::unique_ptr<PendingFile>> PendingFile::begin(const QString& target, b
         return error(StoreError::Kind::FileMissing, u"Il file "_s + quoted(target) +
                                                         u" non può essere scritto: la cartella "_s +
                                                         quoted(folder) + u" non esiste."_s);
+    // The temporary name, and the names SQLite derives from it, must fit where the target's own name
+    // fits (255 bytes): only the start of a long name is used.
+    const QString stem = resolved.fileName().left(48);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const QString name = u".%1.%2.vinzal-tmp"_s.arg(resolved.fileName())
-                                 .arg(qulonglong(QRandomGenerator::system()->generate()), 8, 16, QChar(u'0'));
+        // One substitution for both: a "%1" in the file's name stays as it is.
+        const QString name = u".%1.%2.vinzal-tmp"_s.arg(
+            stem, u"%1"_s.arg(qulonglong(QRandomGenerator::system()->generate()), 8, 16, QChar(u'0')));
         file->m_temp = QDir(folder).filePath(name);
         file->m_fd = ::open(native(file->m_temp).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (file->m_fd >= 0 || errno != EEXIST)
@@ -384,8 +401,30 @@ Status writeFileAtomically(const QString& target, const std::function<Status(QIO
     return file.value()->commit();
 }
 
+InterruptionsDeferred::InterruptionsDeferred()
+{
+    deferring = 1;
+}
+
+InterruptionsDeferred::~InterruptionsDeferred()
+{
+    deferring = 0;
+    if (const int signal = deferredSignal) {
+        deferredSignal = 0;
+        removePendingAndRaise(signal);
+    }
+}
+
+bool InterruptionsDeferred::requested()
+{
+    return deferredSignal != 0;
+}
+
 void removeTemporariesOnInterrupt()
 {
+    // Past a file size limit (ulimit -f) the kernel would end the process with SIGXFSZ, leaving the
+    // temporary files and saying nothing; ignored, the write fails with EFBIG and is reported as usual.
+    std::signal(SIGXFSZ, SIG_IGN);
     for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
         struct sigaction action
         {

@@ -75,8 +75,21 @@ Status writeFileAtomically(const QString& target, const QByteArray& bytes, bool 
 Status writeFileAtomically(const QString& target, const std::function<Status(QIODevice&)>& produce,
                            bool force, const QStringList& inputs = {});
 
+// For the life of the object, SIGINT, SIGTERM, SIGHUP and SIGQUIT (once removeTemporariesOnInterrupt
+// has been called) only ask to stop: a writer changing a file in place checks requested() and rolls
+// back. The signal then takes effect when the object goes, after the rollback.
+class InterruptionsDeferred
+{
+public:
+    InterruptionsDeferred();
+    ~InterruptionsDeferred();
+    InterruptionsDeferred(const InterruptionsDeferred&) = delete;
+    InterruptionsDeferred& operator=(const InterruptionsDeferred&) = delete;
+    static bool requested();
+};
+
 // Makes SIGINT, SIGTERM, SIGHUP and SIGQUIT remove the temporary files of every pending file before
-// the process ends as the signal asks.
+// the process ends as the signal asks, and turns a file size limit into a write error (EFBIG).
 void removeTemporariesOnInterrupt();
 
 } // namespace vinzal::safefile

@@ -9,6 +9,8 @@
 #include <QSqlError>
 #include <QUrl>
 
+#include <sys/stat.h>
+
 using namespace Qt::StringLiterals;
 
 namespace vinzal {
@@ -61,12 +63,19 @@ FileKind probeFile(const QString& path)
 Result<std::unique_ptr<Connection>> Connection::open(const QString& path)
 {
     const QString where = shownName(path);
+    // The advice for the book looked up in the working directory does not fit one named by path
+    // (on the command line, the personal book): that one is to be found or converted where it is.
+    const bool usual = path == contacts::fileName();
+    const QString absolute = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
     switch (probeFile(path)) {
     case FileKind::Missing:
         return openError(StoreError::Kind::FileMissing,
-                         u"Il file dell'archivio "_s + where +
-                             u" non esiste. Avviare Vinzal dalla cartella che contiene la rubrica "
-                             u"«Vinzal.mdb», oppure crearne una nuova con «vinzal-db create»."_s);
+                         u"Il file dell'archivio "_s + where + u" non esiste. "_s +
+                             (usual ? u"Avviare Vinzal dalla cartella che contiene la rubrica «Vinzal.mdb», "
+                                      u"oppure crearne una nuova con «vinzal-db create»."_s
+                                    : u"Controllare il nome e la cartella del file indicato, oppure creare "
+                                      u"la rubrica con «vinzal-db create \""_s +
+                                          absolute + u"\"»."_s));
     case FileKind::Unreadable:
         return openError(StoreError::Kind::FileUnreadable,
                          u"Il file dell'archivio "_s + where +
@@ -78,11 +87,17 @@ Result<std::unique_ptr<Connection>> Connection::open(const QString& path)
                              u" è vuoto e non contiene una rubrica. Ripristinare una copia di sicurezza "
                              u"oppure crearne una nuova con «vinzal-db create»."_s);
     case FileKind::Access:
-        return openError(StoreError::Kind::AccessFile,
-                         u"Il file "_s + where +
-                             u" è un archivio di Access (formato Jet), che Vinzal non legge direttamente. "
-                             u"Convertirlo con il comando «vinzal-db import Vinzal.mdb»: il file "
-                             u"originale viene conservato con un altro nome."_s);
+        return openError(
+            StoreError::Kind::AccessFile,
+            u"Il file "_s + where +
+                u" è un archivio di Access (formato Jet), che Vinzal non legge direttamente. "_s +
+                (usual
+                     ? u"Convertirlo con il comando «vinzal-db import Vinzal.mdb»: il file "
+                       u"originale viene conservato con un altro nome."_s
+                     : u"Convertirlo in una nuova rubrica con il comando «vinzal-db import \""_s + absolute +
+                           u"\" NUOVA.mdb», oppure aprirlo con Vinzal e rispondere "
+                           u"Sì alla domanda di conversione: il file originale viene "
+                           u"conservato."_s));
     case FileKind::Other:
         return openError(StoreError::Kind::NotAnAddressBook,
                          u"Il file "_s + where +
@@ -102,6 +117,7 @@ Result<std::unique_ptr<Connection>> Connection::open(const QString& path)
     if (!db.open())
         return StoreError::fromSql(db.lastError(), u"aprire l'archivio "_s + where);
 
+    connection->rememberTheFile();
     QSqlQuery pragma(db);
     // A write that has returned is on disk: a crash or a power cut never loses it.
     if (!pragma.exec(u"PRAGMA synchronous = FULL"_s))
@@ -129,10 +145,35 @@ Status Connection::reopen()
     m_db.close();
     if (!m_db.open())
         return StoreError::fromSql(m_db.lastError(), u"riaprire l'archivio"_s);
+    rememberTheFile();
     QSqlQuery pragma(m_db);
     if (!pragma.exec(u"PRAGMA synchronous = FULL"_s))
         return StoreError::fromSql(pragma.lastError(), u"riaprire l'archivio"_s);
     return {};
+}
+
+void Connection::rememberTheFile()
+{
+    struct stat info = {};
+    if (::stat(QFile::encodeName(m_path).constData(), &info) == 0) {
+        m_device = quint64(info.st_dev);
+        m_inode = quint64(info.st_ino);
+    }
+}
+
+Status Connection::stillTheFileOpened() const
+{
+    struct stat info = {};
+    if (::stat(QFile::encodeName(m_path).constData(), &info) == 0 && quint64(info.st_dev) == m_device &&
+        quint64(info.st_ino) == m_inode)
+        return {};
+    return StoreError{StoreError::Kind::Conflict,
+                      u"Il file della rubrica "_s + shownName(m_path) +
+                          u" è stato sostituito o spostato da un altro programma dopo che Vinzal lo ha "
+                          u"aperto: la modifica non è stata salvata, perché finirebbe nel file che non c'è "
+                          u"più. Per lavorare sul file che ora ha quel nome, rinunciare alle modifiche "
+                          u"(rispondere No, oppure Esc nella tabella) e riaprire la rubrica (AGGIORNA)."_s,
+                      {}};
 }
 
 Connection::Connection(QString path, QString connectionName)

@@ -33,6 +33,12 @@ public:
     Status reopen();
     const QString& path() const { return m_path; }
 
+    // Whether the file at path() is still the one opened. Another program may have put a new file in
+    // its place (a rename, as "vinzal-db ... --force" does). SQLite then refuses to write with an
+    // error that reads as a permissions problem, and the retry after one reopens the path: the change
+    // made on a row of the old file would go into the new one.
+    Status stillTheFileOpened() const;
+
     // The columns of the contact table, as the file has them.
     const QStringList& columns() const { return m_columns; }
 
@@ -52,6 +58,8 @@ private:
     QSqlDatabase m_db;
     QStringList m_columns;
     QHash<QString, std::shared_ptr<QSqlQuery>> m_statements;
+    quint64 m_device = 0, m_inode = 0; // the file opened, as stat(2) names it
+    void rememberTheFile();
 };
 
 // Quotes an identifier taken from the schema (a field or table name) for use in SQL text.

@@ -354,6 +354,8 @@ Status RecordNavigator::storePending()
 
 template <typename Write> Status RecordNavigator::write(Write write)
 {
+    if (Status same = m_connection->stillTheFileOpened(); !same)
+        return same;
     if (m_reopenBeforeWrite) {
         if (Status reopened = m_connection->reopen(); !reopened)
             return reopened;

@@ -251,6 +251,20 @@ private slots:
         QCOMPARE(rowCount(book), 1);
     }
 
+    // A relative XDG_DATA_HOME is ignored, as the XDG rules say: otherwise each working directory
+    // would get a personal book of its own, and the contacts would seem lost on the next start.
+    void relativeDataHomeIsIgnored()
+    {
+        QTemporaryDir home;
+        const QByteArray previousHome = qgetenv("HOME");
+        qputenv("HOME", home.path().toUtf8());
+        qputenv("XDG_DATA_HOME", "dati");
+        QDir::setCurrent(home.path());
+        const QString book = startup::personalBook();
+        qputenv("HOME", previousHome);
+        QCOMPARE(book, home.filePath(u".local/share/vinzal/Vinzal.mdb"_s));
+    }
+
     void personalBookThatCannotBeMade()
     {
         QTemporaryDir home;
@@ -266,6 +280,37 @@ private slots:
         QVERIFY(m_dialogs->shown[0].text.contains(u"rubrica personale"_s));
         QVERIFY(!QFileInfo::exists(book));
         QCOMPARE(filesIn(home.path()), QStringList{u"dati"_s});
+    }
+
+    // A personal book that cannot be made: a message that names it and says what to do, in words
+    // for a start-up (no typed values "still in the window"), and no file left.
+    void personalBookThatCannotBeWritten()
+    {
+        QTemporaryDir home;
+        qputenv("XDG_DATA_HOME", home.filePath(u"dati"_s).toUtf8());
+        QDir::setCurrent(home.path());
+        const QString expected = home.filePath(u"dati/vinzal/Vinzal.mdb"_s);
+        // The book is built under a name of its own beside the target: a folder there stops SQLite.
+        QVERIFY(QDir().mkpath(expected + u".part-%1"_s.arg(QCoreApplication::applicationPid())));
+        const QString book = startup::prepareBook(startup::parse({u"--personale"_s}), kImportTool);
+        QCOMPARE(book, expected);
+        QCOMPARE(m_dialogs->shown.size(), 1);
+        const QString said = m_dialogs->shown[0].text;
+        QCOMPARE(m_dialogs->shown[0].icon, Dialogs::Icon::Critical);
+        QVERIFY2(said.contains(u"rubrica personale «"_s + expected + u"»"_s), qPrintable(said));
+        QVERIFY2(!said.contains(u"finestra"_s), qPrintable(said));
+        QVERIFY(!QFileInfo::exists(expected));
+
+        // The window then says the book is missing, with advice for that book, not for a
+        // "Vinzal.mdb" in the working directory.
+        m_dialogs->clear();
+        showCard(book).reset();
+        QCOMPARE(m_dialogs->shown.size(), 1);
+        QVERIFY2(m_dialogs->shown[0].text.contains(u"non esiste"_s), qPrintable(m_dialogs->shown[0].text));
+        QVERIFY2(!m_dialogs->shown[0].text.contains(u"Avviare Vinzal dalla cartella"_s),
+                 qPrintable(m_dialogs->shown[0].text));
+        QVERIFY2(m_dialogs->shown[0].text.contains(u"vinzal-db create \""_s + expected + u"\""_s),
+                 qPrintable(m_dialogs->shown[0].text));
     }
 
     // An Access file opened from the file manager, "Sì": converted by vinzal-db in place, the
@@ -322,7 +367,10 @@ private slots:
         QCOMPARE(m_dialogs->shown.size(), 2);
         QCOMPARE(m_dialogs->shown[1].icon, Dialogs::Icon::Critical);
         QVERIFY(m_dialogs->shown[1].text.contains(u"è un archivio di Access"_s));
-        QVERIFY(m_dialogs->shown[1].text.contains(u"vinzal-db import"_s));
+        // The command given converts this file, wherever the program was started from; a bare
+        // "vinzal-db import Vinzal.mdb" would look for another file in the working directory.
+        QVERIFY2(m_dialogs->shown[1].text.contains(u"vinzal-db import \""_s + book + u"\" NUOVA.mdb"_s),
+                 qPrintable(m_dialogs->shown[1].text));
     }
 
     // A conversion that fails shows what the import said and leaves the folder as it was.

@@ -18,8 +18,10 @@
 #include <QRandomGenerator>
 #include <QSqlQuery>
 #include <QTest>
+
 #include <QTextStream>
 #include <QThread>
+#include <cstdio>
 
 #include <unistd.h>
 
@@ -260,6 +262,40 @@ private slots:
         m_dialogs->yesNoAnswers = {true};
         card.barMove(u"MoveNext"_s); // writable again: the retry succeeds
         QCOMPARE(fieldOf(card.path(), 1, u"Città"_s).toString(), u"Pisa"_s);
+    }
+
+    // Another program puts a new file in the book's place (vinzal-db ... --force renames one over
+    // it). A save is refused with a message that says so (not one about permissions, which are
+    // fine), the typed values stay, nothing goes into the new file until the book is read again,
+    // and then the card works on the new file.
+    void bookReplacedWhileOpen()
+    {
+        Card card(book());
+        card.click(u"Command3"_s);
+        card.type(u"Text10"_s, u"Aosta"_s);
+        const QString replacement = card.path() + u".nuovo"_s;
+        makeAddressBook(replacement, book());
+        const QByteArray fresh = contentOf(replacement);
+        QVERIFY(::rename(QFile::encodeName(replacement).constData(),
+                         QFile::encodeName(card.path()).constData()) == 0);
+        m_dialogs->yesNoAnswers = {true};
+        card.click(u"Command6"_s);
+        QVERIFY2(lastError().contains(u"sostituito"_s), qPrintable(lastError()));
+        QCOMPARE(card.text(u"Text10"_s), u"Aosta"_s);
+        QCOMPARE(card.state(), u"Modifying"_s);
+        QCOMPARE(contentOf(card.path()), fresh);
+
+        m_dialogs->yesNoAnswers = {false};
+        card.click(u"Command6"_s);
+        QCOMPARE(card.state(), u"Browsing"_s);
+        QCOMPARE(contentOf(card.path()), fresh);
+        card.click(u"Command16"_s);
+        card.click(u"Command3"_s);
+        card.type(u"Text10"_s, u"Aosta"_s);
+        m_dialogs->yesNoAnswers = {true};
+        card.click(u"Command6"_s);
+        QCOMPARE(card.state(), u"Browsing"_s);
+        QCOMPARE(fieldOf(card.path(), 1, u"Città"_s).toString(), u"Aosta"_s);
     }
 
     void lockedByAnotherProcess()

@@ -15,6 +15,7 @@
 #include <QTest>
 #include <QUrl>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -121,6 +122,7 @@ private slots:
         // Two small books to export and import.
         QCOMPARE(run({u"demo"_s, u"small.mdb"_s, u"--rows"_s, u"5"_s}).exitCode, 0);
         QCOMPARE(run({u"demo"_s, u"big.mdb"_s, u"--rows"_s, u"3000"_s}).exitCode, 0);
+        QCOMPARE(run({u"export"_s, u"--csv"_s, u"big.csv"_s, u"big.mdb"_s}).exitCode, 0);
     }
 
     // A full disk: exit 1 with an Italian message naming the file and the cause; the old file byte
@@ -148,7 +150,6 @@ private slots:
             {u"import"_s, u"--csv"_s, path(u"big.csv"_s), disk.path(u"book.mdb"_s)},
             {u"import"_s, u"--csv"_s, path(u"big.csv"_s), disk.path(u"nuova.mdb"_s)},
         };
-        QCOMPARE(run({u"export"_s, u"--csv"_s, u"big.csv"_s, u"big.mdb"_s}).exitCode, 0);
         for (const QStringList& attempt : attempts) {
             const Run failed = run(attempt);
             const QString said = attempt.join(u' ') + u"\n"_s + failed.err;
@@ -193,6 +194,134 @@ private slots:
         QCOMPARE(process.exitStatus(), QProcess::CrashExit);
         QCOMPARE(namesIn(folder.path()), QStringList{u"Vinzal.mdb"_s});
         QCOMPARE(contentOf(folder.filePath(u"Vinzal.mdb"_s)), old);
+    }
+
+    // Adding to a book is done in place, in one transaction: interrupted in the middle, the
+    // transaction is rolled back before the program ends, so the book is byte for byte as it was and
+    // no journal is left beside it (one that a user might delete, or leave behind when copying).
+    void interruptedImportKeepsTheBook()
+    {
+        QTemporaryDir folder;
+        const auto in = [&](const QString& name) { return folder.filePath(name); };
+        QCOMPARE(run({u"demo"_s, in(u"many.mdb"_s), u"--rows"_s, u"200000"_s}).exitCode, 0);
+        QCOMPARE(run({u"export"_s, u"--csv"_s, in(u"many.csv"_s), in(u"many.mdb"_s)}).exitCode, 0);
+        QFile::remove(in(u"many.mdb"_s));
+        for (const int signal : {SIGINT, SIGTERM}) {
+            QFile::remove(in(u"Vinzal.mdb"_s));
+            QVERIFY(QFile::copy(path(u"small.mdb"_s), in(u"Vinzal.mdb"_s)));
+            const QByteArray old = contentOf(in(u"Vinzal.mdb"_s));
+            const QStringList before = namesIn(folder.path());
+            QProcess process;
+            process.setWorkingDirectory(folder.path());
+            process.start(QString::fromUtf8(VINZAL_DB), {u"import"_s, u"--csv"_s, u"many.csv"_s});
+            QVERIFY(process.waitForStarted());
+            // Once the journal exists, rows are being written into the book.
+            QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(in(u"Vinzal.mdb-journal"_s)), 60000);
+            QTest::qWait(100);
+            QCOMPARE(process.state(), QProcess::Running);
+            ::kill(pid_t(process.processId()), signal);
+            QVERIFY(process.waitForFinished(20000));
+            QCOMPARE(process.exitStatus(), QProcess::CrashExit);
+            QCOMPARE(namesIn(folder.path()), before);
+            QCOMPARE(contentOf(in(u"Vinzal.mdb"_s)), old);
+        }
+    }
+
+    // A file size limit (ulimit -f) is a full disk of another kind. The kernel's SIGXFSZ would end
+    // the program in the middle of the write, silently and leaving its temporary files; the write
+    // must fail instead, with a message, the old file as it was and nothing else on the disk.
+    void fileSizeLimitKeepsTheOldFile()
+    {
+        QTemporaryDir folder;
+        QVERIFY(QFile::copy(path(u"small.mdb"_s), folder.filePath(u"Vinzal.mdb"_s)));
+        QCOMPARE(run({u"export"_s, u"--csv"_s, folder.filePath(u"old.csv"_s), u"small.mdb"_s}).exitCode, 0);
+        const QStringList before = namesIn(folder.path());
+        const QByteArray book = contentOf(folder.filePath(u"Vinzal.mdb"_s)),
+                         csv = contentOf(folder.filePath(u"old.csv"_s));
+        const QList<QStringList> attempts{
+            {u"demo"_s, u"--rows"_s, u"5000"_s, u"--force"_s},
+            {u"export"_s, u"--csv"_s, u"old.csv"_s, path(u"big.mdb"_s), u"--force"_s},
+            {u"export"_s, u"--vcard"_s, u"new.vcf"_s, path(u"big.mdb"_s)},
+            {u"import"_s, u"--csv"_s, path(u"big.csv"_s), u"new.mdb"_s},
+        };
+        for (const QStringList& attempt : attempts) {
+            QProcess process;
+            process.setWorkingDirectory(folder.path());
+            process.setChildProcessModifier([] {
+                const struct rlimit limit = {96 * 1024, 96 * 1024};
+                ::setrlimit(RLIMIT_FSIZE, &limit);
+            });
+            process.start(QString::fromUtf8(VINZAL_DB), attempt);
+            QVERIFY(process.waitForFinished(120000));
+            const QString said =
+                attempt.join(u' ') + u"\n"_s + QString::fromUtf8(process.readAllStandardError());
+            QVERIFY2(process.exitStatus() == QProcess::NormalExit, qPrintable(said));
+            QVERIFY2(process.exitCode() == 1, qPrintable(said));
+            QVERIFY2(said.contains(u"Non è stato"_s) || said.contains(u"non è stato"_s), qPrintable(said));
+            QVERIFY2(process.readAllStandardOutput().isEmpty(), qPrintable(said));
+            QCOMPARE(namesIn(folder.path()), before);
+            QCOMPARE(contentOf(folder.filePath(u"Vinzal.mdb"_s)), book);
+            QCOMPARE(contentOf(folder.filePath(u"old.csv"_s)), csv);
+        }
+    }
+
+    // Any name the folder accepts can be written: the temporary file beside it (and SQLite's files
+    // beside that) must not need a longer name than the target's own, nor read a "%1" in it as a
+    // placeholder.
+    void longAndOddNamesAreWritten()
+    {
+        QTemporaryDir folder;
+        const QString longest = QString(250, u'a') + u".csv"_s;       // 254 bytes; the limit is 255
+        const QString accented = QString(120, u'\u00e0') + u".mdb"_s; // 244 bytes in UTF-8
+        const QList<QStringList> commands{
+            {u"export"_s, u"--csv"_s, longest, path(u"small.mdb"_s)},
+            {u"export"_s, u"--csv"_s, longest, path(u"small.mdb"_s), u"--force"_s},
+            {u"create"_s, accented},
+            {u"demo"_s, accented, u"--rows"_s, u"3"_s, u"--force"_s},
+            {u"export"_s, u"--vcard"_s, u"%1%2.vcf"_s, path(u"small.mdb"_s)},
+        };
+        for (const QStringList& command : commands) {
+            const Run done = run(command, folder.path());
+            QVERIFY2(done.exitCode == 0, qPrintable(command.join(u' ') + u"\n"_s + done.err));
+        }
+        QStringList names = namesIn(folder.path()), expected{u"%1%2.vcf"_s, longest, accented};
+        names.sort();
+        expected.sort();
+        QCOMPARE(names, expected);
+        QVERIFY(contentOf(folder.filePath(longest)).startsWith("ID,Genere,"));
+        QCOMPARE(rowsIn(folder.filePath(accented)), 3);
+    }
+
+    // Data that never ends (a device such as /dev/zero) is refused at once rather than read until the
+    // memory runs out and the program is killed; a pipe of ordinary data is still read.
+    void endlessInputsAreRefused()
+    {
+        QTemporaryDir folder;
+        for (const QString& format : {u"--csv"_s, u"--vcard"_s}) {
+            QProcess process;
+            process.setWorkingDirectory(folder.path());
+            process.setChildProcessModifier([] {
+                // Far more than the refusal needs, far less than reading /dev/zero would take.
+                const struct rlimit limit = {qint64(1) << 30, qint64(1) << 30};
+                ::setrlimit(RLIMIT_AS, &limit);
+            });
+            process.start(QString::fromUtf8(VINZAL_DB), {u"import"_s, format, u"/dev/zero"_s, u"new.mdb"_s});
+            QVERIFY(process.waitForFinished(120000));
+            const QString said = QString::fromUtf8(process.readAllStandardError());
+            QVERIFY2(process.exitStatus() == QProcess::NormalExit, qPrintable(said));
+            QCOMPARE(process.exitCode(), 1);
+            QVERIFY2(said.contains(u"«/dev/zero» è un dispositivo"_s), qPrintable(said));
+            QVERIFY(namesIn(folder.path()).isEmpty());
+        }
+        QProcess piped;
+        piped.setWorkingDirectory(folder.path());
+        piped.start(QString::fromUtf8(VINZAL_DB), {u"import"_s, u"--csv"_s, u"/dev/stdin"_s, u"new.mdb"_s});
+        QVERIFY(piped.waitForStarted());
+        piped.write(contentOf(path(u"big.csv"_s)));
+        piped.closeWriteChannel();
+        QVERIFY(piped.waitForFinished(120000));
+        QVERIFY2(piped.exitCode() == 0, piped.readAllStandardError().constData());
+        QCOMPARE(rowsIn(folder.filePath(u"new.mdb"_s)), 3000);
     }
 
     // The library's writer for the other formats: bytes streamed into a device, or a file written

@@ -28,6 +28,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <new>
 
 using namespace Qt::StringLiterals;
 using namespace vinzal;
@@ -278,6 +279,9 @@ int exportBook(const Arguments& args)
 
 // --- import -------------------------------------------------------------------------------------
 
+// The largest CSV or vCard file read: ten times the export of a million contacts.
+constexpr qint64 kLargestInput = qint64(2) << 30;
+
 // The whole of a file to read, or a message saying in Italian why not.
 std::optional<QByteArray> readInput(const QString& path, QString& problem)
 {
@@ -290,16 +294,37 @@ std::optional<QByteArray> readInput(const QString& path, QString& problem)
         problem = u"«"_s + path + u"» è una cartella, non un file."_s;
         return std::nullopt;
     }
+    // A device gives no end (/dev/zero, /dev/urandom) or is not data: it would be read until the
+    // memory runs out. A pipe is allowed (a process substitution, standard input), within the limit.
+    struct stat entry = {};
+    if (::stat(QFile::encodeName(path).constData(), &entry) == 0 &&
+        (S_ISCHR(entry.st_mode) || S_ISBLK(entry.st_mode))) {
+        problem = u"«"_s + path + u"» è un dispositivo, non un file di dati."_s;
+        return std::nullopt;
+    }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         problem = u"il file «"_s + path + u"» non può essere letto: mancano i permessi per leggerlo."_s;
         return std::nullopt;
     }
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        problem =
-            u"il file «"_s + path + u"» non può essere letto per intero: errore di lettura dal disco."_s;
-        return std::nullopt;
+    QByteArray bytes;
+    QByteArray chunk(1 << 20, Qt::Uninitialized);
+    for (;;) {
+        const qint64 n = file.read(chunk.data(), chunk.size());
+        if (n < 0) {
+            problem =
+                u"il file «"_s + path + u"» non può essere letto per intero: errore di lettura dal disco."_s;
+            return std::nullopt;
+        }
+        if (n == 0)
+            break;
+        if (bytes.size() + n > kLargestInput) {
+            problem = u"il file «"_s + path +
+                      u"» è più grande di %1 GB, più di quanto una rubrica "
+                      u"possa contenere: non viene letto."_s.arg(kLargestInput >> 30);
+            return std::nullopt;
+        }
+        bytes.append(chunk.constData(), n);
     }
     return bytes;
 }
@@ -478,9 +503,7 @@ QString commandShown(const QString& command, const QString& format)
     return format.isEmpty() ? command : command + u" --"_s + format;
 }
 
-} // namespace
-
-int main(int argc, char* argv[])
+int run(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(u"vinzal-db"_s);
@@ -633,4 +656,18 @@ int main(int argc, char* argv[])
         return exportBook(args);
     }
     return args.format.isEmpty() ? importAccess(args) : importData(args);
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        // Unwound to here, every pending file has removed its temporary file; the targets are as
+        // they were.
+        err() << "vinzal-db: la memoria non basta per questa operazione. Non è stato scritto nulla.\n";
+        return Failure;
+    }
 }
