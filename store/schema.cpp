@@ -211,7 +211,14 @@ QStringList check(const QString& path)
     QStringList problems;
     QSqlQuery query(db);
     query.setForwardOnly(true);
+    // One read transaction for the whole check: the read lock taken by the first query is held to the
+    // end, so a program that writes meanwhile cannot make a later query fail and a sound index look
+    // missing.
+    query.exec(u"BEGIN"_s);
     if (!query.exec(u"PRAGMA integrity_check"_s)) {
+        if (StoreError::fromSql(query.lastError(), {}).kind == StoreError::Kind::Busy)
+            return {
+                u"la rubrica è in uso: un altro programma vi sta scrivendo. Riprovare quando ha finito"_s};
         return {u"il controllo di integrità non è riuscito: "_s + query.lastError().databaseText()};
     }
     while (query.next()) {

@@ -659,6 +659,25 @@ private slots:
         QCOMPARE(sql(path(u"crashed.mdb"_s), u"SELECT group_concat(Città, '|') FROM Nomelia"_s), original);
         QVERIFY(!QFile::exists(path(u"crashed.mdb-journal"_s)));
         QCOMPARE(run({u"check"_s, u"crashed.mdb"_s}).exitCode, 0);
+
+        // A book another program is writing: said so, in Italian, never as a missing index.
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"holder"_s);
+            db.setDatabaseName(path(u"live.mdb"_s));
+            QVERIFY(db.open());
+            QSqlQuery query(db);
+            QVERIFY(query.exec(u"BEGIN EXCLUSIVE"_s));
+            checked = run({u"check"_s, u"live.mdb"_s});
+            QVERIFY(query.exec(u"ROLLBACK"_s));
+            query = QSqlQuery();
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(u"holder"_s);
+        QCOMPARE(checked.exitCode, 1);
+        QVERIFY2(checked.err.contains(u"un altro programma vi sta scrivendo"_s), qPrintable(checked.err));
+        QVERIFY2(!checked.err.contains(u"locked"_s) && !checked.err.contains(u"manca"_s),
+                 qPrintable(checked.err));
+        QCOMPARE(run({u"check"_s, u"live.mdb"_s}).exitCode, 0);
     }
 
     // Conventions: --version, options that do not belong to the command refused with exit 2, a name
