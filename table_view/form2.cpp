@@ -45,6 +45,13 @@ Form2::Form2(QWidget* parent, const QString& book) : QWidget(parent, Qt::Window)
     m_data1.openWhenShown(this);
 }
 
+Form2::~Form2()
+{
+    // The grid goes first: its open editor still hands its text to the model, and so to the
+    // navigator, as it is destroyed, and the navigator is a member that children would outlive.
+    delete m_grid;
+}
+
 void Form2::closeEvent(QCloseEvent* event)
 {
     // The changed row is written as the window closes; if the file refuses it, the window stays

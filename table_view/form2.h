@@ -16,6 +16,7 @@ class Form2 : public QWidget
 public:
     // `book` is the address book to open; empty means "Vinzal.mdb" in the working directory.
     explicit Form2(QWidget* parent = nullptr, const QString& book = QString());
+    ~Form2() override;
 
     RecordNavigator& navigator() { return m_data1; }
 
