@@ -1,8 +1,11 @@
 #include "gui_support.h"
 
+#include "bound_grid.h"
 #include "contact_table.h"
 #include "form1.h"
+#include "form2.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -152,6 +155,31 @@ QString Card::state() const
     if (!salva)
         return u"Browsing"_s;
     return button(u"Command3"_s)->text() == u"ANNULLA"_s ? u"Modifying"_s : u"Adding"_s;
+}
+
+Form2* tableView()
+{
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* form = qobject_cast<Form2*>(widget); form && form->isVisible())
+            return form;
+    return nullptr;
+}
+
+BoundGrid* openTableView(Card& card)
+{
+    card.click(u"Command17"_s);
+    Form2* form = tableView();
+    if (!form || !QTest::qWaitForWindowExposed(form))
+        return nullptr;
+    QCoreApplication::processEvents();
+    return form->findChild<BoundGrid*>(u"DBGrid1"_s);
+}
+
+void deleteTableViews()
+{
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (qobject_cast<Form2*>(widget))
+            delete widget;
 }
 
 } // namespace vinzal::test

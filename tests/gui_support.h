@@ -12,8 +12,10 @@
 #include <memory>
 
 namespace vinzal {
+class BoundGrid;
 class Form1;
-}
+class Form2;
+} // namespace vinzal
 
 namespace vinzal::test {
 
@@ -76,5 +78,12 @@ private:
     QString m_previousDir;
     std::unique_ptr<Form1> m_form;
 };
+
+// The table view that is shown, if any.
+Form2* tableView();
+// Presses "Visualizza Tabella" on the card and returns the grid once the window is exposed.
+BoundGrid* openTableView(Card& card);
+// Deletes every table view, shown or not (a test's clean-up).
+void deleteTableViews();
 
 } // namespace vinzal::test

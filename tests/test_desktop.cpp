@@ -90,9 +90,7 @@ private slots:
 
     void cleanup()
     {
-        for (QWidget* widget : QApplication::topLevelWidgets())
-            if (qobject_cast<Form2*>(widget))
-                delete widget;
+        deleteTableViews();
         QDir::setCurrent(m_previousDir);
         qputenv("XDG_DATA_HOME", m_previousDataHome);
     }
@@ -175,10 +173,7 @@ private slots:
         auto card = showCard(opened);
         QCOMPARE(boxText(*card, u"Text2"_s), u"Bianchi Anna"_s);
         QTest::mouseClick(card->findChild<QPushButton*>(u"Command17"_s), Qt::LeftButton);
-        Form2* table = nullptr;
-        for (QWidget* widget : QApplication::topLevelWidgets())
-            if (auto* form = qobject_cast<Form2*>(widget); form && form->isVisible())
-                table = form;
+        Form2* table = tableView();
         QVERIFY(table);
         QVERIFY(QTest::qWaitForWindowExposed(table));
         QCoreApplication::processEvents();

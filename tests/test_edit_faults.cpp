@@ -127,20 +127,6 @@ class TestEditFaults : public QObject
         return m_dialogs->shown.isEmpty() ? QString() : m_dialogs->shown.last().text;
     }
 
-    BoundGrid* openGrid(Card& card)
-    {
-        card.click(u"Command17"_s);
-        Form2* form = nullptr;
-        for (QWidget* widget : QApplication::topLevelWidgets())
-            if (auto* each = qobject_cast<Form2*>(widget); each && each->isVisible())
-                form = each;
-        if (!form || !QTest::qWaitForWindowExposed(form))
-            return nullptr;
-        QCoreApplication::processEvents();
-        activate(form);
-        return form->findChild<BoundGrid*>(u"DBGrid1"_s);
-    }
-
     void clickCell(BoundGrid* grid, int row, int column)
     {
         QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
@@ -156,12 +142,7 @@ class TestEditFaults : public QObject
 private slots:
     void init() { m_dialogs = &ScriptedDialogs::install(); }
 
-    void cleanup()
-    {
-        for (QWidget* widget : QApplication::topLevelWidgets())
-            if (qobject_cast<Form2*>(widget))
-                delete widget;
-    }
+    void cleanup() { deleteTableViews(); }
 
     void noAfterAFailedSaveWritesNothing_data()
     {
@@ -302,8 +283,9 @@ private slots:
         QCOMPARE(hexOf(card.path(), 1, u"Città"_s), u"466F726CC3AC"_s);
 
         // The grid too: a cell of that row, then the foreign remark itself.
-        BoundGrid* grid = openGrid(card);
+        BoundGrid* grid = openTableView(card);
         QVERIFY(grid);
+        activate(grid->window());
         clickCell(grid, 0, 8); // "Telefono Ufficio"
         typeText(keys(), u"06 1"_s);
         QTest::keyClick(keys(), Qt::Key_Down); // the row is written as it is left
@@ -366,8 +348,9 @@ private slots:
     void gridKeepsTheKeyboardInTheKeyColumn()
     {
         Card card(book());
-        BoundGrid* grid = openGrid(card);
+        BoundGrid* grid = openTableView(card);
         QVERIFY(grid);
+        activate(grid->window());
         for (const Qt::Key back : {Qt::Key_Left, Qt::Key_Backtab}) {
             clickCell(grid, 1, 1); // "Genere"
             QVERIFY(qobject_cast<QLineEdit*>(keys()));
@@ -392,8 +375,9 @@ private slots:
         for (int i = 0; i < 3000; ++i)
             many.append(contact(u"Contatto %1"_s.arg(i), u"Roma"_s));
         Card card(many);
-        BoundGrid* grid = openGrid(card);
+        BoundGrid* grid = openTableView(card);
         QVERIFY(grid);
+        activate(grid->window());
         auto* form2 = qobject_cast<Form2*>(grid->window());
         clickCell(grid, 0, 0);
         StatementCounter statements(form2->navigator().connection()->database());
@@ -407,8 +391,9 @@ private slots:
     void gridKeepsEveryKeyAcrossActivation()
     {
         Card card(book());
-        BoundGrid* grid = openGrid(card);
+        BoundGrid* grid = openTableView(card);
         QVERIFY(grid);
+        activate(grid->window());
         clickCell(grid, 0, 2);
         QTest::keyClick(keys(), Qt::Key_End);
         typeText(keys(), u"abc"_s);
@@ -423,8 +408,9 @@ private slots:
     void escapeWorksAfterARefusal()
     {
         Card card(book());
-        BoundGrid* grid = openGrid(card);
+        BoundGrid* grid = openTableView(card);
         QVERIFY(grid);
+        activate(grid->window());
         Dialogs::install(nullptr); // the real message box, which takes the focus while it shows
         clickCell(grid, 0, 2);
         typeText(keys(), u" Jr."_s);
@@ -458,8 +444,9 @@ private slots:
     void recordSelectorMakesItsRowCurrent()
     {
         Card card(book());
-        BoundGrid* grid = openGrid(card);
+        BoundGrid* grid = openTableView(card);
         QVERIFY(grid);
+        activate(grid->window());
         clickCell(grid, 0, 2);
         typeText(keys(), u"!"_s);
         QHeaderView* selector = grid->verticalHeader();

@@ -27,14 +27,6 @@ QList<Contact> book()
             {{u"Genere"_s, u"Famiglia-Amici"_s}, {kName, u"Verdi Luca"_s}, {u"Osservazioni"_s, u"Nota"_s}}};
 }
 
-Form2* tableView()
-{
-    for (QWidget* widget : QApplication::topLevelWidgets())
-        if (auto* form = qobject_cast<Form2*>(widget); form && form->isVisible())
-            return form;
-    return nullptr;
-}
-
 int openTableViews()
 {
     int count = 0;
@@ -50,17 +42,6 @@ class TestForm2 : public QObject
     Q_OBJECT
 
     ScriptedDialogs* m_dialogs = nullptr;
-
-    // Opens the table view from the card and waits until its rows are read.
-    BoundGrid* open(Card& card)
-    {
-        card.click(u"Command17"_s);
-        Form2* form = tableView();
-        if (!form || !QTest::qWaitForWindowExposed(form))
-            return nullptr;
-        QCoreApplication::processEvents();
-        return form->findChild<BoundGrid*>(u"DBGrid1"_s);
-    }
 
     QLineEdit* editor(BoundGrid* grid)
     {
@@ -79,7 +60,7 @@ private slots:
     void headingsValuesAndModel()
     {
         Card card(book());
-        BoundGrid* grid = open(card);
+        BoundGrid* grid = openTableView(card);
         QVERIFY(grid);
         QAbstractItemModelTester tester(grid->model(),
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
@@ -110,7 +91,7 @@ private slots:
     void oneInstanceAndReopen()
     {
         Card card(book());
-        BoundGrid* grid = open(card);
+        BoundGrid* grid = openTableView(card);
         QVERIFY(grid);
         card.click(u"Command17"_s);
         QCOMPARE(openTableViews(), 1);
@@ -125,7 +106,7 @@ private slots:
         tableView()->close();
         QCoreApplication::processEvents();
         QCOMPARE(openTableViews(), 0);
-        grid = open(card);
+        grid = openTableView(card);
         QVERIFY(grid);
         QCOMPARE(openTableViews(), 1);
         QCOMPARE(grid->model()->rowCount(), 4);
@@ -135,7 +116,7 @@ private slots:
     void editWrittenOnRowChangeAndOnClose()
     {
         Card card(book());
-        BoundGrid* grid = open(card);
+        BoundGrid* grid = openTableView(card);
         grid->setCurrentIndex(grid->model()->index(0, 1));
         QLineEdit* cell = editor(grid);
         QVERIFY(cell);
@@ -161,7 +142,7 @@ private slots:
     void movesStayInsideTheRow()
     {
         Card card(book());
-        BoundGrid* grid = open(card);
+        BoundGrid* grid = openTableView(card);
         const int last = grid->model()->columnCount() - 1;
         grid->setCurrentIndex(grid->model()->index(0, last));
         QTest::keyClick(editor(grid), Qt::Key_Tab);
@@ -189,7 +170,7 @@ private slots:
     void refusedByTheLostUpdateGuard()
     {
         Card card(book());
-        BoundGrid* grid = open(card);
+        BoundGrid* grid = openTableView(card);
         grid->setCurrentIndex(grid->model()->index(0, 4));
         QLineEdit* cell = editor(grid);
         cell->selectAll();
@@ -220,7 +201,7 @@ private slots:
     void rowHeightIsOneForAllRows()
     {
         Card card(book());
-        BoundGrid* grid = open(card);
+        BoundGrid* grid = openTableView(card);
         const int initial = grid->rowHeight(0);
         QVERIFY(initial >= QFontMetrics(grid->font()).height());
         grid->verticalHeader()->resizeSection(1, initial + 17); // a drag of one row's border
@@ -228,7 +209,7 @@ private slots:
             QCOMPARE(grid->rowHeight(row), initial + 17);
         tableView()->close();
         QCoreApplication::processEvents();
-        grid = open(card); // the next load starts again from one text line
+        grid = openTableView(card); // the next load starts again from one text line
         QCOMPARE(grid->rowHeight(2), initial);
     }
 
@@ -236,7 +217,7 @@ private slots:
     {
         Card card({}, false);
         m_dialogs->clear();
-        BoundGrid* grid = open(card);
+        BoundGrid* grid = openTableView(card);
         QVERIFY(grid);
         QCOMPARE(m_dialogs->shown.size(), 1);
         QVERIFY(m_dialogs->shown[0].text.contains(u"non esiste"_s));

@@ -42,14 +42,6 @@ QList<Contact> numbered(qint64 first, int count, int gapEvery = 0)
     return contacts;
 }
 
-Form2* tableView()
-{
-    for (QWidget* widget : QApplication::topLevelWidgets())
-        if (auto* form = qobject_cast<Form2*>(widget); form && form->isVisible())
-            return form;
-    return nullptr;
-}
-
 // Releases the held lists after a while, from another thread: the window's thread is then waiting
 // for them.
 class LateRelease
@@ -75,16 +67,6 @@ class TestGridOpen : public QObject
     Q_OBJECT
 
     ScriptedDialogs* m_dialogs = nullptr;
-
-    BoundGrid* open(Card& card)
-    {
-        card.click(u"Command17"_s);
-        Form2* form = tableView();
-        if (!form || !QTest::qWaitForWindowExposed(form))
-            return nullptr;
-        QCoreApplication::processEvents();
-        return form->findChild<BoundGrid*>(u"DBGrid1"_s);
-    }
 
     QLineEdit* editor(BoundGrid* grid)
     {
@@ -137,7 +119,7 @@ private slots:
     {
         Card card(numbered(1, 500));
         Dynaset::holdListsForTesting(Dynaset::Hold::BeforeHandOver);
-        BoundGrid* grid = open(card);
+        BoundGrid* grid = openTableView(card);
         QVERIFY(grid);
         QAbstractItemModel* model = grid->model();
         // The first page is there, and shown, while the rest is still on its way.
@@ -181,7 +163,7 @@ private slots:
         // A tenth of the rows deleted by another program: ids 1..700 without 10, 20, ...
         Card card(numbered(1, 700, 10));
         Dynaset::holdListsForTesting(Dynaset::Hold::BeforeHandOver);
-        BoundGrid* grid = open(card);
+        BoundGrid* grid = openTableView(card);
         QVERIFY(grid);
         QAbstractItemModel* model = grid->model();
         QCOMPARE(model->rowCount(), int(Dynaset::pageSize));
@@ -214,7 +196,7 @@ private slots:
         // The same through the navigator, as the card's bar moves it: the last row waits for the list.
         closeTableView();
         Dynaset::holdListsForTesting(Dynaset::Hold::BeforeHandOver);
-        grid = open(card);
+        grid = openTableView(card);
         QCOMPARE(grid->model()->rowCount(), int(Dynaset::pageSize));
         {
             LateRelease release;
@@ -229,7 +211,7 @@ private slots:
         Card card(numbered(1, 700, 10));
         // Closed while the reader is inside its read transaction: it is stopped, and leaves no lock.
         Dynaset::holdListsForTesting(Dynaset::Hold::WhileReading);
-        QVERIFY(open(card));
+        QVERIFY(openTableView(card));
         QCOMPARE(Dynaset::unfinishedReaders(), 1);
         closeTableView();
         QCOMPARE(Dynaset::unfinishedReaders(), 0);
@@ -237,7 +219,7 @@ private slots:
 
         // Closed with a changed row before the list was handed over: the row is written.
         Dynaset::holdListsForTesting(Dynaset::Hold::BeforeHandOver);
-        BoundGrid* grid = open(card);
+        BoundGrid* grid = openTableView(card);
         QVERIFY(grid);
         grid->setCurrentIndex(grid->model()->index(5, 1));
         typeInto(grid, u"Lavoro"_s);
@@ -252,7 +234,7 @@ private slots:
             u"INSERT INTO Nomelia(ID, Genere) SELECT i, 'Altro' FROM n WHERE i % 10 <> 0"_s,
             {200000});
         for (int i = 0; i < 3; ++i) {
-            QVERIFY(open(card));
+            QVERIFY(openTableView(card));
             closeTableView();
             QCOMPARE(Dynaset::unfinishedReaders(), 0);
         }
@@ -284,7 +266,7 @@ private slots:
         m_dialogs->clear();
 
         // The grid: all 104 rows in rowid order, both ends reached and written.
-        BoundGrid* grid = open(card);
+        BoundGrid* grid = openTableView(card);
         QVERIFY(grid);
         QAbstractItemModel* model = grid->model();
         QTRY_COMPARE(model->rowCount(), 104);

@@ -449,10 +449,7 @@ private slots:
         }
         // A grid cell takes them too.
         card.click(u"Command17"_s);
-        Form2* table = nullptr;
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (auto* f = qobject_cast<Form2*>(w); f && f->isVisible())
-                table = f;
+        Form2* table = tableView();
         QVERIFY(table);
         QCoreApplication::processEvents();
         auto* grid = table->findChild<BoundGrid*>(u"DBGrid1"_s);
