@@ -250,8 +250,10 @@ const QString& selectColumns()
     return sql;
 }
 
-// Reads the rows of `query` into `rows`, each at its position given by `place` (-1: not ours).
-template <typename Place> Status readRows(QSqlQuery& query, QList<Row>& rows, Place place)
+// Reads the rows of `query` into `rows`, each at its position given by `place` (-1: not ours), and
+// then the stored bytes of those whose text does not give them.
+template <typename Place>
+Status readRows(Connection& connection, QSqlQuery& query, QList<Row>& rows, Place place)
 {
     while (query.next()) {
         const qint64 rowid = query.value(0).toLongLong();
@@ -266,6 +268,11 @@ template <typename Place> Status readRows(QSqlQuery& query, QList<Row>& rows, Pl
     query.finish();
     if (error.isValid())
         return StoreError::fromSql(error, u"leggere la rubrica"_s);
+    // A row deleted meanwhile keeps what was read; a write to it is refused as for any deleted row.
+    for (Row& row : rows)
+        if (Status completed = completeRow(connection, row);
+            !completed && completed.error().kind != StoreError::Kind::NoCurrentRow)
+            return completed;
     return {};
 }
 
@@ -292,7 +299,7 @@ Status Dynaset::open()
         return StoreError::fromSql(query.lastError(), u"leggere la rubrica"_s);
     auto rows = std::make_unique<QList<Row>>();
     qsizetype next = 0;
-    if (Status read = readRows(query, *rows, [&next](qint64) { return next++; }); !read)
+    if (Status read = readRows(m_connection, query, *rows, [&next](qint64) { return next++; }); !read)
         return read;
     const bool more = rows->size() > pageSize;
     if (more)
@@ -442,7 +449,7 @@ Result<Row> Dynaset::rowAt(qsizetype position)
     auto rows = std::make_unique<QList<Row>>();
     rows->resize(last - first + 1);
     // Rows added by others inside the range are not part of this dynaset and are skipped.
-    Status read = readRows(query, *rows, [&](qint64 rowid) {
+    Status read = readRows(m_connection, query, *rows, [&](qint64 rowid) {
         const qsizetype at = positionOf(rowid);
         return at < first || at > last ? -1 : at - first;
     });

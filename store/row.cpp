@@ -63,12 +63,10 @@ QVariant storedValue(const QString& text)
 
 QString rowColumns()
 {
-    QStringList text, bytes;
-    for (const QString& field : contacts::fields()) {
+    QStringList text;
+    for (const QString& field : contacts::fields())
         text.append(quoteIdentifier(field));
-        bytes.append(u"CAST("_s + quoteIdentifier(field) + u" AS BLOB)"_s);
-    }
-    return u"rowid, "_s + text.join(u", "_s) + u", "_s + bytes.join(u", "_s);
+    return u"rowid, "_s + text.join(u", "_s);
 }
 
 Row rowFromQuery(const QSqlQuery& query)
@@ -78,12 +76,62 @@ Row rowFromQuery(const QSqlQuery& query)
     const int count = int(contacts::fields().size());
     row.values.reserve(count);
     row.stored.reserve(count);
-    for (int i = 0; i < count; ++i)
-        row.values.append(query.value(1 + i));
     for (int i = 0; i < count; ++i) {
-        row.stored.append(asBytes(query.value(1 + count + i)));
+        const QVariant value = query.value(1 + i);
+        row.values.append(value);
+        // Valid UTF-8 comes back from QString byte for byte; SQLite shows every byte sequence that
+        // is not valid UTF-8 as U+FFFD, so text without it needs no second look.
+        const int type = value.typeId();
+        if (value.isNull())
+            row.stored.append(value);
+        else if ((type == QMetaType::QString && !value.toString().contains(QChar::ReplacementCharacter)) ||
+                 type == QMetaType::LongLong || type == QMetaType::Int) // an integer's text is its digits
+            row.stored.append(asBytes(value));
+        else {
+            row.stored.append(QVariant());
+            row.exact = false;
+        }
     }
     return row;
+}
+
+Status completeRow(Connection& connection, Row& row)
+{
+    if (row.exact)
+        return {};
+    static const QString sql = [] {
+        QStringList bytes;
+        for (const QString& field : contacts::fields())
+            bytes.append(u"CAST("_s + quoteIdentifier(field) + u" AS BLOB)"_s);
+        return u"SELECT "_s + rowColumns() + u", "_s + bytes.join(u", "_s) + u" FROM "_s +
+               quoteIdentifier(contacts::tableName()) + u" WHERE rowid = ?"_s;
+    }();
+    auto prepared = connection.prepared(sql);
+    if (!prepared)
+        return prepared.error();
+    QSqlQuery& query = *prepared.value();
+    query.addBindValue(row.rowid);
+    if (!query.exec())
+        return StoreError::fromSql(query.lastError(), u"leggere il contatto"_s);
+    if (!query.next()) {
+        const QSqlError error = query.lastError();
+        query.finish();
+        if (error.isValid())
+            return StoreError::fromSql(error, u"leggere il contatto"_s);
+        return StoreError{StoreError::Kind::NoCurrentRow,
+                          u"Il contatto non esiste più: è stato eliminato da un altro programma. "
+                          u"Rileggere la rubrica."_s,
+                          {}};
+    }
+    // Text and bytes from the same statement, so that they describe the same version of the row.
+    const int count = int(contacts::fields().size());
+    for (int i = 0; i < count; ++i) {
+        row.values[i] = query.value(1 + i);
+        row.stored[i] = asBytes(query.value(1 + count + i));
+    }
+    row.exact = true;
+    query.finish();
+    return {};
 }
 
 Result<Row> readRow(Connection& connection, qint64 rowid)
@@ -108,6 +156,8 @@ Result<Row> readRow(Connection& connection, qint64 rowid)
     }
     Row row = rowFromQuery(query);
     query.finish();
+    if (Status completed = completeRow(connection, row); !completed)
+        return completed.error();
     return row;
 }
 

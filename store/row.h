@@ -19,6 +19,9 @@ struct Row
     // valid UTF-8 does not survive the conversion to QString, and a guard comparing the converted
     // text would refuse every write to such a field.
     QList<QVariant> stored;
+    // False while a field's bytes are not known: its text holds U+FFFD (what SQLite puts in place of
+    // bytes that are not UTF-8) or is not text at all. completeRow() reads them.
+    bool exact = true;
 
     QVariant value(const QString& field) const;
     QVariant storedBytes(const QString& field) const;
@@ -26,10 +29,13 @@ struct Row
     QString text(const QString& field) const;
 };
 
-// The select list that reads a Row: rowid, the fields as text, the fields as stored.
+// The select list that reads a Row: rowid and the fields as text.
 QString rowColumns();
-// A Row from the current record of a query whose result columns are rowColumns().
+// A Row from the current record of a query whose result columns are rowColumns(). The bytes of
+// valid text are its UTF-8; the others are left to completeRow().
 Row rowFromQuery(const QSqlQuery& query);
+// Reads the row again with the bytes of every field, in one statement, when they are not all known.
+Status completeRow(Connection& connection, Row& row);
 
 // A field to write: its new value, and the value it had when the user saw it, as stored
 // (Row::storedBytes). The write succeeds only where the file still holds exactly `original`, so a
