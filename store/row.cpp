@@ -37,6 +37,30 @@ QVariant asBytes(const QVariant& value)
     return bytes.isNull() ? QByteArray("", 0) : bytes;
 }
 
+// Runs `sql` for one row by rowid and leaves the query on that row (the caller finishes it); a row
+// that no longer exists is NoCurrentRow.
+Result<QSqlQuery*> selectOne(Connection& connection, const QString& sql, qint64 rowid)
+{
+    auto prepared = connection.prepared(sql);
+    if (!prepared)
+        return prepared.error();
+    QSqlQuery& query = *prepared.value();
+    query.addBindValue(rowid);
+    if (!query.exec())
+        return StoreError::fromSql(query.lastError(), u"leggere il contatto"_s);
+    if (!query.next()) {
+        const QSqlError error = query.lastError();
+        query.finish();
+        if (error.isValid())
+            return StoreError::fromSql(error, u"leggere il contatto"_s);
+        return StoreError{StoreError::Kind::NoCurrentRow,
+                          u"Il contatto non esiste più: è stato eliminato da un altro programma. "
+                          u"Rileggere la rubrica."_s,
+                          {}};
+    }
+    return &query;
+}
+
 } // namespace
 
 QVariant Row::value(const QString& field) const
@@ -106,23 +130,10 @@ Status completeRow(Connection& connection, Row& row)
         return u"SELECT "_s + rowColumns() + u", "_s + bytes.join(u", "_s) + u" FROM "_s +
                quoteIdentifier(contacts::tableName()) + u" WHERE rowid = ?"_s;
     }();
-    auto prepared = connection.prepared(sql);
-    if (!prepared)
-        return prepared.error();
-    QSqlQuery& query = *prepared.value();
-    query.addBindValue(row.rowid);
-    if (!query.exec())
-        return StoreError::fromSql(query.lastError(), u"leggere il contatto"_s);
-    if (!query.next()) {
-        const QSqlError error = query.lastError();
-        query.finish();
-        if (error.isValid())
-            return StoreError::fromSql(error, u"leggere il contatto"_s);
-        return StoreError{StoreError::Kind::NoCurrentRow,
-                          u"Il contatto non esiste più: è stato eliminato da un altro programma. "
-                          u"Rileggere la rubrica."_s,
-                          {}};
-    }
+    auto found = selectOne(connection, sql, row.rowid);
+    if (!found)
+        return found.error();
+    QSqlQuery& query = *found.value();
     // Text and bytes from the same statement, so that they describe the same version of the row.
     const int count = int(contacts::fields().size());
     for (int i = 0; i < count; ++i) {
@@ -137,23 +148,10 @@ Status completeRow(Connection& connection, Row& row)
 Result<Row> readRow(Connection& connection, qint64 rowid)
 {
     static const QString sql = selectRowSql();
-    auto prepared = connection.prepared(sql);
-    if (!prepared)
-        return prepared.error();
-    QSqlQuery& query = *prepared.value();
-    query.addBindValue(rowid);
-    if (!query.exec())
-        return StoreError::fromSql(query.lastError(), u"leggere il contatto"_s);
-    if (!query.next()) {
-        const QSqlError error = query.lastError();
-        query.finish();
-        if (error.isValid())
-            return StoreError::fromSql(error, u"leggere il contatto"_s);
-        return StoreError{StoreError::Kind::NoCurrentRow,
-                          u"Il contatto non esiste più: è stato eliminato da un altro programma. "
-                          u"Rileggere la rubrica."_s,
-                          {}};
-    }
+    auto found = selectOne(connection, sql, rowid);
+    if (!found)
+        return found.error();
+    QSqlQuery& query = *found.value();
     Row row = rowFromQuery(query);
     query.finish();
     if (Status completed = completeRow(connection, row); !completed)
