@@ -6,8 +6,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QUrl>
+
+#include <libpq-fe.h>
 
 #include <sys/stat.h>
 
@@ -62,6 +65,8 @@ FileKind probeFile(const QString& path)
 
 Result<std::unique_ptr<Connection>> Connection::open(const QString& path)
 {
+    if (isServerBook(path))
+        return openServer(path);
     const QString where = shownName(path);
     // The advice for the book looked up in the working directory does not fit one named by path
     // (on the command line, the personal book): that one is to be found or converted where it is.
@@ -108,7 +113,8 @@ Result<std::unique_ptr<Connection>> Connection::open(const QString& path)
     }
 
     const QString name = u"vinzal-%1"_s.arg(connectionCounter.fetchAndAddRelaxed(1));
-    std::unique_ptr<Connection> connection(new Connection(QFileInfo(path).absoluteFilePath(), name));
+    std::unique_ptr<Connection> connection(
+        new Connection(QFileInfo(path).absoluteFilePath(), name, Engine::Sqlite));
     QSqlDatabase& db = connection->m_db;
     // mode=rw: SQLite opens the file for reading and writing and never creates it.
     const QUrl url = QUrl::fromLocalFile(connection->m_path);
@@ -123,28 +129,137 @@ Result<std::unique_ptr<Connection>> Connection::open(const QString& path)
     if (!pragma.exec(u"PRAGMA synchronous = FULL"_s))
         return StoreError::fromSql(pragma.lastError(), u"aprire l'archivio "_s + where);
 
-    QSqlQuery columns(db);
-    columns.prepare(u"SELECT name FROM pragma_table_info(?)"_s);
+    if (Status read = connection->readColumns(where); !read)
+        return read.error();
+    return connection;
+}
+
+Status Connection::readColumns(const QString& where)
+{
+    QSqlQuery columns(m_db);
+    columns.setForwardOnly(true);
+    columns.prepare(
+        m_engine == Engine::Sqlite
+            ? u"SELECT name FROM pragma_table_info(?)"_s
+            : u"SELECT column_name FROM information_schema.columns "
+              u"WHERE table_schema = current_schema() AND table_name = ? ORDER BY ordinal_position"_s);
     columns.addBindValue(contacts::tableName());
     if (!columns.exec())
-        return StoreError::fromSql(columns.lastError(), u"leggere l'archivio "_s + where);
+        return error(columns.lastError(), u"leggere l'archivio "_s + where);
     while (columns.next())
-        connection->m_columns.append(columns.value(0).toString());
+        m_columns.append(columns.value(0).toString());
     columns.finish();
-    if (connection->m_columns.isEmpty())
+    if (m_columns.isEmpty())
         return openError(StoreError::Kind::TableMissing,
-                         u"Il file "_s + where + u" non contiene la tabella «"_s + contacts::tableName() +
+                         (m_engine == Engine::Sqlite ? u"Il file "_s : u"La base di dati "_s) + where +
+                             u" non contiene la tabella «"_s + contacts::tableName() +
                              u"». Non è una rubrica di Vinzal oppure è stata modificata da un altro "
-                             u"programma."_s);
+                             u"programma."_s +
+                             (m_engine == Engine::Sqlite
+                                  ? QString()
+                                  : u" Una rubrica sul server si crea con «vinzal-db create»."_s));
+    return {};
+}
+
+Result<std::unique_ptr<Connection>> Connection::openServer(const QString& book)
+{
+    const QString where = u"«"_s + shownBook(book) + u"»"_s;
+    QString problem;
+    const auto parameters = serverParameters(book, &problem);
+    if (parameters.isEmpty())
+        return openError(StoreError::Kind::NotAnAddressBook, u"Il collegamento alla rubrica sul server "_s +
+                                                                 where + u" non è scritto correttamente: "_s +
+                                                                 problem + u"."_s);
+    if (!QSqlDatabase::isDriverAvailable(u"QPSQL"_s))
+        return openError(StoreError::Kind::Engine,
+                         u"Per aprire la rubrica sul server "_s + where +
+                             u" serve il supporto di Qt per PostgreSQL, che non è installato (pacchetto "
+                             u"«libqt6sql6-psql»)."_s);
+    const QString name = u"vinzal-%1"_s.arg(connectionCounter.fetchAndAddRelaxed(1));
+    std::unique_ptr<Connection> connection(new Connection(book, name, Engine::Postgres));
+    QSqlDatabase& db = connection->m_db;
+    QStringList options;
+    bool timeout = false;
+    for (const auto& [keyword, value] : parameters) {
+        if (keyword == u"dbname"_s)
+            db.setDatabaseName(value);
+        else if (keyword == u"user"_s)
+            db.setUserName(value);
+        else if (keyword == u"password"_s)
+            db.setPassword(value);
+        else if (keyword == u"host"_s)
+            db.setHostName(value);
+        else {
+            // Qt joins the options with ";", which it turns into blanks: a value cannot hold one.
+            if (value.contains(u';'))
+                return openError(StoreError::Kind::NotAnAddressBook,
+                                 u"Il valore di «"_s + keyword +
+                                     u"» nel collegamento alla rubrica sul "
+                                     u"server "_s +
+                                     where +
+                                     u" contiene un punto e virgola, che Vinzal non può "
+                                     u"passare al server."_s);
+            QString quoted = value;
+            quoted.replace(u"\\"_s, u"\\\\"_s).replace(u"'"_s, u"\\'"_s);
+            options.append(keyword + u"='"_s + quoted + u"'"_s);
+            timeout = timeout || keyword == u"connect_timeout"_s;
+        }
+    }
+    // A server that does not answer must not freeze the window for ever.
+    if (!timeout)
+        options.append(u"connect_timeout=10"_s);
+    options.append(u"application_name=Vinzal"_s);
+    db.setConnectOptions(options.join(u';'));
+    if (!db.open())
+        return openError(StoreError::Kind::FileMissing,
+                         u"Non è stato possibile collegarsi alla rubrica sul server "_s + where +
+                             u". Controllare che il server sia acceso e raggiungibile, il nome della base "
+                             u"di dati e dell'utente, e la password in «~/.pgpass»."_s)
+            .withDetail(db.lastError().databaseText());
+    if (Status read = connection->readColumns(where); !read)
+        return read.error();
     return connection;
+}
+
+Status Connection::ready()
+{
+    if (!m_lost)
+        return {};
+    if (Status reopened = reopen(); !reopened)
+        return reopened;
+    return {};
+}
+
+StoreError Connection::error(const QSqlError& error, const QString& what)
+{
+    if (m_engine == Engine::Sqlite)
+        return StoreError::fromSql(error, what);
+    StoreError mapped = StoreError::fromServer(error, what);
+    // libpq says the connection is gone when the server went away (a restart, a network fault).
+    const QVariant handle = m_db.driver() ? m_db.driver()->handle() : QVariant();
+    if (handle.isValid() && qstrcmp(handle.typeName(), "PGconn*") == 0) {
+        PGconn* pg = *static_cast<PGconn* const*>(handle.data());
+        if (!pg || PQstatus(pg) == CONNECTION_BAD)
+            mapped = StoreError::disconnected(what, mapped.detail);
+    }
+    if (mapped.kind == StoreError::Kind::Disconnected)
+        m_lost = true;
+    return mapped;
 }
 
 Status Connection::reopen()
 {
     m_statements.clear();
     m_db.close();
-    if (!m_db.open())
+    if (!m_db.open()) {
+        if (m_engine == Engine::Postgres)
+            return StoreError::disconnected(u"ricollegarsi alla rubrica sul server"_s,
+                                            m_db.lastError().databaseText());
         return StoreError::fromSql(m_db.lastError(), u"riaprire l'archivio"_s);
+    }
+    m_lost = false;
+    if (m_engine == Engine::Postgres)
+        return {};
     rememberTheFile();
     QSqlQuery pragma(m_db);
     if (!pragma.exec(u"PRAGMA synchronous = FULL"_s))
@@ -163,6 +278,8 @@ void Connection::rememberTheFile()
 
 Status Connection::stillTheFileOpened() const
 {
+    if (m_engine != Engine::Sqlite)
+        return {};
     struct stat info = {};
     if (::stat(QFile::encodeName(m_path).constData(), &info) == 0 && quint64(info.st_dev) == m_device &&
         quint64(info.st_ino) == m_inode)
@@ -176,9 +293,10 @@ Status Connection::stillTheFileOpened() const
                       {}};
 }
 
-Connection::Connection(QString path, QString connectionName)
+Connection::Connection(QString path, QString connectionName, Engine engine)
     : m_path(std::move(path)), m_name(std::move(connectionName)),
-      m_db(QSqlDatabase::addDatabase(u"QSQLITE"_s, m_name))
+      m_db(QSqlDatabase::addDatabase(engine == Engine::Sqlite ? u"QSQLITE"_s : u"QPSQL"_s, m_name)),
+      m_engine(engine)
 {
 }
 
@@ -193,13 +311,15 @@ Connection::~Connection()
 
 Result<QSqlQuery*> Connection::prepared(const QString& sql)
 {
+    if (Status connected = ready(); !connected)
+        return connected.error();
     auto found = m_statements.constFind(sql);
     if (found != m_statements.cend())
         return found.value().get();
     auto query = std::make_shared<QSqlQuery>(m_db);
     query->setForwardOnly(true);
     if (!query->prepare(sql))
-        return StoreError::fromSql(query->lastError(), u"preparare una lettura dell'archivio"_s);
+        return error(query->lastError(), u"preparare una lettura dell'archivio"_s);
     m_statements.insert(sql, query);
     return query.get();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine.h"
 #include "store_error.h"
 
 #include <QHash>
@@ -12,25 +13,35 @@
 
 namespace vinzal {
 
-// One SQLite connection to an address book, opened read-write and never created.
-// It owns its Qt SQL connection name and its prepared statements; destroying it closes both.
+// One connection to an address book: an SQLite file, opened read-write and never created, or a
+// database on a PostgreSQL server (engine.h). It owns its Qt SQL connection name and its prepared
+// statements; destroying it closes both.
 class Connection
 {
 public:
-    // Opens `path` as an address book holding the contact table. Every way this can fail (missing
-    // file, not an SQLite file, an Access file, a damaged file, no table) has its own message.
-    static Result<std::unique_ptr<Connection>> open(const QString& path);
+    // Opens `book` (a file's path or a server's connection string) as an address book holding the
+    // contact table. Every way this can fail (missing file, not an SQLite file, an Access file, a
+    // damaged file, no table, a server that does not answer or refuses us) has its own message.
+    static Result<std::unique_ptr<Connection>> open(const QString& book);
 
     ~Connection();
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
     QSqlDatabase database() const { return m_db; }
+    Engine engine() const { return m_engine; }
+
+    // Maps an error of this connection's engine to a message; `what` says what was being done. A
+    // lost connection to a server is noted, and the next ready() connects again.
+    StoreError error(const QSqlError& error, const QString& what);
+    // Connects again if the connection to the server was lost; call before any statement.
+    Status ready();
 
     // Closes and opens the same file again, keeping this object (and the cursors that refer to it).
     // SQLite opens a write-protected file read-only and keeps it so; after the user has mended the
     // permissions, only a new open can write.
     Status reopen();
+    // The file's absolute path, or the server book as given.
     const QString& path() const { return m_path; }
 
     // Whether the file at path() is still the one opened. Another program may have put a new file in
@@ -51,12 +62,16 @@ public:
     static constexpr int busyTimeoutMs = 4000;
 
 private:
-    Connection(QString path, QString connectionName);
+    Connection(QString path, QString connectionName, Engine engine);
+    static Result<std::unique_ptr<Connection>> openServer(const QString& book);
+    Status readColumns(const QString& where);
 
     QString m_path;
     QString m_name;
     QSqlDatabase m_db;
     QStringList m_columns;
+    Engine m_engine = Engine::Sqlite;
+    bool m_lost = false; // the server closed the connection
     QHash<QString, std::shared_ptr<QSqlQuery>> m_statements;
     quint64 m_device = 0, m_inode = 0; // the file opened, as stat(2) names it
     void rememberTheFile();

@@ -186,6 +186,47 @@ Status readList(Dynaset::Reader& reader, const QByteArray& path)
     return {};
 }
 
+// The same from a server, through a connection of the reader's own, in one read-only snapshot.
+Status readServerList(Dynaset::Reader& reader, const QString& book)
+{
+    auto opened = Connection::open(book);
+    if (!opened)
+        return opened.error();
+    Connection& connection = *opened.value();
+    QSqlQuery query(connection.database());
+    query.setForwardOnly(true);
+    const auto failed = [&] { return connection.error(query.lastError(), u"leggere la rubrica"_s); };
+    if (!query.exec(u"BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"_s))
+        return failed();
+    const QString table = quoteIdentifier(contacts::tableName());
+    if (!query.exec(u"SELECT count(*), min(\"ID\"), max(\"ID\") FROM "_s + table) || !query.next())
+        return failed();
+    const qint64 count = query.value(0).toLongLong(), low = query.value(1).toLongLong(),
+                 high = query.value(2).toLongLong();
+    query.finish();
+    waitWhileHeld(Dynaset::Hold::WhileReading, reader);
+    if (reader.stopped)
+        return sqliteError(nullptr, SQLITE_INTERRUPT);
+    if (count == 0 || quint64(high) - quint64(low) == quint64(count) - 1) {
+        reader.dense = true;
+        reader.first = low;
+        reader.count = count;
+        return {};
+    }
+    reader.ids.reserve(std::size_t(count));
+    if (!query.exec(u"SELECT \"ID\" FROM "_s + table + u" ORDER BY \"ID\""_s))
+        return failed();
+    for (unsigned n = 0; query.next(); ++n) {
+        if (n % 4096 == 0 && reader.stopped)
+            return sqliteError(nullptr, SQLITE_INTERRUPT);
+        reader.ids.push_back(query.value(0).toLongLong());
+    }
+    if (query.lastError().isValid())
+        return failed();
+    query.finish();
+    return {};
+}
+
 // The reader is background work: on a machine whose cores are all busy it must not take the
 // window's thread's turn while the first rows are painted. (Linux gives each thread its own nice
 // value; raising it needs no privilege.)
@@ -243,11 +284,9 @@ void Dynaset::stopReader()
 
 namespace {
 
-const QString& selectColumns()
+QString selectColumns(Engine engine)
 {
-    static const QString sql =
-        u"SELECT "_s + rowColumns() + u" FROM "_s + quoteIdentifier(contacts::tableName());
-    return sql;
+    return u"SELECT "_s + rowColumns(engine) + u" FROM "_s + quoteIdentifier(contacts::tableName());
 }
 
 // Reads the rows of `query` into `rows`, each at its position given by `place` (-1: not ours), and
@@ -267,7 +306,7 @@ Status readRows(Connection& connection, QSqlQuery& query, QList<Row>& rows, Plac
     const QSqlError error = query.lastError();
     query.finish();
     if (error.isValid())
-        return StoreError::fromSql(error, u"leggere la rubrica"_s);
+        return connection.error(error, u"leggere la rubrica"_s);
     // A row deleted meanwhile keeps what was read; a write to it is refused as for any deleted row.
     for (Row& row : rows)
         if (Status completed = completeRow(connection, row);
@@ -289,14 +328,15 @@ Status Dynaset::open()
     m_listStatus = {};
 
     // The first page at once, and one row more to know whether there is anything after it.
-    static const QString first = selectColumns() + u" ORDER BY rowid LIMIT ?"_s;
-    auto prepared = m_connection.prepared(first);
+    const Engine engine = m_connection.engine();
+    auto prepared = m_connection.prepared(selectColumns(engine) + u" ORDER BY "_s + dialect::rowid(engine) +
+                                          u" LIMIT ?"_s);
     if (!prepared)
         return prepared.error();
     QSqlQuery& query = *prepared.value();
     query.addBindValue(pageSize + 1);
     if (!query.exec())
-        return StoreError::fromSql(query.lastError(), u"leggere la rubrica"_s);
+        return m_connection.error(query.lastError(), u"leggere la rubrica"_s);
     auto rows = std::make_unique<QList<Row>>();
     qsizetype next = 0;
     if (Status read = readRows(m_connection, query, *rows, [&next](qint64) { return next++; }); !read)
@@ -317,9 +357,11 @@ Status Dynaset::open()
     ++unfinished;
     Reader* reader = m_reader.get();
     const quint64 generation = m_generation;
-    reader->thread = std::thread([this, reader, generation, path = QFile::encodeName(m_connection.path())] {
+    reader->thread = std::thread([this, reader, generation, engine, book = m_connection.path()] {
         yieldToTheWindow();
-        if (Status read = readList(*reader, path); !read)
+        if (Status read = engine == Engine::Sqlite ? readList(*reader, QFile::encodeName(book))
+                                                   : readServerList(*reader, book);
+            !read)
             reader->error = read.error();
         waitWhileHeld(Hold::BeforeHandOver, *reader);
         {
@@ -437,15 +479,16 @@ Result<Row> Dynaset::rowAt(qsizetype position)
 
     const qsizetype first = page * pageSize;
     const qsizetype last = std::min(size(), first + pageSize) - 1;
-    static const QString sql = selectColumns() + u" WHERE rowid BETWEEN ? AND ? ORDER BY rowid"_s;
-    auto prepared = m_connection.prepared(sql);
+    const QString rowid = dialect::rowid(m_connection.engine());
+    auto prepared = m_connection.prepared(selectColumns(m_connection.engine()) + u" WHERE "_s + rowid +
+                                          u" BETWEEN ? AND ? ORDER BY "_s + rowid);
     if (!prepared)
         return prepared.error();
     QSqlQuery& query = *prepared.value();
     query.addBindValue(rowidAt(first));
     query.addBindValue(rowidAt(last));
     if (!query.exec())
-        return StoreError::fromSql(query.lastError(), u"leggere la rubrica"_s);
+        return m_connection.error(query.lastError(), u"leggere la rubrica"_s);
     auto rows = std::make_unique<QList<Row>>();
     rows->resize(last - first + 1);
     // Rows added by others inside the range are not part of this dynaset and are skipped.

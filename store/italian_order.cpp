@@ -50,8 +50,22 @@ QString key(const QString& text, Key which)
     return result;
 }
 
-QString keyExpression(const QString& operand, Key which)
+QString keyExpression(const QString& operand, Key which, Engine engine)
 {
+    if (engine == Engine::Postgres) {
+        // One translate() does both maps: a capital goes straight to what the two maps make of it.
+        QString from, to;
+        for (const auto& [capital, small] : lowerCaseMap()) {
+            from += capital;
+            to += which == Key::Folded ? key(QString(small), Key::Folded) : QString(small);
+        }
+        if (which == Key::Folded)
+            for (const auto& [accented, base] : accentMap()) {
+                from += accented;
+                to += base;
+            }
+        return u"translate(lower("_s + operand + u" COLLATE \"C\"), '"_s + from + u"', '"_s + to + u"')"_s;
+    }
     QString expression = u"lower("_s + operand + u")"_s;
     const auto apply = [&expression](const CharacterMap& map) {
         for (const auto& [from, to] : map)
@@ -63,19 +77,48 @@ QString keyExpression(const QString& operand, Key which)
     return expression;
 }
 
-QString indexStatement(const QString& field)
+QString indexStatement(const QString& field, Engine engine)
 {
     const QString column = quoteIdentifier(field);
+    if (engine == Engine::Postgres)
+        // The identity column last, as SQLite keeps the rowid in every index: a step inside a run of
+        // equal keys is then read from the index too.
+        return u"CREATE INDEX "_s + quoteIdentifier(field) + u" ON "_s +
+               quoteIdentifier(contacts::tableName()) + u" ("_s +
+               dialect::ascending(engine, keyExpression(column, Key::Folded, engine)) + u", "_s +
+               dialect::ascending(engine, keyExpression(column, Key::LowerCase, engine)) + u", "_s +
+               dialect::rowid(engine) + u")"_s;
     return u"CREATE INDEX "_s + quoteIdentifier(field) + u" ON "_s + quoteIdentifier(contacts::tableName()) +
            u" ("_s + keyExpression(column, Key::Folded) + u", "_s + keyExpression(column, Key::LowerCase) +
            u")"_s;
 }
 
-IndexShape inspectIndex(const QSqlDatabase& db, const QString& name)
+IndexShape inspectIndex(const QSqlDatabase& db, const QString& name, Engine engine)
 {
     IndexShape shape;
     QSqlQuery query(db);
     query.setForwardOnly(true);
+    if (engine == Engine::Postgres) {
+        // A server's book is made only in the Italian form; the server keeps the definition in its
+        // own normalised words, so only its kind is checked.
+        query.prepare(u"SELECT indexdef FROM pg_indexes WHERE schemaname = current_schema() "
+                      u"AND tablename = ? AND indexname = ?"_s);
+        query.addBindValue(contacts::tableName());
+        query.addBindValue(name);
+        if (!query.exec()) {
+            shape.error = query.lastError().text();
+            return shape;
+        }
+        if (!query.next())
+            return shape;
+        const QString definition = query.value(0).toString();
+        query.finish();
+        const bool italian = definition.contains(u"translate(lower(("_s + quoteIdentifier(name)) &&
+                             contacts::indexNames().contains(name);
+        shape.form = italian ? IndexForm::Italian : IndexForm::Unknown;
+        shape.column = italian ? name : QString();
+        return shape;
+    }
     query.prepare(u"SELECT m.sql, ii.name, ii.cid FROM sqlite_master AS m, pragma_index_info(m.name) AS ii "
                   u"WHERE m.type = 'index' AND m.name = ? AND m.tbl_name = ? COLLATE NOCASE "
                   u"AND ii.seqno = 0"_s);

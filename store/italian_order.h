@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine.h"
+
 #include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
@@ -32,11 +34,14 @@ enum class Key { Folded, LowerCase };
 QString key(const QString& text, Key which);
 
 // The SQL expression of a key over `operand` (a quoted column or a parameter "?"). Every query
-// must repeat it exactly: SQLite uses an index on expressions only for the same expression.
-QString keyExpression(const QString& operand, Key which);
+// must repeat it exactly: an engine uses an index on expressions only for the same expression.
+// SQLite nests replace() calls; PostgreSQL has translate(), and its lower() of text in the "C"
+// collation folds ASCII letters only, as SQLite's does, whatever the server's locale. The "C"
+// collation also makes the keys compare byte by byte, as SQLite compares them.
+QString keyExpression(const QString& operand, Key which, Engine engine = Engine::Sqlite);
 
 // The statement that makes the index of `field` in the Italian order, named as the field.
-QString indexStatement(const QString& field);
+QString indexStatement(const QString& field, Engine engine = Engine::Sqlite);
 
 // How an index of the contact table is built, read from the file's schema.
 enum class IndexForm {
@@ -51,6 +56,6 @@ struct IndexShape
     QString column; // the field the index orders by (Plain and Italian)
     QString error;  // set when the schema could not be read
 };
-IndexShape inspectIndex(const QSqlDatabase& db, const QString& name);
+IndexShape inspectIndex(const QSqlDatabase& db, const QString& name, Engine engine = Engine::Sqlite);
 
 } // namespace vinzal::order

@@ -10,10 +10,10 @@ namespace vinzal {
 
 namespace {
 
-QString selectRowSql()
+QString selectRowSql(Engine engine)
 {
-    return u"SELECT "_s + rowColumns() + u" FROM "_s + quoteIdentifier(contacts::tableName()) +
-           u" WHERE rowid = ?"_s;
+    return u"SELECT "_s + rowColumns(engine) + u" FROM "_s + quoteIdentifier(contacts::tableName()) +
+           u" WHERE "_s + dialect::rowid(engine) + u" = ?"_s;
 }
 
 StoreError conflict()
@@ -31,10 +31,7 @@ StoreError conflict()
 // a null QByteArray, which the driver would bind as NULL.
 QVariant asBytes(const QVariant& value)
 {
-    if (value.isNull())
-        return value;
-    const QByteArray bytes = value.toByteArray();
-    return bytes.isNull() ? QByteArray("", 0) : bytes;
+    return dialect::guardValue(Engine::Sqlite, value);
 }
 
 // Runs `sql` for one row by rowid and leaves the query on that row (the caller finishes it); a row
@@ -47,12 +44,12 @@ Result<QSqlQuery*> selectOne(Connection& connection, const QString& sql, qint64 
     QSqlQuery& query = *prepared.value();
     query.addBindValue(rowid);
     if (!query.exec())
-        return StoreError::fromSql(query.lastError(), u"leggere il contatto"_s);
+        return connection.error(query.lastError(), u"leggere il contatto"_s);
     if (!query.next()) {
         const QSqlError error = query.lastError();
         query.finish();
         if (error.isValid())
-            return StoreError::fromSql(error, u"leggere il contatto"_s);
+            return connection.error(error, u"leggere il contatto"_s);
         return StoreError{StoreError::Kind::NoCurrentRow,
                           u"Il contatto non esiste più: è stato eliminato da un altro programma. "
                           u"Rileggere la rubrica."_s,
@@ -85,12 +82,12 @@ QVariant storedValue(const QString& text)
     return text.isEmpty() ? QVariant(QMetaType::fromType<QString>()) : QVariant(text);
 }
 
-QString rowColumns()
+QString rowColumns(Engine engine)
 {
     QStringList text;
     for (const QString& field : contacts::fields())
         text.append(quoteIdentifier(field));
-    return u"rowid, "_s + text.join(u", "_s);
+    return dialect::rowid(engine) + u", "_s + text.join(u", "_s);
 }
 
 Row rowFromQuery(const QSqlQuery& query)
@@ -123,11 +120,19 @@ Status completeRow(Connection& connection, Row& row)
 {
     if (row.exact)
         return {};
+    if (connection.engine() == Engine::Postgres) {
+        // A server holds only valid UTF-8: the text is the bytes, even where it holds U+FFFD.
+        for (qsizetype i = 0; i < row.values.size(); ++i)
+            row.stored[i] =
+                row.values[i].isNull() ? row.values[i] : asBytes(row.values[i].toString().toUtf8());
+        row.exact = true;
+        return {};
+    }
     static const QString sql = [] {
         QStringList bytes;
         for (const QString& field : contacts::fields())
             bytes.append(u"CAST("_s + quoteIdentifier(field) + u" AS BLOB)"_s);
-        return u"SELECT "_s + rowColumns() + u", "_s + bytes.join(u", "_s) + u" FROM "_s +
+        return u"SELECT "_s + rowColumns(Engine::Sqlite) + u", "_s + bytes.join(u", "_s) + u" FROM "_s +
                quoteIdentifier(contacts::tableName()) + u" WHERE rowid = ?"_s;
     }();
     auto found = selectOne(connection, sql, row.rowid);
@@ -147,8 +152,8 @@ Status completeRow(Connection& connection, Row& row)
 
 Result<Row> readRow(Connection& connection, qint64 rowid)
 {
-    static const QString sql = selectRowSql();
-    auto found = selectOne(connection, sql, rowid);
+    static const QString sql[] = {selectRowSql(Engine::Sqlite), selectRowSql(Engine::Postgres)};
+    auto found = selectOne(connection, sql[connection.engine() == Engine::Sqlite ? 0 : 1], rowid);
     if (!found)
         return found.error();
     QSqlQuery& query = *found.value();
@@ -174,40 +179,49 @@ Result<qint64> insertRow(Connection& connection, const QList<FieldChange>& chang
         sql = u"INSERT INTO "_s + table + u" ("_s + columns.join(u", "_s) + u") VALUES ("_s +
               marks.join(u", "_s) + u")"_s;
     }
+    // Both engines give the new row's key back from the statement itself.
+    sql += u" RETURNING "_s + dialect::rowid(connection.engine());
+    if (Status connected = connection.ready(); !connected)
+        return connected.error();
     QSqlQuery query(connection.database());
     if (!query.prepare(sql))
-        return StoreError::fromSql(query.lastError(), u"aggiungere il contatto"_s);
+        return connection.error(query.lastError(), u"aggiungere il contatto"_s);
     for (const FieldChange& change : changes)
         query.addBindValue(change.value);
-    if (!query.exec())
-        return StoreError::fromSql(query.lastError(), u"aggiungere il contatto"_s);
-    return query.lastInsertId().toLongLong();
+    if (!query.exec() || !query.next())
+        return connection.error(query.lastError(), u"aggiungere il contatto"_s);
+    const qint64 id = query.value(0).toLongLong();
+    query.finish();
+    return id;
 }
 
 Status updateRow(Connection& connection, qint64 rowid, const QList<FieldChange>& changes)
 {
     if (changes.isEmpty())
         return {};
+    const Engine engine = connection.engine();
     QStringList sets, guards;
     for (const FieldChange& change : changes) {
         const QString column = quoteIdentifier(change.field);
         sets.append(column + u" = ?"_s);
-        // The bytes as stored: the column's own collation would let "rossi" pass for "Rossi", and
-        // text that is not valid UTF-8 cannot be compared as text at all.
-        guards.append(u"CAST("_s + column + u" AS BLOB) IS ?"_s);
+        // The value as stored, compared as engine.h explains.
+        guards.append(dialect::same(engine, dialect::guarded(engine, column), u"?"_s));
     }
     const QString sql = u"UPDATE "_s + quoteIdentifier(contacts::tableName()) + u" SET "_s +
-                        sets.join(u", "_s) + u" WHERE rowid = ? AND "_s + guards.join(u" AND "_s);
+                        sets.join(u", "_s) + u" WHERE "_s + dialect::rowid(engine) + u" = ? AND "_s +
+                        guards.join(u" AND "_s);
+    if (Status connected = connection.ready(); !connected)
+        return connected;
     QSqlQuery query(connection.database());
     if (!query.prepare(sql))
-        return StoreError::fromSql(query.lastError(), u"salvare il contatto"_s);
+        return connection.error(query.lastError(), u"salvare il contatto"_s);
     for (const FieldChange& change : changes)
         query.addBindValue(change.value);
     query.addBindValue(rowid);
     for (const FieldChange& change : changes)
-        query.addBindValue(asBytes(change.original));
+        query.addBindValue(dialect::guardValue(engine, change.original));
     if (!query.exec())
-        return StoreError::fromSql(query.lastError(), u"salvare il contatto"_s);
+        return connection.error(query.lastError(), u"salvare il contatto"_s);
     if (query.numRowsAffected() != 1)
         return conflict();
     return {};

@@ -30,7 +30,7 @@ struct Row
 };
 
 // The select list that reads a Row: rowid and the fields as text.
-QString rowColumns();
+QString rowColumns(Engine engine);
 // A Row from the current record of a query whose result columns are rowColumns(). The bytes of
 // valid text are its UTF-8; the others are left to completeRow().
 Row rowFromQuery(const QSqlQuery& query);

@@ -58,4 +58,50 @@ StoreError StoreError::fromSql(const QSqlError& error, const QString& what)
     }
 }
 
+StoreError StoreError::disconnected(const QString& what, const QString& detail)
+{
+    return {Kind::Disconnected,
+            u"Non è stato possibile "_s + what +
+                u". Il collegamento con il server della rubrica si è interrotto (il server è stato "
+                u"riavviato, oppure la rete non risponde). I dati inseriti sono ancora nella finestra: "
+                u"riprovare tra qualche istante, Vinzal si ricollega da sé."_s,
+            detail};
+}
+
+StoreError StoreError::fromServer(const QSqlError& error, const QString& what)
+{
+    const QString state = error.nativeErrorCode();
+    const QString detail = error.databaseText().isEmpty() ? error.text() : error.databaseText();
+    const QString head = u"Non è stato possibile "_s + what + u". "_s;
+    if (state == u"42501"_s || state == u"25006"_s) // insufficient_privilege, read_only_sql_transaction
+        return {Kind::ReadOnly,
+                head + u"Il server consente a questo utente solo di leggere la rubrica. Chiedere a chi "
+                       u"amministra il server il permesso di scrivere: i dati inseriti sono ancora nella "
+                       u"finestra."_s,
+                detail};
+    if (state == u"40001"_s || state == u"40P01"_s || state == u"55P03"_s || state == u"57014"_s)
+        return {Kind::Busy,
+                head + u"La rubrica sul server è occupata da un altro utente. Riprovare tra qualche "
+                       u"istante: i dati inseriti sono ancora nella finestra."_s,
+                detail};
+    if (state == u"53100"_s)
+        return {Kind::DiskFull,
+                head + u"Il disco del server è pieno. Avvisare chi amministra il server: i dati inseriti "
+                       u"sono ancora nella finestra e la rubrica non è stata modificata."_s,
+                detail};
+    if (state.startsWith(u"08"_s) || state.startsWith(u"57P"_s))
+        return disconnected(what, detail);
+    if (state == u"22021"_s || state == u"22P05"_s) // a character the server does not store (NUL)
+        return {Kind::Engine,
+                head + u"Il testo contiene un carattere che il server non può conservare (il carattere "
+                       u"nullo). Toglierlo e riprovare: i dati inseriti sono ancora nella finestra."_s,
+                detail};
+    if (state == u"42P01"_s || state == u"42703"_s)
+        return {Kind::TableMissing,
+                head + u"La rubrica sul server non ha la tabella o i campi che Vinzal si aspetta. "
+                       u"Controllarla con «vinzal-db check»."_s,
+                detail};
+    return {Kind::Engine, head + u"Il server della rubrica ha segnalato un errore."_s, detail};
+}
+
 } // namespace vinzal

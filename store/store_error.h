@@ -28,6 +28,7 @@ struct StoreError
         ReadOnly,
         DiskFull,
         NotOpen,
+        Disconnected, // the server closed the connection; the next action connects again
         Engine,
     };
 
@@ -38,8 +39,18 @@ struct StoreError
     // The message with the engine's words quoted below it, as the error dialog shows it.
     QString fullText() const;
 
-    // Maps an engine error to a message; `what` says what was being done ("salvare il contatto").
+    StoreError withDetail(const QString& text) const
+    {
+        StoreError copy = *this;
+        copy.detail = text;
+        return copy;
+    }
+
+    // Maps an SQLite error to a message; `what` says what was being done ("salvare il contatto").
     static StoreError fromSql(const QSqlError& error, const QString& what);
+    // The same for an error of a PostgreSQL server, by its SQLSTATE.
+    static StoreError fromServer(const QSqlError& error, const QString& what);
+    static StoreError disconnected(const QString& what, const QString& detail);
 };
 
 // The outcome of an operation that returns nothing.

@@ -21,12 +21,12 @@ QStringList equalities(const QStringList& keys, const QStringList& targets, qsiz
 }
 
 // "ORDER BY ki, ..., rowid" from key `from` on, ascending or descending.
-QString orderFrom(const QStringList& keys, qsizetype from, bool descending)
+QString orderFrom(Engine engine, const QStringList& keys, qsizetype from, bool descending)
 {
-    QStringList terms = keys.mid(from);
-    terms.append(u"rowid"_s);
-    const QString direction = descending ? u" DESC"_s : QString();
-    return u" ORDER BY "_s + terms.join(direction + u", "_s) + direction + u" LIMIT 1"_s;
+    QStringList terms;
+    for (const QString& key : keys.mid(from) + QStringList{dialect::rowid(engine)})
+        terms.append(descending ? dialect::descending(engine, key) : dialect::ascending(engine, key));
+    return u" ORDER BY "_s + terms.join(u", "_s) + u" LIMIT 1"_s;
 }
 
 QString where(const QStringList& terms)
@@ -38,21 +38,26 @@ QString where(const QStringList& terms)
 
 void TableCursor::buildStatements(const QStringList& keys, const QString& notNull)
 {
+    const Engine engine = m_connection.engine();
+    const QString rowid = dialect::rowid(engine);
+    const auto orderFrom = [engine](const QStringList& keys, qsizetype from, bool descending) {
+        return vinzal::orderFrom(engine, keys, from, descending);
+    };
     const qsizetype n = keys.size();
     m_keyCount = n;
     m_sql = {};
-    const QString select = u"SELECT "_s + QStringList(QStringList{u"rowid"_s} + keys).join(u", "_s) +
-                           u" FROM "_s + quoteIdentifier(contacts::tableName());
+    const QString select = u"SELECT "_s + QStringList(QStringList{rowid} + keys).join(u", "_s) + u" FROM "_s +
+                           quoteIdentifier(contacts::tableName());
     const QStringList placeholders(n, u"?"_s);
 
     m_sql.first = select + orderFrom(keys, 0, false);
     m_sql.last = select + orderFrom(keys, 0, true);
-    m_sql.byRowid = select + u" WHERE rowid = ?"_s;
+    m_sql.byRowid = select + u" WHERE "_s + rowid + u" = ?"_s;
     for (qsizetype level = 0; level <= n; ++level) {
         for (const bool forward : {true, false}) {
             QStringList terms = equalities(keys, placeholders, level);
             if (level == n)
-                terms.append(forward ? u"rowid > ?"_s : u"rowid < ?"_s);
+                terms.append(rowid + (forward ? u" > ?"_s : u" < ?"_s));
             else
                 terms.append(keys[level] + (forward ? u" > ?"_s : u" < ?"_s));
             (forward ? m_sql.next : m_sql.previous)
@@ -66,8 +71,8 @@ void TableCursor::buildStatements(const QStringList& keys, const QString& notNul
     QStringList allNull;
     for (const QString& key : keys)
         allNull.append(key + u" IS NULL"_s);
-    m_sql.nullNext = select + where(allNull + QStringList{u"rowid > ?"_s}) + orderFrom(keys, n, false);
-    m_sql.nullPrevious = select + where(allNull + QStringList{u"rowid < ?"_s}) + orderFrom(keys, n, true);
+    m_sql.nullNext = select + where(allNull + QStringList{rowid + u" > ?"_s}) + orderFrom(keys, n, false);
+    m_sql.nullPrevious = select + where(allNull + QStringList{rowid + u" < ?"_s}) + orderFrom(keys, n, true);
     m_sql.lastNull = select + where(allNull) + orderFrom(keys, n, true);
     m_sql.firstKeyed = select + where({notNull}) + orderFrom(keys, 0, false);
     m_sql.seekFirst = select + where({keys[0] + u" >= ?"_s}) + orderFrom(keys, 0, false);
@@ -99,7 +104,7 @@ Result<std::optional<TableCursor::Position>> TableCursor::fetch(const QString& s
     for (const QVariant& value : bindings)
         query.addBindValue(value);
     if (!query.exec())
-        return StoreError::fromSql(query.lastError(), u"spostarsi nella rubrica"_s);
+        return m_connection.error(query.lastError(), u"spostarsi nella rubrica"_s);
     std::optional<Position> position;
     if (query.next()) {
         position = Position{query.value(0).toLongLong(), {}};
@@ -108,7 +113,7 @@ Result<std::optional<TableCursor::Position>> TableCursor::fetch(const QString& s
     } else if (query.lastError().isValid()) {
         const QSqlError error = query.lastError();
         query.finish();
-        return StoreError::fromSql(error, u"spostarsi nella rubrica"_s);
+        return m_connection.error(error, u"spostarsi nella rubrica"_s);
     }
     // Ends the statement at once: a statement left open would hold a read lock on the file.
     query.finish();
@@ -117,7 +122,9 @@ Result<std::optional<TableCursor::Position>> TableCursor::fetch(const QString& s
 
 Status TableCursor::setIndex(const QString& name)
 {
-    const order::IndexShape shape = order::inspectIndex(m_connection.database(), name);
+    if (Status connected = m_connection.ready(); !connected)
+        return connected;
+    const order::IndexShape shape = order::inspectIndex(m_connection.database(), name, m_connection.engine());
     if (!shape.error.isEmpty())
         return StoreError{StoreError::Kind::Engine,
                           u"Non è stato possibile leggere l'indice «"_s + name + u"» della rubrica."_s,
@@ -137,7 +144,11 @@ Status TableCursor::setIndex(const QString& name)
     const QString column = quoteIdentifier(shape.column);
     m_italian = shape.form == order::IndexForm::Italian;
     if (m_italian) {
-        using order::Key, order::keyExpression;
+        using order::Key;
+        const Engine engine = m_connection.engine();
+        const auto keyExpression = [engine](const QString& column, Key which) {
+            return order::keyExpression(column, which, engine);
+        };
         // Every non-NULL key is text, and '' is the smallest text: unlike "IS NOT NULL", this range
         // is one SQLite answers from an index on expressions.
         buildStatements({keyExpression(column, Key::Folded), keyExpression(column, Key::LowerCase)},
