@@ -26,6 +26,12 @@ QString columnList(bool withId)
     return columns.join(u", "_s);
 }
 
+// An error of `db`, worded for its engine.
+StoreError sqlError(const QSqlDatabase& db, const QSqlError& error, const QString& what)
+{
+    return db.driverName() == u"QPSQL"_s ? StoreError::fromServer(error, what) : StoreError::fromSql(error, what);
+}
+
 StoreError interrupted()
 {
     return StoreError{StoreError::Kind::Engine, u"La scrittura è stata interrotta."_s, {}};
@@ -33,23 +39,87 @@ StoreError interrupted()
 
 Status insertAll(QSqlDatabase& db, const QList<QList<QVariant>>& records, bool keepIds)
 {
-    const int count = int(contacts::fields().size()) - (keepIds ? 0 : 1);
-    QStringList marks;
-    for (int i = 0; i < count; ++i)
-        marks.append(u"?"_s);
+    const int first = keepIds ? 0 : 1;
+    const int count = int(contacts::fields().size()) - first;
+    // A server answers each statement over the network: rows go a batch per statement there, while
+    // SQLite, in the same process, takes them one by one at no cost.
+    const qsizetype batch = db.driverName() == u"QPSQL"_s ? 200 : 1;
+    const QString marks = u"("_s + QStringList(count, u"?"_s).join(u", "_s) + u")"_s;
+    const auto statement = [&](qsizetype rows) {
+        return u"INSERT INTO "_s + quoteIdentifier(contacts::tableName()) + u" ("_s + columnList(keepIds) +
+               u") VALUES "_s + QStringList(rows, marks).join(u", "_s);
+    };
     QSqlQuery insert(db);
-    if (!insert.prepare(u"INSERT INTO "_s + quoteIdentifier(contacts::tableName()) + u" ("_s +
-                        columnList(keepIds) + u") VALUES ("_s + marks.join(u", "_s) + u")"_s))
-        return StoreError::fromSql(insert.lastError(), u"scrivere la rubrica"_s);
+    if (!insert.prepare(statement(batch)))
+        return sqlError(db, insert.lastError(), u"scrivere la rubrica"_s);
+    for (qsizetype at = 0; at < records.size(); at += batch) {
+        if (safefile::InterruptionsDeferred::requested())
+            return interrupted();
+        const qsizetype rows = std::min(batch, records.size() - at);
+        if (rows < batch && !insert.prepare(statement(rows)))
+            return sqlError(db, insert.lastError(), u"scrivere la rubrica"_s);
+        for (qsizetype r = at; r < at + rows; ++r)
+            for (int i = first; i < contacts::fields().size(); ++i)
+                insert.addBindValue(records.at(r).value(i));
+        if (!insert.exec())
+            return sqlError(db, insert.lastError(), u"scrivere la rubrica"_s);
+    }
+    return {};
+}
+
+// The positions of the records whose eleven fields equal a contact's on a server. INTERSECT compares
+// NULL with NULL as equal and text byte by byte, and the server answers it with one hash over the
+// book; only the few tuples found come back, to be matched here.
+Result<QSet<qsizetype>> findDuplicatesOnServer(QSqlDatabase& db, const QList<QList<QVariant>>& records)
+{
+    QSet<qsizetype> found;
+    if (records.isEmpty())
+        return found;
+    const int count = int(contacts::fields().size());
+    QStringList columns;
+    for (int i = 1; i < count; ++i)
+        columns.append(u"f%1 text"_s.arg(i));
+    QSqlQuery query(db);
+    const auto failed = [&] {
+        return sqlError(db, query.lastError(), u"confrontare i contatti con quelli della rubrica"_s);
+    };
+    if (!query.exec(u"CREATE TEMP TABLE vinzal_import ("_s + columns.join(u", "_s) + u") ON COMMIT DROP"_s))
+        return failed();
+    const QString insert = u"INSERT INTO vinzal_import VALUES ("_s + QStringList(count - 1, u"?"_s).join(u", "_s) + u")"_s;
+    if (!query.prepare(insert))
+        return failed();
     for (const QList<QVariant>& record : records) {
         if (safefile::InterruptionsDeferred::requested())
             return interrupted();
-        for (int i = keepIds ? 0 : 1; i < contacts::fields().size(); ++i)
-            insert.addBindValue(record.value(i));
-        if (!insert.exec())
-            return StoreError::fromSql(insert.lastError(), u"scrivere la rubrica"_s);
+        for (int i = 1; i < count; ++i)
+            query.addBindValue(record.value(i).isNull() ? QVariant(QMetaType::fromType<QString>())
+                                                        : QVariant(record.value(i).toString()));
+        if (!query.exec())
+            return failed();
     }
-    return {};
+    const auto tupleOf = [count](const auto& value) {
+        QString tuple;
+        for (int i = 1; i < count; ++i) {
+            const QVariant field = value(i);
+            tuple += field.isNull() ? u"\x01"_s : u"\x02"_s + field.toString();
+            tuple += u'\0';
+        }
+        return tuple;
+    };
+    query.setForwardOnly(true);
+    if (!query.exec(u"SELECT * FROM vinzal_import INTERSECT SELECT "_s + columnList(false) + u" FROM "_s +
+                    quoteIdentifier(contacts::tableName())))
+        return failed();
+    QSet<QString> present;
+    while (query.next())
+        present.insert(tupleOf([&](int i) { return query.value(i - 1); }));
+    if (query.lastError().isValid())
+        return failed();
+    query.finish();
+    for (qsizetype r = 0; r < records.size(); ++r)
+        if (present.contains(tupleOf([&](int i) { return records.at(r).value(i); })))
+            found.insert(r);
+    return found;
 }
 
 // The positions of the records that are already in the book. The records go into a temporary table
@@ -116,11 +186,12 @@ Result<QList<QList<QVariant>>> readAll(const QString& path)
     auto connection = Connection::open(path);
     if (!connection)
         return connection.error();
-    QSqlQuery query(connection.value()->database());
+    Connection& opened = *connection.value();
+    QSqlQuery query(opened.database());
     query.setForwardOnly(true);
     if (!query.exec(u"SELECT "_s + columnList(true) + u" FROM "_s + quoteIdentifier(contacts::tableName()) +
-                    u" ORDER BY rowid"_s))
-        return StoreError::fromSql(query.lastError(), u"leggere la rubrica"_s);
+                    u" ORDER BY "_s + dialect::rowid(opened.engine())))
+        return opened.error(query.lastError(), u"leggere la rubrica"_s);
     QList<QList<QVariant>> records;
     const int count = int(contacts::fields().size());
     while (query.next()) {
@@ -131,7 +202,7 @@ Result<QList<QList<QVariant>>> readAll(const QString& path)
         records.append(record);
     }
     if (query.lastError().isValid())
-        return StoreError::fromSql(query.lastError(), u"leggere la rubrica"_s);
+        return opened.error(query.lastError(), u"leggere la rubrica"_s);
     return records;
 }
 
@@ -190,23 +261,37 @@ Status build(safefile::PendingFile& file, const std::function<Status(QSqlDatabas
     return schema::create(file.tempPath(), true, fill);
 }
 
-Status buildFrom(safefile::PendingFile& file, const QList<QList<QVariant>>& records)
+namespace {
+
+// The IDs are kept unless some are missing or repeated.
+bool idsCanBeKept(const QList<QList<QVariant>>& records)
 {
-    // The IDs are kept unless some are missing or repeated.
     QSet<qint64> ids;
-    bool keepIds = true;
     for (const QList<QVariant>& record : records) {
         bool number = false;
         const qint64 id = record.value(0).toLongLong(&number);
-        keepIds = keepIds && number && id > 0 && id <= maxId && !ids.contains(id);
+        if (!number || id <= 0 || id > maxId || ids.contains(id))
+            return false;
         ids.insert(id);
     }
+    return true;
+}
+
+} // namespace
+
+Status buildFrom(safefile::PendingFile& file, const QList<QList<QVariant>>& records)
+{
+    const bool keepIds = idsCanBeKept(records);
     return build(file, [&](QSqlDatabase& db) { return insertAll(db, records, keepIds); });
 }
 
 Status create(const QString& target, const QList<QList<QVariant>>& records, bool force,
               const QStringList& inputs)
 {
+    if (isServerBook(target))
+        return schema::createOnServer(target, force, [&](QSqlDatabase& db) {
+            return insertAll(db, records, idsCanBeKept(records));
+        });
     auto pending = safefile::PendingFile::begin(target, force, inputs);
     if (!pending)
         return pending.error();
@@ -221,13 +306,16 @@ Result<Appended> append(const QString& path, const QList<QList<QVariant>>& recor
     if (!connection)
         return connection.error();
     QSqlDatabase db = connection.value()->database();
+    const Engine engine = connection.value()->engine();
+    const QString table = quoteIdentifier(contacts::tableName());
     // The book is changed in place: an interruption (Ctrl+C, kill) rolls the transaction back before
     // the program ends, so the book stays as it was, with no journal left beside it.
     const safefile::InterruptionsDeferred deferred;
     QSqlQuery query(db);
-    // IMMEDIATE: nobody else writes between looking for duplicates and adding the rows.
-    if (!query.exec(u"BEGIN IMMEDIATE"_s))
-        return StoreError::fromSql(query.lastError(), u"scrivere la rubrica"_s);
+    // Nobody else writes between looking for duplicates and adding the rows (readers go on).
+    if (!query.exec(engine == Engine::Sqlite ? u"BEGIN IMMEDIATE"_s : u"BEGIN"_s) ||
+        (engine == Engine::Postgres && !query.exec(u"LOCK TABLE "_s + table + u" IN EXCLUSIVE MODE"_s)))
+        return sqlError(db, query.lastError(), u"scrivere la rubrica"_s);
     const auto rollback = [&](StoreError error) {
         QSqlQuery(db).exec(u"ROLLBACK"_s);
         return error;
@@ -237,7 +325,8 @@ Result<Appended> append(const QString& path, const QList<QList<QVariant>>& recor
     if (keepDuplicates) {
         kept = records;
     } else {
-        auto duplicates = findDuplicates(db, records);
+        auto duplicates =
+            engine == Engine::Sqlite ? findDuplicates(db, records) : findDuplicatesOnServer(db, records);
         if (!duplicates)
             return rollback(duplicates.error());
         for (qsizetype i = 0; i < records.size(); ++i)
@@ -247,15 +336,15 @@ Result<Appended> append(const QString& path, const QList<QList<QVariant>>& recor
     }
     if (Status inserted = insertAll(db, kept, false); !inserted)
         return rollback(inserted.error());
-    if (!query.exec(u"SELECT max(rowid) FROM "_s + quoteIdentifier(contacts::tableName())) || !query.next())
-        return rollback(StoreError::fromSql(query.lastError(), u"scrivere la rubrica"_s));
+    if (!query.exec(u"SELECT max("_s + dialect::rowid(engine) + u") FROM "_s + table) || !query.next())
+        return rollback(sqlError(db, query.lastError(), u"scrivere la rubrica"_s));
     if (query.value(0).toLongLong() > maxId)
-        return rollback(failure(u"La rubrica «"_s + path +
+        return rollback(failure(u"La rubrica «"_s + shownBook(path) +
                                 u"» non ha abbastanza ID liberi (l'ultimo ammesso è 2147483647): non è "
                                 u"stato aggiunto nessun contatto."_s));
     query.finish();
     if (!query.exec(u"COMMIT"_s))
-        return rollback(StoreError::fromSql(query.lastError(), u"scrivere la rubrica"_s));
+        return rollback(sqlError(db, query.lastError(), u"scrivere la rubrica"_s));
     result.added = kept.size();
     return result;
 }

@@ -66,7 +66,7 @@ FileKind probeFile(const QString& path)
 Result<std::unique_ptr<Connection>> Connection::open(const QString& path)
 {
     if (isServerBook(path))
-        return openServer(path);
+        return openServer(path, true);
     const QString where = shownName(path);
     // The advice for the book looked up in the working directory does not fit one named by path
     // (on the command line, the personal book): that one is to be found or converted where it is.
@@ -161,7 +161,12 @@ Status Connection::readColumns(const QString& where)
     return {};
 }
 
-Result<std::unique_ptr<Connection>> Connection::openServer(const QString& book)
+Result<std::unique_ptr<Connection>> Connection::openServerDatabase(const QString& book)
+{
+    return openServer(book, false);
+}
+
+Result<std::unique_ptr<Connection>> Connection::openServer(const QString& book, bool needTable)
 {
     const QString where = u"«"_s + shownBook(book) + u"»"_s;
     QString problem;
@@ -216,8 +221,9 @@ Result<std::unique_ptr<Connection>> Connection::openServer(const QString& book)
                              u". Controllare che il server sia acceso e raggiungibile, il nome della base "
                              u"di dati e dell'utente, e la password in «~/.pgpass»."_s)
             .withDetail(db.lastError().databaseText());
-    if (Status read = connection->readColumns(where); !read)
-        return read.error();
+    if (needTable)
+        if (Status read = connection->readColumns(where); !read)
+            return read.error();
     return connection;
 }
 

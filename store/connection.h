@@ -23,6 +23,9 @@ public:
     // contact table. Every way this can fail (missing file, not an SQLite file, an Access file, a
     // damaged file, no table, a server that does not answer or refuses us) has its own message.
     static Result<std::unique_ptr<Connection>> open(const QString& book);
+    // Connects to the server's database named by `book`, whether or not it has the contact table
+    // yet (for making it).
+    static Result<std::unique_ptr<Connection>> openServerDatabase(const QString& book);
 
     ~Connection();
     Connection(const Connection&) = delete;
@@ -63,7 +66,7 @@ public:
 
 private:
     Connection(QString path, QString connectionName, Engine engine);
-    static Result<std::unique_ptr<Connection>> openServer(const QString& book);
+    static Result<std::unique_ptr<Connection>> openServer(const QString& book, bool needTable);
     Status readColumns(const QString& where);
 
     QString m_path;

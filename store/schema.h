@@ -38,4 +38,17 @@ Result<int> upgradeIndexes(QSqlDatabase& db);
 // The same on the address book at `path`, which is opened and never created.
 Result<int> upgrade(const QString& path);
 
+// --- Books on a PostgreSQL server (engine.h) ----------------------------------------------------
+
+// Makes the contact table and its indexes in the server's database named by `book`, or keeps them
+// when they are there already (so that the permissions granted on them stay), in one transaction
+// together with `fill`, which runs after the table is ready. A table that holds contacts is refused
+// unless `replace`, which deletes them in the same transaction. Afterwards the identity column gives
+// IDs past the largest stored.
+Status createOnServer(const QString& book, bool replace,
+                      const std::function<Status(QSqlDatabase&)>& fill = {});
+
+// Whether the server's database named by `book` has the contact table (false when it cannot say).
+Result<bool> serverHasTable(const QString& book);
+
 } // namespace vinzal::schema
