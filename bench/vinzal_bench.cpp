@@ -3,6 +3,7 @@
 // trials; memory is the peak resident size of a child process that does one thing.
 //
 //   vinzal-bench [--data DIR] [--rows N,N,...] [--csv FILE]
+#include "book_io.h"
 #include "bound_field.h"
 #include "bound_grid.h"
 #include "connection.h"
@@ -658,6 +659,72 @@ void benchWindows(const QString& folder, const QString& gapped, qint64 rows)
            u"MB"_s);
 }
 
+// --- On a server ---------------------------------------------------------------------------------
+
+// The card's steps and seeks and the table view's first rows on a server book holding the rows of
+// the demo book at `file` (copied there first, with their IDs).
+void benchServer(const QString& server, const QString& file, qint64 rows)
+{
+    out << "copying " << rows << " contacts to the server...\n";
+    out.flush();
+    {
+        auto records = book::readAll(file);
+        check(records.status());
+        check(book::copy(records.value(), server, true));
+    }
+    const QString label = u"server: "_s;
+    RecordNavigator navigator;
+    TextFields fields(navigator);
+    navigator.setDatabaseName(server);
+    record(label + u"open and first row"_s, rows, median(5, [&] { check(navigator.open()); }));
+    record(label + u"last row"_s, rows, median(21, [&] { check(navigator.moveLast()); }));
+    const qint64 middle = rows / 2;
+    check(navigator.moveFirst());
+    check(navigator.tableCursor()->moveTo(middle));
+    record(label + u"next, table order"_s, rows, perStep(500, [&] { check(navigator.moveNext()); }));
+    record(label + u"previous, table order"_s, rows, perStep(500, [&] { check(navigator.movePrevious()); }));
+    for (const QString& index : {u"Cognone e nome o denominazione"_s, u"Genere"_s}) {
+        check(navigator.setIndex(index));
+        check(navigator.tableCursor()->moveTo(middle));
+        const QString what =
+            index == u"Genere"_s ? u"inside a run of equal «Genere»"_s : u"«"_s + index + u"» order"_s;
+        record(label + u"next, "_s + what, rows, perStep(500, [&] { check(navigator.moveNext()); }));
+        record(label + u"previous, "_s + what, rows, perStep(500, [&] { check(navigator.movePrevious()); }));
+    }
+    QRandomGenerator random(7);
+    for (const QString& index : {u"Cognone e nome o denominazione"_s, u"Città"_s}) {
+        check(navigator.setIndex(index));
+        QStringList texts;
+        while (texts.size() < 50) {
+            auto row = readRow(*navigator.connection(), 1 + qint64(random.bounded(quint32(rows))));
+            if (row && !row.value().text(index).isEmpty())
+                texts.append(row.value().text(index));
+        }
+        int k = 0;
+        record(label + u"seek found, «"_s + index + u"»"_s, rows,
+               perStep(200, [&] { check(navigator.seek(u">="_s, texts[k++ % texts.size()])); }));
+        record(label + u"seek between, «"_s + index + u"»"_s, rows,
+               perStep(200, [&] { check(navigator.seek(u">="_s, texts[k++ % texts.size()] + QChar(1))); }));
+    }
+    // Press to first rows painted, as the child process measures it on a file.
+    std::vector<double> presses;
+    for (int trial = 0; trial < 7; ++trial) {
+        Form1 card(nullptr, server);
+        card.show();
+        while (!card.navigator().hasCurrentRow())
+            QCoreApplication::processEvents();
+        QElapsedTimer timer;
+        timer.start();
+        BoundGrid* grid = pressShowTable(card);
+        grid->repaint();
+        presses.push_back(double(timer.nsecsElapsed()) / 1e6);
+        grid->window()->close();
+        QCoreApplication::processEvents();
+    }
+    std::sort(presses.begin(), presses.end());
+    record(label + u"Form2: press to first rows painted"_s, rows, presses[presses.size() / 2]);
+}
+
 QString number(double value)
 {
     if (std::isnan(value))
@@ -691,6 +758,8 @@ int main(int argc, char* argv[])
                "  --data FOLDER  where the demo books are made on the first run and kept\n"
                "                 (default: bench-data in the current directory)\n"
                "  --rows N,...   the sizes to measure\n"
+               "  --server BOOK  measure a PostgreSQL book instead (its table is replaced by the demo\n"
+               "                 rows), e.g. postgresql:///bench?host=/run/postgresql\n"
                "  --csv FILE     where the figures are written (default: bench-results.csv;\n"
                "                 the figures of the README live in bench/results.csv)\n"
                "  -h, --help     this text\n";
@@ -702,8 +771,11 @@ int main(int argc, char* argv[])
     QString data = QDir::currentPath() + u"/bench-data"_s;
     QString csv = u"bench-results.csv"_s;
     QList<qint64> sizes{100000, 1000000};
+    QString server;
     for (qsizetype i = 0; i + 1 < args.size(); i += 2) {
-        if (args[i] == u"--data"_s)
+        if (args[i] == u"--server"_s)
+            server = args[i + 1];
+        else if (args[i] == u"--data"_s)
             data = args[i + 1];
         else if (args[i] == u"--csv"_s)
             csv = args[i + 1];
@@ -723,6 +795,11 @@ int main(int argc, char* argv[])
         QDir().mkpath(work);
         QFile::copy(folder + u"/Vinzal.mdb"_s, work + u"/Vinzal.mdb"_s);
         out << "\n" << rows << " contacts\n";
+        if (!server.isEmpty()) {
+            benchServer(server, work + u"/Vinzal.mdb"_s, rows);
+            QDir(work).removeRecursively();
+            continue;
+        }
         // The usual Qt way: QSqlTableModel + QDataWidgetMapper for the last row, and a seek done by
         // scanning the model sorted on the column.
         const double qtLast = qtCardLast(work + u"/Vinzal.mdb"_s);

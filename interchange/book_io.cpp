@@ -29,7 +29,8 @@ QString columnList(bool withId)
 // An error of `db`, worded for its engine.
 StoreError sqlError(const QSqlDatabase& db, const QSqlError& error, const QString& what)
 {
-    return db.driverName() == u"QPSQL"_s ? StoreError::fromServer(error, what) : StoreError::fromSql(error, what);
+    return db.driverName() == u"QPSQL"_s ? StoreError::fromServer(error, what)
+                                         : StoreError::fromSql(error, what);
 }
 
 StoreError interrupted()
@@ -85,7 +86,8 @@ Result<QSet<qsizetype>> findDuplicatesOnServer(QSqlDatabase& db, const QList<QLi
     };
     if (!query.exec(u"CREATE TEMP TABLE vinzal_import ("_s + columns.join(u", "_s) + u") ON COMMIT DROP"_s))
         return failed();
-    const QString insert = u"INSERT INTO vinzal_import VALUES ("_s + QStringList(count - 1, u"?"_s).join(u", "_s) + u")"_s;
+    const QString insert =
+        u"INSERT INTO vinzal_import VALUES ("_s + QStringList(count - 1, u"?"_s).join(u", "_s) + u")"_s;
     if (!query.prepare(insert))
         return failed();
     for (const QList<QVariant>& record : records) {
@@ -289,15 +291,24 @@ Status create(const QString& target, const QList<QList<QVariant>>& records, bool
               const QStringList& inputs)
 {
     if (isServerBook(target))
-        return schema::createOnServer(target, force, [&](QSqlDatabase& db) {
-            return insertAll(db, records, idsCanBeKept(records));
-        });
+        return schema::createOnServer(
+            target, force, [&](QSqlDatabase& db) { return insertAll(db, records, idsCanBeKept(records)); });
     auto pending = safefile::PendingFile::begin(target, force, inputs);
     if (!pending)
         return pending.error();
     if (Status built = buildFrom(*pending.value(), records); !built)
         return built;
     return pending.value()->commit();
+}
+
+Status copy(const QList<QList<QVariant>>& records, const QString& target, bool force,
+            const QStringList& inputs)
+{
+    if (!idsCanBeKept(records))
+        return failure(u"Gli ID della rubrica da copiare non possono essere conservati tutti (ce ne sono "
+                       u"di ripetuti o fuori dall'intervallo da 1 a 2147483647): non è stato copiato "
+                       u"nulla."_s);
+    return create(target, records, force, inputs);
 }
 
 Result<Appended> append(const QString& path, const QList<QList<QVariant>>& records, bool keepDuplicates)

@@ -43,6 +43,12 @@ Status build(safefile::PendingFile& file, const std::function<Status(QSqlDatabas
 // The same, holding `records` with their IDs, as create() keeps them.
 Status buildFrom(safefile::PendingFile& file, const QList<QList<QVariant>>& records);
 
+// Makes `target` (a file, or a server's table) hold exactly `records`, each with its own ID, as
+// create() does; IDs that cannot all be kept (missing, repeated, out of range) are refused rather
+// than renumbered. A target that holds contacts is replaced only with `force`.
+Status copy(const QList<QList<QVariant>>& records, const QString& target, bool force,
+            const QStringList& inputs = {});
+
 struct Appended
 {
     qsizetype added = 0;

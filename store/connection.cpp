@@ -243,7 +243,9 @@ StoreError Connection::error(const QSqlError& error, const QString& what)
     StoreError mapped = StoreError::fromServer(error, what);
     // libpq says the connection is gone when the server went away (a restart, a network fault).
     const QVariant handle = m_db.driver() ? m_db.driver()->handle() : QVariant();
-    if (handle.isValid() && qstrcmp(handle.typeName(), "PGconn*") == 0) {
+    // Qt names the type by the struct behind libpq's typedef.
+    if (handle.isValid() &&
+        (qstrcmp(handle.typeName(), "PGconn*") == 0 || qstrcmp(handle.typeName(), "pg_conn*") == 0)) {
         PGconn* pg = *static_cast<PGconn* const*>(handle.data());
         if (!pg || PQstatus(pg) == CONNECTION_BAD)
             mapped = StoreError::disconnected(what, mapped.detail);

@@ -6,6 +6,7 @@
 #include "contact_table.h"
 #include "csv.h"
 #include "demo_data.h"
+#include "engine.h"
 #include "safe_file.h"
 #include "schema.h"
 #include "vcard.h"
@@ -52,7 +53,9 @@ QTextStream& err()
 const QString usage = uR"(Uso: vinzal-db COMANDO [OPZIONI] [FILE]
 
 Crea, riempie e controlla le rubriche di Vinzal. FILE è "Vinzal.mdb" nella cartella corrente
-quando non è indicato.
+quando non è indicato. Al posto di un file si può indicare una rubrica su un server PostgreSQL,
+con un indirizzo "postgresql://server/base?sslmode=require" oppure "service=NOME" (la password
+si legge da ~/.pgpass).
 
 Comandi:
   create [FILE] [--force]              crea una rubrica vuota
@@ -84,6 +87,10 @@ Comandi:
   export --vcard DATI [FILE] [--vcard-version 4.0] [--force]
                                        scrive i contatti in vCard 3.0 (o 4.0)
   export --xlsx DATI [FILE] [--force]  scrive i contatti in un foglio di calcolo .xlsx
+  copy ORIGINE DESTINAZIONE [--force]  copia tutti i contatti, con i loro ID, da una rubrica
+                                       (file o server) a un'altra, in una transazione; una
+                                       destinazione che contiene già contatti è sostituita
+                                       solo con --force
   help                                 mostra questo aiuto
 
 Opzioni:
@@ -174,6 +181,8 @@ struct Arguments
 // Makes a new book at `target` (filled by `fill`), beside it and renamed only when complete.
 Status makeBook(const QString& target, bool force, const std::function<Status(QSqlDatabase&)>& fill)
 {
+    if (isServerBook(target))
+        return schema::createOnServer(target, force, fill);
     auto pending = safefile::PendingFile::begin(target, force);
     if (!pending)
         return pending.error();
@@ -185,8 +194,8 @@ Status makeBook(const QString& target, bool force, const std::function<Status(QS
 int createCommand(const Arguments& args)
 {
     if (Status made = makeBook(args.file, args.force, {}); !made)
-        return fail(made.error(), args.file);
-    out() << "Creata la rubrica vuota «" << args.file << "».\n";
+        return fail(made.error(), shownBook(args.file));
+    out() << "Creata la rubrica vuota «" << shownBook(args.file) << "».\n";
     return Success;
 }
 
@@ -196,24 +205,25 @@ int demoCommand(const Arguments& args)
     timer.start();
     const auto fill = [&](QSqlDatabase& db) { return demo::fill(db, args.rows, args.seed); };
     if (Status made = makeBook(args.file, args.force, fill); !made)
-        return fail(made.error(), args.file);
-    out() << "Creata la rubrica dimostrativa «" << args.file << "» con " << countOf(args.rows) << " in "
-          << seconds(timer) << " s.\n";
+        return fail(made.error(), shownBook(args.file));
+    out() << "Creata la rubrica dimostrativa «" << shownBook(args.file) << "» con " << countOf(args.rows)
+          << " in " << seconds(timer) << " s.\n";
     return Success;
 }
 
 int checkCommand(const Arguments& args)
 {
     const QStringList problems = schema::check(args.file);
+    const QString shown = shownBook(args.file);
     if (problems.isEmpty()) {
-        out() << "La rubrica «" << args.file << "» è integra e ha lo schema di Vinzal.\n";
+        out() << "La rubrica «" << shown << "» è integra e ha lo schema di Vinzal.\n";
         if (schema::needsUpgrade(args.file))
             out() << "È da aggiornare: i suoi indici non seguono ancora l'ordine italiano (accenti e "
                      "maiuscole non contano). Eseguire «vinzal-db upgrade "
                   << args.file << "».\n";
         return Success;
     }
-    err() << "La rubrica «" << args.file << "» ha " << problems.size()
+    err() << "La rubrica «" << shown << "» ha " << problems.size()
           << (problems.size() == 1 ? " problema:\n" : " problemi:\n");
     for (const QString& problem : problems)
         err() << "  - " << problem << "\n";
@@ -226,11 +236,11 @@ int upgradeCommand(const Arguments& args)
     timer.start();
     const Result<int> replaced = schema::upgrade(args.file);
     if (!replaced)
-        return fail(replaced.error(), args.file);
+        return fail(replaced.error(), shownBook(args.file));
     if (replaced.value() == 0)
-        out() << "La rubrica «" << args.file << "» è già aggiornata.\n";
+        out() << "La rubrica «" << shownBook(args.file) << "» è già aggiornata.\n";
     else
-        out() << "Aggiornata la rubrica «" << args.file << "»: " << replaced.value()
+        out() << "Aggiornata la rubrica «" << shownBook(args.file) << "»: " << replaced.value()
               << " indici sostituiti in " << seconds(timer) << " s.\n";
     return Success;
 }
@@ -249,7 +259,7 @@ int exportBook(const Arguments& args)
     timer.start();
     auto records = book::readAll(bookPath);
     if (!records)
-        return fail(records.error(), bookPath);
+        return fail(records.error(), shownBook(bookPath));
     Status written;
     if (args.format == u"xlsx"_s) {
 #ifdef VINZAL_HAVE_XLSX
@@ -341,9 +351,12 @@ int importData(const Arguments& args)
 {
     const QString data = args.file;
     const QString bookPath = args.haveSecond ? args.second : contacts::fileName();
+    const bool server = isServerBook(bookPath);
+    const QString shown = shownBook(bookPath);
     // The book is written in place (or made): it must be a file, and not the data being read.
-    if (Status allowed = safefile::checkTarget(bookPath, true, {data}); !allowed)
-        return fail(allowed.error());
+    if (!server)
+        if (Status allowed = safefile::checkTarget(bookPath, true, {data}); !allowed)
+            return fail(allowed.error());
     QElapsedTimer timer;
     timer.start();
     QString problem;
@@ -374,19 +387,26 @@ int importData(const Arguments& args)
     if (!errors.isEmpty())
         return refuse(data, errors);
 
-    if (!QFileInfo::exists(bookPath)) {
+    bool exists = QFileInfo::exists(bookPath);
+    if (server) {
+        const Result<bool> has = schema::serverHasTable(bookPath);
+        if (!has)
+            return fail(has.error(), shown);
+        exists = has.value();
+    }
+    if (!exists) {
         if (Status made = book::create(bookPath, records, false, {data}); !made)
-            return fail(made.error(), bookPath);
-        out() << "Creata la rubrica «" << bookPath << "» con " << countOf(records.size()) << " in "
+            return fail(made.error(), shown);
+        out() << "Creata la rubrica «" << shown << "» con " << countOf(records.size()) << " in "
               << seconds(timer) << " s.\n";
         return Success;
     }
     auto appended = book::append(bookPath, records, args.keepDuplicates);
     if (!appended)
-        return fail(appended.error(), bookPath);
+        return fail(appended.error(), shown);
     const book::Appended& done = appended.value();
     out() << (done.added == 1 ? "Aggiunto " : "Aggiunti ") << countOf(done.added) << " alla rubrica «"
-          << bookPath << "» in " << seconds(timer) << " s.\n";
+          << shown << "» in " << seconds(timer) << " s.\n";
     if (done.skipped > 0)
         out() << (done.skipped == 1 ? u"Saltato 1 contatto già presente"_s
                                     : u"Saltati %1 contatti già presenti"_s.arg(done.skipped))
@@ -412,7 +432,10 @@ int importAccess(const Arguments& args)
     const bool inPlace = !args.haveSecond && oldInfo.fileName() == contacts::fileName() &&
                          oldInfo.absoluteDir() == QDir::current();
     const QString target = args.haveSecond ? args.second : contacts::fileName();
-    if (!inPlace) {
+    if (isServerBook(target)) {
+        // A server's table is replaced in one transaction, and only with --force when it holds
+        // contacts: nothing to check on disk.
+    } else if (!inPlace) {
         if (Status allowed = safefile::checkTarget(target, args.force, {old}); !allowed)
             return fail(allowed.error());
     } else {
@@ -443,7 +466,7 @@ int importAccess(const Arguments& args)
 
     if (!inPlace) {
         if (Status made = book::create(target, records, args.force, {old}); !made)
-            return fail(made.error(), target);
+            return fail(made.error(), shownBook(target));
     } else {
         // The new book takes the name "Vinzal.mdb" once complete; the Access file stays, under
         // another name. A hard link gives it that name before anything is replaced, so there is no
@@ -469,7 +492,32 @@ int importAccess(const Arguments& args)
         out() << "Il file di Access è stato conservato come «" << kept << "».\n";
     }
     out() << (records.size() == 1 ? "Importato " : "Importati ") << countOf(records.size()) << " da «" << old
-          << "» in «" << target << "» in " << seconds(timer) << " s.\n";
+          << "» in «" << shownBook(target) << "» in " << seconds(timer) << " s.\n";
+    return Success;
+}
+
+// --- copy ---------------------------------------------------------------------------------------
+
+int copyCommand(const Arguments& args)
+{
+    const QString& source = args.file;
+    const QString& target = args.second;
+    if (!isServerBook(target))
+        if (Status allowed = safefile::checkTarget(target, args.force, {source}); !allowed)
+            return fail(allowed.error());
+    if (isServerBook(source) && isServerBook(target) && shownBook(source) == shownBook(target))
+        return fail(
+            u"la rubrica da copiare e quella in cui copiarla sono la stessa: non è cambiato nulla."_s);
+    QElapsedTimer timer;
+    timer.start();
+    auto records = book::readAll(source);
+    if (!records)
+        return fail(records.error(), shownBook(source));
+    if (Status copied = book::copy(records.value(), target, args.force, {source}); !copied)
+        return fail(copied.error(), shownBook(target));
+    out() << (records.value().size() == 1 ? "Copiato " : "Copiati ") << countOf(records.value().size())
+          << " da «" << shownBook(source) << "» in «" << shownBook(target) << "», con i loro ID, in "
+          << seconds(timer) << " s.\n";
     return Success;
 }
 
@@ -478,7 +526,7 @@ int importAccess(const Arguments& args)
 // The options each command takes; anything else given to it is refused.
 QStringList allowedOptions(const QString& command, const QString& format)
 {
-    if (command == u"create"_s)
+    if (command == u"create"_s || command == u"copy"_s)
         return {u"force"_s};
     if (command == u"demo"_s)
         return {u"force"_s, u"rows"_s, u"seed"_s};
@@ -566,7 +614,7 @@ int run(int argc, char* argv[])
     args.command = words.takeFirst();
     const QString& command = args.command;
     const QStringList commands{u"create"_s, u"demo"_s,   u"check"_s, u"upgrade"_s,
-                               u"import"_s, u"export"_s, u"help"_s};
+                               u"import"_s, u"export"_s, u"copy"_s,  u"help"_s};
     if (!commands.contains(command))
         return badUsage(u"comando sconosciuto «"_s + command + u"»"_s);
     if (command == u"help"_s) {
@@ -624,7 +672,7 @@ int run(int argc, char* argv[])
             args.seed = quint64(number);
     }
 
-    const qsizetype most = command == u"import"_s || command == u"export"_s ? 2 : 1;
+    const qsizetype most = command == u"import"_s || command == u"export"_s || command == u"copy"_s ? 2 : 1;
     if (words.size() > most)
         return badUsage(most == 1 ? command + u" vuole un solo file"_s
                                   : u"troppi argomenti: «"_s + words.at(most) + u"»"_s);
@@ -650,6 +698,11 @@ int run(int argc, char* argv[])
         return upgradeCommand(args);
     if (!args.haveFile)
         return badUsage(command + u" vuole il nome del file da leggere o da scrivere"_s);
+    if (command == u"copy"_s) {
+        if (!args.haveSecond)
+            return badUsage(u"copy vuole la rubrica da copiare e quella in cui copiarla"_s);
+        return copyCommand(args);
+    }
     if (command == u"export"_s) {
         if (args.format.isEmpty())
             return badUsage(u"export vuole --csv, --vcard oppure --xlsx"_s);
