@@ -24,8 +24,11 @@ QStringList equalities(const QStringList& keys, const QStringList& targets, qsiz
 QString orderFrom(Engine engine, const QStringList& keys, qsizetype from, bool descending)
 {
     QStringList terms;
-    for (const QString& key : keys.mid(from) + QStringList{dialect::rowid(engine)})
+    for (const QString& key : keys.mid(from))
         terms.append(descending ? dialect::descending(engine, key) : dialect::ascending(engine, key));
+    // The key is never NULL: named plainly, as the indexes hold it, so that the server reads it in
+    // order from the index instead of sorting.
+    terms.append(dialect::rowid(engine) + (descending ? u" DESC"_s : QString()));
     return u" ORDER BY "_s + terms.join(u", "_s) + u" LIMIT 1"_s;
 }
 

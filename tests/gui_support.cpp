@@ -55,12 +55,17 @@ void ScriptedDialogs::doInform(QWidget*, const QString& title, const QString& te
         onShow(shown.last());
 }
 
-Card::Card(const QList<Contact>& contacts, bool makeFile) : m_previousDir(QDir::currentPath())
+Card::Card(const QList<Contact>& contacts, bool makeFile) : Card(QString(), contacts, makeFile) {}
+
+Card::Card(const QString& book) : Card(book, {}, false) {}
+
+Card::Card(const QString& book, const QList<Contact>& contacts, bool makeFile)
+    : m_previousDir(QDir::currentPath())
 {
     if (makeFile)
         makeAddressBook(m_dir.filePath(contacts::fileName()), contacts);
     QDir::setCurrent(m_dir.path());
-    m_form = std::make_unique<Form1>();
+    m_form = std::make_unique<Form1>(nullptr, book);
     m_form->show();
     if (!QTest::qWaitForWindowExposed(m_form.get()))
         qFatal("Form1 was not shown");

@@ -57,6 +57,8 @@ class Card
 {
 public:
     explicit Card(const QList<Contact>& contacts, bool makeFile = true);
+    // A card opened on `book` (a server's, say) rather than on the working directory's file.
+    explicit Card(const QString& book);
     ~Card();
 
     Form1& form() { return *m_form; }
@@ -74,6 +76,7 @@ public:
     QString state() const;
 
 private:
+    Card(const QString& book, const QList<Contact>& contacts, bool makeFile);
     QTemporaryDir m_dir;
     QString m_previousDir;
     std::unique_ptr<Form1> m_form;
