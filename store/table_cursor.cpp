@@ -74,9 +74,14 @@ void TableCursor::buildStatements(const QStringList& keys, const QString& notNul
     QStringList allNull;
     for (const QString& key : keys)
         allNull.append(key + u" IS NULL"_s);
-    m_sql.nullNext = select + where(allNull + QStringList{rowid + u" > ?"_s}) + orderFrom(keys, n, false);
-    m_sql.nullPrevious = select + where(allNull + QStringList{rowid + u" < ?"_s}) + orderFrom(keys, n, true);
-    m_sql.lastNull = select + where(allNull) + orderFrom(keys, n, true);
+    // SQLite takes "IS NULL" as fixing a key and reads the run by rowid; PostgreSQL does not, and
+    // only reads it from the index when the ORDER BY names the keys too.
+    const qsizetype nullOrder = engine == Engine::Sqlite ? n : 0;
+    m_sql.nullNext =
+        select + where(allNull + QStringList{rowid + u" > ?"_s}) + orderFrom(keys, nullOrder, false);
+    m_sql.nullPrevious =
+        select + where(allNull + QStringList{rowid + u" < ?"_s}) + orderFrom(keys, nullOrder, true);
+    m_sql.lastNull = select + where(allNull) + orderFrom(keys, nullOrder, true);
     m_sql.firstKeyed = select + where({notNull}) + orderFrom(keys, 0, false);
     m_sql.seekFirst = select + where({keys[0] + u" >= ?"_s}) + orderFrom(keys, 0, false);
     if (n > 1)

@@ -7,6 +7,7 @@
 #include "gui_support.h"
 #include "private_server.h"
 #include "record_navigator.h"
+#include "table_cursor.h"
 #include "test_support.h"
 
 #include <QAbstractItemModel>
@@ -144,6 +145,44 @@ private slots:
                                     u"zz"_s, u""_s, u"d'a"_s, u"ÇE"_s})
             for (const QString& index : {nome, citta})
                 QCOMPARE(seekResult(m_book, index, text), seekResult(m_file, index, text));
+    }
+
+    void everyMoveIsReadFromAnIndex()
+    {
+        // Enough rows, and statistics, for the planner to prefer an index where one serves.
+        const QString book = newDatabase(u"piani"_s);
+        QCOMPARE(vinzalDb({u"create"_s, book}), 0);
+        QVERIFY(m_server.exec(
+            u"INSERT INTO \"Nomelia\" (\"Genere\", \"Cognone e nome o denominazione\", \"Città\") "
+            u"SELECT CASE g % 3 WHEN 0 THEN 'Lavoro' ELSE 'Altro' END, 'Nome ' || g, "
+            u"CASE WHEN g % 7 = 0 THEN NULL ELSE 'Città ' || (g % 100) END FROM generate_series(1, 20000) g; "
+            u"ANALYZE \"Nomelia\";"_s,
+            u"piani"_s));
+        auto connection = Connection::open(book);
+        QVERIFY(connection);
+        TableCursor cursor(*connection.value());
+        for (const QString& index : {QString(), nome, genere, citta}) {
+            if (!index.isEmpty())
+                QVERIFY(cursor.setIndex(index));
+            const QStringList statements = cursor.statements();
+            for (qsizetype n = 0; n < statements.size(); ++n) {
+                // The cursor's placeholders as the server's, each bound to a value that is both a
+                // text and a number.
+                QString sql = statements[n];
+                QStringList values;
+                for (int p = 1; sql.contains(u'?'); ++p) {
+                    sql.replace(sql.indexOf(u'?'), 1, u"$"_s + QString::number(p));
+                    values.append(u"'5'"_s);
+                }
+                const QString run = u"PREPARE s AS "_s + sql + u"; EXPLAIN (COSTS OFF) EXECUTE s"_s +
+                                    (values.isEmpty() ? QString() : u"("_s + values.join(u", "_s) + u")"_s) +
+                                    u"; DEALLOCATE s;"_s;
+                const QString plan = m_server.query(run, u"piani"_s).join(u'\n');
+                QVERIFY2(!plan.isEmpty(), qPrintable(m_server.errorString()));
+                QVERIFY2(!plan.contains(u"Sort"_s) && !plan.contains(u"Seq Scan"_s),
+                         qPrintable(statements[n] + u"\n"_s + plan));
+            }
+        }
     }
 
     void vinzalDbWorksOnServerBooks()
@@ -311,6 +350,26 @@ private slots:
         QVERIFY(grid);
         QTRY_COMPARE(grid->model()->rowCount(), 16);
         QCOMPARE(grid->model()->index(9, 0).data().toString(), u"10"_s);
+        deleteTableViews();
+    }
+
+    void theTableViewTakesInAListWithGaps()
+    {
+        // More rows than the first page, so that the rest comes from the reader's own connection.
+        const QString book = newDatabase(u"lacune"_s);
+        QCOMPARE(vinzalDb({u"create"_s, book}), 0);
+        QVERIFY(m_server.exec(u"INSERT INTO \"Nomelia\" (\"Cognone e nome o denominazione\") "
+                              u"SELECT 'Nome ' || g FROM generate_series(1, 500) g; "
+                              u"DELETE FROM \"Nomelia\" WHERE \"ID\" % 10 = 0;"_s,
+                              u"lacune"_s));
+        ScriptedDialogs::install();
+        Card card(book);
+        BoundGrid* grid = openTableView(card);
+        QVERIFY(grid);
+        QTRY_COMPARE(grid->model()->rowCount(), 450);
+        QCOMPARE(grid->model()->index(449, 0).data().toString(), u"499"_s);
+        QCOMPARE(grid->model()->index(9, 0).data().toString(), u"11"_s);
+        QCOMPARE(grid->model()->index(300, contacts::fieldPosition(nome)).data().toString(), u"Nome 334"_s);
         deleteTableViews();
     }
 
