@@ -74,6 +74,7 @@ private slots:
         QVERIFY(m_dir.isValid());
         m_path = m_dir.filePath(u"Vinzal %1 è.mdb"_s.arg(QString::fromLatin1(QTest::currentTestFunction())));
         QFile::remove(m_path);
+        m_path = testBook(m_path);
     }
 
     void categoryTestIsExact()
@@ -93,6 +94,8 @@ private slots:
 
     void missingFileIsNotCreated()
     {
+        if (onServer())
+            QSKIP("a file's case");
         RecordNavigator navigator;
         navigator.setDatabaseName(m_path);
         const Status opened = navigator.open();
@@ -138,6 +141,8 @@ private slots:
         QStringList reversed(expected.rbegin(), expected.rend());
         QCOMPARE(walk(*b, false), reversed);
         // The order is the one SQLite itself gives for (Genere, rowid).
+        if (onServer())
+            return;
         QStringList bySql;
         for (const QVariant& name :
              sql(m_path, u"SELECT \"Cognone e nome o denominazione\" FROM Nomelia ORDER BY Genere, rowid"_s))

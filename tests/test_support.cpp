@@ -1,10 +1,15 @@
 #include "test_support.h"
 
+#include "engine.h"
+#include "private_server.h"
+
 #include "connection.h"
 #include "contact_table.h"
 #include "schema.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTest>
@@ -14,9 +19,37 @@ using namespace Qt::StringLiterals;
 
 namespace vinzal::test {
 
+bool onServer()
+{
+    return qEnvironmentVariable("VINZAL_TEST_ENGINE") == u"postgres"_s;
+}
+
+QString testBook(const QString& path)
+{
+    if (!onServer())
+        return path;
+    // Stopped while the application still exists, as its processes need.
+    static PrivateServer* server = [] {
+        auto* started = new PrivateServer;
+        if (!started->start())
+            qFatal("cannot start the test server: %s", qPrintable(started->errorString()));
+        qAddPostRoutine([] { delete server; });
+        return started;
+    }();
+    static int made = 0;
+    const QString name = u"book%1"_s.arg(++made);
+    if (!server->createDatabase(name))
+        qFatal("cannot make a database: %s", qPrintable(server->errorString()));
+    return server->uri(u"vinzal"_s, name);
+}
+
 void makeAddressBook(const QString& path, const QList<Contact>& contacts)
 {
-    const Status made = schema::create(path, false, [&](QSqlDatabase& db) -> Status {
+    const auto create = [&path](const std::function<Status(QSqlDatabase&)>& fill) {
+        return isServerBook(path) ? schema::createOnServer(path, true, fill)
+                                  : schema::create(path, false, fill);
+    };
+    const Status made = create([&](QSqlDatabase& db) -> Status {
         for (const Contact& contact : contacts) {
             QStringList columns, marks;
             for (const auto& [field, value] : contact) {
@@ -38,8 +71,34 @@ void makeAddressBook(const QString& path, const QList<Contact>& contacts)
         qFatal("cannot make the test address book: %s", qPrintable(made.error().fullText()));
 }
 
+namespace {
+
+QVariantList serverSql(const QString& book, QString statement, const QVariantList& bindings)
+{
+    static const QRegularExpression names(u"(?<![\"\\w])(Nomelia|ID|Genere)(?![\"\\w])"_s);
+    statement.replace(names, u"\"\\1\""_s);
+    statement.replace(QRegularExpression(u"\\browid\\b"_s), u"\"ID\""_s);
+    auto connection = Connection::openServerDatabase(book);
+    if (!connection)
+        qFatal("cannot connect to %s", qPrintable(book));
+    QSqlQuery query(connection.value()->database());
+    query.prepare(statement);
+    for (const QVariant& value : bindings)
+        query.addBindValue(value);
+    if (!query.exec())
+        qFatal("%s: %s", qPrintable(statement), qPrintable(query.lastError().text()));
+    QVariantList result;
+    while (query.next())
+        result.append(query.value(0));
+    return result;
+}
+
+} // namespace
+
 QVariantList sql(const QString& path, const QString& statement, const QVariantList& bindings)
 {
+    if (isServerBook(path))
+        return serverSql(path, statement, bindings);
     QVariantList result;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"test-direct"_s);

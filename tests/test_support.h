@@ -13,10 +13,19 @@ namespace vinzal::test {
 // A contact for a test: field name to value; missing fields are NULL.
 using Contact = QList<std::pair<QString, QVariant>>;
 
-// Makes an address book at `path` (as vinzal-db create does) holding `contacts` in order.
+// Makes an address book at `path` (as vinzal-db create does) holding `contacts` in order. `path` may
+// be a server book (testBook()), whose table is made or emptied.
 void makeAddressBook(const QString& path, const QList<Contact>& contacts);
 
-// Runs SQL on the file directly, as another program would; returns the first column of each row.
+// Whether the tests of this process run on a PostgreSQL server rather than on files: CTest runs the
+// store's tests both ways, the second with VINZAL_TEST_ENGINE=postgres.
+bool onServer();
+// A book for the current test: the file `path`, or on a server a fresh database of a private server
+// started for this process.
+QString testBook(const QString& path);
+
+// Runs SQL on the book directly, as another program would; returns the first column of each row. On
+// a server, the unquoted names of SQLite (Nomelia, ID, rowid, Genere) are quoted as the server needs.
 QVariantList sql(const QString& path, const QString& statement, const QVariantList& bindings = {});
 
 // One field of a row, read straight from the file.
