@@ -147,7 +147,8 @@ Vinzal è una rubrica di indirizzi. Senza argomenti apre «Vinzal.mdb» nella ca
 non viene mai creato: una rubrica nuova si fa con «vinzal-db create».
 
   RUBRICA       apre la rubrica indicata al posto di «Vinzal.mdb»; se è un archivio di Access
-                propone di convertirlo
+                propone di convertirlo. Può essere una rubrica su un server PostgreSQL:
+                «postgresql://server/rubrica» oppure «service=ufficio» (password in ~/.pgpass)
   --personale   apre la rubrica personale, $XDG_DATA_HOME/vinzal/Vinzal.mdb
                 (~/.local/share/vinzal/Vinzal.mdb), e la crea vuota al primo avvio;
                 quando è indicata anche una RUBRICA, apre quella

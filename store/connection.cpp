@@ -8,9 +8,11 @@
 #include <QFileInfo>
 #include <QSqlDriver>
 #include <QSqlError>
+#include <QSqlRecord>
 #include <QUrl>
 
 #include <libpq-fe.h>
+#include <sqlite3.h>
 
 #include <sys/stat.h>
 
@@ -257,7 +259,7 @@ StoreError Connection::error(const QSqlError& error, const QString& what)
 
 Status Connection::reopen()
 {
-    m_statements.clear();
+    finalizeStatements();
     m_db.close();
     if (!m_db.open()) {
         if (m_engine == Engine::Postgres)
@@ -311,10 +313,152 @@ Connection::Connection(QString path, QString connectionName, Engine engine)
 Connection::~Connection()
 {
     // Statements first, then the last handle on the connection, so removeDatabase finds it unused.
-    m_statements.clear();
+    finalizeStatements();
     m_db.close();
     m_db = QSqlDatabase();
     QSqlDatabase::removeDatabase(m_name);
+}
+
+struct Connection::SqliteStatements
+{
+    sqlite3* db = nullptr;
+    QHash<QString, sqlite3_stmt*> prepared;
+    ~SqliteStatements()
+    {
+        for (sqlite3_stmt* statement : std::as_const(prepared))
+            sqlite3_finalize(statement);
+    }
+};
+
+void Connection::finalizeStatements()
+{
+    m_statements.clear();
+    m_sqlite.reset();
+}
+
+namespace {
+
+StoreError sqliteFailure(sqlite3* db, int code, const QString& what)
+{
+    const QString text = QString::fromUtf8(db ? sqlite3_errmsg(db) : sqlite3_errstr(code));
+    return StoreError::fromSql(QSqlError(text, text, QSqlError::StatementError,
+                                         QString::number(db ? sqlite3_extended_errcode(db) : code)),
+                               what);
+}
+
+int bind(sqlite3_stmt* statement, int at, const QVariant& value)
+{
+    if (value.isNull())
+        return sqlite3_bind_null(statement, at);
+    switch (value.typeId()) {
+    case QMetaType::LongLong:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::Bool:
+        return sqlite3_bind_int64(statement, at, value.toLongLong());
+    case QMetaType::QByteArray: {
+        const QByteArray bytes = value.toByteArray();
+        return sqlite3_bind_blob64(statement, at, bytes.constData(), quint64(bytes.size()), SQLITE_TRANSIENT);
+    }
+    default: {
+        const QByteArray text = value.toString().toUtf8();
+        return sqlite3_bind_text64(statement, at, text.constData(), quint64(text.size()), SQLITE_TRANSIENT,
+                                   SQLITE_UTF8);
+    }
+    }
+}
+
+QVariant column(sqlite3_stmt* statement, int at)
+{
+    switch (sqlite3_column_type(statement, at)) {
+    case SQLITE_NULL:
+        return QVariant(QMetaType::fromType<QString>());
+    case SQLITE_INTEGER:
+        return QVariant(qint64(sqlite3_column_int64(statement, at)));
+    case SQLITE_FLOAT:
+        return QVariant(sqlite3_column_double(statement, at));
+    case SQLITE_BLOB: {
+        const void* data = sqlite3_column_blob(statement, at);
+        return QByteArray(static_cast<const char*>(data), sqlite3_column_bytes(statement, at));
+    }
+    default: {
+        // As UTF-16 from SQLite itself, as Qt's driver reads text: bytes that are not UTF-8 come
+        // out the same way (as U+FFFD) whichever path read them.
+        const void* text = sqlite3_column_text16(statement, at);
+        const int bytes = sqlite3_column_bytes16(statement, at);
+        return QString(reinterpret_cast<const QChar*>(text), bytes / 2);
+    }
+    }
+}
+
+} // namespace
+
+Result<std::optional<QVariantList>> Connection::readOne(const QString& sql, const QVariantList& bindings)
+{
+    const QString what = u"leggere la rubrica"_s;
+    if (m_engine != Engine::Sqlite) {
+        auto query = prepared(sql);
+        if (!query)
+            return query.error();
+        QSqlQuery& run = *query.value();
+        for (const QVariant& value : bindings)
+            run.addBindValue(value);
+        if (!run.exec())
+            return error(run.lastError(), what);
+        std::optional<QVariantList> row;
+        if (run.next()) {
+            row.emplace();
+            for (int i = 0, n = run.record().count(); i < n; ++i)
+                row->append(run.value(i));
+        } else if (run.lastError().isValid()) {
+            const QSqlError failed = run.lastError();
+            run.finish();
+            return error(failed, what);
+        }
+        run.finish();
+        return row;
+    }
+    if (!m_sqlite) {
+        const QVariant handle = m_db.driver() ? m_db.driver()->handle() : QVariant();
+        if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+            return StoreError{StoreError::Kind::NotOpen, u"La rubrica non è aperta."_s, {}};
+        m_sqlite = std::make_unique<SqliteStatements>();
+        m_sqlite->db = *static_cast<sqlite3* const*>(handle.data());
+    }
+    sqlite3* db = m_sqlite->db;
+    sqlite3_stmt*& statement = m_sqlite->prepared[sql];
+    if (!statement) {
+        const QByteArray text = sql.toUtf8();
+        const int code = sqlite3_prepare_v3(db, text.constData(), int(text.size()), SQLITE_PREPARE_PERSISTENT,
+                                            &statement, nullptr);
+        if (code != SQLITE_OK) {
+            m_sqlite->prepared.remove(sql);
+            return sqliteFailure(db, code, what);
+        }
+    }
+    for (int i = 0; i < int(bindings.size()); ++i)
+        if (const int code = bind(statement, i + 1, bindings[i]); code != SQLITE_OK) {
+            sqlite3_clear_bindings(statement);
+            return sqliteFailure(db, code, what);
+        }
+    const int code = sqlite3_step(statement);
+    std::optional<QVariantList> row;
+    if (code == SQLITE_ROW) {
+        row.emplace();
+        const int count = sqlite3_column_count(statement);
+        row->reserve(count);
+        for (int i = 0; i < count; ++i)
+            row->append(column(statement, i));
+    }
+    std::optional<StoreError> failed;
+    if (code != SQLITE_ROW && code != SQLITE_DONE)
+        failed = sqliteFailure(db, code, what);
+    // Reset at once: a statement left running would hold a read lock on the file.
+    sqlite3_reset(statement);
+    sqlite3_clear_bindings(statement);
+    if (failed)
+        return *failed;
+    return row;
 }
 
 Result<QSqlQuery*> Connection::prepared(const QString& sql)

@@ -10,6 +10,7 @@
 #include <QStringList>
 
 #include <memory>
+#include <optional>
 
 namespace vinzal {
 
@@ -61,6 +62,12 @@ public:
     // transaction stays open and blocks other writers.
     Result<QSqlQuery*> prepared(const QString& sql);
 
+    // Runs `sql`, which reads at most one row, with `bindings`, and gives that row's columns (or
+    // nothing). The card's every move is one or a few of these: on a file they go straight to
+    // SQLite's own statements, kept prepared, since Qt SQL's bookkeeping around each run (the
+    // column descriptions it rebuilds, the values it converts) costs as much as SQLite's work.
+    Result<std::optional<QVariantList>> readOne(const QString& sql, const QVariantList& bindings);
+
     // How long a statement waits for a lock held by another connection before it reports Busy.
     static constexpr int busyTimeoutMs = 4000;
 
@@ -76,6 +83,9 @@ private:
     Engine m_engine = Engine::Sqlite;
     bool m_lost = false; // the server closed the connection
     QHash<QString, std::shared_ptr<QSqlQuery>> m_statements;
+    struct SqliteStatements; // SQLite's statements for readOne(), finalized before every close
+    std::unique_ptr<SqliteStatements> m_sqlite;
+    void finalizeStatements();
     quint64 m_device = 0, m_inode = 0; // the file opened, as stat(2) names it
     void rememberTheFile();
 };

@@ -34,28 +34,18 @@ QVariant asBytes(const QVariant& value)
     return dialect::guardValue(Engine::Sqlite, value);
 }
 
-// Runs `sql` for one row by rowid and leaves the query on that row (the caller finishes it); a row
-// that no longer exists is NoCurrentRow.
-Result<QSqlQuery*> selectOne(Connection& connection, const QString& sql, qint64 rowid)
+// Reads the one row `sql` selects by rowid; a row that no longer exists is NoCurrentRow.
+Result<QVariantList> selectOne(Connection& connection, const QString& sql, qint64 rowid)
 {
-    auto prepared = connection.prepared(sql);
-    if (!prepared)
-        return prepared.error();
-    QSqlQuery& query = *prepared.value();
-    query.addBindValue(rowid);
-    if (!query.exec())
-        return connection.error(query.lastError(), u"leggere il contatto"_s);
-    if (!query.next()) {
-        const QSqlError error = query.lastError();
-        query.finish();
-        if (error.isValid())
-            return connection.error(error, u"leggere il contatto"_s);
+    auto read = connection.readOne(sql, {rowid});
+    if (!read)
+        return read.error();
+    if (!read.value())
         return StoreError{StoreError::Kind::NoCurrentRow,
                           u"Il contatto non esiste più: è stato eliminato da un altro programma. "
                           u"Rileggere la rubrica."_s,
                           {}};
-    }
-    return &query;
+    return std::move(*read.value());
 }
 
 } // namespace
@@ -92,13 +82,23 @@ QString rowColumns(Engine engine)
 
 Row rowFromQuery(const QSqlQuery& query)
 {
+    QVariantList values;
+    const int count = 1 + int(contacts::fields().size());
+    values.reserve(count);
+    for (int i = 0; i < count; ++i)
+        values.append(query.value(i));
+    return rowFromValues(values);
+}
+
+Row rowFromValues(const QVariantList& columns)
+{
     Row row;
-    row.rowid = query.value(0).toLongLong();
+    row.rowid = columns.value(0).toLongLong();
     const int count = int(contacts::fields().size());
     row.values.reserve(count);
     row.stored.reserve(count);
     for (int i = 0; i < count; ++i) {
-        const QVariant value = query.value(1 + i);
+        const QVariant value = columns.value(1 + i);
         row.values.append(value);
         // Valid UTF-8 comes back from QString byte for byte; SQLite shows every byte sequence that
         // is not valid UTF-8 as U+FFFD, so text without it needs no second look.
@@ -138,15 +138,14 @@ Status completeRow(Connection& connection, Row& row)
     auto found = selectOne(connection, sql, row.rowid);
     if (!found)
         return found.error();
-    QSqlQuery& query = *found.value();
+    const QVariantList& columns = found.value();
     // Text and bytes from the same statement, so that they describe the same version of the row.
     const int count = int(contacts::fields().size());
     for (int i = 0; i < count; ++i) {
-        row.values[i] = query.value(1 + i);
-        row.stored[i] = asBytes(query.value(1 + count + i));
+        row.values[i] = columns.value(1 + i);
+        row.stored[i] = asBytes(columns.value(1 + count + i));
     }
     row.exact = true;
-    query.finish();
     return {};
 }
 
@@ -156,9 +155,7 @@ Result<Row> readRow(Connection& connection, qint64 rowid)
     auto found = selectOne(connection, sql[connection.engine() == Engine::Sqlite ? 0 : 1], rowid);
     if (!found)
         return found.error();
-    QSqlQuery& query = *found.value();
-    Row row = rowFromQuery(query);
-    query.finish();
+    Row row = rowFromValues(found.value());
     if (Status completed = completeRow(connection, row); !completed)
         return completed.error();
     return row;

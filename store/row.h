@@ -31,8 +31,10 @@ struct Row
 
 // The select list that reads a Row: rowid and the fields as text.
 QString rowColumns(Engine engine);
-// A Row from the current record of a query whose result columns are rowColumns(). The bytes of
-// valid text are its UTF-8; the others are left to completeRow().
+// A Row from the values of rowColumns(). The bytes of valid text are its UTF-8; the others are left
+// to completeRow().
+Row rowFromValues(const QVariantList& values);
+// The same from the current record of a query whose result columns are rowColumns().
 Row rowFromQuery(const QSqlQuery& query);
 // Reads the row again with the bytes of every field, in one statement, when they are not all known.
 Status completeRow(Connection& connection, Row& row);

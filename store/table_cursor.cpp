@@ -105,26 +105,13 @@ QStringList TableCursor::statements() const
 Result<std::optional<TableCursor::Position>> TableCursor::fetch(const QString& sql,
                                                                 const QVariantList& bindings)
 {
-    auto prepared = m_connection.prepared(sql);
-    if (!prepared)
-        return prepared.error();
-    QSqlQuery& query = *prepared.value();
-    for (const QVariant& value : bindings)
-        query.addBindValue(value);
-    if (!query.exec())
-        return m_connection.error(query.lastError(), u"spostarsi nella rubrica"_s);
+    auto read = m_connection.readOne(sql, bindings);
+    if (!read)
+        return read.error();
     std::optional<Position> position;
-    if (query.next()) {
-        position = Position{query.value(0).toLongLong(), {}};
-        for (qsizetype i = 1; i <= m_keyCount; ++i)
-            position->keys.append(query.value(int(i)));
-    } else if (query.lastError().isValid()) {
-        const QSqlError error = query.lastError();
-        query.finish();
-        return m_connection.error(error, u"spostarsi nella rubrica"_s);
+    if (const std::optional<QVariantList>& row = read.value()) {
+        position = Position{row->value(0).toLongLong(), row->mid(1, m_keyCount)};
     }
-    // Ends the statement at once: a statement left open would hold a read lock on the file.
-    query.finish();
     return position;
 }
 

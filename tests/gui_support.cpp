@@ -57,7 +57,7 @@ void ScriptedDialogs::doInform(QWidget*, const QString& title, const QString& te
 
 Card::Card(const QList<Contact>& contacts, bool makeFile) : Card(QString(), contacts, makeFile) {}
 
-Card::Card(const QString& book) : Card(book, {}, false) {}
+Card::Card(const Book& book) : Card(book.name, {}, false) {}
 
 Card::Card(const QString& book, const QList<Contact>& contacts, bool makeFile)
     : m_previousDir(QDir::currentPath())

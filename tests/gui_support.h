@@ -57,8 +57,13 @@ class Card
 {
 public:
     explicit Card(const QList<Contact>& contacts, bool makeFile = true);
-    // A card opened on `book` (a server's, say) rather than on the working directory's file.
-    explicit Card(const QString& book);
+    // A card opened on a book (a server's, say) rather than on the working directory's file.
+    struct Book
+    {
+        explicit Book(QString book) : name(std::move(book)) {}
+        QString name;
+    };
+    explicit Card(const Book& book);
     ~Card();
 
     Form1& form() { return *m_form; }

@@ -332,7 +332,7 @@ private slots:
         const QString book = newDatabase(u"finestre"_s);
         QCOMPARE(vinzalDb({u"copy"_s, m_file, book}), 0);
         ScriptedDialogs& dialogs = ScriptedDialogs::install();
-        Card card(book);
+        Card card{Card::Book(book)};
         QCOMPARE(card.text(u"Text12"_s), u"1"_s);
         dialogs.textAnswers = {u"èrcoli"_s};
         card.click(u"Command1"_s);
@@ -363,7 +363,7 @@ private slots:
                               u"DELETE FROM \"Nomelia\" WHERE \"ID\" % 10 = 0;"_s,
                               u"lacune"_s));
         ScriptedDialogs::install();
-        Card card(book);
+        Card card{Card::Book(book)};
         BoundGrid* grid = openTableView(card);
         QVERIFY(grid);
         QTRY_COMPARE(grid->model()->rowCount(), 450);
