@@ -50,6 +50,20 @@ QString key(const QString& text, Key which)
     return result;
 }
 
+QString key(const QString& text, Key which, Engine engine)
+{
+    QString result = key(text, which);
+    if (engine == Engine::Sqlite || result.isNull())
+        return result;
+    qsizetype at = 0;
+    for (int characters = 0; at < result.size() && characters < serverKeyLength; ++characters)
+        at += result.at(at).isHighSurrogate() && at + 1 < result.size() && result.at(at + 1).isLowSurrogate()
+                  ? 2
+                  : 1;
+    result.truncate(at);
+    return result;
+}
+
 QString keyExpression(const QString& operand, Key which, Engine engine)
 {
     if (engine == Engine::Postgres) {
@@ -64,7 +78,8 @@ QString keyExpression(const QString& operand, Key which, Engine engine)
                 from += accented;
                 to += base;
             }
-        return u"translate(lower("_s + operand + u" COLLATE \"C\"), '"_s + from + u"', '"_s + to + u"')"_s;
+        return u"left(translate(lower("_s + operand + u" COLLATE \"C\"), '"_s + from + u"', '"_s + to +
+               u"'), %1)"_s.arg(serverKeyLength);
     }
     QString expression = u"lower("_s + operand + u")"_s;
     const auto apply = [&expression](const CharacterMap& map) {
@@ -113,7 +128,8 @@ IndexShape inspectIndex(const QSqlDatabase& db, const QString& name, Engine engi
             return shape;
         const QString definition = query.value(0).toString();
         query.finish();
-        const bool italian = definition.contains(u"translate(lower(("_s + quoteIdentifier(name)) &&
+        const bool italian = definition.contains(u"\"left\"(translate(lower(("_s + quoteIdentifier(name)) &&
+                             definition.contains(u"), %1) NULLS FIRST"_s.arg(serverKeyLength)) &&
                              contacts::indexNames().contains(name);
         shape.form = italian ? IndexForm::Italian : IndexForm::Unknown;
         shape.column = italian ? name : QString();

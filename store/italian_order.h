@@ -33,6 +33,15 @@ enum class Key { Folded, LowerCase };
 // A null text gives a null key.
 QString key(const QString& text, Key which);
 
+// A PostgreSQL index entry must fit in a third of a page (2,704 bytes), and a remark may be far
+// longer: on a server each key is the first characters of the field's key only, 300 characters of
+// at most 4 bytes each for the two keys together. Texts that differ only past them keep the order
+// of their IDs there.
+constexpr int serverKeyLength = 300;
+// The key of `text` on `engine`: key(), cut to serverKeyLength characters (not UTF-16 units) on a
+// server.
+QString key(const QString& text, Key which, Engine engine);
+
 // The SQL expression of a key over `operand` (a quoted column or a parameter "?"). Every query
 // must repeat it exactly: an engine uses an index on expressions only for the same expression.
 // SQLite nests replace() calls; PostgreSQL has translate(), and its lower() of text in the "C"

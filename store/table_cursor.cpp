@@ -263,7 +263,8 @@ QVariantList TableCursor::searchKeys(const QString& text) const
     // by SQLite in every query: binary comparison of the results then agrees with the index.
     if (!m_italian)
         return {text};
-    return {order::key(text, order::Key::Folded), order::key(text, order::Key::LowerCase)};
+    const Engine engine = m_connection.engine();
+    return {order::key(text, order::Key::Folded, engine), order::key(text, order::Key::LowerCase, engine)};
 }
 
 Status TableCursor::moveTo(qint64 rowid)

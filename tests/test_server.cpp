@@ -5,6 +5,7 @@
 #include "engine.h"
 #include "form1.h"
 #include "gui_support.h"
+#include "italian_order.h"
 #include "private_server.h"
 #include "record_navigator.h"
 #include "table_cursor.h"
@@ -84,7 +85,10 @@ QList<Contact> sampleContacts()
         Contact c{{nome, names[i]}, {genere, i % 3 == 0 ? u"Lavoro"_s : u"Altro"_s}};
         if (i % 4 != 3) // some NULL towns, which come first
             c.append({citta, towns[i % towns.size()]});
-        c.append({note, u"riga uno\r\nriga «due» 'tre' \"quattro\"\tß😀"_s});
+        // Remarks far longer than a server's index entry may be; they differ early enough to keep
+        // one order on both engines.
+        c.append({note, QString::number(i % 5) + u"riga uno\r\nriga «due» 'tre' \"quattro\"\tß😀"_s +
+                            QString(2000, QChar(u'è'))});
         rows.append(c);
     }
     rows.append(Contact{}); // a row with every field NULL
@@ -145,6 +149,12 @@ private slots:
                                     u"zz"_s, u""_s, u"d'a"_s, u"ÇE"_s})
             for (const QString& index : {nome, citta})
                 QCOMPARE(seekResult(m_book, index, text), seekResult(m_file, index, text));
+        // Searched texts longer than a server's key, and characters outside the BMP at its cut.
+        const QString remark = u"riga uno\r\nriga «due» 'tre' \"quattro\"\tß😀"_s + QString(2000, QChar(u'è'));
+        for (const QString& text :
+             {u"2"_s + remark, u"3"_s + remark.left(400), u"1"_s + u"😀"_s.repeated(300), u"4riga"_s})
+            QCOMPARE(seekResult(m_book, note, text), seekResult(m_file, note, text));
+        QCOMPARE(order::key(u"😀"_s.repeated(400), order::Key::Folded, Engine::Postgres).size(), 600);
     }
 
     void everyMoveIsReadFromAnIndex()
@@ -234,6 +244,36 @@ private slots:
         const QString empty = newDatabase(u"vuota"_s);
         QCOMPARE(vinzalDb({u"check"_s, empty}, &output), 1);
         QVERIFY2(output.contains(u"manca la tabella"_s), qPrintable(output));
+    }
+
+    void accessFilesAndServicesOnAServer()
+    {
+        // An Access file imported into a server book holds what the same import gives a file.
+        const QString access = QStringLiteral(VINZAL_SOURCE_DIR "/tests/data/jet/Vinzal-jet4.mdb");
+        const QString book = newDatabase(u"accesso"_s);
+        QString output;
+        QCOMPARE(vinzalDb({u"import"_s, access, book}, &output), 0);
+        QCOMPARE(vinzalDb({u"import"_s, access, u"accesso.mdb"_s}), 0);
+        QCOMPARE(vinzalDb({u"import"_s, access, book}, &output), 1); // it holds contacts now
+        QVERIFY2(output.contains(u"--force"_s), qPrintable(output));
+        QCOMPARE(vinzalDb({u"export"_s, u"--csv"_s, u"server.csv"_s, book}), 0);
+        QCOMPARE(vinzalDb({u"export"_s, u"--csv"_s, u"file.csv"_s, u"accesso.mdb"_s}), 0);
+        QFile server(m_dir.filePath(u"server.csv"_s)), file(m_dir.filePath(u"file.csv"_s));
+        QVERIFY(server.open(QIODevice::ReadOnly) && file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        QVERIFY(bytes.count('\n') > 2);
+        QCOMPARE(server.readAll(), bytes);
+
+        // A service of pg_service.conf names the book.
+        QFile services(m_dir.filePath(u"pg_service.conf"_s));
+        QVERIFY(services.open(QIODevice::WriteOnly));
+        services.write("[ufficio]\nhost=" + QFile::encodeName(m_server.socketDir()) +
+                       "\ndbname=accesso\nuser=vinzal\n");
+        services.close();
+        qputenv("PGSERVICEFILE", QFile::encodeName(services.fileName()));
+        QCOMPARE(walk(u"service=ufficio"_s, nome), walk(m_dir.filePath(u"accesso.mdb"_s), nome));
+        QCOMPARE(vinzalDb({u"check"_s, u"service=ufficio"_s}, &output), 0);
+        qunsetenv("PGSERVICEFILE");
     }
 
     void twoPeopleOnOneContact()
