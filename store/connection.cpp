@@ -223,6 +223,18 @@ Result<std::unique_ptr<Connection>> Connection::openServer(const QString& book, 
                              u". Controllare che il server sia acceso e raggiungibile, il nome della base "
                              u"di dati e dell'utente, e la password in «~/.pgpass»."_s)
             .withDetail(db.lastError().databaseText());
+    // Every text is stored as the user typed it only in a UTF-8 database: another encoding refuses
+    // (or, SQL_ASCII, garbles) what it cannot hold.
+    QSqlQuery encoding(db);
+    if (!encoding.exec(u"SELECT current_setting('server_encoding')"_s) || !encoding.next())
+        return connection->error(encoding.lastError(), u"aprire la rubrica sul server "_s + where);
+    if (const QString name = encoding.value(0).toString(); name != u"UTF8"_s)
+        return openError(StoreError::Kind::NotAnAddressBook,
+                         u"La base di dati della rubrica sul server "_s + where + u" usa la codifica «"_s +
+                             name +
+                             u"», che non può conservare ogni carattere. Vinzal usa solo basi di dati in "
+                             u"UTF8: crearla con «createdb --encoding=UTF8 --template=template0»."_s);
+    encoding.finish();
     if (needTable)
         if (Status read = connection->readColumns(where); !read)
             return read.error();

@@ -240,6 +240,12 @@ private slots:
                      u"altra"_s),
                  QStringList{u"17"_s});
 
+        // Only a UTF-8 database holds every text as typed.
+        QVERIFY(m_server.exec(u"CREATE DATABASE latino ENCODING 'LATIN1' LC_COLLATE 'C' LC_CTYPE 'C' "
+                              u"TEMPLATE template0"_s));
+        QCOMPARE(vinzalDb({u"copy"_s, m_file, m_server.uri(u"vinzal"_s, u"latino"_s)}, &output), 1);
+        QVERIFY2(output.contains(u"UTF8"_s), qPrintable(output));
+
         // A book missing on the server is reported, not made.
         const QString empty = newDatabase(u"vuota"_s);
         QCOMPARE(vinzalDb({u"check"_s, empty}, &output), 1);
