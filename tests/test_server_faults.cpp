@@ -1,16 +1,25 @@
 // Faults of the server edition found by attacking it: each case is what a user can do to a book on a
 // PostgreSQL server, on a private server of the test's own, and what must then hold. They fail until
 // the fault is mended.
+#include "bound_grid.h"
 #include "contact_table.h"
+#include "dynaset.h"
 #include "engine.h"
+#include "gui_support.h"
 #include "private_server.h"
 #include "record_navigator.h"
 #include "test_support.h"
 
+#include <QAbstractItemModel>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTest>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <thread>
 
 using namespace Qt::StringLiterals;
 using namespace vinzal;
@@ -196,6 +205,71 @@ private slots:
         QString output;
         QCOMPARE(vinzalDb({u"copy"_s, file, m_server.uri(u"vinzal"_s, u"nullo"_s)}, &output), 1);
         QVERIFY2(output.contains(u"carattere nullo"_s), qPrintable(output));
+    }
+    void aRowNotReadAfterARestartIsNotShownEmpty()
+    {
+        // The table view has the whole list; the server restarts; a page not read yet comes into view.
+        // Its rows must show their contacts (read again once connected) or the failure must be told:
+        // a blank row with no word looks like a contact whose fields were wiped.
+        QVERIFY(m_server.createDatabase(u"tabella"_s));
+        const QString book = m_server.uri(u"vinzal"_s, u"tabella"_s);
+        QCOMPARE(vinzalDb({u"create"_s, book}), 0);
+        QVERIFY(m_server.exec(u"INSERT INTO \"Nomelia\" (\"Cognone e nome o denominazione\") "
+                              u"SELECT 'Nome ' || g FROM generate_series(1, 300) g"_s,
+                              u"tabella"_s));
+        ScriptedDialogs& dialogs = ScriptedDialogs::install();
+        Card card(book);
+        BoundGrid* grid = openTableView(card);
+        QVERIFY(grid);
+        QTRY_COMPARE(grid->model()->rowCount(), 300);
+        QVERIFY(m_server.restart());
+        const QString shown = grid->model()->index(200, contacts::fieldPosition(nome)).data().toString();
+        QVERIFY2(shown == u"Nome 201"_s || !dialogs.shown.isEmpty(),
+                 "row 201 was shown empty after the restart, and nothing was said");
+        deleteTableViews();
+    }
+
+    void closingTheTableDoesNotWaitForAServerThatDoesNotAnswer()
+    {
+        // The list of a large book is read on a thread of its own; if its server stops answering (a
+        // network fault, a server that hangs), closing the table view must not freeze the program
+        // until the server comes back.
+        QVERIFY(m_server.createDatabase(u"sospesa"_s));
+        const QString book = m_server.uri(u"vinzal"_s, u"sospesa"_s);
+        QCOMPARE(vinzalDb({u"create"_s, book}), 0);
+        QVERIFY(m_server.exec(u"INSERT INTO \"Nomelia\" (\"Cognone e nome o denominazione\") "
+                              u"SELECT 'Nome ' || g FROM generate_series(1, 300) g; "
+                              u"DELETE FROM \"Nomelia\" WHERE \"ID\" % 10 = 0"_s,
+                              u"sospesa"_s));
+        ScriptedDialogs::install();
+        Card card(book);
+        Dynaset::holdListsForTesting(Dynaset::Hold::WhileReading);
+        card.click(u"Command17"_s);
+        // The reader's connection is the one inside a transaction, held after its first query.
+        QString pid;
+        for (int i = 0; i < 200 && pid.isEmpty(); ++i) {
+            const QStringList found = m_server.query(
+                u"SELECT pid FROM pg_stat_activity WHERE datname = 'sospesa' AND state = 'idle in transaction'"_s,
+                u"sospesa"_s);
+            if (!found.isEmpty() && !found.first().isEmpty())
+                pid = found.first();
+            else
+                QTest::qWait(50);
+        }
+        QVERIFY(!pid.isEmpty());
+        ::kill(pid.toInt(), SIGSTOP); // the server stops answering this connection
+        std::atomic<bool> resumed{false};
+        std::thread watchdog([&] {
+            std::this_thread::sleep_for(std::chrono::seconds(15));
+            resumed = true;
+            ::kill(pid.toInt(), SIGCONT);
+        });
+        Dynaset::holdListsForTesting(Dynaset::Hold::Nowhere);
+        QTest::qWait(200);
+        deleteTableViews();
+        const bool waited = resumed;
+        watchdog.join();
+        QVERIFY2(!waited, "closing the table view waited for the server to answer again");
     }
 };
 
