@@ -206,6 +206,25 @@ private slots:
         QCOMPARE(vinzalDb({u"copy"_s, file, m_server.uri(u"vinzal"_s, u"nullo"_s)}, &output), 1);
         QVERIFY2(output.contains(u"carattere nullo"_s), qPrintable(output));
     }
+    void aPersonWithASchemaOfTheirOwnOpensTheBook()
+    {
+        // The usual search_path is "$user", public: a person whose role has a schema of its own finds
+        // the book's table in public, as psql does. The columns and indexes must be looked up where
+        // the table was found, not in current_schema().
+        const QString book = newBook(u"schemi"_s);
+        QVERIFY(
+            m_server.exec(u"CREATE ROLE mario LOGIN; GRANT SELECT, INSERT, UPDATE ON \"Nomelia\" TO mario; "
+                          u"CREATE SCHEMA mario AUTHORIZATION mario;"_s,
+                          u"schemi"_s));
+        const QString asMario = m_server.uri(u"mario"_s, u"schemi"_s);
+        RecordNavigator navigator;
+        navigator.setDatabaseName(asMario);
+        const Status opened = navigator.open();
+        QVERIFY2(opened, qPrintable(opened ? QString() : opened.error().fullText()));
+        QString output;
+        QCOMPARE(vinzalDb({u"check"_s, asMario}, &output), 0);
+    }
+
     void aRowNotReadAfterARestartIsNotShownEmpty()
     {
         // The table view has the whole list; the server restarts; a page not read yet comes into view.
