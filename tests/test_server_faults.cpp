@@ -124,9 +124,9 @@ private slots:
         RecordNavigator navigator;
         navigator.setDatabaseName(book);
         QVERIFY(navigator.open());
+        TextFields fields(navigator);
         QVERIFY(navigator.moveFirst());
         QVERIFY(navigator.edit());
-        TextFields fields(navigator);
         fields[note].type(u"scritto mentre un altro tiene la riga"_s);
         const Status written = navigator.update();
         QVERIFY2(!written, "the write waited for the other transaction to end instead of reporting it");
@@ -223,6 +223,36 @@ private slots:
         QVERIFY2(opened, qPrintable(opened ? QString() : opened.error().fullText()));
         QString output;
         QCOMPARE(vinzalDb({u"check"_s, asMario}, &output), 0);
+    }
+
+    void aSaveAfterTheBookWasReplacedDoesNotLandOnAnotherContact()
+    {
+        // On a file, a book replaced by "vinzal-db copy --force" while the card is open makes the
+        // next save refused (Connection::stillTheFileOpened). On a server the same command empties the
+        // table and fills it again: the ID the card holds now names another person, and a field that
+        // was empty in both is written into that person's contact.
+        const QString book = newBook(u"sostituita"_s);
+        const QString other = m_dir.filePath(u"altra.mdb"_s);
+        QList<Contact> rows;
+        for (int i = 1; i <= 5; ++i)
+            rows.append(Contact{{nome, u"Altra persona %1"_s.arg(i)}});
+        makeAddressBook(other, rows);
+
+        RecordNavigator navigator;
+        navigator.setDatabaseName(book);
+        QVERIFY(navigator.open());
+        TextFields fields(navigator);
+        QVERIFY(navigator.moveFirst());
+        QCOMPARE(fields[nome].boundText(), u"Contatto 1"_s);
+        QVERIFY(navigator.edit());
+        fields[note].type(u"richiamare Contatto 1"_s);
+        QCOMPARE(vinzalDb({u"copy"_s, u"--force"_s, other, book}), 0);
+        const Status saved = navigator.update();
+        const QStringList stored = m_server.query(
+            u"SELECT \"Cognone e nome o denominazione\" FROM \"Nomelia\" WHERE \"Osservazioni\" IS NOT NULL"_s,
+            u"sostituita"_s);
+        QVERIFY2(!saved && stored.join(QString()).isEmpty(),
+                 qPrintable(u"the note for Contatto 1 was saved on: "_s + stored.join(u", "_s)));
     }
 
     void aRowNotReadAfterARestartIsNotShownEmpty()
