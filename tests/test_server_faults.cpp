@@ -255,6 +255,25 @@ private slots:
                  qPrintable(u"the note for Contatto 1 was saved on: "_s + stored.join(u", "_s)));
     }
 
+    void aSearchAfterARestartConnectsAgain()
+    {
+        // After a restart the next action connects again (Connection::ready). Choosing an index, the
+        // first step of a search on the card, reads the index's definition straight from the database:
+        // its failure must count as a lost connection too, or every later search fails the same way.
+        const QString book = newBook(u"ricerca"_s);
+        RecordNavigator navigator;
+        navigator.setDatabaseName(book);
+        QVERIFY(navigator.open());
+        QVERIFY(navigator.moveFirst());
+        QVERIFY(m_server.restart());
+        const Status first = navigator.setIndex(nome);
+        const Status second = navigator.setIndex(nome);
+        const Status third = navigator.setIndex(nome);
+        QVERIFY2(second || third, qPrintable(third ? QString() : third.error().fullText()));
+        QVERIFY2(first || first.error().kind == StoreError::Kind::Disconnected,
+                 qPrintable(first.error().fullText()));
+    }
+
     void aRowNotReadAfterARestartIsNotShownEmpty()
     {
         // The table view has the whole list; the server restarts; a page not read yet comes into view.
