@@ -114,6 +114,18 @@ private slots:
                  qPrintable(QDir(m_dir.path()).entryList().join(u", "_s)));
     }
 
+    void aServerBookInTheDataFilesPlaceKeepsItsPassword()
+    {
+        // The two names swapped, as happens: the server book lands where the data file goes, and the
+        // message about that "file" prints it whole.
+        const QString withPassword = u"postgresql://anna:Segreto@/vinzal?host="_s + m_server.socketDir();
+        QString output;
+        QCOMPARE(vinzalDb({u"import"_s, u"--csv"_s, withPassword, m_file}, &output), 1);
+        QVERIFY2(!output.contains(u"Segreto"_s), qPrintable(output));
+        QCOMPARE(vinzalDb({u"export"_s, u"--csv"_s, withPassword, m_file}, &output), 1);
+        QVERIFY2(!output.contains(u"Segreto"_s), qPrintable(output));
+    }
+
     void aLockHeldByAnotherPersonIsReportedAsBusy()
     {
         // A file book waits Connection::busyTimeoutMs for a lock and then says the book is busy; a
