@@ -298,6 +298,21 @@ private slots:
                  qPrintable(first.error().fullText()));
     }
 
+    void aPersonWithoutTheRightToReadIsToldSo()
+    {
+        // information_schema lists only the columns a role may use: to a role that may not read the
+        // table, the book looks missing, and the advice is to make a new one.
+        const QString book = newBook(u"vietata"_s);
+        QVERIFY(m_server.exec(u"CREATE ROLE ospite LOGIN"_s, u"vietata"_s));
+        RecordNavigator navigator;
+        navigator.setDatabaseName(m_server.uri(u"ospite"_s, u"vietata"_s));
+        const Status opened = navigator.open();
+        QVERIFY(!opened);
+        QVERIFY2(opened.error().kind != StoreError::Kind::TableMissing &&
+                     !opened.error().message.contains(u"vinzal-db create"_s),
+                 qPrintable(opened.error().fullText()));
+    }
+
     void aRowNotReadAfterARestartIsNotShownEmpty()
     {
         // The table view has the whole list; the server restarts; a page not read yet comes into view.
