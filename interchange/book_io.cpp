@@ -33,6 +33,11 @@ StoreError sqlError(const QSqlDatabase& db, const QSqlError& error, const QStrin
                                          : StoreError::fromSql(error, what);
 }
 
+StoreError failure(const QString& message)
+{
+    return StoreError{StoreError::Kind::Engine, message, {}};
+}
+
 StoreError interrupted()
 {
     return StoreError{StoreError::Kind::Engine, u"La scrittura è stata interrotta."_s, {}};
@@ -50,6 +55,14 @@ Status insertAll(QSqlDatabase& db, const QList<QList<QVariant>>& records, bool k
         return u"INSERT INTO "_s + quoteIdentifier(contacts::tableName()) + u" ("_s + columnList(keepIds) +
                u") VALUES "_s + QStringList(rows, marks).join(u", "_s);
     };
+    if (batch > 1)
+        for (const QList<QVariant>& record : records)
+            for (int i = 1; i < record.size(); ++i)
+                if (record.at(i).toString().contains(QChar(0)))
+                    return failure(
+                        u"Il contatto con ID %1 contiene nel campo «%2» il carattere nullo, che "
+                        u"una rubrica sul server non può conservare: non è stato scritto nulla."_s.arg(
+                            record.value(0).toString(), contacts::fields().value(i)));
     QSqlQuery insert(db);
     if (!insert.prepare(statement(batch)))
         return sqlError(db, insert.lastError(), u"scrivere la rubrica"_s);
@@ -174,11 +187,6 @@ Result<QSet<qsizetype>> findDuplicates(QSqlDatabase& db, const QList<QList<QVari
     query.finish();
     query.exec(u"DROP TABLE temp.vinzal_import"_s);
     return found;
-}
-
-StoreError failure(const QString& message)
-{
-    return StoreError{StoreError::Kind::Engine, message, {}};
 }
 
 } // namespace

@@ -144,13 +144,35 @@ Status Connection::readColumns(const QString& where)
         m_engine == Engine::Sqlite
             ? u"SELECT name FROM pragma_table_info(?)"_s
             : u"SELECT column_name FROM information_schema.columns "
-              u"WHERE table_schema = current_schema() AND table_name = ? ORDER BY ordinal_position"_s);
+              u"WHERE table_schema = (SELECT n.nspname FROM pg_class c JOIN pg_namespace n ON n.oid = "
+              u"c.relnamespace WHERE c.oid = to_regclass(?)) AND table_name = ? ORDER BY ordinal_position"_s);
+    if (m_engine == Engine::Postgres) // where the table lies on the search path, as psql finds it
+        columns.addBindValue(quoteIdentifier(contacts::tableName()));
     columns.addBindValue(contacts::tableName());
     if (!columns.exec())
         return error(columns.lastError(), u"leggere l'archivio "_s + where);
     while (columns.next())
         m_columns.append(columns.value(0).toString());
     columns.finish();
+    if (m_engine == Engine::Postgres && m_columns.isEmpty()) {
+        // The table may be there but hidden: information_schema shows only what this user may read.
+        QSqlQuery exists(m_db);
+        exists.prepare(u"SELECT to_regclass(?) IS NOT NULL"_s);
+        exists.addBindValue(quoteIdentifier(contacts::tableName()));
+        if (exists.exec() && exists.next() && exists.value(0).toBool())
+            return openError(
+                StoreError::Kind::ReadOnly,
+                u"Il server non consente a questo utente di leggere la rubrica "_s + where +
+                    u". Chiedere a chi amministra il server il permesso di leggerla (SELECT)."_s);
+    }
+    if (m_engine == Engine::Postgres && !m_columns.isEmpty()) {
+        QSqlQuery token(m_db);
+        token.prepare(u"SELECT obj_description(to_regclass(?), 'pg_class')"_s);
+        token.addBindValue(quoteIdentifier(contacts::tableName()));
+        if (!token.exec() || !token.next())
+            return error(token.lastError(), u"leggere la rubrica "_s + where);
+        m_token = token.value(0);
+    }
     if (m_columns.isEmpty())
         return openError(StoreError::Kind::TableMissing,
                          (m_engine == Engine::Sqlite ? u"Il file "_s : u"La base di dati "_s) + where +
@@ -173,10 +195,12 @@ Result<std::unique_ptr<Connection>> Connection::openServer(const QString& book, 
     const QString where = u"«"_s + shownBook(book) + u"»"_s;
     QString problem;
     const auto parameters = serverParameters(book, &problem);
+    // libpq's own words quote the text whole, password and all: they are not shown.
     if (parameters.isEmpty())
-        return openError(StoreError::Kind::NotAnAddressBook, u"Il collegamento alla rubrica sul server "_s +
-                                                                 where + u" non è scritto correttamente: "_s +
-                                                                 problem + u"."_s);
+        return openError(StoreError::Kind::NotAnAddressBook,
+                         u"Il collegamento alla rubrica sul server non è scritto correttamente. Controllare "
+                         u"l'indirizzo (postgresql://server/rubrica) o le coppie parola=valore "
+                         u"(host=server dbname=rubrica)."_s);
     if (!QSqlDatabase::isDriverAvailable(u"QPSQL"_s))
         return openError(StoreError::Kind::Engine,
                          u"Per aprire la rubrica sul server "_s + where +
@@ -186,8 +210,9 @@ Result<std::unique_ptr<Connection>> Connection::openServer(const QString& book, 
     std::unique_ptr<Connection> connection(new Connection(book, name, Engine::Postgres));
     QSqlDatabase& db = connection->m_db;
     QStringList options;
-    bool timeout = false;
+    QStringList given;
     for (const auto& [keyword, value] : parameters) {
+        given.append(keyword);
         if (keyword == u"dbname"_s)
             db.setDatabaseName(value);
         else if (keyword == u"user"_s)
@@ -209,12 +234,18 @@ Result<std::unique_ptr<Connection>> Connection::openServer(const QString& book, 
             QString quoted = value;
             quoted.replace(u"\\"_s, u"\\\\"_s).replace(u"'"_s, u"\\'"_s);
             options.append(keyword + u"='"_s + quoted + u"'"_s);
-            timeout = timeout || keyword == u"connect_timeout"_s;
         }
     }
-    // A server that does not answer must not freeze the window for ever.
-    if (!timeout)
-        options.append(u"connect_timeout=10"_s);
+    // A server that does not answer must not freeze the window for ever: neither on connecting nor,
+    // over a network that went away, in the middle of a statement (TCP keepalives).
+    const std::pair<QString, QString> defaults[] = {{u"connect_timeout"_s, u"10"_s},
+                                                    {u"keepalives"_s, u"1"_s},
+                                                    {u"keepalives_idle"_s, u"15"_s},
+                                                    {u"keepalives_interval"_s, u"5"_s},
+                                                    {u"keepalives_count"_s, u"3"_s}};
+    for (const auto& [keyword, value] : defaults)
+        if (!given.contains(keyword))
+            options.append(keyword + u'=' + value);
     options.append(u"application_name=Vinzal"_s);
     db.setConnectOptions(options.join(u';'));
     if (!db.open())
@@ -235,10 +266,37 @@ Result<std::unique_ptr<Connection>> Connection::openServer(const QString& book, 
                              u"», che non può conservare ogni carattere. Vinzal usa solo basi di dati in "
                              u"UTF8: crearla con «createdb --encoding=UTF8 --template=template0»."_s);
     encoding.finish();
+    if (Status set = connection->prepareSession(); !set)
+        return set.error();
     if (needTable)
         if (Status read = connection->readColumns(where); !read)
             return read.error();
     return connection;
+}
+
+Status Connection::prepareSession()
+{
+    // A row or table locked by someone else's open transaction is waited for as long as a locked
+    // file is, then reported as busy, instead of freezing the window.
+    QSqlQuery set(m_db);
+    if (!set.exec(u"SET lock_timeout = %1"_s.arg(busyTimeoutMs)))
+        return error(set.lastError(), u"aprire la rubrica sul server"_s);
+    return {};
+}
+
+int Connection::serverSocket() const
+{
+    const QVariant handle = m_db.driver() ? m_db.driver()->handle() : QVariant();
+    if (m_engine != Engine::Postgres || !handle.isValid() ||
+        (qstrcmp(handle.typeName(), "PGconn*") != 0 && qstrcmp(handle.typeName(), "pg_conn*") != 0))
+        return -1;
+    PGconn* pg = *static_cast<PGconn* const*>(handle.data());
+    return pg ? PQsocket(pg) : -1;
+}
+
+QVariant Connection::bookToken() const
+{
+    return m_token;
 }
 
 Status Connection::ready()
@@ -281,7 +339,7 @@ Status Connection::reopen()
     }
     m_lost = false;
     if (m_engine == Engine::Postgres)
-        return {};
+        return prepareSession();
     rememberTheFile();
     QSqlQuery pragma(m_db);
     if (!pragma.exec(u"PRAGMA synchronous = FULL"_s))
@@ -298,10 +356,22 @@ void Connection::rememberTheFile()
     }
 }
 
-Status Connection::stillTheFileOpened() const
+Status Connection::stillTheFileOpened()
 {
-    if (m_engine != Engine::Sqlite)
-        return {};
+    if (m_engine != Engine::Sqlite) {
+        // "vinzal-db copy --force" and "create --force" mark the table anew: the rows of the book
+        // opened are gone, and their IDs may now belong to other contacts.
+        if (Status connected = ready(); !connected)
+            return connected;
+        QSqlQuery token(m_db);
+        token.prepare(u"SELECT obj_description(to_regclass(?), 'pg_class')"_s);
+        token.addBindValue(quoteIdentifier(contacts::tableName()));
+        if (!token.exec() || !token.next())
+            return error(token.lastError(), u"salvare il contatto"_s);
+        if (token.value(0).isNull() == m_token.isNull() && token.value(0).toString() == m_token.toString())
+            return {};
+        return replacedOnServer();
+    }
     struct stat info = {};
     if (::stat(QFile::encodeName(m_path).constData(), &info) == 0 && quint64(info.st_dev) == m_device &&
         quint64(info.st_ino) == m_inode)
@@ -313,6 +383,18 @@ Status Connection::stillTheFileOpened() const
                           u"più. Per lavorare sul file che ora ha quel nome, rinunciare alle modifiche "
                           u"(rispondere No, oppure Esc nella tabella) e riaprire la rubrica (AGGIORNA)."_s,
                       {}};
+}
+
+StoreError Connection::replacedOnServer() const
+{
+    return StoreError{
+        StoreError::Kind::Conflict,
+        u"La rubrica sul server «"_s + shownBook(m_path) +
+            u"» è stata sostituita da un altro programma (vinzal-db copy o create con --force) "
+            u"dopo che Vinzal l'ha aperta: la modifica non è stata salvata, perché finirebbe su "
+            u"un altro contatto. Rinunciare alle modifiche (rispondere No, oppure Esc nella "
+            u"tabella) e riaprire la rubrica (AGGIORNA)."_s,
+        {}};
 }
 
 Connection::Connection(QString path, QString connectionName, Engine engine)
@@ -407,6 +489,16 @@ QVariant column(sqlite3_stmt* statement, int at)
 
 Result<std::optional<QVariantList>> Connection::readOne(const QString& sql, const QVariantList& bindings)
 {
+    auto read = readOnce(sql, bindings);
+    // A read is safe to repeat: after a server restart it connects again and reads, rather than
+    // failing once more for the user.
+    if (!read && read.error().kind == StoreError::Kind::Disconnected)
+        return readOnce(sql, bindings);
+    return read;
+}
+
+Result<std::optional<QVariantList>> Connection::readOnce(const QString& sql, const QVariantList& bindings)
+{
     const QString what = u"leggere la rubrica"_s;
     if (m_engine != Engine::Sqlite) {
         auto query = prepared(sql);
@@ -482,8 +574,17 @@ Result<QSqlQuery*> Connection::prepared(const QString& sql)
         return found.value().get();
     auto query = std::make_shared<QSqlQuery>(m_db);
     query->setForwardOnly(true);
-    if (!query->prepare(sql))
-        return error(query->lastError(), u"preparare una lettura dell'archivio"_s);
+    if (!query->prepare(sql)) {
+        const StoreError failed = error(query->lastError(), u"preparare una lettura dell'archivio"_s);
+        // A server restarted since the last statement: connected again, the statement is prepared
+        // on the new connection.
+        if (failed.kind != StoreError::Kind::Disconnected || !ready())
+            return failed;
+        query = std::make_shared<QSqlQuery>(m_db);
+        query->setForwardOnly(true);
+        if (!query->prepare(sql))
+            return error(query->lastError(), u"preparare una lettura dell'archivio"_s);
+    }
     m_statements.insert(sql, query);
     return query.get();
 }

@@ -34,6 +34,9 @@ public:
 
     QSqlDatabase database() const { return m_db; }
     Engine engine() const { return m_engine; }
+    // The socket of the connection to a server, or -1: shutting it down wakes a statement waiting
+    // for a server that no longer answers.
+    int serverSocket() const;
 
     // Maps an error of this connection's engine to a message; `what` says what was being done. A
     // lost connection to a server is noted, and the next ready() connects again.
@@ -52,7 +55,11 @@ public:
     // its place (a rename, as "vinzal-db ... --force" does). SQLite then refuses to write with an
     // error that reads as a permissions problem, and the retry after one reopens the path: the change
     // made on a row of the old file would go into the new one.
-    Status stillTheFileOpened() const;
+    // A server book's table is marked anew whenever it is replaced; the same check compares marks.
+    Status stillTheFileOpened();
+    // The mark of the server's table when it was opened (its comment), for the write's own guard.
+    QVariant bookToken() const;
+    StoreError replacedOnServer() const;
 
     // The columns of the contact table, as the file has them.
     const QStringList& columns() const { return m_columns; }
@@ -67,6 +74,8 @@ public:
     // SQLite's own statements, kept prepared, since Qt SQL's bookkeeping around each run (the
     // column descriptions it rebuilds, the values it converts) costs as much as SQLite's work.
     Result<std::optional<QVariantList>> readOne(const QString& sql, const QVariantList& bindings);
+    // The same without trying again after a lost connection.
+    Result<std::optional<QVariantList>> readOnce(const QString& sql, const QVariantList& bindings);
 
     // How long a statement waits for a lock held by another connection before it reports Busy.
     static constexpr int busyTimeoutMs = 4000;
@@ -75,6 +84,7 @@ private:
     Connection(QString path, QString connectionName, Engine engine);
     static Result<std::unique_ptr<Connection>> openServer(const QString& book, bool needTable);
     Status readColumns(const QString& where);
+    Status prepareSession();
 
     QString m_path;
     QString m_name;
@@ -82,6 +92,7 @@ private:
     QStringList m_columns;
     Engine m_engine = Engine::Sqlite;
     bool m_lost = false; // the server closed the connection
+    QVariant m_token;    // the server table's mark when opened
     QHash<QString, std::shared_ptr<QSqlQuery>> m_statements;
     struct SqliteStatements; // SQLite's statements for readOne(), finalized before every close
     std::unique_ptr<SqliteStatements> m_sqlite;

@@ -7,6 +7,8 @@
 
 #include <sqlite3.h>
 
+#include <sys/socket.h>
+
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -36,6 +38,7 @@ struct Dynaset::Reader
     std::condition_variable finishedCondition;
     bool finished = false; // under mutex
     sqlite3* db = nullptr; // under mutex: open while reading, so that stop() can interrupt it
+    int serverSocket = -1; // under mutex: the same for a server's connection
 
     std::optional<StoreError> error;
     bool dense = false; // the ids are first, first + 1, ... first + count - 1
@@ -50,6 +53,10 @@ struct Dynaset::Reader
             std::lock_guard lock(mutex);
             if (db)
                 sqlite3_interrupt(db);
+            // A server that does not answer would keep the thread (and the window closing the
+            // table view, which joins it) waiting: the connection is cut under the statement.
+            if (serverSocket >= 0)
+                ::shutdown(serverSocket, SHUT_RDWR);
         }
         releaseHeld();
     }
@@ -193,6 +200,18 @@ Status readServerList(Dynaset::Reader& reader, const QString& book)
     if (!opened)
         return opened.error();
     Connection& connection = *opened.value();
+    {
+        std::lock_guard lock(reader.mutex);
+        reader.serverSocket = connection.serverSocket();
+    }
+    // Forgotten before the connection closes, so that stop() never touches a socket reused since.
+    const auto forget = [&reader](void*) {
+        std::lock_guard lock(reader.mutex);
+        reader.serverSocket = -1;
+    };
+    std::unique_ptr<void, decltype(forget)> forgetting(&reader, forget);
+    if (reader.stopped)
+        return sqliteError(nullptr, SQLITE_INTERRUPT);
     QSqlQuery query(connection.database());
     query.setForwardOnly(true);
     const auto failed = [&] { return connection.error(query.lastError(), u"leggere la rubrica"_s); };
@@ -480,19 +499,32 @@ Result<Row> Dynaset::rowAt(qsizetype position)
     const qsizetype first = page * pageSize;
     const qsizetype last = std::min(size(), first + pageSize) - 1;
     const QString rowid = dialect::rowid(m_connection.engine());
-    auto prepared = m_connection.prepared(selectColumns(m_connection.engine()) + u" WHERE "_s + rowid +
-                                          u" BETWEEN ? AND ? ORDER BY "_s + rowid);
+    const QString sql =
+        selectColumns(m_connection.engine()) + u" WHERE "_s + rowid + u" BETWEEN ? AND ? ORDER BY "_s + rowid;
+    auto prepared = m_connection.prepared(sql);
     if (!prepared)
         return prepared.error();
-    QSqlQuery& query = *prepared.value();
-    query.addBindValue(rowidAt(first));
-    query.addBindValue(rowidAt(last));
-    if (!query.exec())
-        return m_connection.error(query.lastError(), u"leggere la rubrica"_s);
+    QSqlQuery* query = prepared.value();
+    query->addBindValue(rowidAt(first));
+    query->addBindValue(rowidAt(last));
+    if (!query->exec()) {
+        const StoreError failed = m_connection.error(query->lastError(), u"leggere la rubrica"_s);
+        // After a server restart the page is read again on a new connection rather than shown empty.
+        if (failed.kind != StoreError::Kind::Disconnected)
+            return failed;
+        auto again = m_connection.prepared(sql);
+        if (!again)
+            return again.error();
+        query = again.value();
+        query->addBindValue(rowidAt(first));
+        query->addBindValue(rowidAt(last));
+        if (!query->exec())
+            return m_connection.error(query->lastError(), u"leggere la rubrica"_s);
+    }
     auto rows = std::make_unique<QList<Row>>();
     rows->resize(last - first + 1);
     // Rows added by others inside the range are not part of this dynaset and are skipped.
-    Status read = readRows(m_connection, query, *rows, [&](qint64 rowid) {
+    Status read = readRows(m_connection, *query, *rows, [&](qint64 rowid) {
         const qsizetype at = positionOf(rowid);
         return at < first || at > last ? -1 : at - first;
     });

@@ -116,8 +116,11 @@ IndexShape inspectIndex(const QSqlDatabase& db, const QString& name, Engine engi
     if (engine == Engine::Postgres) {
         // A server's book is made only in the Italian form; the server keeps the definition in its
         // own normalised words, so only its kind is checked.
-        query.prepare(u"SELECT indexdef FROM pg_indexes WHERE schemaname = current_schema() "
+        // Where the table lies on the search path (a user's own schema may come first).
+        query.prepare(u"SELECT indexdef FROM pg_indexes WHERE schemaname = (SELECT n.nspname FROM pg_class c "
+                      u"JOIN pg_namespace n ON n.oid = c.relnamespace WHERE c.oid = to_regclass(?)) "
                       u"AND tablename = ? AND indexname = ?"_s);
+        query.addBindValue(quoteIdentifier(contacts::tableName()));
         query.addBindValue(contacts::tableName());
         query.addBindValue(name);
         if (!query.exec()) {

@@ -67,6 +67,21 @@ QString Row::text(const QString& field) const
     return value(field).toString();
 }
 
+Status storable(const Connection& connection, const QList<FieldChange>& changes)
+{
+    if (connection.engine() == Engine::Sqlite)
+        return {};
+    for (const FieldChange& change : changes)
+        if (change.value.toString().contains(QChar(0)))
+            return StoreError{StoreError::Kind::Engine,
+                              u"Il campo «"_s + change.field +
+                                  u"» contiene il carattere nullo, che la rubrica sul server non può "
+                                  u"conservare. Toglierlo e riprovare: i dati inseriti sono ancora nella "
+                                  u"finestra."_s,
+                              {}};
+    return {};
+}
+
 QVariant storedValue(const QString& text)
 {
     return text.isEmpty() ? QVariant(QMetaType::fromType<QString>()) : QVariant(text);
@@ -176,6 +191,8 @@ Result<qint64> insertRow(Connection& connection, const QList<FieldChange>& chang
         sql = u"INSERT INTO "_s + table + u" ("_s + columns.join(u", "_s) + u") VALUES ("_s +
               marks.join(u", "_s) + u")"_s;
     }
+    if (Status allowed = storable(connection, changes); !allowed)
+        return allowed.error();
     // Both engines give the new row's key back from the statement itself.
     sql += u" RETURNING "_s + dialect::rowid(connection.engine());
     if (Status connected = connection.ready(); !connected)
@@ -196,6 +213,8 @@ Status updateRow(Connection& connection, qint64 rowid, const QList<FieldChange>&
 {
     if (changes.isEmpty())
         return {};
+    if (Status allowed = storable(connection, changes); !allowed)
+        return allowed;
     const Engine engine = connection.engine();
     QStringList sets, guards;
     for (const FieldChange& change : changes) {
@@ -204,6 +223,10 @@ Status updateRow(Connection& connection, qint64 rowid, const QList<FieldChange>&
         // The value as stored, compared as engine.h explains.
         guards.append(dialect::same(engine, dialect::guarded(engine, column), u"?"_s));
     }
+    // On a server, in the same statement: the table is still the one opened (engine.h), even if it
+    // was replaced between the check before the write and the write itself.
+    if (engine == Engine::Postgres)
+        guards.append(u"obj_description(to_regclass(?), 'pg_class') IS NOT DISTINCT FROM ?"_s);
     const QString sql = u"UPDATE "_s + quoteIdentifier(contacts::tableName()) + u" SET "_s +
                         sets.join(u", "_s) + u" WHERE "_s + dialect::rowid(engine) + u" = ? AND "_s +
                         guards.join(u" AND "_s);
@@ -217,10 +240,19 @@ Status updateRow(Connection& connection, qint64 rowid, const QList<FieldChange>&
     query.addBindValue(rowid);
     for (const FieldChange& change : changes)
         query.addBindValue(dialect::guardValue(engine, change.original));
+    if (engine == Engine::Postgres) {
+        query.addBindValue(quoteIdentifier(contacts::tableName()));
+        const QVariant token = connection.bookToken();
+        query.addBindValue(token.isNull() ? QVariant(QMetaType::fromType<QString>())
+                                          : QVariant(token.toString()));
+    }
     if (!query.exec())
         return connection.error(query.lastError(), u"salvare il contatto"_s);
-    if (query.numRowsAffected() != 1)
+    if (query.numRowsAffected() != 1) {
+        if (Status same = connection.stillTheFileOpened(); !same)
+            return same;
         return conflict();
+    }
     return {};
 }
 

@@ -49,6 +49,10 @@ struct FieldChange
     QVariant original;
 };
 
+// Whether `connection` can store `changes` as they are: a server refuses the null character, which
+// Qt's driver would moreover cut the text at.
+Status storable(const Connection& connection, const QList<FieldChange>& changes);
+
 // The value to store for a typed text: an empty box is stored as NULL.
 QVariant storedValue(const QString& text);
 

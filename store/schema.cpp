@@ -5,8 +5,10 @@
 #include "italian_order.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -489,13 +491,16 @@ QStringList checkServer(const QString& book)
     QSqlQuery query(session.database());
     query.setForwardOnly(true);
     query.prepare(u"SELECT column_name, data_type, is_identity FROM information_schema.columns "
-                  u"WHERE table_schema = current_schema() AND table_name = ?"_s);
+                  u"WHERE table_schema = (SELECT n.nspname FROM pg_class c JOIN pg_namespace n ON n.oid = "
+                  u"c.relnamespace WHERE c.oid = to_regclass(?)) AND table_name = ?"_s);
+    query.addBindValue(quoteIdentifier(contacts::tableName()));
     query.addBindValue(contacts::tableName());
     QHash<QString, std::pair<QString, bool>> columns;
-    if (query.exec())
-        while (query.next())
-            columns.insert(query.value(0).toString(),
-                           {query.value(1).toString(), query.value(2).toString() == u"YES"_s});
+    if (!query.exec())
+        return {u"i campi della tabella non possono essere letti: "_s + query.lastError().databaseText()};
+    while (query.next())
+        columns.insert(query.value(0).toString(),
+                       {query.value(1).toString(), query.value(2).toString() == u"YES"_s});
     query.finish();
     for (const QString& field : contacts::fields()) {
         const auto found = columns.constFind(field);
@@ -602,6 +607,13 @@ Status createOnServer(const QString& book, bool replace, const std::function<Sta
     }
     if (auto indexes = makeServerIndexes(session); !indexes)
         return indexes.error();
+    // A new mark (our own text, with no quote in it): a program that opened the table before can
+    // tell that it now holds another book.
+    const QString mark =
+        u"Rubrica di Vinzal, %1 %2"_s.arg(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs),
+                                          QString::number(QRandomGenerator::system()->generate64(), 16));
+    if (Status marked = session.run(u"COMMENT ON TABLE "_s + table + u" IS '"_s + mark + u"'"_s); !marked)
+        return marked;
     // Rows stored with their own IDs leave the identity where it was: new ones start past them.
     if (Status moved = session.run(u"SELECT setval(pg_get_serial_sequence(?, 'ID'), "
                                    u"COALESCE((SELECT max(\"ID\") FROM "_s +

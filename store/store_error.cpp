@@ -75,9 +75,9 @@ StoreError StoreError::fromServer(const QSqlError& error, const QString& what)
     const QString head = u"Non è stato possibile "_s + what + u". "_s;
     if (state == u"42501"_s || state == u"25006"_s) // insufficient_privilege, read_only_sql_transaction
         return {Kind::ReadOnly,
-                head + u"Il server consente a questo utente solo di leggere la rubrica. Chiedere a chi "
-                       u"amministra il server il permesso di scrivere: i dati inseriti sono ancora nella "
-                       u"finestra."_s,
+                head + u"Il server non dà a questo utente il permesso di farlo (per esempio a chi può solo "
+                       u"leggere la rubrica). Chiedere a chi amministra il server il permesso che manca: i "
+                       u"dati inseriti sono ancora nella finestra."_s,
                 detail};
     if (state == u"40001"_s || state == u"40P01"_s || state == u"55P03"_s || state == u"57014"_s)
         return {Kind::Busy,
@@ -91,7 +91,7 @@ StoreError StoreError::fromServer(const QSqlError& error, const QString& what)
                 detail};
     if (state.startsWith(u"08"_s) || state.startsWith(u"57P"_s))
         return disconnected(what, detail);
-    if (state == u"22021"_s || state == u"22P05"_s) // a character the server does not store (NUL)
+    if (state == u"22021"_s) // a character the server does not store (NUL)
         return {Kind::Engine,
                 head + u"Il testo contiene un carattere che il server non può conservare (il carattere "
                        u"nullo). Toglierlo e riprovare: i dati inseriti sono ancora nella finestra."_s,

@@ -117,13 +117,20 @@ Result<std::optional<TableCursor::Position>> TableCursor::fetch(const QString& s
 
 Status TableCursor::setIndex(const QString& name)
 {
-    if (Status connected = m_connection.ready(); !connected)
-        return connected;
-    const order::IndexShape shape = order::inspectIndex(m_connection.database(), name, m_connection.engine());
-    if (!shape.error.isEmpty())
-        return StoreError{StoreError::Kind::Engine,
-                          u"Non è stato possibile leggere l'indice «"_s + name + u"» della rubrica."_s,
-                          shape.error};
+    order::IndexShape shape;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (Status connected = m_connection.ready(); !connected)
+            return connected;
+        shape = order::inspectIndex(m_connection.database(), name, m_connection.engine());
+        if (shape.error.isEmpty())
+            break;
+        // Through the connection, which notes a lost server and connects again for the retry.
+        const StoreError failed =
+            m_connection.error(QSqlError(shape.error, shape.error, QSqlError::StatementError),
+                               u"leggere l'indice «"_s + name + u"»"_s);
+        if (failed.kind != StoreError::Kind::Disconnected || attempt == 1)
+            return failed;
+    }
     if (shape.form == order::IndexForm::Missing)
         return StoreError{StoreError::Kind::IndexMissing,
                           u"La tabella «"_s + contacts::tableName() + u"» non ha l'indice «"_s + name +

@@ -325,7 +325,7 @@ private slots:
                               u"SELECT 'Nome ' || g FROM generate_series(1, 300) g"_s,
                               u"tabella"_s));
         ScriptedDialogs& dialogs = ScriptedDialogs::install();
-        Card card(book);
+        Card card{Card::Book(book)};
         BoundGrid* grid = openTableView(card);
         QVERIFY(grid);
         QTRY_COMPARE(grid->model()->rowCount(), 300);
@@ -349,7 +349,7 @@ private slots:
                               u"DELETE FROM \"Nomelia\" WHERE \"ID\" % 10 = 0"_s,
                               u"sospesa"_s));
         ScriptedDialogs::install();
-        Card card(book);
+        Card card{Card::Book(book)};
         Dynaset::holdListsForTesting(Dynaset::Hold::WhileReading);
         card.click(u"Command17"_s);
         // The reader's connection is the one inside a transaction, held after its first query.

@@ -30,6 +30,7 @@
 
 #include <cerrno>
 #include <new>
+#include <optional>
 
 using namespace Qt::StringLiterals;
 using namespace vinzal;
@@ -129,10 +130,10 @@ QString forTheCommandLine(const StoreError& error)
 {
     QString message = error.message;
     message.replace(u" o da un'altra finestra"_s, QString());
-    const qsizetype window = message.indexOf(u"i dati inseriti sono ancora"_s);
+    const qsizetype window = message.indexOf(u"i dati inseriti sono ancora"_s, 0, Qt::CaseInsensitive);
     if (window >= 0) {
         message = message.left(window).trimmed();
-        while (message.endsWith(u':') || message.endsWith(u','))
+        while (message.endsWith(u':') || message.endsWith(u',') || message.endsWith(u'.'))
             message.chop(1);
         message += u". Non è stato scritto nulla."_s;
     }
@@ -247,11 +248,24 @@ int upgradeCommand(const Arguments& args)
 
 // --- export -------------------------------------------------------------------------------------
 
+// A server book where the data file goes: the two names were swapped, and the book's text (which
+// may hold a password) must not be printed as a file's name.
+std::optional<int> refuseSwapped(const QString& data)
+{
+    if (!isServerBook(data))
+        return std::nullopt;
+    return fail(u"«"_s + shownBook(data) +
+                u"» è una rubrica sul server, non un file di dati: forse i due nomi sono scambiati (prima "
+                u"il file di dati, poi la rubrica). Non è cambiato nulla."_s);
+}
+
 int exportBook(const Arguments& args)
 {
     // export --csv DATA [BOOK]: the data file is the first name, the address book the second.
     const QString data = args.file;
     const QString bookPath = args.haveSecond ? args.second : contacts::fileName();
+    if (const auto refused = refuseSwapped(data))
+        return *refused;
     // The target is judged before anything is read, so that a mistake costs nothing.
     if (Status allowed = safefile::checkTarget(data, args.force, {bookPath}); !allowed)
         return fail(allowed.error());
@@ -351,6 +365,8 @@ int importData(const Arguments& args)
 {
     const QString data = args.file;
     const QString bookPath = args.haveSecond ? args.second : contacts::fileName();
+    if (const auto refused = refuseSwapped(data))
+        return *refused;
     const bool server = isServerBook(bookPath);
     const QString shown = shownBook(bookPath);
     // The book is written in place (or made): it must be a file, and not the data being read.
