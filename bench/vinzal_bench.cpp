@@ -290,6 +290,18 @@ std::pair<QStringList, std::function<QList<QByteArray>(const QString&)>> orderKe
             }};
 }
 
+// Fifty non-empty values of `field` from rows picked at random: the texts the seeks look for.
+QStringList sampleTexts(Connection& connection, const QString& field, qint64 rows, QRandomGenerator& random)
+{
+    QStringList texts;
+    while (texts.size() < 50) {
+        auto row = readRow(connection, 1 + qint64(random.bounded(quint32(rows))));
+        if (row && !row.value().text(field).isEmpty())
+            texts.append(row.value().text(field));
+    }
+    return texts;
+}
+
 // --- The store, against the floor --------------------------------------------------------------
 
 void benchStore(const QString& path, qint64 rows, double qtLast, double qtSeek)
@@ -345,12 +357,7 @@ void benchStore(const QString& path, qint64 rows, double qtLast, double qtSeek)
     for (const QString& index : contacts::indexNames()) {
         check(navigator.setIndex(index));
         const auto [keys, targets] = orderKeys(*navigator.connection(), index);
-        QStringList texts;
-        while (texts.size() < 50) {
-            auto row = readRow(*navigator.connection(), 1 + qint64(random.bounded(quint32(rows))));
-            if (row && !row.value().text(index).isEmpty())
-                texts.append(row.value().text(index));
-        }
+        const QStringList texts = sampleTexts(*navigator.connection(), index, rows, random);
         int k = 0;
         record(u"seek found, «"_s + index + u"»"_s, rows,
                perStep(200, [&] { check(navigator.seek(u">="_s, texts[k++ % texts.size()])); }),
@@ -694,12 +701,7 @@ void benchServer(const QString& server, const QString& file, qint64 rows)
     QRandomGenerator random(7);
     for (const QString& index : {u"Cognone e nome o denominazione"_s, u"Città"_s}) {
         check(navigator.setIndex(index));
-        QStringList texts;
-        while (texts.size() < 50) {
-            auto row = readRow(*navigator.connection(), 1 + qint64(random.bounded(quint32(rows))));
-            if (row && !row.value().text(index).isEmpty())
-                texts.append(row.value().text(index));
-        }
+        const QStringList texts = sampleTexts(*navigator.connection(), index, rows, random);
         int k = 0;
         record(label + u"seek found, «"_s + index + u"»"_s, rows,
                perStep(200, [&] { check(navigator.seek(u">="_s, texts[k++ % texts.size()])); }));

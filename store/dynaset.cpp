@@ -125,6 +125,24 @@ Status selectIds(sqlite3* db, const char* sql, const std::atomic<bool>& stopped,
     return {};
 }
 
+// After the count and the ends of the ids are read: waits where a test holds readers, and takes ids
+// with no gap (the program itself never deletes) as a range, which needs no list. Gives the status
+// to end with, or nothing when the ids are to be read.
+std::optional<Status> takeRange(Dynaset::Reader& reader, qint64 count, qint64 low, qint64 high)
+{
+    waitWhileHeld(Dynaset::Hold::WhileReading, reader);
+    if (reader.stopped)
+        return sqliteError(nullptr, SQLITE_INTERRUPT);
+    if (count == 0 || quint64(high) - quint64(low) == quint64(count) - 1) {
+        reader.dense = true;
+        reader.first = low;
+        reader.count = count;
+        return Status();
+    }
+    reader.ids.reserve(std::size_t(count));
+    return std::nullopt;
+}
+
 // Waits for a lock held by another connection as Connection does, but gives up at once when the
 // reader is stopped.
 int waitWhileBusy(void* data, int attempts)
@@ -171,19 +189,9 @@ Status readList(Dynaset::Reader& reader, const QByteArray& path)
                                     [&](qint64 value) { values[i] = value; });
             !read)
             return read;
-    waitWhileHeld(Dynaset::Hold::WhileReading, reader);
-    if (reader.stopped)
-        return sqliteError(nullptr, SQLITE_INTERRUPT);
-    const auto [count, low, high] = values;
-    // Ids with no gap (the program itself never deletes) need no list at all.
-    if (count == 0 || quint64(high) - quint64(low) == quint64(count) - 1) {
-        reader.dense = true;
-        reader.first = low;
-        reader.count = count;
-        return {};
-    }
+    if (const auto ended = takeRange(reader, values[0], values[1], values[2]))
+        return *ended;
     // Without ORDER BY, SQLite reads them from the narrowest covering index instead of the wide table.
-    reader.ids.reserve(std::size_t(count));
     const QByteArray all = "SELECT rowid FROM " + table;
     if (Status read =
             selectIds(db, all.constData(), reader.stopped, [&](qint64 id) { reader.ids.push_back(id); });
@@ -223,16 +231,8 @@ Status readServerList(Dynaset::Reader& reader, const QString& book)
     const qint64 count = query.value(0).toLongLong(), low = query.value(1).toLongLong(),
                  high = query.value(2).toLongLong();
     query.finish();
-    waitWhileHeld(Dynaset::Hold::WhileReading, reader);
-    if (reader.stopped)
-        return sqliteError(nullptr, SQLITE_INTERRUPT);
-    if (count == 0 || quint64(high) - quint64(low) == quint64(count) - 1) {
-        reader.dense = true;
-        reader.first = low;
-        reader.count = count;
-        return {};
-    }
-    reader.ids.reserve(std::size_t(count));
+    if (const auto ended = takeRange(reader, count, low, high))
+        return *ended;
     if (!query.exec(u"SELECT \"ID\" FROM "_s + table + u" ORDER BY \"ID\""_s))
         return failed();
     for (unsigned n = 0; query.next(); ++n) {

@@ -109,15 +109,7 @@ class TestServer : public QObject
     // Runs vinzal-db; the exit code, with the output in `output`.
     int vinzalDb(const QStringList& arguments, QString* output = nullptr)
     {
-        QProcess process;
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.setWorkingDirectory(m_dir.path());
-        process.start(QStringLiteral(VINZAL_DB), arguments);
-        process.waitForFinished(120000);
-        const QString text = QString::fromUtf8(process.readAll());
-        if (output)
-            *output = text;
-        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        return runVinzalDb(QStringLiteral(VINZAL_DB), m_dir.path(), arguments, output);
     }
     QString newDatabase(const QString& name)
     {

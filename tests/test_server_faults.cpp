@@ -42,15 +42,7 @@ class TestServerFaults : public QObject
 
     int vinzalDb(const QStringList& arguments, QString* output = nullptr)
     {
-        QProcess process;
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.setWorkingDirectory(m_dir.path());
-        process.start(QStringLiteral(VINZAL_DB), arguments);
-        process.waitForFinished(120000);
-        const QString text = QString::fromUtf8(process.readAll());
-        if (output)
-            *output = text;
-        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        return runVinzalDb(QStringLiteral(VINZAL_DB), m_dir.path(), arguments, output);
     }
     QString newBook(const QString& name)
     {

@@ -9,6 +9,7 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -119,6 +120,19 @@ QVariantList sql(const QString& path, const QString& statement, const QVariantLi
     }
     QSqlDatabase::removeDatabase(u"test-direct"_s);
     return result;
+}
+
+int runVinzalDb(const QString& vinzalDb, const QString& folder, const QStringList& arguments, QString* output)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.setWorkingDirectory(folder);
+    process.start(vinzalDb, arguments);
+    process.waitForFinished(120000);
+    const QString text = QString::fromUtf8(process.readAll());
+    if (output)
+        *output = text;
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
 }
 
 QVariant fieldOf(const QString& path, qint64 id, const QString& field)

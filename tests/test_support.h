@@ -28,6 +28,11 @@ QString testBook(const QString& path);
 // a server, the unquoted names of SQLite (Nomelia, ID, rowid, Genere) are quoted as the server needs.
 QVariantList sql(const QString& path, const QString& statement, const QVariantList& bindings = {});
 
+// Runs the program `vinzalDb` (vinzal-db) in `folder` with `arguments`; its exit code (-1 when it
+// crashed), with what it printed on both channels in `output`.
+int runVinzalDb(const QString& vinzalDb, const QString& folder, const QStringList& arguments,
+                QString* output = nullptr);
+
 // One field of a row, read straight from the file.
 QVariant fieldOf(const QString& path, qint64 id, const QString& field);
 
