@@ -140,12 +140,11 @@ Status Connection::readColumns(const QString& where)
 {
     QSqlQuery columns(m_db);
     columns.setForwardOnly(true);
-    columns.prepare(
-        m_engine == Engine::Sqlite
-            ? u"SELECT name FROM pragma_table_info(?)"_s
-            : u"SELECT column_name FROM information_schema.columns "
-              u"WHERE table_schema = (SELECT n.nspname FROM pg_class c JOIN pg_namespace n ON n.oid = "
-              u"c.relnamespace WHERE c.oid = to_regclass(?)) AND table_name = ? ORDER BY ordinal_position"_s);
+    columns.prepare(m_engine == Engine::Sqlite
+                        ? u"SELECT name FROM pragma_table_info(?)"_s
+                        : u"SELECT column_name FROM information_schema.columns "
+                          u"WHERE table_schema = "_s +
+                              dialect::tableSchema() + u" AND table_name = ? ORDER BY ordinal_position"_s);
     if (m_engine == Engine::Postgres) // where the table lies on the search path, as psql finds it
         columns.addBindValue(quoteIdentifier(contacts::tableName()));
     columns.addBindValue(contacts::tableName());
@@ -166,12 +165,10 @@ Status Connection::readColumns(const QString& where)
                     u". Chiedere a chi amministra il server il permesso di leggerla (SELECT)."_s);
     }
     if (m_engine == Engine::Postgres && !m_columns.isEmpty()) {
-        QSqlQuery token(m_db);
-        token.prepare(u"SELECT obj_description(to_regclass(?), 'pg_class')"_s);
-        token.addBindValue(quoteIdentifier(contacts::tableName()));
-        if (!token.exec() || !token.next())
-            return error(token.lastError(), u"leggere la rubrica "_s + where);
-        m_token = token.value(0);
+        auto mark = readMark(u"leggere la rubrica "_s + where);
+        if (!mark)
+            return mark.error();
+        m_token = mark.value();
     }
     if (m_columns.isEmpty())
         return openError(StoreError::Kind::TableMissing,
@@ -356,6 +353,16 @@ void Connection::rememberTheFile()
     }
 }
 
+Result<QVariant> Connection::readMark(const QString& what)
+{
+    QSqlQuery mark(m_db);
+    mark.prepare(u"SELECT "_s + dialect::bookMark());
+    mark.addBindValue(quoteIdentifier(contacts::tableName()));
+    if (!mark.exec() || !mark.next())
+        return error(mark.lastError(), what);
+    return mark.value(0);
+}
+
 Status Connection::stillTheFileOpened()
 {
     if (m_engine != Engine::Sqlite) {
@@ -363,12 +370,10 @@ Status Connection::stillTheFileOpened()
         // opened are gone, and their IDs may now belong to other contacts.
         if (Status connected = ready(); !connected)
             return connected;
-        QSqlQuery token(m_db);
-        token.prepare(u"SELECT obj_description(to_regclass(?), 'pg_class')"_s);
-        token.addBindValue(quoteIdentifier(contacts::tableName()));
-        if (!token.exec() || !token.next())
-            return error(token.lastError(), u"salvare il contatto"_s);
-        if (token.value(0).isNull() == m_token.isNull() && token.value(0).toString() == m_token.toString())
+        auto mark = readMark(u"salvare il contatto"_s);
+        if (!mark)
+            return mark.error();
+        if (mark.value().isNull() == m_token.isNull() && mark.value().toString() == m_token.toString())
             return {};
         return replacedOnServer();
     }

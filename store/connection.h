@@ -85,6 +85,7 @@ private:
     static Result<std::unique_ptr<Connection>> openServer(const QString& book, bool needTable);
     Status readColumns(const QString& where);
     Status prepareSession();
+    Result<QVariant> readMark(const QString& what);
 
     QString m_path;
     QString m_name;

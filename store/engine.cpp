@@ -120,5 +120,16 @@ QString descending(Engine engine, const QString& key)
     return engine == Engine::Sqlite ? key + u" DESC"_s : key + u" DESC NULLS LAST"_s;
 }
 
+QString tableSchema()
+{
+    return u"(SELECT n.nspname FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
+           u"WHERE c.oid = to_regclass(?))"_s;
+}
+
+QString bookMark()
+{
+    return u"obj_description(to_regclass(?), 'pg_class')"_s;
+}
+
 } // namespace dialect
 } // namespace vinzal

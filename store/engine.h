@@ -46,5 +46,11 @@ QVariant guardValue(Engine engine, const QVariant& storedBytes);
 QString ascending(Engine engine, const QString& key);
 QString descending(Engine engine, const QString& key);
 
+// On a server: the schema in which the contact table was found on the search path (a user's own
+// schema may come first), bound to the quoted table name; and the table's mark, its comment, which
+// every create or replacement of the book sets anew (bound the same way).
+QString tableSchema();
+QString bookMark();
+
 } // namespace dialect
 } // namespace vinzal

@@ -117,9 +117,8 @@ IndexShape inspectIndex(const QSqlDatabase& db, const QString& name, Engine engi
         // A server's book is made only in the Italian form; the server keeps the definition in its
         // own normalised words, so only its kind is checked.
         // Where the table lies on the search path (a user's own schema may come first).
-        query.prepare(u"SELECT indexdef FROM pg_indexes WHERE schemaname = (SELECT n.nspname FROM pg_class c "
-                      u"JOIN pg_namespace n ON n.oid = c.relnamespace WHERE c.oid = to_regclass(?)) "
-                      u"AND tablename = ? AND indexname = ?"_s);
+        query.prepare(u"SELECT indexdef FROM pg_indexes WHERE schemaname = "_s + dialect::tableSchema() +
+                      u" AND tablename = ? AND indexname = ?"_s);
         query.addBindValue(quoteIdentifier(contacts::tableName()));
         query.addBindValue(contacts::tableName());
         query.addBindValue(name);

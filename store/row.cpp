@@ -226,7 +226,7 @@ Status updateRow(Connection& connection, qint64 rowid, const QList<FieldChange>&
     // On a server, in the same statement: the table is still the one opened (engine.h), even if it
     // was replaced between the check before the write and the write itself.
     if (engine == Engine::Postgres)
-        guards.append(u"obj_description(to_regclass(?), 'pg_class') IS NOT DISTINCT FROM ?"_s);
+        guards.append(dialect::bookMark() + u" IS NOT DISTINCT FROM ?"_s);
     const QString sql = u"UPDATE "_s + quoteIdentifier(contacts::tableName()) + u" SET "_s +
                         sets.join(u", "_s) + u" WHERE "_s + dialect::rowid(engine) + u" = ? AND "_s +
                         guards.join(u" AND "_s);

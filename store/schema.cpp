@@ -491,8 +491,8 @@ QStringList checkServer(const QString& book)
     QSqlQuery query(session.database());
     query.setForwardOnly(true);
     query.prepare(u"SELECT column_name, data_type, is_identity FROM information_schema.columns "
-                  u"WHERE table_schema = (SELECT n.nspname FROM pg_class c JOIN pg_namespace n ON n.oid = "
-                  u"c.relnamespace WHERE c.oid = to_regclass(?)) AND table_name = ?"_s);
+                  u"WHERE table_schema = "_s +
+                  dialect::tableSchema() + u" AND table_name = ?"_s);
     query.addBindValue(quoteIdentifier(contacts::tableName()));
     query.addBindValue(contacts::tableName());
     QHash<QString, std::pair<QString, bool>> columns;
