@@ -269,6 +269,18 @@ private slots:
             u"sostituita"_s);
         QVERIFY2(!saved && stored.join(QString()).isEmpty(),
                  qPrintable(u"the note for Contatto 1 was saved on: "_s + stored.join(u", "_s)));
+        QCOMPARE(fields[note].boundText(), u"richiamare Contatto 1"_s); // what was typed stays
+        // No, then AGGIORNA: the new book is open, and writes to it are stored.
+        QVERIFY(navigator.cancelUpdate());
+        QVERIFY(navigator.refresh());
+        QVERIFY(navigator.moveFirst());
+        QCOMPARE(fields[nome].boundText(), u"Altra persona 1"_s);
+        QVERIFY(navigator.edit());
+        fields[note].type(u"nuova nota"_s);
+        QVERIFY(navigator.update());
+        QCOMPARE(
+            m_server.query(u"SELECT \"Osservazioni\" FROM \"Nomelia\" WHERE \"ID\" = 1"_s, u"sostituita"_s),
+            QStringList{u"nuova nota"_s});
     }
 
     void aSearchAfterARestartConnectsAgain()
