@@ -106,10 +106,23 @@ void record(const QString& operation, qint64 rows, double ours, double floor = n
     out.flush();
 }
 
-// The floor: the same queries through the sqlite3 C API, with nothing in between.
+// The floor: the same queries through the sqlite3 C API, with nothing in between, and like the
+// store each move's reads in one read transaction.
 class Floor
 {
 public:
+    struct Snapshot
+    {
+        Floor& floor;
+        explicit Snapshot(Floor& floor) : floor(floor) { floor.run(u"BEGIN"_s); }
+        ~Snapshot() { floor.run(u"COMMIT"_s); }
+    };
+    void run(const QString& sql)
+    {
+        sqlite3_stmt* stmt = prepare(sql);
+        sqlite3_step(stmt);
+        sqlite3_reset(stmt);
+    }
     explicit Floor(const QString& path)
     {
         sqlite3_open_v2(QFile::encodeName(path).constData(), &m_db, SQLITE_OPEN_READWRITE, nullptr);
@@ -137,6 +150,7 @@ public:
     // Runs a keyset query bound with `key` and `rowid` (either may be unused) and reads the row found.
     qint64 step(const QString& sql, const QByteArray& key, qint64 rowid)
     {
+        const Snapshot read(*this);
         sqlite3_stmt* stmt = prepare(sql);
         int n = 1;
         if (!key.isNull())
@@ -156,6 +170,7 @@ public:
     // before. Keys are never NULL in the columns measured.
     void nextIndexed(const QStringList& keys, QList<QByteArray>& values, qint64& rowid)
     {
+        const Snapshot read(*this);
         const qsizetype n = keys.size();
         const QString select = u"SELECT rowid, "_s + keys.join(u", "_s) + u" FROM Nomelia WHERE "_s;
         for (qsizetype level = n; level >= 0; --level) {
@@ -207,6 +222,7 @@ public:
     // run of the first key, then past it.
     void seek(const QStringList& keys, const QList<QByteArray>& targets)
     {
+        const Snapshot read(*this);
         const QString select = u"SELECT rowid, "_s + keys.join(u", "_s) + u" FROM Nomelia WHERE "_s;
         QList<QByteArray> found{targets};
         qint64 rowid = -1;

@@ -527,14 +527,9 @@ Result<std::optional<QVariantList>> Connection::readOnce(const QString& sql, con
         run.finish();
         return row;
     }
-    if (!m_sqlite) {
-        const QVariant handle = m_db.driver() ? m_db.driver()->handle() : QVariant();
-        if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
-            return StoreError{StoreError::Kind::NotOpen, u"La rubrica non è aperta."_s, {}};
-        m_sqlite = std::make_unique<SqliteStatements>();
-        m_sqlite->db = *static_cast<sqlite3* const*>(handle.data());
-    }
-    sqlite3* db = m_sqlite->db;
+    sqlite3* db = static_cast<sqlite3*>(sqliteHandle());
+    if (!db)
+        return StoreError{StoreError::Kind::NotOpen, u"La rubrica non è aperta."_s, {}};
     sqlite3_stmt*& statement = m_sqlite->prepared[sql];
     if (!statement) {
         const QByteArray text = sql.toUtf8();
@@ -568,6 +563,46 @@ Result<std::optional<QVariantList>> Connection::readOnce(const QString& sql, con
     if (failed)
         return *failed;
     return row;
+}
+
+void* Connection::sqliteHandle()
+{
+    if (m_engine != Engine::Sqlite)
+        return nullptr;
+    if (!m_sqlite) {
+        const QVariant handle = m_db.driver() ? m_db.driver()->handle() : QVariant();
+        if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+            return nullptr;
+        m_sqlite = std::make_unique<SqliteStatements>();
+        m_sqlite->db = *static_cast<sqlite3* const*>(handle.data());
+    }
+    return m_sqlite->db;
+}
+
+Connection::ReadSnapshot::ReadSnapshot(Connection& connection) : m_connection(connection)
+{
+    auto* db = static_cast<sqlite3*>(m_connection.sqliteHandle());
+    // Inside a transaction already (a write under way), the reads simply join it.
+    if (!db || !sqlite3_get_autocommit(db))
+        return;
+    // BEGIN takes no lock yet: the first read does, and holds it to the COMMIT.
+    if (m_connection.readOnce(u"BEGIN"_s, {}))
+        m_handle = db;
+}
+
+Connection::ReadSnapshot::~ReadSnapshot()
+{
+    // The file may have been closed and opened again in between (a replaced book): that ended the
+    // transaction with the old handle.
+    if (!m_handle || m_connection.sqliteHandle() != m_handle)
+        return;
+    auto* db = static_cast<sqlite3*>(m_handle);
+    // An I/O error may have rolled it back already.
+    if (sqlite3_get_autocommit(db))
+        return;
+    // Nothing was written, so nothing can be lost either way; the lock must go in any case.
+    if (!m_connection.readOnce(u"COMMIT"_s, {}) && !sqlite3_get_autocommit(db))
+        static_cast<void>(m_connection.readOnce(u"ROLLBACK"_s, {}));
 }
 
 Result<QSqlQuery*> Connection::prepared(const QString& sql)

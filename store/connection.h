@@ -77,6 +77,23 @@ public:
     // The same without trying again after a lost connection.
     Result<std::optional<QVariantList>> readOnce(const QString& sql, const QVariantList& bindings);
 
+    // Runs the reads of its lifetime in one read transaction on a file: one lock and one check of
+    // the file instead of one per statement, and every row read sees the same version of the book.
+    // Only for readOne(): the lock is let go at its end, so keep it as short as the reads and never
+    // across a dialog or a signal. Nothing on a server, where each statement is one round trip.
+    class ReadSnapshot
+    {
+    public:
+        explicit ReadSnapshot(Connection& connection);
+        ~ReadSnapshot();
+        ReadSnapshot(const ReadSnapshot&) = delete;
+        ReadSnapshot& operator=(const ReadSnapshot&) = delete;
+
+    private:
+        Connection& m_connection;
+        void* m_handle = nullptr; // the sqlite3 handle it began on, if it began one
+    };
+
     // How long a statement waits for a lock held by another connection before it reports Busy.
     static constexpr int busyTimeoutMs = 4000;
 
@@ -98,6 +115,7 @@ private:
     struct SqliteStatements; // SQLite's statements for readOne(), finalized before every close
     std::unique_ptr<SqliteStatements> m_sqlite;
     void finalizeStatements();
+    void* sqliteHandle();
     quint64 m_device = 0, m_inode = 0; // the file opened, as stat(2) names it
     void rememberTheFile();
 };

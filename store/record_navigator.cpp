@@ -158,9 +158,18 @@ template <typename Move> Status RecordNavigator::leaveAndMove(Action action, Mov
         return status;
     if (Status left = leaveRow(action); !left)
         return left;
-    if (Status moved = move(); !moved)
-        return moved;
-    return showCurrent();
+    std::optional<Result<Row>> row;
+    {
+        // The cursor's reads (the move and the row) in one read of the file. The dynaset's pages
+        // are read through Qt SQL, which keeps its own statements.
+        std::optional<Connection::ReadSnapshot> snapshot;
+        if (m_cursor)
+            snapshot.emplace(*m_connection);
+        if (Status moved = move(); !moved)
+            return moved;
+        row = readCurrent();
+    }
+    return show(std::move(row));
 }
 
 Status RecordNavigator::seek(const QString& comparison, const QString& key)
@@ -406,13 +415,23 @@ void RecordNavigator::endPending()
     m_buffer.clear();
 }
 
-Status RecordNavigator::showCurrent()
+std::optional<Result<Row>> RecordNavigator::readCurrent()
 {
     std::optional<Result<Row>> row;
     if (m_cursor && m_cursor->hasCurrent())
         row.emplace(m_cursor->readCurrent());
     else if (m_dynaset && m_position >= 0)
         row.emplace(m_dynaset->rowAt(m_position));
+    return row;
+}
+
+Status RecordNavigator::showCurrent()
+{
+    return show(readCurrent());
+}
+
+Status RecordNavigator::show(std::optional<Result<Row>> row)
+{
     if (!row || !*row) {
         showNothing();
         return row ? Status(row->error()) : Status();

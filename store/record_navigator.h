@@ -134,6 +134,9 @@ private:
     template <typename Write> Status write(Write write);
     void endPending();
     Status showCurrent();
+    // The current row read, then shown (outside the read, since showing runs the window's slots).
+    std::optional<Result<Row>> readCurrent();
+    Status show(std::optional<Result<Row>> row);
     void showNothing();
     void close();
     Status requireOpen() const;
