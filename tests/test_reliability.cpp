@@ -323,6 +323,49 @@ private slots:
         QCOMPARE(sql(card.path(), u"PRAGMA integrity_check"_s).first().toString(), u"ok"_s);
     }
 
+    // A move reads in one transaction: the file must be free for other programs the moment it
+    // ends, after a search, a move at the end of the table and a move refused for a lock too.
+    void movesLeaveTheFileFree()
+    {
+        Card card(book());
+        const auto othersCanWrite = [&card] {
+            QSqlDatabase other = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"other"_s);
+            other.setDatabaseName(card.path());
+            other.setConnectOptions(u"QSQLITE_BUSY_TIMEOUT=0"_s);
+            bool written = other.open();
+            {
+                QSqlQuery query(other);
+                written = written && query.exec(u"BEGIN EXCLUSIVE"_s) && query.exec(u"COMMIT"_s);
+            }
+            other = QSqlDatabase();
+            QSqlDatabase::removeDatabase(u"other"_s);
+            return written;
+        };
+        m_dialogs->textAnswers = {u"Rossi"_s};
+        card.click(u"Command1"_s);
+        QVERIFY(othersCanWrite());
+        for (const QString& move : {u"MoveNext"_s, u"MoveLast"_s, u"MoveNext"_s, u"MovePrevious"_s}) {
+            card.barMove(move);
+            QVERIFY2(othersCanWrite(), qPrintable(move));
+        }
+        card.barMove(u"MoveFirst"_s);
+        const QString first = card.text(u"Text12"_s);
+        card.barMove(u"MoveNext"_s);
+        QProcess holder;
+        holder.start(QCoreApplication::applicationFilePath(), {u"--hold-lock"_s, card.path(), u"30000"_s});
+        QVERIFY(holder.waitForReadyRead(10000));
+        card.barMove(u"MoveFirst"_s);
+        QVERIFY2(lastError().contains(u"occupato"_s), qPrintable(lastError()));
+        holder.kill();
+        holder.waitForFinished();
+        QVERIFY(othersCanWrite());
+        m_dialogs->clear();
+        card.barMove(u"MoveFirst"_s);
+        QVERIFY(m_dialogs->shown.isEmpty());
+        QCOMPARE(card.text(u"Text12"_s), first);
+        QVERIFY(othersCanWrite());
+    }
+
     void diskFull()
     {
         Card card(book());
