@@ -6,7 +6,12 @@
 #include <QIODevice>
 #include <QRandomGenerator>
 
+#include <QDateTime>
+#include <QHash>
+#include <QRegularExpression>
+
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -126,6 +131,54 @@ int writeAll(int fd, const char* data, qint64 size)
         size -= n;
     }
     return 0;
+}
+
+// A run killed outright (SIGKILL, a power cut) leaves its temporary files beside the target: ours,
+// the one SQLite builds a book in (".part-PID") and their journals. Each run holds a lock on its own
+// temporary file for as long as it lives, so one nobody holds belongs to nobody. The lock is on the
+// file's inode, and a finished book is renamed over ours just before its commit: hence also the
+// age, which a family still being written (or at that last moment) never has.
+void removeLeftovers(const QString& folder, const QString& stem)
+{
+    static const QRegularExpression family(
+        u"^(\\.(.*)\\.[0-9a-f]{8}\\.vinzal-tmp)(\\.part-[0-9]+)?(-journal|-wal|-shm)?$"_s);
+    const QDir dir(folder);
+    const qint64 stale = QDateTime::currentSecsSinceEpoch() - 60;
+    QHash<QString, QStringList> families; // our temporary file's name -> every name of its family
+    QHash<QString, bool> old;             // ... -> every member older than a minute
+    for (const QString& name : dir.entryList({u".*"_s}, QDir::Files | QDir::Hidden | QDir::System)) {
+        const QRegularExpressionMatch match = family.match(name);
+        if (!match.hasMatch() || match.captured(2) != stem)
+            continue;
+        struct stat info = {};
+        // Only regular files: never through a link, never a special file.
+        if (::lstat(native(dir.filePath(name)).constData(), &info) != 0 || !S_ISREG(info.st_mode))
+            continue;
+        const QString base = match.captured(1);
+        families[base].append(name);
+        old[base] = old.value(base, true) && qint64(info.st_mtim.tv_sec) < stale;
+    }
+    for (auto it = families.cbegin(); it != families.cend(); ++it) {
+        if (!old.value(it.key()))
+            continue;
+        int fd = -1;
+        // Without its own temporary file a family is past its commit or its clean-up, no longer
+        // written: its age alone decides.
+        if (it.value().contains(it.key())) {
+            fd = ::open(native(dir.filePath(it.key())).constData(),
+                        O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+            // A run still alive holds it (here, or on another machine sharing the folder).
+            if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+                if (fd >= 0)
+                    ::close(fd);
+                continue;
+            }
+        }
+        for (const QString& name : it.value())
+            ::unlink(native(dir.filePath(name)).constData());
+        if (fd >= 0)
+            ::close(fd);
+    }
 }
 
 } // namespace
@@ -256,6 +309,7 @@ Result<std::unique_ptr<PendingFile>> PendingFile::begin(const QString& target, b
     // The temporary name, and the names SQLite derives from it, must fit where the target's own name
     // fits (255 bytes): only the start of a long name is used.
     const QString stem = resolved.fileName().left(48);
+    removeLeftovers(folder, stem);
     for (int attempt = 0; attempt < 100; ++attempt) {
         // One substitution for both: a "%1" in the file's name stays as it is.
         const QString name = u".%1.%2.vinzal-tmp"_s.arg(
@@ -270,6 +324,8 @@ Result<std::unique_ptr<PendingFile>> PendingFile::begin(const QString& target, b
         file->m_temp.clear();
         return file->failure(failed, u"creare il file temporaneo"_s).error();
     }
+    // Held to the end of the run: the mark that the file is not a leftover.
+    ::flock(file->m_fd, LOCK_EX | LOCK_NB);
     file->alsoRemove(file->m_temp);
     return file;
 }

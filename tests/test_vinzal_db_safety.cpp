@@ -15,6 +15,8 @@
 #include <QTest>
 #include <QUrl>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -206,6 +208,61 @@ private slots:
         QCOMPARE(process.exitStatus(), QProcess::CrashExit);
         QCOMPARE(namesIn(folder.path()), QStringList{u"Vinzal.mdb"_s});
         QCOMPARE(contentOf(folder.filePath(u"Vinzal.mdb"_s)), old);
+    }
+
+    // SIGKILL gives no chance to tidy up. The next run for the same name removes what a dead run left
+    // (its temporary book, the half-built one, their journals), and nothing else: not the files of a
+    // run still alive (here one stopped), not a family written a moment ago, not another name's, not
+    // a link.
+    void leftoversOfAKilledRunAreRemoved()
+    {
+        QTemporaryDir folder;
+        const auto in = [&](const QString& name) { return folder.filePath(name); };
+        QVERIFY(QFile::copy(path(u"small.mdb"_s), in(u"Vinzal.mdb"_s)));
+        QProcess process;
+        process.setWorkingDirectory(folder.path());
+        process.start(QString::fromUtf8(VINZAL_DB), {u"demo"_s, u"--rows"_s, u"5000000"_s, u"--force"_s});
+        QVERIFY(process.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(namesIn(folder.path()).size() > 2, 20000);
+        QTest::qWait(200);
+        ::kill(pid_t(process.processId()), SIGSTOP);
+        QTest::qWait(100);
+        const QStringList left = namesIn(folder.path());
+        QVERIFY2(left.size() > 2, qPrintable(left.join(u' ')));
+
+        const auto age = [&](const QString& name) {
+            struct timespec times[2] = {{::time(nullptr) - 120, 0}, {::time(nullptr) - 120, 0}};
+            return ::utimensat(AT_FDCWD, QFile::encodeName(in(name)).constData(), times,
+                               AT_SYMLINK_NOFOLLOW) == 0;
+        };
+        for (const QString& name : left)
+            QVERIFY(age(name));
+        const QString fresh = u".Vinzal.mdb.89abcdef.vinzal-tmp"_s,
+                      other = u".Altro.mdb.01234567.vinzal-tmp"_s,
+                      link = u".Vinzal.mdb.11111111.vinzal-tmp"_s;
+        for (const QString& name : {fresh, other, u"prezioso"_s})
+            writeFile(in(name), "dati");
+        QVERIFY(QFile::link(in(u"prezioso"_s), in(link)));
+        for (const QString& name : {other, link, u"prezioso"_s})
+            QVERIFY(age(name));
+        const auto makeBook = [&] {
+            return run({u"demo"_s, in(u"Vinzal.mdb"_s), u"--rows"_s, u"10"_s, u"--force"_s}).exitCode;
+        };
+        QCOMPARE(makeBook(), 0);
+        QStringList all = left + QStringList{fresh, other, link, u"prezioso"_s};
+        all.sort();
+        QCOMPARE(namesIn(folder.path()), all); // the stopped run's files are still its own
+
+        ::kill(pid_t(process.processId()), SIGKILL);
+        QVERIFY(process.waitForFinished(20000));
+        for (const QString& name : left)
+            QVERIFY(age(name));
+        QCOMPARE(makeBook(), 0);
+        QStringList expected{u"Vinzal.mdb"_s, fresh, other, link, u"prezioso"_s};
+        expected.sort();
+        QCOMPARE(namesIn(folder.path()), expected);
+        QCOMPARE(contentOf(in(u"prezioso"_s)), QByteArray("dati"));
+        QCOMPARE(rowsIn(in(u"Vinzal.mdb"_s)), 10);
     }
 
     // Adding to a book is done in place, in one transaction: interrupted in the middle, the
