@@ -191,24 +191,36 @@ Result<QSet<qsizetype>> findDuplicates(QSqlDatabase& db, const QList<QList<QVari
 
 } // namespace
 
-Result<QList<QList<QVariant>>> readAll(const QString& path)
+Result<QList<QList<QVariant>>> readAll(const QString& path, RawTexts* raw)
 {
     auto connection = Connection::open(path);
     if (!connection)
         return connection.error();
     Connection& opened = *connection.value();
+    const int count = int(contacts::fields().size());
+    // SQLite hands text out as it was written, UTF-8 or not; its bytes come along in the same pass.
+    const bool withBytes = raw && opened.engine() == Engine::Sqlite;
+    QString columns = columnList(true);
+    if (withBytes)
+        for (const QString& field : contacts::fields())
+            columns += u", CAST("_s + quoteIdentifier(field) + u" AS BLOB)"_s;
     QSqlQuery query(opened.database());
     query.setForwardOnly(true);
-    if (!query.exec(u"SELECT "_s + columnList(true) + u" FROM "_s + quoteIdentifier(contacts::tableName()) +
+    if (!query.exec(u"SELECT "_s + columns + u" FROM "_s + quoteIdentifier(contacts::tableName()) +
                     u" ORDER BY "_s + dialect::rowid(opened.engine())))
         return opened.error(query.lastError(), u"leggere la rubrica"_s);
     QList<QList<QVariant>> records;
-    const int count = int(contacts::fields().size());
     while (query.next()) {
         QList<QVariant> record;
         record.reserve(count);
-        for (int i = 0; i < count; ++i)
+        for (int i = 0; i < count; ++i) {
             record.append(query.value(i));
+            if (!withBytes || record.last().typeId() != QMetaType::QString || record.last().isNull())
+                continue;
+            const QByteArray bytes = query.value(count + i).toByteArray();
+            if (record.last().toString().toUtf8() != bytes)
+                raw->insert({records.size(), i}, bytes);
+        }
         records.append(record);
     }
     if (query.lastError().isValid())
@@ -310,13 +322,39 @@ Status create(const QString& target, const QList<QList<QVariant>>& records, bool
 }
 
 Status copy(const QList<QList<QVariant>>& records, const QString& target, bool force,
-            const QStringList& inputs)
+            const QStringList& inputs, const RawTexts& raw)
 {
     if (!idsCanBeKept(records))
         return failure(u"Gli ID della rubrica da copiare non possono essere conservati tutti (ce ne sono "
                        u"di ripetuti o fuori dall'intervallo da 1 a 2147483647): non è stato copiato "
                        u"nulla."_s);
-    return create(target, records, force, inputs);
+    if (raw.isEmpty() || isServerBook(target))
+        return create(target, records, force, inputs);
+    auto pending = safefile::PendingFile::begin(target, force, inputs);
+    if (!pending)
+        return pending.error();
+    Status built = build(*pending.value(), [&](QSqlDatabase& db) -> Status {
+        if (Status inserted = insertAll(db, records, true); !inserted)
+            return inserted;
+        // The text went in as read; the fields it would have changed get their own bytes back, as
+        // text, which is what they were.
+        for (auto it = raw.cbegin(); it != raw.cend(); ++it) {
+            const auto [record, field] = it.key();
+            QSqlQuery update(db);
+            if (!update.prepare(u"UPDATE "_s + quoteIdentifier(contacts::tableName()) + u" SET "_s +
+                                quoteIdentifier(contacts::fields().value(field)) +
+                                u" = CAST(? AS TEXT) WHERE rowid = ?"_s))
+                return sqlError(db, update.lastError(), u"scrivere la rubrica"_s);
+            update.addBindValue(it.value());
+            update.addBindValue(records.at(record).value(0));
+            if (!update.exec())
+                return sqlError(db, update.lastError(), u"scrivere la rubrica"_s);
+        }
+        return {};
+    });
+    if (!built)
+        return built;
+    return pending.value()->commit();
 }
 
 Result<Appended> append(const QString& path, const QList<QList<QVariant>>& records, bool keepDuplicates)

@@ -3,7 +3,10 @@
 #include "row.h"
 #include "store_error.h"
 
+#include <QByteArray>
+#include <QHash>
 #include <QList>
+#include <QPair>
 #include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
@@ -20,9 +23,15 @@ namespace vinzal::book {
 // export assume.
 constexpr qint64 maxId = 2147483647;
 
+// Fields of a file whose stored bytes do not come back from their text: bytes that are not UTF-8,
+// written by another program. The records hold them as every reader shows them (with U+FFFD);
+// here are the bytes themselves, by (record, field position).
+using RawTexts = QHash<QPair<qsizetype, int>, QByteArray>;
+
 // Every contact of the address book at `path`, in ID order, each as the twelve values of
-// contacts::fields() ("ID" first).
-Result<QList<QList<QVariant>>> readAll(const QString& path);
+// contacts::fields() ("ID" first). With `raw`, the fields whose bytes their text would not give
+// back are noted there.
+Result<QList<QList<QVariant>>> readAll(const QString& path, RawTexts* raw = nullptr);
 
 // Checks the IDs of records about to be imported: each must be NULL (a new ID is given) or a whole
 // number from 1 to maxId; a valid ID given as text becomes a number. `where(i)` names record i for
@@ -46,8 +55,9 @@ Status buildFrom(safefile::PendingFile& file, const QList<QList<QVariant>>& reco
 // Makes `target` (a file, or a server's table) hold exactly `records`, each with its own ID, as
 // create() does; IDs that cannot all be kept (missing, repeated, out of range) are refused rather
 // than renumbered. A target that holds contacts is replaced only with `force`.
+// Into a file, the fields of `raw` get their bytes back exactly; a server holds only UTF-8.
 Status copy(const QList<QList<QVariant>>& records, const QString& target, bool force,
-            const QStringList& inputs = {});
+            const QStringList& inputs = {}, const RawTexts& raw = {});
 
 struct Appended
 {

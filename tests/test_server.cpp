@@ -237,6 +237,15 @@ private slots:
                               u"TEMPLATE template0"_s));
         QCOMPARE(vinzalDb({u"copy"_s, m_file, m_server.uri(u"vinzal"_s, u"latino"_s)}, &output), 1);
         QVERIFY2(output.contains(u"UTF8"_s), qPrintable(output));
+        // Bytes of a file that are not UTF-8 cannot reach a server as they are: the copy says so.
+        const QString latin1 = m_dir.filePath(u"latin1.mdb"_s);
+        QVERIFY(QFile::copy(m_file, latin1));
+        sql(latin1, u"UPDATE Nomelia SET \"Città\" = CAST(x'466f726cec' AS TEXT) WHERE ID = 2"_s);
+        QCOMPARE(vinzalDb({u"copy"_s, latin1, newDatabase(u"grezza"_s)}, &output), 0);
+        QVERIFY2(output.contains(u"un campo non è testo UTF-8 valido"_s) && output.contains(u"sul server"_s),
+                 qPrintable(output));
+        QCOMPARE(m_server.query(u"SELECT \"Città\" FROM \"Nomelia\" WHERE \"ID\" = 2"_s, u"grezza"_s),
+                 QStringList{u"Forl\ufffd"_s});
 
         // A book missing on the server is reported, not made.
         const QString empty = newDatabase(u"vuota"_s);

@@ -312,6 +312,36 @@ private slots:
         QCOMPARE(sql(again, u"SELECT max(ID) FROM Nomelia"_s).first().toInt(), 8);
     }
 
+    // Bytes that are not UTF-8, put into a book by another program (Latin-1 "Forlì", a lone
+    // continuation byte, an overlong form), are copied into a file byte for byte and still as text;
+    // an export, which holds only UTF-8, says which fields it had to change.
+    void bytesThatAreNotUtf8()
+    {
+        const QString book = path(u"raw.mdb"_s), copy = path(u"raw-copy.mdb"_s);
+        QCOMPARE(run({u"demo"_s, book, u"--rows"_s, u"4"_s}).exitCode, 0);
+        sql(book, u"UPDATE Nomelia SET \"Città\" = CAST(x'466f726cec' AS TEXT) WHERE ID = 2"_s);
+        sql(book,
+            u"UPDATE Nomelia SET Osservazioni = CAST(x'41a042c0af' AS TEXT), Fax = 'già' WHERE ID = 3"_s);
+        QStringList cells;
+        for (const QString& field : contacts::fields())
+            cells.append(u"typeof(%1) || ':' || hex(%1)"_s.arg(quoteIdentifier(field)));
+        const auto bytes = [&](const QString& file) {
+            return sql(file, u"SELECT "_s + cells.join(u" || '|' || "_s) + u" FROM Nomelia ORDER BY ID"_s);
+        };
+        const Run copied = run({u"copy"_s, book, copy});
+        QCOMPARE(copied.exitCode, 0);
+        QCOMPARE(copied.err, QString());
+        QCOMPARE(bytes(copy), bytes(book));
+        QCOMPARE(sql(copy, u"PRAGMA integrity_check"_s).first().toString(), u"ok"_s);
+
+        const Run exported = run({u"export"_s, u"--csv"_s, path(u"raw.csv"_s), book});
+        QCOMPARE(exported.exitCode, 0);
+        QVERIFY2(exported.err.contains(u"2 campi non sono testo UTF-8 valido"_s) &&
+                     exported.err.contains(u"«Città» del contatto con ID 2"_s),
+                 qPrintable(exported.err));
+        QVERIFY(contentOf(path(u"raw.csv"_s)).contains("Forl\xef\xbf\xbd"));
+    }
+
     void csvReading()
     {
         // A byte-order mark, ';', a quoted multi-line value, columns in another order and a subset.

@@ -25,6 +25,8 @@
 #include <QRegularExpression>
 #include <QTextStream>
 
+#include <algorithm>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -259,6 +261,21 @@ std::optional<int> refuseSwapped(const QString& data)
                 u"il file di dati, poi la rubrica). Non è cambiato nulla."_s);
 }
 
+// Fields that were not UTF-8 in the book, and what became of their bytes in `where`.
+void warnAboutRawTexts(const book::RawTexts& raw, const QList<QList<QVariant>>& records,
+                       const QString& bookPath, const QString& where)
+{
+    if (raw.isEmpty())
+        return;
+    const auto first = std::min_element(raw.keyBegin(), raw.keyEnd());
+    err() << "vinzal-db: attenzione, «" << shownBook(bookPath) << "»: "
+          << (raw.size() == 1 ? u"un campo non è"_s : QString::number(raw.size()) + u" campi non sono"_s)
+          << " testo UTF-8 valido (li ha scritti un altro programma), per esempio il campo «"
+          << contacts::fields().value(first->second) << "» del contatto con ID "
+          << records.at(first->first).value(0).toString() << ": " << where
+          << " i byte non validi sono diventati «\uFFFD». La rubrica non è cambiata.\n";
+}
+
 int exportBook(const Arguments& args)
 {
     // export --csv DATA [BOOK]: the data file is the first name, the address book the second.
@@ -271,7 +288,8 @@ int exportBook(const Arguments& args)
         return fail(allowed.error());
     QElapsedTimer timer;
     timer.start();
-    auto records = book::readAll(bookPath);
+    book::RawTexts raw;
+    auto records = book::readAll(bookPath, &raw);
     if (!records)
         return fail(records.error(), shownBook(bookPath));
     Status written;
@@ -296,6 +314,7 @@ int exportBook(const Arguments& args)
     }
     if (!written)
         return fail(written.error(), data);
+    warnAboutRawTexts(raw, records.value(), bookPath, u"in «"_s + data + u"»"_s);
     out() << (records.value().size() == 1 ? "Esportato " : "Esportati ") << countOf(records.value().size())
           << " in «" << data << "» in " << seconds(timer) << " s.\n";
     return Success;
@@ -526,11 +545,15 @@ int copyCommand(const Arguments& args)
             u"la rubrica da copiare e quella in cui copiarla sono la stessa: non è cambiato nulla."_s);
     QElapsedTimer timer;
     timer.start();
-    auto records = book::readAll(source);
+    book::RawTexts raw;
+    auto records = book::readAll(source, &raw);
     if (!records)
         return fail(records.error(), shownBook(source));
-    if (Status copied = book::copy(records.value(), target, args.force, {source}); !copied)
+    if (Status copied = book::copy(records.value(), target, args.force, {source}, raw); !copied)
         return fail(copied.error(), shownBook(target));
+    // A file keeps them byte for byte; a server holds only UTF-8.
+    if (isServerBook(target))
+        warnAboutRawTexts(raw, records.value(), source, u"sul server «"_s + shownBook(target) + u"»"_s);
     out() << (records.value().size() == 1 ? "Copiato " : "Copiati ") << countOf(records.value().size())
           << " da «" << shownBook(source) << "» in «" << shownBook(target) << "», con i loro ID, in "
           << seconds(timer) << " s.\n";
