@@ -573,8 +573,11 @@ void* Connection::sqliteHandle()
         const QVariant handle = m_db.driver() ? m_db.driver()->handle() : QVariant();
         if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
             return nullptr;
+        sqlite3* db = *static_cast<sqlite3* const*>(handle.data());
+        if (!db) // closed, and not opened again
+            return nullptr;
         m_sqlite = std::make_unique<SqliteStatements>();
-        m_sqlite->db = *static_cast<sqlite3* const*>(handle.data());
+        m_sqlite->db = db;
     }
     return m_sqlite->db;
 }
