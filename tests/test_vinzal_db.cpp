@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -294,6 +295,12 @@ private slots:
         const QByteArray bookBefore = contentOf(book);
         QCOMPARE(run(QStringList{u"export"_s} + exportOptions + QStringList{data, book}).exitCode, 0);
         QCOMPARE(contentOf(book), bookBefore); // exports never change the address book
+        // "-" is standard output: the same bytes there, the report on the other channel.
+        const Run piped = run(QStringList{u"export"_s} + exportOptions + QStringList{u"-"_s, book});
+        QCOMPARE(piped.exitCode, 0);
+        QCOMPARE(piped.out, QString::fromUtf8(contentOf(data)));
+        QVERIFY2(piped.err.contains(u"Esportati 3 contatti sull'uscita standard"_s), qPrintable(piped.err));
+        QVERIFY(!QFileInfo::exists(path(u"-"_s)));
         QCOMPARE(run({u"import"_s, exportOptions.first(), data, again}).exitCode, 0);
         QCOMPARE(shown(rowsOf(again)), shown(awkward()));
         QCOMPARE(run(QStringList{u"export"_s} + exportOptions + QStringList{dataAgain, again}).exitCode, 0);

@@ -155,6 +155,15 @@ private slots:
     // for byte as it was, and nothing else left on the disk.
     void fullDiskKeepsTheOldFile()
     {
+        // Standard output that takes nothing, as a full disk behind a redirection does, fails too.
+        QProcess full;
+        full.setWorkingDirectory(m_dir.path());
+        full.setStandardOutputFile(u"/dev/full"_s);
+        full.start(QString::fromUtf8(VINZAL_DB), {u"export"_s, u"--csv"_s, u"-"_s, u"small.mdb"_s});
+        QVERIFY(full.waitForFinished(60000));
+        QCOMPARE(full.exitCode(), 1);
+        QVERIFY(QString::fromUtf8(full.readAllStandardError()).contains(u"l'uscita standard non ha preso"_s));
+
         SmallDisk disk(256);
         if (!disk.mounted())
             QSKIP(

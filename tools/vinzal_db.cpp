@@ -88,7 +88,8 @@ Comandi:
                                        --spreadsheet come lo aprono i fogli di calcolo italiani
                                        (separatore ; e UTF-8 con BOM)
   export --vcard DATI [FILE] [--vcard-version 4.0] [--force]
-                                       scrive i contatti in vCard 3.0 (o 4.0)
+                                       scrive i contatti in vCard 3.0 (o 4.0); in CSV e vCard
+                                       DATI «-» è l'uscita standard
   export --xlsx DATI [FILE] [--force]  scrive i contatti in un foglio di calcolo .xlsx
   copy ORIGINE DESTINAZIONE [--force]  copia tutti i contatti, con i loro ID, da una rubrica
                                        (file o server) a un'altra, in una transazione; una
@@ -276,16 +277,36 @@ void warnAboutRawTexts(const book::RawTexts& raw, const QList<QList<QVariant>>& 
           << " i byte non validi sono diventati «\uFFFD». La rubrica non è cambiata.\n";
 }
 
+// Writes all of `bytes` to standard output; false when it does not take them (a full disk behind a
+// redirection). A pipe closed early ends the program by SIGPIPE, as it ends any filter.
+bool writeToStandardOutput(const QByteArray& bytes)
+{
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(STDOUT_FILENO, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += n;
+    }
+    return true;
+}
+
 int exportBook(const Arguments& args)
 {
     // export --csv DATA [BOOK]: the data file is the first name, the address book the second.
     const QString data = args.file;
     const QString bookPath = args.haveSecond ? args.second : contacts::fileName();
+    // "-" is standard output, as for every command-line tool; a file of that name is "./-".
+    const bool toStandardOutput = data == u"-"_s;
+    if (toStandardOutput && args.format == u"xlsx"_s)
+        return fail(u"un foglio di calcolo .xlsx va scritto in un file, non sull'uscita standard."_s);
     if (const auto refused = refuseSwapped(data))
         return *refused;
     // The target is judged before anything is read, so that a mistake costs nothing.
-    if (Status allowed = safefile::checkTarget(data, args.force, {bookPath}); !allowed)
-        return fail(allowed.error());
+    if (!toStandardOutput)
+        if (Status allowed = safefile::checkTarget(data, args.force, {bookPath}); !allowed)
+            return fail(allowed.error());
     QElapsedTimer timer;
     timer.start();
     book::RawTexts raw;
@@ -310,6 +331,17 @@ int exportBook(const Arguments& args)
             args.format == u"csv"_s
                 ? csv::write(records.value(), {args.spreadsheet ? u';' : u',', args.spreadsheet})
                 : vcard::write(records.value(), args.vcardVersion);
+        if (toStandardOutput) {
+            if (!writeToStandardOutput(bytes))
+                return fail(u"l'uscita standard non ha preso tutti i dati ("_s + safefile::reason(errno) +
+                            u")."_s);
+            // The data alone go to standard output; what is said about them, to the other channel.
+            warnAboutRawTexts(raw, records.value(), bookPath, u"nei dati scritti"_s);
+            err() << (records.value().size() == 1 ? "Esportato " : "Esportati ")
+                  << countOf(records.value().size()) << " sull'uscita standard in " << seconds(timer)
+                  << " s.\n";
+            return Success;
+        }
         written = safefile::writeFileAtomically(data, bytes, args.force, {bookPath});
     }
     if (!written)
