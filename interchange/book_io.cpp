@@ -43,17 +43,33 @@ StoreError interrupted()
     return StoreError{StoreError::Kind::Engine, u"La scrittura è stata interrotta."_s, {}};
 }
 
+Engine engineOf(const QSqlDatabase& db)
+{
+    return db.driverName() == u"QPSQL"_s ? Engine::Postgres : Engine::Sqlite;
+}
+
+// "(?, ?, …)" for the values of `record` from `from` on; a text that SQLite would take for one
+// beginning with a byte-order mark gets the placeholder engine.h gives it.
+QString placeholders(Engine engine, const QList<QVariant>& record, int from)
+{
+    QStringList marks;
+    for (int i = from; i < int(contacts::fields().size()); ++i)
+        marks.append(dialect::textPlaceholder(engine, record.value(i)));
+    return u"("_s + marks.join(u", "_s) + u")"_s;
+}
+
 Status insertAll(QSqlDatabase& db, const QList<QList<QVariant>>& records, bool keepIds)
 {
+    const Engine engine = engineOf(db);
     const int first = keepIds ? 0 : 1;
     const int count = int(contacts::fields().size()) - first;
     // A server answers each statement over the network: rows go a batch per statement there, while
     // SQLite, in the same process, takes them one by one at no cost.
-    const qsizetype batch = db.driverName() == u"QPSQL"_s ? 200 : 1;
+    const qsizetype batch = engine == Engine::Postgres ? 200 : 1;
     const QString marks = u"("_s + QStringList(count, u"?"_s).join(u", "_s) + u")"_s;
-    const auto statement = [&](qsizetype rows) {
+    const auto statement = [&](qsizetype rows, const QString& rowMarks) {
         return u"INSERT INTO "_s + quoteIdentifier(contacts::tableName()) + u" ("_s + columnList(keepIds) +
-               u") VALUES "_s + QStringList(rows, marks).join(u", "_s);
+               u") VALUES "_s + QStringList(rows, rowMarks).join(u", "_s);
     };
     if (batch > 1)
         for (const QList<QVariant>& record : records)
@@ -64,19 +80,28 @@ Status insertAll(QSqlDatabase& db, const QList<QList<QVariant>>& records, bool k
                         u"una rubrica sul server non può conservare: non è stato scritto nulla."_s.arg(
                             record.value(0).toString(), contacts::fields().value(i)));
     QSqlQuery insert(db);
-    if (!insert.prepare(statement(batch)))
+    if (!insert.prepare(statement(batch, marks)))
         return sqlError(db, insert.lastError(), u"scrivere la rubrica"_s);
     for (qsizetype at = 0; at < records.size(); at += batch) {
         if (safefile::InterruptionsDeferred::requested())
             return interrupted();
         const qsizetype rows = std::min(batch, records.size() - at);
-        if (rows < batch && !insert.prepare(statement(rows)))
+        if (rows < batch && !insert.prepare(statement(rows, marks)))
             return sqlError(db, insert.lastError(), u"scrivere la rubrica"_s);
+        // On a file (one row a statement), a row with a text that needs it gets a statement of its own.
+        QSqlQuery own(db);
+        QSqlQuery* run = &insert;
+        if (const QString rowMarks = placeholders(engine, records.at(at), first);
+            batch == 1 && rowMarks != marks) {
+            if (!own.prepare(statement(1, rowMarks)))
+                return sqlError(db, own.lastError(), u"scrivere la rubrica"_s);
+            run = &own;
+        }
         for (qsizetype r = at; r < at + rows; ++r)
             for (int i = first; i < contacts::fields().size(); ++i)
-                insert.addBindValue(records.at(r).value(i));
-        if (!insert.exec())
-            return sqlError(db, insert.lastError(), u"scrivere la rubrica"_s);
+                run->addBindValue(dialect::textValue(engine, records.at(r).value(i)));
+        if (!run->exec())
+            return sqlError(db, run->lastError(), u"scrivere la rubrica"_s);
     }
     return {};
 }
@@ -161,16 +186,26 @@ Result<QSet<qsizetype>> findDuplicates(QSqlDatabase& db, const QList<QList<QVari
     if (!query.exec(u"DROP TABLE IF EXISTS temp.vinzal_import"_s) ||
         !query.exec(u"CREATE TEMP TABLE vinzal_import(position, "_s + columns.join(u", "_s) + u")"_s))
         return failed(query);
-    if (!query.prepare(u"INSERT INTO temp.vinzal_import VALUES ("_s + marks.join(u", "_s) + u")"_s))
+    const QString insert = u"INSERT INTO temp.vinzal_import VALUES "_s;
+    const QString plain = u"("_s + marks.join(u", "_s) + u")"_s;
+    if (!query.prepare(insert + plain))
         return failed(query);
     for (qsizetype r = 0; r < records.size(); ++r) {
         if (safefile::InterruptionsDeferred::requested())
             return interrupted();
-        query.addBindValue(qint64(r));
+        // Compared as they will be stored: a text beginning with a byte-order mark by its bytes.
+        QSqlQuery own(db);
+        QSqlQuery* run = &query;
+        if (const QString rowMarks = placeholders(Engine::Sqlite, records.at(r), 0); rowMarks != plain) {
+            if (!own.prepare(insert + rowMarks))
+                return failed(own);
+            run = &own;
+        }
+        run->addBindValue(qint64(r));
         for (int i = 1; i < count; ++i)
-            query.addBindValue(records.at(r).value(i));
-        if (!query.exec())
-            return failed(query);
+            run->addBindValue(dialect::textValue(Engine::Sqlite, records.at(r).value(i)));
+        if (!run->exec())
+            return failed(*run);
     }
     query.finish();
     if (!query.exec(u"CREATE INDEX temp.vinzal_import_fields ON vinzal_import("_s + columns.join(u", "_s) +

@@ -110,6 +110,28 @@ QVariant guardValue(Engine engine, const QVariant& storedBytes)
     return text.isNull() ? QString(u""_s) : text;
 }
 
+namespace {
+
+bool startsWithByteOrderMark(Engine engine, const QVariant& value)
+{
+    if (engine != Engine::Sqlite || value.typeId() != QMetaType::QString)
+        return false;
+    const QString text = value.toString();
+    return text.startsWith(QChar(0xFEFF)) || text.startsWith(QChar(0xFFFE));
+}
+
+} // namespace
+
+QString textPlaceholder(Engine engine, const QVariant& value)
+{
+    return startsWithByteOrderMark(engine, value) ? u"CAST(? AS TEXT)"_s : u"?"_s;
+}
+
+QVariant textValue(Engine engine, const QVariant& value)
+{
+    return startsWithByteOrderMark(engine, value) ? QVariant(value.toString().toUtf8()) : value;
+}
+
 QString ascending(Engine engine, const QString& key)
 {
     return engine == Engine::Sqlite ? key : key + u" NULLS FIRST"_s;

@@ -40,6 +40,13 @@ QString guarded(Engine engine, const QString& column);
 // The value to bind against guarded(): stored bytes as the engine compares them.
 QVariant guardValue(Engine engine, const QVariant& storedBytes);
 
+// A placeholder for a value written into a text column, and the value to bind to it. Qt's SQLite
+// driver hands text over as UTF-16, where SQLite reads a U+FEFF or U+FFFE at the start as a
+// byte-order mark: it drops the first, and after the second reads the rest byte-swapped. Such a text
+// goes into a file as its UTF-8 bytes, made text again by the statement; every other value as it is.
+QString textPlaceholder(Engine engine, const QVariant& value);
+QVariant textValue(Engine engine, const QVariant& value);
+
 // An ORDER BY term for a key. NULLs come first ascending and last descending on both engines, as
 // SQLite does by itself; the indexes on a server are built the same way, so that both directions are
 // read from the index.

@@ -186,7 +186,7 @@ Result<qint64> insertRow(Connection& connection, const QList<FieldChange>& chang
         QStringList columns, marks;
         for (const FieldChange& change : changes) {
             columns.append(quoteIdentifier(change.field));
-            marks.append(u"?"_s);
+            marks.append(dialect::textPlaceholder(connection.engine(), change.value));
         }
         sql = u"INSERT INTO "_s + table + u" ("_s + columns.join(u", "_s) + u") VALUES ("_s +
               marks.join(u", "_s) + u")"_s;
@@ -201,7 +201,7 @@ Result<qint64> insertRow(Connection& connection, const QList<FieldChange>& chang
     if (!query.prepare(sql))
         return connection.error(query.lastError(), u"aggiungere il contatto"_s);
     for (const FieldChange& change : changes)
-        query.addBindValue(change.value);
+        query.addBindValue(dialect::textValue(connection.engine(), change.value));
     if (!query.exec() || !query.next())
         return connection.error(query.lastError(), u"aggiungere il contatto"_s);
     const qint64 id = query.value(0).toLongLong();
@@ -219,7 +219,7 @@ Status updateRow(Connection& connection, qint64 rowid, const QList<FieldChange>&
     QStringList sets, guards;
     for (const FieldChange& change : changes) {
         const QString column = quoteIdentifier(change.field);
-        sets.append(column + u" = ?"_s);
+        sets.append(column + u" = "_s + dialect::textPlaceholder(engine, change.value));
         // The value as stored, compared as engine.h explains.
         guards.append(dialect::same(engine, dialect::guarded(engine, column), u"?"_s));
     }
@@ -236,7 +236,7 @@ Status updateRow(Connection& connection, qint64 rowid, const QList<FieldChange>&
     if (!query.prepare(sql))
         return connection.error(query.lastError(), u"salvare il contatto"_s);
     for (const FieldChange& change : changes)
-        query.addBindValue(change.value);
+        query.addBindValue(dialect::textValue(engine, change.value));
     query.addBindValue(rowid);
     for (const FieldChange& change : changes)
         query.addBindValue(dialect::guardValue(engine, change.original));
