@@ -199,7 +199,15 @@ Result<QList<QList<QVariant>>> readAll(const QString& path, RawTexts* raw)
     Connection& opened = *connection.value();
     const int count = int(contacts::fields().size());
     // SQLite hands text out as it was written, UTF-8 or not; its bytes come along in the same pass.
-    const bool withBytes = raw && opened.engine() == Engine::Sqlite;
+    // Only in a file that stores its text as UTF-8: one made in UTF-16 by another program holds other
+    // bytes for the same text, which would be nonsense written back as UTF-8.
+    bool withBytes = raw && opened.engine() == Engine::Sqlite;
+    if (withBytes) {
+        QSqlQuery encoding(opened.database());
+        if (!encoding.exec(u"PRAGMA encoding"_s) || !encoding.next())
+            return opened.error(encoding.lastError(), u"leggere la rubrica"_s);
+        withBytes = encoding.value(0).toString() == u"UTF-8"_s;
+    }
     QString columns = columnList(true);
     if (withBytes)
         for (const QString& field : contacts::fields())
