@@ -278,6 +278,14 @@ private slots:
         QCOMPARE(namesIn(folder.path()), expected);
         QCOMPARE(contentOf(in(u"prezioso"_s)), QByteArray("dati"));
         QCOMPARE(rowsIn(in(u"Vinzal.mdb"_s)), 10);
+
+        // One read as the source of a copy onto that name (a book saved from a run killed just
+        // before its last rename) is the user's now: it stays.
+        const QString saved = u".Vinzal.mdb.2468ace0.vinzal-tmp"_s;
+        QVERIFY(QFile::copy(in(u"Vinzal.mdb"_s), in(saved)));
+        QVERIFY(age(saved));
+        QCOMPARE(run({u"copy"_s, in(saved), in(u"Vinzal.mdb"_s), u"--force"_s}).exitCode, 0);
+        QVERIFY(QFileInfo::exists(in(saved)));
     }
 
     // Adding to a book is done in place, in one transaction: interrupted in the middle, the
