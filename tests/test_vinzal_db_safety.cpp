@@ -163,6 +163,15 @@ private slots:
         QVERIFY(full.waitForFinished(60000));
         QCOMPARE(full.exitCode(), 1);
         QVERIFY(QString::fromUtf8(full.readAllStandardError()).contains(u"l'uscita standard non ha preso"_s));
+        // Nor is the book read written into when standard output was opened on it by mistake.
+        const QByteArray bookBytes = contentOf(path(u"small.mdb"_s));
+        QProcess onTheBook;
+        onTheBook.setWorkingDirectory(m_dir.path());
+        onTheBook.setStandardOutputFile(path(u"small.mdb"_s), QIODevice::Append);
+        onTheBook.start(QString::fromUtf8(VINZAL_DB), {u"export"_s, u"--csv"_s, u"-"_s, u"small.mdb"_s});
+        QVERIFY(onTheBook.waitForFinished(60000));
+        QCOMPARE(onTheBook.exitCode(), 1);
+        QCOMPARE(contentOf(path(u"small.mdb"_s)), bookBytes);
 
         SmallDisk disk(256);
         if (!disk.mounted())
