@@ -138,14 +138,22 @@ int writeAll(int fd, const char* data, qint64 size)
 // temporary file for as long as it lives, so one nobody holds belongs to nobody. The lock is on the
 // file's inode, and a finished book is renamed over ours just before its commit: hence also the
 // age, which a family still being written (or at that last moment) never has.
-void removeLeftovers(const QString& folder, const QString& stem)
+// A family holding one of `kept` (a file being read, or the target) is left alone whatever its name.
+void removeLeftovers(const QString& folder, const QString& stem, const QStringList& kept)
 {
+    QList<QPair<dev_t, ino_t>> keptFiles;
+    for (const QString& path : kept) {
+        struct stat info = {};
+        if (::stat(native(path).constData(), &info) == 0)
+            keptFiles.append({info.st_dev, info.st_ino});
+    }
     static const QRegularExpression family(
         u"^(\\.(.*)\\.[0-9a-f]{8}\\.vinzal-tmp)(\\.part-[0-9]+)?(-journal|-wal|-shm)?$"_s);
     const QDir dir(folder);
     const qint64 stale = QDateTime::currentSecsSinceEpoch() - 60;
     QHash<QString, QStringList> families; // our temporary file's name -> every name of its family
-    QHash<QString, bool> old;             // ... -> every member older than a minute
+    QHash<QString, bool> old;             // ... -> every member older than a minute, none kept
+    QHash<QString, ino_t> inode;          // ... -> the inode its own temporary file had
     for (const QString& name : dir.entryList({u".*"_s}, QDir::Files | QDir::Hidden | QDir::System)) {
         const QRegularExpressionMatch match = family.match(name);
         if (!match.hasMatch() || match.captured(2) != stem)
@@ -156,7 +164,10 @@ void removeLeftovers(const QString& folder, const QString& stem)
             continue;
         const QString base = match.captured(1);
         families[base].append(name);
-        old[base] = old.value(base, true) && qint64(info.st_mtim.tv_sec) < stale;
+        old[base] = old.value(base, true) && qint64(info.st_mtim.tv_sec) < stale &&
+                    !keptFiles.contains({info.st_dev, info.st_ino});
+        if (name == base)
+            inode[base] = info.st_ino;
     }
     for (auto it = families.cbegin(); it != families.cend(); ++it) {
         if (!old.value(it.key()))
@@ -167,8 +178,11 @@ void removeLeftovers(const QString& folder, const QString& stem)
         if (it.value().contains(it.key())) {
             fd = ::open(native(dir.filePath(it.key())).constData(),
                         O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-            // A run still alive holds it (here, or on another machine sharing the folder).
-            if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            // A run still alive holds it (here, or on another machine sharing the folder). The file
+            // locked must be the one found old: a finished book renamed over it since is new.
+            struct stat locked = {};
+            if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::fstat(fd, &locked) != 0 ||
+                locked.st_ino != inode.value(it.key()) || qint64(locked.st_mtim.tv_sec) >= stale) {
                 if (fd >= 0)
                     ::close(fd);
                 continue;
@@ -309,7 +323,7 @@ Result<std::unique_ptr<PendingFile>> PendingFile::begin(const QString& target, b
     // The temporary name, and the names SQLite derives from it, must fit where the target's own name
     // fits (255 bytes): only the start of a long name is used.
     const QString stem = resolved.fileName().left(48);
-    removeLeftovers(folder, stem);
+    removeLeftovers(folder, stem, inputs + QStringList{file->m_target});
     for (int attempt = 0; attempt < 100; ++attempt) {
         // One substitution for both: a "%1" in the file's name stays as it is.
         const QString name = u".%1.%2.vinzal-tmp"_s.arg(

@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -329,6 +331,8 @@ private slots:
         sql(book, u"UPDATE Nomelia SET \"Città\" = CAST(x'466f726cec' AS TEXT) WHERE ID = 2"_s);
         sql(book,
             u"UPDATE Nomelia SET Osservazioni = CAST(x'41a042c0af' AS TEXT), Fax = 'già' WHERE ID = 3"_s);
+        // A byte-order mark is valid UTF-8, but SQLite drops it from a text bound as UTF-16.
+        sql(book, u"UPDATE Nomelia SET Fax = CAST(x'efbbbf41' AS TEXT) WHERE ID = 4"_s);
         QStringList cells;
         for (const QString& field : contacts::fields())
             cells.append(u"typeof(%1) || ':' || hex(%1)"_s.arg(quoteIdentifier(field)));
@@ -347,6 +351,33 @@ private slots:
                      exported.err.contains(u"«Città» del contatto con ID 2"_s),
                  qPrintable(exported.err));
         QVERIFY(contentOf(path(u"raw.csv"_s)).contains("Forl\xef\xbf\xbd"));
+
+        // A book another program made in UTF-16 holds valid text in other bytes: the copy has the same
+        // text in UTF-8, and nothing is reported; a U+FFFE in front stays, not taken for a byte order.
+        const QString wide = path(u"utf16.mdb"_s), wideCopy = path(u"utf16-copy.mdb"_s);
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"utf16"_s);
+            db.setDatabaseName(wide);
+            QVERIFY(db.open());
+            QSqlQuery query(db);
+            QStringList columns{u"ID INTEGER PRIMARY KEY"_s};
+            for (const QString& field : contacts::fields().mid(1))
+                columns.append(quoteIdentifier(field) + u" TEXT"_s);
+            QVERIFY(query.exec(u"PRAGMA encoding = 'UTF-16le'"_s));
+            QVERIFY(query.exec(u"CREATE TABLE Nomelia ("_s + columns.join(u", "_s) + u")"_s));
+            QVERIFY(query.exec(
+                u"INSERT INTO Nomelia (ID, \"Città\", Fax) VALUES (7, 'Forlì', CAST(x'feff5800' AS TEXT))"_s));
+        }
+        QSqlDatabase::removeDatabase(u"utf16"_s);
+        const Run wideCopied = run({u"copy"_s, wide, wideCopy});
+        QCOMPARE(wideCopied.exitCode, 0);
+        QCOMPARE(wideCopied.err, QString());
+        QCOMPARE(sql(wideCopy, u"SELECT hex(\"Città\") FROM Nomelia WHERE ID = 7"_s).first().toString(),
+                 u"466F726CC3AC"_s);
+        QCOMPARE(sql(wideCopy, u"SELECT hex(Fax) FROM Nomelia WHERE ID = 7"_s).first().toString(),
+                 u"EFBFBE58"_s);
+        const Run wideExported = run({u"export"_s, u"--csv"_s, u"-"_s, wide});
+        QVERIFY2(!wideExported.err.contains(u"UTF-8"_s), qPrintable(wideExported.err));
     }
 
     void csvReading()

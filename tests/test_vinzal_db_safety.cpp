@@ -163,6 +163,15 @@ private slots:
         QVERIFY(full.waitForFinished(60000));
         QCOMPARE(full.exitCode(), 1);
         QVERIFY(QString::fromUtf8(full.readAllStandardError()).contains(u"l'uscita standard non ha preso"_s));
+        // Nor is the book read written into when standard output was opened on it by mistake.
+        const QByteArray bookBytes = contentOf(path(u"small.mdb"_s));
+        QProcess onTheBook;
+        onTheBook.setWorkingDirectory(m_dir.path());
+        onTheBook.setStandardOutputFile(path(u"small.mdb"_s), QIODevice::Append);
+        onTheBook.start(QString::fromUtf8(VINZAL_DB), {u"export"_s, u"--csv"_s, u"-"_s, u"small.mdb"_s});
+        QVERIFY(onTheBook.waitForFinished(60000));
+        QCOMPARE(onTheBook.exitCode(), 1);
+        QCOMPARE(contentOf(path(u"small.mdb"_s)), bookBytes);
 
         SmallDisk disk(256);
         if (!disk.mounted())
@@ -278,6 +287,14 @@ private slots:
         QCOMPARE(namesIn(folder.path()), expected);
         QCOMPARE(contentOf(in(u"prezioso"_s)), QByteArray("dati"));
         QCOMPARE(rowsIn(in(u"Vinzal.mdb"_s)), 10);
+
+        // One read as the source of a copy onto that name (a book saved from a run killed just
+        // before its last rename) is the user's now: it stays.
+        const QString saved = u".Vinzal.mdb.2468ace0.vinzal-tmp"_s;
+        QVERIFY(QFile::copy(in(u"Vinzal.mdb"_s), in(saved)));
+        QVERIFY(age(saved));
+        QCOMPARE(run({u"copy"_s, in(saved), in(u"Vinzal.mdb"_s), u"--force"_s}).exitCode, 0);
+        QVERIFY(QFileInfo::exists(in(saved)));
     }
 
     // Adding to a book is done in place, in one transaction: interrupted in the middle, the

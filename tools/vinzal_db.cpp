@@ -307,6 +307,13 @@ int exportBook(const Arguments& args)
     if (!toStandardOutput)
         if (Status allowed = safefile::checkTarget(data, args.force, {bookPath}); !allowed)
             return fail(allowed.error());
+    // Standard output opened on the book itself (">>" or "1<>" by mistake) would write into it.
+    struct stat output = {}, read = {};
+    if (toStandardOutput && ::fstat(STDOUT_FILENO, &output) == 0 && S_ISREG(output.st_mode) &&
+        ::stat(QFile::encodeName(bookPath).constData(), &read) == 0 && output.st_dev == read.st_dev &&
+        output.st_ino == read.st_ino)
+        return fail(u"l'uscita standard è il file della rubrica «"_s + bookPath +
+                    u"», che viene letto: i dati non vi sono scritti. Non è cambiato nulla."_s);
     QElapsedTimer timer;
     timer.start();
     book::RawTexts raw;
