@@ -371,22 +371,7 @@ Status copy(const QList<QList<QVariant>>& records, const QString& target, bool f
         return failure(u"Gli ID della rubrica da copiare non possono essere conservati tutti (ce ne sono "
                        u"di ripetuti o fuori dall'intervallo da 1 a 2147483647): non è stato copiato "
                        u"nulla."_s);
-    if (isServerBook(target))
-        return create(target, records, force, inputs);
-    // Qt binds every text as UTF-16, and SQLite takes a U+FEFF or U+FFFE at its start for a
-    // byte-order mark: it drops the one and reads the rest byte-swapped after the other. Such a
-    // field goes in by its bytes too.
-    RawTexts bytes = raw;
-    for (qsizetype r = 0; r < records.size(); ++r)
-        for (int i = 1; i < records.at(r).size(); ++i) {
-            const QVariant& value = records.at(r).at(i);
-            if (value.typeId() != QMetaType::QString || bytes.contains({r, i}))
-                continue;
-            if (const QString text = value.toString();
-                text.startsWith(QChar(0xFEFF)) || text.startsWith(QChar(0xFFFE)))
-                bytes.insert({r, i}, text.toUtf8());
-        }
-    if (bytes.isEmpty())
+    if (raw.isEmpty() || isServerBook(target))
         return create(target, records, force, inputs);
     auto pending = safefile::PendingFile::begin(target, force, inputs);
     if (!pending)
@@ -396,7 +381,7 @@ Status copy(const QList<QList<QVariant>>& records, const QString& target, bool f
             return inserted;
         // The text went in as read; the fields it would have changed get their own bytes back, as
         // text, which is what they were.
-        for (auto it = bytes.cbegin(); it != bytes.cend(); ++it) {
+        for (auto it = raw.cbegin(); it != raw.cend(); ++it) {
             const auto [record, field] = it.key();
             QSqlQuery update(db);
             if (!update.prepare(u"UPDATE "_s + quoteIdentifier(contacts::tableName()) + u" SET "_s +
