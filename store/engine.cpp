@@ -129,6 +129,10 @@ QString textPlaceholder(Engine engine, const QVariant& value)
 
 QVariant textValue(Engine engine, const QVariant& value)
 {
+    // A zero-length blob (another program's) comes from the driver as a null byte array, which it
+    // would bind as NULL.
+    if (engine == Engine::Sqlite && value.typeId() == QMetaType::QByteArray && value.toByteArray().isEmpty())
+        return QByteArray("", 0);
     return startsWithByteOrderMark(engine, value) ? QVariant(value.toString().toUtf8()) : value;
 }
 

@@ -43,7 +43,8 @@ QVariant guardValue(Engine engine, const QVariant& storedBytes);
 // A placeholder for a value written into a text column, and the value to bind to it. Qt's SQLite
 // driver hands text over as UTF-16, where SQLite reads a U+FEFF or U+FFFE at the start as a
 // byte-order mark: it drops the first, and after the second reads the rest byte-swapped. Such a text
-// goes into a file as its UTF-8 bytes, made text again by the statement; every other value as it is.
+// goes into a file as its UTF-8 bytes, made text again by the statement; an empty blob stays one;
+// every other value as it is.
 QString textPlaceholder(Engine engine, const QVariant& value);
 QVariant textValue(Engine engine, const QVariant& value);
 

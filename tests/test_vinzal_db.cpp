@@ -333,6 +333,8 @@ private slots:
             u"UPDATE Nomelia SET Osservazioni = CAST(x'41a042c0af' AS TEXT), Fax = 'già' WHERE ID = 3"_s);
         // A byte-order mark is valid UTF-8, but SQLite drops it from a text bound as UTF-16.
         sql(book, u"UPDATE Nomelia SET Fax = CAST(x'efbbbf41' AS TEXT) WHERE ID = 4"_s);
+        // Blobs, empty or not, that another program put in text fields stay blobs, never NULL.
+        sql(book, u"UPDATE Nomelia SET Indirizzo = x'', Telefonino = x'00ff' WHERE ID = 1"_s);
         QStringList cells;
         for (const QString& field : contacts::fields())
             cells.append(u"typeof(%1) || ':' || hex(%1)"_s.arg(quoteIdentifier(field)));
