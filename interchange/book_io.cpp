@@ -91,12 +91,12 @@ Status insertAll(QSqlDatabase& db, const QList<QList<QVariant>>& records, bool k
         // On a file (one row a statement), a row with a text that needs it gets a statement of its own.
         QSqlQuery own(db);
         QSqlQuery* run = &insert;
-        if (const QString rowMarks = placeholders(engine, records.at(at), first);
-            batch == 1 && rowMarks != marks) {
-            if (!own.prepare(statement(1, rowMarks)))
-                return sqlError(db, own.lastError(), u"scrivere la rubrica"_s);
-            run = &own;
-        }
+        if (batch == 1)
+            if (const QString rowMarks = placeholders(engine, records.at(at), first); rowMarks != marks) {
+                if (!own.prepare(statement(1, rowMarks)))
+                    return sqlError(db, own.lastError(), u"scrivere la rubrica"_s);
+                run = &own;
+            }
         for (qsizetype r = at; r < at + rows; ++r)
             for (int i = first; i < contacts::fields().size(); ++i)
                 run->addBindValue(dialect::textValue(engine, records.at(r).value(i)));

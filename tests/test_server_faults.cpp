@@ -44,6 +44,14 @@ class TestServerFaults : public QObject
     {
         return runVinzalDb(QStringLiteral(VINZAL_DB), m_dir.path(), arguments, output);
     }
+    // A CSV file in the test's folder holding `content`, for vinzal-db to import.
+    QString csvFile(const QString& name, const QByteArray& content)
+    {
+        QFile csv(m_dir.filePath(name));
+        if (!csv.open(QIODevice::WriteOnly) || csv.write(content) != content.size())
+            qFatal("cannot write %s", qPrintable(name));
+        return csv.fileName();
+    }
     QString newBook(const QString& name)
     {
         if (!m_server.createDatabase(name))
@@ -150,12 +158,9 @@ private slots:
         QCOMPARE(fields[note].boundText(), u"scritto mentre un altro tiene la riga"_s);
 
         // vinzal-db as well: import and copy --force lock the whole table.
-        QFile csv(m_dir.filePath(u"uno.csv"_s));
-        QVERIFY(csv.open(QIODevice::WriteOnly));
-        csv.write("Cognone e nome o denominazione\nNuovo\n");
-        csv.close();
+        const QString csv = csvFile(u"uno.csv"_s, "Cognone e nome o denominazione\nNuovo\n");
         QString output;
-        QCOMPARE(vinzalDb({u"import"_s, u"--csv"_s, csv.fileName(), book}, &output), 1);
+        QCOMPARE(vinzalDb({u"import"_s, u"--csv"_s, csv, book}, &output), 1);
         QVERIFY2(output.contains(u"occupata"_s), qPrintable(output));
         other->kill();
         other->waitForFinished();
@@ -170,11 +175,9 @@ private slots:
         const QString latin = m_server.uri(u"vinzal"_s, u"latino"_s);
         QString output;
         if (vinzalDb({u"create"_s, latin}, &output) == 0) {
-            QFile csv(m_dir.filePath(u"euro.csv"_s));
-            QVERIFY(csv.open(QIODevice::WriteOnly));
-            csv.write("Cognone e nome o denominazione,Osservazioni\nRossi,costa 5 \xE2\x82\xAC\n");
-            csv.close();
-            QCOMPARE(vinzalDb({u"import"_s, u"--csv"_s, csv.fileName(), latin}, &output), 1);
+            const QString csv = csvFile(
+                u"euro.csv"_s, "Cognone e nome o denominazione,Osservazioni\nRossi,costa 5 \xE2\x82\xAC\n");
+            QCOMPARE(vinzalDb({u"import"_s, u"--csv"_s, csv, latin}, &output), 1);
             QVERIFY2(!output.contains(u"nullo"_s), qPrintable(output));
         }
         // In an SQL_ASCII database the server compares bytes: the Italian keys of the indexes come
@@ -199,12 +202,9 @@ private slots:
                               u"CREATE TRIGGER cade BEFORE INSERT ON \"Nomelia\" "
                               u"FOR EACH ROW EXECUTE FUNCTION cade();"_s,
                               u"caduta"_s));
-        QFile csv(m_dir.filePath(u"due.csv"_s));
-        QVERIFY(csv.open(QIODevice::WriteOnly));
-        csv.write("Cognone e nome o denominazione\nNuovo\n");
-        csv.close();
+        const QString csv = csvFile(u"due.csv"_s, "Cognone e nome o denominazione\nNuovo\n");
         QString output;
-        QCOMPARE(vinzalDb({u"import"_s, u"--csv"_s, csv.fileName(), book}, &output), 1);
+        QCOMPARE(vinzalDb({u"import"_s, u"--csv"_s, csv, book}, &output), 1);
         QVERIFY2(output.contains(u"interrotto"_s), qPrintable(output));
         QVERIFY2(!output.contains(u"finestra"_s), qPrintable(output));
         QVERIFY2(output.contains(u"Non è stato scritto nulla"_s), qPrintable(output));
