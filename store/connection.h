@@ -1,11 +1,10 @@
 #pragma once
 
+#include "database.h"
 #include "engine.h"
 #include "store_error.h"
+#include "value.h"
 
-#include <QHash>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QString>
 #include <QStringList>
 
@@ -15,8 +14,8 @@
 namespace vinzal {
 
 // One connection to an address book: an SQLite file, opened read-write and never created, or a
-// database on a PostgreSQL server (engine.h). It owns its Qt SQL connection name and its prepared
-// statements; destroying it closes both.
+// database on a PostgreSQL server (engine.h), through the engine's own client (database.h). It owns
+// the connection and its kept statements; destroying it closes both.
 class Connection
 {
 public:
@@ -32,15 +31,12 @@ public:
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
-    QSqlDatabase database() const { return m_db; }
+    sql::Database& db() { return *m_db; }
     Engine engine() const { return m_engine; }
     // The socket of the connection to a server, or -1: shutting it down wakes a statement waiting
     // for a server that no longer answers.
     int serverSocket() const;
 
-    // Maps an error of this connection's engine to a message; `what` says what was being done. A
-    // lost connection to a server is noted, and the next ready() connects again.
-    StoreError error(const QSqlError& error, const QString& what);
     // Connects again if the connection to the server was lost; call before any statement.
     Status ready();
 
@@ -58,24 +54,16 @@ public:
     // A server book's table is marked anew whenever it is replaced; the same check compares marks.
     Status stillTheFileOpened();
     // The mark of the server's table when it was opened (its comment), for the write's own guard.
-    QVariant bookToken() const;
+    Value bookToken() const { return m_token; }
     StoreError replacedOnServer() const;
 
     // The columns of the contact table, as the file has them.
     const QStringList& columns() const { return m_columns; }
 
-    // A prepared statement for `sql`, prepared once and kept for the life of the connection.
-    // Statements are reset after each use by the caller (QSqlQuery::finish), so that no read
-    // transaction stays open and blocks other writers.
-    Result<QSqlQuery*> prepared(const QString& sql);
-
     // Runs `sql`, which reads at most one row, with `bindings`, and gives that row's columns (or
-    // nothing). The card's every move is one or a few of these: on a file they go straight to
-    // SQLite's own statements, kept prepared, since Qt SQL's bookkeeping around each run (the
-    // column descriptions it rebuilds, the values it converts) costs as much as SQLite's work.
-    Result<std::optional<QVariantList>> readOne(const QString& sql, const QVariantList& bindings);
-    // The same without trying again after a lost connection.
-    Result<std::optional<QVariantList>> readOnce(const QString& sql, const QVariantList& bindings);
+    // nothing). The card's every move is one or a few of these, each kept prepared. A read is safe
+    // to repeat: after a lost connection to a server it connects again and reads once more.
+    Result<std::optional<Values>> readOne(const QString& sql, const Values& bindings);
 
     // Runs the reads of its lifetime in one read transaction on a file: one lock and one check of
     // the file instead of one per statement, and every row read sees the same version of the book.
@@ -91,31 +79,25 @@ public:
 
     private:
         Connection& m_connection;
-        void* m_handle = nullptr; // the sqlite3 handle it began on, if it began one
+        sql::Database* m_began = nullptr; // the connection it began on, if it began one
     };
 
     // How long a statement waits for a lock held by another connection before it reports Busy.
-    static constexpr int busyTimeoutMs = 4000;
+    static constexpr int busyTimeoutMs = sql::Database::busyTimeoutMs;
 
 private:
-    Connection(QString path, QString connectionName, Engine engine);
+    Connection(QString path, Engine engine);
     static Result<std::unique_ptr<Connection>> openServer(const QString& book, bool needTable);
     Status readColumns(const QString& where);
-    Status prepareSession();
-    Result<QVariant> readMark(const QString& what);
+    Status prepareFile(const QString& what);
+    Result<Value> readMark(const QString& what);
+    Result<std::optional<Values>> readOnce(const QString& sql, const Values& bindings);
 
     QString m_path;
-    QString m_name;
-    QSqlDatabase m_db;
+    std::unique_ptr<sql::Database> m_db;
     QStringList m_columns;
     Engine m_engine = Engine::Sqlite;
-    bool m_lost = false; // the server closed the connection
-    QVariant m_token;    // the server table's mark when opened
-    QHash<QString, std::shared_ptr<QSqlQuery>> m_statements;
-    struct SqliteStatements; // SQLite's statements for readOne(), finalized before every close
-    std::unique_ptr<SqliteStatements> m_sqlite;
-    void finalizeStatements();
-    void* sqliteHandle();
+    Value m_token; // the server table's mark when opened
     quint64 m_device = 0, m_inode = 0; // the file opened, as stat(2) names it
     void rememberTheFile();
 };

@@ -3,11 +3,6 @@
 #include "contact_table.h"
 
 #include <QFile>
-#include <QSqlError>
-
-#include <sqlite3.h>
-
-#include <sys/socket.h>
 
 #include <algorithm>
 #include <atomic>
@@ -37,8 +32,7 @@ struct Dynaset::Reader
     std::mutex mutex;
     std::condition_variable finishedCondition;
     bool finished = false; // under mutex
-    sqlite3* db = nullptr; // under mutex: open while reading, so that stop() can interrupt it
-    int serverSocket = -1; // under mutex: the same for a server's connection
+    sql::Database* db = nullptr; // under mutex: open while reading, so that stop() can interrupt it
 
     std::optional<StoreError> error;
     bool dense = false; // the ids are first, first + 1, ... first + count - 1
@@ -51,12 +45,10 @@ struct Dynaset::Reader
         stopped = true;
         {
             std::lock_guard lock(mutex);
+            // Also a server that does not answer would keep the thread (and the window closing the
+            // table view, which joins it) waiting.
             if (db)
-                sqlite3_interrupt(db);
-            // A server that does not answer would keep the thread (and the window closing the
-            // table view, which joins it) waiting: the connection is cut under the statement.
-            if (serverSocket >= 0)
-                ::shutdown(serverSocket, SHUT_RDWR);
+                db->interrupt();
         }
         releaseHeld();
     }
@@ -76,11 +68,9 @@ void waitWhileHeld(Dynaset::Hold here, const Dynaset::Reader& reader)
     holdCondition.wait(lock, [&] { return holdWhere != here || reader.stopped; });
 }
 
-StoreError sqliteError(sqlite3* db, int code)
+StoreError interrupted()
 {
-    const QString text = QString::fromUtf8(db ? sqlite3_errmsg(db) : sqlite3_errstr(code));
-    return StoreError::fromSql(QSqlError(text, text, QSqlError::StatementError, QString::number(code)),
-                               u"leggere la rubrica"_s);
+    return StoreError::fromSqlite(9 /* SQLITE_INTERRUPT */, u"interrupted"_s, u"leggere la rubrica"_s);
 }
 
 // Puts rowids in ascending order. They are mostly dense (an AUTOINCREMENT key with few deletions),
@@ -108,21 +98,19 @@ void putInOrder(std::vector<qint64>& ids)
 
 // Runs `sql` and hands the first column of each row to `take`, until `stopped` is set.
 template <typename Take>
-Status selectIds(sqlite3* db, const char* sql, const std::atomic<bool>& stopped, Take take)
+Status selectIds(sql::Database& db, const QString& sql, const std::atomic<bool>& stopped, Take take)
 {
-    sqlite3_stmt* statement = nullptr;
-    int code = sqlite3_prepare_v2(db, sql, -1, &statement, nullptr);
-    std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> finalizer(statement, sqlite3_finalize);
-    if (code != SQLITE_OK)
-        return sqliteError(db, code);
-    for (unsigned n = 0; (code = sqlite3_step(statement)) == SQLITE_ROW; ++n) {
+    sql::Statement statement(db, sql, u"leggere la rubrica"_s);
+    for (unsigned n = 0;; ++n) {
         if (n % 4096 == 0 && stopped)
-            return sqliteError(nullptr, SQLITE_INTERRUPT);
-        take(sqlite3_column_int64(statement, 0));
+            return interrupted();
+        auto row = statement.next();
+        if (!row)
+            return row.error();
+        if (!row.value())
+            return {};
+        take(statement.integer(0));
     }
-    if (code != SQLITE_DONE)
-        return sqliteError(db, code);
-    return {};
 }
 
 // After the count and the ends of the ids are read: waits where a test holds readers, and takes ids
@@ -132,7 +120,7 @@ std::optional<Status> takeRange(Dynaset::Reader& reader, qint64 count, qint64 lo
 {
     waitWhileHeld(Dynaset::Hold::WhileReading, reader);
     if (reader.stopped)
-        return sqliteError(nullptr, SQLITE_INTERRUPT);
+        return interrupted();
     if (count == 0 || quint64(high) - quint64(low) == quint64(count) - 1) {
         reader.dense = true;
         reader.first = low;
@@ -143,106 +131,64 @@ std::optional<Status> takeRange(Dynaset::Reader& reader, qint64 count, qint64 lo
     return std::nullopt;
 }
 
-// Waits for a lock held by another connection as Connection does, but gives up at once when the
-// reader is stopped.
-int waitWhileBusy(void* data, int attempts)
-{
-    const auto* reader = static_cast<const Dynaset::Reader*>(data);
-    if (reader->stopped || attempts * 10 >= Connection::busyTimeoutMs)
-        return 0;
-    sqlite3_sleep(10);
-    return 1;
-}
-
 // The reader's work: the count, then the ids unless they have no gap, in one read transaction (so
-// that they agree), through a read-only connection of its own, straight from the C API and without
-// mutexes (one thread uses it): a million ids through QSqlQuery cost ten times as much.
-Status readList(Dynaset::Reader& reader, const QByteArray& path)
+// that they agree), through a connection of its own (read-only on a file): a file's reader holds
+// no lock the window's writes would wait for, and a million ids are read in a fraction of a second.
+Status readList(Dynaset::Reader& reader, const QString& book, Engine engine)
 {
-    sqlite3* db = nullptr;
-    const int code =
-        sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+    const QString what = u"leggere la rubrica"_s;
+    std::unique_ptr<Connection> server;
+    std::unique_ptr<sql::Database> file;
+    if (engine == Engine::Sqlite) {
+        auto opened = sql::Database::openFile(book, sql::Database::FileMode::ReadOnly, what);
+        if (!opened)
+            return opened.error();
+        file = std::move(opened.value());
+    } else {
+        auto opened = Connection::open(book);
+        if (!opened)
+            return opened.error();
+        server = std::move(opened.value());
+    }
+    sql::Database& db = file ? *file : server->db();
     {
         std::lock_guard lock(reader.mutex);
-        reader.db = db;
+        reader.db = &db;
     }
-    auto closer = [&reader](sqlite3* open) {
+    // Forgotten before the connection closes, so that stop() never touches one closed since.
+    const auto forget = [&reader](void*) {
         std::lock_guard lock(reader.mutex);
         reader.db = nullptr;
-        sqlite3_close(open);
     };
-    std::unique_ptr<sqlite3, decltype(closer)> closing(db, closer);
-    if (code != SQLITE_OK)
-        return sqliteError(db, code);
+    std::unique_ptr<void, decltype(forget)> forgetting(&reader, forget);
     if (reader.stopped) // before the connection could be interrupted
-        return sqliteError(nullptr, SQLITE_INTERRUPT);
-    sqlite3_busy_handler(db, waitWhileBusy, &reader);
-    sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+        return interrupted();
+    sql::Transaction snapshot(db, what,
+                              engine == Engine::Sqlite ? u"BEGIN"_s
+                                                       : u"BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"_s);
+    if (!snapshot.begun())
+        return snapshot.begun();
 
-    const QByteArray table = quoteIdentifier(contacts::tableName()).toUtf8();
-    const QByteArray probes[3] = {"SELECT count(*) FROM " + table,
-                                  "SELECT rowid FROM " + table + " ORDER BY rowid LIMIT 1",
-                                  "SELECT rowid FROM " + table + " ORDER BY rowid DESC LIMIT 1"};
+    const QString table = quoteIdentifier(contacts::tableName());
+    const QString rowid = dialect::rowid(engine);
+    const QString probes[3] = {u"SELECT count(*) FROM "_s + table,
+                               u"SELECT "_s + rowid + u" FROM "_s + table + u" ORDER BY "_s + rowid + u" LIMIT 1"_s,
+                               u"SELECT "_s + rowid + u" FROM "_s + table + u" ORDER BY "_s + rowid +
+                                   u" DESC LIMIT 1"_s};
     qint64 values[3] = {0, 0, 0};
     for (int i = 0; i < 3; ++i)
-        if (Status read = selectIds(db, probes[i].constData(), reader.stopped,
-                                    [&](qint64 value) { values[i] = value; });
+        if (Status read = selectIds(db, probes[i], reader.stopped, [&](qint64 value) { values[i] = value; });
             !read)
             return read;
     if (const auto ended = takeRange(reader, values[0], values[1], values[2]))
         return *ended;
-    // Without ORDER BY, SQLite reads them from the narrowest covering index instead of the wide table.
-    const QByteArray all = "SELECT rowid FROM " + table;
-    if (Status read =
-            selectIds(db, all.constData(), reader.stopped, [&](qint64 id) { reader.ids.push_back(id); });
-        !read)
+    // Without ORDER BY, SQLite reads them from the narrowest covering index instead of the wide
+    // table; a server reads its primary key's index in order.
+    const QString all = u"SELECT "_s + rowid + u" FROM "_s + table +
+                        (engine == Engine::Sqlite ? QString() : u" ORDER BY "_s + rowid);
+    if (Status read = selectIds(db, all, reader.stopped, [&](qint64 id) { reader.ids.push_back(id); }); !read)
         return read;
     putInOrder(reader.ids);
-    return {};
-}
-
-// The same from a server, through a connection of the reader's own, in one read-only snapshot.
-Status readServerList(Dynaset::Reader& reader, const QString& book)
-{
-    auto opened = Connection::open(book);
-    if (!opened)
-        return opened.error();
-    Connection& connection = *opened.value();
-    {
-        std::lock_guard lock(reader.mutex);
-        reader.serverSocket = connection.serverSocket();
-    }
-    // Forgotten before the connection closes, so that stop() never touches a socket reused since.
-    const auto forget = [&reader](void*) {
-        std::lock_guard lock(reader.mutex);
-        reader.serverSocket = -1;
-    };
-    std::unique_ptr<void, decltype(forget)> forgetting(&reader, forget);
-    if (reader.stopped)
-        return sqliteError(nullptr, SQLITE_INTERRUPT);
-    QSqlQuery query(connection.database());
-    query.setForwardOnly(true);
-    const auto failed = [&] { return connection.error(query.lastError(), u"leggere la rubrica"_s); };
-    if (!query.exec(u"BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"_s))
-        return failed();
-    const QString table = quoteIdentifier(contacts::tableName());
-    if (!query.exec(u"SELECT count(*), min(\"ID\"), max(\"ID\") FROM "_s + table) || !query.next())
-        return failed();
-    const qint64 count = query.value(0).toLongLong(), low = query.value(1).toLongLong(),
-                 high = query.value(2).toLongLong();
-    query.finish();
-    if (const auto ended = takeRange(reader, count, low, high))
-        return *ended;
-    if (!query.exec(u"SELECT \"ID\" FROM "_s + table + u" ORDER BY \"ID\""_s))
-        return failed();
-    for (unsigned n = 0; query.next(); ++n) {
-        if (n % 4096 == 0 && reader.stopped)
-            return sqliteError(nullptr, SQLITE_INTERRUPT);
-        reader.ids.push_back(query.value(0).toLongLong());
-    }
-    if (query.lastError().isValid())
-        return failed();
-    query.finish();
     return {};
 }
 
@@ -308,30 +254,39 @@ QString selectColumns(Engine engine)
     return u"SELECT "_s + rowColumns(engine) + u" FROM "_s + quoteIdentifier(contacts::tableName());
 }
 
-// Reads the rows of `query` into `rows`, each at its position given by `place` (-1: not ours), and
-// then the stored bytes of those whose text does not give them.
+// Reads the rows `sql` selects with `bindings` into `rows`, each at its position given by `place`
+// (-1: not ours). After a server restart the rows are read again on a new connection rather than
+// shown empty.
 template <typename Place>
-Status readRows(Connection& connection, QSqlQuery& query, QList<Row>& rows, Place place)
+Status readRows(Connection& connection, const QString& sql, const Values& bindings, QList<Row>& rows,
+                Place place)
 {
-    while (query.next()) {
-        const qint64 rowid = query.value(0).toLongLong();
-        const qsizetype at = place(rowid);
-        if (at < 0)
-            continue;
-        if (at >= rows.size())
-            rows.resize(at + 1);
-        rows[at] = rowFromQuery(query);
+    for (int attempt = 0;; ++attempt) {
+        if (Status connected = connection.ready(); !connected)
+            return connected;
+        sql::Statement query(connection.db(), sql, u"leggere la rubrica"_s);
+        for (const Value& value : bindings)
+            query.bind(value);
+        Values values(1 + fieldCount);
+        for (;;) {
+            auto row = query.next();
+            if (!row) {
+                if (row.error().kind == StoreError::Kind::Disconnected && attempt == 0)
+                    break;
+                return row.error();
+            }
+            if (!row.value())
+                return {};
+            const qsizetype at = place(query.integer(0));
+            if (at < 0)
+                continue;
+            if (at >= rows.size())
+                rows.resize(at + 1);
+            for (int i = 0; i <= fieldCount; ++i)
+                values[i] = query.value(i);
+            rows[at] = rowFromValues(values);
+        }
     }
-    const QSqlError error = query.lastError();
-    query.finish();
-    if (error.isValid())
-        return connection.error(error, u"leggere la rubrica"_s);
-    // A row deleted meanwhile keeps what was read; a write to it is refused as for any deleted row.
-    for (Row& row : rows)
-        if (Status completed = completeRow(connection, row);
-            !completed && completed.error().kind != StoreError::Kind::NoCurrentRow)
-            return completed;
-    return {};
 }
 
 } // namespace
@@ -348,17 +303,13 @@ Status Dynaset::open()
 
     // The first page at once, and one row more to know whether there is anything after it.
     const Engine engine = m_connection.engine();
-    auto prepared = m_connection.prepared(selectColumns(engine) + u" ORDER BY "_s + dialect::rowid(engine) +
-                                          u" LIMIT ?"_s);
-    if (!prepared)
-        return prepared.error();
-    QSqlQuery& query = *prepared.value();
-    query.addBindValue(pageSize + 1);
-    if (!query.exec())
-        return m_connection.error(query.lastError(), u"leggere la rubrica"_s);
     auto rows = std::make_unique<QList<Row>>();
     qsizetype next = 0;
-    if (Status read = readRows(m_connection, query, *rows, [&next](qint64) { return next++; }); !read)
+    if (Status read = readRows(m_connection,
+                               selectColumns(engine) + u" ORDER BY "_s + dialect::rowid(engine) + u" LIMIT ?"_s,
+                               {Value::integer(pageSize + 1)}, *rows,
+                               [&next](qint64) { return next++; });
+        !read)
         return read;
     const bool more = rows->size() > pageSize;
     if (more)
@@ -378,9 +329,7 @@ Status Dynaset::open()
     const quint64 generation = m_generation;
     reader->thread = std::thread([this, reader, generation, engine, book = m_connection.path()] {
         yieldToTheWindow();
-        if (Status read = engine == Engine::Sqlite ? readList(*reader, QFile::encodeName(book))
-                                                   : readServerList(*reader, book);
-            !read)
+        if (Status read = readList(*reader, book, engine); !read)
             reader->error = read.error();
         waitWhileHeld(Hold::BeforeHandOver, *reader);
         {
@@ -501,33 +450,15 @@ Result<Row> Dynaset::rowAt(qsizetype position)
     const QString rowid = dialect::rowid(m_connection.engine());
     const QString sql =
         selectColumns(m_connection.engine()) + u" WHERE "_s + rowid + u" BETWEEN ? AND ? ORDER BY "_s + rowid;
-    auto prepared = m_connection.prepared(sql);
-    if (!prepared)
-        return prepared.error();
-    QSqlQuery* query = prepared.value();
-    query->addBindValue(rowidAt(first));
-    query->addBindValue(rowidAt(last));
-    if (!query->exec()) {
-        const StoreError failed = m_connection.error(query->lastError(), u"leggere la rubrica"_s);
-        // After a server restart the page is read again on a new connection rather than shown empty.
-        if (failed.kind != StoreError::Kind::Disconnected)
-            return failed;
-        auto again = m_connection.prepared(sql);
-        if (!again)
-            return again.error();
-        query = again.value();
-        query->addBindValue(rowidAt(first));
-        query->addBindValue(rowidAt(last));
-        if (!query->exec())
-            return m_connection.error(query->lastError(), u"leggere la rubrica"_s);
-    }
     auto rows = std::make_unique<QList<Row>>();
     rows->resize(last - first + 1);
-    // Rows added by others inside the range are not part of this dynaset and are skipped.
-    Status read = readRows(m_connection, *query, *rows, [&](qint64 rowid) {
-        const qsizetype at = positionOf(rowid);
-        return at < first || at > last ? -1 : at - first;
-    });
+    // Rows added by others inside the range are not part of this dynaset and are skipped. A row
+    // deleted meanwhile comes back with rowid 0; a write to it is refused as for any deleted row.
+    Status read = readRows(m_connection, sql, {Value::integer(rowidAt(first)), Value::integer(rowidAt(last))},
+                           *rows, [&](qint64 rowid) {
+                               const qsizetype at = positionOf(rowid);
+                               return at < first || at > last ? -1 : at - first;
+                           });
     if (!read)
         return read.error();
     Row result = rows->at(position - first);

@@ -98,42 +98,12 @@ QString guarded(Engine engine, const QString& column)
     return engine == Engine::Sqlite ? u"CAST("_s + column + u" AS BLOB)"_s : column;
 }
 
-QVariant guardValue(Engine engine, const QVariant& storedBytes)
+Value guardValue(Engine engine, const Value& stored)
 {
-    if (storedBytes.isNull())
-        return engine == Engine::Sqlite ? storedBytes : QVariant(QMetaType::fromType<QString>());
-    const QByteArray bytes = storedBytes.toByteArray();
-    // The empty text must not become a null QByteArray, which the driver would bind as NULL.
-    if (engine == Engine::Sqlite)
-        return bytes.isNull() ? QByteArray("", 0) : bytes;
-    const QString text = QString::fromUtf8(bytes);
-    return text.isNull() ? QString(u""_s) : text;
-}
-
-namespace {
-
-bool startsWithByteOrderMark(Engine engine, const QVariant& value)
-{
-    if (engine != Engine::Sqlite || value.typeId() != QMetaType::QString)
-        return false;
-    const QString text = value.toString();
-    return text.startsWith(QChar(0xFEFF)) || text.startsWith(QChar(0xFFFE));
-}
-
-} // namespace
-
-QString textPlaceholder(Engine engine, const QVariant& value)
-{
-    return startsWithByteOrderMark(engine, value) ? u"CAST(? AS TEXT)"_s : u"?"_s;
-}
-
-QVariant textValue(Engine engine, const QVariant& value)
-{
-    // A zero-length blob (another program's) comes from the driver as a null byte array, which it
-    // would bind as NULL.
-    if (engine == Engine::Sqlite && value.typeId() == QMetaType::QByteArray && value.toByteArray().isEmpty())
-        return QByteArray("", 0);
-    return startsWithByteOrderMark(engine, value) ? QVariant(value.toString().toUtf8()) : value;
+    // On a file, the stored bytes as a blob, whatever their kind (see guarded()).
+    if (engine == Engine::Sqlite && !stored.isNull())
+        return Value::blob(stored.bytes());
+    return stored;
 }
 
 QString ascending(Engine engine, const QString& key)

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "value.h"
+
 #include <QString>
 #include <QStringList>
-#include <QVariant>
+
+#include <QList>
 
 // A book is a file (SQLite) or a database on a PostgreSQL server. Everything that differs between
 // the two engines in the SQL the store sends is here, so that the cursors, the rows and the dynaset
@@ -33,20 +36,12 @@ QString rowid(Engine engine);
 // "a IS b", true also when both are NULL.
 QString same(Engine engine, const QString& a, const QString& b);
 
-// What the lost-update guard compares, for a quoted column: the bytes as stored on SQLite (its text
-// may not be valid UTF-8, and the column's collation would equate "rossi" and "Rossi"); the text on
-// a server, which holds only valid UTF-8 and compares deterministic text byte by byte.
+// What the lost-update guard compares, for a quoted column: the bytes as stored on SQLite (the
+// column's collation would equate "rossi" and "Rossi"); the text on a server, which holds only valid
+// UTF-8 and compares deterministic text byte by byte.
 QString guarded(Engine engine, const QString& column);
-// The value to bind against guarded(): stored bytes as the engine compares them.
-QVariant guardValue(Engine engine, const QVariant& storedBytes);
-
-// A placeholder for a value written into a text column, and the value to bind to it. Qt's SQLite
-// driver hands text over as UTF-16, where SQLite reads a U+FEFF or U+FFFE at the start as a
-// byte-order mark: it drops the first, and after the second reads the rest byte-swapped. Such a text
-// goes into a file as its UTF-8 bytes, made text again by the statement; an empty blob stays one;
-// every other value as it is.
-QString textPlaceholder(Engine engine, const QVariant& value);
-QVariant textValue(Engine engine, const QVariant& value);
+// The value to bind against guarded().
+Value guardValue(Engine engine, const Value& stored);
 
 // An ORDER BY term for a key. NULLs come first ascending and last descending on both engines, as
 // SQLite does by itself; the indexes on a server are built the same way, so that both directions are

@@ -3,8 +3,6 @@
 #include "connection.h"
 #include "contact_table.h"
 
-#include <QSqlError>
-#include <QSqlQuery>
 
 using namespace Qt::StringLiterals;
 
@@ -108,28 +106,30 @@ QString indexStatement(const QString& field, Engine engine)
            u")"_s;
 }
 
-IndexShape inspectIndex(const QSqlDatabase& db, const QString& name, Engine engine)
+IndexShape inspectIndex(sql::Database& db, const QString& name)
 {
     IndexShape shape;
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
-    if (engine == Engine::Postgres) {
+    const QString what = u"leggere l'indice «"_s + name + u"»"_s;
+    const auto text = [](const QString& value) { return Value::fromEditedText(value); };
+    if (db.engine() == Engine::Postgres) {
         // A server's book is made only in the Italian form; the server keeps the definition in its
         // own normalised words, so only its kind is checked.
         // Where the table lies on the search path (a user's own schema may come first).
-        query.prepare(u"SELECT indexdef FROM pg_indexes WHERE schemaname = "_s + dialect::tableSchema() +
-                      u" AND tablename = ? AND indexname = ?"_s);
-        query.addBindValue(quoteIdentifier(contacts::tableName()));
-        query.addBindValue(contacts::tableName());
-        query.addBindValue(name);
-        if (!query.exec()) {
-            shape.error = query.lastError().text();
+        sql::Statement query(db,
+                             u"SELECT indexdef FROM pg_indexes WHERE schemaname = "_s + dialect::tableSchema() +
+                                 u" AND tablename = ? AND indexname = ?"_s,
+                             what);
+        query.bind(text(quoteIdentifier(contacts::tableName())))
+            .bind(text(contacts::tableName()))
+            .bind(text(name));
+        auto found = query.next();
+        if (!found) {
+            shape.error = found.error();
             return shape;
         }
-        if (!query.next())
+        if (!found.value())
             return shape;
-        const QString definition = query.value(0).toString();
-        query.finish();
+        const QString definition = query.value(0).toText();
         const bool italian = definition.contains(u"\"left\"(translate(lower(("_s + quoteIdentifier(name)) &&
                              definition.contains(u"), %1) NULLS FIRST"_s.arg(serverKeyLength)) &&
                              contacts::indexNames().contains(name);
@@ -137,21 +137,22 @@ IndexShape inspectIndex(const QSqlDatabase& db, const QString& name, Engine engi
         shape.column = italian ? name : QString();
         return shape;
     }
-    query.prepare(u"SELECT m.sql, ii.name, ii.cid FROM sqlite_master AS m, pragma_index_info(m.name) AS ii "
-                  u"WHERE m.type = 'index' AND m.name = ? AND m.tbl_name = ? COLLATE NOCASE "
-                  u"AND ii.seqno = 0"_s);
-    query.addBindValue(name);
-    query.addBindValue(contacts::tableName());
-    if (!query.exec()) {
-        shape.error = query.lastError().text();
+    sql::Statement query(db,
+                         u"SELECT m.sql, ii.name, ii.cid FROM sqlite_master AS m, pragma_index_info(m.name) AS ii "
+                         u"WHERE m.type = 'index' AND m.name = ? AND m.tbl_name = ? COLLATE NOCASE "
+                         u"AND ii.seqno = 0"_s,
+                         what);
+    query.bind(text(name)).bind(text(contacts::tableName()));
+    auto found = query.next();
+    if (!found) {
+        shape.error = found.error();
         return shape;
     }
-    if (!query.next())
+    if (!found.value())
         return shape;
-    const QString sql = query.value(0).toString();
-    const QString column = query.value(1).toString();
-    const int cid = query.value(2).toInt();
-    query.finish();
+    const QString sql = query.value(0).toText();
+    const QString column = query.value(1).toText();
+    const qint64 cid = query.value(2).toInteger();
     if (cid >= 0 && !column.isEmpty()) {
         shape.form = IndexForm::Plain;
         shape.column = column;

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "database.h"
 #include "engine.h"
+#include "store_error.h"
 
-#include <QSqlDatabase>
+#include <optional>
 #include <QString>
 #include <QStringList>
 
@@ -63,8 +65,8 @@ struct IndexShape
 {
     IndexForm form = IndexForm::Missing;
     QString column; // the field the index orders by (Plain and Italian)
-    QString error;  // set when the schema could not be read
+    std::optional<StoreError> error; // set when the schema could not be read
 };
-IndexShape inspectIndex(const QSqlDatabase& db, const QString& name, Engine engine = Engine::Sqlite);
+IndexShape inspectIndex(sql::Database& db, const QString& name);
 
 } // namespace vinzal::order

@@ -311,8 +311,8 @@ QList<FieldChange> RecordNavigator::changedFields() const
         // that is not UTF-8) stay as stored.
         if (m_editMode != EditMode::Adding && m_shown && text == m_shown->text(field->dataField()))
             continue;
-        const QVariant original = m_shown ? m_shown->storedBytes(field->dataField()) : QVariant();
-        changes.append({field->dataField(), storedValue(text), original});
+        const Value original = m_shown ? m_shown->value(field->dataField()) : Value();
+        changes.append({field->dataField(), Value::storedValue(text), original});
     }
     return changes;
 }

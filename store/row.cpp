@@ -2,8 +2,6 @@
 
 #include "contact_table.h"
 
-#include <QSqlError>
-
 using namespace Qt::StringLiterals;
 
 namespace vinzal {
@@ -27,17 +25,10 @@ StoreError conflict()
                       {}};
 }
 
-// A value as the bytes the guard compares with; NULL stays NULL, and the empty text must not become
-// a null QByteArray, which the driver would bind as NULL.
-QVariant asBytes(const QVariant& value)
-{
-    return dialect::guardValue(Engine::Sqlite, value);
-}
-
 // Reads the one row `sql` selects by rowid; a row that no longer exists is NoCurrentRow.
-Result<QVariantList> selectOne(Connection& connection, const QString& sql, qint64 rowid)
+Result<Values> selectOne(Connection& connection, const QString& sql, qint64 rowid)
 {
-    auto read = connection.readOne(sql, {rowid});
+    auto read = connection.readOne(sql, {Value::integer(rowid)});
     if (!read)
         return read.error();
     if (!read.value())
@@ -50,41 +41,38 @@ Result<QVariantList> selectOne(Connection& connection, const QString& sql, qint6
 
 } // namespace
 
-QVariant Row::value(const QString& field) const
+Value Row::value(const QString& field) const
 {
     const int at = contacts::fieldPosition(field);
-    return at < 0 || at >= values.size() ? QVariant() : values.at(at);
-}
-
-QVariant Row::storedBytes(const QString& field) const
-{
-    const int at = contacts::fieldPosition(field);
-    return at < 0 || at >= stored.size() ? QVariant() : stored.at(at);
+    return at < 0 ? Value() : fields.at(at);
 }
 
 QString Row::text(const QString& field) const
 {
-    return value(field).toString();
+    return value(field).toText();
 }
 
 Status storable(const Connection& connection, const QList<FieldChange>& changes)
 {
     if (connection.engine() == Engine::Sqlite)
         return {};
-    for (const FieldChange& change : changes)
-        if (change.value.toString().contains(QChar(0)))
+    for (const FieldChange& change : changes) {
+        if (change.value.hasNul())
             return StoreError{StoreError::Kind::Engine,
                               u"Il campo «"_s + change.field +
                                   u"» contiene il carattere nullo, che la rubrica sul server non può "
                                   u"conservare. Toglierlo e riprovare: i dati inseriti sono ancora nella "
                                   u"finestra."_s,
                               {}};
+        if (!change.value.isValidUtf8())
+            return StoreError{StoreError::Kind::Engine,
+                              u"Il campo «"_s + change.field +
+                                  u"» contiene byte che non sono testo UTF-8, che la rubrica sul server non "
+                                  u"può conservare. Riscrivere il testo e riprovare: i dati inseriti sono "
+                                  u"ancora nella finestra."_s,
+                              {}};
+    }
     return {};
-}
-
-QVariant storedValue(const QString& text)
-{
-    return text.isEmpty() ? QVariant(QMetaType::fromType<QString>()) : QVariant(text);
 }
 
 QString rowColumns(Engine engine)
@@ -95,73 +83,13 @@ QString rowColumns(Engine engine)
     return dialect::rowid(engine) + u", "_s + text.join(u", "_s);
 }
 
-Row rowFromQuery(const QSqlQuery& query)
-{
-    QVariantList values;
-    const int count = 1 + int(contacts::fields().size());
-    values.reserve(count);
-    for (int i = 0; i < count; ++i)
-        values.append(query.value(i));
-    return rowFromValues(values);
-}
-
-Row rowFromValues(const QVariantList& columns)
+Row rowFromValues(const Values& columns)
 {
     Row row;
-    row.rowid = columns.value(0).toLongLong();
-    const int count = int(contacts::fields().size());
-    row.values.reserve(count);
-    row.stored.reserve(count);
-    for (int i = 0; i < count; ++i) {
-        const QVariant value = columns.value(1 + i);
-        row.values.append(value);
-        // Valid UTF-8 comes back from QString byte for byte; SQLite shows every byte sequence that
-        // is not valid UTF-8 as U+FFFD, so text without it needs no second look.
-        const int type = value.typeId();
-        if (value.isNull())
-            row.stored.append(value);
-        else if ((type == QMetaType::QString && !value.toString().contains(QChar::ReplacementCharacter)) ||
-                 type == QMetaType::LongLong || type == QMetaType::Int) // an integer's text is its digits
-            row.stored.append(asBytes(value));
-        else {
-            row.stored.append(QVariant());
-            row.exact = false;
-        }
-    }
+    row.rowid = columns.value(0).toInteger();
+    for (int i = 0; i < fieldCount; ++i)
+        row.fields.at(i) = columns.value(1 + i);
     return row;
-}
-
-Status completeRow(Connection& connection, Row& row)
-{
-    if (row.exact)
-        return {};
-    if (connection.engine() == Engine::Postgres) {
-        // A server holds only valid UTF-8: the text is the bytes, even where it holds U+FFFD.
-        for (qsizetype i = 0; i < row.values.size(); ++i)
-            row.stored[i] =
-                row.values[i].isNull() ? row.values[i] : asBytes(row.values[i].toString().toUtf8());
-        row.exact = true;
-        return {};
-    }
-    static const QString sql = [] {
-        QStringList bytes;
-        for (const QString& field : contacts::fields())
-            bytes.append(u"CAST("_s + quoteIdentifier(field) + u" AS BLOB)"_s);
-        return u"SELECT "_s + rowColumns(Engine::Sqlite) + u", "_s + bytes.join(u", "_s) + u" FROM "_s +
-               quoteIdentifier(contacts::tableName()) + u" WHERE rowid = ?"_s;
-    }();
-    auto found = selectOne(connection, sql, row.rowid);
-    if (!found)
-        return found.error();
-    const QVariantList& columns = found.value();
-    // Text and bytes from the same statement, so that they describe the same version of the row.
-    const int count = int(contacts::fields().size());
-    for (int i = 0; i < count; ++i) {
-        row.values[i] = columns.value(1 + i);
-        row.stored[i] = asBytes(columns.value(1 + count + i));
-    }
-    row.exact = true;
-    return {};
 }
 
 Result<Row> readRow(Connection& connection, qint64 rowid)
@@ -170,10 +98,7 @@ Result<Row> readRow(Connection& connection, qint64 rowid)
     auto found = selectOne(connection, sql[connection.engine() == Engine::Sqlite ? 0 : 1], rowid);
     if (!found)
         return found.error();
-    Row row = rowFromValues(found.value());
-    if (Status completed = completeRow(connection, row); !completed)
-        return completed.error();
-    return row;
+    return rowFromValues(found.value());
 }
 
 Result<qint64> insertRow(Connection& connection, const QList<FieldChange>& changes)
@@ -186,7 +111,7 @@ Result<qint64> insertRow(Connection& connection, const QList<FieldChange>& chang
         QStringList columns, marks;
         for (const FieldChange& change : changes) {
             columns.append(quoteIdentifier(change.field));
-            marks.append(dialect::textPlaceholder(connection.engine(), change.value));
+            marks.append(u"?"_s);
         }
         sql = u"INSERT INTO "_s + table + u" ("_s + columns.join(u", "_s) + u") VALUES ("_s +
               marks.join(u", "_s) + u")"_s;
@@ -197,15 +122,16 @@ Result<qint64> insertRow(Connection& connection, const QList<FieldChange>& chang
     sql += u" RETURNING "_s + dialect::rowid(connection.engine());
     if (Status connected = connection.ready(); !connected)
         return connected.error();
-    QSqlQuery query(connection.database());
-    if (!query.prepare(sql))
-        return connection.error(query.lastError(), u"aggiungere il contatto"_s);
+    sql::Statement insert(connection.db(), sql, u"aggiungere il contatto"_s);
     for (const FieldChange& change : changes)
-        query.addBindValue(dialect::textValue(connection.engine(), change.value));
-    if (!query.exec() || !query.next())
-        return connection.error(query.lastError(), u"aggiungere il contatto"_s);
-    const qint64 id = query.value(0).toLongLong();
-    query.finish();
+        insert.bind(change.value);
+    auto stepped = insert.next();
+    if (!stepped)
+        return stepped.error();
+    const qint64 id = insert.integer(0);
+    // To its end, so that the insert is complete before the statement is reset.
+    if (auto rest = insert.next(); !rest)
+        return rest.error();
     return id;
 }
 
@@ -219,7 +145,7 @@ Status updateRow(Connection& connection, qint64 rowid, const QList<FieldChange>&
     QStringList sets, guards;
     for (const FieldChange& change : changes) {
         const QString column = quoteIdentifier(change.field);
-        sets.append(column + u" = "_s + dialect::textPlaceholder(engine, change.value));
+        sets.append(column + u" = ?"_s);
         // The value as stored, compared as engine.h explains.
         guards.append(dialect::same(engine, dialect::guarded(engine, column), u"?"_s));
     }
@@ -232,23 +158,20 @@ Status updateRow(Connection& connection, qint64 rowid, const QList<FieldChange>&
                         guards.join(u" AND "_s);
     if (Status connected = connection.ready(); !connected)
         return connected;
-    QSqlQuery query(connection.database());
-    if (!query.prepare(sql))
-        return connection.error(query.lastError(), u"salvare il contatto"_s);
+    sql::Statement update(connection.db(), sql, u"salvare il contatto"_s);
     for (const FieldChange& change : changes)
-        query.addBindValue(dialect::textValue(engine, change.value));
-    query.addBindValue(rowid);
+        update.bind(change.value);
+    update.bind(rowid);
     for (const FieldChange& change : changes)
-        query.addBindValue(dialect::guardValue(engine, change.original));
+        update.bind(dialect::guardValue(engine, change.original));
     if (engine == Engine::Postgres) {
-        query.addBindValue(quoteIdentifier(contacts::tableName()));
-        const QVariant token = connection.bookToken();
-        query.addBindValue(token.isNull() ? QVariant(QMetaType::fromType<QString>())
-                                          : QVariant(token.toString()));
+        update.bind(Value::fromEditedText(quoteIdentifier(contacts::tableName())));
+        update.bind(connection.bookToken());
     }
-    if (!query.exec())
-        return connection.error(query.lastError(), u"salvare il contatto"_s);
-    if (query.numRowsAffected() != 1) {
+    auto changed = update.run();
+    if (!changed)
+        return changed.error();
+    if (changed.value() != 1) {
         if (Status same = connection.stillTheFileOpened(); !same)
             return same;
         return conflict();

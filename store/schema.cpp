@@ -10,10 +10,6 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QSqlError>
-#include <QSqlQuery>
-#include <QSqlRecord>
-#include <QUrl>
 
 #include <cstdio>
 
@@ -44,48 +40,50 @@ QStringList indexStatements()
     return result;
 }
 
-// A connection that is removed when it goes out of scope.
-class ScopedDatabase
+Status run(sql::Database& db, const QString& sql, const QString& what = u"creare la rubrica"_s)
 {
-public:
-    ScopedDatabase(const QString& path, const QString& mode)
-        : m_name(u"vinzal-schema-%1"_s.arg(quintptr(this))),
-          m_db(QSqlDatabase::addDatabase(u"QSQLITE"_s, m_name))
-    {
-        m_db.setDatabaseName(
-            QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString(QUrl::FullyEncoded) +
-            u"?mode="_s + mode);
-        m_db.setConnectOptions(u"QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1"_s.arg(Connection::busyTimeoutMs));
-    }
-    ~ScopedDatabase()
-    {
-        m_db.close();
-        m_db = QSqlDatabase();
-        QSqlDatabase::removeDatabase(m_name);
-    }
-    QSqlDatabase& db() { return m_db; }
-
-private:
-    QString m_name;
-    QSqlDatabase m_db;
-};
-
-Status run(QSqlDatabase& db, const QString& sql, const QString& what = u"creare la rubrica"_s)
-{
-    QSqlQuery query(db);
-    if (!query.exec(sql))
-        return StoreError::fromSql(query.lastError(), what);
-    return {};
+    return db.exec(sql, what);
 }
 
-Status build(const QString& path, const std::function<Status(QSqlDatabase&)>& fill)
+// Opens a file for check (read-only) or upgrade, never creating it.
+Result<std::unique_ptr<sql::Database>> openFile(const QString& path, sql::Database::FileMode mode)
 {
-    ScopedDatabase scoped(path, u"rwc"_s);
-    QSqlDatabase& db = scoped.db();
-    if (!db.open())
-        return StoreError::fromSql(db.lastError(), u"creare la rubrica"_s);
-    if (Status status = run(db, u"BEGIN"_s); !status)
-        return status;
+    return sql::Database::openFile(QFileInfo(path).absoluteFilePath(), mode, u"aprire la rubrica"_s);
+}
+
+// The rows of `sql` with `bindings`, each as its values (for the schema's small reads).
+Result<QList<Values>> select(sql::Database& db, const QString& sql, const Values& bindings,
+                             const QString& what = u"leggere la rubrica"_s)
+{
+    sql::Statement query(db, sql, what);
+    for (const Value& value : bindings)
+        query.bind(value);
+    QList<Values> rows;
+    for (;;) {
+        auto row = query.next();
+        if (!row)
+            return row.error();
+        if (!row.value())
+            return rows;
+        Values values;
+        for (int i = 0; i < query.columnCount(); ++i)
+            values.append(query.value(i));
+        rows.append(values);
+    }
+}
+
+Value text(const QString& value)
+{
+    return Value::fromEditedText(value);
+}
+
+} // namespace
+
+Status build(sql::Database& db, const Fill& fill)
+{
+    sql::Transaction transaction(db, u"creare la rubrica"_s);
+    if (!transaction.begun())
+        return transaction.begun();
     QStringList all = statements();
     for (const QString& sql : std::as_const(all))
         if (Status status = run(db, sql); !status)
@@ -97,8 +95,10 @@ Status build(const QString& path, const std::function<Status(QSqlDatabase&)>& fi
     for (const QString& sql : std::as_const(all))
         if (Status status = run(db, sql); !status)
             return status;
-    return run(db, u"COMMIT"_s);
+    return transaction.commit();
 }
+
+namespace {
 
 // A book whose writer was interrupted (a crash, a power cut, a killed process) has a "hot" journal
 // beside it: the pages to put back. SQLite puts them back the next time the book is opened for
@@ -140,16 +140,14 @@ QString recoveryProblem(const QString& path)
 
 // Every field but "ID" is declared TEXT: with another type SQLite converts what looks like a number
 // ("0333123456" would be stored as 333123456).
-QStringList declaredTypeProblems(QSqlDatabase& db, const QString& table)
+QStringList declaredTypeProblems(sql::Database& db, const QString& table)
 {
     QStringList problems;
-    QSqlQuery query(db);
-    query.prepare(u"SELECT name, type FROM pragma_table_info(?)"_s);
-    query.addBindValue(table);
-    if (!query.exec())
+    auto rows = select(db, u"SELECT name, type FROM pragma_table_info(?)"_s, {text(table)});
+    if (!rows)
         return problems;
-    while (query.next()) {
-        const QString name = query.value(0).toString(), type = query.value(1).toString();
+    for (const Values& row : std::as_const(rows.value())) {
+        const QString name = row.value(0).toText(), type = row.value(1).toText();
         if (name == contacts::idField() || !contacts::fields().contains(name))
             continue;
         if (type.trimmed().compare(u"TEXT"_s, Qt::CaseInsensitive) != 0)
@@ -162,7 +160,7 @@ QStringList declaredTypeProblems(QSqlDatabase& db, const QString& table)
 
 } // namespace
 
-Status create(const QString& path, bool overwrite, const std::function<Status(QSqlDatabase&)>& fill)
+Status create(const QString& path, bool overwrite, const Fill& fill)
 {
     if (QFileInfo::exists(path) && !overwrite)
         return StoreError{StoreError::Kind::Engine,
@@ -170,7 +168,11 @@ Status create(const QString& path, bool overwrite, const std::function<Status(QS
                           {}};
     const QString partial = path + u".part-%1"_s.arg(QCoreApplication::applicationPid());
     QFile::remove(partial);
-    Status built = build(partial, fill);
+    Status built;
+    {
+        auto opened = sql::Database::openFile(partial, sql::Database::FileMode::Create, u"creare la rubrica"_s);
+        built = opened ? build(*opened.value(), fill) : Status(opened.error());
+    }
     if (built) {
         // Without `overwrite`, QFile::rename refuses an existing target; with it, rename(2) replaces
         // the old file in one step, so there is never a moment without an address book.
@@ -215,58 +217,50 @@ QStringList check(const QString& path)
     }
     if (const QString recovery = recoveryProblem(path); !recovery.isEmpty())
         return {recovery};
-    ScopedDatabase scoped(path, u"ro"_s);
-    QSqlDatabase& db = scoped.db();
-    if (!db.open())
-        return {u"il file non può essere aperto: "_s + db.lastError().text()};
+    auto opened = openFile(path, sql::Database::FileMode::ReadOnly);
+    if (!opened)
+        return {u"il file non può essere aperto: "_s + opened.error().detail};
+    sql::Database& db = *opened.value();
 
     QStringList problems;
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
     // One read transaction for the whole check: the read lock taken by the first query is held to the
     // end, so a program that writes meanwhile cannot make a later query fail and a sound index look
     // missing.
-    query.exec(u"BEGIN"_s);
-    if (!query.exec(u"PRAGMA integrity_check"_s)) {
-        if (StoreError::fromSql(query.lastError(), {}).kind == StoreError::Kind::Busy)
+    sql::Transaction snapshot(db, u"controllare la rubrica"_s);
+    auto integrity = select(db, u"PRAGMA integrity_check"_s, {});
+    if (!integrity) {
+        if (integrity.error().kind == StoreError::Kind::Busy)
             return {
                 u"la rubrica è in uso: un altro programma vi sta scrivendo. Riprovare quando ha finito"_s};
-        return {u"il controllo di integrità non è riuscito: "_s + query.lastError().databaseText()};
+        return {u"il controllo di integrità non è riuscito: "_s + integrity.error().detail};
     }
-    while (query.next()) {
-        const QString line = query.value(0).toString();
-        if (line != u"ok"_s)
+    for (const Values& row : std::as_const(integrity.value()))
+        if (const QString line = row.value(0).toText(); line != u"ok"_s)
             problems.append(u"integrità: "_s + line);
-    }
-    if (query.exec(u"PRAGMA application_id"_s) && query.next() && query.value(0).toInt() != applicationId)
-        problems.append(
-            u"il file non porta il contrassegno delle rubriche di Vinzal (application_id %1)"_s.arg(
-                query.value(0).toInt()));
+    if (auto id = select(db, u"PRAGMA application_id"_s, {});
+        id && !id.value().isEmpty() && id.value().first().value(0).toInteger() != applicationId)
+        problems.append(u"il file non porta il contrassegno delle rubriche di Vinzal (application_id %1)"_s.arg(
+            id.value().first().value(0).toInteger()));
 
     const QString table = contacts::tableName();
     QString tableSql;
-    query.prepare(u"SELECT sql FROM sqlite_master WHERE type = 'table' AND name = ?"_s);
-    query.addBindValue(table);
-    if (query.exec() && query.next())
-        tableSql = query.value(0).toString();
-    query.finish();
+    if (auto found = select(db, u"SELECT sql FROM sqlite_master WHERE type = 'table' AND name = ?"_s, {text(table)});
+        found && !found.value().isEmpty())
+        tableSql = found.value().first().value(0).toText();
     if (tableSql.isEmpty()) {
         problems.append(u"manca la tabella «"_s + table + u"»"_s);
         return problems;
     }
 
     QStringList columns;
-    query.prepare(u"SELECT name, type, pk FROM pragma_table_info(?)"_s);
-    query.addBindValue(table);
     bool idIsKey = false;
-    if (query.exec())
-        while (query.next()) {
-            columns.append(query.value(0).toString());
-            if (query.value(0).toString() == contacts::idField())
-                idIsKey = query.value(1).toString().compare(u"INTEGER"_s, Qt::CaseInsensitive) == 0 &&
-                          query.value(2).toInt() == 1;
+    if (auto rows = select(db, u"SELECT name, type, pk FROM pragma_table_info(?)"_s, {text(table)}))
+        for (const Values& row : std::as_const(rows.value())) {
+            columns.append(row.value(0).toText());
+            if (row.value(0).toText() == contacts::idField())
+                idIsKey = row.value(1).toText().compare(u"INTEGER"_s, Qt::CaseInsensitive) == 0 &&
+                          row.value(2).toInteger() == 1;
         }
-    query.finish();
     for (const QString& field : contacts::fields()) {
         if (!columns.contains(field)) {
             problems.append(u"manca il campo «"_s + field + u"»"_s);
@@ -288,9 +282,9 @@ QStringList check(const QString& path)
         const order::IndexShape shape = order::inspectIndex(db, index);
         switch (shape.form) {
         case order::IndexForm::Missing:
-            problems.append(shape.error.isEmpty()
-                                ? u"manca l'indice «"_s + index + u"»"_s
-                                : u"l'indice «"_s + index + u"» non può essere letto: "_s + shape.error);
+            problems.append(!shape.error ? u"manca l'indice «"_s + index + u"»"_s
+                                         : u"l'indice «"_s + index + u"» non può essere letto: "_s +
+                                               shape.error->detail);
             break;
         case order::IndexForm::Unknown:
             problems.append(u"l'indice «"_s + index + u"» non ha la forma degli indici di Vinzal"_s);
@@ -303,12 +297,10 @@ QStringList check(const QString& path)
                 problems.append(u"l'indice «"_s + index + u"» non è sul campo omonimo"_s);
                 break;
             }
-            query.prepare(u"SELECT coll FROM pragma_index_xinfo(?) WHERE seqno = 0"_s);
-            query.addBindValue(index);
-            if (!query.exec() || !query.next() ||
-                query.value(0).toString().compare(u"NOCASE"_s, Qt::CaseInsensitive) != 0)
+            auto collation = select(db, u"SELECT coll FROM pragma_index_xinfo(?) WHERE seqno = 0"_s, {text(index)});
+            if (!collation || collation.value().isEmpty() ||
+                collation.value().first().value(0).toText().compare(u"NOCASE"_s, Qt::CaseInsensitive) != 0)
                 problems.append(u"l'indice «"_s + index + u"» non usa la collazione NOCASE"_s);
-            query.finish();
             break;
         }
     }
@@ -317,13 +309,12 @@ QStringList check(const QString& path)
 
 namespace {
 
-Result<bool> hasOldIndexes(const QSqlDatabase& db)
+Result<bool> hasOldIndexes(sql::Database& db)
 {
     for (const QString& index : contacts::indexNames()) {
         const order::IndexShape shape = order::inspectIndex(db, index);
-        if (!shape.error.isEmpty())
-            return StoreError{StoreError::Kind::Engine,
-                              u"Non è stato possibile leggere l'indice «"_s + index + u"»."_s, shape.error};
+        if (shape.error)
+            return *shape.error;
         if (shape.form == order::IndexForm::Plain)
             return true;
     }
@@ -338,43 +329,37 @@ bool needsUpgrade(const QString& path)
         return false; // made only in the Italian form
     if (probeFile(path) != FileKind::Sqlite)
         return false;
-    ScopedDatabase scoped(path, u"ro"_s);
-    if (!scoped.db().open())
+    auto opened = openFile(path, sql::Database::FileMode::ReadOnly);
+    if (!opened)
         return false;
-    const Result<bool> old = hasOldIndexes(scoped.db());
+    const Result<bool> old = hasOldIndexes(*opened.value());
     return old && old.value();
 }
 
-Result<int> upgradeIndexes(QSqlDatabase& db)
+Result<int> upgradeIndexes(sql::Database& db)
 {
     // IMMEDIATE: the write lock is taken before the schema is read, so that what is read is what
     // gets replaced. The indexes are derived from the rows: a failure rolls back to the old ones.
     const QString what = u"aggiornare gli indici della rubrica"_s;
-    if (Status began = run(db, u"BEGIN IMMEDIATE"_s, what); !began)
-        return began.error();
+    sql::Transaction transaction(db, what, u"BEGIN IMMEDIATE"_s);
+    if (!transaction.begun())
+        return transaction.begun().error();
     int replaced = 0;
     for (const QString& index : contacts::indexNames()) {
         const order::IndexShape shape = order::inspectIndex(db, index);
-        Status status;
-        if (!shape.error.isEmpty())
-            status = StoreError{StoreError::Kind::Engine,
-                                u"Non è stato possibile leggere l'indice «"_s + index + u"»."_s, shape.error};
-        else if (shape.form == order::IndexForm::Italian)
+        if (shape.error)
+            return *shape.error;
+        if (shape.form == order::IndexForm::Italian)
             continue;
-        if (status && shape.form != order::IndexForm::Missing)
-            status = run(db, u"DROP INDEX "_s + quoteIdentifier(index), what);
-        if (status)
-            status = run(db, order::indexStatement(index), what);
-        if (!status) {
-            static_cast<void>(run(db, u"ROLLBACK"_s));
-            return status.error();
-        }
+        if (shape.form != order::IndexForm::Missing)
+            if (Status dropped = run(db, u"DROP INDEX "_s + quoteIdentifier(index), what); !dropped)
+                return dropped.error();
+        if (Status made = run(db, order::indexStatement(index), what); !made)
+            return made.error();
         ++replaced;
     }
-    if (Status committed = run(db, u"COMMIT"_s, what); !committed) {
-        static_cast<void>(run(db, u"ROLLBACK"_s));
+    if (Status committed = transaction.commit(); !committed)
         return committed.error();
-    }
     return replaced;
 }
 
@@ -385,8 +370,7 @@ Result<int> upgrade(const QString& path)
     auto connection = Connection::open(path);
     if (!connection)
         return connection.error();
-    QSqlDatabase db = connection.value()->database();
-    return upgradeIndexes(db);
+    return upgradeIndexes(connection.value()->db());
 }
 
 // --- Books on a server ------------------------------------------------------------------------
@@ -414,64 +398,43 @@ class ServerSession
 {
 public:
     explicit ServerSession(const QString& book) : m_book(book) {}
-    ~ServerSession()
-    {
-        if (m_connection && m_open)
-            QSqlQuery(m_connection->database()).exec(u"ROLLBACK"_s);
-    }
     Status begin()
     {
         auto opened = Connection::openServerDatabase(m_book);
         if (!opened)
             return opened.error();
         m_connection = std::move(opened.value());
-        if (Status began = run(u"BEGIN"_s); !began)
-            return began;
-        m_open = true;
-        return {};
+        m_transaction.emplace(m_connection->db(), u"preparare la rubrica sul server"_s);
+        return m_transaction->begun();
     }
-    Status run(const QString& sql, const QVariantList& bindings = {}, QVariantList* first = nullptr)
+    Status run(const QString& sql, const Values& bindings = {}, Values* first = nullptr)
     {
-        QSqlQuery query(m_connection->database());
-        query.setForwardOnly(true);
-        bool done = false;
-        if (bindings.isEmpty()) {
-            done = query.exec(sql);
-        } else if (query.prepare(sql)) {
-            for (const QVariant& value : bindings)
-                query.addBindValue(value);
-            done = query.exec();
-        }
-        if (!done)
-            return m_connection->error(query.lastError(), u"preparare la rubrica sul server"_s);
-        if (first && query.next())
-            for (int i = 0; i < query.record().count(); ++i)
-                first->append(query.value(i));
+        if (bindings.isEmpty() && !first)
+            return m_connection->db().exec(sql, u"preparare la rubrica sul server"_s);
+        auto rows = select(m_connection->db(), sql, bindings, u"preparare la rubrica sul server"_s);
+        if (!rows)
+            return rows.error();
+        if (first && !rows.value().isEmpty())
+            *first = rows.value().first();
         return {};
     }
-    Status commit()
-    {
-        if (Status committed = run(u"COMMIT"_s); !committed)
-            return committed;
-        m_open = false;
-        return {};
-    }
-    QSqlDatabase database() { return m_connection->database(); }
+    Status commit() { return m_transaction->commit(); }
+    sql::Database& database() { return m_connection->db(); }
 
 private:
     QString m_book;
     std::unique_ptr<Connection> m_connection;
-    bool m_open = false;
+    std::optional<sql::Transaction> m_transaction; // before the connection goes
 };
 
 Result<bool> tableExists(ServerSession& session)
 {
-    QVariantList found;
+    Values found;
     if (Status asked = session.run(u"SELECT to_regclass(?) IS NOT NULL"_s,
-                                   {quoteIdentifier(contacts::tableName())}, &found);
+                                   {text(quoteIdentifier(contacts::tableName()))}, &found);
         !asked)
         return asked.error();
-    return !found.isEmpty() && found.first().toBool();
+    return !found.isEmpty() && found.first().toInteger() == 1;
 }
 
 QStringList checkServer(const QString& book)
@@ -488,20 +451,16 @@ QStringList checkServer(const QString& book)
         return {u"manca la tabella «"_s + contacts::tableName() + u"»: crearla con «vinzal-db create"_s +
                 u" \""_s + shownBook(book) + u"\"»"_s};
     QStringList problems;
-    QSqlQuery query(session.database());
-    query.setForwardOnly(true);
-    query.prepare(u"SELECT column_name, data_type, is_identity FROM information_schema.columns "
-                  u"WHERE table_schema = "_s +
-                  dialect::tableSchema() + u" AND table_name = ?"_s);
-    query.addBindValue(quoteIdentifier(contacts::tableName()));
-    query.addBindValue(contacts::tableName());
+    auto rows = select(session.database(),
+                       u"SELECT column_name, data_type, is_identity FROM information_schema.columns "
+                       u"WHERE table_schema = "_s +
+                           dialect::tableSchema() + u" AND table_name = ?"_s,
+                       {text(quoteIdentifier(contacts::tableName())), text(contacts::tableName())});
+    if (!rows)
+        return {u"i campi della tabella non possono essere letti: "_s + rows.error().detail};
     QHash<QString, std::pair<QString, bool>> columns;
-    if (!query.exec())
-        return {u"i campi della tabella non possono essere letti: "_s + query.lastError().databaseText()};
-    while (query.next())
-        columns.insert(query.value(0).toString(),
-                       {query.value(1).toString(), query.value(2).toString() == u"YES"_s});
-    query.finish();
+    for (const Values& row : std::as_const(rows.value()))
+        columns.insert(row.value(0).toText(), {row.value(1).toText(), row.value(2).toText() == u"YES"_s});
     for (const QString& field : contacts::fields()) {
         const auto found = columns.constFind(field);
         if (found == columns.cend())
@@ -513,9 +472,9 @@ QStringList checkServer(const QString& book)
                             u"» invece di text"_s);
     }
     for (const QString& index : contacts::indexNames()) {
-        const order::IndexShape shape = order::inspectIndex(session.database(), index, Engine::Postgres);
-        if (!shape.error.isEmpty())
-            problems.append(u"l'indice «"_s + index + u"» non può essere letto: "_s + shape.error);
+        const order::IndexShape shape = order::inspectIndex(session.database(), index);
+        if (shape.error)
+            problems.append(u"l'indice «"_s + index + u"» non può essere letto: "_s + shape.error->detail);
         else if (shape.form == order::IndexForm::Missing)
             problems.append(u"manca l'indice «"_s + index + u"»"_s);
         else if (shape.form != order::IndexForm::Italian)
@@ -529,10 +488,9 @@ Result<int> makeServerIndexes(ServerSession& session)
 {
     int made = 0;
     for (const QString& index : contacts::indexNames()) {
-        const order::IndexShape shape = order::inspectIndex(session.database(), index, Engine::Postgres);
-        if (!shape.error.isEmpty())
-            return StoreError{StoreError::Kind::Engine,
-                              u"Non è stato possibile leggere l'indice «"_s + index + u"»."_s, shape.error};
+        const order::IndexShape shape = order::inspectIndex(session.database(), index);
+        if (shape.error)
+            return *shape.error;
         if (shape.form == order::IndexForm::Italian)
             continue;
         if (shape.form != order::IndexForm::Missing)
@@ -568,7 +526,7 @@ Result<bool> serverHasTable(const QString& book)
     return tableExists(session);
 }
 
-Status createOnServer(const QString& book, bool replace, const std::function<Status(QSqlDatabase&)>& fill)
+Status createOnServer(const QString& book, bool replace, const Fill& fill)
 {
     ServerSession session(book);
     if (Status began = session.begin(); !began)
@@ -581,10 +539,10 @@ Status createOnServer(const QString& book, bool replace, const std::function<Sta
         // Nobody writes the table from here to the end: what is counted is what gets replaced.
         if (Status locked = session.run(u"LOCK TABLE "_s + table + u" IN EXCLUSIVE MODE"_s); !locked)
             return locked;
-        QVariantList count;
+        Values count;
         if (Status counted = session.run(u"SELECT count(*) FROM "_s + table, {}, &count); !counted)
             return counted;
-        const qint64 held = count.value(0).toLongLong();
+        const qint64 held = count.value(0).toInteger();
         if (held > 0 && !replace)
             return StoreError{StoreError::Kind::Engine,
                               u"La rubrica sul server "_s + shownServer(book) + u" contiene già "_s +
@@ -602,11 +560,9 @@ Status createOnServer(const QString& book, bool replace, const std::function<Sta
             if (Status made = session.run(sql); !made)
                 return made;
     }
-    if (fill) {
-        QSqlDatabase db = session.database();
-        if (Status filled = fill(db); !filled)
+    if (fill)
+        if (Status filled = fill(session.database()); !filled)
             return filled;
-    }
     if (auto indexes = makeServerIndexes(session); !indexes)
         return indexes.error();
     // A new mark (our own text, with no quote in it): a program that opened the table before can
@@ -623,7 +579,7 @@ Status createOnServer(const QString& book, bool replace, const std::function<Sta
     if (Status moved = session.run(u"SELECT setval(pg_get_serial_sequence(?, 'ID'), "
                                    u"COALESCE((SELECT max(\"ID\") FROM "_s +
                                        table + u"), 0) + 1, false)"_s,
-                                   {table});
+                                   {text(table)});
         !moved)
         return moved;
     return session.commit();

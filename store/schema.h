@@ -1,8 +1,7 @@
 #pragma once
 
+#include "database.h"
 #include "store_error.h"
-
-#include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
 
@@ -15,12 +14,19 @@ namespace vinzal::schema {
 // Marks an SQLite file as a Vinzal address book ("VZL1").
 constexpr qint32 applicationId = 0x565A4C31;
 
+// What fills a new book inside its creating transaction, on its connection.
+using Fill = std::function<Status(sql::Database&)>;
+
+// Makes the table, runs `fill`, then builds the indexes, in one transaction on `db`, a new empty
+// file (or one made by safe_file's PendingFile): building the indexes once at the end is much
+// faster than keeping them up to date row by row.
+Status build(sql::Database& db, const Fill& fill);
+
 // Creates a new address book at `path`. `fill`, when given, runs inside the creating transaction
 // before the indexes are built (building them once at the end is much faster than keeping them up to
 // date row by row). The file is written under a temporary name and renamed only when complete, so
 // an interrupted run leaves no half file. An existing file is refused unless `overwrite` is set.
-Status create(const QString& path, bool overwrite = false,
-              const std::function<Status(QSqlDatabase&)>& fill = {});
+Status create(const QString& path, bool overwrite = false, const Fill& fill = {});
 
 // What is wrong with the address book at `path`: integrity, table, fields, collation, indexes.
 // Empty when the file is sound. Indexes of the form before the Italian order are sound (the
@@ -34,7 +40,7 @@ bool needsUpgrade(const QString& path);
 // Replaces every index not in the Italian order (old, missing or of another form) with the one
 // indexStatement() makes, all in one transaction: on failure the old indexes stay. Gives how many
 // were replaced; 0 when the book was already up to date.
-Result<int> upgradeIndexes(QSqlDatabase& db);
+Result<int> upgradeIndexes(sql::Database& db);
 // The same on the address book at `path`, which is opened and never created.
 Result<int> upgrade(const QString& path);
 
@@ -45,8 +51,7 @@ Result<int> upgrade(const QString& path);
 // together with `fill`, which runs after the table is ready. A table that holds contacts is refused
 // unless `replace`, which deletes them in the same transaction. Afterwards the identity column gives
 // IDs past the largest stored.
-Status createOnServer(const QString& book, bool replace,
-                      const std::function<Status(QSqlDatabase&)>& fill = {});
+Status createOnServer(const QString& book, bool replace, const Fill& fill = {});
 
 // Whether the server's database named by `book` has the contact table (false when it cannot say).
 Result<bool> serverHasTable(const QString& book);

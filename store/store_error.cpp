@@ -1,7 +1,5 @@
 #include "store_error.h"
 
-#include <QSqlError>
-
 using namespace Qt::StringLiterals;
 
 namespace vinzal {
@@ -13,11 +11,10 @@ QString StoreError::fullText() const
     return message + u"\n\nMessaggio dell'archivio: «"_s + detail + u"»"_s;
 }
 
-StoreError StoreError::fromSql(const QSqlError& error, const QString& what)
+StoreError StoreError::fromSqlite(int extendedCode, const QString& detail, const QString& what)
 {
     // SQLite's primary result codes; the extended codes keep them in their low byte.
-    const int code = error.nativeErrorCode().toInt() & 0xff;
-    const QString detail = error.databaseText().isEmpty() ? error.text() : error.databaseText();
+    const int code = extendedCode & 0xff;
     const QString head = u"Non è stato possibile "_s + what + u". "_s;
     switch (code) {
     case 5: // SQLITE_BUSY
@@ -68,10 +65,8 @@ StoreError StoreError::disconnected(const QString& what, const QString& detail)
             detail};
 }
 
-StoreError StoreError::fromServer(const QSqlError& error, const QString& what)
+StoreError StoreError::fromServer(const QString& state, const QString& detail, const QString& what)
 {
-    const QString state = error.nativeErrorCode();
-    const QString detail = error.databaseText().isEmpty() ? error.text() : error.databaseText();
     const QString head = u"Non è stato possibile "_s + what + u". "_s;
     if (state == u"42501"_s || state == u"25006"_s) // insufficient_privilege, read_only_sql_transaction
         return {Kind::ReadOnly,

@@ -6,8 +6,6 @@
 #include <optional>
 #include <utility>
 
-class QSqlError;
-
 namespace vinzal {
 
 // A failure of the store, worded for the user. The store never shows it: the windows do.
@@ -46,10 +44,11 @@ struct StoreError
         return copy;
     }
 
-    // Maps an SQLite error to a message; `what` says what was being done ("salvare il contatto").
-    static StoreError fromSql(const QSqlError& error, const QString& what);
+    // Maps an SQLite result code (extended or primary) to a message; `what` says what was being done
+    // ("salvare il contatto"), `detail` is SQLite's own message.
+    static StoreError fromSqlite(int code, const QString& detail, const QString& what);
     // The same for an error of a PostgreSQL server, by its SQLSTATE.
-    static StoreError fromServer(const QSqlError& error, const QString& what);
+    static StoreError fromServer(const QString& state, const QString& detail, const QString& what);
     static StoreError disconnected(const QString& what, const QString& detail);
 };
 

@@ -3,8 +3,6 @@
 #include "contact_table.h"
 #include "italian_order.h"
 
-#include <QSqlError>
-
 using namespace Qt::StringLiterals;
 
 namespace vinzal {
@@ -103,15 +101,16 @@ QStringList TableCursor::statements() const
 }
 
 Result<std::optional<TableCursor::Position>> TableCursor::fetch(const QString& sql,
-                                                                const QVariantList& bindings)
+                                                                const Values& bindings)
 {
     auto read = m_connection.readOne(sql, bindings);
     if (!read)
         return read.error();
     std::optional<Position> position;
-    if (const std::optional<QVariantList>& row = read.value()) {
-        position = Position{row->value(0).toLongLong(), row->mid(1, m_keyCount)};
-    }
+    // The keys are kept as read, bytes and all, and bound back as they are: a key that is not
+    // UTF-8 still finds its neighbours.
+    if (const std::optional<Values>& row = read.value())
+        position = Position{row->value(0).toInteger(), row->mid(1, m_keyCount)};
     return position;
 }
 
@@ -121,15 +120,12 @@ Status TableCursor::setIndex(const QString& name)
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (Status connected = m_connection.ready(); !connected)
             return connected;
-        shape = order::inspectIndex(m_connection.database(), name, m_connection.engine());
-        if (shape.error.isEmpty())
+        shape = order::inspectIndex(m_connection.db(), name);
+        if (!shape.error)
             break;
-        // Through the connection, which notes a lost server and connects again for the retry.
-        const StoreError failed =
-            m_connection.error(QSqlError(shape.error, shape.error, QSqlError::StatementError),
-                               u"leggere l'indice «"_s + name + u"»"_s);
-        if (failed.kind != StoreError::Kind::Disconnected || attempt == 1)
-            return failed;
+        // A lost server is connected again for the retry.
+        if (shape.error->kind != StoreError::Kind::Disconnected || attempt == 1)
+            return *shape.error;
     }
     if (shape.form == order::IndexForm::Missing)
         return StoreError{StoreError::Kind::IndexMissing,
@@ -202,7 +198,7 @@ Result<std::optional<TableCursor::Position>> TableCursor::step(const Position& h
     const qsizetype n = m_keyCount;
     if (n > 0 && here.keys.value(0).isNull()) {
         // Inside the run of NULLs, which comes first.
-        auto inRun = fetch(forward ? m_sql.nullNext : m_sql.nullPrevious, {here.rowid});
+        auto inRun = fetch(forward ? m_sql.nullNext : m_sql.nullPrevious, {Value::integer(here.rowid)});
         if (!inRun || inRun.value() || !forward)
             return inRun;
         return fetch(m_sql.firstKeyed, {});
@@ -210,9 +206,9 @@ Result<std::optional<TableCursor::Position>> TableCursor::step(const Position& h
     // From the innermost run outwards: first inside the run of equal keys by rowid, then past the
     // last key, then past the one before... None of the queries scans a run.
     for (qsizetype level = n; level >= 0; --level) {
-        QVariantList bindings = here.keys.mid(0, level + (level < n ? 1 : 0));
+        Values bindings = here.keys.mid(0, level + (level < n ? 1 : 0));
         if (level == n)
-            bindings.append(here.rowid);
+            bindings.append(Value::integer(here.rowid));
         auto found = fetch((forward ? m_sql.next : m_sql.previous)[level], bindings);
         if (!found || found.value())
             return found;
@@ -245,13 +241,12 @@ Status TableCursor::seek(const QString& comparison, const QString& key)
     // text past the last key. Only when the first row found has the text's folded key but a
     // lower-case key before the text's ("èrcoli" finding "Ercoli") does the run of that folded key
     // decide, and past it the next folded key.
-    const QVariantList target = searchKeys(key);
+    const Values target = searchKeys(key);
     auto first = fetch(m_sql.seekFirst, {target[0]});
     if (!first)
         return first.error();
     std::optional<Position> found = first.value();
-    if (found && m_keyCount > 1 && found->keys[0].toString() == target[0].toString() &&
-        found->keys[1].toString().toUtf8() < target[1].toString().toUtf8()) {
+    if (found && m_keyCount > 1 && found->keys[0] == target[0] && found->keys[1].bytes() < target[1].bytes()) {
         auto inRun = fetch(m_sql.seekRun, {target[0], target[1]});
         if (inRun && !inRun.value())
             inRun = fetch(m_sql.next[0], {target[0]});
@@ -264,19 +259,20 @@ Status TableCursor::seek(const QString& comparison, const QString& key)
     return {};
 }
 
-QVariantList TableCursor::searchKeys(const QString& text) const
+Values TableCursor::searchKeys(const QString& text) const
 {
     // The same rule as the index's expressions (italian_order.h), computed here once rather than
     // by SQLite in every query: binary comparison of the results then agrees with the index.
     if (!m_italian)
-        return {text};
+        return {Value::fromEditedText(text)};
     const Engine engine = m_connection.engine();
-    return {order::key(text, order::Key::Folded, engine), order::key(text, order::Key::LowerCase, engine)};
+    return {Value::fromEditedText(order::key(text, order::Key::Folded, engine)),
+            Value::fromEditedText(order::key(text, order::Key::LowerCase, engine))};
 }
 
 Status TableCursor::moveTo(qint64 rowid)
 {
-    auto found = fetch(m_sql.byRowid, {rowid});
+    auto found = fetch(m_sql.byRowid, {Value::integer(rowid)});
     if (!found)
         return found.error();
     if (!found.value())

@@ -6,7 +6,6 @@
 
 #include <QString>
 #include <QStringList>
-#include <QVariant>
 
 #include <optional>
 
@@ -58,7 +57,7 @@ private:
     struct Position
     {
         qint64 rowid = 0;
-        QVariantList keys; // the keys of the order, as read with the row; empty without an index
+        Values keys; // the keys of the order, as read with the row; empty without an index
     };
 
     // The statements of one order, made once when the order is chosen. With keys k0..kn-1, level i
@@ -77,10 +76,10 @@ private:
     };
     void buildStatements(const QStringList& keys, const QString& notNull);
     // The keys of the searched text, as the index computes them for a row.
-    QVariantList searchKeys(const QString& text) const;
+    Values searchKeys(const QString& text) const;
 
     // Runs a keyset query whose result columns are (rowid, keys...).
-    Result<std::optional<Position>> fetch(const QString& sql, const QVariantList& bindings);
+    Result<std::optional<Position>> fetch(const QString& sql, const Values& bindings);
     Status moveStep(bool forward);
     Result<std::optional<Position>> step(const Position& here, bool forward);
 

@@ -1,0 +1,7 @@
+foreach(src IN LISTS SOURCES)
+    file(STRINGS "${src}" hits REGEX "^[ \t]*#[ \t]*include[ \t]*[<\"](QtWidgets|QtGui|QtSql|QSql|QWidget|QMessageBox|QDialog|QInputDialog|QApplication|QGuiApplication|QAbstractButton|QLineEdit|QTableView|QPainter)")
+    if(hits)
+        message(FATAL_ERROR "${src}: the data layer must include neither Qt Widgets, Qt Gui nor Qt SQL: ${hits}")
+    endif()
+endforeach()
+file(TOUCH "${STAMP}")

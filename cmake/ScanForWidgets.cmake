@@ -1,7 +1,0 @@
-foreach(src IN LISTS SOURCES)
-    file(STRINGS "${src}" hits REGEX "^[ \t]*#[ \t]*include[ \t]*[<\"](QtWidgets|QtGui|QWidget|QMessageBox|QDialog|QInputDialog|QApplication|QGuiApplication|QAbstractButton|QLineEdit|QTableView|QPainter)")
-    if(hits)
-        message(FATAL_ERROR "${src}: store/ must not include Qt Widgets or Qt Gui: ${hits}")
-    endif()
-endforeach()
-file(TOUCH "${STAMP}")
