@@ -284,7 +284,7 @@ void ensureFile(const QString& folder, qint64 rows)
     out.flush();
     QElapsedTimer timer;
     timer.start();
-    check(schema::create(path, false, [rows](QSqlDatabase& db) { return demo::fill(db, rows); }));
+    check(schema::create(path, false, [rows](sql::Database& db) { return demo::fill(db, rows); }));
     out << "  made in " << timer.elapsed() / 1000.0 << " s\n";
 }
 
@@ -294,7 +294,7 @@ void ensureFile(const QString& folder, qint64 rows)
 std::pair<QStringList, std::function<QList<QByteArray>(const QString&)>> orderKeys(Connection& connection,
                                                                                    const QString& index)
 {
-    const order::IndexShape shape = order::inspectIndex(connection.database(), index);
+    const order::IndexShape shape = order::inspectIndex(connection.db(), index);
     const QString column = quoteIdentifier(shape.column);
     if (shape.form != order::IndexForm::Italian)
         return {{column}, [](const QString& text) { return QList<QByteArray>{text.toUtf8()}; }};

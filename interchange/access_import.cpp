@@ -189,7 +189,7 @@ int fieldFor(const QString& column)
 
 } // namespace
 
-Result<QList<QList<QVariant>>> read(const QString& path, const Options& options, QStringList& notes)
+Result<Contacts> read(const QString& path, const Options& options, QStringList& notes)
 {
     // The same conversion whatever the user's environment: UTF-8 out, Windows-1252 for Jet 3 text.
     qputenv("MDBICONV", "UTF-8");
@@ -256,9 +256,9 @@ Result<QList<QList<QVariant>>> read(const QString& path, const Options& options,
         notes.append(u"Colonne non importate: "_s + list + u"."_s);
     }
 
-    QList<QList<QVariant>> records;
+    Contacts records;
     while (mdb_fetch_row(table)) {
-        QList<QVariant> record(contacts::fields().size());
+        Contact record;
         for (int c = 0; c < columns; ++c) {
             auto* column = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, c));
             if (auto problem = check.memo(column, records.size() + 1))
@@ -271,8 +271,8 @@ Result<QList<QList<QVariant>>> read(const QString& path, const Options& options,
                 return failure(u"Un valore della riga %1 supera i %2 MB che l'importazione può leggere."_s
                                    .arg(records.size() + 1)
                                    .arg(kBindSize / (1024 * 1024)));
-            const QString value = QString::fromUtf8(buffers[std::size_t(c)].data(), length);
-            record[field] = field == 0 ? QVariant(value.toLongLong()) : QVariant(value);
+            const QByteArray value(buffers[std::size_t(c)].data(), length);
+            record.at(field) = field == 0 ? Value::integer(value.toLongLong()) : Value::text(value);
         }
         records.append(record);
     }
@@ -299,7 +299,7 @@ bool writeAllTo(int fd, const QByteArray& bytes)
 
 } // namespace
 
-Result<QList<QList<QVariant>>> readShielded(const QString& path, const Options& options, QStringList& notes)
+Result<Contacts> readShielded(const QString& path, const Options& options, QStringList& notes)
 {
     switch (probeFile(path)) {
     case FileKind::Missing:
@@ -334,9 +334,12 @@ Result<QList<QList<QVariant>>> readShielded(const QString& path, const Options& 
         QByteArray report;
         QDataStream stream(&report, QIODevice::WriteOnly);
         stream << bool(rows.ok()) << childNotes;
-        if (rows)
-            stream << rows.value();
-        else
+        if (rows) {
+            stream << qint64(rows.value().size());
+            for (const Contact& record : std::as_const(rows.value()))
+                for (const Value& value : record.values)
+                    stream << quint8(value.kind()) << value.bytes();
+        } else
             stream << int(rows.error().kind) << rows.error().message;
         _exit(writeAllTo(channel[1], report) ? 0 : 1);
     }
@@ -365,8 +368,27 @@ Result<QList<QList<QVariant>>> readShielded(const QString& path, const Options& 
     stream >> ok >> childNotes;
     notes += childNotes;
     if (ok) {
-        QList<QList<QVariant>> records;
-        stream >> records;
+        qint64 count = 0;
+        stream >> count;
+        Contacts records;
+        for (qint64 r = 0; r < count && stream.status() == QDataStream::Ok; ++r) {
+            Contact& record = records.emplace_back();
+            for (Value& value : record.values) {
+                quint8 kind = 0;
+                QByteArray bytes;
+                stream >> kind >> bytes;
+                switch (Value::Kind(kind)) {
+                case Value::Kind::Integer:
+                    value = Value::integer(bytes.toLongLong());
+                    break;
+                case Value::Kind::Text:
+                    value = Value::text(bytes);
+                    break;
+                default:
+                    break; // the reader gives only numbers, text and NULL
+                }
+            }
+        }
         if (stream.status() == QDataStream::Ok)
             return records;
     } else {

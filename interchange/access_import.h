@@ -1,11 +1,11 @@
 #pragma once
 
+#include "contact.h"
 #include "store_error.h"
 
 #include <QList>
 #include <QString>
 #include <QStringList>
-#include <QVariant>
 
 namespace vinzal::access {
 
@@ -22,10 +22,10 @@ struct Options
 // pages inside the file, the table's row count, each long text's length): a damaged file is refused,
 // never read in part. Runs in this process: a damaged file may crash libmdb, so callers use
 // readShielded.
-Result<QList<QList<QVariant>>> read(const QString& path, const Options& options, QStringList& notes);
+Result<Contacts> read(const QString& path, const Options& options, QStringList& notes);
 
 // The same, read in a child process, so that a crash of the library on a damaged file ends in a
 // message instead of ending the caller. Nothing is written.
-Result<QList<QList<QVariant>>> readShielded(const QString& path, const Options& options, QStringList& notes);
+Result<Contacts> readShielded(const QString& path, const Options& options, QStringList& notes);
 
 } // namespace vinzal::access

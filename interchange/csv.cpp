@@ -4,6 +4,7 @@
 #include "text_encoding.h"
 
 #include <QStringDecoder>
+#include <QVariant>
 
 using namespace Qt::StringLiterals;
 
@@ -29,11 +30,11 @@ bool needsApostrophe(const QString& text)
     return text.size() > 1 && text.front() == u'\'' && (startsFormula(text.at(1)) || text.at(1) == u'\'');
 }
 
-QString field(const QVariant& value, QChar separator, bool spreadsheet)
+QString field(const Value& value, QChar separator, bool spreadsheet)
 {
     if (value.isNull())
         return QString();
-    QString text = value.toString();
+    QString text = value.toText();
     if (spreadsheet && needsApostrophe(text))
         text.prepend(u'\'');
     if (text.isEmpty() || text.contains(separator) || text.contains(u'"') || text.contains(u'\n') ||
@@ -59,21 +60,22 @@ bool isSpreadsheet(const WriteOptions& options)
     return options.byteOrderMark && options.separator == u';';
 }
 
-QByteArray write(const QList<QList<QVariant>>& records, const WriteOptions& options)
+QByteArray write(const Contacts& records, const WriteOptions& options)
 {
     const bool spreadsheet = isSpreadsheet(options);
     QString text;
     QStringList header;
     for (const QString& name : contacts::fields())
-        header.append(field(name, options.separator, false));
+        header.append(field(Value::fromEditedText(name), options.separator, false));
     text += header.join(options.separator) + u"\r\n"_s;
-    for (const QList<QVariant>& record : records) {
+    for (const Contact& record : records) {
         QStringList values;
-        for (const QVariant& value : record)
+        for (const Value& value : record.values)
             values.append(field(value, options.separator, spreadsheet));
         text += values.join(options.separator) + u"\r\n"_s;
     }
-    QByteArray bytes = text.toUtf8();
+    // Each field's bytes as stored, those that are not UTF-8 included (value.h).
+    QByteArray bytes = encodeEditedText(text);
     if (options.byteOrderMark)
         bytes.prepend(kByteOrderMark);
     return bytes;
@@ -196,16 +198,16 @@ ReadResult read(const QByteArray& data)
                                      .arg(positions.size()));
             continue;
         }
-        QList<QVariant> record(contacts::fields().size());
+        Contact record;
         for (qsizetype c = 0; c < positions.size(); ++c) {
-            QVariant value = line.values.at(c);
-            if (result.spreadsheet && !value.isNull()) {
-                const QString cell = value.toString();
-                if (cell.size() > 1 && cell.front() == u'\'' &&
-                    (startsFormula(cell.at(1)) || cell.at(1) == u'\''))
-                    value = cell.mid(1);
-            }
-            record[positions.at(c)] = value;
+            const QVariant& value = line.values.at(c);
+            if (value.isNull())
+                continue;
+            QString cell = value.toString();
+            if (result.spreadsheet && cell.size() > 1 && cell.front() == u'\'' &&
+                (startsFormula(cell.at(1)) || cell.at(1) == u'\''))
+                cell = cell.mid(1);
+            record.at(positions.at(c)) = Value::fromEditedText(cell);
         }
         result.records.append(record);
     }

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "contact.h"
+
 #include <QByteArray>
-#include <QList>
 #include <QStringList>
-#include <QVariant>
 
 // Address books as CSV (RFC 4180, UTF-8): a header row with the field names, CRLF line ends, values
 // quoted when they hold the separator, a quote or a line break (CR and LF alike, so every byte of a
@@ -26,14 +26,14 @@ struct WriteOptions
 // Whether `options` give the spreadsheet variant, whose cells are neutralised.
 bool isSpreadsheet(const WriteOptions& options);
 
-QByteArray write(const QList<QList<QVariant>>& records, const WriteOptions& options = {});
+QByteArray write(const Contacts& records, const WriteOptions& options = {});
 
 struct ReadResult
 {
-    QList<QList<QVariant>> records; // the twelve values each, in contacts::fields() order
-    QStringList errors;             // one per line that could not be read, with its number
-    QStringList warnings;           // what was read, but deserves to be said
-    bool spreadsheet = false;       // the spreadsheet variant was recognised
+    Contacts records;
+    QStringList errors;       // one per line that could not be read, with its number
+    QStringList warnings;     // what was read, but deserves to be said
+    bool spreadsheet = false; // the spreadsheet variant was recognised
 };
 
 // Reads CSV with ',' or ';' (whichever the header row uses), with or without a byte-order mark.

@@ -3,8 +3,6 @@
 #include "connection.h"
 #include "contact_table.h"
 
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QStringList>
 
 #include <array>
@@ -167,23 +165,23 @@ QString mobile(Random& random)
                              : lead + u' ' + number.left(3) + u' ' + number.mid(3);
 }
 
-QVariant maybe(Random& random, int percent, const QString& text)
+Value maybe(Random& random, int percent, const QString& text)
 {
-    return random.chance(percent) ? QVariant(text) : QVariant(QMetaType::fromType<QString>());
+    return random.chance(percent) ? Value::fromEditedText(text) : Value();
 }
 
 } // namespace
 
-Status fill(QSqlDatabase& db, qint64 rows, quint64 seed)
+Status fill(sql::Database& db, qint64 rows, quint64 seed)
 {
     Random random(seed);
     QStringList columns;
     for (const QString& field : contacts::fields().mid(1))
         columns.append(quoteIdentifier(field));
-    QSqlQuery insert(db);
-    if (!insert.prepare(u"INSERT INTO "_s + quoteIdentifier(contacts::tableName()) + u" ("_s +
-                        columns.join(u", "_s) + u") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"_s))
-        return StoreError::fromSql(insert.lastError(), u"preparare la rubrica dimostrativa"_s);
+    sql::Statement insert(db,
+                          u"INSERT INTO "_s + quoteIdentifier(contacts::tableName()) + u" ("_s +
+                              columns.join(u", "_s) + u") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"_s,
+                          u"scrivere la rubrica dimostrativa"_s);
 
     for (qint64 n = 0; n < rows; ++n) {
         const Town& town = random.pick(towns);
@@ -230,20 +228,20 @@ Status fill(QSqlDatabase& db, qint64 rows, quint64 seed)
                           QString::fromUtf16(random.pick(months)) + u'.';
         }
 
-        insert.addBindValue(category.isEmpty() ? QVariant(QMetaType::fromType<QString>())
-                                               : QVariant(category));
-        insert.addBindValue(name);
-        insert.addBindValue(maybe(random, 80, further));
-        insert.addBindValue(maybe(random, 97, townName));
-        insert.addBindValue(maybe(random, 92, address));
-        insert.addBindValue(maybe(random, 75, mail));
-        insert.addBindValue(maybe(random, firm ? 0 : 70, phone(random, prefix)));
-        insert.addBindValue(maybe(random, firm ? 95 : 45, phone(random, prefix)));
-        insert.addBindValue(maybe(random, firm ? 60 : 5, phone(random, prefix)));
-        insert.addBindValue(maybe(random, firm ? 30 : 90, mobile(random)));
-        insert.addBindValue(remark.isEmpty() ? QVariant(QMetaType::fromType<QString>()) : QVariant(remark));
-        if (!insert.exec())
-            return StoreError::fromSql(insert.lastError(), u"scrivere la rubrica dimostrativa"_s);
+        insert.reset();
+        insert.bind(Value::storedValue(category));
+        insert.bind(Value::fromEditedText(name));
+        insert.bind(maybe(random, 80, further));
+        insert.bind(maybe(random, 97, townName));
+        insert.bind(maybe(random, 92, address));
+        insert.bind(maybe(random, 75, mail));
+        insert.bind(maybe(random, firm ? 0 : 70, phone(random, prefix)));
+        insert.bind(maybe(random, firm ? 95 : 45, phone(random, prefix)));
+        insert.bind(maybe(random, firm ? 60 : 5, phone(random, prefix)));
+        insert.bind(maybe(random, firm ? 30 : 90, mobile(random)));
+        insert.bind(Value::storedValue(remark));
+        if (auto done = insert.run(); !done)
+            return done.error();
     }
     return {};
 }

@@ -4,6 +4,7 @@
 #include "text_encoding.h"
 
 #include <QStringDecoder>
+#include <QVariant>
 
 using namespace Qt::StringLiterals;
 
@@ -91,13 +92,16 @@ QString eolParameter(const QStringList& breaks)
 // Folds a content line at 75 octets, never inside a UTF-8 sequence.
 QByteArray fold(const QString& line)
 {
-    const QByteArray bytes = line.toUtf8();
+    // Each field's bytes as stored, those that are not UTF-8 included (value.h).
+    const QByteArray bytes = encodeEditedText(line);
     QByteArray out;
     qsizetype start = 0, limit = 75;
     while (bytes.size() - start > limit) {
         qsizetype cut = start + limit;
         while (cut > start && (quint8(bytes.at(cut)) & 0xC0) == 0x80)
             --cut;
+        if (cut == start) // a run of bytes that are not UTF-8: cut anywhere
+            cut = start + limit;
         out += bytes.mid(start, cut - start) + "\r\n ";
         start = cut;
         limit = 74; // the leading blank counts
@@ -112,21 +116,21 @@ QByteArray property(const QString& name, const QString& params, const QString& v
     return fold(name + params + eolParameter(escaped.breaks) + u':' + escaped.value);
 }
 
-QString text(const QList<QVariant>& record, int field)
+QString text(const Contact& record, int field)
 {
-    return record.value(field).toString();
+    return record.at(field).toText();
 }
-bool has(const QList<QVariant>& record, int field)
+bool has(const Contact& record, int field)
 {
-    return !record.value(field).isNull();
+    return !record.at(field).isNull();
 }
 
 } // namespace
 
-QByteArray write(const QList<QList<QVariant>>& records, const QString& version)
+QByteArray write(const Contacts& records, const QString& version)
 {
     QByteArray out;
-    for (const QList<QVariant>& r : records) {
+    for (const Contact& r : records) {
         out += fold(u"BEGIN:VCARD"_s);
         out += fold(u"VERSION:"_s + version);
         if (has(r, Id))
@@ -386,9 +390,9 @@ QString unescapeValue(const QString& value, const Property& p, QStringList& warn
 }
 
 // The record of one card, from its properties in file order.
-QList<QVariant> readCard(const QList<Property>& properties, int beginLine, ReadResult& result, Notes& notes)
+Contact readCard(const QList<Property>& properties, int beginLine, ReadResult& result, Notes& notes)
 {
-    QList<QVariant> record(contacts::fields().size());
+    QList<QVariant> record(fieldCount);
     bool version21 = false;
     for (const Property& p : properties)
         if (p.name == "VERSION")
@@ -445,7 +449,11 @@ QList<QVariant> readCard(const QList<Property>& properties, int beginLine, ReadR
     }
     if (legacyUsed && notes.legacyCards++ == 0)
         notes.firstLegacyLine = beginLine;
-    return record;
+    Contact contact;
+    for (int i = 0; i < fieldCount; ++i)
+        if (!record.at(i).isNull())
+            contact.at(i) = Value::fromEditedText(record.at(i).toString());
+    return contact;
 }
 
 } // namespace

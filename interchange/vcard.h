@@ -1,9 +1,9 @@
 #pragma once
 
+#include "contact.h"
+
 #include <QByteArray>
-#include <QList>
 #include <QStringList>
-#include <QVariant>
 
 // Address books as vCard. The mapping: "Cognone e nome o denominazione" to FN and N, "Genere" to
 // CATEGORIES, "Indirizzo" and "Città" to ADR (street, locality), the telephones to TEL with TYPE
@@ -19,11 +19,11 @@ namespace vinzal::vcard {
 // them is not a plain LF, the parameter X-VINZAL-EOL says what each "\n" of the value stands for, in
 // order: CRLF, CR, LF or U+XXXX, one value for all of them when they are all alike
 // (X-VINZAL-EOL=CRLF), otherwise a list with one entry each (X-VINZAL-EOL=LF,CRLF,CR).
-QByteArray write(const QList<QList<QVariant>>& records, const QString& version = QStringLiteral("3.0"));
+QByteArray write(const Contacts& records, const QString& version = QStringLiteral("3.0"));
 
 struct ReadResult
 {
-    QList<QList<QVariant>> records;
+    Contacts records;
     QStringList errors;   // with line numbers
     QStringList warnings; // what was read, but deserves to be said (a legacy charset assumed)
 };

@@ -50,7 +50,7 @@ StoreError failure(const QString& path, const QString& cause, const QString& det
 
 } // namespace
 
-Status writeXlsx(const QString& path, const QList<QList<QVariant>>& rows)
+Status writeXlsx(const QString& path, const Contacts& rows)
 {
     const QStringList& fields = contacts::fields();
     if (rows.size() + 1 > kMaxRows)
@@ -58,13 +58,13 @@ Status writeXlsx(const QString& path, const QList<QList<QVariant>>& rows)
             path,
             u"un foglio tiene al massimo %1 contatti, qui sono %2"_s.arg(kMaxRows - 1).arg(rows.size()));
     // Everything that can be refused is refused before the file is begun.
-    for (const QList<QVariant>& row : rows)
-        for (qsizetype c = 0; c < row.size() && c < fields.size(); ++c)
-            if (const qsizetype length = cellText(row.at(c).toString()).size(); length > kMaxCellText)
+    for (const Contact& row : rows)
+        for (qsizetype c = 0; c < qsizetype(fieldCount) && c < fields.size(); ++c)
+            if (const qsizetype length = cellText(row.at(int(c)).toText()).size(); length > kMaxCellText)
                 return failure(path,
                                u"il contatto con ID %1 ha nel campo «%2» un testo di %3 caratteri e una "
                                u"cella ne tiene al massimo %4; esportarlo in CSV o vCard"_s
-                                   .arg(row.value(0).toString(), fields.at(c))
+                                   .arg(row.at(0).toText(), fields.at(c))
                                    .arg(length)
                                    .arg(kMaxCellText));
 
@@ -82,9 +82,9 @@ Status writeXlsx(const QString& path, const QList<QList<QVariant>>& rows)
         error = worksheet_write_string(sheet, 0, lxw_col_t(c), cellText(fields.at(c)).toUtf8().constData(),
                                        nullptr);
     for (qsizetype r = 0; error == LXW_NO_ERROR && r < rows.size(); ++r) {
-        const QList<QVariant>& row = rows.at(r);
-        for (qsizetype c = 0; error == LXW_NO_ERROR && c < row.size() && c < fields.size(); ++c) {
-            const QString text = row.at(c).toString();
+        const Contact& row = rows.at(r);
+        for (qsizetype c = 0; error == LXW_NO_ERROR && c < qsizetype(fieldCount) && c < fields.size(); ++c) {
+            const QString text = row.at(int(c)).toText();
             if (text.isEmpty())
                 continue; // an empty cell
             error = worksheet_write_string(sheet, lxw_row_t(r + 1), lxw_col_t(c),

@@ -1,10 +1,9 @@
 #pragma once
 
+#include "contact.h"
 #include "store_error.h"
 
-#include <QList>
 #include <QString>
-#include <QVariant>
 
 namespace vinzal::interchange {
 
@@ -17,6 +16,6 @@ namespace vinzal::interchange {
 // (32,767 characters) is refused rather than cut, before anything is written. The file is written
 // to `path` itself and synced to disk; when writing fails (a full disk) nothing is left at `path`.
 // Putting it in its final place is the caller's business.
-Status writeXlsx(const QString& path, const QList<QList<QVariant>>& rows);
+Status writeXlsx(const QString& path, const Contacts& rows);
 
 } // namespace vinzal::interchange

@@ -20,11 +20,9 @@ set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
-# The libraries the programs link to are found by dpkg-shlibdeps; what Qt loads at run time is not:
-# the platform plugins (xcb, wayland), the SQLite driver, Qt's Italian texts ("Sì", "Annulla") and
+# The libraries the programs link to (Qt, sqlite3, libpq) are found by dpkg-shlibdeps; what Qt loads
+# at run time is not: the platform plugins (xcb, wayland), Qt's Italian texts ("Sì", "Annulla") and
 # the serif face that stands in for Times New Roman.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6sql6-sqlite, qt6-qpa-plugins, qt6-translations-l10n, fonts-liberation2")
-# Qt's PostgreSQL driver is needed only for books on a server; files work without it.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libqt6sql6-psql")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, qt6-translations-l10n, fonts-liberation2")
 include(CPack)

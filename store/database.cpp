@@ -62,6 +62,13 @@ Result<qint64> Statement::run()
     }
 }
 
+void Statement::reset()
+{
+    if (m_impl)
+        m_impl->reset();
+    m_bound = 0;
+}
+
 int Statement::columnCount() const
 {
     return m_impl ? m_impl->columnCount() : 0;

@@ -26,7 +26,8 @@ public:
 
     // Opens an SQLite file. ReadWrite and ReadOnly never create it; a file SQLite may only read is
     // opened read-only by ReadWrite too, and writes to it then fail as ReadOnly.
-    static Result<std::unique_ptr<Database>> openFile(const QString& path, FileMode mode, const QString& what);
+    static Result<std::unique_ptr<Database>> openFile(const QString& path, FileMode mode,
+                                                      const QString& what);
     // Connects to a PostgreSQL server with libpq's keyword/value pairs (engine.h parses a book into
     // them). Secrets in them are never shown: the message names the server only by `shown`.
     static Result<std::unique_ptr<Database>> openServer(const QList<std::pair<QString, QString>>& parameters,
@@ -90,6 +91,9 @@ public:
     Result<bool> next();
     // Runs the statement to its end; the number of rows it changed.
     Result<qint64> run();
+
+    // Ends the run and clears the bindings, for the next run of the same statement (a row at a time).
+    void reset();
 
     int columnCount() const;
     Value value(int column) const;

@@ -76,7 +76,7 @@ QString GridModel::fetched(int row, int column) const
     if (!rows() || row < 0 || row >= rows()->size())
         return QString();
     Result<Row> values = rows()->rowAt(row);
-    return values ? values.value().values.value(column).toString() : QString();
+    return values && column >= 0 && column < fieldCount ? values.value().text(column) : QString();
 }
 
 QVariant GridModel::data(const QModelIndex& index, int role) const
@@ -129,7 +129,7 @@ bool GridModel::setData(const QModelIndex& index, const QVariant& value, int rol
         if (!row)
             return false;
         m_dirtyRow = index.row();
-        m_originals = row.value().stored;
+        m_originals = row.value().fields;
         emit headerDataChanged(Qt::Vertical, m_dirtyRow, m_dirtyRow);
     }
     m_typed.insert(index.column(), text);
@@ -148,8 +148,8 @@ Status GridModel::writeDirtyRow()
         return {};
     QList<FieldChange> changes;
     for (auto typed = m_typed.cbegin(); typed != m_typed.cend(); ++typed)
-        changes.append(
-            {contacts::fields().at(typed.key()), storedValue(typed.value()), m_originals.value(typed.key())});
+        changes.append({contacts::fields().at(typed.key()), Value::storedValue(typed.value()),
+                        m_originals.at(typed.key())});
     // Written as typed: no question and no category rule here.
     if (!m_navigator)
         return StoreError{StoreError::Kind::NotOpen, u"La tabella è già stata chiusa."_s, {}};
@@ -166,7 +166,7 @@ void GridModel::abandonDirtyRow()
         return;
     m_dirtyRow = -1;
     m_typed.clear();
-    m_originals.clear();
+    m_originals = {};
     emit dataChanged(index(row, 0), index(row, columnCount() - 1));
     emit headerDataChanged(Qt::Vertical, row, row);
 }

@@ -54,7 +54,7 @@ private:
     int m_markedRow = -1; // where the mark was last drawn, to repaint it when it moves
     int m_dirtyRow = -1;
     QHash<int, QString> m_typed; // column to typed text, for m_dirtyRow
-    QList<QVariant> m_originals; // the values of m_dirtyRow when its first cell was typed into
+    Contact m_originals;         // the values of m_dirtyRow when its first cell was typed into
 };
 
 } // namespace vinzal

@@ -55,11 +55,11 @@ void ScriptedDialogs::doInform(QWidget*, const QString& title, const QString& te
         onShow(shown.last());
 }
 
-Card::Card(const QList<Contact>& contacts, bool makeFile) : Card(QString(), contacts, makeFile) {}
+Card::Card(const QList<Person>& contacts, bool makeFile) : Card(QString(), contacts, makeFile) {}
 
 Card::Card(const Book& book) : Card(book.name, {}, false) {}
 
-Card::Card(const QString& book, const QList<Contact>& contacts, bool makeFile)
+Card::Card(const QString& book, const QList<Person>& contacts, bool makeFile)
     : m_previousDir(QDir::currentPath())
 {
     if (makeFile)

@@ -56,7 +56,7 @@ protected:
 class Card
 {
 public:
-    explicit Card(const QList<Contact>& contacts, bool makeFile = true);
+    explicit Card(const QList<Person>& contacts, bool makeFile = true);
     // A card opened on a book (a server's, say) rather than on the working directory's file.
     struct Book
     {
@@ -81,7 +81,7 @@ public:
     QString state() const;
 
 private:
-    Card(const QString& book, const QList<Contact>& contacts, bool makeFile);
+    Card(const QString& book, const QList<Person>& contacts, bool makeFile);
     QTemporaryDir m_dir;
     QString m_previousDir;
     std::unique_ptr<Form1> m_form;

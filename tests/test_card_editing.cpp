@@ -30,8 +30,8 @@ const QStringList lockList{u"Command7"_s,  u"Command2"_s,  u"Command3"_s,  u"Com
                            u"Command4"_s,  u"Command8"_s,  u"Command9"_s,  u"Command10"_s, u"Command11"_s,
                            u"Command12"_s, u"Command13"_s, u"Command14"_s, u"Command15"_s, u"Command16"_s};
 
-Contact contact(const QString& category, const QString& name, const QString& town, const QString& further,
-                const QString& home, const QString& office)
+Person contact(const QString& category, const QString& name, const QString& town, const QString& further,
+               const QString& home, const QString& office)
 {
     return {{u"Genere"_s, category},      {kName, name},
             {u"Città"_s, town},           {u"ulteriore identificativo"_s, further},
@@ -39,7 +39,7 @@ Contact contact(const QString& category, const QString& name, const QString& tow
 }
 
 // IDs 1 to 4, in an order that differs from every index's.
-QList<Contact> book()
+QList<Person> book()
 {
     return {contact(u"Lavoro"_s, u"Rossi Mario"_s, u"Torino"_s, u"dentista"_s, u"011 222"_s, u"06 999"_s),
             contact(u"Famiglia-Amici"_s, u"Bianchi Anna"_s, u"Milano"_s, u"zia"_s, u"02 555"_s, u"02 111"_s),
@@ -57,7 +57,7 @@ class TestCardEditing : public QObject
 
     int count(const Card& card)
     {
-        return sql(card.path(), u"SELECT count(*) FROM Nomelia"_s).first().toInt();
+        return query(card.path(), u"SELECT count(*) FROM Nomelia"_s).first().toInt();
     }
 
     void verifyLocked(Card& card, bool locked)
@@ -341,7 +341,7 @@ private slots:
         Card card(book());
         card.click(u"Command3"_s);
         card.type(u"Text10"_s, u"Genova"_s);
-        sql(card.path(), u"UPDATE Nomelia SET Città = 'Palermo' WHERE ID = 1"_s); // the table view, say
+        query(card.path(), u"UPDATE Nomelia SET Città = 'Palermo' WHERE ID = 1"_s); // the table view, say
         m_dialogs->yesNoAnswers = {true};
         card.click(u"Command6"_s);
         QCOMPARE(m_dialogs->shown.last().icon, Dialogs::Icon::Critical);

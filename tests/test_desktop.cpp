@@ -42,7 +42,7 @@ QStringList filesIn(const QString& folder)
 
 qint64 rowCount(const QString& path)
 {
-    return sql(path, u"SELECT count(*) FROM \"Nomelia\""_s).value(0).toLongLong();
+    return query(path, u"SELECT count(*) FROM \"Nomelia\""_s).value(0).toLongLong();
 }
 
 // Shows a card on `book` as main() does and waits until its navigator has opened.
@@ -239,8 +239,8 @@ private slots:
         QVERIFY(m_dialogs->shown.isEmpty());
 
         // The second start finds the contacts added meanwhile and says nothing.
-        sql(book, u"INSERT INTO \"Nomelia\" (\"Cognone e nome o denominazione\") VALUES (?)"_s,
-            {u"Rossi Mario"_s});
+        query(book, u"INSERT INTO \"Nomelia\" (\"Cognone e nome o denominazione\") VALUES (?)"_s,
+              {u"Rossi Mario"_s});
         QCOMPARE(startup::prepareBook(startup::parse({u"--personale"_s}), kImportTool), expected);
         QVERIFY(m_dialogs->shown.isEmpty());
         QCOMPARE(rowCount(book), 1);

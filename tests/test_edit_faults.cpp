@@ -32,13 +32,13 @@ namespace {
 
 const QString kName = u"Cognone e nome o denominazione"_s;
 
-Contact contact(const QString& name, const QString& town)
+Person contact(const QString& name, const QString& town)
 {
     return {{u"Genere"_s, u"Lavoro"_s}, {kName, name}, {u"Città"_s, town}};
 }
 
 // IDs 1 to 4; in "Città" order: Bari (3), Milano (2), Roma (4), Torino (1).
-QList<Contact> book()
+QList<Person> book()
 {
     return {contact(u"Rossi Mario"_s, u"Torino"_s), contact(u"Bianchi Anna"_s, u"Milano"_s),
             contact(u"Verdi Luca"_s, u"Bari"_s), contact(u"Neri Sara"_s, u"Roma"_s)};
@@ -52,7 +52,7 @@ QByteArray bytesOf(const QString& path)
 
 QString hexOf(const QString& path, qint64 id, const QString& field)
 {
-    return sql(path, u"SELECT hex("_s + quoteIdentifier(field) + u") FROM Nomelia WHERE ID = ?"_s, {id})
+    return query(path, u"SELECT hex("_s + quoteIdentifier(field) + u") FROM Nomelia WHERE ID = ?"_s, {id})
         .first()
         .toString();
 }
@@ -95,10 +95,9 @@ void whenModalShows(std::function<void(QWidget*)> answer)
 class StatementCounter
 {
 public:
-    explicit StatementCounter(QSqlDatabase db)
+    explicit StatementCounter(sql::Database& db)
     {
-        const QVariant handle = db.driver()->handle();
-        m_db = *static_cast<sqlite3* const*>(handle.data());
+        m_db = static_cast<sqlite3*>(db.handle());
         sqlite3_trace_v2(m_db, SQLITE_TRACE_STMT, &StatementCounter::count, &m_count);
     }
     ~StatementCounter() { sqlite3_trace_v2(m_db, 0, nullptr, nullptr); }
@@ -171,8 +170,7 @@ private slots:
             QVERIFY(hold.exec(u"BEGIN EXCLUSIVE"_s));
         } else {
             // What a read-only file does: every write is refused by the engine.
-            QSqlQuery refuse(card.form().navigator().connection()->database());
-            QVERIFY(refuse.exec(u"PRAGMA query_only = 1"_s));
+            QVERIFY(card.form().navigator().connection()->db().exec(u"PRAGMA query_only = 1"_s, {}));
         }
         m_dialogs->yesNoAnswers = {true};
         card.click(u"Command6"_s);
@@ -197,8 +195,7 @@ private slots:
 
         // And the next change the user confirms is written, alone.
         if (!locked) {
-            QSqlQuery allow(card.form().navigator().connection()->database());
-            QVERIFY(allow.exec(u"PRAGMA query_only = 0"_s));
+            QVERIFY(card.form().navigator().connection()->db().exec(u"PRAGMA query_only = 0"_s, {}));
         }
         card.click(u"Command3"_s);
         card.type(u"Text2"_s, u"Rossi Mario Luigi"_s);
@@ -207,7 +204,7 @@ private slots:
         QCOMPARE(card.state(), u"Browsing"_s);
         QCOMPARE(fieldOf(card.path(), 1, kName).toString(), u"Rossi Mario Luigi"_s);
         QCOMPARE(fieldOf(card.path(), 1, u"Città"_s).toString(), u"Torino"_s);
-        QCOMPARE(sql(card.path(), u"SELECT count(*) FROM Nomelia"_s).first().toInt(), 4);
+        QCOMPARE(query(card.path(), u"SELECT count(*) FROM Nomelia"_s).first().toInt(), 4);
         if (locked)
             QSqlDatabase::removeDatabase(u"holder"_s);
     }
@@ -256,8 +253,8 @@ private slots:
     {
         Card card(book());
         // A Latin-1 "Forlì" and remark, as another program may write them.
-        sql(card.path(), u"UPDATE Nomelia SET \"Città\" = CAST(X'466F726CEC' AS TEXT), "
-                         u"Osservazioni = CAST(X'6CEC' AS TEXT) WHERE ID = 1"_s);
+        query(card.path(), u"UPDATE Nomelia SET \"Città\" = CAST(X'466F726CEC' AS TEXT), "
+                           u"Osservazioni = CAST(X'6CEC' AS TEXT) WHERE ID = 1"_s);
         card.click(u"Command16"_s); // AGGIORNA
 
         // Another field of the row is written; the foreign bytes stay as they are, even when their
@@ -371,7 +368,7 @@ private slots:
 
     void typingInTheKeyColumnReadsNothing()
     {
-        QList<Contact> many;
+        QList<Person> many;
         for (int i = 0; i < 3000; ++i)
             many.append(contact(u"Contatto %1"_s.arg(i), u"Roma"_s));
         Card card(many);
@@ -380,7 +377,7 @@ private slots:
         activate(grid->window());
         auto* form2 = qobject_cast<Form2*>(grid->window());
         clickCell(grid, 0, 0);
-        StatementCounter statements(form2->navigator().connection()->database());
+        StatementCounter statements(form2->navigator().connection()->db());
         typeText(keys(), u"a"_s);
         typeText(keys(), u"7"_s);
         // Type-ahead would read a page of rows after another until the whole table was read.
@@ -414,8 +411,8 @@ private slots:
         Dialogs::install(nullptr); // the real message box, which takes the focus while it shows
         clickCell(grid, 0, 2);
         typeText(keys(), u" Jr."_s);
-        sql(card.path(),
-            u"UPDATE Nomelia SET \"Cognone e nome o denominazione\" = 'Rossi M.' WHERE ID = 1"_s);
+        query(card.path(),
+              u"UPDATE Nomelia SET \"Cognone e nome o denominazione\" = 'Rossi M.' WHERE ID = 1"_s);
         QString message;
         whenModalShows([&](QWidget* modal) {
             if (auto* box = qobject_cast<QMessageBox*>(modal)) {

@@ -22,7 +22,7 @@ using namespace vinzal::test;
 
 namespace {
 
-QList<Contact> threeContacts()
+QList<Person> threeContacts()
 {
     return {{{u"Genere"_s, u"Lavoro"_s},
              {u"Cognone e nome o denominazione"_s, u"Rossi Mario"_s},
@@ -223,7 +223,7 @@ private slots:
         QCOMPARE(fieldOf(card.path(), 1, u"Osservazioni"_s).toString(),
                  u"Riga uno\r\nRiga due\r\nRiga tre"_s);
         // A text longer than QLineEdit's usual limit is shown whole.
-        sql(card.path(), u"UPDATE Nomelia SET Fax = ? WHERE ID = 3"_s, {QString(40000, u'9')});
+        query(card.path(), u"UPDATE Nomelia SET Fax = ? WHERE ID = 3"_s, {QString(40000, u'9')});
         card.barMove(u"MoveLast"_s);
         QCOMPARE(card.text(u"Text5"_s).size(), 40000);
     }
@@ -293,7 +293,8 @@ private slots:
     {
         Card card(threeContacts());
         card.type(u"Text2"_s, u"Mio"_s);
-        sql(card.path(), u"UPDATE Nomelia SET \"Cognone e nome o denominazione\" = 'Altrui' WHERE ID = 1"_s);
+        query(card.path(),
+              u"UPDATE Nomelia SET \"Cognone e nome o denominazione\" = 'Altrui' WHERE ID = 1"_s);
         m_dialogs->yesNoAnswers = {true};
         card.click(u"Command7"_s);
         QVERIFY(card.form().isVisible());
@@ -307,7 +308,8 @@ private slots:
     {
         Card card(threeContacts());
         card.barMove(u"MoveLast"_s);
-        sql(card.path(),
+        query(
+            card.path(),
             u"INSERT INTO Nomelia(Genere, \"Cognone e nome o denominazione\") VALUES ('Lavoro', 'Nuovo')"_s);
         card.barMove(u"MoveNext"_s);
         card.barMove(u"MoveLast"_s);

@@ -20,7 +20,7 @@ namespace {
 
 const QString kName = u"Cognone e nome o denominazione"_s;
 
-QList<Contact> book()
+QList<Person> book()
 {
     return {{{u"Genere"_s, u"Lavoro"_s}, {kName, u"Rossi Mario"_s}, {u"Città"_s, u"Roma"_s}},
             {{u"Genere"_s, u"Altro"_s}, {kName, u"Bianchi Anna"_s}},
@@ -163,7 +163,7 @@ private slots:
         QCOMPARE(grid->model()->rowCount(), 3);
         tableView()->close();
         QCoreApplication::processEvents();
-        QCOMPARE(sql(card.path(), u"SELECT count(*) FROM Nomelia"_s).first().toInt(), 3);
+        QCOMPARE(query(card.path(), u"SELECT count(*) FROM Nomelia"_s).first().toInt(), 3);
         QCOMPARE(fieldOf(card.path(), 3, kName).toString(), u"Verdi Luca"_s);
     }
 

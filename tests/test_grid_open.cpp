@@ -30,9 +30,9 @@ constexpr qint64 kMin = std::numeric_limits<qint64>::min();
 constexpr qint64 kMax = std::numeric_limits<qint64>::max();
 
 // Contacts with the ids first, first + 1, ... (count of them), leaving out every `gapEvery`-th.
-QList<Contact> numbered(qint64 first, int count, int gapEvery = 0)
+QList<Person> numbered(qint64 first, int count, int gapEvery = 0)
 {
-    QList<Contact> contacts;
+    QList<Person> contacts;
     for (int i = 0; i < count; ++i) {
         const qint64 id = first + i;
         if (gapEvery > 0 && (i + 1) % gapEvery == 0)
@@ -215,7 +215,7 @@ private slots:
         QCOMPARE(Dynaset::unfinishedReaders(), 1);
         closeTableView();
         QCOMPARE(Dynaset::unfinishedReaders(), 0);
-        sql(card.path(), u"UPDATE Nomelia SET \"Fax\" = '1' WHERE ID = 1"_s); // no lock left behind
+        query(card.path(), u"UPDATE Nomelia SET \"Fax\" = '1' WHERE ID = 1"_s); // no lock left behind
 
         // Closed with a changed row before the list was handed over: the row is written.
         Dynaset::holdListsForTesting(Dynaset::Hold::BeforeHandOver);
@@ -229,10 +229,10 @@ private slots:
         Dynaset::holdListsForTesting(Dynaset::Hold::Nowhere);
 
         // A large book with gaps, closed at once: most likely while the ids are being read.
-        sql(card.path(),
-            u"WITH RECURSIVE n(i) AS (SELECT 1000 UNION ALL SELECT i + 1 FROM n WHERE i < ?) "
-            u"INSERT INTO Nomelia(ID, Genere) SELECT i, 'Altro' FROM n WHERE i % 10 <> 0"_s,
-            {200000});
+        query(card.path(),
+              u"WITH RECURSIVE n(i) AS (SELECT 1000 UNION ALL SELECT i + 1 FROM n WHERE i < ?) "
+              u"INSERT INTO Nomelia(ID, Genere) SELECT i, 'Altro' FROM n WHERE i % 10 <> 0"_s,
+              {200000});
         for (int i = 0; i < 3; ++i) {
             QVERIFY(openTableView(card));
             closeTableView();
@@ -243,7 +243,7 @@ private slots:
 
     void extremeIdsInBothWindows()
     {
-        QList<Contact> contacts = numbered(1, 100);
+        QList<Person> contacts = numbered(1, 100);
         contacts.append({{u"ID"_s, kMin}, {kName, u"primo"_s}});
         contacts.append({{u"ID"_s, kMax}, {kName, u"ultimo"_s}});
         contacts.append({{u"ID"_s, qint64(0)}, {kName, u"zero"_s}});
@@ -287,7 +287,7 @@ private slots:
         typeInto(grid, u"primo bis"_s);
         closeTableView();
         QCOMPARE(fieldOf(card.path(), kMin, kName).toString(), u"primo bis"_s);
-        QCOMPARE(sql(card.path(), u"SELECT count(*) FROM Nomelia"_s).first().toInt(), 104);
+        QCOMPARE(query(card.path(), u"SELECT count(*) FROM Nomelia"_s).first().toInt(), 104);
         QVERIFY(m_dialogs->shown.isEmpty());
     }
 
@@ -312,7 +312,7 @@ private slots:
             QCOMPARE(rows.positionOf(first + 99), 99);
             QCOMPARE(rows.positionOf(first == kMin ? kMax : kMin), -1);
             QCOMPARE(rows.positionOf(first == kMin ? qint64(0) : qint64(-1)), -1);
-            QVERIFY(navigator.storeRow(99, {{u"Fax"_s, u"123"_s, QVariant()}}).ok());
+            QVERIFY(navigator.storeRow(99, {{u"Fax"_s, Value::fromEditedText(u"123"_s), Value()}}).ok());
             QCOMPARE(fieldOf(path, first + 99, u"Fax"_s).toString(), u"123"_s);
         }
     }

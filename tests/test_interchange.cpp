@@ -23,12 +23,16 @@
 
 #include <unistd.h>
 
+#include "test_support.h"
+
 using namespace Qt::StringLiterals;
 using namespace vinzal;
 
 namespace {
 
-using Records = QList<QList<QVariant>>;
+using Records = test::Records;
+using test::csvRead, test::csvWrite, test::vcardRead, test::vcardWrite, test::xlsxWrite, test::CsvResult,
+    test::VCardResult;
 
 // Pieces that hostile text is made of: every kind of line break, NUL and other controls, the
 // separators and quotes of both formats, formula starts, escapes and the words of vCard's own
@@ -157,28 +161,28 @@ private slots:
             std::function<QByteArray(const Records&)> write;
             std::function<std::pair<Records, QStringList>(const QByteArray&)> read;
         };
-        const auto csvRead = [](const QByteArray& bytes) {
-            const csv::ReadResult read = csv::read(bytes);
+        const auto csvBack = [](const QByteArray& bytes) {
+            const CsvResult read = csvRead(bytes);
             return std::pair{read.records, read.errors + read.warnings};
         };
-        const auto vcardRead = [](const QByteArray& bytes) {
-            const vcard::ReadResult read = vcard::read(bytes);
+        const auto vcardBack = [](const QByteArray& bytes) {
+            const VCardResult read = vcardRead(bytes);
             return std::pair{read.records, read.errors + read.warnings};
         };
         const Format formats[] = {
-            {"csv", [](const Records& r) { return csv::write(r); }, csvRead},
+            {"csv", [](const Records& r) { return csvWrite(r); }, csvBack},
             {"csv ;",
              [](const Records& r) {
-                 return csv::write(r, {u';', false});
+                 return csvWrite(r, {u';', false});
              },
-             csvRead},
+             csvBack},
             {"csv for spreadsheets",
              [](const Records& r) {
-                 return csv::write(r, {u';', true});
+                 return csvWrite(r, {u';', true});
              },
-             csvRead},
-            {"vcard 3.0", [](const Records& r) { return vcard::write(r); }, vcardRead},
-            {"vcard 4.0", [](const Records& r) { return vcard::write(r, u"4.0"_s); }, vcardRead},
+             csvBack},
+            {"vcard 3.0", [](const Records& r) { return vcardWrite(r); }, vcardBack},
+            {"vcard 4.0", [](const Records& r) { return vcardWrite(r, u"4.0"_s); }, vcardBack},
         };
         for (const Format& format : formats) {
             const QByteArray written = format.write(rows);
@@ -241,29 +245,29 @@ private slots:
             row[7] = text;
             rows.append(row);
         }
-        const QByteArray spreadsheet = csv::write(rows, {u';', true});
+        const QByteArray spreadsheet = csvWrite(rows, {u';', true});
         // Without its byte-order mark the file reads as plain CSV: the cells as a spreadsheet has them.
-        const csv::ReadResult raw = csv::read(spreadsheet.mid(3));
+        const CsvResult raw = csvRead(spreadsheet.mid(3));
         QVERIFY(raw.errors.isEmpty() && !raw.spreadsheet);
         for (qsizetype r = 0; r < texts.size(); ++r) {
             QCOMPARE(raw.records.at(r).at(11).toString(), cells.at(r));
             QCOMPARE(raw.records.at(r).at(7).toString(), cells.at(r));
         }
-        const csv::ReadResult back = csv::read(spreadsheet);
+        const CsvResult back = csvRead(spreadsheet);
         QVERIFY(back.spreadsheet);
         QCOMPARE(difference(rows, back.records), QString());
 
         // Plain CSV, with or without a byte-order mark, is never changed on the way out or in.
         for (const csv::WriteOptions options :
              {csv::WriteOptions{u',', false}, csv::WriteOptions{u',', true}}) {
-            const csv::ReadResult plain = csv::read(csv::write(rows, options));
+            const CsvResult plain = csvRead(csvWrite(rows, options));
             QVERIFY(!plain.spreadsheet);
             QCOMPARE(difference(rows, plain.records), QString());
         }
 
         // Over hostile rows, no cell a spreadsheet sees starts a formula.
         const Records hostile = hostileRows(seedForThisRun(), 1000);
-        const csv::ReadResult seen = csv::read(csv::write(hostile, {u';', true}).mid(3));
+        const CsvResult seen = csvRead(csvWrite(hostile, {u';', true}).mid(3));
         QVERIFY(seen.errors.isEmpty());
         for (const auto& row : seen.records)
             for (const QVariant& cell : row) {
@@ -283,7 +287,7 @@ private slots:
         row[11] = u"vedi quoted-printable=0D=0A, fine: ="_s; // the words, and '=' at the end
         row[3] = u"dopo la nota"_s;                          // the property that used to vanish
         row[5] = u"uno\r\ndue\ntre\rquattro\u2028cinque"_s;  // every kind of break together
-        const QByteArray cards = vcard::write({row});
+        const QByteArray cards = vcardWrite({row});
         const QByteArray unfolded = QByteArray(cards).replace("\r\n ", "");
 
         // Other programs see plain "\n" breaks, never a bare CR nor a line that splits a value.
@@ -301,13 +305,13 @@ private slots:
                                   ";;uno\\ndue\\ntre\\nquattro\\ncinque;;;;\r\n"));
         QCOMPARE(unfolded.count("\nFN"), 1);
 
-        const vcard::ReadResult back = vcard::read(cards);
+        const VCardResult back = vcardRead(cards);
         QVERIFY(back.errors.isEmpty() && back.warnings.isEmpty());
         QCOMPARE(difference({row}, back.records), QString());
 
         // A description that no longer matches the value (another program edited the note) leaves
         // the breaks as LF and says so.
-        const vcard::ReadResult edited = vcard::read(
+        const VCardResult edited = vcardRead(
             "BEGIN:VCARD\r\nVERSION:3.0\r\nNOTE;X-VINZAL-EOL=CRLF,CR:a\\nb\\nc\\nd\r\nEND:VCARD\r\n");
         QCOMPARE(edited.records.value(0).value(11).toString(), u"a\nb\nc\nd"_s);
         QVERIFY(edited.errors.isEmpty());
@@ -317,30 +321,30 @@ private slots:
     void readersValidateBeforeWriting()
     {
         // A field named twice, however it is spelled.
-        csv::ReadResult csvRead = csv::read("ID,Genere,genere\r\n1,Lavoro,Altro\r\n");
-        QVERIFY2(csvRead.errors.join(u' ').contains(u"«Genere»"_s), qPrintable(csvRead.errors.join(u' ')));
-        QVERIFY(csvRead.records.isEmpty());
+        CsvResult csvOut = csvRead("ID,Genere,genere\r\n1,Lavoro,Altro\r\n");
+        QVERIFY2(csvOut.errors.join(u' ').contains(u"«Genere»"_s), qPrintable(csvOut.errors.join(u' ')));
+        QVERIFY(csvOut.records.isEmpty());
 
         // Text that is not UTF-8, with the line it is on, and no rows at all.
-        csvRead = csv::read("ID,Città\r\n1,Forl\xc3\xac\r\n2,\"a\r\nb\"\r\n3,Niccol\xf2\r\n");
-        QCOMPARE(csvRead.errors.size(), 1);
-        QVERIFY2(csvRead.errors.first().contains(u"riga 5"_s), qPrintable(csvRead.errors.first()));
-        QVERIFY(csvRead.records.isEmpty());
-        QVERIFY(!csv::read("ID\r\n\xed\xa0\x80\r\n").errors.isEmpty()); // a UTF-16 surrogate
-        QVERIFY(!csv::read("ID\r\n\xc0\xaf\r\n").errors.isEmpty());     // an overlong form
+        csvOut = csvRead("ID,Città\r\n1,Forl\xc3\xac\r\n2,\"a\r\nb\"\r\n3,Niccol\xf2\r\n");
+        QCOMPARE(csvOut.errors.size(), 1);
+        QVERIFY2(csvOut.errors.first().contains(u"riga 5"_s), qPrintable(csvOut.errors.first()));
+        QVERIFY(csvOut.records.isEmpty());
+        QVERIFY(!csvRead("ID\r\n\xed\xa0\x80\r\n").errors.isEmpty()); // a UTF-16 surrogate
+        QVERIFY(!csvRead("ID\r\n\xc0\xaf\r\n").errors.isEmpty());     // an overlong form
 
-        vcard::ReadResult cards = vcard::read("BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Rossi\r\n"
-                                              "NOTE:Niccol\xf2\r\nEND:VCARD\r\n");
+        VCardResult cards = vcardRead("BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Rossi\r\n"
+                                      "NOTE:Niccol\xf2\r\nEND:VCARD\r\n");
         QCOMPARE(cards.errors.size(), 1);
         QVERIFY2(cards.errors.first().contains(u"riga 4"_s), qPrintable(cards.errors.first()));
         // What the book does not keep is not read, so it cannot stop the import.
-        cards = vcard::read("BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Rossi\r\nX-FOTO:\xff\xd8\r\nEND:VCARD\r\n");
+        cards = vcardRead("BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Rossi\r\nX-FOTO:\xff\xd8\r\nEND:VCARD\r\n");
         QVERIFY(cards.errors.isEmpty() && cards.warnings.isEmpty());
 
         // vCard 2.1 without CHARSET is Windows-1252, and the reader says so.
-        cards = vcard::read("BEGIN:VCARD\r\nVERSION:2.1\r\nN:Niccol\xf2;Marco\r\nNOTE:\x80 5\r\nEND:VCARD\r\n"
-                            "BEGIN:VCARD\r\nVERSION:2.1\r\nN:Bianchi\r\nEND:VCARD\r\n"
-                            "BEGIN:VCARD\r\nVERSION:2.1\r\nFN;CHARSET=UTF-8:Niccol\xc3\xb2\r\nEND:VCARD\r\n");
+        cards = vcardRead("BEGIN:VCARD\r\nVERSION:2.1\r\nN:Niccol\xf2;Marco\r\nNOTE:\x80 5\r\nEND:VCARD\r\n"
+                          "BEGIN:VCARD\r\nVERSION:2.1\r\nN:Bianchi\r\nEND:VCARD\r\n"
+                          "BEGIN:VCARD\r\nVERSION:2.1\r\nFN;CHARSET=UTF-8:Niccol\xc3\xb2\r\nEND:VCARD\r\n");
         QVERIFY(cards.errors.isEmpty());
         QCOMPARE(cards.records.size(), 3);
         QCOMPARE(cards.records[0][2].toString(), u"Niccolò Marco"_s);
@@ -352,8 +356,7 @@ private slots:
                  qPrintable(cards.warnings.first()));
 
         // quoted-printable only when the parameters say so: a value's own words never join lines.
-        cards =
-            vcard::read("BEGIN:VCARD\r\nVERSION:3.0\r\nNOTE:quoted-printable =\r\nTEL:1\r\nEND:VCARD\r\n");
+        cards = vcardRead("BEGIN:VCARD\r\nVERSION:3.0\r\nNOTE:quoted-printable =\r\nTEL:1\r\nEND:VCARD\r\n");
         QCOMPARE(cards.records.value(0).value(11).toString(), u"quoted-printable ="_s);
         QCOMPARE(cards.records.value(0).value(7).toString(), u"1"_s);
     }
@@ -375,7 +378,7 @@ private slots:
         Records rows = {typed};
         rows += hostileRows(seedForThisRun(), 300);
         const QString path = dir.filePath(u"contatti.xlsx"_s);
-        QVERIFY2(interchange::writeXlsx(path, rows).ok(), "writeXlsx");
+        QVERIFY2(xlsxWrite(path, rows).ok(), "writeXlsx");
 
         QProcess reader;
         reader.start(python, {u"-c"_s, QString::fromLatin1(kReadWorkbook), path});
@@ -405,7 +408,7 @@ private slots:
         // Text longer than a cell holds is refused before the file is begun, never cut.
         typed[11] = QString(40000, u'x');
         const QString tooLong = dir.filePath(u"lungo.xlsx"_s);
-        const Status refused = interchange::writeXlsx(tooLong, {typed});
+        const Status refused = xlsxWrite(tooLong, {typed});
         QVERIFY(!refused.ok());
         QVERIFY2(refused.error().message.contains(u"Osservazioni"_s), qPrintable(refused.error().message));
         QVERIFY(!QFile::exists(tooLong));
@@ -434,7 +437,7 @@ private slots:
             row[11] = text;
             rows.append(row);
         }
-        const Status written = interchange::writeXlsx(small + u"/contatti.xlsx"_s, rows);
+        const Status written = xlsxWrite(small + u"/contatti.xlsx"_s, rows);
         QVERIFY(!written.ok());
         QCOMPARE(written.error().kind, StoreError::Kind::DiskFull);
         QVERIFY2(written.error().message.contains(u"disco è pieno"_s), qPrintable(written.error().message));

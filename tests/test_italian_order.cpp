@@ -21,9 +21,9 @@ namespace {
 
 const QString kName = u"Cognone e nome o denominazione"_s;
 
-Contact named(const QVariant& name, const QString& town = {}, const QString& address = {})
+Person named(const QVariant& name, const QString& town = {}, const QString& address = {})
 {
-    Contact contact{{kName, name}};
+    Person contact{{kName, name}};
     if (!town.isEmpty())
         contact.append({u"Città"_s, town});
     if (!address.isEmpty())
@@ -32,7 +32,7 @@ Contact named(const QVariant& name, const QString& town = {}, const QString& add
 }
 
 // IDs 1 to 12, stored in an order that is none of the orders checked.
-QList<Contact> book()
+QList<Person> book()
 {
     return {named(u"Zucchi"_s, u"Forlimpopoli"_s),
             named(u"Ercoli"_s, u"Cantù"_s, u"Via Roma 1"_s),
@@ -59,9 +59,9 @@ const QStringList nocaseOrder{u"4"_s,  u"10"_s, u"8"_s,  u"2"_s, u"7"_s, u"6"_s,
 void makeIndexesOld(const QString& path)
 {
     for (const QString& index : contacts::indexNames()) {
-        sql(path, u"DROP INDEX "_s + quoteIdentifier(index));
-        sql(path, u"CREATE INDEX "_s + quoteIdentifier(index) + u" ON Nomelia("_s + quoteIdentifier(index) +
-                      u")"_s);
+        query(path, u"DROP INDEX "_s + quoteIdentifier(index));
+        query(path, u"CREATE INDEX "_s + quoteIdentifier(index) + u" ON Nomelia("_s + quoteIdentifier(index) +
+                        u")"_s);
     }
 }
 
@@ -138,7 +138,7 @@ private slots:
         makeAddressBook(path, {});
         for (const auto key : {order::Key::Folded, order::Key::LowerCase}) {
             const QVariantList computed =
-                sql(path, u"SELECT "_s + order::keyExpression(u"?"_s, key), {sample});
+                query(path, u"SELECT "_s + order::keyExpression(u"?"_s, key), {sample});
             QCOMPARE(computed.first().toString(), order::key(sample, key));
         }
         QCOMPARE(order::key(u"Èrcoli ÜBER Çelik"_s, order::Key::LowerCase), u"èrcoli über çelik"_s);
@@ -219,14 +219,18 @@ private slots:
                 const QStringList statements = cursor.statements();
                 QVERIFY(statements.size() >= (index.isEmpty() ? 5 : 12));
                 for (const QString& statement : statements) {
-                    QSqlQuery plan(connection.value()->database());
-                    QVERIFY2(plan.prepare(u"EXPLAIN QUERY PLAN "_s + statement), qPrintable(statement));
+                    sql::Statement plan(connection.value()->db(), u"EXPLAIN QUERY PLAN "_s + statement,
+                                        u"test"_s);
                     for (qsizetype i = 0; i < statement.count(u'?'); ++i)
-                        plan.addBindValue(QVariant());
-                    QVERIFY2(plan.exec(), qPrintable(plan.lastError().text()));
+                        plan.bind(Value());
                     QStringList details;
-                    while (plan.next())
-                        details.append(plan.value(3).toString());
+                    for (;;) {
+                        auto row = plan.next();
+                        QVERIFY2(row, qPrintable(statement));
+                        if (!row.value())
+                            break;
+                        details.append(plan.value(3).toText());
+                    }
                     const QString shown =
                         index + u": "_s + details.join(u" | "_s) + u"\n"_s + statement.left(300);
                     QVERIFY2(statement.contains(u"LIMIT 1"_s) || statement.contains(u"rowid = ?"_s),
@@ -257,17 +261,17 @@ private slots:
         verifyBarOrder(card, nocaseOrder);
 
         // An index that cannot be made: the upgrade fails whole, and every old index stays.
-        sql(card.path(), u"DROP INDEX \"Fax\""_s);
-        sql(card.path(), u"CREATE TABLE \"Fax\" (x)"_s);
+        query(card.path(), u"DROP INDEX \"Fax\""_s);
+        query(card.path(), u"CREATE TABLE \"Fax\" (x)"_s);
         Run failed = vinzalDb({u"upgrade"_s, card.path()});
         QCOMPARE(failed.exitCode, 1);
         QVERIFY2(failed.err.contains(u"Fax"_s), qPrintable(failed.err));
-        QCOMPARE(sql(card.path(), u"SELECT count(*) FROM sqlite_master WHERE type = 'index' AND sql LIKE "
-                                  u"'%replace(%'"_s)
+        QCOMPARE(query(card.path(), u"SELECT count(*) FROM sqlite_master WHERE type = 'index' AND sql LIKE "
+                                    u"'%replace(%'"_s)
                      .first()
                      .toInt(),
                  0);
-        sql(card.path(), u"DROP TABLE \"Fax\""_s);
+        query(card.path(), u"DROP TABLE \"Fax\""_s);
 
         // The program stays open on the book while it is upgraded; the next search uses the new form.
         Run upgraded = vinzalDb({u"upgrade"_s, card.path()});
@@ -277,7 +281,7 @@ private slots:
         QCOMPARE(checked.exitCode, 0);
         QVERIFY2(!checked.out.contains(u"da aggiornare"_s), qPrintable(checked.out));
         QCOMPARE(vinzalDb({u"upgrade"_s, card.path()}).out.contains(u"già aggiornata"_s), true);
-        QCOMPARE(sql(card.path(), u"PRAGMA integrity_check"_s).first().toString(), u"ok"_s);
+        QCOMPARE(query(card.path(), u"PRAGMA integrity_check"_s).first().toString(), u"ok"_s);
 
         m_dialogs->clear();
         search(card, u"Command1"_s, u"eco"_s);
@@ -291,8 +295,8 @@ private slots:
     void indexOfAnotherFormIsReported()
     {
         Card card(book());
-        sql(card.path(), u"DROP INDEX \"Città\""_s);
-        sql(card.path(), u"CREATE INDEX \"Città\" ON Nomelia(lower(\"Città\"))"_s);
+        query(card.path(), u"DROP INDEX \"Città\""_s);
+        query(card.path(), u"CREATE INDEX \"Città\" ON Nomelia(lower(\"Città\"))"_s);
         search(card, u"Command8"_s, u"forli"_s);
         QVERIFY2(m_dialogs->texts().last().contains(u"«Città»"_s) &&
                      m_dialogs->texts().last().contains(u"vinzal-db check"_s),
@@ -327,7 +331,7 @@ private slots:
         m_dialogs->clear();
         verifyBarOrder(card, {u"4"_s, u"10"_s, u"1"_s, u"8"_s, u"13"_s, u"2"_s, u"7"_s, u"5"_s, u"9"_s,
                               u"11"_s, u"6"_s, u"12"_s});
-        QCOMPARE(sql(card.path(), u"PRAGMA integrity_check"_s).first().toString(), u"ok"_s);
+        QCOMPARE(query(card.path(), u"PRAGMA integrity_check"_s).first().toString(), u"ok"_s);
     }
 };
 

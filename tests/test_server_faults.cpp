@@ -84,9 +84,9 @@ private slots:
     {
         QVERIFY2(m_server.start(), qPrintable(m_server.errorString()));
         m_file = m_dir.filePath(u"Vinzal.mdb"_s);
-        QList<Contact> rows;
+        QList<Person> rows;
         for (int i = 1; i <= 5; ++i)
-            rows.append(Contact{{nome, u"Contatto %1"_s.arg(i)}});
+            rows.append(Person{{nome, u"Contatto %1"_s.arg(i)}});
         makeAddressBook(m_file, rows);
     }
 
@@ -216,7 +216,7 @@ private slots:
         // A file book holds the null character (a CSV import keeps it); copied to a server, the
         // failure must say what is wrong, as the store's message for it does.
         const QString file = m_dir.filePath(u"nullo.mdb"_s);
-        makeAddressBook(file, {Contact{{nome, u"Rossi"_s}, {note, u"prima"_s + QChar(0) + u"dopo"_s}}});
+        makeAddressBook(file, {Person{{nome, u"Rossi"_s}, {note, u"prima"_s + QChar(0) + u"dopo"_s}}});
         QVERIFY(m_server.createDatabase(u"nullo"_s));
         QString output;
         QCOMPARE(vinzalDb({u"copy"_s, file, m_server.uri(u"vinzal"_s, u"nullo"_s)}, &output), 1);
@@ -249,9 +249,9 @@ private slots:
         // was empty in both is written into that person's contact.
         const QString book = newBook(u"sostituita"_s);
         const QString other = m_dir.filePath(u"altra.mdb"_s);
-        QList<Contact> rows;
+        QList<Person> rows;
         for (int i = 1; i <= 5; ++i)
-            rows.append(Contact{{nome, u"Altra persona %1"_s.arg(i)}});
+            rows.append(Person{{nome, u"Altra persona %1"_s.arg(i)}});
         makeAddressBook(other, rows);
 
         RecordNavigator navigator;

@@ -17,7 +17,7 @@ const QString genere = u"Genere"_s;
 const QString nome = u"Cognone e nome o denominazione"_s;
 const QString citta = u"Città"_s;
 
-Contact person(const QVariant& category, const QString& name, const QVariant& town = {})
+Person person(const QVariant& category, const QString& name, const QVariant& town = {})
 {
     return {{genere, category}, {nome, name}, {citta, town}};
 }
@@ -144,8 +144,8 @@ private slots:
         if (onServer())
             return;
         QStringList bySql;
-        for (const QVariant& name :
-             sql(m_path, u"SELECT \"Cognone e nome o denominazione\" FROM Nomelia ORDER BY Genere, rowid"_s))
+        for (const QVariant& name : query(
+                 m_path, u"SELECT \"Cognone e nome o denominazione\" FROM Nomelia ORDER BY Genere, rowid"_s))
             bySql.append(name.toString());
         QCOMPARE(bySql, expected);
     }
@@ -226,12 +226,12 @@ private slots:
         b->field(nome).type(u"Da scartare"_s);
         QVERIFY(b->navigator->cancelUpdate().ok());
         QCOMPARE(b->shown(u"ID"_s), u"2"_s);
-        QCOMPARE(sql(m_path, u"SELECT count(*) FROM Nomelia"_s).first().toInt(), 2);
+        QCOMPARE(query(m_path, u"SELECT count(*) FROM Nomelia"_s).first().toInt(), 2);
 
         // A new row that received nothing is not stored, and the previous row comes back.
         QVERIFY(b->navigator->addNew().ok());
         QVERIFY(b->navigator->update().ok());
-        QCOMPARE(sql(m_path, u"SELECT count(*) FROM Nomelia"_s).first().toInt(), 2);
+        QCOMPARE(query(m_path, u"SELECT count(*) FROM Nomelia"_s).first().toInt(), 2);
         QCOMPARE(b->shown(u"ID"_s), u"2"_s);
         QCOMPARE(b->navigator->editMode(), RecordNavigator::EditMode::None);
     }
@@ -244,7 +244,8 @@ private slots:
         b->field(citta).type(u"Napoli"_s);
         b->field(u"Fax"_s).type(QString()); // typed and emptied again: stored as NULL
         // Meanwhile another program changes a field this window did not touch.
-        sql(m_path, u"UPDATE Nomelia SET \"Cognone e nome o denominazione\" = 'Rossi Mario' WHERE ID = 1"_s);
+        query(m_path,
+              u"UPDATE Nomelia SET \"Cognone e nome o denominazione\" = 'Rossi Mario' WHERE ID = 1"_s);
         QVERIFY(b->navigator->update().ok());
         QCOMPARE(fieldOf(m_path, 1, citta).toString(), u"Napoli"_s);
         QCOMPARE(fieldOf(m_path, 1, nome).toString(), u"Rossi Mario"_s); // kept, not overwritten
@@ -259,7 +260,10 @@ private slots:
         auto a = openNavigator();
         auto b = openNavigator(RecordNavigator::RecordsetType::Dynaset);
         // The other navigator changes the town, differing only in case (NOCASE must not hide it).
-        QVERIFY(b->navigator->storeRow(0, {{citta, u"ROMA"_s, u"Roma"_s}}).ok());
+        QVERIFY(
+            b->navigator
+                ->storeRow(0, {{citta, Value::fromEditedText(u"ROMA"_s), Value::fromEditedText(u"Roma"_s)}})
+                .ok());
 
         a->field(citta).type(u"Torino"_s);
         const Status moved = a->navigator->moveNext();
@@ -270,7 +274,8 @@ private slots:
         QCOMPARE(a->shown(u"ID"_s), u"1"_s);                       // and the row was not left
 
         // The grid's own guard: its fetched value is no longer in the file.
-        const Status stale = b->navigator->storeRow(0, {{citta, u"Bari"_s, u"Roma"_s}});
+        const Status stale = b->navigator->storeRow(
+            0, {{citta, Value::fromEditedText(u"Bari"_s), Value::fromEditedText(u"Roma"_s)}});
         QCOMPARE(stale.error().kind, StoreError::Kind::Conflict);
         QCOMPARE(fieldOf(m_path, 1, citta).toString(), u"ROMA"_s);
 
@@ -337,11 +342,11 @@ private slots:
 
     void dynasetPagesAndBoundedCache()
     {
-        QList<Contact> many;
+        QList<Person> many;
         for (int i = 0; i < 1000; ++i)
             many.append(person(u"Altro"_s, u"n%1"_s.arg(i)));
         makeAddressBook(m_path, many);
-        sql(m_path, u"DELETE FROM Nomelia WHERE ID = 500"_s);
+        query(m_path, u"DELETE FROM Nomelia WHERE ID = 500"_s);
         auto b = openNavigator(RecordNavigator::RecordsetType::Dynaset);
         Dynaset& rows = *b->navigator->dynaset();
         QCOMPARE(rows.size(), Dynaset::pageSize); // the first page, until the list is taken in
@@ -352,13 +357,13 @@ private slots:
         QCOMPARE(rows.positionOf(501), 499);
         QCOMPARE(rows.positionOf(500), -1);
         // Added after the open: not in it until it is opened again.
-        sql(m_path, u"INSERT INTO Nomelia(\"Genere\") VALUES ('Lavoro')"_s);
+        query(m_path, u"INSERT INTO Nomelia(\"Genere\") VALUES ('Lavoro')"_s);
         QCOMPARE(rows.size(), 999);
         QVERIFY(b->navigator->refresh().ok());
         QVERIFY(b->navigator->dynaset()->waitForList().ok());
         QCOMPARE(b->navigator->dynaset()->size(), 1000);
         // A row deleted after the open comes back empty rather than failing.
-        sql(m_path, u"DELETE FROM Nomelia WHERE ID = 900"_s);
+        query(m_path, u"DELETE FROM Nomelia WHERE ID = 900"_s);
         QCOMPARE(b->navigator->dynaset()->rowAt(898).value().rowid, 0);
     }
 };

@@ -6,15 +6,14 @@
 #include "connection.h"
 #include "contact_table.h"
 #include "schema.h"
+#include "vcard.h"
+#include "xlsx.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QTest>
-#include <QUrl>
 
 using namespace Qt::StringLiterals;
 
@@ -44,27 +43,66 @@ QString testBook(const QString& path)
     return server->uri(u"vinzal"_s, name);
 }
 
-void makeAddressBook(const QString& path, const QList<Contact>& contacts)
+Value toValue(const QVariant& value)
 {
-    const auto create = [&path](const std::function<Status(QSqlDatabase&)>& fill) {
+    if (value.isNull())
+        return {};
+    if (value.canConvert<Value>() && value.typeId() == qMetaTypeId<Value>())
+        return value.value<Value>();
+    switch (value.typeId()) {
+    case QMetaType::QByteArray:
+        return Value::blob(value.toByteArray());
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+    case QMetaType::UInt:
+    case QMetaType::Bool:
+        return Value::integer(value.toLongLong());
+    case QMetaType::Double:
+        return Value::real(value.toDouble());
+    default:
+        return Value::fromEditedText(value.toString());
+    }
+}
+
+QVariant toVariant(const Value& value)
+{
+    switch (value.kind()) {
+    case Value::Kind::Null:
+        return {};
+    case Value::Kind::Integer:
+        return value.toInteger();
+    case Value::Kind::Real:
+        return value.toReal();
+    case Value::Kind::Blob:
+        return value.bytes();
+    case Value::Kind::Text:
+        break;
+    }
+    return value.toText();
+}
+
+void makeAddressBook(const QString& path, const QList<Person>& contacts)
+{
+    const auto create = [&path](const schema::Fill& fill) {
         return isServerBook(path) ? schema::createOnServer(path, true, fill)
                                   : schema::create(path, false, fill);
     };
-    const Status made = create([&](QSqlDatabase& db) -> Status {
-        for (const Contact& contact : contacts) {
+    const Status made = create([&](sql::Database& db) -> Status {
+        for (const Person& contact : contacts) {
             QStringList columns, marks;
             for (const auto& [field, value] : contact) {
                 columns.append(quoteIdentifier(field));
                 marks.append(u"?"_s);
             }
-            QSqlQuery query(db);
-            query.prepare(contact.isEmpty() ? u"INSERT INTO \"Nomelia\" DEFAULT VALUES"_s
-                                            : u"INSERT INTO \"Nomelia\" ("_s + columns.join(u","_s) +
-                                                  u") VALUES ("_s + marks.join(u","_s) + u")"_s);
+            sql::Statement query(db,
+                                 contact.isEmpty() ? u"INSERT INTO \"Nomelia\" DEFAULT VALUES"_s
+                                                   : u"INSERT INTO \"Nomelia\" ("_s + columns.join(u","_s) +
+                                                         u") VALUES ("_s + marks.join(u","_s) + u")"_s,
+                                 u"test"_s);
             for (const auto& pair : contact)
-                query.addBindValue(pair.second);
-            if (!query.exec())
-                return StoreError::fromSql(query.lastError(), u"test"_s);
+                query.bind(toValue(pair.second));
+            if (auto done = query.run(); !done)
+                return done.error();
         }
         return {};
     });
@@ -74,52 +112,87 @@ void makeAddressBook(const QString& path, const QList<Contact>& contacts)
 
 namespace {
 
-QVariantList serverSql(const QString& book, QString statement, const QVariantList& bindings)
+QVariantList run(sql::Database& db, const QString& statement, const QVariantList& bindings)
 {
-    static const QRegularExpression names(u"(?<![\"\\w])(Nomelia|ID|Genere)(?![\"\\w])"_s);
-    statement.replace(names, u"\"\\1\""_s);
-    statement.replace(QRegularExpression(u"\\browid\\b"_s), u"\"ID\""_s);
-    auto connection = Connection::openServerDatabase(book);
-    if (!connection)
-        qFatal("cannot connect to %s", qPrintable(book));
-    QSqlQuery query(connection.value()->database());
-    query.prepare(statement);
+    sql::Statement query(db, statement, u"test"_s);
     for (const QVariant& value : bindings)
-        query.addBindValue(value);
-    if (!query.exec())
-        qFatal("%s: %s", qPrintable(statement), qPrintable(query.lastError().text()));
+        query.bind(toValue(value));
     QVariantList result;
-    while (query.next())
-        result.append(query.value(0));
-    return result;
+    for (;;) {
+        auto row = query.next();
+        if (!row)
+            qFatal("%s: %s", qPrintable(statement), qPrintable(row.error().fullText()));
+        if (!row.value())
+            return result;
+        result.append(toVariant(query.value(0)));
+    }
 }
 
 } // namespace
 
-QVariantList sql(const QString& path, const QString& statement, const QVariantList& bindings)
+QVariantList query(const QString& path, QString statement, const QVariantList& bindings)
 {
-    if (isServerBook(path))
-        return serverSql(path, statement, bindings);
-    QVariantList result;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"test-direct"_s);
-        db.setDatabaseName(
-            QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString(QUrl::FullyEncoded) +
-            u"?mode=rwc"_s);
-        db.setConnectOptions(u"QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=4000"_s);
-        if (!db.open())
-            qFatal("cannot open %s", qPrintable(path));
-        QSqlQuery query(db);
-        query.prepare(statement);
-        for (const QVariant& value : bindings)
-            query.addBindValue(value);
-        if (!query.exec())
-            qFatal("%s: %s", qPrintable(statement), qPrintable(query.lastError().text()));
-        while (query.next())
-            result.append(query.value(0));
+    if (isServerBook(path)) {
+        // The unquoted names of SQLite, quoted as the server needs.
+        static const QRegularExpression names(u"(?<![\"\\w])(Nomelia|ID|Genere)(?![\"\\w])"_s);
+        statement.replace(names, u"\"\\1\""_s);
+        statement.replace(QRegularExpression(u"\\browid\\b"_s), u"\"ID\""_s);
+        auto connection = Connection::openServerDatabase(path);
+        if (!connection)
+            qFatal("cannot connect to %s", qPrintable(path));
+        return run(connection.value()->db(), statement, bindings);
     }
-    QSqlDatabase::removeDatabase(u"test-direct"_s);
+    auto opened = sql::Database::openFile(QFileInfo(path).absoluteFilePath(), sql::Database::FileMode::Create,
+                                          u"test"_s);
+    if (!opened)
+        qFatal("cannot open %s", qPrintable(path));
+    return run(*opened.value(), statement, bindings);
+}
+
+Contacts contactsOf(const Records& rows)
+{
+    Contacts result;
+    for (const QList<QVariant>& row : rows) {
+        Contact& contact = result.emplace_back();
+        for (int i = 0; i < fieldCount; ++i)
+            contact.at(i) = toValue(row.value(i));
+    }
     return result;
+}
+
+Records rowsOf(const Contacts& contacts)
+{
+    Records result;
+    for (const Contact& contact : contacts) {
+        QList<QVariant> row;
+        for (const Value& value : contact.values)
+            row.append(toVariant(value));
+        result.append(row);
+    }
+    return result;
+}
+
+CsvResult csvRead(const QByteArray& bytes)
+{
+    const csv::ReadResult read = csv::read(bytes);
+    return {rowsOf(read.records), read.errors, read.warnings, read.spreadsheet};
+}
+QByteArray csvWrite(const Records& rows, const csv::WriteOptions& options)
+{
+    return csv::write(contactsOf(rows), options);
+}
+VCardResult vcardRead(const QByteArray& bytes)
+{
+    const vcard::ReadResult read = vcard::read(bytes);
+    return {rowsOf(read.records), read.errors, read.warnings};
+}
+QByteArray vcardWrite(const Records& rows, const QString& version)
+{
+    return vcard::write(contactsOf(rows), version);
+}
+Status xlsxWrite(const QString& path, const Records& rows)
+{
+    return interchange::writeXlsx(path, contactsOf(rows));
 }
 
 int runVinzalDb(const QString& vinzalDb, const QString& folder, const QStringList& arguments, QString* output)
@@ -138,7 +211,7 @@ int runVinzalDb(const QString& vinzalDb, const QString& folder, const QStringLis
 QVariant fieldOf(const QString& path, qint64 id, const QString& field)
 {
     const QVariantList values =
-        sql(path, u"SELECT "_s + quoteIdentifier(field) + u" FROM \"Nomelia\" WHERE rowid = ?"_s, {id});
+        query(path, u"SELECT "_s + quoteIdentifier(field) + u" FROM \"Nomelia\" WHERE rowid = ?"_s, {id});
     return values.isEmpty() ? QVariant() : values.first();
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "bound_field.h"
+#include "contact.h"
+#include "csv.h"
 #include "row.h"
 
 #include <QList>
@@ -11,11 +13,11 @@
 namespace vinzal::test {
 
 // A contact for a test: field name to value; missing fields are NULL.
-using Contact = QList<std::pair<QString, QVariant>>;
+using Person = QList<std::pair<QString, QVariant>>;
 
 // Makes an address book at `path` (as vinzal-db create does) holding `contacts` in order. `path` may
 // be a server book (testBook()), whose table is made or emptied.
-void makeAddressBook(const QString& path, const QList<Contact>& contacts);
+void makeAddressBook(const QString& path, const QList<Person>& contacts);
 
 // Whether the tests of this process run on a PostgreSQL server rather than on files: CTest runs the
 // store's tests both ways, the second with VINZAL_TEST_ENGINE=postgres.
@@ -26,7 +28,33 @@ QString testBook(const QString& path);
 
 // Runs SQL on the book directly, as another program would; returns the first column of each row. On
 // a server, the unquoted names of SQLite (Nomelia, ID, rowid, Genere) are quoted as the server needs.
-QVariantList sql(const QString& path, const QString& statement, const QVariantList& bindings = {});
+// Bindings and results: a QString is text (its UTF-8, with the bytes Value::toText() escapes), a
+// QByteArray a blob, a number a number, a vinzal::Value itself.
+QVariantList query(const QString& path, QString statement, const QVariantList& bindings = {});
+Value toValue(const QVariant& value);
+QVariant toVariant(const Value& value);
+
+// Rows as the interchange tests write them: twelve QVariants each (see query() for the kinds), and
+// the readers and writers of the interchange library over them.
+using Records = QList<QList<QVariant>>;
+Contacts contactsOf(const Records& rows);
+Records rowsOf(const Contacts& contacts);
+struct CsvResult
+{
+    Records records;
+    QStringList errors, warnings;
+    bool spreadsheet = false;
+};
+CsvResult csvRead(const QByteArray& bytes);
+QByteArray csvWrite(const Records& rows, const csv::WriteOptions& options = {});
+struct VCardResult
+{
+    Records records;
+    QStringList errors, warnings;
+};
+VCardResult vcardRead(const QByteArray& bytes);
+QByteArray vcardWrite(const Records& rows, const QString& version = QStringLiteral("3.0"));
+Status xlsxWrite(const QString& path, const Records& rows);
 
 // Runs the program `vinzalDb` (vinzal-db) in `folder` with `arguments`; its exit code (-1 when it
 // crashed), with what it printed on both channels in `output`.

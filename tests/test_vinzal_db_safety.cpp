@@ -64,7 +64,7 @@ QStringList namesIn(const QString& folder)
 
 int rowsIn(const QString& book)
 {
-    return sql(book, u"SELECT count(*) FROM Nomelia"_s).first().toInt();
+    return query(book, u"SELECT count(*) FROM Nomelia"_s).first().toInt();
 }
 
 // A tmpfs of `kilobytes`, mounted for the life of the object; only root may mount one.
@@ -663,7 +663,7 @@ private slots:
         // The edges of the range are kept; a book whose IDs are used up says so and stays as it was.
         writeFile(path(u"edges.csv"_s), "ID,Genere\r\n1,f\r\n2147483647,g\r\n");
         QCOMPARE(run({u"import"_s, u"--csv"_s, u"edges.csv"_s, u"edges.mdb"_s}).exitCode, 0);
-        QCOMPARE(sql(path(u"edges.mdb"_s), u"SELECT max(ID) FROM Nomelia"_s).first().toLongLong(),
+        QCOMPARE(query(path(u"edges.mdb"_s), u"SELECT max(ID) FROM Nomelia"_s).first().toLongLong(),
                  2147483647);
         QCOMPARE(run({u"check"_s, u"edges.mdb"_s}).exitCode, 0);
         writeFile(path(u"lone.csv"_s), "Genere\r\nnuovo\r\n");
@@ -708,17 +708,17 @@ private slots:
     void checkTellsTheTruth()
     {
         QCOMPARE(run({u"create"_s, u"typed.mdb"_s}).exitCode, 0);
-        QString table = sql(path(u"typed.mdb"_s), u"SELECT sql FROM sqlite_master WHERE name = 'Nomelia'"_s)
+        QString table = query(path(u"typed.mdb"_s), u"SELECT sql FROM sqlite_master WHERE name = 'Nomelia'"_s)
                             .first()
                             .toString();
         const QVariantList indexes =
-            sql(path(u"typed.mdb"_s),
-                u"SELECT sql FROM sqlite_master WHERE type = 'index' AND sql IS NOT NULL"_s);
+            query(path(u"typed.mdb"_s),
+                  u"SELECT sql FROM sqlite_master WHERE type = 'index' AND sql IS NOT NULL"_s);
         table.replace(u"\"Telefonino\" TEXT"_s, u"\"Telefonino\" INTEGER"_s);
-        sql(path(u"integer.mdb"_s), u"PRAGMA application_id = 1448758321"_s);
-        sql(path(u"integer.mdb"_s), table);
+        query(path(u"integer.mdb"_s), u"PRAGMA application_id = 1448758321"_s);
+        query(path(u"integer.mdb"_s), table);
         for (const QVariant& index : indexes)
-            sql(path(u"integer.mdb"_s), index.toString());
+            query(path(u"integer.mdb"_s), index.toString());
         Run checked = run({u"check"_s, u"integer.mdb"_s});
         QCOMPARE(checked.exitCode, 1);
         QVERIFY2(checked.err.contains(u"«Telefonino» è dichiarato di tipo «INTEGER»"_s),
@@ -729,7 +729,7 @@ private slots:
         // a copy of the file and its journal is what a crash leaves.
         QCOMPARE(run({u"demo"_s, u"live.mdb"_s, u"--rows"_s, u"2000"_s}).exitCode, 0);
         const QVariantList original =
-            sql(path(u"live.mdb"_s), u"SELECT group_concat(Città, '|') FROM Nomelia"_s);
+            query(path(u"live.mdb"_s), u"SELECT group_concat(Città, '|') FROM Nomelia"_s);
         {
             QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"writer"_s);
             db.setDatabaseName(path(u"live.mdb"_s));
@@ -759,7 +759,7 @@ private slots:
         QCOMPARE(contentOf(path(u"crashed.mdb"_s)), file);
         QCOMPARE(contentOf(path(u"crashed.mdb-journal"_s)), journal);
         // Opened for writing, as the program opens it, the book is put back as it was.
-        QCOMPARE(sql(path(u"crashed.mdb"_s), u"SELECT group_concat(Città, '|') FROM Nomelia"_s), original);
+        QCOMPARE(query(path(u"crashed.mdb"_s), u"SELECT group_concat(Città, '|') FROM Nomelia"_s), original);
         QVERIFY(!QFile::exists(path(u"crashed.mdb-journal"_s)));
         QCOMPARE(run({u"check"_s, u"crashed.mdb"_s}).exitCode, 0);
 

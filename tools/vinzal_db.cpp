@@ -183,7 +183,7 @@ struct Arguments
 // --- create, demo, check ------------------------------------------------------------------------
 
 // Makes a new book at `target` (filled by `fill`), beside it and renamed only when complete.
-Status makeBook(const QString& target, bool force, const std::function<Status(QSqlDatabase&)>& fill)
+Status makeBook(const QString& target, bool force, const schema::Fill& fill)
 {
     if (isServerBook(target))
         return schema::createOnServer(target, force, fill);
@@ -207,7 +207,7 @@ int demoCommand(const Arguments& args)
 {
     QElapsedTimer timer;
     timer.start();
-    const auto fill = [&](QSqlDatabase& db) { return demo::fill(db, args.rows, args.seed); };
+    const auto fill = [&](sql::Database& db) { return demo::fill(db, args.rows, args.seed); };
     if (Status made = makeBook(args.file, args.force, fill); !made)
         return fail(made.error(), shownBook(args.file));
     out() << "Creata la rubrica dimostrativa «" << shownBook(args.file) << "» con " << countOf(args.rows)
@@ -262,19 +262,40 @@ std::optional<int> refuseSwapped(const QString& data)
                 u"il file di dati, poi la rubrica). Non è cambiato nulla."_s);
 }
 
-// Fields that were not UTF-8 in the book, and what became of their bytes in `where`.
-void warnAboutRawTexts(const book::RawTexts& raw, const QList<QList<QVariant>>& records,
-                       const QString& bookPath, const QString& where)
+// What an output cannot hold as the book holds it: fields whose bytes are not UTF-8 (written by
+// another program), and fields that are not text (a blob, a number). `kept` says whether the output
+// keeps the bytes (CSV, vCard) or not (a workbook, which must be UTF-8).
+void warnAboutExport(const Contacts& records, const QString& bookPath, const QString& where, bool kept)
 {
-    if (raw.isEmpty())
-        return;
-    const auto first = std::min_element(raw.keyBegin(), raw.keyEnd());
-    err() << "vinzal-db: attenzione, «" << shownBook(bookPath) << "»: "
-          << (raw.size() == 1 ? u"un campo non è"_s : QString::number(raw.size()) + u" campi non sono"_s)
-          << " testo UTF-8 valido (li ha scritti un altro programma), per esempio il campo «"
-          << contacts::fields().value(first->second) << "» del contatto con ID "
-          << records.at(first->first).value(0).toString() << ": " << where
-          << " i byte non validi sono diventati «\uFFFD». La rubrica non è cambiata.\n";
+    qsizetype invalid = 0, other = 0;
+    QString firstInvalid, firstOther;
+    for (const Contact& record : records)
+        for (int i = 1; i < fieldCount; ++i) {
+            const Value& value = record.at(i);
+            const QString place = u"il campo «"_s + contacts::fields().value(i) +
+                                  u"» del contatto con ID "_s + record[Field::Id].toText();
+            if (!value.isValidUtf8() && invalid++ == 0)
+                firstInvalid = place;
+            if (!value.isNull() && !value.isText() && other++ == 0)
+                firstOther = place;
+        }
+    const auto count = [](qsizetype n) { return n == 1 ? u"un campo"_s : QString::number(n) + u" campi"_s; };
+    if (invalid > 0)
+        err()
+            << "vinzal-db: attenzione, «" << shownBook(bookPath) << "»: " << count(invalid)
+            << (invalid == 1 ? " non è" : " non sono")
+            << " testo UTF-8 valido (li ha scritti un altro programma), per esempio " << firstInvalid << ": "
+            << where
+            << (kept
+                    ? u" i loro byte sono scritti come sono, ma altri programmi potrebbero mostrarli in modo "
+                      u"diverso."_s
+                    : u" i byte non validi sono diventati «\uFFFD»."_s)
+            << " La rubrica non è cambiata.\n";
+    if (other > 0)
+        err() << "vinzal-db: attenzione, «" << shownBook(bookPath) << "»: " << count(other)
+              << (other == 1 ? " non è" : " non sono") << " testo ma dati di altro tipo (per esempio "
+              << firstOther << "): " << where << (other == 1 ? " è scritto" : " sono scritti")
+              << " come testo. La rubrica non è cambiata.\n";
 }
 
 // Writes all of `bytes` to standard output; false when it does not take them (a full disk behind a
@@ -316,8 +337,7 @@ int exportBook(const Arguments& args)
                     u"», che viene letto: i dati non vi sono scritti. Non è cambiato nulla."_s);
     QElapsedTimer timer;
     timer.start();
-    book::RawTexts raw;
-    auto records = book::readAll(bookPath, &raw);
+    auto records = book::readAll(bookPath);
     if (!records)
         return fail(records.error(), shownBook(bookPath));
     Status written;
@@ -343,7 +363,7 @@ int exportBook(const Arguments& args)
                 return fail(u"l'uscita standard non ha preso tutti i dati ("_s + safefile::reason(errno) +
                             u")."_s);
             // The data alone go to standard output; what is said about them, to the other channel.
-            warnAboutRawTexts(raw, records.value(), bookPath, u"nei dati scritti"_s);
+            warnAboutExport(records.value(), bookPath, u"nei dati scritti"_s, true);
             err() << (records.value().size() == 1 ? "Esportato " : "Esportati ")
                   << countOf(records.value().size()) << " sull'uscita standard in " << seconds(timer)
                   << " s.\n";
@@ -353,7 +373,7 @@ int exportBook(const Arguments& args)
     }
     if (!written)
         return fail(written.error(), data);
-    warnAboutRawTexts(raw, records.value(), bookPath, u"in «"_s + data + u"»"_s);
+    warnAboutExport(records.value(), bookPath, u"in «"_s + data + u"»"_s, args.format != u"xlsx"_s);
     out() << (records.value().size() == 1 ? "Esportato " : "Esportati ") << countOf(records.value().size())
           << " in «" << data << "» in " << seconds(timer) << " s.\n";
     return Success;
@@ -437,7 +457,7 @@ int importData(const Arguments& args)
     const std::optional<QByteArray> bytes = readInput(data, problem);
     if (!bytes)
         return fail(problem);
-    QList<QList<QVariant>> records;
+    Contacts records;
     QStringList errors, warnings;
     const bool isCsv = args.format == u"csv"_s;
     if (isCsv) {
@@ -479,6 +499,12 @@ int importData(const Arguments& args)
     if (!appended)
         return fail(appended.error(), shown);
     const book::Appended& done = appended.value();
+    if (done.changedKind > 0)
+        err() << "vinzal-db: attenzione: "
+              << (done.changedKind == 1
+                      ? u"un campo non era testo ed è stato scritto"_s
+                      : u"%1 campi non erano testo e sono stati scritti"_s.arg(done.changedKind))
+              << " come testo sul server «" << shown << "» (i byte sono gli stessi).\n";
     out() << (done.added == 1 ? "Aggiunto " : "Aggiunti ") << countOf(done.added) << " alla rubrica «"
           << shown << "» in " << seconds(timer) << " s.\n";
     if (done.skipped > 0)
@@ -532,7 +558,7 @@ int importAccess(const Arguments& args)
         err() << "vinzal-db: " << note << "\n";
     if (!read)
         return fail(read.error());
-    QList<QList<QVariant>> records = std::move(read.value());
+    Contacts records = std::move(read.value());
     const QStringList problems =
         book::checkIds(records, [](qsizetype i) { return u"la riga n. %1 della tabella"_s.arg(i + 1); });
     if (!problems.isEmpty())
@@ -584,15 +610,20 @@ int copyCommand(const Arguments& args)
             u"la rubrica da copiare e quella in cui copiarla sono la stessa: non è cambiato nulla."_s);
     QElapsedTimer timer;
     timer.start();
-    book::RawTexts raw;
-    auto records = book::readAll(source, &raw);
+    auto records = book::readAll(source);
     if (!records)
         return fail(records.error(), shownBook(source));
-    if (Status copied = book::copy(records.value(), target, args.force, {source}, raw); !copied)
+    // A file keeps every field byte for byte; a server holds only UTF-8 text.
+    qsizetype changedKind = 0;
+    if (Status copied = book::copy(records.value(), target, args.force, {source}, &changedKind); !copied)
         return fail(copied.error(), shownBook(target));
-    // A file keeps them byte for byte; a server holds only UTF-8.
-    if (isServerBook(target))
-        warnAboutRawTexts(raw, records.value(), source, u"sul server «"_s + shownBook(target) + u"»"_s);
+    if (changedKind > 0)
+        err() << "vinzal-db: attenzione: "
+              << (changedKind == 1
+                      ? u"un campo non era testo ma dati di altro tipo ed è stato scritto"_s
+                      : u"%1 campi non erano testo ma dati di altro tipo e sono stati scritti"_s.arg(
+                            changedKind))
+              << " come testo sul server «" << shownBook(target) << "» (i byte sono gli stessi).\n";
     out() << (records.value().size() == 1 ? "Copiato " : "Copiati ") << countOf(records.value().size())
           << " da «" << shownBook(source) << "» in «" << shownBook(target) << "», con i loro ID, in "
           << seconds(timer) << " s.\n";

@@ -8,24 +8,12 @@
 
 namespace {
 
-using Records = QList<QList<QVariant>>;
+using Records = vinzal::Contacts;
 
-// Values compared as text, NULL apart from the empty text (QVariant's == takes them as equal).
+// Every field with its kind and bytes: NULL apart from the empty text.
 bool same(const Records& a, const Records& b)
 {
-    if (a.size() != b.size())
-        return false;
-    for (qsizetype r = 0; r < a.size(); ++r) {
-        if (a.at(r).size() != b.at(r).size())
-            return false;
-        for (qsizetype f = 0; f < a.at(r).size(); ++f) {
-            const QVariant& x = a.at(r).at(f);
-            const QVariant& y = b.at(r).at(f);
-            if (x.isNull() != y.isNull() || x.toString() != y.toString())
-                return false;
-        }
-    }
-    return true;
+    return a == b;
 }
 
 void checkCsv(const Records& records, const vinzal::csv::WriteOptions& options)
