@@ -1,6 +1,7 @@
 #include "record_navigator.h"
 
 #include "contact_table.h"
+#include "engine.h"
 
 #include <QEvent>
 #include <QTimer>
@@ -60,7 +61,7 @@ Status RecordNavigator::requireOpen() const
     if (m_connection)
         return {};
     return StoreError{StoreError::Kind::NotOpen,
-                      u"La rubrica non è aperta. Controllare che il file «"_s + m_databaseName +
+                      u"La rubrica non è aperta. Controllare che il file «"_s + shownBook(m_databaseName) +
                           u"» si trovi nella cartella da cui è stato avviato Vinzal, poi rileggerla."_s,
                       {}};
 }
