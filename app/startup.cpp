@@ -14,6 +14,8 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include <sys/stat.h>
+
 using namespace Qt::StringLiterals;
 
 namespace vinzal::startup {
@@ -25,10 +27,34 @@ QString shown(const QString& path)
     return u"«"_s + QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()) + u"»"_s;
 }
 
+// While it lives, files and folders are made for the user alone (0600, 0700), whatever the umask
+// allows others; a stricter umask still holds.
+class PrivateFiles
+{
+public:
+    PrivateFiles() : m_previous(::umask(077)) { ::umask(m_previous | 077); }
+    ~PrivateFiles() { ::umask(m_previous); }
+    PrivateFiles(const PrivateFiles&) = delete;
+    PrivateFiles& operator=(const PrivateFiles&) = delete;
+
+private:
+    mode_t m_previous;
+};
+
 void makePersonalBook(const QString& path)
 {
     const QString folder = QFileInfo(path).absolutePath();
-    if (!QDir().mkpath(folder)) {
+    // The personal book is one person's contacts: no other user of the machine may read it. The
+    // folders made for it are 0700, as the XDG base-directory rules say, and the book 0600.
+    bool folderMade = false;
+    Status made;
+    {
+        const PrivateFiles privateFiles;
+        folderMade = QDir().mkpath(folder);
+        if (folderMade)
+            made = schema::create(path);
+    }
+    if (!folderMade) {
         Dialogs::instance().inform(nullptr, QString(),
                                    u"Non è stato possibile creare la cartella "_s + shown(folder) +
                                        u" per la rubrica personale. Controllare che la cartella che la "
@@ -36,7 +62,7 @@ void makePersonalBook(const QString& path)
                                    Dialogs::Icon::Critical);
         return;
     }
-    if (Status made = schema::create(path); !made) {
+    if (!made) {
         // The store words its errors for a window that holds typed values; here nothing was typed,
         // and the user needs to know which book could not be made and what to do.
         const StoreError& error = made.error();
@@ -239,6 +265,12 @@ bool convertAccessFile(const QString& path, const QString& importTool, QString& 
         problem = u"Il programma di conversione non ha scritto la nuova rubrica."_s;
         return false;
     }
+
+    // The new book takes the place of the Access file, and so its permissions: a file only its owner
+    // could read stays so.
+    struct stat old = {};
+    if (::stat(QFile::encodeName(original).constData(), &old) == 0)
+        ::chmod(QFile::encodeName(staging).constData(), old.st_mode & 07777);
 
     const QString stamp = QDateTime::currentDateTime().toString(u"yyyyMMdd-HHmmss"_s);
     const QString suffix = info.suffix().isEmpty() ? QString() : u"."_s + info.suffix();

@@ -19,6 +19,8 @@
 #include <QRegularExpression>
 #include <QTest>
 
+#include <sys/stat.h>
+
 using namespace Qt::StringLiterals;
 using namespace vinzal;
 using namespace vinzal::test;
@@ -38,6 +40,12 @@ QByteArray contentOf(const QString& path)
 QStringList filesIn(const QString& folder)
 {
     return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+}
+
+int modeOf(const QString& path)
+{
+    struct stat info = {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777) : -1;
 }
 
 qint64 rowCount(const QString& path)
@@ -218,8 +226,15 @@ private slots:
         const QString expected = home.filePath(u"dati/vinzal/Vinzal.mdb"_s);
         QCOMPARE(startup::personalBook(), expected);
 
+        const mode_t umask = ::umask(022);
         const QString book = startup::prepareBook(startup::parse({u"--personale"_s}), kImportTool);
+        ::umask(umask);
         QCOMPARE(book, expected);
+        // One person's contacts, whatever the umask: the folders made for them and the book are the
+        // user's alone, and the umask is as it was.
+        QCOMPARE(modeOf(home.filePath(u"dati"_s)), 0700);
+        QCOMPARE(modeOf(home.filePath(u"dati/vinzal"_s)), 0700);
+        QCOMPARE(modeOf(book), 0600);
         QCOMPARE(probeFile(book), FileKind::Sqlite);
         QCOMPARE(schema::check(book), QStringList());
         QCOMPARE(rowCount(book), 0);
@@ -315,10 +330,12 @@ private slots:
         QTemporaryDir folder;
         const QString book = folder.filePath(u"rubrica.mdb"_s);
         QVERIFY(QFile::copy(QStringLiteral(VINZAL_SOURCE_DIR "/tests/data/jet/Vinzal-jet4.mdb"), book));
+        QVERIFY(::chmod(QFile::encodeName(book).constData(), 0600) == 0);
         const QByteArray original = contentOf(book);
         m_dialogs->yesNoAnswers = {true};
 
         QCOMPARE(startup::prepareBook(startup::parse({book}), kImportTool), book);
+        QCOMPARE(modeOf(book), 0600); // the new book takes the Access file's place and permissions
         QCOMPARE(m_dialogs->shown.size(), 2);
         QCOMPARE(m_dialogs->shown[0].kind, u"yesno"_s);
         QCOMPARE(m_dialogs->shown[0].title, u"Vinzal"_s);
