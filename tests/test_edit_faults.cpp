@@ -322,6 +322,19 @@ private slots:
         m_dialogs->yesNoAnswers = {true};
         card.click(u"Command6"_s);
         QCOMPARE(fieldOf(card.path(), 1, u"Osservazioni"_s).toString(), u"A"_s + remark + u"!\r\nsette"_s);
+
+        // Replaced whole, then undone: an undo that brings the text back brings its bytes back.
+        const QString shown = qobject_cast<QPlainTextEdit*>(memo)->toPlainText();
+        card.click(u"Command3"_s);
+        memo->setFocus();
+        QTest::keyClick(keys(), Qt::Key_A, Qt::ControlModifier);
+        typeText(keys(), u"x\ny"_s);
+        for (int i = 0; i < 5 && qobject_cast<QPlainTextEdit*>(memo)->toPlainText() != shown; ++i)
+            QTest::keyClick(keys(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(qobject_cast<QPlainTextEdit*>(memo)->toPlainText(), shown);
+        m_dialogs->yesNoAnswers = {true};
+        card.click(u"Command6"_s);
+        QCOMPARE(fieldOf(card.path(), 1, u"Osservazioni"_s).toString(), u"A"_s + remark + u"!\r\nsette"_s);
     }
 
     void searchBoxShowsItsWholeTitle()
