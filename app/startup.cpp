@@ -14,6 +14,10 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
 
 namespace vinzal::startup {
@@ -25,10 +29,34 @@ QString shown(const QString& path)
     return u"«"_s + QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()) + u"»"_s;
 }
 
+// While it lives, files and folders are made for the user alone (0600, 0700), whatever the umask
+// allows others; a stricter umask still holds.
+class PrivateFiles
+{
+public:
+    PrivateFiles() : m_previous(::umask(077)) { ::umask(m_previous | 077); }
+    ~PrivateFiles() { ::umask(m_previous); }
+    PrivateFiles(const PrivateFiles&) = delete;
+    PrivateFiles& operator=(const PrivateFiles&) = delete;
+
+private:
+    mode_t m_previous;
+};
+
 void makePersonalBook(const QString& path)
 {
     const QString folder = QFileInfo(path).absolutePath();
-    if (!QDir().mkpath(folder)) {
+    // The personal book is one person's contacts: no other user of the machine may read it. The
+    // folders made for it are 0700, as the XDG base-directory rules say, and the book 0600.
+    bool folderMade = false;
+    Status made;
+    {
+        const PrivateFiles privateFiles;
+        folderMade = QDir().mkpath(folder);
+        if (folderMade)
+            made = schema::create(path);
+    }
+    if (!folderMade) {
         Dialogs::instance().inform(nullptr, QString(),
                                    u"Non è stato possibile creare la cartella "_s + shown(folder) +
                                        u" per la rubrica personale. Controllare che la cartella che la "
@@ -36,7 +64,7 @@ void makePersonalBook(const QString& path)
                                    Dialogs::Icon::Critical);
         return;
     }
-    if (Status made = schema::create(path); !made) {
+    if (!made) {
         // The store words its errors for a window that holds typed values; here nothing was typed,
         // and the user needs to know which book could not be made and what to do.
         const StoreError& error = made.error();
@@ -70,33 +98,6 @@ void makePersonalBook(const QString& path)
             u"\n\nUn archivio di Access si può anche aprire direttamente con Vinzal dal gestore dei file: "
             u"Vinzal propone di convertirlo."_s,
         Dialogs::Icon::Information);
-}
-
-void offerConversion(const QString& path, const QString& importTool)
-{
-    const QString question =
-        u"Il file "_s + shown(path) +
-        u" è un archivio di Access (formato Jet), che Vinzal non legge direttamente.\n\nVinzal può "
-        u"convertirlo in una rubrica con lo stesso nome, come fa il comando «vinzal-db import»; il file "
-        u"originale viene conservato nella stessa cartella con un altro nome.\n\nConvertire ora?"_s;
-    if (!Dialogs::instance().askYesNo(nullptr, QString(), question))
-        return;
-    QString kept, problem;
-    QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
-    const bool converted = convertAccessFile(path, importTool, kept, problem);
-    QGuiApplication::restoreOverrideCursor();
-    if (converted)
-        Dialogs::instance().inform(nullptr, QString(),
-                                   u"Il file "_s + shown(path) +
-                                       u" è stato convertito ed è ora una rubrica di Vinzal.\nIl file di "
-                                       u"Access originale è conservato come "_s +
-                                       shown(kept) + u"."_s,
-                                   Dialogs::Icon::Information);
-    else
-        Dialogs::instance().inform(nullptr, QString(),
-                                   u"La conversione del file "_s + shown(path) +
-                                       u" non è riuscita; il file non è stato cambiato.\n\n"_s + problem,
-                                   Dialogs::Icon::Critical);
 }
 
 QString unusedName(const QDir& folder, const QString& base, const QString& suffix)
@@ -175,6 +176,119 @@ QString personalBook()
     return folder + u"/vinzal/"_s + contacts::fileName();
 }
 
+namespace {
+
+// Whether this process may make files in `folder` (as the user it runs as, not as whoever started it).
+bool writable(const QString& folder)
+{
+    return ::faccessat(AT_FDCWD, QFile::encodeName(folder).constData(), W_OK | X_OK, AT_EACCESS) == 0;
+}
+
+// Offers to convert the Access file at `path` and returns the book to open: `path`, or the new book
+// when it was saved elsewhere. Every question a window user can answer is asked here, so that no
+// message sends them to an option of the command line: which table holds the contacts when the file
+// has no "Nomelia", and where the new book goes when the file's folder cannot be written.
+QString offerConversion(const QString& path, const QString& importTool)
+{
+    Dialogs& dialogs = Dialogs::instance();
+    const QFileInfo info(path);
+    const bool inPlace = writable(info.absolutePath());
+    const QString question =
+        u"Il file "_s + shown(path) +
+        u" è un archivio di Access (formato Jet), che Vinzal non legge direttamente.\n\n"_s +
+        (inPlace ? u"Vinzal può convertirlo in una rubrica con lo stesso nome, come fa il comando «vinzal-db "
+                   u"import»; il file originale viene conservato nella stessa cartella con un altro nome."_s
+                 : u"Vinzal può convertirlo in una nuova rubrica, come fa il comando «vinzal-db import». La "
+                   u"cartella "_s +
+                       shown(info.absolutePath()) +
+                       u" non può essere scritta: la nuova rubrica va salvata in un'altra cartella, da "
+                       u"scegliere, e il file originale resta com'è."_s) +
+        u"\n\nConvertire ora?"_s;
+    if (!dialogs.askYesNo(nullptr, QString(), question))
+        return path;
+    Conversion conversion;
+    if (!inPlace) {
+        // Proposed beside the personal book, the one folder that is surely the user's.
+        const QString folder = QFileInfo(personalBook()).absolutePath();
+        {
+            const PrivateFiles privateFiles;
+            QDir().mkpath(folder);
+        }
+        conversion.target = dialogs.askSaveFile(nullptr, u"Salva la rubrica convertita"_s,
+                                                folder + u'/' + info.completeBaseName() + u".mdb"_s,
+                                                u"Rubriche di Vinzal (*.mdb)"_s);
+        if (conversion.target.isEmpty())
+            return path;
+    }
+    for (;;) {
+        QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+        const bool converted = convertAccessFile(path, importTool, conversion);
+        QGuiApplication::restoreOverrideCursor();
+        if (converted)
+            break;
+        if (!conversion.extraColumns.isEmpty()) {
+            conversion.skipExtraColumns = dialogs.askYesNo(
+                nullptr, QString(),
+                u"La tabella del file "_s + shown(path) +
+                    u" ha colonne che le rubriche di Vinzal non hanno: "_s + conversion.extraColumns +
+                    u".\n\nConvertire i contatti senza queste colonne? I loro valori non saranno nella nuova "
+                    u"rubrica; il file di Access non cambia."_s);
+            if (!conversion.skipExtraColumns)
+                return path;
+            continue;
+        }
+        if (conversion.tables.isEmpty()) {
+            dialogs.inform(nullptr, QString(),
+                           u"La conversione del file "_s + shown(path) +
+                               u" non è riuscita; il file non è stato cambiato.\n\n"_s + conversion.problem,
+                           Dialogs::Icon::Critical);
+            return path;
+        }
+        conversion.table =
+            dialogs.askItem(nullptr, QString(),
+                            u"Il file "_s + shown(path) + u" non ha la tabella «"_s + contacts::tableName() +
+                                u"» delle rubriche di Vinzal. Quale tabella contiene i "
+                                u"contatti da convertire?"_s,
+                            conversion.tables);
+        if (conversion.table.isEmpty())
+            return path;
+    }
+    dialogs.inform(
+        nullptr, QString(),
+        conversion.target.isEmpty()
+            ? u"Il file "_s + shown(path) +
+                  u" è stato convertito ed è ora una rubrica di Vinzal.\nIl file di Access originale "
+                  u"è conservato come "_s +
+                  shown(conversion.kept) + u"."_s
+            : u"Il file "_s + shown(path) + u" è stato convertito nella nuova rubrica "_s +
+                  shown(conversion.target) + u", che Vinzal apre ora.\nIl file di Access è rimasto com'è."_s,
+        Dialogs::Icon::Information);
+    return conversion.target.isEmpty() ? path : conversion.target;
+}
+
+// The import names the tables of a file that lacks the one asked for: "Tabelle presenti: «A», «B».".
+QStringList tablesNamedIn(const QString& said)
+{
+    const QString before = u"Tabelle presenti: «"_s, after = u"». "_s;
+    const qsizetype from = said.indexOf(before);
+    const qsizetype to = from < 0 ? -1 : said.indexOf(after, from);
+    if (to < 0)
+        return {};
+    return said.mid(from + before.size(), to - from - before.size()).split(u"», «"_s);
+}
+
+// The import names the columns a table has and the address book lacks: "…non ha: «A», «B». Per
+// importare senza di esse usare --skip-extra-columns.".
+QString extraColumnsNamedIn(const QString& said)
+{
+    const QString before = u"colonne che la rubrica di Vinzal non ha: "_s, after = u". Per importare"_s;
+    const qsizetype from = said.indexOf(before);
+    const qsizetype to = from < 0 ? -1 : said.indexOf(after, from);
+    return to < 0 ? QString() : said.mid(from + before.size(), to - from - before.size());
+}
+
+} // namespace
+
 QString prepareBook(const CommandLine& line, const QString& importTool)
 {
     if (line.book.isEmpty() && !line.personal)
@@ -184,7 +298,7 @@ QString prepareBook(const CommandLine& line, const QString& importTool)
     if (line.book.isEmpty() && !info.exists() && !info.isSymLink())
         makePersonalBook(path);
     else if (probeFile(path) == FileKind::Access)
-        offerConversion(path, importTool);
+        return offerConversion(path, importTool);
     return path;
 }
 
@@ -200,59 +314,93 @@ QString findImportTool()
     return {};
 }
 
-bool convertAccessFile(const QString& path, const QString& importTool, QString& kept, QString& problem)
+bool convertAccessFile(const QString& path, const QString& importTool, Conversion& conversion)
 {
+    conversion.kept.clear();
+    conversion.problem.clear();
+    conversion.tables.clear();
+    conversion.extraColumns.clear();
     if (importTool.isEmpty()) {
-        problem = u"Il programma di conversione «vinzal-db» non è stato trovato nella cartella di Vinzal "_s +
-                  shown(QCoreApplication::applicationDirPath()) + u". Reinstallare Vinzal."_s;
+        conversion.problem =
+            u"Il programma di conversione «vinzal-db» non è stato trovato nella cartella di Vinzal "_s +
+            shown(QCoreApplication::applicationDirPath()) + u". Reinstallare Vinzal."_s;
         return false;
     }
     const QFileInfo info(path);
     const QDir folder = info.absoluteDir();
     const QString original = info.absoluteFilePath();
-    // The new book is written beside the old file under a name of its own and takes the old name
-    // only once it is complete: a failed or interrupted import leaves the old file as it was.
-    const QString staging = unusedName(folder,
-                                       u"."_s + info.completeBaseName() +
-                                           u"-conversione-%1"_s.arg(QCoreApplication::applicationPid()),
-                                       u".mdb"_s);
+    const bool inPlace = conversion.target.isEmpty();
+    // In place, the new book is written beside the old file under a name of its own and takes the
+    // old name only once it is complete: a failed or interrupted import leaves the old file as it
+    // was. Elsewhere vinzal-db itself writes it so; an existing file there is one the user chose to
+    // replace.
+    const QString staging = inPlace
+                                ? unusedName(folder,
+                                             u"."_s + info.completeBaseName() +
+                                                 u"-conversione-%1"_s.arg(QCoreApplication::applicationPid()),
+                                             u".mdb"_s)
+                                : QFileInfo(conversion.target).absoluteFilePath();
+    QStringList arguments{u"import"_s, original, staging};
+    if (!conversion.table.isEmpty())
+        arguments << u"--table"_s << conversion.table;
+    if (conversion.skipExtraColumns)
+        arguments << u"--skip-extra-columns"_s;
+    if (!inPlace && QFileInfo::exists(staging))
+        arguments << u"--force"_s;
 
     QProcess import;
-    import.setWorkingDirectory(folder.absolutePath());
-    import.start(importTool, {u"import"_s, original, staging});
+    import.setWorkingDirectory(QFileInfo(staging).absolutePath());
+    import.start(importTool, arguments);
     if (!import.waitForStarted(-1)) {
-        problem = u"Il programma di conversione "_s + shown(importTool) + u" non si è avviato: "_s +
-                  import.errorString();
+        conversion.problem = u"Il programma di conversione "_s + shown(importTool) +
+                             u" non si è avviato: "_s + import.errorString();
         return false;
     }
     import.waitForFinished(-1);
     const QString said = QString::fromUtf8(import.readAllStandardError()).trimmed();
     if (import.exitStatus() != QProcess::NormalExit || import.exitCode() != 0) {
-        QFile::remove(staging);
-        problem = !said.isEmpty() ? said
-                  : import.exitStatus() != QProcess::NormalExit
-                      ? u"Il programma di conversione si è interrotto in modo anomalo."_s
-                      : u"Il programma di conversione è terminato con lo stato %1."_s.arg(import.exitCode());
+        if (inPlace)
+            QFile::remove(staging);
+        conversion.tables = tablesNamedIn(said);
+        conversion.extraColumns = extraColumnsNamedIn(said);
+        // Its advice for a file without tables names an option of the command line.
+        if (said.contains(u"Tabelle presenti: nessuna"_s))
+            conversion.problem = u"Il file non contiene alcuna tabella da convertire."_s;
+        if (conversion.problem.isEmpty())
+            conversion.problem =
+                !said.isEmpty() ? said
+                : import.exitStatus() != QProcess::NormalExit
+                    ? u"Il programma di conversione si è interrotto in modo anomalo."_s
+                    : u"Il programma di conversione è terminato con lo stato %1."_s.arg(import.exitCode());
         return false;
     }
     if (!QFileInfo(staging).isFile()) {
-        problem = u"Il programma di conversione non ha scritto la nuova rubrica."_s;
+        conversion.problem = u"Il programma di conversione non ha scritto la nuova rubrica."_s;
         return false;
     }
+    if (!inPlace)
+        return true;
+
+    // The new book takes the place of the Access file, and so its permissions: a file only its owner
+    // could read stays so.
+    struct stat old = {};
+    if (::stat(QFile::encodeName(original).constData(), &old) == 0)
+        ::chmod(QFile::encodeName(staging).constData(), old.st_mode & 07777);
 
     const QString stamp = QDateTime::currentDateTime().toString(u"yyyyMMdd-HHmmss"_s);
     const QString suffix = info.suffix().isEmpty() ? QString() : u"."_s + info.suffix();
-    kept = unusedName(folder, info.completeBaseName() + u"-access-"_s + stamp, suffix);
-    if (!QFile::rename(original, kept)) {
+    conversion.kept = unusedName(folder, info.completeBaseName() + u"-access-"_s + stamp, suffix);
+    if (!QFile::rename(original, conversion.kept)) {
         QFile::remove(staging);
-        problem = u"Il file di Access non può essere rinominato; controllare i permessi della cartella "_s +
-                  shown(folder.absolutePath()) + u"."_s;
+        conversion.problem =
+            u"Il file di Access non può essere rinominato; controllare i permessi della cartella "_s +
+            shown(folder.absolutePath()) + u"."_s;
         return false;
     }
     if (!QFile::rename(staging, original)) {
-        QFile::rename(kept, original);
+        QFile::rename(conversion.kept, original);
         QFile::remove(staging);
-        problem = u"La nuova rubrica non può prendere il nome "_s + shown(original) + u"."_s;
+        conversion.problem = u"La nuova rubrica non può prendere il nome "_s + shown(original) + u"."_s;
         return false;
     }
     return true;

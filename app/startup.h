@@ -39,9 +39,22 @@ QString prepareBook(const CommandLine& line, const QString& importTool);
 // vinzal-db beside this program (installed together in one folder), or in the build tree.
 QString findImportTool();
 
-// Converts the Access file at `path` in place with `importTool import`: the new address book takes
-// the name `path`, the original is kept beside it under another name that is returned. On failure
-// nothing is changed and `problem` holds what the import said.
-bool convertAccessFile(const QString& path, const QString& importTool, QString& kept, QString& problem);
+// How an Access file is converted, and what came of it.
+struct Conversion
+{
+    QString table;                 // the table holding the contacts; empty for the address book's own
+    bool skipExtraColumns = false; // columns the address book lacks are left out rather than refused
+    QString target;                // where the new book goes; empty to take the Access file's name and place
+    // What came of it:
+    QString kept;         // in place, the name the Access file is kept under
+    QString problem;      // on failure, what the import said
+    QStringList tables;   // when the file has no such table, the tables it has
+    QString extraColumns; // when the table has columns the address book lacks, their names
+};
+
+// Converts the Access file at `path` with `importTool import`, into `conversion.target` or in place:
+// the new address book then takes the name `path` and the original is kept beside it under another
+// name. On failure nothing is changed and `conversion` says why.
+bool convertAccessFile(const QString& path, const QString& importTool, Conversion& conversion);
 
 } // namespace vinzal::startup

@@ -1,6 +1,7 @@
 #include "dialogs.h"
 
 #include <QApplication>
+#include <QFileDialog>
 #include <QFontMetrics>
 #include <QInputDialog>
 #include <QLineEdit>
@@ -46,6 +47,18 @@ QString Dialogs::askText(QWidget* parent, const QString& title, const QString& p
     return doAskText(parent, titleOrApplication(title), prompt);
 }
 
+QString Dialogs::askItem(QWidget* parent, const QString& title, const QString& prompt,
+                         const QStringList& items)
+{
+    return doAskItem(parent, titleOrApplication(title), prompt, items);
+}
+
+QString Dialogs::askSaveFile(QWidget* parent, const QString& title, const QString& proposed,
+                             const QString& filter)
+{
+    return doAskSaveFile(parent, titleOrApplication(title), proposed, filter);
+}
+
 bool Dialogs::askYesNo(QWidget* parent, const QString& title, const QString& text)
 {
     return doAskYesNo(parent, titleOrApplication(title), text);
@@ -81,6 +94,20 @@ QString QtDialogs::doAskText(QWidget* parent, const QString& title, const QStrin
     if (edit)
         edit->setMinimumWidth(widest + titleBarButtons);
     return dialog.exec() == QDialog::Accepted ? dialog.textValue() : QString();
+}
+
+QString QtDialogs::doAskItem(QWidget* parent, const QString& title, const QString& prompt,
+                             const QStringList& items)
+{
+    bool chosen = false;
+    const QString item = QInputDialog::getItem(parent, title, prompt, items, 0, false, &chosen);
+    return chosen ? item : QString();
+}
+
+QString QtDialogs::doAskSaveFile(QWidget* parent, const QString& title, const QString& proposed,
+                                 const QString& filter)
+{
+    return QFileDialog::getSaveFileName(parent, title, proposed, filter);
 }
 
 bool QtDialogs::doAskYesNo(QWidget* parent, const QString& title, const QString& text)

@@ -3,6 +3,7 @@
 #include "store_error.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -26,6 +27,12 @@ public:
 
     // An input box: the text typed, or the empty text when cancelled.
     QString askText(QWidget* parent, const QString& title, const QString& prompt);
+    // A list to choose from: the item chosen, or the empty text when cancelled.
+    QString askItem(QWidget* parent, const QString& title, const QString& prompt, const QStringList& items);
+    // A save dialog opened on `proposed`, showing the files that match `filter`: the file chosen
+    // (replacing one that exists confirmed), or the empty text when cancelled.
+    QString askSaveFile(QWidget* parent, const QString& title, const QString& proposed,
+                        const QString& filter);
     // Yes and No with the question icon: true for Yes.
     bool askYesNo(QWidget* parent, const QString& title, const QString& text);
     // OK alone. An empty title is the application's, "Vinzal".
@@ -35,15 +42,23 @@ public:
 
 protected:
     virtual QString doAskText(QWidget* parent, const QString& title, const QString& prompt) = 0;
+    virtual QString doAskItem(QWidget* parent, const QString& title, const QString& prompt,
+                              const QStringList& items) = 0;
+    virtual QString doAskSaveFile(QWidget* parent, const QString& title, const QString& proposed,
+                                  const QString& filter) = 0;
     virtual bool doAskYesNo(QWidget* parent, const QString& title, const QString& text) = 0;
     virtual void doInform(QWidget* parent, const QString& title, const QString& text, Icon icon) = 0;
 };
 
-// The real dialogs: QInputDialog and QMessageBox.
+// The real dialogs: QInputDialog, QFileDialog and QMessageBox.
 class QtDialogs : public Dialogs
 {
 protected:
     QString doAskText(QWidget* parent, const QString& title, const QString& prompt) override;
+    QString doAskItem(QWidget* parent, const QString& title, const QString& prompt,
+                      const QStringList& items) override;
+    QString doAskSaveFile(QWidget* parent, const QString& title, const QString& proposed,
+                          const QString& filter) override;
     bool doAskYesNo(QWidget* parent, const QString& title, const QString& text) override;
     void doInform(QWidget* parent, const QString& title, const QString& text, Icon icon) override;
 };

@@ -31,6 +31,14 @@ QList<qsizetype> origins(const QString& stored, const QString& raw)
     return starts;
 }
 
+// The editor's raw text for a stored text: each line break (CR LF, CR, LF) a paragraph separator.
+QString shownAs(QString stored)
+{
+    return stored.replace(QStringLiteral("\r\n"), paragraph)
+        .replace(u'\r', paragraph)
+        .replace(u'\n', paragraph);
+}
+
 } // namespace
 
 void StoredText::reset(const QString& stored, const QString& raw)
@@ -38,10 +46,36 @@ void StoredText::reset(const QString& stored, const QString& raw)
     m_stored = stored;
     m_raw = raw;
     m_crlf = stored.contains(QStringLiteral("\r\n"));
+    m_undoSteps = 0;
+    m_done.clear();
 }
 
-void StoredText::apply(int position, int removed, int added, const QString& raw)
+bool StoredText::undo(const QString& raw, int undoSteps)
 {
+    QString stored = m_stored;
+    qsizetype kept = m_done.size();
+    for (; kept > 0 && m_done.at(kept - 1).undoSteps > undoSteps; --kept) {
+        const Change& change = m_done.at(kept - 1);
+        stored = stored.left(change.at) + change.replaced + stored.mid(change.at + change.length);
+    }
+    // Only when the editor shows just what the changes undone had replaced.
+    if (kept == m_done.size() || shownAs(stored) != raw)
+        return false;
+    m_done.resize(kept);
+    m_stored = stored;
+    return true;
+}
+
+void StoredText::apply(int position, int removed, int added, const QString& raw, int undoSteps)
+{
+    const bool undone = undoSteps < m_undoSteps && undo(raw, undoSteps);
+    m_undoSteps = undoSteps;
+    if (undone) {
+        m_raw = raw;
+        return;
+    }
+    while (!m_done.isEmpty() && m_done.constLast().undoSteps > undoSteps)
+        m_done.removeLast(); // undone in a way not known here
     // The document may count its final separator in a change: keep to the text both sides share.
     const qsizetype from = std::clamp<qsizetype>(position, 0, m_raw.size());
     const qsizetype gone = std::clamp<qsizetype>(removed, 0, m_raw.size() - from);
@@ -52,10 +86,11 @@ void StoredText::apply(int position, int removed, int added, const QString& raw)
                             QStringView(raw).sliced(from + come) == QStringView(m_raw).sliced(from + gone);
     QString typed = consistent ? raw.mid(from, come) : raw;
     typed.replace(paragraph, m_crlf ? QStringLiteral("\r\n") : QStringLiteral("\n"));
-    if (consistent)
-        m_stored = m_stored.left(starts.at(from)) + typed + m_stored.mid(starts.at(from + gone));
-    else
-        m_stored = typed; // a change not understood: the whole text as the editor has it
+    const qsizetype at = consistent ? starts.at(from) : 0;
+    const qsizetype end = consistent ? starts.at(from + gone) : m_stored.size();
+    // A change not understood takes the whole text as the editor has it.
+    m_done.append({undoSteps, at, m_stored.mid(at, end - at), typed.size()});
+    m_stored = m_stored.left(at) + typed + m_stored.mid(end);
     m_raw = raw;
 }
 

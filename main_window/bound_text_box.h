@@ -15,20 +15,36 @@ namespace vinzal {
 // QTextDocument turns CR and CR LF into paragraph separators, and its plain text turns U+2028 and
 // no-break spaces into line feeds and spaces; only the span of each edit is replaced here, so the
 // text around what the user typed keeps its bytes as stored. New line breaks are CR LF when the row
-// used CR LF.
+// used CR LF. The editor's undo gives back only its own form of the text, so what each change
+// replaced is kept as stored until the editor's undo steps go below it: an undo brings the bytes
+// back with the text.
 class StoredText
 {
 public:
     // `raw` is the editor's raw text (QTextDocument::toRawText) right after showing `stored`.
     void reset(const QString& stored, const QString& raw);
-    // The editor replaced `removed` characters at `position` by `added`; `raw` is its text now.
-    void apply(int position, int removed, int added, const QString& raw);
+    // The editor replaced `removed` characters at `position` by `added`; `raw` is its text now and
+    // `undoSteps` the undo steps it has now (QTextDocument::availableUndoSteps).
+    void apply(int position, int removed, int added, const QString& raw, int undoSteps);
     const QString& value() const { return m_stored; }
 
 private:
+    // What the change that left the editor with `undoSteps` steps replaced: `replaced` was stored
+    // at `at`, where `length` characters stand now.
+    struct Change
+    {
+        int undoSteps;
+        qsizetype at;
+        QString replaced;
+        qsizetype length;
+    };
+    bool undo(const QString& raw, int undoSteps);
+
     QString m_stored;
     QString m_raw;
     bool m_crlf = false;
+    int m_undoSteps = 0;
+    QList<Change> m_done;
 };
 
 // A text editor bound to one field of its window's navigator. Showing a row clears DataChanged; any
@@ -53,7 +69,8 @@ public:
             QObject::connect(this->document(), &QTextDocument::contentsChange, this,
                              [this](int position, int removed, int added) {
                                  if (!m_loading)
-                                     m_value.apply(position, removed, added, this->document()->toRawText());
+                                     m_value.apply(position, removed, added, this->document()->toRawText(),
+                                                   this->document()->availableUndoSteps());
                              });
     }
 

@@ -17,6 +17,11 @@ namespace {
 QString shownName(const QString& path)
 {
     const QFileInfo info(path);
+    // A connection string with a misspelt keyword is taken for a file's name: shown whole, without
+    // the password it holds (which may reach into the folder's part of the name).
+    const QString absolute = QDir::toNativeSeparators(info.absoluteFilePath());
+    if (looksLikeServerBook(path))
+        return u"«"_s + shownBook(absolute) + u"»"_s;
     return u"«"_s + info.fileName() + u"» nella cartella «"_s +
            QDir::toNativeSeparators(info.absolutePath()) + u"»"_s;
 }
@@ -63,16 +68,20 @@ Result<std::unique_ptr<Connection>> Connection::open(const QString& path)
     // The advice for the book looked up in the working directory does not fit one named by path
     // (on the command line, the personal book): that one is to be found or converted where it is.
     const bool usual = path == contacts::fileName();
-    const QString absolute = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+    const QString absolute = shownBook(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()));
     switch (probeFile(path)) {
     case FileKind::Missing:
         return openError(StoreError::Kind::FileMissing,
                          u"Il file dell'archivio "_s + where + u" non esiste. "_s +
                              (usual ? u"Avviare Vinzal dalla cartella che contiene la rubrica «Vinzal.mdb», "
                                       u"oppure crearne una nuova con «vinzal-db create»."_s
-                                    : u"Controllare il nome e la cartella del file indicato, oppure creare "
-                                      u"la rubrica con «vinzal-db create \""_s +
-                                          absolute + u"\"»."_s));
+                              : looksLikeServerBook(path)
+                                  ? u"Se indica una rubrica su un server, controllare che ogni parola "
+                                    u"chiave sia scritta correttamente (host, port, dbname, user, sslmode, "
+                                    u"service)."_s
+                                  : u"Controllare il nome e la cartella del file indicato, oppure creare "
+                                    u"la rubrica con «vinzal-db create \""_s +
+                                        absolute + u"\"»."_s));
     case FileKind::Unreadable:
         return openError(StoreError::Kind::FileUnreadable,
                          u"Il file dell'archivio "_s + where +

@@ -37,6 +37,21 @@ bool secret(const char* keyword)
     return qstrcmp(keyword, "password") == 0 || qstrcmp(keyword, "sslpassword") == 0;
 }
 
+// A text libpq could not read may still be a connection string with one word misspelt, and then
+// holds a password in the clear. Whatever follows a password key is hidden (to the closing quote of
+// a quoted value, to the next blank otherwise, spaces around '=' or not), and a URI's user
+// information from its ':' to the last '@'. Hiding too much is harmless; showing a password is not.
+QString withoutSecrets(QString text)
+{
+    static const QRegularExpression key(
+        uR"((password\s*=\s*)(?:'(?:[^'\\]|\\.?)*'?|"(?:[^"\\]|\\.?)*"?|\S*))"_s,
+        QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression userInfo(uR"((:/+[^\s:/@]*:).*@)"_s); // "//" may be folded
+    text.replace(key, u"\\1***"_s);
+    text.replace(userInfo, u"\\1***@"_s);
+    return text;
+}
+
 } // namespace
 
 bool isServerBook(const QString& book)
@@ -60,10 +75,25 @@ QList<std::pair<QString, QString>> serverParameters(const QString& book, QString
     return parameters;
 }
 
+bool looksLikeServerBook(const QString& text)
+{
+    static const QRegularExpression pattern = [] {
+        QStringList keywords{u"password"_s};
+        if (PQconninfoOption* defaults = PQconndefaults()) {
+            for (const PQconninfoOption* option = defaults; option->keyword; ++option)
+                keywords.append(QRegularExpression::escape(QString::fromUtf8(option->keyword)));
+            PQconninfoFree(defaults);
+        }
+        return QRegularExpression(u"^[a-z][a-z0-9+.-]*://|(?:^|\\s)(?:"_s + keywords.join(u'|') + u")\\s*="_s,
+                                  QRegularExpression::CaseInsensitiveOption);
+    }();
+    return isServerBook(text) || pattern.match(text).hasMatch() || withoutSecrets(text) != text;
+}
+
 QString shownBook(const QString& book)
 {
     if (!isServerBook(book))
-        return book;
+        return withoutSecrets(book);
     // Rebuilt from what libpq reads, less the secrets: no spelling of a password in a URI or a
     // keyword string (encoded, after a '?', under another keyword) can reach a message this way.
     const Options options = parse(book, nullptr);

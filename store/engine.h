@@ -19,7 +19,12 @@ enum class Engine { Sqlite, Postgres };
 // of that name is still a file.
 bool isServerBook(const QString& book);
 
-// The book as messages and titles show it: a server book without any password it may hold.
+// Whether `text` looks like a connection string, even one libpq cannot read (a misspelt keyword):
+// a URI, or one of libpq's keywords followed by '='. A new file is never given such a name.
+bool looksLikeServerBook(const QString& text);
+
+// The book as messages and titles show it: a server book without any password it may hold, and a
+// file name that looks like a connection string without what follows a password key in it.
 QString shownBook(const QString& book);
 
 // A server book as libpq's keywords (host, dbname, user, password, sslmode, service...), parsed by

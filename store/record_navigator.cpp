@@ -1,6 +1,7 @@
 #include "record_navigator.h"
 
 #include "contact_table.h"
+#include "engine.h"
 
 #include <QEvent>
 #include <QTimer>
@@ -59,10 +60,16 @@ Status RecordNavigator::requireOpen() const
 {
     if (m_connection)
         return {};
-    return StoreError{StoreError::Kind::NotOpen,
-                      u"La rubrica non è aperta. Controllare che il file «"_s + m_databaseName +
-                          u"» si trovi nella cartella da cui è stato avviato Vinzal, poi rileggerla."_s,
-                      {}};
+    // Only the usual "Vinzal.mdb" is looked for in the folder Vinzal was started from; a book named
+    // by its path or on a server is where it was named.
+    return StoreError{
+        StoreError::Kind::NotOpen,
+        m_databaseName == contacts::fileName()
+            ? u"La rubrica non è aperta. Controllare che il file «"_s + m_databaseName +
+                  u"» si trovi nella cartella da cui è stato avviato Vinzal, poi rileggerla."_s
+            : u"La rubrica «"_s + shownBook(m_databaseName) +
+                  u"» non è aperta. Controllarne il nome e che si possa leggere, poi rileggerla."_s,
+        {}};
 }
 
 Status RecordNavigator::requireTable() const

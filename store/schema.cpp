@@ -203,15 +203,16 @@ QStringList check(const QString& path)
         return checkServer(path);
     switch (probeFile(path)) {
     case FileKind::Missing:
-        return {u"il file «"_s + path + u"» non esiste"_s};
+        return {u"il file «"_s + shownBook(path) + u"» non esiste"_s};
     case FileKind::Unreadable:
-        return {u"il file «"_s + path + u"» non può essere letto"_s};
+        return {u"il file «"_s + shownBook(path) + u"» non può essere letto"_s};
     case FileKind::Empty:
-        return {u"il file «"_s + path + u"» è vuoto"_s};
+        return {u"il file «"_s + shownBook(path) + u"» è vuoto"_s};
     case FileKind::Access:
-        return {u"il file «"_s + path + u"» è un archivio di Access: convertirlo con «vinzal-db import»"_s};
+        return {u"il file «"_s + shownBook(path) +
+                u"» è un archivio di Access: convertirlo con «vinzal-db import»"_s};
     case FileKind::Other:
-        return {u"il file «"_s + path + u"» non è un archivio SQLite"_s};
+        return {u"il file «"_s + shownBook(path) + u"» non è un archivio SQLite"_s};
     case FileKind::Sqlite:
         break;
     }

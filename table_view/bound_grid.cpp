@@ -10,6 +10,8 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMouseEvent>
+#include <QStyle>
 #include <QStyledItemDelegate>
 #include <QTimer>
 
@@ -115,7 +117,11 @@ BoundGrid::BoundGrid(RecordNavigator& navigator, QWidget* parent)
             selector->setDefaultSectionSize(size);
     });
 
-    connect(selector, &QHeaderView::sectionPressed, this, &BoundGrid::selectorClicked);
+    // A press on a row's selector is taken here, before the header sees it (a press on a row's
+    // border still goes to the header, which resizes). The header would wait for the release of a
+    // press it has seen, ignoring every press until then; but a refused write shows a modal message
+    // while the button is down, which takes that release: the user's next click would do nothing.
+    selector->viewport()->installEventFilter(this);
 
     connect(&navigator, &RecordNavigator::opened, this, [this] {
         if (m_model->rowCount() > 0)
@@ -223,6 +229,26 @@ void BoundGrid::focusInEvent(QFocusEvent* event)
     // The current cell's editor holds the caret: the keys go there.
     if (QWidget* editor = indexWidget(currentIndex()))
         editor->setFocus();
+}
+
+bool BoundGrid::eventFilter(QObject* watched, QEvent* event)
+{
+    QHeaderView* selector = verticalHeader();
+    if (watched != selector->viewport() ||
+        (event->type() != QEvent::MouseButtonPress && event->type() != QEvent::MouseButtonDblClick))
+        return QTableView::eventFilter(watched, event);
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+    const int y = mouse->position().toPoint().y();
+    const int row = selector->logicalIndexAt(y);
+    if (mouse->button() != Qt::LeftButton || row < 0)
+        return QTableView::eventFilter(watched, event);
+    // Within the grip margin of a border the header resizes the row, as it always did.
+    const int grip = selector->style()->pixelMetric(QStyle::PM_HeaderGripMargin, nullptr, selector);
+    const int top = selector->sectionViewportPosition(row);
+    if ((row > 0 && y < top + grip) || y >= top + selector->sectionSize(row) - grip)
+        return QTableView::eventFilter(watched, event);
+    selectorClicked(row);
+    return true;
 }
 
 void BoundGrid::selectorClicked(int row)

@@ -34,15 +34,33 @@ QStringList ScriptedDialogs::texts() const
 
 QString ScriptedDialogs::doAskText(QWidget*, const QString& title, const QString& prompt)
 {
-    shown.append({u"text"_s, title, prompt, Icon::None});
+    shown.append({u"text"_s, title, prompt, Icon::None, {}});
     if (onShow)
         onShow(shown.last());
     return textAnswers.isEmpty() ? QString() : textAnswers.takeFirst();
 }
 
+QString ScriptedDialogs::doAskItem(QWidget*, const QString& title, const QString& prompt,
+                                   const QStringList& items)
+{
+    shown.append({u"item"_s, title, prompt, Icon::None, items});
+    if (onShow)
+        onShow(shown.last());
+    return itemAnswers.isEmpty() ? QString() : itemAnswers.takeFirst();
+}
+
+QString ScriptedDialogs::doAskSaveFile(QWidget*, const QString& title, const QString& proposed,
+                                       const QString&)
+{
+    shown.append({u"save"_s, title, QString(), Icon::None, {proposed}});
+    if (onShow)
+        onShow(shown.last());
+    return saveAnswers.isEmpty() ? QString() : saveAnswers.takeFirst();
+}
+
 bool ScriptedDialogs::doAskYesNo(QWidget*, const QString& title, const QString& text)
 {
-    shown.append({u"yesno"_s, title, text, Icon::Question});
+    shown.append({u"yesno"_s, title, text, Icon::Question, {}});
     if (onShow)
         onShow(shown.last());
     return yesNoAnswers.isEmpty() ? false : yesNoAnswers.takeFirst();
@@ -50,7 +68,7 @@ bool ScriptedDialogs::doAskYesNo(QWidget*, const QString& title, const QString& 
 
 void ScriptedDialogs::doInform(QWidget*, const QString& title, const QString& text, Icon icon)
 {
-    shown.append({u"inform"_s, title, text, icon});
+    shown.append({u"inform"_s, title, text, icon, {}});
     if (onShow)
         onShow(shown.last());
 }

@@ -28,10 +28,11 @@ class ScriptedDialogs : public Dialogs
 public:
     struct Shown
     {
-        QString kind; // "text", "yesno" or "inform"
+        QString kind; // "text", "item", "save", "yesno" or "inform"
         QString title;
         QString text;
         Icon icon;
+        QStringList offered; // the items of a list; the file a save dialog proposes
     };
 
     // Installs a fresh script for the whole process and returns it.
@@ -40,6 +41,8 @@ public:
     QList<Shown> shown;
     QStringList textAnswers;  // consumed in order; the empty text once they run out (cancel)
     QList<bool> yesNoAnswers; // consumed in order; No once they run out
+    QStringList itemAnswers;  // consumed in order; the empty text once they run out (cancel)
+    QStringList saveAnswers;  // consumed in order; the empty text once they run out (cancel)
     // Called as each dialog appears, to look at the window behind it.
     std::function<void(const Shown&)> onShow;
 
@@ -48,6 +51,10 @@ public:
 
 protected:
     QString doAskText(QWidget* parent, const QString& title, const QString& prompt) override;
+    QString doAskItem(QWidget* parent, const QString& title, const QString& prompt,
+                      const QStringList& items) override;
+    QString doAskSaveFile(QWidget* parent, const QString& title, const QString& proposed,
+                          const QString& filter) override;
     bool doAskYesNo(QWidget* parent, const QString& title, const QString& text) override;
     void doInform(QWidget* parent, const QString& title, const QString& text, Icon icon) override;
 };

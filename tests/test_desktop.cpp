@@ -16,8 +16,11 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QProcess>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
+
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 using namespace vinzal;
@@ -38,6 +41,12 @@ QByteArray contentOf(const QString& path)
 QStringList filesIn(const QString& folder)
 {
     return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+}
+
+int modeOf(const QString& path)
+{
+    struct stat info = {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777) : -1;
 }
 
 qint64 rowCount(const QString& path)
@@ -218,8 +227,15 @@ private slots:
         const QString expected = home.filePath(u"dati/vinzal/Vinzal.mdb"_s);
         QCOMPARE(startup::personalBook(), expected);
 
+        const mode_t umask = ::umask(022);
         const QString book = startup::prepareBook(startup::parse({u"--personale"_s}), kImportTool);
+        ::umask(umask);
         QCOMPARE(book, expected);
+        // One person's contacts, whatever the umask: the folders made for them and the book are the
+        // user's alone, and the umask is as it was.
+        QCOMPARE(modeOf(home.filePath(u"dati"_s)), 0700);
+        QCOMPARE(modeOf(home.filePath(u"dati/vinzal"_s)), 0700);
+        QCOMPARE(modeOf(book), 0600);
         QCOMPARE(probeFile(book), FileKind::Sqlite);
         QCOMPARE(schema::check(book), QStringList());
         QCOMPARE(rowCount(book), 0);
@@ -315,10 +331,12 @@ private slots:
         QTemporaryDir folder;
         const QString book = folder.filePath(u"rubrica.mdb"_s);
         QVERIFY(QFile::copy(QStringLiteral(VINZAL_SOURCE_DIR "/tests/data/jet/Vinzal-jet4.mdb"), book));
+        QVERIFY(::chmod(QFile::encodeName(book).constData(), 0600) == 0);
         const QByteArray original = contentOf(book);
         m_dialogs->yesNoAnswers = {true};
 
         QCOMPARE(startup::prepareBook(startup::parse({book}), kImportTool), book);
+        QCOMPARE(modeOf(book), 0600); // the new book takes the Access file's place and permissions
         QCOMPARE(m_dialogs->shown.size(), 2);
         QCOMPARE(m_dialogs->shown[0].kind, u"yesno"_s);
         QCOMPARE(m_dialogs->shown[0].title, u"Vinzal"_s);
@@ -366,6 +384,84 @@ private slots:
         // "vinzal-db import Vinzal.mdb" would look for another file in the working directory.
         QVERIFY2(m_dialogs->shown[1].text.contains(u"vinzal-db import \""_s + book + u"\" NUOVA.mdb"_s),
                  qPrintable(m_dialogs->shown[1].text));
+        // AGGIUNGI then names that book, not the folder Vinzal was started from.
+        QTest::mouseClick(card->findChild<QPushButton*>(u"Command2"_s), Qt::LeftButton);
+        QCOMPARE(m_dialogs->shown.size(), 3);
+        QVERIFY2(m_dialogs->shown[2].text.contains(book), qPrintable(m_dialogs->shown[2].text));
+        QVERIFY2(!m_dialogs->shown[2].text.contains(u"avviato"_s), qPrintable(m_dialogs->shown[2].text));
+    }
+
+    // Access files the window could not convert as they were: the contacts in a table of another
+    // name (the user picks it among the file's), a folder that cannot be written (the new book is
+    // saved elsewhere, beside the personal book unless the user chooses otherwise), columns the book
+    // lacks (left out once the user agrees). No message names an option of the command line, and
+    // the Access file stays as it was.
+    void accessFileConvertedFromTheWindow_data()
+    {
+        QTest::addColumn<QString>("fixture");
+        QTest::addColumn<QByteArray>("table"); // the name the table is given in the file, when not ""
+        QTest::addColumn<bool>("readOnlyFolder");
+        QTest::addColumn<QStringList>("dialogs");
+        QTest::addColumn<int>("rows");
+        QTest::newRow("another table, a folder that cannot be written")
+            << u"Vinzal-jet4.mdb"_s << QByteArray("Rubrica") << true
+            << QStringList{u"yesno"_s, u"save"_s, u"item"_s, u"inform"_s} << 12;
+        QTest::newRow("columns the book lacks")
+            << u"testUnicodeCompV2003.mdb"_s << QByteArray() << false
+            << QStringList{u"yesno"_s, u"item"_s, u"yesno"_s, u"inform"_s} << 8;
+    }
+
+    void accessFileConvertedFromTheWindow()
+    {
+        QFETCH(QString, fixture);
+        QFETCH(QByteArray, table);
+        QFETCH(bool, readOnlyFolder);
+        QFETCH(QStringList, dialogs);
+        QFETCH(int, rows);
+        QTemporaryDir home;
+        QVERIFY(::chmod(QFile::encodeName(home.path()).constData(), 0777) == 0);
+        const QString folder = home.filePath(u"archivi"_s);
+        QVERIFY(QDir().mkpath(folder));
+        const QString book = folder + u"/rubrica.mdb"_s;
+        QByteArray access = contentOf(QStringLiteral(VINZAL_SOURCE_DIR "/tests/data/jet/") + fixture);
+        if (!table.isEmpty()) {
+            QCOMPARE(access.count("Nomelia"), 1); // the table's name in the file's catalog
+            access.replace("Nomelia", table);
+        }
+        {
+            QFile file(book);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(access) == access.size());
+        }
+        QVERIFY(::chmod(QFile::encodeName(folder).constData(), readOnlyFolder ? 0555 : 0777) == 0);
+        qputenv("XDG_DATA_HOME", home.filePath(u"dati"_s).toUtf8());
+        const QString proposed = home.filePath(u"dati/vinzal/rubrica.mdb"_s);
+        m_dialogs->yesNoAnswers = {true, true};
+        m_dialogs->saveAnswers = {proposed};
+        const QString tableName = table.isEmpty() ? u"Table"_s : QString::fromUtf8(table);
+        m_dialogs->itemAnswers = {tableName};
+
+        QString opened;
+        {
+            const AsNobody nobody; // root may write in any folder
+            opened = startup::prepareBook(startup::parse({book}), kImportTool);
+        }
+        QStringList kinds;
+        for (const auto& dialog : std::as_const(m_dialogs->shown)) {
+            kinds.append(dialog.kind);
+            QVERIFY2(!dialog.text.contains(u"--"_s), qPrintable(dialog.text));
+        }
+        QCOMPARE(kinds, dialogs);
+        QCOMPARE(m_dialogs->shown.last().icon, Dialogs::Icon::Information);
+        QCOMPARE(opened, readOnlyFolder ? proposed : book);
+        if (readOnlyFolder) {
+            QCOMPARE(m_dialogs->shown[1].offered, QStringList{proposed});
+            QCOMPARE(contentOf(book), access);
+            QCOMPARE(filesIn(folder), QStringList{u"rubrica.mdb"_s});
+        }
+        const QStringList offered = m_dialogs->shown[kinds.indexOf(u"item"_s)].offered;
+        QVERIFY2(offered.contains(tableName) && !offered.contains(u"MSysObjects"_s),
+                 qPrintable(offered.join(u' ')));
+        QCOMPARE(rowCount(opened), rows);
     }
 
     // A conversion that fails shows what the import said and leaves the folder as it was.
@@ -394,9 +490,9 @@ private slots:
         QCOMPARE(filesIn(folder.path()), QStringList{u"rotto.mdb"_s});
 
         // Without the import program there is a message and no change either.
-        QString kept, problem;
-        QVERIFY(!startup::convertAccessFile(book, QString(), kept, problem));
-        QVERIFY(problem.contains(u"vinzal-db"_s));
+        startup::Conversion conversion;
+        QVERIFY(!startup::convertAccessFile(book, QString(), conversion));
+        QVERIFY(conversion.problem.contains(u"vinzal-db"_s));
         QCOMPARE(filesIn(folder.path()), QStringList{u"rotto.mdb"_s});
     }
 

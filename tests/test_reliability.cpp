@@ -45,25 +45,6 @@ QByteArray contentOf(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// File permissions mean nothing to root: while this lives, the process acts as "nobody".
-class AsNobody
-{
-public:
-    AsNobody() : m_wasRoot(geteuid() == 0)
-    {
-        if (m_wasRoot && seteuid(65534) != 0)
-            qFatal("cannot act as nobody");
-    }
-    ~AsNobody()
-    {
-        if (m_wasRoot && seteuid(0) != 0)
-            qFatal("cannot act as root again");
-    }
-
-private:
-    bool m_wasRoot;
-};
-
 void openToEveryone(const QString& path)
 {
     QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther |

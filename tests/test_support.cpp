@@ -15,6 +15,8 @@
 #include <QRegularExpression>
 #include <QTest>
 
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
 
 namespace vinzal::test {
@@ -213,6 +215,20 @@ QVariant fieldOf(const QString& path, qint64 id, const QString& field)
     const QVariantList values =
         query(path, u"SELECT "_s + quoteIdentifier(field) + u" FROM \"Nomelia\" WHERE rowid = ?"_s, {id});
     return values.isEmpty() ? QVariant() : values.first();
+}
+
+AsNobody::AsNobody() : m_wasRoot(geteuid() == 0)
+{
+    // The real user too, or Qt in a program started meanwhile would take itself for setuid and stop;
+    // the saved one stays root, to come back.
+    if (m_wasRoot && setresuid(65534, 65534, 0) != 0)
+        qFatal("cannot act as nobody");
+}
+
+AsNobody::~AsNobody()
+{
+    if (m_wasRoot && setresuid(0, 0, 0) != 0)
+        qFatal("cannot act as root again");
 }
 
 } // namespace vinzal::test

@@ -61,6 +61,20 @@ Status xlsxWrite(const QString& path, const Records& rows);
 int runVinzalDb(const QString& vinzalDb, const QString& folder, const QStringList& arguments,
                 QString* output = nullptr);
 
+// File permissions mean nothing to root: while this lives, the process acts as "nobody" (and so
+// do the programs it starts).
+class AsNobody
+{
+public:
+    AsNobody();
+    ~AsNobody();
+    AsNobody(const AsNobody&) = delete;
+    AsNobody& operator=(const AsNobody&) = delete;
+
+private:
+    bool m_wasRoot;
+};
+
 // One field of a row, read straight from the file.
 QVariant fieldOf(const QString& path, qint64 id, const QString& field);
 

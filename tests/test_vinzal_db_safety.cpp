@@ -507,6 +507,13 @@ private slots:
         QVERIFY(::stat(QFile::encodeName(path(u"shared.csv"_s)).constData(), &info) == 0);
         QCOMPARE(int(info.st_mode & 07777), 0640);
         QVERIFY(!namesIn(m_dir.path()).join(u' ').contains(u".vinzal-tmp"_s));
+        // A new book follows the user's umask.
+        const mode_t umask = ::umask(027);
+        const int created = run({u"create"_s, u"umask.mdb"_s}).exitCode;
+        ::umask(umask);
+        QCOMPARE(created, 0);
+        QVERIFY(::stat(QFile::encodeName(path(u"umask.mdb"_s)).constData(), &info) == 0);
+        QCOMPARE(int(info.st_mode & 07777), 0640);
     }
 
     // Special files and the file being read are never written over, with or without --force, and

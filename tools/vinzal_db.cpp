@@ -182,6 +182,19 @@ struct Arguments
 
 // --- create, demo, check ------------------------------------------------------------------------
 
+// A connection string with a misspelt keyword is not a server book for libpq: made into a file, its
+// name would hold the password. Such a name is refused unless it is plainly a path ("./…", "/…").
+std::optional<int> refuseConnectionLike(const QString& target)
+{
+    if (isServerBook(target) || !looksLikeServerBook(target) || target.startsWith(u"./"_s) ||
+        QDir::isAbsolutePath(target))
+        return std::nullopt;
+    return fail(u"«"_s + shownBook(target) +
+                u"» sembra il collegamento a una rubrica sul server, ma non è scritto correttamente: "
+                u"controllare ogni parola chiave (host, port, dbname, user, password, sslmode, service). "
+                u"Per un file con questo nome scrivere «./» davanti. Non è cambiato nulla."_s);
+}
+
 // Makes a new book at `target` (filled by `fill`), beside it and renamed only when complete.
 Status makeBook(const QString& target, bool force, const schema::Fill& fill)
 {
@@ -197,6 +210,8 @@ Status makeBook(const QString& target, bool force, const schema::Fill& fill)
 
 int createCommand(const Arguments& args)
 {
+    if (const auto refused = refuseConnectionLike(args.file))
+        return *refused;
     if (Status made = makeBook(args.file, args.force, {}); !made)
         return fail(made.error(), shownBook(args.file));
     out() << "Creata la rubrica vuota «" << shownBook(args.file) << "».\n";
@@ -205,6 +220,8 @@ int createCommand(const Arguments& args)
 
 int demoCommand(const Arguments& args)
 {
+    if (const auto refused = refuseConnectionLike(args.file))
+        return *refused;
     QElapsedTimer timer;
     timer.start();
     const auto fill = [&](sql::Database& db) { return demo::fill(db, args.rows, args.seed); };
@@ -224,7 +241,7 @@ int checkCommand(const Arguments& args)
         if (schema::needsUpgrade(args.file))
             out() << "È da aggiornare: i suoi indici non seguono ancora l'ordine italiano (accenti e "
                      "maiuscole non contano). Eseguire «vinzal-db upgrade "
-                  << args.file << "».\n";
+                  << shown << "».\n";
         return Success;
     }
     err() << "La rubrica «" << shown << "» ha " << problems.size()
@@ -445,6 +462,8 @@ int importData(const Arguments& args)
     const QString bookPath = args.haveSecond ? args.second : contacts::fileName();
     if (const auto refused = refuseSwapped(data))
         return *refused;
+    if (const auto refused = refuseConnectionLike(bookPath))
+        return *refused;
     const bool server = isServerBook(bookPath);
     const QString shown = shownBook(bookPath);
     // The book is written in place (or made): it must be a file, and not the data being read.
@@ -532,6 +551,8 @@ int importAccess(const Arguments& args)
     const bool inPlace = !args.haveSecond && oldInfo.fileName() == contacts::fileName() &&
                          oldInfo.absoluteDir() == QDir::current();
     const QString target = args.haveSecond ? args.second : contacts::fileName();
+    if (const auto refused = refuseConnectionLike(target))
+        return *refused;
     if (isServerBook(target)) {
         // A server's table is replaced in one transaction, and only with --force when it holds
         // contacts: nothing to check on disk.
@@ -602,6 +623,8 @@ int copyCommand(const Arguments& args)
 {
     const QString& source = args.file;
     const QString& target = args.second;
+    if (const auto refused = refuseConnectionLike(target))
+        return *refused;
     if (!isServerBook(target))
         if (Status allowed = safefile::checkTarget(target, args.force, {source}); !allowed)
             return fail(allowed.error());
