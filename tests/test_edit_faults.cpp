@@ -474,7 +474,7 @@ private slots:
         // A refused write shows the real message box while the button is still down, and the box
         // takes the release, as it does a user's: every later click still moves or refuses.
         typeText(keys(), u"?"_s);
-        sql(card.path(),
+        query(card.path(),
             u"UPDATE Nomelia SET \"Cognone e nome o denominazione\" = 'Verdi L.' WHERE ID = 3"_s);
         Dialogs::install(nullptr);
         int refusals = 0;

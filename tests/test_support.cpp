@@ -197,6 +197,105 @@ Status xlsxWrite(const QString& path, const Records& rows)
     return interchange::writeXlsx(path, contactsOf(rows));
 }
 
+Value hostileValue(QRandomGenerator& random, bool storable, bool huge)
+{
+    static const QList<QByteArray> pieces = {"\xEF\xBB\xBF",
+                                             "\xEF\xBF\xBE",
+                                             "\xEF\xBF\xBF",
+                                             "\r",
+                                             "\n",
+                                             "\r\n",
+                                             "\n\r",
+                                             "\xE2\x80\xA8",
+                                             "\xE2\x80\xA9",
+                                             "\xC2\x85",
+                                             "\t",
+                                             "\x01",
+                                             "\x1B",
+                                             " ",
+                                             "'",
+                                             "\"",
+                                             ";",
+                                             ",",
+                                             "\\",
+                                             "=",
+                                             "+",
+                                             "@",
+                                             "%_",
+                                             "$1",
+                                             "?",
+                                             "Rossi",
+                                             "Forl\xC3\xAC",
+                                             "\xC3\xA8",
+                                             "e\xCC\x81",
+                                             "\xF0\x9F\x98\x80",
+                                             "\xD7\xA9\xD7\x9C",
+                                             "_x000D_",
+                                             "BEGIN:VCARD",
+                                             "\\n",
+                                             "0543 123456",
+                                             "+39 349 1234567"};
+    static const QList<QByteArray> broken = {
+        "\xFF",         "\xC0\xAF",         "\x80",    "\xE2\x82", "\xED\xA0\x80",
+        "\xED\xBF\xBF", "\xF4\x90\x80\x80", "Forl\xEC"};
+    const int kind = random.bounded(storable ? 14 : 20);
+    switch (kind) {
+    case 0:
+    case 1:
+        return {};
+    case 2:
+        return Value::text("");
+    case 3:
+        return Value::text(QByteArray(1, char('a' + random.bounded(26))));
+    case 4: {
+        if (!huge)
+            return Value::text("x");
+        QByteArray text;
+        while (text.size() < 100000)
+            text += pieces.at(random.bounded(int(pieces.size())));
+        return Value::text(text);
+    }
+    case 14:
+        return Value::blob({});
+    case 15: {
+        QByteArray bytes(random.bounded(12), Qt::Uninitialized);
+        for (char& byte : bytes)
+            byte = char(random.bounded(256));
+        return Value::blob(bytes);
+    }
+    case 16: // what another program stores as a blob of digits
+        return Value::blob(QByteArray::number(random.generate64() >> random.bounded(64)));
+    case 17:
+        return Value::blob("Blob di testo \xC3\xA8");
+    default: {
+        QByteArray text;
+        for (int i = 1 + random.bounded(6); i > 0; --i)
+            text += pieces.at(random.bounded(int(pieces.size())));
+        if (!storable && kind >= 18)
+            text.insert(random.bounded(int(text.size()) + 1), broken.at(random.bounded(int(broken.size()))));
+        if (!storable && kind == 19 && random.bounded(2))
+            text.insert(random.bounded(int(text.size()) + 1), '\0');
+        return Value::text(text);
+    }
+    }
+}
+
+QRandomGenerator seededRandom(quint64* seed)
+{
+    bool given = false;
+    *seed = qEnvironmentVariable("VINZAL_TEST_SEED").toULongLong(&given);
+    if (!given)
+        *seed = QRandomGenerator::global()->generate64();
+    const quint32 parts[] = {quint32(*seed), quint32(*seed >> 32)};
+    return QRandomGenerator(parts, parts + 2);
+}
+
+QString shownValue(const Value& value)
+{
+    const QString text = value.debugText();
+    return text.size() > 100 ? text.left(100) + u"…"_s : text;
+}
+
 int runVinzalDb(const QString& vinzalDb, const QString& folder, const QStringList& arguments, QString* output)
 {
     QProcess process;

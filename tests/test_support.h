@@ -6,6 +6,7 @@
 #include "row.h"
 
 #include <QList>
+#include <QRandomGenerator>
 #include <QString>
 #include <QTemporaryDir>
 #include <QVariant>
@@ -55,6 +56,18 @@ struct VCardResult
 VCardResult vcardRead(const QByteArray& bytes);
 QByteArray vcardWrite(const Records& rows, const QString& version = QStringLiteral("3.0"));
 Status xlsxWrite(const QString& path, const Records& rows);
+
+// A value of the kinds and bytes that break conversions: NULL, '' and the empty blob, a leading
+// U+FEFF or U+FFFE, U+FFFE/U+FFFF inside, bytes that are not UTF-8 and encoded surrogates, NUL,
+// every kind of line break, blobs where text is expected, texts of 0, 1 and 100,000 characters. `storable`:
+// only what a server holds (valid UTF-8 text without NUL). `huge`: whether the 100,000-character texts are
+// drawn (windows that show them are slow).
+Value hostileValue(QRandomGenerator& random, bool storable = false, bool huge = true);
+// The random generator of a property test: its seed from VINZAL_TEST_SEED when given (to replay a
+// failure), otherwise a fresh one; `seed` says which, for the failure's message.
+QRandomGenerator seededRandom(quint64* seed);
+// A value as a failure message shows it: its kind and bytes in hex, cut after 40 bytes.
+QString shownValue(const Value& value);
 
 // Runs the program `vinzalDb` (vinzal-db) in `folder` with `arguments`; its exit code (-1 when it
 // crashed), with what it printed on both channels in `output`.
