@@ -95,8 +95,6 @@ int main(int argc, char* argv[])
 #endif
     QApplication app(argc, argv);
     vinzal::setUpApplication(app);
-    // The desktop entry: window managers and docks find the icon and the name by it.
-    QGuiApplication::setDesktopFileName(u"it.vinzal.Vinzal"_s);
     // Read again from what Qt left: Qt's own reading of its options is the one that counts.
     const CommandLine line = vinzal::startup::parse(app.arguments().mid(1));
     if (line.action == CommandLine::Action::BadUsage)

@@ -25,6 +25,7 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 # the serif face that stands in for Times New Roman.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6sql6-sqlite, qt6-qpa-plugins, qt6-translations-l10n, fonts-liberation2")
-# Qt's PostgreSQL driver is needed only for books on a server; files work without it.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libqt6sql6-psql")
+# Qt's PostgreSQL driver is needed only for books on a server; files work without it. In a Wayland
+# session Qt uses XWayland unless its Wayland plugin is there.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libqt6sql6-psql, qt6-wayland")
 include(CPack)

@@ -432,9 +432,12 @@ private slots:
         QCOMPARE(startup::findImportTool(), QFileInfo(kImportTool).canonicalFilePath());
     }
 
-    // The window icon and the menu's icons are one drawing: the same pixels at every size.
+    // The window names the menu entry (on Wayland, its app id), and the window icon and the menu's
+    // icons are one drawing: the same pixels at every size.
     void iconFromOneDrawing()
     {
+        QVERIFY(QFile::exists(QStringLiteral(VINZAL_SOURCE_DIR "/packaging/%1.desktop")
+                                  .arg(QGuiApplication::desktopFileName())));
         const QIcon icon = look::icon();
         for (int size : {16, 32, 48, 64, 128, 256}) {
             QVERIFY(icon.availableSizes().contains(QSize(size, size)));

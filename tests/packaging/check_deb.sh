@@ -24,8 +24,9 @@ for package in libqt6sql6-sqlite qt6-qpa-plugins qt6-translations-l10n fonts-lib
                libqt6sql6 libsqlite3-0 libc6; do
     grep -Eq "(^|, )$package( |,|$)" <<<"$depends" || fail "Depends non contiene $package: $depends"
 done
-# Books on a server need Qt's PostgreSQL driver, files do not: recommended, not required.
-[ "$(field Recommends)" = libqt6sql6-psql ] || fail "Recommends: $(field Recommends)"
+# Books on a server need Qt's PostgreSQL driver, files do not: recommended, not required; so is Qt's
+# Wayland plugin, without which a Wayland session shows the window through XWayland.
+[ "$(field Recommends)" = "libqt6sql6-psql, qt6-wayland" ] || fail "Recommends: $(field Recommends)"
 grep -q psql <<<"$depends" && fail "Depends non deve richiedere il driver PostgreSQL: $depends"
 
 dpkg-deb -x "$deb" "$work/root"

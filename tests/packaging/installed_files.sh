@@ -77,5 +77,34 @@ $(diff <(echo "$expected") <(echo "$actual"))"
     scratch="$(mktemp -d)"
     "$prefix/bin/vinzal-db" create "$scratch/Vinzal.mdb" >/dev/null || fail "vinzal-db create non riesce"
     "$prefix/bin/vinzal-db" check "$scratch/Vinzal.mdb" >/dev/null || fail "vinzal-db check non riesce"
+    check_window_class "$prefix" "$scratch/Vinzal.mdb"
     rm -rf "$scratch"
 }
+
+# On a private X server, with no window manager, the window of the installed vinzal has the class
+# the menu entry names as its StartupWMClass: docks link the window to the entry by it.
+check_window_class() (
+    local prefix="$1" book="$2" server="" program="" display="" window="" class
+    trap 'kill $program $server 2>/dev/null || true; rm -f "$book.display"' EXIT
+    command -v Xvfb >/dev/null && command -v xprop >/dev/null || fail "mancano Xvfb o xprop (xvfb, x11-utils)"
+    Xvfb -displayfd 3 -nolisten tcp -screen 0 800x600x24 3>"$book.display" 2>/dev/null &
+    server=$!
+    for _ in $(seq 100); do
+        display="$(cat "$book.display")"
+        [ -n "$display" ] && break
+        sleep 0.1
+    done
+    [ -n "$display" ] || fail "Xvfb non parte"
+    env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM DISPLAY=":$display" "$prefix/bin/vinzal" "$book" >/dev/null 2>&1 &
+    program=$!
+    for _ in $(seq 300); do
+        window="$(DISPLAY=":$display" xwininfo -root -tree | awk '/"Nomelia elettronica"/ { print $1; exit }')"
+        [ -n "$window" ] && break
+        sleep 0.1
+    done
+    [ -n "$window" ] || fail "la finestra di vinzal non compare"
+    class="$(DISPLAY=":$display" xprop -id "$window" -notype WM_CLASS)"
+    local entry="$prefix/share/applications/it.vinzal.Vinzal.desktop"
+    [ "$class" = "WM_CLASS = \"vinzal\", \"$(sed -n 's/^StartupWMClass=//p' "$entry")\"" ] ||
+        fail "la classe della finestra ($class) non è StartupWMClass della voce del menu"
+)
