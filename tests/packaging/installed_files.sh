@@ -14,10 +14,12 @@ installed_files=(
     share/man/man1/vinzal.1.gz
     share/man/man1/vinzal-db.1.gz
     share/doc/vinzal/README.md
-    share/doc/vinzal/LICENSE
     share/doc/vinzal/copyright
     share/doc/vinzal/changelog.Debian.gz
 )
+
+# When set, the window check writes there the files the running vinzal has mapped.
+loaded_files=""
 
 fail() {
     echo "ERRORE: $*" >&2
@@ -64,7 +66,7 @@ $(diff <(echo "$expected") <(echo "$actual"))"
         warnings="$(zcat "$prefix/share/man/man1/$page.1.gz" | groff -ww -z -man -Kutf8 2>&1)"
         [ -z "$warnings" ] || fail "pagina $page: $warnings"
     done
-    cmp -s "$prefix/share/doc/vinzal/LICENSE" "$source/LICENSE" || fail "LICENSE diversa"
+    cmp -s "$prefix/share/doc/vinzal/copyright" "$source/packaging/debian/copyright" || fail "copyright diverso"
 
     # Both programs answer without a display.
     local version
@@ -85,9 +87,10 @@ $(diff <(echo "$expected") <(echo "$actual"))"
 # the menu entry names as its StartupWMClass: docks link the window to the entry by it.
 check_window_class() (
     local prefix="$1" book="$2" server="" program="" display="" window="" class
-    trap 'kill $program $server 2>/dev/null || true; rm -f "$book.display"' EXIT
+    trap 'kill $program $server 2>/dev/null; wait; rm -f "$book.display"' EXIT
     command -v Xvfb >/dev/null && command -v xprop >/dev/null || fail "mancano Xvfb o xprop (xvfb, x11-utils)"
-    Xvfb -displayfd 3 -nolisten tcp -screen 0 800x600x24 3>"$book.display" 2>/dev/null &
+    : >"$book.display"
+    Xvfb -displayfd 3 -nolisten tcp -screen 0 800x600x24 3>"$book.display" >/dev/null 2>&1 &
     server=$!
     for _ in $(seq 100); do
         display="$(cat "$book.display")"
@@ -98,7 +101,7 @@ check_window_class() (
     env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM DISPLAY=":$display" "$prefix/bin/vinzal" "$book" >/dev/null 2>&1 &
     program=$!
     for _ in $(seq 300); do
-        window="$(DISPLAY=":$display" xwininfo -root -tree | awk '/"Nomelia elettronica"/ { print $1; exit }')"
+        window="$(DISPLAY=":$display" xwininfo -root -tree | awk '/"Nomelia elettronica"/ && !found { print $1; found = 1 }')"
         [ -n "$window" ] && break
         sleep 0.1
     done
@@ -107,4 +110,7 @@ check_window_class() (
     local entry="$prefix/share/applications/it.vinzal.Vinzal.desktop"
     [ "$class" = "WM_CLASS = \"vinzal\", \"$(sed -n 's/^StartupWMClass=//p' "$entry")\"" ] ||
         fail "la classe della finestra ($class) non è StartupWMClass della voce del menu"
+    if [ -n "$loaded_files" ]; then
+        awk '$6 ~ /^\// { print $6 }' "/proc/$program/maps" | sort -u >"$loaded_files"
+    fi
 )
