@@ -14,6 +14,10 @@ installed_files=(
     share/man/man1/vinzal.1.gz
     share/man/man1/vinzal-db.1.gz
     share/doc/vinzal/README.md
+    share/doc/vinzal/docs/scheda.png
+    share/doc/vinzal/docs/file-formats.md
+    share/doc/vinzal/docs/reliability.md
+    share/doc/vinzal/docs/server.md
     share/doc/vinzal/copyright
     share/doc/vinzal/changelog.Debian.gz
 )
@@ -66,6 +70,13 @@ $(diff <(echo "$expected") <(echo "$actual"))"
         warnings="$(zcat "$prefix/share/man/man1/$page.1.gz" | groff -ww -z -man -Kutf8 2>&1)"
         [ -z "$warnings" ] || fail "pagina $page: $warnings"
     done
+    # The user's guide: what the programs do, not how the repository builds them; its links work.
+    local guide="$prefix/share/doc/vinzal/README.md" link
+    grep 'vinzal-db import' "$guide" >/dev/null || fail "la guida non spiega vinzal-db"
+    ! grep -E 'scripts/|build/|cpack|## Per chi sviluppa' "$guide" >/dev/null || fail "la guida parla del repository"
+    while IFS= read -r link; do
+        [ -f "$prefix/share/doc/vinzal/$link" ] || fail "la guida rimanda a $link, che non è installato"
+    done < <(grep -oE '\]\([^)#]+\)' "$guide" | sed 's/^](//; s/)$//' | grep -v '://')
     cmp -s "$prefix/share/doc/vinzal/copyright" "$source/packaging/debian/copyright" || fail "copyright diverso"
 
     # Both programs answer without a display.
