@@ -772,14 +772,14 @@ int main(int argc, char* argv[])
         out << "Usage: vinzal-bench [--data FOLDER] [--rows N[,N...]] [--csv FILE]\n\n"
                "Times the store and both windows on demo address books of N contacts (100000 and\n"
                "1000000 unless --rows says otherwise), beside the sqlite3 C API and the usual Qt way,\n"
-               "and prints the table of the README.\n\n"
+               "and prints the table of docs/performance.md.\n\n"
                "  --data FOLDER  where the demo books are made on the first run and kept\n"
                "                 (default: bench-data in the current directory)\n"
                "  --rows N,...   the sizes to measure\n"
                "  --server BOOK  measure a PostgreSQL book instead (its table is replaced by the demo\n"
                "                 rows), e.g. postgresql:///bench?host=/run/postgresql\n"
                "  --csv FILE     where the figures are written (default: bench-results.csv;\n"
-               "                 the figures of the README live in bench/results.csv)\n"
+               "                 the figures of docs/performance.md are in bench/results.csv)\n"
                "  -h, --help     this text\n";
         return 0;
     }

@@ -20,9 +20,11 @@ set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
-# The libraries the programs link to (Qt, sqlite3, libpq) are found by dpkg-shlibdeps; what Qt loads
-# at run time is not: the platform plugins (xcb, wayland), Qt's Italian texts ("Sì", "Annulla") and
-# the serif face that stands in for Times New Roman.
+# The libraries the programs link to (Qt, sqlite3, libpq) are found by dpkg-shlibdeps, libqt6gui6
+# among them, which also holds the xcb platform plugin; what else Qt loads at run time is not: Qt's
+# Italian texts ("Sì", "Annulla") and the serif face that stands in for Times New Roman.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, qt6-translations-l10n, fonts-liberation2")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-translations-l10n, fonts-liberation2")
+# In a Wayland session Qt uses XWayland unless its Wayland plugin is there.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
 include(CPack)

@@ -9,8 +9,12 @@
 #include <QVersionNumber>
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <csignal>
+#include <netinet/in.h>
 #include <pwd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -21,8 +25,23 @@ namespace {
 
 const QString superuser = u"vinzal"_s;
 // The socket lives in our own folder, so every server can keep the default port and the URIs need
-// none; the port is still set explicitly so that PGPORT in the environment cannot move it.
-const QString port = u"5432"_s;
+// none; the port is still set explicitly so that PGPORT in the environment cannot move it. A server
+// that listens on the loopback takes a port that is free at the time.
+QString freeLoopbackPort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    int port = 0;
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        port = ntohs(address.sin_port);
+    if (fd >= 0)
+        ::close(fd);
+    return QString::number(port);
+}
 
 // Debian keeps each major version's programs in /usr/lib/postgresql/N/bin and puts only wrappers
 // (or nothing) on PATH, and pg_config may belong to another version than the server: take the highest
@@ -88,7 +107,14 @@ QString PrivateServer::uri(const QString& user, const QString& database) const
 {
     return u"postgresql:///"_s + QString::fromLatin1(QUrl::toPercentEncoding(database)) + u"?host="_s +
            QString::fromLatin1(QUrl::toPercentEncoding(socketDir())) + u"&user="_s +
-           QString::fromLatin1(QUrl::toPercentEncoding(user));
+           QString::fromLatin1(QUrl::toPercentEncoding(user)) +
+           (m_port == u"5432"_s ? QString() : u"&port="_s + m_port);
+}
+
+void PrivateServer::listenOnLoopbackWithTls(const QString& certificateFile, const QString& keyFile)
+{
+    m_certificateFile = certificateFile;
+    m_keyFile = keyFile;
 }
 
 PrivateServer::Result PrivateServer::run(const QString& program, const QStringList& arguments,
@@ -197,11 +223,30 @@ bool PrivateServer::start()
     if (!made.ok)
         return fail(u"initdb failed"_s, made.err);
 
+    // The server reads its key only when the key belongs to it and no one else may read it.
+    QString listen, tls, hostLines;
+    if (!m_certificateFile.isEmpty()) {
+        m_port = freeLoopbackPort();
+        if (m_port == u"0"_s)
+            return fail(u"no free port on 127.0.0.1"_s);
+        const std::pair<QString, QString> files[] = {{m_certificateFile, u"server.crt"_s},
+                                                     {m_keyFile, u"server.key"_s}};
+        for (const auto& [from, to] : files) {
+            const QByteArray copy = QFile::encodeName(dataDir() + u'/' + to);
+            if (!QFile::copy(from, dataDir() + u'/' + to) || ::chmod(copy.constData(), 0600) != 0 ||
+                (m_asOtherUser && ::chown(copy.constData(), m_uid, m_gid) != 0))
+                return fail(u"cannot give the server its certificate: "_s + from);
+        }
+        listen = u"127.0.0.1"_s;
+        tls = u"ssl = on\nssl_cert_file = 'server.crt'\nssl_key_file = 'server.key'\n"_s;
+        hostLines = u"hostssl all all 127.0.0.1/32 trust\n"_s;
+    }
     QFile config(dataDir() + u"/postgresql.conf"_s);
     if (!config.open(QIODevice::Append | QIODevice::Text))
         return fail(u"cannot write postgresql.conf: "_s + config.errorString());
-    // Only the socket in our folder, nothing on the network; a test server keeps nothing worth an fsync.
-    config.write(u"\nlisten_addresses = ''\n"
+    // The socket in our folder, the loopback only when asked for; a test server keeps nothing worth
+    // an fsync.
+    config.write(u"\nlisten_addresses = '%3'\n"
                  "unix_socket_directories = '%1'\n"
                  "port = %2\n"
                  "max_connections = 30\n"
@@ -209,8 +254,9 @@ bool PrivateServer::start()
                  "fsync = off\n"
                  "synchronous_commit = off\n"
                  "full_page_writes = off\n"
-                 "logging_collector = off\n"_s.arg(socketDir(), port)
-                     .toUtf8());
+                 "logging_collector = off\n"_s.arg(socketDir(), m_port, listen)
+                     .toUtf8() +
+                 tls.toUtf8());
     config.close();
 
     // The password role is matched first, so that it really has to give its password.
@@ -219,7 +265,8 @@ bool PrivateServer::start()
         return fail(u"cannot write pg_hba.conf: "_s + hba.errorString());
     hba.write(u"local all %1 scram-sha-256\n"
               "local all all trust\n"_s.arg(passwordUser)
-                  .toUtf8());
+                  .toUtf8() +
+              hostLines.toUtf8());
     hba.close();
 
     const Result started = run(m_binDir + u"/pg_ctl"_s,
@@ -294,7 +341,7 @@ PrivateServer::Result PrivateServer::psql(const QStringList& options, const QStr
     // cannot share a transaction) and nothing of it lands on a command line.
     return run(m_binDir + u"/psql"_s,
                QStringList{u"-X"_s, u"-q"_s, u"-v"_s, u"ON_ERROR_STOP=1"_s, u"-h"_s, socketDir(), u"-p"_s,
-                           port, u"-U"_s, superuser, u"-d"_s, database} +
+                           m_port, u"-U"_s, superuser, u"-d"_s, database} +
                    options + QStringList{u"-f"_s, u"-"_s},
                false, sql.toUtf8());
 }

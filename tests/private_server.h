@@ -10,12 +10,12 @@
 namespace vinzal::test {
 
 // A PostgreSQL server of the test's own: a fresh cluster in a temporary folder under /tmp, reachable
-// only through the Unix socket in that folder (no TCP), stopped and removed by the destructor. When the
-// tests run as root the server runs as `postgres` (or `nobody`), since PostgreSQL refuses to run as
-// root. The superuser is `vinzal` (trust over the socket); the role `pwuser`, password
-// PrivateServer::password, must log in with it (scram-sha-256). A database `vinzal` exists after
-// start(). A watchdog stops the server and removes the folder if the test process dies without
-// running the destructor.
+// through the Unix socket in that folder (over TCP only when asked for: on the loopback, with TLS),
+// stopped and removed by the destructor. When the tests run as root the server runs as `postgres`
+// (or `nobody`), since PostgreSQL refuses to run as root. The superuser is `vinzal` (trust over the
+// socket); the role `pwuser`, password PrivateServer::password, must log in with it (scram-sha-256).
+// A database `vinzal` exists after start(). A watchdog stops the server and removes the folder if the
+// test process dies without running the destructor.
 class PrivateServer
 {
 public:
@@ -27,6 +27,11 @@ public:
     PrivateServer(const PrivateServer&) = delete;
     PrivateServer& operator=(const PrivateServer&) = delete;
 
+    // Before start(): the server also listens on 127.0.0.1, on a free port, and takes only TLS
+    // connections there (every role without a password), showing this certificate with this key.
+    void listenOnLoopbackWithTls(const QString& certificateFile, const QString& keyFile);
+    QString port() const { return m_port; }
+
     // Makes the cluster, starts the server and waits until it takes connections; false with
     // errorString() when it cannot.
     bool start();
@@ -36,7 +41,8 @@ public:
 
     QString errorString() const { return m_error; }
     QString socketDir() const;
-    // postgresql:///DATABASE?host=SOCKETDIR&user=USER, each part percent-encoded.
+    // postgresql:///DATABASE?host=SOCKETDIR&user=USER (and &port=PORT when not 5432), each part
+    // percent-encoded.
     QString uri(const QString& user = QStringLiteral("vinzal"),
                 const QString& database = QStringLiteral("vinzal")) const;
 
@@ -64,6 +70,8 @@ private:
 
     std::unique_ptr<QTemporaryDir> m_folder;
     QString m_binDir;
+    QString m_port = QStringLiteral("5432");
+    QString m_certificateFile, m_keyFile;
     QString m_error;
     bool m_running = false;
     bool m_asOtherUser = false;

@@ -141,31 +141,57 @@ private slots:
         QCOMPARE(line.problem.isEmpty(), action != int(CommandLine::Action::BadUsage));
     }
 
-    // --help and --version answer on a machine without any display; anything else needs one.
+    // The command line is judged before a display is needed: --help, --version and a wrong command
+    // line answer the same with no display, one that cannot be reached, or one; Qt's own options are
+    // not taken for wrong ones. Anything else needs a display.
+    void theProgramAnswersWithoutDisplay_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("display"); // DISPLAY, or QT_QPA_PLATFORM when it starts with "qpa:"
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("output"); // the start of standard output
+        QTest::addColumn<QString>("errors"); // a part of standard error
+        const QString bogus = u"vinzal: opzione sconosciuta «--bogus»\n"_s;
+        QTest::newRow("help") << QStringList{u"--help"_s} << QString() << 0 << u"Uso: vinzal [RUBRICA]\n"_s
+                              << QString();
+        QTest::newRow("version") << QStringList{u"--version"_s} << QString() << 0 << u"vinzal 1.0\n"_s
+                                 << QString();
+        QTest::newRow("no display") << QStringList{} << QString() << 1 << QString()
+                                    << u"Vinzal è un programma"_s;
+        QTest::newRow("Qt's options need a display")
+            << QStringList{u"-reverse"_s, u"-style"_s, u"fusion"_s, u"--name"_s, u"x"_s} << QString() << 1
+            << QString() << u"Vinzal è un programma"_s;
+        QTest::newRow("bad, no display") << QStringList{u"--bogus"_s} << QString() << 2 << QString() << bogus;
+        QTest::newRow("bad, a display out of reach")
+            << QStringList{u"--bogus"_s} << u":4093"_s << 2 << QString() << bogus;
+        QTest::newRow("bad, offscreen")
+            << QStringList{u"--bogus"_s} << u"qpa:offscreen"_s << 2 << QString() << bogus;
+        QTest::newRow("two books, no display") << QStringList{u"a.mdb"_s, u"b.mdb"_s} << QString() << 2
+                                               << QString() << u"vinzal: si può aprire una sola rubrica"_s;
+    }
+
     void theProgramAnswersWithoutDisplay()
     {
-        QProcessEnvironment noDisplay = QProcessEnvironment::systemEnvironment();
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, display);
+        QFETCH(int, code);
+        QFETCH(QString, output);
+        QFETCH(QString, errors);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         for (const QString& name : {u"DISPLAY"_s, u"WAYLAND_DISPLAY"_s, u"QT_QPA_PLATFORM"_s})
-            noDisplay.remove(name);
-        int code = -1;
-        QString output, errors;
-        QCOMPARE(run({u"--help"_s}, noDisplay, code, output, errors), QProcess::NormalExit);
-        QCOMPARE(code, 0);
-        QVERIFY(output.startsWith(u"Uso: vinzal [RUBRICA]\n"_s));
-        QVERIFY(output.contains(u"--personale"_s));
-        QVERIFY(errors.isEmpty());
-        QCOMPARE(run({u"--version"_s}, noDisplay, code, output, errors), QProcess::NormalExit);
-        QCOMPARE(code, 0);
-        QCOMPARE(output, u"vinzal 1.0\n"_s);
-        QCOMPARE(run({}, noDisplay, code, output, errors), QProcess::NormalExit);
-        QCOMPARE(code, 1);
-        QVERIFY(errors.contains(u"schermo grafico"_s));
-
-        QProcessEnvironment offscreen = noDisplay;
-        offscreen.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
-        QCOMPARE(run({u"--bogus"_s}, offscreen, code, output, errors), QProcess::NormalExit);
-        QCOMPARE(code, 2);
-        QVERIFY2(errors.contains(u"opzione sconosciuta «--bogus»"_s), qPrintable(errors));
+            environment.remove(name);
+        if (display.startsWith(u"qpa:"_s))
+            environment.insert(u"QT_QPA_PLATFORM"_s, display.mid(4));
+        else if (!display.isEmpty())
+            environment.insert(u"DISPLAY"_s, display);
+        int actualCode = -1;
+        QString actualOutput, actualErrors;
+        QCOMPARE(run(arguments, environment, actualCode, actualOutput, actualErrors), QProcess::NormalExit);
+        QCOMPARE(actualCode, code);
+        QVERIFY2(actualOutput.startsWith(output) && output.isEmpty() == actualOutput.isEmpty(),
+                 qPrintable(actualOutput));
+        QVERIFY2(actualErrors.contains(errors) && errors.isEmpty() == actualErrors.isEmpty(),
+                 qPrintable(actualErrors));
     }
 
     // vinzal BOOK: both windows open that book, not the one in the working directory.
@@ -502,9 +528,12 @@ private slots:
         QCOMPARE(startup::findImportTool(), QFileInfo(kImportTool).canonicalFilePath());
     }
 
-    // The window icon and the menu's icons are one drawing: the same pixels at every size.
+    // The window names the menu entry (on Wayland, its app id), and the window icon and the menu's
+    // icons are one drawing: the same pixels at every size.
     void iconFromOneDrawing()
     {
+        QVERIFY(QFile::exists(QStringLiteral(VINZAL_SOURCE_DIR "/packaging/%1.desktop")
+                                  .arg(QGuiApplication::desktopFileName())));
         const QIcon icon = look::icon();
         for (int size : {16, 32, 48, 64, 128, 256}) {
             QVERIFY(icon.availableSizes().contains(QSize(size, size)));

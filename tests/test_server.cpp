@@ -12,6 +12,7 @@
 #include "test_support.h"
 
 #include <QAbstractItemModel>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTest>
@@ -95,6 +96,43 @@ QList<Person> sampleContacts()
     return rows;
 }
 
+bool openssl(const QString& folder, const QStringList& arguments)
+{
+    QProcess process;
+    process.setWorkingDirectory(folder);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(u"openssl"_s, arguments);
+    const bool done = process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit &&
+                      process.exitCode() == 0;
+    if (!done)
+        qWarning("openssl %s: %s %s", qPrintable(arguments.join(u' ')), qPrintable(process.errorString()),
+                 process.readAll().constData());
+    return done;
+}
+
+// What an office makes for its server: a certificate authority of its own (ca.crt), and the server's
+// certificate for 127.0.0.1 signed by it (server.crt, server.key); and another authority, other.crt.
+bool makeCertificates(const QString& folder)
+{
+    const QStringList newKey{u"-newkey"_s, u"ec"_s, u"-pkeyopt"_s, u"ec_paramgen_curve:prime256v1"_s,
+                             u"-nodes"_s};
+    QFile extensions(folder + u"/server.ext"_s);
+    return openssl(folder, QStringList{u"req"_s, u"-x509"_s, u"-days"_s, u"2"_s, u"-subj"_s, u"/CN=Ufficio"_s,
+                                       u"-keyout"_s, u"ca.key"_s, u"-out"_s, u"ca.crt"_s} +
+                               newKey) &&
+           openssl(folder, QStringList{u"req"_s, u"-x509"_s, u"-days"_s, u"2"_s, u"-subj"_s, u"/CN=Altra"_s,
+                                       u"-keyout"_s, u"other.key"_s, u"-out"_s, u"other.crt"_s} +
+                               newKey) &&
+           openssl(folder, QStringList{u"req"_s, u"-subj"_s, u"/CN=127.0.0.1"_s, u"-keyout"_s,
+                                       u"server.key"_s, u"-out"_s, u"server.csr"_s} +
+                               newKey) &&
+           extensions.open(QIODevice::WriteOnly) && extensions.write("subjectAltName = IP:127.0.0.1\n") > 0 &&
+           extensions.flush() &&
+           openssl(folder, {u"x509"_s, u"-req"_s, u"-days"_s, u"2"_s, u"-in"_s, u"server.csr"_s, u"-CA"_s,
+                            u"ca.crt"_s, u"-CAkey"_s, u"ca.key"_s, u"-CAcreateserial"_s, u"-extfile"_s,
+                            u"server.ext"_s, u"-out"_s, u"server.crt"_s});
+}
+
 } // namespace
 
 class TestServer : public QObject
@@ -103,8 +141,10 @@ class TestServer : public QObject
 
     PrivateServer m_server;
     QTemporaryDir m_dir;
-    QString m_file; // the same rows as the server's "vinzal" database
-    QString m_book; // the server book
+    QString m_file;                             // the same rows as the server's "vinzal" database
+    QString m_book;                             // the server book
+    std::unique_ptr<PrivateServer> m_tlsServer; // on the loopback, with TLS
+    QTemporaryDir m_tlsHome;                    // HOME, with ~/.postgresql/root.crt
 
     // Runs vinzal-db; the exit code, with the output in `output`.
     int vinzalDb(const QStringList& arguments, QString* output = nullptr)
@@ -433,6 +473,48 @@ private slots:
         QCOMPARE(grid->model()->index(9, 0).data().toString(), u"11"_s);
         QCOMPARE(grid->model()->index(300, contacts::fieldPosition(nome)).data().toString(), u"Nome 334"_s);
         deleteTableViews();
+    }
+
+    // An office's server on the network, reached over TCP with sslmode=verify-full: the server's
+    // certificate must be signed by the authority the client trusts (sslrootcert, or by default
+    // ~/.postgresql/root.crt) and name the host the client asked for.
+    void tlsWithTheOfficesOwnAuthority_data()
+    {
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<QString>("authority"); // sslrootcert; none: ~/.postgresql/root.crt
+        QTest::addColumn<int>("code");
+        QTest::newRow("the office's authority") << u"127.0.0.1"_s << u"ca.crt"_s << 0;
+        QTest::newRow("~/.postgresql/root.crt") << u"127.0.0.1"_s << QString() << 0;
+        QTest::newRow("another authority") << u"127.0.0.1"_s << u"other.crt"_s << 1;
+        QTest::newRow("a host the certificate does not name") << u"localhost"_s << u"ca.crt"_s << 1;
+    }
+
+    void tlsWithTheOfficesOwnAuthority()
+    {
+        QFETCH(QString, host);
+        QFETCH(QString, authority);
+        QFETCH(int, code);
+        const QString certificates = m_tlsHome.filePath(u".postgresql"_s);
+        if (!m_tlsServer) {
+            QVERIFY(QDir().mkpath(certificates) && makeCertificates(certificates));
+            QVERIFY(QFile::copy(certificates + u"/ca.crt"_s, certificates + u"/root.crt"_s));
+            m_tlsServer = std::make_unique<PrivateServer>();
+            m_tlsServer->listenOnLoopbackWithTls(certificates + u"/server.crt"_s,
+                                                 certificates + u"/server.key"_s);
+            QVERIFY2(m_tlsServer->start(), qPrintable(m_tlsServer->errorString()));
+            QCOMPARE(vinzalDb({u"create"_s, m_tlsServer->uri()}), 0);
+        }
+        const QByteArray home = qgetenv("HOME");
+        qputenv("HOME", QFile::encodeName(m_tlsHome.path()));
+        QString book =
+            u"host=%1 port=%2 dbname=vinzal user=vinzal sslmode=verify-full"_s.arg(host, m_tlsServer->port());
+        if (!authority.isEmpty())
+            book += u" sslrootcert="_s + certificates + u'/' + authority;
+        QString output;
+        const int exitCode = vinzalDb({u"check"_s, book}, &output);
+        qputenv("HOME", home);
+        QVERIFY2(exitCode == code, qPrintable(output));
+        QVERIFY2(output.contains(code == 0 ? u"integra"_s : u"certificat"_s), qPrintable(output));
     }
 
     void aRestartedServerIsReportedAndReconnected()

@@ -14,10 +14,16 @@ installed_files=(
     share/man/man1/vinzal.1.gz
     share/man/man1/vinzal-db.1.gz
     share/doc/vinzal/README.md
-    share/doc/vinzal/LICENSE
+    share/doc/vinzal/docs/scheda.png
+    share/doc/vinzal/docs/file-formats.md
+    share/doc/vinzal/docs/reliability.md
+    share/doc/vinzal/docs/server.md
     share/doc/vinzal/copyright
     share/doc/vinzal/changelog.Debian.gz
 )
+
+# When set, the window check writes there the files the running vinzal has mapped.
+loaded_files=""
 
 fail() {
     echo "ERRORE: $*" >&2
@@ -64,7 +70,14 @@ $(diff <(echo "$expected") <(echo "$actual"))"
         warnings="$(zcat "$prefix/share/man/man1/$page.1.gz" | groff -ww -z -man -Kutf8 2>&1)"
         [ -z "$warnings" ] || fail "pagina $page: $warnings"
     done
-    cmp -s "$prefix/share/doc/vinzal/LICENSE" "$source/LICENSE" || fail "LICENSE diversa"
+    # The user's guide: what the programs do, not how the repository builds them; its links work.
+    local guide="$prefix/share/doc/vinzal/README.md" link
+    grep 'vinzal-db import' "$guide" >/dev/null || fail "la guida non spiega vinzal-db"
+    ! grep -E 'scripts/|build/|cpack|## Per chi sviluppa' "$guide" >/dev/null || fail "la guida parla del repository"
+    while IFS= read -r link; do
+        [ -f "$prefix/share/doc/vinzal/$link" ] || fail "la guida rimanda a $link, che non è installato"
+    done < <(grep -oE '\]\([^)#]+\)' "$guide" | sed 's/^](//; s/)$//' | grep -v '://')
+    cmp -s "$prefix/share/doc/vinzal/copyright" "$source/packaging/debian/copyright" || fail "copyright diverso"
 
     # Both programs answer without a display.
     local version
@@ -77,5 +90,38 @@ $(diff <(echo "$expected") <(echo "$actual"))"
     scratch="$(mktemp -d)"
     "$prefix/bin/vinzal-db" create "$scratch/Vinzal.mdb" >/dev/null || fail "vinzal-db create non riesce"
     "$prefix/bin/vinzal-db" check "$scratch/Vinzal.mdb" >/dev/null || fail "vinzal-db check non riesce"
+    check_window_class "$prefix" "$scratch/Vinzal.mdb"
     rm -rf "$scratch"
 }
+
+# On a private X server, with no window manager, the window of the installed vinzal has the class
+# the menu entry names as its StartupWMClass: docks link the window to the entry by it.
+check_window_class() (
+    local prefix="$1" book="$2" server="" program="" display="" window="" class
+    trap 'kill $program $server 2>/dev/null; wait; rm -f "$book.display"' EXIT
+    command -v Xvfb >/dev/null && command -v xprop >/dev/null || fail "mancano Xvfb o xprop (xvfb, x11-utils)"
+    : >"$book.display"
+    Xvfb -displayfd 3 -nolisten tcp -screen 0 800x600x24 3>"$book.display" >/dev/null 2>&1 &
+    server=$!
+    for _ in $(seq 100); do
+        display="$(cat "$book.display")"
+        [ -n "$display" ] && break
+        sleep 0.1
+    done
+    [ -n "$display" ] || fail "Xvfb non parte"
+    env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM DISPLAY=":$display" "$prefix/bin/vinzal" "$book" >/dev/null 2>&1 &
+    program=$!
+    for _ in $(seq 300); do
+        window="$(DISPLAY=":$display" xwininfo -root -tree | awk '/"Nomelia elettronica"/ && !found { print $1; found = 1 }')"
+        [ -n "$window" ] && break
+        sleep 0.1
+    done
+    [ -n "$window" ] || fail "la finestra di vinzal non compare"
+    class="$(DISPLAY=":$display" xprop -id "$window" -notype WM_CLASS)"
+    local entry="$prefix/share/applications/it.vinzal.Vinzal.desktop"
+    [ "$class" = "WM_CLASS = \"vinzal\", \"$(sed -n 's/^StartupWMClass=//p' "$entry")\"" ] ||
+        fail "la classe della finestra ($class) non è StartupWMClass della voce del menu"
+    if [ -n "$loaded_files" ]; then
+        awk '$6 ~ /^\// { print $6 }' "/proc/$program/maps" | sort -u >"$loaded_files"
+    fi
+)
