@@ -459,6 +459,7 @@ int importData(const Arguments& args)
         return fail(problem);
     Contacts records;
     QStringList errors, warnings;
+    int remarked = 0; // values without a field of their own, put into "Osservazioni"
     const bool isCsv = args.format == u"csv"_s;
     if (isCsv) {
         auto read = csv::read(*bytes);
@@ -470,7 +471,18 @@ int importData(const Arguments& args)
         records = std::move(read.records);
         errors = std::move(read.errors);
         warnings = std::move(read.warnings);
+        remarked = read.remarked;
     }
+    // Said after the count of what was added, on standard output: part of the report, not a fault.
+    const auto reportRemarks = [remarked] {
+        if (remarked > 0)
+            out() << (remarked == 1
+                          ? u"1 valore senza un campo proprio (un secondo cellulare, un compleanno…) "
+                            u"è stato scritto"_s
+                          : u"%1 valori senza un campo proprio (un secondo cellulare, un compleanno…) "
+                            u"sono stati scritti"_s.arg(remarked))
+                  << " in «Osservazioni», ciascuno con la sua etichetta.\n";
+    };
     for (const QString& warning : std::as_const(warnings))
         err() << "vinzal-db: attenzione, «" << data << "»: " << warning << "\n";
     if (!errors.isEmpty())
@@ -493,6 +505,7 @@ int importData(const Arguments& args)
             return fail(made.error(), shown);
         out() << "Creata la rubrica «" << shown << "» con " << countOf(records.size()) << " in "
               << seconds(timer) << " s.\n";
+        reportRemarks();
         return Success;
     }
     auto appended = book::append(bookPath, records, args.keepDuplicates);
@@ -507,6 +520,7 @@ int importData(const Arguments& args)
               << " come testo sul server «" << shown << "» (i byte sono gli stessi).\n";
     out() << (done.added == 1 ? "Aggiunto " : "Aggiunti ") << countOf(done.added) << " alla rubrica «"
           << shown << "» in " << seconds(timer) << " s.\n";
+    reportRemarks();
     if (done.skipped > 0)
         out() << (done.skipped == 1 ? u"Saltato 1 contatto già presente"_s
                                     : u"Saltati %1 contatti già presenti"_s.arg(done.skipped))
