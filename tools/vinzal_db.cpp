@@ -343,13 +343,7 @@ int exportBook(const Arguments& args)
     Status written;
     if (args.format == u"xlsx"_s) {
 #ifdef VINZAL_HAVE_XLSX
-        // libxlsxwriter writes by name: into the temporary file, renamed once complete.
-        auto pending = safefile::PendingFile::begin(data, args.force, {bookPath});
-        if (!pending)
-            return fail(pending.error());
-        written = interchange::writeXlsx(pending.value()->tempPath(), records.value());
-        if (written)
-            written = pending.value()->commit();
+        written = interchange::writeXlsx(data, records.value(), args.force, {bookPath});
 #else
         return fail(u"questa versione di vinzal-db è stata compilata senza il formato .xlsx."_s);
 #endif
