@@ -22,7 +22,8 @@ constexpr qsizetype kFlushAt = 1 << 20;    // bytes gathered before they are wri
 
 // The text of a cell with the _xHHHH_ escape of the workbook format (ST_Xstring) applied where
 // needed: to what XML 1.0 cannot hold, to CR (an XML reader would make it LF) and to an underscore
-// followed by x, which a reader would otherwise take for the start of an escape.
+// followed by x, which a reader would otherwise take for the start of an escape. A spreadsheet
+// counts the characters of the text, not of its escaped form.
 QString cellText(const QString& text)
 {
     QString out;
@@ -303,10 +304,11 @@ Status writeXlsx(const QString& target, const Contacts& rows, bool force, const 
         return failure(
             target,
             u"un foglio tiene al massimo %1 contatti, qui sono %2"_s.arg(kMaxRows - 1).arg(rows.size()));
-    // Everything that can be refused is refused before the file is begun.
+    // Everything that can be refused is refused before the file is begun. The length is the one a
+    // spreadsheet counts: the characters of the text, not of the escapes it travels in.
     for (const Contact& row : rows)
         for (qsizetype c = 0; c < columns; ++c)
-            if (const qsizetype length = cellText(row.at(int(c)).toText()).size(); length > kMaxCellText)
+            if (const qsizetype length = row.at(int(c)).toText().size(); length > kMaxCellText)
                 return failure(target,
                                u"il contatto con ID %1 ha nel campo «%2» un testo di %3 caratteri e una "
                                u"cella ne tiene al massimo %4; esportarlo in CSV o vCard"_s

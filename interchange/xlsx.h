@@ -14,7 +14,8 @@ namespace vinzal::interchange {
 // NULL and the empty text are both an empty cell. Characters that XML cannot hold (controls, CR)
 // are written with the format's own _xHHHH_ escape, and so is an underscore that would otherwise
 // read as one, so spreadsheet programs show exactly the text. A text longer than a cell holds
-// (32,767 characters) is refused rather than cut, before anything is written.
+// (32,767 characters, counted as the spreadsheet counts them: before the escapes) is refused rather
+// than cut, before anything is written.
 //
 // The workbook is made here, a zip archive written front to back through safefile::PendingFile:
 // every byte is a checked write into the temporary file beside `target`, which replaces `target`

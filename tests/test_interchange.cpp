@@ -437,7 +437,10 @@ private slots:
         typed[10] = u"+39 349 1234567"_s;
         typed[4] = u""_s; // the empty text is an empty cell, as NULL is
         typed[11] = u"_x0041_ resta com'è; \r\n e\r e \x01 e NUL "_s + QChar(0) + u" e _x"_s;
-        Records rows = {typed};
+        // A cell holds 32,767 characters as the spreadsheet counts them, not their escaped form.
+        QList<QVariant> escaped = typed;
+        escaped[11] = u"_x"_s.repeated(16000) + u"\r\x01"_s.repeated(382) + u"<&>"_s;
+        Records rows = {typed, escaped};
         rows += hostileRows(seedForThisRun(), 300);
         const QString path = dir.filePath(u"contatti.xlsx"_s);
         QVERIFY2(xlsxWrite(path, rows).ok(), "writeXlsx");
@@ -467,13 +470,16 @@ private slots:
             }
         }
 
-        // Text longer than a cell holds is refused before the file is begun, never cut.
-        typed[11] = QString(40000, u'x');
+        // Text longer than a cell holds is refused before the file is begun, never cut; the message
+        // names the target and the length as the spreadsheet counts it.
+        typed[11] = QString(32767, u'x') + u"\r"_s;
         const QString tooLong = dir.filePath(u"lungo.xlsx"_s);
         const Status refused = xlsxWrite(tooLong, {typed});
         QVERIFY(!refused.ok());
-        QVERIFY2(refused.error().message.contains(u"Osservazioni"_s), qPrintable(refused.error().message));
-        QVERIFY(!QFile::exists(tooLong));
+        QVERIFY2(refused.error().message.contains(u"«Osservazioni» un testo di 32768 caratteri"_s) &&
+                     refused.error().message.contains(u"«"_s + tooLong + u"»"_s),
+                 qPrintable(refused.error().message));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{u"contatti.xlsx"_s});
     }
 
     void xlsxOnAFullDiskLeavesNothing()
