@@ -568,7 +568,7 @@ Contact readCard(const QList<Property>& properties, int beginLine, ReadResult& r
             restoreBreaks(parts, p, result.warnings);
             while (parts.size() < 5)
                 parts.append(u""_s);
-            if (parts.join(QString()).trimmed().isEmpty() && parts.value(3).trimmed().isEmpty())
+            if (parts.join(QString()).trimmed().isEmpty())
                 continue;
             if (parts.mid(1).join(QString()).isEmpty()) {
                 fromName = parts.at(0);
