@@ -3,6 +3,8 @@
 #include "contact_table.h"
 #include "text_encoding.h"
 
+#include <QHash>
+#include <QRegularExpression>
 #include <QStringDecoder>
 #include <QVariant>
 
@@ -30,6 +32,8 @@ enum Field {
 const QString kUidPrefix = u"vinzal-"_s;
 const QByteArray kUlteriore = "X-VINZAL-ULTERIORE-IDENTIFICATIVO";
 const QByteArray kEol = "X-VINZAL-EOL";
+// Says that a card is Vinzal's own, read exactly as written (see readCard).
+const QByteArray kProductId = "-//Vinzal//Vinzal//IT";
 
 // Characters written as "\n" (see vcard.h): line breaks, what some programs split lines at, and
 // the controls a vCard value may not hold.
@@ -133,6 +137,7 @@ QByteArray write(const Contacts& records, const QString& version)
     for (const Contact& r : records) {
         out += fold(u"BEGIN:VCARD"_s);
         out += fold(u"VERSION:"_s + version);
+        out += fold(u"PRODID:"_s + QString::fromLatin1(kProductId));
         if (has(r, Id))
             out += property(u"UID"_s, QString(), kUidPrefix + text(r, Id));
         // FN is required: a NULL name is written empty and marked, so that it comes back NULL.
@@ -177,6 +182,7 @@ namespace {
 struct Property
 {
     QByteArray name;                             // upper case, without a group
+    QByteArray group;                            // upper case: "ITEM1" of "item1.TEL"
     QList<QPair<QByteArray, QByteArray>> params; // upper-case names; 2.1's bare values under TYPE
     QByteArray rawValue;
     int line = 0;
@@ -218,8 +224,10 @@ Property parseProperty(const QByteArray& line, qsizetype colon, int number)
     p.line = number;
     QList<QByteArray> head = line.left(colon).split(';');
     p.name = head.takeFirst().trimmed().toUpper();
-    if (const qsizetype dot = p.name.lastIndexOf('.'); dot >= 0)
+    if (const qsizetype dot = p.name.lastIndexOf('.'); dot >= 0) {
+        p.group = p.name.left(dot);
         p.name = p.name.mid(dot + 1);
+    }
     for (const QByteArray& param : head) {
         const qsizetype eq = param.indexOf('=');
         if (eq < 0)
@@ -389,64 +397,337 @@ QString unescapeValue(const QString& value, const Property& p, QStringList& warn
     return parts.first();
 }
 
+// What another program's label says, without the markers some of them put around their own
+// labels ("_$!<Mobile>!$_").
+QString plainLabel(const QString& label)
+{
+    const QString trimmed = label.trimmed();
+    if (trimmed.startsWith(u"_$!<"_s) && trimmed.endsWith(u">!$_"_s))
+        return trimmed.mid(4, trimmed.size() - 8);
+    return trimmed;
+}
+
+// The types a standard label stands for; empty for a label of the user's own.
+QList<QByteArray> typesOfLabel(const QString& label)
+{
+    static const QHash<QString, QList<QByteArray>> types{
+        {u"mobile"_s, {"CELL"}},  {u"iphone"_s, {"CELL"}},         {u"home"_s, {"HOME"}},
+        {u"work"_s, {"WORK"}},    {u"homefax"_s, {"HOME", "FAX"}}, {u"workfax"_s, {"WORK", "FAX"}},
+        {u"otherfax"_s, {"FAX"}}, {u"pager"_s, {"PAGER"}},         {u"main"_s, {"MAIN"}},
+        {u"other"_s, {"OTHER"}},  {u"internet"_s, {"INTERNET"}},   {u"pref"_s, {"PREF"}}};
+    return types.value(label.toLower());
+}
+
+// The Italian words for a standard label of dates, people and sites; the label itself otherwise.
+QString italianLabel(const QString& label)
+{
+    static const QHash<QString, QString> words{{u"homepage"_s, u"Sito"_s},
+                                               {u"anniversary"_s, u"Anniversario"_s},
+                                               {u"spouse"_s, u"Coniuge"_s},
+                                               {u"child"_s, u"Figlio"_s},
+                                               {u"mother"_s, u"Madre"_s},
+                                               {u"father"_s, u"Padre"_s},
+                                               {u"parent"_s, u"Genitore"_s},
+                                               {u"brother"_s, u"Fratello"_s},
+                                               {u"sister"_s, u"Sorella"_s},
+                                               {u"friend"_s, u"Amico"_s},
+                                               {u"partner"_s, u"Partner"_s},
+                                               {u"assistant"_s, u"Assistente"_s},
+                                               {u"manager"_s, u"Responsabile"_s},
+                                               {u"other"_s, u"Altro"_s},
+                                               {u"home"_s, u"Casa"_s},
+                                               {u"work"_s, u"Ufficio"_s}};
+    return words.value(label.toLower(), label);
+}
+
+// A date as an Italian reader writes it (17/05/1980, 17/05 without the year); anything else as given.
+QString italianDate(const QString& value)
+{
+    static const QRegularExpression full(u"^(\\d{4})-?(\\d{2})-?(\\d{2})(T.*)?$"_s);
+    static const QRegularExpression noYear(u"^--(\\d{2})-?(\\d{2})$"_s);
+    const QString trimmed = value.trimmed();
+    if (const auto m = full.match(trimmed); m.hasMatch())
+        return m.captured(3) + u'/' + m.captured(2) + u'/' + m.captured(1);
+    if (const auto m = noYear.match(trimmed); m.hasMatch())
+        return m.captured(2) + u'/' + m.captured(1);
+    return value;
+}
+
+// The properties of other programs that hold something worth keeping but have no field of their own,
+// with the label their value gets in "Osservazioni".
+const QHash<QByteArray, QString>& remarkLabels()
+{
+    static const QHash<QByteArray, QString> labels{{"TITLE", u"Titolo"_s},
+                                                   {"ROLE", u"Ruolo"_s},
+                                                   {"BDAY", u"Compleanno"_s},
+                                                   {"ANNIVERSARY", u"Anniversario"_s},
+                                                   {"X-ANNIVERSARY", u"Anniversario"_s},
+                                                   {"URL", u"Sito"_s},
+                                                   {"NICKNAME", u"Soprannome"_s},
+                                                   {"IMPP", u"Messaggistica"_s},
+                                                   {"X-AIM", u"AIM"_s},
+                                                   {"X-ICQ", u"ICQ"_s},
+                                                   {"X-JABBER", u"Jabber"_s},
+                                                   {"X-MSN", u"MSN"_s},
+                                                   {"X-YAHOO", u"Yahoo"_s},
+                                                   {"X-SKYPE", u"Skype"_s},
+                                                   {"X-SKYPE-USERNAME", u"Skype"_s},
+                                                   {"X-GOOGLE-TALK", u"Google Talk"_s},
+                                                   {"X-GADUGADU", u"Gadu-Gadu"_s},
+                                                   {"X-QQ", u"QQ"_s},
+                                                   {"X-TWITTER", u"Twitter"_s},
+                                                   {"X-ASSISTANT", u"Assistente"_s},
+                                                   {"X-MANAGER", u"Responsabile"_s},
+                                                   {"X-SPOUSE", u"Coniuge"_s},
+                                                   {"X-ABDATE", u"Data"_s},
+                                                   {"X-ABRELATEDNAMES", u"Persona collegata"_s},
+                                                   {"LABEL", u"Indirizzo"_s}};
+    return labels;
+}
+
+// What a card gives "Osservazioni" besides its note: one "Label: value" line per value that has no
+// field of its own, numbered when a label comes again ("Cellulare 2").
+class Remarks
+{
+public:
+    // Counts a value of `label` that went into its own field, so that the next is number 2.
+    void countField(const QString& label) { ++m_seen[label]; }
+    void add(const QString& label, const QString& value)
+    {
+        if (value.trimmed().isEmpty())
+            return;
+        const int number = ++m_seen[label];
+        m_lines.append((number == 1 ? label : label + u' ' + QString::number(number)) + u": "_s + value);
+    }
+    const QStringList& lines() const { return m_lines; }
+
+private:
+    QHash<QString, int> m_seen;
+    QStringList m_lines;
+};
+
 // The record of one card, from its properties in file order.
+//
+// A card Vinzal wrote (its PRODID, or a UID vinzal-N) is read exactly as written: each field from
+// its one property. Cards of other programs carry more than the book has fields (several numbers of
+// one kind, a pager, a birthday); what has no field of its own goes into "Osservazioni" with an
+// Italian label, never into a field of another kind, and never is lost.
 Contact readCard(const QList<Property>& properties, int beginLine, ReadResult& result, Notes& notes)
 {
     QList<QVariant> record(fieldCount);
-    bool version21 = false;
-    for (const Property& p : properties)
+    bool version21 = false, own = false, hasAddress = false;
+    QHash<QByteArray, QString> groupLabels; // itemN -> the label of X-ABLABEL
+    bool legacyUsed = false;
+    for (const Property& p : properties) {
         if (p.name == "VERSION")
             version21 = p.rawValue.trimmed() == "2.1";
-    bool legacyUsed = false;
+        else if (p.name == "PRODID")
+            own = own || p.rawValue.startsWith(kProductId);
+        else if (p.name == "UID")
+            own = own || p.rawValue.startsWith(kUidPrefix.toLatin1());
+        else if (p.name == "ADR")
+            hasAddress = true;
+    }
+    for (const Property& p : properties)
+        if (p.name == "X-ABLABEL" && !p.group.isEmpty())
+            groupLabels[p.group] = plainLabel(unescape(decodeText(p, version21, legacyUsed, result.errors)));
+
     static const QList<QByteArray> used = {"UID", "FN",    "N",    "CATEGORIES", "ADR",
-                                           "TEL", "EMAIL", "NOTE", kUlteriore};
+                                           "TEL", "EMAIL", "NOTE", "ORG",        kUlteriore};
+    Remarks remarks;
+    QString fromName, fromFullName, organisation;
+    bool haveFullName = false;
+    QStringList nameRemarks, notesRead;
     for (const Property& p : properties) {
-        // What the address book does not keep (a photo, a birthday) is never decoded, so it can
-        // neither stop the import nor bring a warning.
-        if (!used.contains(p.name))
+        // What the address book does not keep (a photo, a key) is never decoded, so it can neither
+        // stop the import nor bring a warning.
+        if (!used.contains(p.name) && !remarkLabels().contains(p.name))
             continue;
         const QString value = decodeText(p, version21, legacyUsed, result.errors);
-        const QList<QByteArray> types = p.param("TYPE");
+        const QString label = groupLabels.value(p.group);
+        QList<QByteArray> types = p.param("TYPE") + typesOfLabel(label);
+        const bool customLabel = !label.isEmpty() && typesOfLabel(label).isEmpty();
+        QString typeLabel; // 2.1's bare X-words name a label of the user's own
+        for (const auto& [key, raw] : p.params)
+            if (key == "TYPE" && raw.startsWith("X-") && !raw.startsWith("X-VINZAL"))
+                typeLabel = QString::fromUtf8(raw.mid(2)).trimmed();
+        const QString ownLabel = customLabel ? italianLabel(label) : typeLabel;
         if (p.name == "UID") {
             const QString uid = unescapeValue(value, p, result.warnings);
             if (uid.startsWith(kUidPrefix))
                 record[Id] = uid.mid(kUidPrefix.size()); // checked where it is written
         } else if (p.name == "FN") {
-            if (!p.param("X-VINZAL-NULL").contains("1"))
-                record[Nome] = unescapeValue(value, p, result.warnings);
-        } else if (p.name == "N" && record[Nome].isNull()) {
-            // Without FN: family name first, as Italian address books write it.
+            if (!p.param("X-VINZAL-NULL").contains("1") && !haveFullName) {
+                fromFullName = unescapeValue(value, p, result.warnings);
+                haveFullName = true;
+            }
+        } else if (p.name == "N" && fromName.isNull()) {
+            // Family name first, as Italian address books write it. A family name alone is taken
+            // as it is (that is how Vinzal writes a name); the courtesy words go to the remarks.
             QStringList parts = split(value, u';');
             restoreBreaks(parts, p, result.warnings);
-            const QString name = (parts.value(0) + u' ' + parts.value(1)).trimmed();
-            if (!name.isEmpty())
-                record[Nome] = name;
+            while (parts.size() < 5)
+                parts.append(u""_s);
+            if (parts.join(QString()).trimmed().isEmpty())
+                continue;
+            if (parts.mid(1).join(QString()).isEmpty()) {
+                fromName = parts.at(0);
+                continue;
+            }
+            QStringList words;
+            for (int i = 0; i < 3; ++i)
+                if (const QString word = QString(parts.at(i)).replace(u',', u' ').simplified();
+                    !word.isEmpty())
+                    words.append(word);
+            if (words.isEmpty())
+                continue;
+            fromName = words.join(u' ');
+            nameRemarks = {parts.at(3).trimmed(), parts.at(4).trimmed()};
+        } else if (p.name == "ORG") {
+            QStringList units = split(value, u';');
+            restoreBreaks(units, p, result.warnings);
+            units.removeIf([](const QString& unit) { return unit.trimmed().isEmpty(); });
+            if (organisation.isNull())
+                organisation = units.join(u", "_s);
+            else
+                remarks.add(u"Azienda"_s, units.join(u", "_s));
         } else if (p.name == "CATEGORIES") {
-            record[Genere] = unescapeValue(value, p, result.warnings);
-        } else if (p.name == "ADR" && record[Indirizzo].isNull() && record[Citta].isNull()) {
+            if (own) {
+                record[Genere] = unescapeValue(value, p, result.warnings);
+                continue;
+            }
+            // Another program's categories are a list; the book knows three of them.
+            QStringList categories = split(value, u',');
+            restoreBreaks(categories, p, result.warnings);
+            for (const QString& category : std::as_const(categories)) {
+                const QString trimmed = category.trimmed();
+                const qsizetype known = contacts::categories().indexOf(trimmed, 0);
+                qsizetype folded = -1;
+                for (qsizetype c = 0; c < contacts::categories().size(); ++c)
+                    if (contacts::categories().at(c).compare(trimmed, Qt::CaseInsensitive) == 0)
+                        folded = c;
+                const qsizetype at = known >= 0 ? known : folded;
+                if (at >= 0 && record[Genere].isNull())
+                    record[Genere] = contacts::categories().at(at);
+                else
+                    remarks.add(u"Categoria"_s, trimmed);
+            }
+        } else if (p.name == "ADR") {
             QStringList parts = split(value, u';');
             restoreBreaks(parts, p, result.warnings);
+            while (parts.size() < 7)
+                parts.append(u""_s);
+            const QString where = types.contains("WORK")   ? u" ufficio"_s
+                                  : types.contains("HOME") ? u" casa"_s
+                                                           : QString();
+            if (!record[Indirizzo].isNull() || !record[Citta].isNull()) {
+                QStringList pieces;
+                for (const QString& piece : std::as_const(parts))
+                    if (!piece.trimmed().isEmpty())
+                        pieces.append(piece.trimmed());
+                remarks.add(ownLabel.isEmpty() ? u"Indirizzo"_s + where : ownLabel, pieces.join(u", "_s));
+                continue;
+            }
+            remarks.countField(u"Indirizzo"_s + where);
             const QList<QByteArray> nulls = p.param("X-VINZAL-NULL");
+            QString street = parts.at(2);
+            if (!parts.at(1).trimmed().isEmpty())
+                street = street.trimmed().isEmpty() ? parts.at(1).trimmed()
+                                                    : street.trimmed() + u", "_s + parts.at(1).trimmed();
             if (!nulls.contains("STREET"))
-                record[Indirizzo] = parts.value(2, u""_s);
+                record[Indirizzo] = street;
             if (!nulls.contains("LOCALITY"))
-                record[Citta] = parts.value(3, u""_s);
+                record[Citta] = parts.at(3);
+            remarks.add(u"Casella postale"_s, parts.at(0).trimmed());
+            remarks.add(u"CAP"_s, parts.at(5).trimmed());
+            remarks.add(u"Provincia"_s, parts.at(4).trimmed());
+            remarks.add(u"Paese"_s, parts.at(6).trimmed());
         } else if (p.name == "TEL") {
-            const int field = types.contains("FAX")                                ? Fax
-                              : types.contains("CELL") || types.contains("MOBILE") ? Cellulare
-                              : types.contains("WORK")                             ? Ufficio
-                              : record[Casa].isNull()                              ? Casa
-                                                                                   : Ufficio;
-            if (record[field].isNull())
-                record[field] = unescapeValue(value, p, result.warnings);
-        } else if (p.name == "EMAIL" && record[Email].isNull()) {
-            record[Email] = unescapeValue(value, p, result.warnings);
+            QString number = unescapeValue(value, p, result.warnings);
+            if (p.param("VALUE").contains("URI") && number.startsWith(u"tel:"_s, Qt::CaseInsensitive))
+                number = number.mid(4);
+            // Which field a number may go to, and the label it has when that field is taken.
+            int field = -1;
+            QString kind;
+            if (types.contains("FAX")) {
+                field = Fax;
+                kind = types.contains("WORK")   ? u"Fax ufficio"_s
+                       : types.contains("HOME") ? u"Fax casa"_s
+                                                : u"Fax"_s;
+            } else if (types.contains("PAGER")) {
+                kind = u"Cercapersone"_s;
+            } else if (types.contains("CELL") || types.contains("MOBILE") || types.contains("IPHONE")) {
+                field = Cellulare;
+                kind = u"Cellulare"_s;
+            } else if (!ownLabel.isEmpty()) {
+                kind = ownLabel;
+            } else if (types.contains("WORK")) {
+                field = Ufficio;
+                kind = u"Telefono ufficio"_s;
+            } else if (types.contains("HOME")) {
+                field = Casa;
+                kind = u"Telefono casa"_s;
+            } else if (types.contains("MAIN")) {
+                kind = u"Telefono principale"_s;
+            } else if (types.contains("OTHER")) {
+                kind = u"Altro telefono"_s;
+            } else if (types.contains("CAR")) {
+                kind = u"Telefono auto"_s;
+            } else {
+                field = Casa; // a number without a kind: the home number, as it always was
+                kind = u"Telefono"_s;
+            }
+            if (field >= 0 && record[field].isNull()) {
+                record[field] = number;
+                remarks.countField(kind);
+            } else {
+                remarks.add(kind, number);
+            }
+        } else if (p.name == "EMAIL") {
+            const QString address = unescapeValue(value, p, result.warnings);
+            if (record[Email].isNull()) {
+                record[Email] = address;
+                remarks.countField(u"E-mail"_s);
+            } else {
+                remarks.add(customLabel ? ownLabel : u"E-mail"_s, address);
+            }
         } else if (p.name == "NOTE") {
-            record[Osservazioni] = unescapeValue(value, p, result.warnings);
+            notesRead.append(unescapeValue(value, p, result.warnings));
         } else if (p.name == kUlteriore) {
             record[Ulteriore] = unescapeValue(value, p, result.warnings);
+        } else if (p.name == "LABEL") {
+            if (!hasAddress) // otherwise the printed form of an address the card also has
+                remarks.add(u"Indirizzo"_s, unescapeValue(value, p, result.warnings));
+        } else {
+            QString text = unescapeValue(value, p, result.warnings);
+            const QString generic = remarkLabels().value(p.name);
+            if (p.name == "BDAY" || p.name == "ANNIVERSARY" || p.name == "X-ANNIVERSARY" ||
+                p.name == "X-ABDATE")
+                text = italianDate(text);
+            remarks.add(customLabel ? italianLabel(label) : generic, text);
         }
     }
+
+    // The name: from N, else FN, else the organisation when the card is not of a person.
+    if (!fromName.isNull()) {
+        record[Nome] = fromName;
+        remarks.add(u"Prefisso del nome"_s, nameRemarks.value(0));
+        remarks.add(u"Suffisso del nome"_s, nameRemarks.value(1));
+    } else if (haveFullName && (!fromFullName.trimmed().isEmpty() || organisation.isEmpty())) {
+        record[Nome] = fromFullName;
+    } else if (!organisation.isEmpty()) {
+        record[Nome] = organisation;
+    }
+    if (!organisation.isEmpty() && record[Nome].toString() != organisation)
+        remarks.add(u"Azienda"_s, organisation);
+
+    // The note as it was, then one line for each value without a field of its own.
+    QStringList remark = notesRead + remarks.lines();
+    if (remark.size() > 1)
+        remark.removeAll(QString());
+    if (!notesRead.isEmpty() || !remark.isEmpty())
+        record[Osservazioni] = remark.isEmpty() ? u""_s : remark.join(u'\n');
+    result.remarked += int(remarks.lines().size());
     if (legacyUsed && notes.legacyCards++ == 0)
         notes.firstLegacyLine = beginLine;
     Contact contact;

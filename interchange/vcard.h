@@ -8,7 +8,7 @@
 // Address books as vCard. The mapping: "Cognone e nome o denominazione" to FN and N, "Genere" to
 // CATEGORIES, "Indirizzo" and "Città" to ADR (street, locality), the telephones to TEL with TYPE
 // home, work, fax and cell, "E-Mail" to EMAIL, "Osservazioni" to NOTE, "ulteriore identificativo" to
-// X-VINZAL-ULTERIORE-IDENTIFICATIVO, ID to UID ("vinzal-ID").
+// X-VINZAL-ULTERIORE-IDENTIFICATIVO, ID to UID ("vinzal-ID"); every card has Vinzal's PRODID.
 namespace vinzal::vcard {
 
 // vCard 3.0, or 4.0. A NULL field has no property; an empty text has an empty one.
@@ -26,11 +26,18 @@ struct ReadResult
     Contacts records;
     QStringList errors;   // with line numbers
     QStringList warnings; // what was read, but deserves to be said (a legacy charset assumed)
+    int remarked = 0;     // values without a field of their own, written into "Osservazioni"
 };
 
 // Reads vCard 2.1, 3.0 and 4.0: folded lines, quoted-printable, charsets, escaped , ; and \n. Text
 // must be UTF-8 unless a CHARSET says otherwise; in vCard 2.1 text without CHARSET is read as
 // Windows-1252 (what the phones and programs of its time wrote), with a warning.
+//
+// Cards Vinzal wrote (PRODID, or UID vinzal-N) come back exactly. Other programs' cards: the name
+// from N as "Cognome Nome", from FN when N is empty, from ORG when there is no person; each number,
+// e-mail and address to its own field when that is free, and everything that has none (a second
+// mobile, a pager, a birthday, a title, a category other than the three) into "Osservazioni" after
+// the note, one labelled line each ("Cellulare 2: ...").
 ReadResult read(const QByteArray& data);
 
 } // namespace vinzal::vcard

@@ -436,7 +436,7 @@ private slots:
         QCOMPARE(anna[7].toString(), u"02 555"_s);
         QCOMPARE(anna[10].toString(), u"333 1"_s);
         QCOMPARE(anna[9].toString(), u"02 9"_s);
-        QCOMPARE(anna[11].toString(), u"Città di mare\r\nseconda riga"_s);
+        QCOMPARE(anna[11].toString(), u"Città di mare\r\nseconda riga\nCAP: 10100\nPaese: Italia"_s);
         QCOMPARE(anna[5].toString(), u"Via Po 1"_s);
         QCOMPARE(anna[4].toString(), u"Torino"_s);
         const auto& mario = read.records[1];
@@ -446,6 +446,12 @@ private slots:
         QCOMPARE(mario[8].toString(), u"06 1"_s);
         QCOMPARE(mario[11].toString(), u"a\nb;c"_s);
         QCOMPARE(read.records[2][10].toString(), u"+39 347"_s);
+        // The import says how many values went into the remarks.
+        QFile file(path(u"cards.vcf"_s));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(cards) == cards.size());
+        file.close();
+        const Run imported = run({u"import"_s, u"--vcard"_s, u"cards.vcf"_s, u"cards.mdb"_s});
+        QVERIFY2(imported.out.contains(u"2 valori senza un campo proprio"_s), qPrintable(imported.out));
         QVERIFY(!vcardRead("BEGIN:VCARD\r\nsenza due punti\r\nEND:VCARD\r\n").errors.isEmpty());
         QVERIFY(!vcardRead("BEGIN:VCARD\r\nFN:x\r\n").errors.isEmpty());
         // Folding never splits a letter: every line is at most 75 octets.

@@ -336,13 +336,18 @@ private slots:
         QTemporaryDir folder;
         QVERIFY(QFile::copy(path(u"small.mdb"_s), folder.filePath(u"Vinzal.mdb"_s)));
         QCOMPARE(run({u"export"_s, u"--csv"_s, folder.filePath(u"old.csv"_s), u"small.mdb"_s}).exitCode, 0);
+        QCOMPARE(run({u"export"_s, u"--xlsx"_s, folder.filePath(u"old.xlsx"_s), u"small.mdb"_s}).exitCode, 0);
         const QStringList before = namesIn(folder.path());
         const QByteArray book = contentOf(folder.filePath(u"Vinzal.mdb"_s)),
-                         csv = contentOf(folder.filePath(u"old.csv"_s));
+                         csv = contentOf(folder.filePath(u"old.csv"_s)),
+                         xlsx = contentOf(folder.filePath(u"old.xlsx"_s));
         const QList<QStringList> attempts{
             {u"demo"_s, u"--rows"_s, u"5000"_s, u"--force"_s},
             {u"export"_s, u"--csv"_s, u"old.csv"_s, path(u"big.mdb"_s), u"--force"_s},
             {u"export"_s, u"--vcard"_s, u"new.vcf"_s, path(u"big.mdb"_s)},
+            // A workbook's parts are compressed: the limit is met by what is written, not by the
+            // XML it is made of, and no temporary file outside the target's folder may hide it.
+            {u"export"_s, u"--xlsx"_s, u"old.xlsx"_s, path(u"big.mdb"_s), u"--force"_s},
             {u"import"_s, u"--csv"_s, path(u"big.csv"_s), u"new.mdb"_s},
         };
         for (const QStringList& attempt : attempts) {
@@ -363,6 +368,7 @@ private slots:
             QCOMPARE(namesIn(folder.path()), before);
             QCOMPARE(contentOf(folder.filePath(u"Vinzal.mdb"_s)), book);
             QCOMPARE(contentOf(folder.filePath(u"old.csv"_s)), csv);
+            QCOMPARE(contentOf(folder.filePath(u"old.xlsx"_s)), xlsx);
         }
     }
 
@@ -428,7 +434,7 @@ private slots:
     }
 
     // The library's writer for the other formats: bytes streamed into a device, or a file written
-    // by name (as libxlsxwriter does) into the temporary path. Until commit the target is untouched;
+    // by name (as SQLite does) into the temporary path. Until commit the target is untouched;
     // a failed or abandoned writer leaves it as it was; a file that appears meanwhile is not replaced.
     void pendingFilesReplaceOnlyWhenCommitted()
     {

@@ -360,13 +360,7 @@ int exportBook(const Arguments& args)
     Status written;
     if (args.format == u"xlsx"_s) {
 #ifdef VINZAL_HAVE_XLSX
-        // libxlsxwriter writes by name: into the temporary file, renamed once complete.
-        auto pending = safefile::PendingFile::begin(data, args.force, {bookPath});
-        if (!pending)
-            return fail(pending.error());
-        written = interchange::writeXlsx(pending.value()->tempPath(), records.value());
-        if (written)
-            written = pending.value()->commit();
+        written = interchange::writeXlsx(data, records.value(), args.force, {bookPath});
 #else
         return fail(u"questa versione di vinzal-db è stata compilata senza il formato .xlsx."_s);
 #endif
@@ -478,6 +472,7 @@ int importData(const Arguments& args)
         return fail(problem);
     Contacts records;
     QStringList errors, warnings;
+    int remarked = 0; // values without a field of their own, put into "Osservazioni"
     const bool isCsv = args.format == u"csv"_s;
     if (isCsv) {
         auto read = csv::read(*bytes);
@@ -489,7 +484,18 @@ int importData(const Arguments& args)
         records = std::move(read.records);
         errors = std::move(read.errors);
         warnings = std::move(read.warnings);
+        remarked = read.remarked;
     }
+    // Said after the count of what was added, on standard output: part of the report, not a fault.
+    const auto reportRemarks = [remarked] {
+        if (remarked > 0)
+            out() << (remarked == 1
+                          ? u"1 valore senza un campo proprio (un secondo cellulare, un compleanno…) "
+                            u"è stato scritto"_s
+                          : u"%1 valori senza un campo proprio (un secondo cellulare, un compleanno…) "
+                            u"sono stati scritti"_s.arg(remarked))
+                  << " in «Osservazioni», ciascuno con la sua etichetta.\n";
+    };
     for (const QString& warning : std::as_const(warnings))
         err() << "vinzal-db: attenzione, «" << data << "»: " << warning << "\n";
     if (!errors.isEmpty())
@@ -512,6 +518,7 @@ int importData(const Arguments& args)
             return fail(made.error(), shown);
         out() << "Creata la rubrica «" << shown << "» con " << countOf(records.size()) << " in "
               << seconds(timer) << " s.\n";
+        reportRemarks();
         return Success;
     }
     auto appended = book::append(bookPath, records, args.keepDuplicates);
@@ -526,6 +533,7 @@ int importData(const Arguments& args)
               << " come testo sul server «" << shown << "» (i byte sono gli stessi).\n";
     out() << (done.added == 1 ? "Aggiunto " : "Aggiunti ") << countOf(done.added) << " alla rubrica «"
           << shown << "» in " << seconds(timer) << " s.\n";
+    reportRemarks();
     if (done.skipped > 0)
         out() << (done.skipped == 1 ? u"Saltato 1 contatto già presente"_s
                                     : u"Saltati %1 contatti già presenti"_s.arg(done.skipped))
