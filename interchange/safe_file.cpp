@@ -400,7 +400,7 @@ Status PendingFile::commit()
 {
     if (m_writeError)
         return failure(m_writeError, u"scrivere i dati"_s);
-    // A writer that wrote by name (SQLite, libxlsxwriter) may have replaced our file: sync what is
+    // A writer that wrote by name (SQLite) may have replaced our file: sync what is
     // there now, by name.
     if (m_fd >= 0) {
         ::close(m_fd);

@@ -25,7 +25,7 @@ Status checkTarget(const QString& target, bool force, const QStringList& inputs 
 QString reason(int error);
 
 // A temporary file beside a target, renamed over it by commit() and removed otherwise. Writers that
-// open files by name themselves (SQLite, libxlsxwriter) write to tempPath(); the others use write().
+// open files by name themselves (SQLite) write to tempPath(); the others use write().
 class PendingFile
 {
 public:

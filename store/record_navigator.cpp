@@ -167,8 +167,8 @@ template <typename Move> Status RecordNavigator::leaveAndMove(Action action, Mov
         return left;
     std::optional<Result<Row>> row;
     {
-        // The cursor's reads (the move and the row) in one read of the file. The dynaset's pages
-        // are read through Qt SQL, which keeps its own statements.
+        // The cursor's reads (the move and the row) in one read of the file. The dynaset reads a
+        // page in one statement already.
         std::optional<Connection::ReadSnapshot> snapshot;
         if (m_cursor)
             snapshot.emplace(*m_connection);

@@ -11,10 +11,7 @@
 #include "schema.h"
 #include "vcard.h"
 
-#if __has_include("xlsx.h")
 #include "xlsx.h"
-#define VINZAL_HAVE_XLSX 1
-#endif
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -359,11 +356,7 @@ int exportBook(const Arguments& args)
         return fail(records.error(), shownBook(bookPath));
     Status written;
     if (args.format == u"xlsx"_s) {
-#ifdef VINZAL_HAVE_XLSX
         written = interchange::writeXlsx(data, records.value(), args.force, {bookPath});
-#else
-        return fail(u"questa versione di vinzal-db è stata compilata senza il formato .xlsx."_s);
-#endif
     } else {
         const QByteArray bytes =
             args.format == u"csv"_s
