@@ -179,6 +179,9 @@ class TestBytes : public QObject
             for (int f = 1; f < fieldCount; ++f)
                 row.at(f) = hostileValue(m_random, onlyStorable);
         }
+        // Every hard case at least once, wherever it falls.
+        for (const Value& value : hardValues(onlyStorable))
+            rows[m_random.bounded(count)].at(1 + m_random.bounded(fieldCount - 1)) = value;
         return rows;
     }
 
@@ -273,9 +276,14 @@ private slots:
         QList<Values> pools(fieldCount);
         for (int f = 1; f < fieldCount; ++f) {
             const bool huge = f == int(Field::Osservazioni);
+            Values hard = hardValues(server);
+            const Value longest = *std::max_element(hard.begin(), hard.end(), [](const Value& a, const Value& b) {
+                return a.bytes().size() < b.bytes().size();
+            });
+            hard.removeAll(longest);
             pools[f].append(Value::text("a" + hostileValue(m_random, true, huge).bytes()));
-            for (int k = 1; k < 3; ++k)
-                pools[f].append(hostileValue(m_random, server, huge));
+            pools[f].append(huge ? longest : hard.at(f % hard.size()));
+            pools[f].append(hostileValue(m_random, server, huge));
         }
         Contacts rows;
         for (int r = 0; r < 9; ++r) {

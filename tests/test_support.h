@@ -63,6 +63,9 @@ Status xlsxWrite(const QString& path, const Records& rows);
 // only what a server holds (valid UTF-8 text without NUL). `huge`: whether the 100,000-character texts are
 // drawn (windows that show them are slow).
 Value hostileValue(QRandomGenerator& random, bool storable = false, bool huge = true);
+// One value of each hard case hostileValue() draws by chance, for a property test to plant so that
+// no run misses one.
+Values hardValues(bool storable = false);
 // The random generator of a property test: its seed from VINZAL_TEST_SEED when given (to replay a
 // failure), otherwise a fresh one; `seed` says which, for the failure's message.
 QRandomGenerator seededRandom(quint64* seed);
