@@ -1,8 +1,10 @@
 // vinzal-bench: measures the store, the windows and the usual Qt way on address books of 100,000
-// and 1,000,000 contacts, with the sqlite3 C API as the floor. Each figure is the median of repeated
-// trials; memory is the peak resident size of a child process that does one thing.
+// and 1,000,000 contacts, with the sqlite3 C API as the floor (libpq on a server). Each figure is the
+// median of repeated trials; memory is the peak resident size of a child process that does one thing.
+// With --bulk it times vinzal-db's bulk writes against each engine's own client instead, and what
+// each form of the eleven indexes costs a row.
 //
-//   vinzal-bench [--data DIR] [--rows N,N,...] [--csv FILE]
+//   vinzal-bench [--data DIR] [--rows N,N,...] [--csv FILE] [--bulk] [--server BOOK | --private-server]
 #include "book_io.h"
 #include "bound_field.h"
 #include "bound_grid.h"
@@ -828,6 +830,9 @@ CursorSql cursorSql(const TableCursor& cursor, qsizetype keys)
     // Then previous (keys + 1 of them), nullNext, nullPrevious, firstKeyed, lastNull, seekFirst, seekRun.
     sql.seekFirst = all.value(3 + 2 * (keys + 1) + 4);
     sql.seekRun = all.value(3 + 2 * (keys + 1) + 5);
+    // The places above follow TableCursor::statements(): a change there must not go unnoticed here.
+    if (!sql.last.contains(u" DESC"_s) || (keys > 0 && !sql.seekFirst.contains(u" >= ?"_s)))
+        qFatal("the cursor's statements are not in the order the bench expects");
     return sql;
 }
 
