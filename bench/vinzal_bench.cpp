@@ -1,8 +1,10 @@
 // vinzal-bench: measures the store, the windows and the usual Qt way on address books of 100,000
-// and 1,000,000 contacts, with the sqlite3 C API as the floor. Each figure is the median of repeated
-// trials; memory is the peak resident size of a child process that does one thing.
+// and 1,000,000 contacts, with the sqlite3 C API as the floor (libpq on a server). Each figure is the
+// median of repeated trials; memory is the peak resident size of a child process that does one thing.
+// With --bulk it times vinzal-db's bulk writes against each engine's own client instead, and what
+// each form of the eleven indexes costs a row.
 //
-//   vinzal-bench [--data DIR] [--rows N,N,...] [--csv FILE]
+//   vinzal-bench [--data DIR] [--rows N,N,...] [--csv FILE] [--bulk] [--server BOOK | --private-server]
 #include "book_io.h"
 #include "bound_field.h"
 #include "bound_grid.h"
@@ -12,7 +14,9 @@
 #include "form1.h"
 #include "form2.h"
 #include "italian_order.h"
+#include "private_server.h"
 #include "record_navigator.h"
+#include "row.h"
 #include "schema.h"
 
 #include <QAbstractButton>
@@ -31,12 +35,14 @@
 #include <QTableView>
 #include <QTextStream>
 
+#include <libpq-fe.h>
 #include <sqlite3.h>
 
 #include <algorithm>
 #include <cmath>
 #include <functional>
 #include <map>
+#include <optional>
 
 using namespace Qt::StringLiterals;
 using namespace vinzal;
@@ -80,6 +86,28 @@ double perStep(int count, const std::function<void()>& step)
                           step();
                   }) /
            count;
+}
+
+// Per step, the median of five trials of `count` steps of `ours` and of `floor`, taken in turn so that
+// a machine busy with other work weighs on both alike.
+std::pair<double, double> stepPair(int count, const std::function<void()>& ours,
+                                   const std::function<void()>& floor)
+{
+    std::vector<double> a, b;
+    const auto time = [count](const std::function<void()>& step) {
+        QElapsedTimer timer;
+        timer.start();
+        for (int i = 0; i < count; ++i)
+            step();
+        return double(timer.nsecsElapsed()) / 1e6 / count;
+    };
+    for (int trial = 0; trial < 5; ++trial) {
+        a.push_back(time(ours));
+        b.push_back(time(floor));
+    }
+    std::sort(a.begin(), a.end());
+    std::sort(b.begin(), b.end());
+    return {a[2], b[2]};
 }
 
 void check(const Status& status)
@@ -684,6 +712,160 @@ void benchWindows(const QString& folder, const QString& gapped, qint64 rows)
 
 // --- On a server ---------------------------------------------------------------------------------
 
+PGconn* connectServer(const QString& book)
+{
+    PGconn* conn = PQconnectdb(book.toUtf8().constData());
+    if (PQstatus(conn) != CONNECTION_OK)
+        qFatal("cannot connect to %s: %s", qPrintable(book), PQerrorMessage(conn));
+    // No "table does not exist, skipping" on the bench's output.
+    PQsetNoticeProcessor(
+        conn, [](void*, const char*) {}, nullptr);
+    return conn;
+}
+
+void execServer(PGconn* conn, const QString& sql)
+{
+    PGresult* result = PQexec(conn, sql.toUtf8().constData());
+    const ExecStatusType status = PQresultStatus(result);
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
+        qFatal("%s: %s", qPrintable(sql), PQerrorMessage(conn));
+    PQclear(result);
+}
+
+// The server's floor: the cursor's own statements (as the store prepares them) through libpq, each
+// prepared once and run with PQexecPrepared, with nothing in between; each move reads the row found
+// with the store's own row statement.
+class ServerFloor
+{
+public:
+    explicit ServerFloor(const QString& book) : m_conn(connectServer(book))
+    {
+        m_read = u"SELECT "_s + rowColumns(Engine::Postgres) + u" FROM "_s +
+                 quoteIdentifier(contacts::tableName()) + u" WHERE "_s + dialect::rowid(Engine::Postgres) +
+                 u" = ?"_s;
+    }
+    ~ServerFloor() { PQfinish(m_conn); }
+    ServerFloor(const ServerFloor&) = delete;
+    ServerFloor& operator=(const ServerFloor&) = delete;
+
+    // The first row of `sql` bound with `values` (NULL for an unset one): its columns, or none.
+    std::optional<QList<QByteArray>> run(const QString& sql, const QList<QByteArray>& values)
+    {
+        auto found = m_prepared.find(sql);
+        if (found == m_prepared.end()) {
+            const QByteArray name = "floor_" + QByteArray::number(m_prepared.size());
+            PGresult* prepared =
+                PQprepare(m_conn, name.constData(), placeholders(sql).constData(), 0, nullptr);
+            if (PQresultStatus(prepared) != PGRES_COMMAND_OK)
+                qFatal("%s: %s", qPrintable(sql), PQerrorMessage(m_conn));
+            PQclear(prepared);
+            found = m_prepared.emplace(sql, name).first;
+        }
+        std::vector<const char*> parameters;
+        for (const QByteArray& value : values)
+            parameters.push_back(value.isNull() ? nullptr : value.constData());
+        PGresult* result = PQexecPrepared(m_conn, found->second.constData(), int(parameters.size()),
+                                          parameters.data(), nullptr, nullptr, 0);
+        if (PQresultStatus(result) != PGRES_TUPLES_OK)
+            qFatal("%s: %s", qPrintable(sql), PQerrorMessage(m_conn));
+        std::optional<QList<QByteArray>> row;
+        if (PQntuples(result) > 0) {
+            row.emplace();
+            for (int i = 0; i < PQnfields(result); ++i)
+                row->append(PQgetisnull(result, 0, i)
+                                ? QByteArray()
+                                : QByteArray(PQgetvalue(result, 0, i), PQgetlength(result, 0, i)));
+        }
+        PQclear(result);
+        return row;
+    }
+    // Moves with `sql` and reads the row found; gives its columns (rowid, then the keys).
+    std::optional<QList<QByteArray>> move(const QString& sql, const QList<QByteArray>& values)
+    {
+        auto found = run(sql, values);
+        if (found)
+            readRow(found->first());
+        return found;
+    }
+    void readRow(const QByteArray& rowid) { m_sink += run(m_read, {rowid})->size(); }
+
+private:
+    // "?" to "$n", outside quotes, as the store's statements are sent.
+    static QByteArray placeholders(const QString& sql)
+    {
+        QByteArray out;
+        char quote = 0;
+        int n = 0;
+        for (const char c : sql.toUtf8()) {
+            if (quote && c == quote)
+                quote = 0;
+            else if (!quote && (c == '\'' || c == '"'))
+                quote = c;
+            if (!quote && c == '?')
+                out += '$' + QByteArray::number(++n);
+            else
+                out += c;
+        }
+        return out;
+    }
+
+    PGconn* m_conn;
+    QString m_read;
+    std::map<QString, QByteArray> m_prepared;
+    qint64 m_sink = 0;
+};
+
+// The statements of the cursor's current order, by their place in TableCursor::statements().
+struct CursorSql
+{
+    QString first, last;
+    QStringList next;
+    QString seekFirst, seekRun;
+};
+
+CursorSql cursorSql(const TableCursor& cursor, qsizetype keys)
+{
+    const QStringList all = cursor.statements();
+    CursorSql sql{all.value(0), all.value(1), all.mid(3, keys + 1), {}, {}};
+    // Then previous (keys + 1 of them), nullNext, nullPrevious, firstKeyed, lastNull, seekFirst, seekRun.
+    sql.seekFirst = all.value(3 + 2 * (keys + 1) + 4);
+    sql.seekRun = all.value(3 + 2 * (keys + 1) + 5);
+    // The places above follow TableCursor::statements(): a change there must not go unnoticed here.
+    if (!sql.last.contains(u" DESC"_s) || (keys > 0 && !sql.seekFirst.contains(u" >= ?"_s)))
+        qFatal("the cursor's statements are not in the order the bench expects");
+    return sql;
+}
+
+// A next step as the store takes it: inside the run of equal keys, then past each key in turn.
+void serverNext(ServerFloor& floor, const CursorSql& sql, QList<QByteArray>& at)
+{
+    const qsizetype n = sql.next.size() - 1; // at: rowid, then the n keys
+    for (qsizetype level = n; level >= 0; --level) {
+        QList<QByteArray> bindings = at.mid(1, level + (level < n ? 1 : 0));
+        if (level == n)
+            bindings.append(at.first());
+        if (auto found = floor.move(sql.next[level], bindings)) {
+            at = *found;
+            return;
+        }
+    }
+}
+
+// Seek ">=" as the store takes it, with the text's keys computed as the store computes them.
+void serverSeek(ServerFloor& floor, const CursorSql& sql, const QString& text)
+{
+    using order::Key;
+    const QByteArray folded = order::key(text, Key::Folded, Engine::Postgres).toUtf8();
+    const QByteArray lower = order::key(text, Key::LowerCase, Engine::Postgres).toUtf8();
+    const auto found = floor.run(sql.seekFirst, {folded});
+    if (found && found->value(1) == folded && found->value(2) < lower) {
+        if (!floor.move(sql.seekRun, {folded, lower}))
+            floor.move(sql.next[0], {folded});
+    } else if (found) {
+        floor.readRow(found->first());
+    }
+}
+
 // The card's steps and seeks and the table view's first rows on a server book holding the rows of
 // the demo book at `file` (copied there first, with their IDs).
 void benchServer(const QString& server, const QString& file, qint64 rows)
@@ -699,30 +881,50 @@ void benchServer(const QString& server, const QString& file, qint64 rows)
     RecordNavigator navigator;
     TextFields fields(navigator);
     navigator.setDatabaseName(server);
+    ServerFloor floor(server);
     record(label + u"open and first row"_s, rows, median(5, [&] { check(navigator.open()); }));
-    record(label + u"last row"_s, rows, median(21, [&] { check(navigator.moveLast()); }));
+    CursorSql sql = cursorSql(*navigator.tableCursor(), 0);
+    const auto recordPair = [&](const QString& what, const std::pair<double, double>& figures) {
+        record(label + what, rows, figures.first, figures.second);
+    };
+    recordPair(u"last row"_s,
+               stepPair(
+                   21, [&] { check(navigator.moveLast()); }, [&] { floor.move(sql.last, {}); }));
     const qint64 middle = rows / 2;
     check(navigator.moveFirst());
     check(navigator.tableCursor()->moveTo(middle));
-    record(label + u"next, table order"_s, rows, perStep(500, [&] { check(navigator.moveNext()); }));
+    QList<QByteArray> at{QByteArray::number(middle)};
+    recordPair(u"next, table order"_s,
+               stepPair(
+                   500, [&] { check(navigator.moveNext()); }, [&] { serverNext(floor, sql, at); }));
     record(label + u"previous, table order"_s, rows, perStep(500, [&] { check(navigator.movePrevious()); }));
     for (const QString& index : {u"Cognone e nome o denominazione"_s, u"Genere"_s}) {
         check(navigator.setIndex(index));
         check(navigator.tableCursor()->moveTo(middle));
+        sql = cursorSql(*navigator.tableCursor(), 2);
+        // The middle row's keys, read with the statement that finds a row by its rowid in this order.
+        at = *floor.run(navigator.tableCursor()->statements().value(2), {QByteArray::number(middle)});
         const QString what =
             index == u"Genere"_s ? u"inside a run of equal «Genere»"_s : u"«"_s + index + u"» order"_s;
-        record(label + u"next, "_s + what, rows, perStep(500, [&] { check(navigator.moveNext()); }));
+        recordPair(u"next, "_s + what,
+                   stepPair(
+                       500, [&] { check(navigator.moveNext()); }, [&] { serverNext(floor, sql, at); }));
         record(label + u"previous, "_s + what, rows, perStep(500, [&] { check(navigator.movePrevious()); }));
     }
     QRandomGenerator random(7);
     for (const QString& index : {u"Cognone e nome o denominazione"_s, u"Città"_s}) {
         check(navigator.setIndex(index));
+        sql = cursorSql(*navigator.tableCursor(), 2);
         const QStringList texts = sampleTexts(*navigator.connection(), index, rows, random);
-        int k = 0;
-        record(label + u"seek found, «"_s + index + u"»"_s, rows,
-               perStep(200, [&] { check(navigator.seek(u">="_s, texts[k++ % texts.size()])); }));
-        record(label + u"seek between, «"_s + index + u"»"_s, rows,
-               perStep(200, [&] { check(navigator.seek(u">="_s, texts[k++ % texts.size()] + QChar(1))); }));
+        int k = 0, j = 0;
+        recordPair(u"seek found, «"_s + index + u"»"_s,
+                   stepPair(
+                       200, [&] { check(navigator.seek(u">="_s, texts[k++ % texts.size()])); },
+                       [&] { serverSeek(floor, sql, texts[j++ % texts.size()]); }));
+        recordPair(u"seek between, «"_s + index + u"»"_s,
+                   stepPair(
+                       200, [&] { check(navigator.seek(u">="_s, texts[k++ % texts.size()] + QChar(1))); },
+                       [&] { serverSeek(floor, sql, texts[j++ % texts.size()] + QChar(1)); }));
     }
     // Press to first rows painted, as the child process measures it on a file.
     std::vector<double> presses;
@@ -741,6 +943,311 @@ void benchServer(const QString& server, const QString& file, qint64 rows)
     }
     std::sort(presses.begin(), presses.end());
     record(label + u"Form2: press to first rows painted"_s, rows, presses[presses.size() / 2]);
+}
+
+// --- Bulk writes, against each engine's own client -------------------------------------------------
+
+// A demo book's schema and rows as stored, read through the sqlite3 C API.
+struct Source
+{
+    QString table;                 // its CREATE TABLE
+    QList<QList<QByteArray>> rows; // ID then the eleven fields, as text; a null QByteArray for NULL
+};
+
+Source readSource(const QString& path)
+{
+    Source source;
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt* stmt = nullptr;
+    sqlite3_prepare_v2(db, "SELECT sql FROM sqlite_master WHERE type = 'table' AND name = 'Nomelia'", -1,
+                       &stmt, nullptr);
+    if (sqlite3_step(stmt) == SQLITE_ROW)
+        source.table = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
+    sqlite3_finalize(stmt);
+    QStringList columns;
+    for (const QString& field : contacts::fields())
+        columns.append(quoteIdentifier(field));
+    sqlite3_prepare_v2(db,
+                       ("SELECT " + columns.join(u", "_s).toUtf8() + " FROM Nomelia ORDER BY ID").constData(),
+                       -1, &stmt, nullptr);
+    while (sqlite3_step(stmt) == SQLITE_ROW) {
+        QList<QByteArray> row;
+        for (int i = 0; i < 12; ++i)
+            row.append(sqlite3_column_type(stmt, i) == SQLITE_NULL
+                           ? QByteArray()
+                           : QByteArray(reinterpret_cast<const char*>(sqlite3_column_text(stmt, i)),
+                                        sqlite3_column_bytes(stmt, i)));
+        source.rows.append(row);
+    }
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    if (source.table.isEmpty() || source.rows.isEmpty())
+        qFatal("cannot read the contacts of %s", qPrintable(path));
+    return source;
+}
+
+void execFile(sqlite3* db, const QString& sql)
+{
+    char* message = nullptr;
+    if (sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, &message) != SQLITE_OK)
+        qFatal("%s: %s", qPrintable(sql.left(200)), message);
+}
+
+void removeBook(const QString& path)
+{
+    QFile::remove(path);
+    QFile::remove(path + u"-journal"_s);
+}
+
+// The sqlite3 floor of a bulk write: a new file with the book's table, the rows inserted with one
+// prepared statement in one transaction, and `indexes` made before the rows (each row then pays for
+// them) or after them (as a new book is built); in milliseconds.
+double sqliteFloor(const QString& path, const Source& source, const QStringList& indexes, bool indexesFirst)
+{
+    removeBook(path);
+    QElapsedTimer timer;
+    timer.start();
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                    nullptr);
+    execFile(db, u"BEGIN"_s);
+    execFile(db, source.table);
+    if (indexesFirst)
+        for (const QString& index : indexes)
+            execFile(db, index);
+    sqlite3_stmt* insert = nullptr;
+    sqlite3_prepare_v2(db, "INSERT INTO Nomelia VALUES (?,?,?,?,?,?,?,?,?,?,?,?)", -1, &insert, nullptr);
+    for (const QList<QByteArray>& row : source.rows) {
+        sqlite3_bind_int64(insert, 1, row[0].toLongLong());
+        for (int i = 1; i < 12; ++i)
+            if (row[i].isNull())
+                sqlite3_bind_null(insert, i + 1);
+            else
+                sqlite3_bind_text(insert, i + 1, row[i].constData(), int(row[i].size()), SQLITE_STATIC);
+        if (sqlite3_step(insert) != SQLITE_DONE)
+            qFatal("insert: %s", sqlite3_errmsg(db));
+        sqlite3_reset(insert);
+    }
+    sqlite3_finalize(insert);
+    if (!indexesFirst)
+        for (const QString& index : indexes)
+            execFile(db, index);
+    execFile(db, u"COMMIT"_s);
+    sqlite3_close(db);
+    const double ms = double(timer.nsecsElapsed()) / 1e6;
+    removeBook(path);
+    return ms;
+}
+
+// The table of a server book, as vinzal-db makes it.
+QString serverTable()
+{
+    QStringList columns{u"\"ID\" bigint GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY"_s};
+    for (const QString& field : contacts::fields().mid(1))
+        columns.append(quoteIdentifier(field) + u" text"_s);
+    return u"CREATE TABLE "_s + quoteIdentifier(contacts::tableName()) + u" ("_s + columns.join(u", "_s) +
+           u")"_s;
+}
+
+void dropServerTable(const QString& server)
+{
+    PGconn* conn = connectServer(server);
+    execServer(conn, u"DROP TABLE IF EXISTS "_s + quoteIdentifier(contacts::tableName()));
+    PQfinish(conn);
+}
+
+// The server's floor of a bulk write: a new table, the rows sent with COPY FROM STDIN through libpq,
+// then the Italian indexes and ANALYZE, in one transaction, as vinzal-db builds a new server book.
+double copyFloor(const QString& server, const Source& source)
+{
+    dropServerTable(server);
+    QElapsedTimer timer;
+    timer.start();
+    PGconn* conn = connectServer(server);
+    execServer(conn, u"BEGIN"_s);
+    execServer(conn, serverTable());
+    QStringList columns;
+    for (const QString& field : contacts::fields())
+        columns.append(quoteIdentifier(field));
+    PGresult* started =
+        PQexec(conn, ("COPY \"Nomelia\" (" + columns.join(u", "_s).toUtf8() + ") FROM STDIN").constData());
+    if (PQresultStatus(started) != PGRES_COPY_IN)
+        qFatal("COPY: %s", PQerrorMessage(conn));
+    PQclear(started);
+    QByteArray chunk;
+    for (const QList<QByteArray>& row : source.rows) {
+        for (int i = 0; i < 12; ++i) {
+            if (i > 0)
+                chunk += '\t';
+            if (row[i].isNull()) {
+                chunk += "\\N";
+                continue;
+            }
+            for (const char c : row[i]) {
+                switch (c) {
+                case '\\':
+                    chunk += "\\\\";
+                    break;
+                case '\t':
+                    chunk += "\\t";
+                    break;
+                case '\n':
+                    chunk += "\\n";
+                    break;
+                case '\r':
+                    chunk += "\\r";
+                    break;
+                default:
+                    chunk += c;
+                }
+            }
+        }
+        chunk += '\n';
+        if (chunk.size() > 1 << 16) {
+            PQputCopyData(conn, chunk.constData(), int(chunk.size()));
+            chunk.clear();
+        }
+    }
+    PQputCopyData(conn, chunk.constData(), int(chunk.size()));
+    PQputCopyEnd(conn, nullptr);
+    PGresult* copied = PQgetResult(conn);
+    if (PQresultStatus(copied) != PGRES_COMMAND_OK)
+        qFatal("COPY: %s", PQerrorMessage(conn));
+    PQclear(copied);
+    for (const QString& index : contacts::indexNames())
+        execServer(conn, order::indexStatement(index, Engine::Postgres));
+    execServer(conn, u"ANALYZE "_s + quoteIdentifier(contacts::tableName()));
+    execServer(conn, u"COMMIT"_s);
+    PQfinish(conn);
+    return double(timer.nsecsElapsed()) / 1e6;
+}
+
+// Runs vinzal-db; the time from start to exit, in milliseconds.
+double vinzalDb(const QStringList& arguments)
+{
+    QElapsedTimer timer;
+    timer.start();
+    QProcess process;
+    process.start(QString::fromUtf8(VINZAL_DB), arguments);
+    process.waitForFinished(-1);
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        qFatal("vinzal-db %s: %s", qPrintable(arguments.join(u' ')),
+               process.readAllStandardError().constData());
+    return double(timer.nsecsElapsed()) / 1e6;
+}
+
+// The median of `trials` runs of `ours` and of `floor`, taken in turn so that a busy machine weighs
+// on both alike.
+std::pair<double, double> medianPair(int trials, const std::function<double()>& ours,
+                                     const std::function<double()>& floor)
+{
+    std::vector<double> a, b;
+    for (int i = 0; i < trials; ++i) {
+        a.push_back(ours());
+        b.push_back(floor());
+    }
+    std::sort(a.begin(), a.end());
+    std::sort(b.begin(), b.end());
+    return {a[a.size() / 2], b[b.size() / 2]};
+}
+
+// What the indexes cost each row: the demo rows inserted in one transaction into a table that
+// already has them, for each form of the eleven indexes.
+void benchIndexCost(const QString& folder, const Source& source, qint64 rows, int trials)
+{
+    const QString path = folder + u"/index-floor.mdb"_s;
+    const QString table = quoteIdentifier(contacts::tableName());
+    QStringList nocase, italian, lowerGuarded, lowerOnly;
+    for (const QString& index : contacts::indexNames()) {
+        const QString column = quoteIdentifier(index);
+        const QString head = u"CREATE INDEX "_s + column + u" ON "_s + table + u" ("_s;
+        nocase.append(head + column + u")"_s);
+        italian.append(order::indexStatement(index));
+        // The lower-case key computed by its chain only for text that has something besides
+        // printable ASCII to fold (as many characters as bytes, no NUL): the same keys. The folded
+        // key cannot be wrapped so: its 28 replace() calls are all SQLite 3.40's parser takes.
+        using order::Key, order::keyExpression;
+        lowerGuarded.append(head + keyExpression(column, Key::Folded) + u", CASE WHEN length(CAST("_s +
+                            column + u" AS TEXT)) = length(CAST("_s + column + u" AS BLOB)) THEN lower("_s +
+                            column + u") ELSE "_s + keyExpression(column, Key::LowerCase) + u" END)"_s);
+        // The least two keys can cost: lower() alone, twice.
+        lowerOnly.append(head + u"lower("_s + column + u"), lower("_s + column + u") || '')"_s);
+    }
+    const std::pair<QString, QStringList> forms[] = {
+        {u"no index"_s, {}},
+        {u"NOCASE indexes (before the Italian order)"_s, nocase},
+        {u"Italian indexes"_s, italian},
+        {u"Italian indexes, lower-case key skipping its chain on plain ASCII (not adopted)"_s, lowerGuarded},
+        {u"two lower() keys per index (what skipping both chains could reach at best)"_s, lowerOnly},
+    };
+    // Each trial inserts under every form in turn, so that a machine busy with other work weighs on
+    // all alike; beside each form after NOCASE, in the floor column, the NOCASE figure: the ratio
+    // then reads "times the NOCASE indexes".
+    std::vector<std::vector<double>> times(std::size(forms));
+    for (int trial = 0; trial < trials; ++trial)
+        for (size_t f = 0; f < std::size(forms); ++f)
+            times[f].push_back(sqliteFloor(path, source, forms[f].second, true));
+    double nocaseMs = none;
+    for (size_t f = 0; f < std::size(forms); ++f) {
+        std::sort(times[f].begin(), times[f].end());
+        const double ms = times[f][times[f].size() / 2];
+        record(u"index cost: "_s + forms[f].first + u" (sqlite3, one transaction)"_s, rows, ms,
+               f < 2 ? none : nocaseMs);
+        if (f == 1)
+            nocaseMs = ms;
+    }
+}
+
+void benchBulk(const QString& folder, qint64 rows, const QString& server, int trials)
+{
+    const QString book = folder + u"/Vinzal.mdb"_s;
+    const QString csv = folder + u"/contacts.csv"_s;
+    if (!QFile::exists(csv))
+        vinzalDb({u"export"_s, u"--csv"_s, csv, book});
+    const Source source = readSource(book);
+    QStringList italian;
+    for (const QString& index : contacts::indexNames())
+        italian.append(order::indexStatement(index));
+    const QString target = folder + u"/bulk-target.mdb"_s;
+    const QString floorPath = folder + u"/bulk-floor.mdb"_s;
+    const auto floor = [&] { return sqliteFloor(floorPath, source, italian, false); };
+
+    out << "\nbulk writes, " << rows << " contacts\n";
+    out.flush();
+    const auto [imported, importFloor] = medianPair(
+        trials,
+        [&] {
+            removeBook(target);
+            const double ms = vinzalDb({u"import"_s, u"--csv"_s, csv, target});
+            removeBook(target);
+            return ms;
+        },
+        floor);
+    record(u"vinzal-db import --csv into a new book (floor: sqlite3, one transaction)"_s, rows, imported,
+           importFloor);
+    const auto [copied, copyFileFloor] = medianPair(
+        trials,
+        [&] {
+            removeBook(target);
+            const double ms = vinzalDb({u"copy"_s, book, target});
+            removeBook(target);
+            return ms;
+        },
+        floor);
+    record(u"vinzal-db copy file to file (floor: sqlite3, one transaction)"_s, rows, copied, copyFileFloor);
+    if (!server.isEmpty()) {
+        const auto [toServer, serverFloor] = medianPair(
+            trials,
+            [&] {
+                dropServerTable(server);
+                return vinzalDb({u"copy"_s, book, server});
+            },
+            [&] { return copyFloor(server, source); });
+        record(u"vinzal-db copy file to server (floor: COPY through libpq)"_s, rows, toServer, serverFloor);
+        dropServerTable(server);
+    }
+    benchIndexCost(folder, source, rows, trials);
 }
 
 QString number(double value)
@@ -769,7 +1276,8 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     if (args.contains(u"--help"_s) || args.contains(u"-h"_s)) {
-        out << "Usage: vinzal-bench [--data FOLDER] [--rows N[,N...]] [--csv FILE]\n\n"
+        out << "Usage: vinzal-bench [--data FOLDER] [--rows N[,N...]] [--csv FILE] [--bulk]\n"
+               "                    [--server BOOK | --private-server] [--trials N]\n\n"
                "Times the store and both windows on demo address books of N contacts (100000 and\n"
                "1000000 unless --rows says otherwise), beside the sqlite3 C API and the usual Qt way,\n"
                "and prints the table of docs/performance.md.\n\n"
@@ -777,7 +1285,14 @@ int main(int argc, char* argv[])
                "                 (default: bench-data in the current directory)\n"
                "  --rows N,...   the sizes to measure\n"
                "  --server BOOK  measure a PostgreSQL book instead (its table is replaced by the demo\n"
-               "                 rows), e.g. postgresql:///bench?host=/run/postgresql\n"
+               "                 rows), e.g. postgresql:///bench?host=/run/postgresql, beside a libpq\n"
+               "                 floor\n"
+               "  --private-server  the same on a PostgreSQL server of the bench's own, started in a\n"
+               "                 temporary folder and removed at the end\n"
+               "  --bulk         measure the bulk writes instead: vinzal-db import --csv, copy file to\n"
+               "                 file (and to the server, with --server or --private-server) against\n"
+               "                 the engine's own client, and what each form of index costs a row\n"
+               "  --trials N     runs of each bulk write (default 3; the median is kept)\n"
                "  --csv FILE     where the figures are written (default: bench-results.csv;\n"
                "                 the figures of docs/performance.md are in bench/results.csv)\n"
                "  -h, --help     this text\n";
@@ -790,8 +1305,13 @@ int main(int argc, char* argv[])
     QString csv = u"bench-results.csv"_s;
     QList<qint64> sizes{100000, 1000000};
     QString server;
+    const bool bulk = args.removeAll(u"--bulk"_s) > 0;
+    const bool privateServer = args.removeAll(u"--private-server"_s) > 0;
+    int trials = 3;
     for (qsizetype i = 0; i + 1 < args.size(); i += 2) {
-        if (args[i] == u"--server"_s)
+        if (args[i] == u"--trials"_s)
+            trials = std::max(1, args[i + 1].toInt());
+        else if (args[i] == u"--server"_s)
             server = args[i + 1];
         else if (args[i] == u"--data"_s)
             data = args[i + 1];
@@ -804,9 +1324,21 @@ int main(int argc, char* argv[])
         }
     }
 
+    std::unique_ptr<test::PrivateServer> own;
+    if (privateServer) {
+        own = std::make_unique<test::PrivateServer>();
+        if (!own->start())
+            qFatal("cannot start a PostgreSQL server: %s", qPrintable(own->errorString()));
+        server = own->uri();
+    }
+
     for (qint64 rows : sizes) {
         const QString folder = folderFor(data, rows);
         ensureFile(folder, rows);
+        if (bulk) {
+            benchBulk(folder, rows, server, trials);
+            continue;
+        }
         // Work on a copy, so that the writes measured do not accumulate in the shared file.
         const QString work = folder + u"/work"_s;
         QDir(work).removeRecursively();
@@ -831,7 +1363,7 @@ int main(int argc, char* argv[])
     file.open(QIODevice::WriteOnly | QIODevice::Truncate);
     QTextStream table(&file);
     table << "operation,rows,unit,ours,floor,qt_way,ours_over_floor,qt_way_over_ours\n";
-    out << "\n| operation | rows | ours | sqlite3 floor | usual Qt way | ours / floor | Qt way / ours |\n"
+    out << "\n| operation | rows | ours | floor | usual Qt way | ours / floor | Qt way / ours |\n"
         << "|---|---:|---:|---:|---:|---:|---:|\n";
     for (const Figure& f : figures) {
         table << '"' << f.operation << "\"," << f.rows << ',' << f.unit << ',' << f.ours << ',' << f.floor
