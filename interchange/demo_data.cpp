@@ -3,6 +3,7 @@
 #include "connection.h"
 #include "contact_table.h"
 
+#include <QHash>
 #include <QStringList>
 
 #include <algorithm>
@@ -192,6 +193,45 @@ QString ownName(quint64 number, quint64 seed)
     return words.join(u' ');
 }
 
+// Phone numbers no other contact has: for each area code (and for the mobiles) the numbers given so
+// far, counted, and spread over the code's numbers by a permutation.
+class OwnNumbers
+{
+public:
+    explicit OwnNumbers(quint64 seed) : m_seed(seed) {}
+    QString fixed(Random& random, const Town& town)
+    {
+        const QString prefix = QString::fromUtf16(town.prefix);
+        const int digits = int(10 - prefix.size());
+        const QString number = spread(m_given[prefix]++, digits);
+        return random.chance(50) ? prefix + u' ' + number.left(digits / 2) + u' ' + number.mid(digits / 2)
+                                 : prefix + u' ' + number;
+    }
+    QString mobile(Random& random)
+    {
+        static const std::array operators{u"320", u"328", u"333", u"338", u"340",
+                                          u"347", u"349", u"366", u"380", u"392"};
+        const QString number = spread(m_mobiles++, 8); // the operator's last digit and 7 more
+        const QString lead = QString::fromUtf16(operators[number.at(0).digitValue()]);
+        return random.chance(30) ? u"+39 "_s + lead + u' ' + number.mid(1)
+                                 : lead + u' ' + number.mid(1, 3) + u' ' + number.mid(4);
+    }
+
+private:
+    // The n-th of the numbers of `digits` digits, in an order that looks random: n times a number
+    // prime to 10, plus an offset, modulo 10^digits, is a permutation.
+    QString spread(quint64 n, int digits) const
+    {
+        quint64 all = 1;
+        for (int i = 0; i < digits; ++i)
+            all *= 10;
+        return QString::number((n * 7919 * 13 + m_seed * 104729) % all).rightJustified(digits, u'0');
+    }
+    quint64 m_seed;
+    QHash<QString, quint64> m_given;
+    quint64 m_mobiles = 0;
+};
+
 // A contact made shortly before, kept to plant its duplicates.
 struct Planted
 {
@@ -268,6 +308,7 @@ Status fill(sql::Database& db, qint64 rows, quint64 seed, double duplicatesPerce
     std::vector<Planted> recent; // the last contacts made, to copy
     constexpr std::size_t recentSize = 1000;
     qint64 own = 0; // contacts with a name of their own so far
+    OwnNumbers numbers(seed);
 
     for (qint64 n = 0; n < rows; ++n) {
         if (planting && !recent.empty() && random.below(1000000) < int(duplicatesPercent * 10000)) {
@@ -284,7 +325,7 @@ Status fill(sql::Database& db, qint64 rows, quint64 seed, double duplicatesPerce
             values[3] = Value::fromEditedText(QString::fromUtf16(random.pick(towns).name));
             if (kind == 0) {
                 values[1] = Value::fromEditedText(respelled(random, original.name));
-                values[9] = Value::fromEditedText(mobile(random));
+                values[9] = Value::fromEditedText(numbers.mobile(random));
             } else if (kind == 1) {
                 values[1] = Value::fromEditedText(reordered(original.name));
                 const int from = int(firstPhone - original.phones.begin());
@@ -356,10 +397,15 @@ Status fill(sql::Database& db, qint64 rows, quint64 seed, double duplicatesPerce
         const Value townValue = maybe(random, 97, townName);
         const Value addressValue = maybe(random, 92, address);
         const Value mailValue = maybe(random, 75, mail);
-        const std::array phones{maybe(random, firm ? 0 : 70, phone(random, prefix)),
-                                maybe(random, firm ? 95 : 45, phone(random, prefix)),
-                                maybe(random, firm ? 60 : 5, phone(random, prefix)),
-                                maybe(random, firm ? 30 : 90, mobile(random))};
+        std::array phones{maybe(random, firm ? 0 : 70, phone(random, prefix)),
+                          maybe(random, firm ? 95 : 45, phone(random, prefix)),
+                          maybe(random, firm ? 60 : 5, phone(random, prefix)),
+                          maybe(random, firm ? 30 : 90, mobile(random))};
+        if (planting) // numbers of its own too: no two contacts share one unless planted
+            for (std::size_t i = 0; i < phones.size(); ++i)
+                if (!phones[i].isNull())
+                    phones[i] =
+                        Value::fromEditedText(i == 3 ? numbers.mobile(random) : numbers.fixed(random, town));
         insert.reset();
         insert.bind(Value::storedValue(category));
         insert.bind(Value::fromEditedText(name));

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <limits>
 #include <numeric>
 #include <set>
@@ -56,22 +57,23 @@ const std::array<char16_t, 0x250>& foldTable()
     return table;
 }
 
-void appendUtf8(QByteArray& out, char32_t c)
+// Writes `c` as UTF-8 at `w`, which moves past it.
+void writeUtf8(char*& w, char32_t c)
 {
     if (c < 0x80) {
-        out.append(char(c));
+        *w++ = char(c);
     } else if (c < 0x800) {
-        out.append(char(0xC0 | (c >> 6)));
-        out.append(char(0x80 | (c & 0x3F)));
+        *w++ = char(0xC0 | (c >> 6));
+        *w++ = char(0x80 | (c & 0x3F));
     } else if (c < 0x10000) {
-        out.append(char(0xE0 | (c >> 12)));
-        out.append(char(0x80 | ((c >> 6) & 0x3F)));
-        out.append(char(0x80 | (c & 0x3F)));
+        *w++ = char(0xE0 | (c >> 12));
+        *w++ = char(0x80 | ((c >> 6) & 0x3F));
+        *w++ = char(0x80 | (c & 0x3F));
     } else {
-        out.append(char(0xF0 | (c >> 18)));
-        out.append(char(0x80 | ((c >> 12) & 0x3F)));
-        out.append(char(0x80 | ((c >> 6) & 0x3F)));
-        out.append(char(0x80 | (c & 0x3F)));
+        *w++ = char(0xF0 | (c >> 18));
+        *w++ = char(0x80 | ((c >> 12) & 0x3F));
+        *w++ = char(0x80 | ((c >> 6) & 0x3F));
+        *w++ = char(0x80 | (c & 0x3F));
     }
 }
 
@@ -104,53 +106,70 @@ char32_t decodeUtf8(const QByteArray& bytes, qsizetype at, int& length)
     return c;
 }
 
+// The key builders write into `out`, which keeps its capacity from one row to the next: a million
+// rows make no allocation here. No key is longer than its field (a folded letter below U+0250 takes
+// at most the bytes it took).
 void nameKeyInto(const QByteArray& name, QByteArray& out)
 {
-    out.resize(0);
+    out.resize(name.size());
+    char* const start = out.data();
+    char* w = start;
     const auto& fold = foldTable();
     for (qsizetype at = 0; at < name.size();) {
         const uchar byte = uchar(name.at(at));
         if (byte < 0x80) {
             if (byte >= 'A' && byte <= 'Z')
-                out.append(char(byte + 32));
+                *w++ = char(byte + 32);
             else if ((byte >= 'a' && byte <= 'z') || (byte >= '0' && byte <= '9'))
-                out.append(char(byte));
+                *w++ = char(byte);
             ++at;
             continue;
         }
         int length = 0;
         const char32_t c = decodeUtf8(name, at, length);
         if (length == 0) {
-            out.append(char(byte));
+            *w++ = char(byte);
             ++at;
             continue;
         }
         at += length;
         if (c < fold.size()) {
             if (fold[c])
-                appendUtf8(out, fold[c]);
+                writeUtf8(w, fold[c]);
         } else if (QChar::isLetterOrNumber(c)) {
-            appendUtf8(out, c);
+            writeUtf8(w, c);
         }
     }
+    out.resize(w - start);
 }
 
 void phoneKeyInto(const QByteArray& phone, QByteArray& out)
 {
-    out.resize(0);
+    // The digits after two places kept for the "00" a leading "+" stands for.
+    out.resize(phone.size() + 2);
+    char* const start = out.data();
+    char* w = start + 2;
     bool plus = false;
     for (const char c : phone) {
         if (c >= '0' && c <= '9')
-            out.append(c);
-        else if (c == '+' && out.isEmpty())
+            *w++ = c;
+        else if (c == '+' && w == start + 2)
             plus = true;
     }
-    if (plus && !out.isEmpty())
-        out.prepend("00");
-    if (out.startsWith("0039"))
-        out.remove(0, 4);
-    if (out.size() < minPhoneDigits)
+    char* from = start + 2;
+    if (plus && w > from) {
+        from = start;
+        start[0] = start[1] = '0';
+    }
+    if (w - from >= 4 && std::memcmp(from, "0039", 4) == 0)
+        from += 4;
+    const qsizetype digits = w - from;
+    if (digits < minPhoneDigits) {
         out.resize(0);
+        return;
+    }
+    std::memmove(start, from, std::size_t(digits));
+    out.resize(digits);
 }
 
 void mailKeyInto(const QByteArray& mail, QByteArray& out)
@@ -551,12 +570,15 @@ Status find(Connection& connection, const Progress& progress)
     if (!ignored)
         return ignored.error();
 
-    // One pass over the book: each row's position, and a (hash, position) pair per key it has.
+        // One pass over the book: each row's position, and a (hash, position) pair per key it has.
+        // 12 bytes: a million contacts with their usual three or four keys take about 45 MB.
+#pragma pack(push, 4)
     struct Entry
     {
         quint64 hash;
         quint32 at;
     };
+#pragma pack(pop)
     std::vector<qint64> ids;
     std::vector<Entry> entries;
     qint64 total = 0;
@@ -564,7 +586,7 @@ Status find(Connection& connection, const Progress& progress)
         counted && counted.value())
         total = counted.value()->value(0).toInteger();
     ids.reserve(std::size_t(total));
-    entries.reserve(std::size_t(total) * 3);
+    entries.reserve(std::size_t(total) * 4);
     {
         sql::Statement scan(connection.db(),
                             u"SELECT "_s + keyColumns(engine) + u" FROM "_s + table() + u" ORDER BY "_s +
@@ -591,8 +613,8 @@ Status find(Connection& connection, const Progress& progress)
             for (std::size_t k = 0; k < keyFields.size(); ++k)
                 if (!keys.key[k].isEmpty())
                     entries.push_back({hashKey(Keys::reason(k), keys.key[k]), at});
-            if (progress.step && (at & 0xFFFF) == 0)
-                progress.step(at, total);
+            if (progress.reading && (at & 0xFFFF) == 0)
+                progress.reading(at, total);
         }
     }
 
@@ -639,8 +661,8 @@ Status find(Connection& connection, const Progress& progress)
             if (progress.group && !progress.group(group))
                 return {};
         }
-        if (progress.step)
-            progress.step(qint64(end), sets_total);
+        if (progress.checking)
+            progress.checking(qint64(end), sets_total);
         i = end;
     }
     return {};

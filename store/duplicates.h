@@ -68,12 +68,13 @@ struct Group
     QString reasonsText() const; // the links' texts, joined by "; "
 };
 
-// Called with each group as soon as it is known; false stops the search. `done` and `total` say how
-// far it is (rows read, then groups checked).
+// Called with each group as soon as it is known; false stops the search. `reading` says how many rows
+// have been read of how many, `checking` how many of the similar contacts have been compared exactly.
 struct Progress
 {
     std::function<bool(const Group&)> group;
-    std::function<void(qint64 done, qint64 total)> step;
+    std::function<void(qint64 done, qint64 total)> reading;
+    std::function<void(qint64 done, qint64 total)> checking;
 };
 
 // Finds every group of likely duplicates of the book, in the order of their lowest ID, leaving out
