@@ -517,7 +517,7 @@ int mergeCommand(const Arguments& args)
     for (qint64 id : ids->mid(1))
         others.append(QString::number(id));
     out() << "Uniti i contatti con ID " << others.join(u", "_s) << " nel contatto con ID " << ids->first()
-          << " in «" << shown << "». Per annullare: vinzal-db unmerge " << args.file << " " << ids->first()
+          << " in «" << shown << "». Per annullare: vinzal-db unmerge " << shown << " " << ids->first()
           << "\n";
     return Success;
 }
