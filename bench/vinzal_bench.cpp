@@ -1269,6 +1269,8 @@ QString ratio(double a, double b)
 
 } // namespace
 
+int benchDuplicates(const QStringList& args);
+
 int main(int argc, char* argv[])
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -1300,6 +1302,8 @@ int main(int argc, char* argv[])
     }
     if (args.value(0) == u"--child"_s)
         return child(args.value(1), args.value(2));
+    if (args.value(0) == u"--duplicates"_s)
+        return benchDuplicates(args.mid(1));
 
     QString data = QDir::currentPath() + u"/bench-data"_s;
     QString csv = u"bench-results.csv"_s;
@@ -1373,5 +1377,142 @@ int main(int argc, char* argv[])
             << ratio(f.qt, f.ours) << " |\n";
     }
     out << "\nFigures written to " << csv << "\n";
+    return 0;
+}
+
+// --- Duplicates: the search against the naive self-join in SQL, each in a process of its own ------
+//
+// vinzal-bench --duplicates [--data FOLDER] [--rows N,...] [--naive K]: books of N contacts with 1%
+// planted duplicates (demo --duplicates 1%, made on the first run in FOLDER/duplicates-N). The
+// naive self-join compares every pair of rows on the same rules in SQL; it is quadratic, so it is
+// timed on the first K rows only (2000 by default) and scaled by (N / K)^2.
+
+#include "duplicates.h"
+
+namespace {
+
+// The rules of store/duplicates.h in plain SQL, each row's keys computed once (in two steps: SQLite
+// parses only so many nested calls): a name folded as the indexes fold it, without blanks and
+// common punctuation; a phone's digits, "+" read as "00" and "0039" dropped; an e-mail lower-cased
+// and trimmed. Then every pair of rows is compared.
+QString naiveSql(qint64 first)
+{
+    const QStringList phones{u"Telelefono casa"_s, u"Telefono Ufficio"_s, u"Fax"_s, u"Telefonino"_s};
+    QString name = u"n"_s;
+    for (const char16_t* gone : {u" ", u"'", u",", u".", u"-", u"&"})
+        name =
+            u"replace("_s + name + u", '"_s + QString::fromUtf16(gone).replace(u"'"_s, u"''"_s) + u"', '')"_s;
+    QStringList folded{u"rowid AS id"_s,
+                       order::keyExpression(u"\"Cognone e nome o denominazione\""_s, order::Key::Folded) +
+                           u" AS n"_s,
+                       u"\"E-Mail\" AS m"_s};
+    QStringList keys{u"id"_s, name + u" AS n"_s, u"CASE WHEN m LIKE '%_@_%' THEN lower(trim(m)) END AS m"_s};
+    QStringList same{u"(a.n <> '' AND a.n = b.n)"_s, u"a.m = b.m"_s};
+    for (int i = 0; i < phones.size(); ++i) {
+        folded.append(u"\""_s + phones[i] + u"\" AS p%1"_s.arg(i));
+        QString digits = u"p%1"_s.arg(i);
+        for (const char16_t* gone : {u" ", u"/", u"-", u".", u"(", u")"})
+            digits = u"replace("_s + digits + u", '"_s + QString::fromUtf16(gone) + u"', '')"_s;
+        digits = u"replace("_s + digits + u", '+', '00')"_s;
+        keys.append(
+            u"(SELECT CASE WHEN length(d) < 6 THEN NULL WHEN substr(d, 1, 4) = '0039' THEN substr(d, 5) "
+            u"ELSE d END FROM (SELECT "_s +
+            digits + u" AS d)) AS p%1"_s.arg(i));
+        for (int j = 0; j < phones.size(); ++j)
+            same.append(u"a.p%1 = b.p%2"_s.arg(i).arg(j));
+    }
+    return u"WITH f AS MATERIALIZED (SELECT "_s + folded.join(u", "_s) +
+           u" FROM \"Nomelia\" WHERE rowid <= %1), k AS MATERIALIZED (SELECT "_s.arg(first) +
+           keys.join(u", "_s) + u" FROM f) SELECT count(*) FROM k AS a JOIN k AS b ON b.id > a.id WHERE "_s +
+           same.join(u" OR "_s);
+}
+
+int duplicatesChild(const QString& mode, const QString& path, qint64 first)
+{
+    QElapsedTimer timer;
+    timer.start();
+    double firstGroupMs = none;
+    qint64 found = 0;
+    if (mode == u"ours"_s) {
+        auto connection = Connection::open(path);
+        if (!connection)
+            qFatal("%s", qPrintable(connection.error().fullText()));
+        duplicates::Progress progress;
+        progress.group = [&](const duplicates::Group&) {
+            if (found++ == 0)
+                firstGroupMs = double(timer.nsecsElapsed()) / 1e6;
+            return true;
+        };
+        check(duplicates::find(*connection.value(), progress));
+    } else {
+        auto db = sql::Database::openFile(path, sql::Database::FileMode::ReadOnly, u"bench"_s);
+        if (!db)
+            qFatal("%s", qPrintable(db.error().fullText()));
+        sql::Statement pairs(*db.value(), naiveSql(first), u"bench"_s);
+        auto row = pairs.next();
+        if (!row)
+            qFatal("%s", qPrintable(row.error().fullText()));
+        found = pairs.integer(0);
+    }
+    out << "ms " << double(timer.nsecsElapsed()) / 1e6 << " peak_kb " << peakKb() << " found " << found
+        << " first_ms " << firstGroupMs << "\n";
+    return 0;
+}
+
+} // namespace
+
+int benchDuplicates(const QStringList& args)
+{
+    if (args.value(0) == u"--child"_s)
+        return duplicatesChild(args.value(1), args.value(2), args.value(3).toLongLong());
+    QString data = QDir::currentPath() + u"/bench-data"_s;
+    QList<qint64> sizes{1000000};
+    qint64 naiveRows = 2000;
+    for (qsizetype i = 0; i + 1 < args.size(); i += 2) {
+        if (args[i] == u"--data"_s)
+            data = args[i + 1];
+        else if (args[i] == u"--naive"_s)
+            naiveRows = args[i + 1].toLongLong();
+        else if (args[i] == u"--rows"_s) {
+            sizes.clear();
+            for (const QString& n : args[i + 1].split(u','))
+                sizes.append(n.toLongLong());
+        }
+    }
+    out << "| contacts | ours: all groups (ms) | ours: first group (ms) | ours: peak memory (MB) | groups | "
+           "naive self-join, first K rows (ms) | K | naive, scaled to all (s) | naive: peak memory (MB) |\n"
+        << "|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n";
+    for (qint64 rows : sizes) {
+        const QString folder = data + u"/duplicates-"_s + QString::number(rows);
+        const QString path = folder + u"/Vinzal.mdb"_s;
+        if (!QFile::exists(path)) {
+            QDir().mkpath(folder);
+            check(schema::create(path, false,
+                                 [rows](sql::Database& db) { return demo::fill(db, rows, 2008, 1.0); }));
+        }
+        const auto runs = [&](const QString& mode, qint64 first) {
+            std::vector<QStringList> results;
+            for (int trial = 0; trial < 3; ++trial) {
+                QProcess process;
+                process.start(QCoreApplication::applicationFilePath(),
+                              {u"--duplicates"_s, u"--child"_s, mode, path, QString::number(first)});
+                process.waitForFinished(-1);
+                results.push_back(
+                    QString::fromUtf8(process.readAllStandardOutput()).split(u' ', Qt::SkipEmptyParts));
+            }
+            std::sort(results.begin(), results.end(), [](const QStringList& a, const QStringList& b) {
+                return a.value(1).toDouble() < b.value(1).toDouble();
+            });
+            return results[1]; // the median run
+        };
+        const QStringList ours = runs(u"ours"_s, rows);
+        const QStringList naive = runs(u"naive"_s, std::min(rows, naiveRows));
+        const double k = double(std::min(rows, naiveRows));
+        const double scaled = naive.value(1).toDouble() * (double(rows) / k) * (double(rows) / k) / 1000.0;
+        out << "| " << rows << " | " << ours.value(1) << " | " << ours.value(7).trimmed() << " | "
+            << ours.value(3).toDouble() / 1024.0 << " | " << ours.value(5) << " | " << naive.value(1) << " | "
+            << k << " | " << scaled << " | " << naive.value(3).toDouble() / 1024.0 << " |\n";
+        out.flush();
+    }
     return 0;
 }

@@ -3,9 +3,12 @@
 #include "connection.h"
 #include "contact_table.h"
 
+#include <QHash>
 #include <QStringList>
 
+#include <algorithm>
 #include <array>
+#include <vector>
 
 using namespace Qt::StringLiterals;
 
@@ -170,9 +173,127 @@ Value maybe(Random& random, int percent, const QString& text)
     return random.chance(percent) ? Value::fromEditedText(text) : Value();
 }
 
+// A name no other contact of the book has: surname, perhaps a second one, given name, perhaps a
+// second one, chosen by a permutation of the 12 million combinations.
+QString ownName(quint64 number, quint64 seed)
+{
+    const quint64 s1 = surnames.size(), s2 = surnames.size() + 1, g1 = givenNames.size(),
+                  g2 = givenNames.size() + 1;
+    const quint64 all = s1 * s2 * g1 * g2;
+    quint64 at = ((number + seed * 7919) % all) * 1000003 % all; // 1000003 is prime and no factor of `all`
+    QStringList words{QString::fromUtf16(surnames[at % s1])};
+    at /= s1;
+    if (at % s2)
+        words.append(QString::fromUtf16(surnames[at % s2 - 1]));
+    at /= s2;
+    words.append(QString::fromUtf16(givenNames[at % g1]));
+    at /= g1;
+    if (at % g2)
+        words.append(QString::fromUtf16(givenNames[at % g2 - 1]));
+    return words.join(u' ');
+}
+
+// Phone numbers no other contact has: for each area code (and for the mobiles) the numbers given so
+// far, counted, and spread over the code's numbers by a permutation.
+class OwnNumbers
+{
+public:
+    explicit OwnNumbers(quint64 seed) : m_seed(seed) {}
+    QString fixed(Random& random, const Town& town)
+    {
+        const QString prefix = QString::fromUtf16(town.prefix);
+        const int digits = int(10 - prefix.size());
+        const QString number = spread(m_given[prefix]++, digits);
+        return random.chance(50) ? prefix + u' ' + number.left(digits / 2) + u' ' + number.mid(digits / 2)
+                                 : prefix + u' ' + number;
+    }
+    QString mobile(Random& random)
+    {
+        static const std::array operators{u"320", u"328", u"333", u"338", u"340",
+                                          u"347", u"349", u"366", u"380", u"392"};
+        const QString number = spread(m_mobiles++, 8); // the operator's last digit and 7 more
+        const QString lead = QString::fromUtf16(operators[number.at(0).digitValue()]);
+        return random.chance(30) ? u"+39 "_s + lead + u' ' + number.mid(1)
+                                 : lead + u' ' + number.mid(1, 3) + u' ' + number.mid(4);
+    }
+
+private:
+    // The n-th of the numbers of `digits` digits, in an order that looks random: n times a number
+    // prime to 10, plus an offset, modulo 10^digits, is a permutation.
+    QString spread(quint64 n, int digits) const
+    {
+        quint64 all = 1;
+        for (int i = 0; i < digits; ++i)
+            all *= 10;
+        return QString::number((n * 7919 * 13 + m_seed * 104729) % all).rightJustified(digits, u'0');
+    }
+    quint64 m_seed;
+    QHash<QString, quint64> m_given;
+    quint64 m_mobiles = 0;
+};
+
+// A contact made shortly before, kept to plant its duplicates.
+struct Planted
+{
+    qint64 row = 0;
+    QString name, mail;
+    std::array<QString, 4> phones;
+};
+
+// The name written otherwise, equal once folded: capitals, "o'" for "ò", doubled spaces, a comma.
+QString respelled(Random& random, const QString& name)
+{
+    static const QList<std::pair<QString, QString>> apostrophes{
+        {u"à"_s, u"a'"_s}, {u"è"_s, u"e'"_s}, {u"ì"_s, u"i'"_s}, {u"ò"_s, u"o'"_s}, {u"ù"_s, u"u'"_s}};
+    QString text = name;
+    switch (random.below(4)) {
+    case 0:
+        for (const auto& [accented, plain] : apostrophes)
+            text.replace(accented, plain);
+        if (text != name)
+            return text;
+        return name.toUpper();
+    case 1:
+        return name.toUpper();
+    case 2:
+        return u"  "_s + text.replace(u' ', u"  "_s);
+    default:
+        return text.replace(text.indexOf(u' '), 1, u", "_s);
+    }
+}
+
+// The same number in another of the usual ways.
+QString rewritten(Random& random, const QString& phone)
+{
+    QString digits;
+    for (QChar c : phone)
+        if (c.isDigit())
+            digits.append(c);
+    if (digits.startsWith(u"39"_s) && phone.startsWith(u'+'))
+        digits.remove(0, 2);
+    switch (random.below(3)) {
+    case 0:
+        return u"+39 "_s + digits.left(3) + u' ' + digits.mid(3);
+    case 1:
+        return digits.left(3) + u'/' + digits.mid(3);
+    default:
+        return u"0039 "_s + digits;
+    }
+}
+
+// The words of a name in another order ("Marco Rossi"): a name of its own to the rule.
+QString reordered(const QString& name)
+{
+    QStringList words = name.split(u' ', Qt::SkipEmptyParts);
+    if (words.size() > 1)
+        words.move(0, words.size() - 1);
+    return words.join(u' ');
+}
+
 } // namespace
 
-Status fill(sql::Database& db, qint64 rows, quint64 seed)
+Status fill(sql::Database& db, qint64 rows, quint64 seed, double duplicatesPercent,
+            QList<std::pair<qint64, qint64>>* planted)
 {
     Random random(seed);
     QStringList columns;
@@ -183,7 +304,47 @@ Status fill(sql::Database& db, qint64 rows, quint64 seed)
                               columns.join(u", "_s) + u") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"_s,
                           u"scrivere la rubrica dimostrativa"_s);
 
+    const bool planting = duplicatesPercent > 0;
+    std::vector<Planted> recent; // the last contacts made, to copy
+    constexpr std::size_t recentSize = 1000;
+    qint64 own = 0; // contacts with a name of their own so far
+    OwnNumbers numbers(seed);
+
     for (qint64 n = 0; n < rows; ++n) {
+        if (planting && !recent.empty() && random.below(1000000) < int(duplicatesPercent * 10000)) {
+            const Planted& original = recent[std::size_t(random.below(int(recent.size())))];
+            std::array<Value, 11> values; // the fields after ID, as bound below
+            int kind = random.below(3);
+            const auto firstPhone = std::find_if(original.phones.begin(), original.phones.end(),
+                                                 [](const QString& p) { return !p.isEmpty(); });
+            if (kind == 1 && firstPhone == original.phones.end())
+                kind = 0;
+            if (kind == 2 && original.mail.isEmpty())
+                kind = 0;
+            values[0] = Value::fromEditedText(u"Altro"_s);
+            values[3] = Value::fromEditedText(QString::fromUtf16(random.pick(towns).name));
+            if (kind == 0) {
+                values[1] = Value::fromEditedText(respelled(random, original.name));
+                values[9] = Value::fromEditedText(numbers.mobile(random));
+            } else if (kind == 1) {
+                values[1] = Value::fromEditedText(reordered(original.name));
+                const int from = int(firstPhone - original.phones.begin());
+                values[6 + (from + 1 + random.below(3)) % 4] =
+                    Value::fromEditedText(rewritten(random, *firstPhone));
+            } else {
+                values[1] = Value::fromEditedText(reordered(original.name));
+                values[5] = Value::fromEditedText(u' ' + original.mail.toUpper());
+            }
+            values[10] = Value::fromEditedText(u"Forse lo stesso di un altro contatto."_s);
+            insert.reset();
+            for (const Value& value : values)
+                insert.bind(value);
+            if (auto done = insert.run(); !done)
+                return done.error();
+            if (planted)
+                planted->append({n + 1, original.row});
+            continue;
+        }
         const Town& town = random.pick(towns);
         const QString townName = QString::fromUtf16(town.name);
         const QString prefix = QString::fromUtf16(town.prefix);
@@ -208,14 +369,17 @@ Status fill(sql::Database& db, qint64 rows, quint64 seed)
             const QString trade = QString::fromUtf16(random.pick(firmTrades));
             name = random.chance(50) ? surname + u' ' + QString::fromUtf16(random.pick(firmKinds))
                                      : trade + u' ' + surname;
+            if (planting)
+                name = ownName(quint64(own), seed) + u' ' + QString::fromUtf16(random.pick(firmKinds));
             further = random.chance(60) ? u"P.IVA "_s + random.digits(11) : trade;
-            mail = u"info@"_s + ascii(surname) + ascii(trade).left(6) + u".it"_s;
+            mail = u"info@"_s + ascii(planting ? name : surname) + ascii(trade).left(6) + u".it"_s;
         } else {
-            name = surname + u' ' + given;
+            name = planting ? ownName(quint64(own), seed) : surname + u' ' + given;
             further = kind < 45 ? QString::fromUtf16(random.pick(relations))
                                 : QString::fromUtf16(random.pick(workRoles));
-            mail = ascii(given) + u'.' + ascii(surname) + (random.chance(30) ? random.digits(2) : QString()) +
-                   u'@' + QString::fromUtf16(random.pick(mailDomains));
+            mail = (planting ? ascii(name) : ascii(given) + u'.' + ascii(surname)) +
+                   (random.chance(30) ? random.digits(2) : QString()) + u'@' +
+                   QString::fromUtf16(random.pick(mailDomains));
         }
         const QString address = QString::fromUtf16(random.pick(streets)) + u", "_s +
                                 QString::number(1 + random.below(180)) +
@@ -228,20 +392,42 @@ Status fill(sql::Database& db, qint64 rows, quint64 seed)
                           QString::fromUtf16(random.pick(months)) + u'.';
         }
 
+        // In this order: the random numbers drawn are those of every earlier version.
+        const Value furtherValue = maybe(random, 80, further);
+        const Value townValue = maybe(random, 97, townName);
+        const Value addressValue = maybe(random, 92, address);
+        const Value mailValue = maybe(random, 75, mail);
+        std::array phones{maybe(random, firm ? 0 : 70, phone(random, prefix)),
+                          maybe(random, firm ? 95 : 45, phone(random, prefix)),
+                          maybe(random, firm ? 60 : 5, phone(random, prefix)),
+                          maybe(random, firm ? 30 : 90, mobile(random))};
+        if (planting) // numbers of its own too: no two contacts share one unless planted
+            for (std::size_t i = 0; i < phones.size(); ++i)
+                if (!phones[i].isNull())
+                    phones[i] =
+                        Value::fromEditedText(i == 3 ? numbers.mobile(random) : numbers.fixed(random, town));
         insert.reset();
         insert.bind(Value::storedValue(category));
         insert.bind(Value::fromEditedText(name));
-        insert.bind(maybe(random, 80, further));
-        insert.bind(maybe(random, 97, townName));
-        insert.bind(maybe(random, 92, address));
-        insert.bind(maybe(random, 75, mail));
-        insert.bind(maybe(random, firm ? 0 : 70, phone(random, prefix)));
-        insert.bind(maybe(random, firm ? 95 : 45, phone(random, prefix)));
-        insert.bind(maybe(random, firm ? 60 : 5, phone(random, prefix)));
-        insert.bind(maybe(random, firm ? 30 : 90, mobile(random)));
+        insert.bind(furtherValue);
+        insert.bind(townValue);
+        insert.bind(addressValue);
+        insert.bind(mailValue);
+        for (const Value& number : phones)
+            insert.bind(number);
         insert.bind(Value::storedValue(remark));
         if (auto done = insert.run(); !done)
             return done.error();
+        if (planting) {
+            ++own;
+            Planted kept{n + 1, name, mailValue.toText(), {}};
+            for (std::size_t i = 0; i < phones.size(); ++i)
+                kept.phones[i] = phones[i].toText();
+            if (recent.size() < recentSize)
+                recent.push_back(std::move(kept));
+            else
+                recent[std::size_t(random.below(int(recentSize)))] = std::move(kept);
+        }
     }
     return {};
 }

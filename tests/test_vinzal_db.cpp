@@ -111,7 +111,10 @@ private slots:
                 help.out.contains(u"check"_s));
         for (const QStringList& wrong :
              {QStringList{}, QStringList{u"frobnicate"_s}, QStringList{u"create"_s, u"--rows"_s, u"3"_s},
-              QStringList{u"demo"_s, u"--rows"_s, u"many"_s}, QStringList{u"check"_s, u"a"_s, u"b"_s}}) {
+              QStringList{u"demo"_s, u"--rows"_s, u"many"_s}, QStringList{u"check"_s, u"a"_s, u"b"_s},
+              QStringList{u"demo"_s, u"--duplicates"_s, u"80%"_s}, QStringList{u"duplicates"_s, u"--force"_s},
+              QStringList{u"merge"_s, u"a.mdb"_s, u"3"_s},
+              QStringList{u"merge"_s, u"a.mdb"_s, u"3"_s, u"x"_s}, QStringList{u"unmerge"_s, u"a.mdb"_s}}) {
             Run bad = run(wrong);
             QCOMPARE(bad.exitCode, 2);
             QVERIFY(bad.out.isEmpty());

@@ -6,6 +6,7 @@
 #include "contact_table.h"
 #include "csv.h"
 #include "demo_data.h"
+#include "duplicates.h"
 #include "engine.h"
 #include "safe_file.h"
 #include "schema.h"
@@ -59,10 +60,12 @@ si legge da ~/.pgpass).
 
 Comandi:
   create [FILE] [--force]              crea una rubrica vuota
-  demo [FILE] [--rows N] [--seed S] [--force]
+  demo [FILE] [--rows N] [--seed S] [--duplicates P%] [--force]
                                        crea una rubrica dimostrativa con N contatti italiani
                                        realistici (1000 se N non è indicato); lo stesso seme dà
-                                       sempre gli stessi contatti
+                                       sempre gli stessi contatti; con --duplicates il P% dei
+                                       contatti sono doppioni di altri (stesso nome scritto
+                                       altrimenti, stesso numero, stessa e-mail)
   check [FILE]                         controlla l'integrità e lo schema della rubrica
   upgrade [FILE]                       sostituisce gli indici di una rubrica fatta prima
                                        dell'ordine italiano (accenti e maiuscole non contano)
@@ -92,6 +95,20 @@ Comandi:
                                        (file o server) a un'altra, in una transazione; una
                                        destinazione che contiene già contatti è sostituita
                                        solo con --force
+  duplicates [FILE] [--csv]            elenca i gruppi di probabili doppioni, con gli ID, i nomi
+                                       e i motivi: stesso nome (maiuscole, accenti, spazi e
+                                       punteggiatura non contano), stesso numero di telefono
+                                       (solo le cifre, senza +39 o 0039, il numero intero) in uno
+                                       qualsiasi dei quattro campi, stessa e-mail; con --csv una
+                                       riga per contatto: gruppo, ID, nome, motivi
+  merge FILE ID ID... [--force]        unisce i contatti nel contatto con l'ID più basso: di ogni
+                                       campo resta il valore non vuoto (fra due diversi il più
+                                       lungo), le osservazioni di tutti sono unite; gli altri
+                                       contatti sono eliminati, in una transazione, e conservati
+                                       per poter annullare l'unione. Senza --force i contatti
+                                       devono essere probabili doppioni fra loro
+  unmerge FILE ID                      annulla l'ultima unione del contatto ID: i contatti uniti
+                                       tornano con i loro ID e i loro valori, byte per byte
   help                                 mostra questo aiuto
 
 Opzioni:
@@ -175,6 +192,8 @@ struct Arguments
     bool spreadsheet = false;
     bool skipExtraColumns = false;
     bool keepDuplicates = false;
+    double duplicatesPercent = 0;
+    QStringList more; // the words after the book (merge's IDs)
 };
 
 // --- create, demo, check ------------------------------------------------------------------------
@@ -221,7 +240,9 @@ int demoCommand(const Arguments& args)
         return *refused;
     QElapsedTimer timer;
     timer.start();
-    const auto fill = [&](sql::Database& db) { return demo::fill(db, args.rows, args.seed); };
+    const auto fill = [&](sql::Database& db) {
+        return demo::fill(db, args.rows, args.seed, args.duplicatesPercent);
+    };
     if (Status made = makeBook(args.file, args.force, fill); !made)
         return fail(made.error(), shownBook(args.file));
     out() << "Creata la rubrica dimostrativa «" << shownBook(args.file) << "» con " << countOf(args.rows)
@@ -380,6 +401,152 @@ int exportBook(const Arguments& args)
     warnAboutExport(records.value(), bookPath, u"in «"_s + data + u"»"_s, args.format != u"xlsx"_s);
     out() << (records.value().size() == 1 ? "Esportato " : "Esportati ") << countOf(records.value().size())
           << " in «" << data << "» in " << seconds(timer) << " s.\n";
+    return Success;
+}
+
+// --- duplicates, merge, unmerge ------------------------------------------------------------------
+
+// A CSV cell (RFC 4180) holding `bytes` as they are.
+QByteArray csvCell(const QByteArray& bytes)
+{
+    if (!bytes.contains(',') && !bytes.contains('"') && !bytes.contains('\n') && !bytes.contains('\r'))
+        return bytes;
+    QByteArray quoted = bytes;
+    return '"' + quoted.replace("\"", "\"\"") + '"';
+}
+
+int duplicatesCommand(const Arguments& args)
+{
+    const QString shown = shownBook(args.file);
+    QElapsedTimer timer;
+    timer.start();
+    auto connection = Connection::open(args.file);
+    if (!connection)
+        return fail(connection.error(), shown);
+    const bool csv = args.format == u"csv"_s;
+    qint64 groups = 0, contactsFound = 0;
+    QByteArray text;
+    if (csv)
+        text = "Gruppo,ID,Cognone e nome o denominazione,Motivi\r\n";
+    duplicates::Progress progress;
+    progress.group = [&](const duplicates::Group& group) {
+        ++groups;
+        contactsFound += group.ids.size();
+        const QByteArray reasons = group.reasonsText().toUtf8();
+        if (!csv)
+            text += "Gruppo " + QByteArray::number(groups) + ": " + reasons + "\n";
+        for (qsizetype i = 0; i < group.ids.size(); ++i) {
+            if (csv)
+                text += QByteArray::number(groups) + ',' + QByteArray::number(group.ids.at(i)) + ',' +
+                        csvCell(group.names.at(i).bytes()) + ',' + csvCell(reasons) + "\r\n";
+            else
+                text += "  " + QByteArray::number(group.ids.at(i)).rightJustified(10) + "  " +
+                        group.names.at(i).bytes() + "\n";
+        }
+        if (text.size() > (1 << 16)) {
+            if (!writeToStandardOutput(text))
+                return false;
+            text.clear();
+        }
+        return true;
+    };
+    if (Status found = duplicates::find(*connection.value(), progress); !found)
+        return fail(found.error(), shown);
+    if (!writeToStandardOutput(text))
+        return fail(u"l'uscita standard non ha preso tutti i dati ("_s + safefile::reason(errno) + u")."_s);
+    (csv ? err() : out()) << (groups == 1 ? u"Trovato 1 gruppo"_s : u"Trovati %1 gruppi"_s.arg(groups))
+                          << " di probabili doppioni (" << countOf(contactsFound) << ") in «" << shown
+                          << "» in " << seconds(timer) << " s.\n";
+    return Success;
+}
+
+// The IDs given on the command line, or a message.
+std::optional<QList<qint64>> idsOf(const QStringList& words, QString& problem)
+{
+    QList<qint64> ids;
+    for (const QString& word : words) {
+        bool ok = false;
+        const qint64 id = word.toLongLong(&ok);
+        if (!ok || id < 1) {
+            problem = u"«"_s + word + u"» non è un ID (un numero intero da 1 in su)"_s;
+            return std::nullopt;
+        }
+        if (ids.contains(id)) {
+            problem = u"l'ID "_s + word + u" è indicato due volte"_s;
+            return std::nullopt;
+        }
+        ids.append(id);
+    }
+    std::sort(ids.begin(), ids.end());
+    return ids;
+}
+
+int mergeCommand(const Arguments& args)
+{
+    QString problem;
+    const auto ids = idsOf(args.more, problem);
+    if (!ids)
+        return badUsage(problem);
+    if (ids->size() < 2)
+        return badUsage(u"merge vuole la rubrica e almeno due ID"_s);
+    const QString shown = shownBook(args.file);
+    auto connection = Connection::open(args.file);
+    if (!connection)
+        return fail(connection.error(), shown);
+    QList<Row> rows;
+    for (qint64 id : *ids) {
+        auto row = readRow(*connection.value(), id);
+        if (!row) {
+            if (row.error().kind == StoreError::Kind::NoCurrentRow)
+                return fail(u"«"_s + shown + u"»: non c'è un contatto con ID "_s + QString::number(id) +
+                            u". Non è cambiato nulla."_s);
+            return fail(row.error(), shown);
+        }
+        rows.append(row.value());
+    }
+    if (!args.force) {
+        auto alike = duplicates::alike(*connection.value(), *ids);
+        if (!alike)
+            return fail(alike.error(), shown);
+        if (!alike.value())
+            return fail(u"«"_s + shown +
+                        u"»: i contatti indicati non sono tutti probabili doppioni l'uno dell'altro (nome, "
+                        u"telefono o e-mail in comune): non è cambiato nulla. Per unirli comunque usare "
+                        u"--force."_s);
+    }
+    auto merged = duplicates::merge(*connection.value(), rows, duplicates::defaultChoice(rows));
+    if (!merged)
+        return fail(merged.error(), shown);
+    QStringList others;
+    for (qint64 id : ids->mid(1))
+        others.append(QString::number(id));
+    out() << "Uniti i contatti con ID " << others.join(u", "_s) << " nel contatto con ID " << ids->first()
+          << " in «" << shown << "». Per annullare: vinzal-db unmerge " << shown << " " << ids->first()
+          << "\n";
+    return Success;
+}
+
+int unmergeCommand(const Arguments& args)
+{
+    QString problem;
+    const auto ids = idsOf(args.more, problem);
+    if (!ids)
+        return badUsage(problem);
+    if (ids->size() != 1)
+        return badUsage(u"unmerge vuole la rubrica e un ID"_s);
+    const QString shown = shownBook(args.file);
+    auto connection = Connection::open(args.file);
+    if (!connection)
+        return fail(connection.error(), shown);
+    auto given = duplicates::unmerge(*connection.value(), ids->first());
+    if (!given)
+        return fail(given.error(), shown);
+    QStringList back;
+    for (qint64 id : given.value().mid(1))
+        back.append(QString::number(id));
+    out() << "Annullata l'unione in «" << shown << "»: il contatto con ID " << given.value().first()
+          << " ha di nuovo i valori di prima e sono tornati i contatti con ID " << back.join(u", "_s)
+          << ".\n";
     return Success;
 }
 
@@ -662,7 +829,11 @@ QStringList allowedOptions(const QString& command, const QString& format)
     if (command == u"create"_s || command == u"copy"_s)
         return {u"force"_s};
     if (command == u"demo"_s)
-        return {u"force"_s, u"rows"_s, u"seed"_s};
+        return {u"force"_s, u"rows"_s, u"seed"_s, u"duplicates"_s};
+    if (command == u"duplicates"_s)
+        return {u"csv"_s};
+    if (command == u"merge"_s)
+        return {u"force"_s};
     if (command == u"import"_s) {
         if (format.isEmpty())
             return {u"force"_s, u"table"_s, u"skip-extra-columns"_s};
@@ -708,6 +879,7 @@ int run(int argc, char* argv[])
         {u"xlsx"_s, {}},
         {u"spreadsheet"_s, {}},
         {u"vcard-version"_s, {}, u"VERSIONE"_s},
+        {u"duplicates"_s, {}, u"P%"_s},
     };
     parser.addOptions(options);
     if (!parser.parse(app.arguments())) {
@@ -746,8 +918,9 @@ int run(int argc, char* argv[])
     Arguments args;
     args.command = words.takeFirst();
     const QString& command = args.command;
-    const QStringList commands{u"create"_s, u"demo"_s,   u"check"_s, u"upgrade"_s,
-                               u"import"_s, u"export"_s, u"copy"_s,  u"help"_s};
+    const QStringList commands{u"create"_s,     u"demo"_s,   u"check"_s,  u"upgrade"_s,
+                               u"import"_s,     u"export"_s, u"copy"_s,   u"help"_s,
+                               u"duplicates"_s, u"merge"_s,  u"unmerge"_s};
     if (!commands.contains(command))
         return badUsage(u"comando sconosciuto «"_s + command + u"»"_s);
     if (command == u"help"_s) {
@@ -792,6 +965,15 @@ int run(int argc, char* argv[])
         if (args.vcardVersion != u"3.0"_s && args.vcardVersion != u"4.0"_s)
             return badUsage(u"--vcard-version vuole 3.0 oppure 4.0"_s);
     }
+    if (parser.isSet(u"duplicates"_s)) {
+        QString text = parser.value(u"duplicates"_s).trimmed();
+        if (text.endsWith(u'%'))
+            text.chop(1);
+        bool ok = false;
+        args.duplicatesPercent = text.replace(u',', u'.').toDouble(&ok);
+        if (!ok || args.duplicatesPercent < 0 || args.duplicatesPercent > 50)
+            return badUsage(u"--duplicates vuole una percentuale da 0% a 50% (per esempio 1%)"_s);
+    }
     for (const QString& name : {u"rows"_s, u"seed"_s}) {
         if (!parser.isSet(name))
             continue;
@@ -805,6 +987,12 @@ int run(int argc, char* argv[])
             args.seed = quint64(number);
     }
 
+    if (command == u"merge"_s || command == u"unmerge"_s) {
+        if (words.isEmpty())
+            return badUsage(command + u" vuole la rubrica e gli ID dei contatti"_s);
+        args.more = words.mid(1);
+        words = words.mid(0, 1);
+    }
     const qsizetype most = command == u"import"_s || command == u"export"_s || command == u"copy"_s ? 2 : 1;
     if (words.size() > most)
         return badUsage(most == 1 ? command + u" vuole un solo file"_s
@@ -829,6 +1017,12 @@ int run(int argc, char* argv[])
         return checkCommand(args);
     if (command == u"upgrade"_s)
         return upgradeCommand(args);
+    if (command == u"duplicates"_s)
+        return duplicatesCommand(args);
+    if (command == u"merge"_s)
+        return mergeCommand(args);
+    if (command == u"unmerge"_s)
+        return unmergeCommand(args);
     if (!args.haveFile)
         return badUsage(command + u" vuole il nome del file da leggere o da scrivere"_s);
     if (command == u"copy"_s) {

@@ -1,0 +1,383 @@
+// Likely duplicates: what is found (planted duplicates of every kind, and near misses that must not
+// match), merging with nothing lost, the guard, and undoing byte for byte. Runs on files and, with
+// VINZAL_TEST_ENGINE=postgres, on a private server.
+#include "contact_table.h"
+#include "demo_data.h"
+#include "duplicates.h"
+#include "schema.h"
+#include "test_support.h"
+
+#include <QProcess>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+using namespace vinzal;
+using namespace vinzal::test;
+
+namespace {
+
+const QString nome = u"Cognone e nome o denominazione"_s;
+const QString casa = u"Telelefono casa"_s;
+const QString ufficio = u"Telefono Ufficio"_s;
+const QString fax = u"Fax"_s;
+const QString cellulare = u"Telefonino"_s;
+const QString mail = u"E-Mail"_s;
+const QString citta = u"Città"_s;
+const QString note = u"Osservazioni"_s;
+
+using Groups = QList<QList<qint64>>;
+
+std::unique_ptr<Connection> open(const QString& book)
+{
+    auto opened = Connection::open(book);
+    if (!opened)
+        qFatal("open failed: %s", qPrintable(opened.error().fullText()));
+    return std::move(opened.value());
+}
+
+QList<Row> rowsOf(Connection& connection, const QList<qint64>& ids)
+{
+    QList<Row> rows;
+    for (qint64 id : ids) {
+        auto row = readRow(connection, id);
+        if (!row)
+            qFatal("read failed: %s", qPrintable(row.error().fullText()));
+        rows.append(row.value());
+    }
+    return rows;
+}
+
+// Every row of the book and of the merge's table, as stored: what "nothing was written" compares.
+QVariantList everything(const QString& book)
+{
+    QVariantList all =
+        query(book, u"SELECT quote(ID) || quote(Genere) || quote(\"Cognone e nome o denominazione\") || "
+                    u"quote(\"Città\") || quote(\"E-Mail\") || quote(\"Telefonino\") || "
+                    u"quote(\"Osservazioni\") FROM Nomelia ORDER BY ID"_s.replace(
+                        u"quote("_s, onServer() ? u"quote_nullable("_s : u"quote("_s));
+    return all;
+}
+
+// How many rows the merge's table holds (none when a refused merge did not even make it).
+int archived(const QString& book)
+{
+    const QString exists = onServer() ? u"SELECT count(to_regclass('\"VinzalUniti\"'))"_s
+                                      : u"SELECT count(*) FROM sqlite_master WHERE name = 'VinzalUniti'"_s;
+    if (query(book, exists).value(0).toInt() == 0)
+        return 0;
+    return query(book, u"SELECT count(*) FROM \"VinzalUniti\""_s).value(0).toInt();
+}
+
+// The error's text, only for a failed result (QVERIFY2 builds its message even when it passes).
+template <typename R> QByteArray why(const R& result)
+{
+    return result.ok() ? QByteArray() : result.error().fullText().toUtf8();
+}
+
+Groups groupsOf(Connection& connection)
+{
+    auto found = duplicates::findAll(connection);
+    if (!found)
+        qFatal("find failed: %s", qPrintable(found.error().fullText()));
+    Groups groups;
+    for (const duplicates::Group& group : found.value())
+        groups.append(group.ids);
+    return groups;
+}
+
+} // namespace
+
+class TestDuplicates : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString m_book;
+
+private slots:
+    void init()
+    {
+        m_book = testBook(m_dir.filePath(QString::fromLatin1(QTest::currentTestFunction()) +
+                                         QString::fromLatin1(QTest::currentDataTag()) + u".mdb"_s));
+    }
+
+    void keys_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("key");
+        QTest::newRow("mobile +39") << cellulare << u"+39 333 1234567"_s << u"3331234567"_s;
+        QTest::newRow("mobile 0039") << cellulare << u"0039 3331234567"_s << u"3331234567"_s;
+        QTest::newRow("mobile slash") << cellulare << u"333/1234567"_s << u"3331234567"_s;
+        QTest::newRow("mobile 392 is no +39") << cellulare << u"392 1234567"_s << u"3921234567"_s;
+        QTest::newRow("abroad") << cellulare << u"+41 91 123 45 67"_s << u"0041911234567"_s;
+        QTest::newRow("plus inside") << cellulare << u"06 1234+567"_s << u"061234567"_s;
+        QTest::newRow("too short") << casa << u"interno 12345"_s << QString();
+        QTest::newRow("accents, capitals, blanks")
+            << nome << u"  NICCOLÒ d'Àlberti, s.r.l."_s << u"niccolodalbertisrl"_s;
+        QTest::newRow("apostrophe for accent")
+            << nome << u"Niccolo' Dalberti Srl"_s << u"niccolodalbertisrl"_s;
+        QTest::newRow("other letters kept") << nome << u"Şahin Œuvre 李"_s << u"ŞahinŒuvre李"_s;
+        QTest::newRow("only punctuation") << nome << u" - . "_s << QString();
+        QTest::newRow("mail case") << mail << u" Mario.Rossi@Libero.IT "_s << u"mario.rossi@libero.it"_s;
+        QTest::newRow("mail without @") << mail << u"nessuna"_s << QString();
+    }
+    void keys()
+    {
+        QFETCH(QString, field);
+        QFETCH(QString, text);
+        QFETCH(QString, key);
+        const Value value = Value::fromEditedText(text);
+        const QByteArray made = field == nome   ? duplicates::nameKey(value)
+                                : field == mail ? duplicates::mailKey(value)
+                                                : duplicates::phoneKey(value);
+        QCOMPARE(QString::fromUtf8(made), key);
+    }
+
+    // Each book: its contacts (IDs 1, 2, ... in order) and exactly the groups to find.
+    void find_data()
+    {
+        QTest::addColumn<QList<Person>>("contacts");
+        QTest::addColumn<Groups>("groups");
+        QTest::newRow("names") << QList<Person>{{{nome, u"Rossi Mario"_s}},
+                                                {{nome, u"ROSSI  MARIO"_s}},
+                                                {{nome, u"Rossi Marco"_s}},
+                                                {{nome, u"rossi, mario."_s}},
+                                                {{nome, u"Niccolò Bianchi"_s}},
+                                                {{nome, u"Niccolo' Bianchi"_s}},
+                                                {{nome, u"Niccola Bianchi"_s}},
+                                                {{nome, QVariant()}},
+                                                {{nome, u""_s}},
+                                                {{nome, u"--"_s}}}
+                               << Groups{{1, 2, 4}, {5, 6}};
+        QTest::newRow("phones, any field against any other")
+            << QList<Person>{{{nome, u"A"_s}, {cellulare, u"+39 333 1234567"_s}},
+                             {{nome, u"B"_s}, {casa, u"333/1234567"_s}},
+                             {{nome, u"C"_s}, {fax, u"0039 3331234567"_s}},
+                             {{nome, u"D"_s}, {ufficio, u"333 123456"_s}},   // a prefix of it
+                             {{nome, u"E"_s}, {ufficio, u"333 12345678"_s}}, // longer
+                             {{nome, u"F"_s}, {casa, u"39 333 1234567"_s}},  // 39 without + is a digit
+                             {{nome, u"G"_s}, {casa, u"int. 123"_s}},
+                             {{nome, u"H"_s}, {ufficio, u"int. 123"_s}},
+                             {{nome, u"I"_s}, {casa, u"051 234567"_s}, {ufficio, u"051 234567"_s}}}
+            << Groups{{1, 2, 3}};
+        QTest::newRow("e-mail") << QList<Person>{{{nome, u"A"_s}, {mail, u"Mario.Verdi@Libero.it"_s}},
+                                                 {{nome, u"B"_s}, {mail, u" mario.verdi@libero.it"_s}},
+                                                 {{nome, u"C"_s}, {mail, u"mario.verdi@libero.com"_s}},
+                                                 {{nome, u"D"_s}, {mail, u"mario.verd@libero.it"_s}},
+                                                 {{nome, u"E"_s}, {mail, u"non ha"_s}},
+                                                 {{nome, u"F"_s}, {mail, u"non ha"_s}}}
+                                << Groups{{1, 2}};
+        QTest::newRow("joined through different reasons")
+            << QList<Person>{{{nome, u"Verdi Anna"_s}, {cellulare, u"347 7654321"_s}},
+                             {{nome, u"Bianchi Luca"_s}, {mail, u"luca@example.it"_s}},
+                             {{nome, u"Anna Verdi"_s}, {casa, u"+393477654321"_s}},
+                             {{nome, u"VERDI ANNA"_s}, {mail, u"LUCA@example.it"_s}},
+                             {{nome, u"Neri Ugo"_s}}}
+            << Groups{{1, 2, 3, 4}};
+    }
+    void find()
+    {
+        QFETCH(QList<Person>, contacts);
+        QFETCH(Groups, groups);
+        makeAddressBook(m_book, contacts);
+        auto connection = open(m_book);
+        QCOMPARE(groupsOf(*connection), groups);
+    }
+
+    // Every duplicate the demo plants is found with its original, and nothing else is.
+    void demoPlantsEveryKind()
+    {
+        if (onServer())
+            QSKIP("the demo's rows are the same on a server; the file is enough");
+        QList<std::pair<qint64, qint64>> planted;
+        QVERIFY(schema::create(m_book, false, [&](sql::Database& db) {
+                    return demo::fill(db, 3000, 7, 4, &planted);
+                }).ok());
+        QVERIFY(planted.size() > 60);
+        // The planted pairs as groups: the original and all its copies.
+        QMap<qint64, QList<qint64>> byOriginal;
+        for (const auto& [copy, original] : std::as_const(planted))
+            byOriginal[original].append(copy);
+        Groups expected;
+        for (auto it = byOriginal.cbegin(); it != byOriginal.cend(); ++it) {
+            QList<qint64> ids = it.value();
+            ids.prepend(it.key());
+            std::sort(ids.begin(), ids.end());
+            expected.append(ids);
+        }
+        std::sort(expected.begin(), expected.end());
+        auto connection = open(m_book);
+        auto found = duplicates::findAll(*connection);
+        QVERIFY(found.ok());
+        Groups groups;
+        QSet<duplicates::Reason> reasons;
+        for (const auto& group : found.value()) {
+            groups.append(group.ids);
+            for (const auto& link : group.links)
+                reasons.insert(link.reason);
+        }
+        QCOMPARE(groups, expected);
+        QCOMPARE(reasons.size(), 3);
+    }
+
+    // vinzal-db duplicates, merge and unmerge, as a user runs them.
+    void commandLine()
+    {
+        if (onServer())
+            QSKIP("the commands call the same store functions on both engines");
+        const QString db = QStringLiteral(VINZAL_DB), folder = m_dir.path();
+        QString output;
+        QCOMPARE(runVinzalDb(db, folder,
+                             {u"demo"_s, u"d.mdb"_s, u"--rows"_s, u"300"_s, u"--duplicates"_s, u"5%"_s}),
+                 0);
+        const QString book = m_dir.filePath(u"d.mdb"_s);
+        auto connection = open(book);
+        const Groups groups = groupsOf(*connection);
+        QVERIFY(groups.size() > 5);
+
+        QProcess csv;
+        csv.setWorkingDirectory(folder);
+        csv.start(db, {u"duplicates"_s, u"--csv"_s, u"d.mdb"_s});
+        QVERIFY(csv.waitForFinished());
+        QCOMPARE(csv.exitCode(), 0);
+        QList<QByteArray> lines = csv.readAllStandardOutput().split('\n');
+        QCOMPARE(lines.takeFirst(), "Gruppo,ID,Cognone e nome o denominazione,Motivi\r");
+        QCOMPARE(lines.takeLast(), "");
+        Groups listed;
+        for (const QByteArray& line : std::as_const(lines)) {
+            const qsizetype group = line.split(',').at(0).toLongLong();
+            if (group > listed.size())
+                listed.append(QList<qint64>{});
+            QCOMPARE(group, listed.size());
+            listed.last().append(line.split(',').at(1).toLongLong());
+        }
+        QCOMPARE(listed, groups);
+
+        const QVariantList before = everything(book);
+        const QStringList first{QString::number(groups.first().at(0)), QString::number(groups.first().at(1))};
+        const QStringList strangers{QString::number(groups.at(0).at(0)), QString::number(groups.at(1).at(0))};
+        QCOMPARE(runVinzalDb(db, folder, QStringList{u"merge"_s, u"d.mdb"_s} + strangers, &output), 1);
+        QVERIFY2(output.contains(u"--force"_s), qPrintable(output));
+        QCOMPARE(everything(book), before);
+        QCOMPARE(runVinzalDb(db, folder, QStringList{u"merge"_s, u"d.mdb"_s} + first, &output), 0);
+        QCOMPARE(query(book, u"SELECT count(*) FROM Nomelia WHERE ID = ?"_s, {first.at(1)}).value(0).toInt(),
+                 0);
+        QCOMPARE(runVinzalDb(db, folder, {u"unmerge"_s, u"d.mdb"_s, first.at(1)}, &output), 0);
+        QCOMPARE(everything(book), before);
+    }
+
+    void ignoredGroupsStayAway()
+    {
+        makeAddressBook(m_book,
+                        {{{nome, u"Rossi Mario"_s}}, {{nome, u"ROSSI MARIO"_s}}, {{nome, u"Bruno Ugo"_s}}});
+        auto connection = open(m_book);
+        QCOMPARE(groupsOf(*connection), (Groups{{1, 2}}));
+        QVERIFY(duplicates::ignore(*connection, {2, 1}).ok());
+        QCOMPARE(groupsOf(*connection), Groups{});
+        // A new member makes it a group not seen before.
+        query(m_book, u"INSERT INTO Nomelia (\"Cognone e nome o denominazione\") VALUES ('rossi mario')"_s);
+        QCOMPARE(groupsOf(*connection), (Groups{{1, 2, 4}}));
+    }
+
+    // The merge keeps what was chosen and every remark, deletes the others, and undoing gives
+    // everything back byte for byte: by default, and with values the user chose from the others.
+    void mergeAndUndo_data()
+    {
+        QTest::addColumn<bool>("chooseOthers");
+        QTest::newRow("default") << false;
+        QTest::newRow("chosen") << true;
+    }
+    void mergeAndUndo()
+    {
+        QFETCH(bool, chooseOthers);
+        const QByteArray oddBytes("Roma\xff\xfe\r", 7); // kept as stored on a file
+        makeAddressBook(
+            m_book, {{{nome, u"Rossi Mario"_s}, {casa, u"06 123456"_s}, {note, u"prima\r\nseconda"_s}},
+                     {{nome, u"ROSSI MARIO"_s},
+                      {citta, onServer() ? QVariant(u"Roma"_s) : QVariant::fromValue(Value::text(oddBytes))},
+                      {cellulare, u"333 1234567"_s},
+                      {note, u"altro"_s}},
+                     {{nome, u"Rossi  Mario"_s}, {citta, u"Roma (RM)"_s}, {mail, u"m@r.it"_s}, {note, u""_s}},
+                     {{nome, u"Bruno Ugo"_s}}});
+        const QVariantList before = everything(m_book);
+        auto connection = open(m_book);
+        const QList<Row> rows = rowsOf(*connection, {1, 2, 3});
+        Contact kept = duplicates::defaultChoice(rows);
+        QCOMPARE(kept[Field::Nome], Value::fromEditedText(u"Rossi  Mario"_s));
+        QCOMPARE(kept[Field::Citta], Value::fromEditedText(u"Roma (RM)"_s));
+        QCOMPARE(kept[Field::TelefonoCasa], Value::fromEditedText(u"06 123456"_s));
+        QCOMPARE(kept[Field::Telefonino], Value::fromEditedText(u"333 1234567"_s));
+        QCOMPARE(kept[Field::EMail], Value::fromEditedText(u"m@r.it"_s));
+        QCOMPARE(kept[Field::Osservazioni],
+                 Value::fromEditedText(u"prima\r\nseconda\r\n— unito da ID 2 —\r\naltro"_s));
+        if (chooseOthers) {
+            kept[Field::Nome] = rows.at(1).fields[Field::Nome];
+            kept[Field::Citta] = rows.at(1).fields[Field::Citta];
+            kept[Field::TelefonoCasa] = Value();
+        }
+        auto merged = duplicates::merge(*connection, rows, kept);
+        QVERIFY2(merged.ok(), why(merged).constData());
+        QCOMPARE(query(m_book, u"SELECT ID FROM Nomelia ORDER BY ID"_s), (QVariantList{1, 4}));
+        Contact now = rowsOf(*connection, {1}).first().fields;
+        QCOMPARE(now, kept);
+
+        auto undone = duplicates::unmerge(*connection, 3);
+        QVERIFY2(undone.ok(), why(undone).constData());
+        QCOMPARE(undone.value(), (QList<qint64>{1, 2, 3}));
+        QCOMPARE(everything(m_book), before);
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(rowsOf(*connection, {i + 1}).first().fields, rows.at(i).fields);
+        QCOMPARE(archived(m_book), 0);
+        QVERIFY(!duplicates::unmerge(*connection, 1).ok());
+    }
+
+    // A contact changed or deleted by another program after the group was shown: the merge is
+    // refused, names it, and writes nothing. The same for undoing a merge whose survivor changed.
+    void changedMeanwhile_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<qint64>("named");
+        QTest::newRow("survivor, a field not merged")
+            << u"UPDATE Nomelia SET Genere = 'Lavoro' WHERE ID = 1"_s << 1ll;
+        QTest::newRow("survivor, only its case")
+            << u"UPDATE Nomelia SET \"Cognone e nome o denominazione\" = 'rossi mario' WHERE ID = 1"_s << 1ll;
+        QTest::newRow("merged one") << u"UPDATE Nomelia SET \"Telefonino\" = '347 1' WHERE ID = 2"_s << 2ll;
+        QTest::newRow("merged one deleted") << u"DELETE FROM Nomelia WHERE ID = 2"_s << 2ll;
+    }
+    void changedMeanwhile()
+    {
+        QFETCH(QString, change);
+        QFETCH(qint64, named);
+        makeAddressBook(m_book, {{{nome, u"Rossi Mario"_s}, {note, u"a"_s}},
+                                 {{nome, u"ROSSI MARIO"_s}, {cellulare, u"333 1234567"_s}, {note, u"b"_s}}});
+        auto connection = open(m_book);
+        const QList<Row> rows = rowsOf(*connection, {1, 2});
+        query(m_book, change);
+        const QVariantList changed = everything(m_book);
+        auto merged = duplicates::merge(*connection, rows, duplicates::defaultChoice(rows));
+        QVERIFY(!merged.ok());
+        QCOMPARE(merged.error().kind, StoreError::Kind::Conflict);
+        QVERIFY2(merged.error().message.contains(u"ID %1 "_s.arg(named)), qPrintable(merged.error().message));
+        QCOMPARE(everything(m_book), changed);
+        QCOMPARE(archived(m_book), 0);
+    }
+    void undoRefusedAfterSurvivorChanged()
+    {
+        makeAddressBook(m_book,
+                        {{{nome, u"Rossi Mario"_s}}, {{nome, u"ROSSI MARIO"_s}, {cellulare, u"333 1"_s}}});
+        auto connection = open(m_book);
+        const QList<Row> rows = rowsOf(*connection, {1, 2});
+        QVERIFY(duplicates::merge(*connection, rows, duplicates::defaultChoice(rows)).ok());
+        query(m_book, u"UPDATE Nomelia SET \"Telefonino\" = '333 2' WHERE ID = 1"_s);
+        const QVariantList changed = everything(m_book);
+        auto undone = duplicates::unmerge(*connection, 1);
+        QVERIFY(!undone.ok());
+        QVERIFY2(undone.error().message.contains(u"«Telefonino»"_s), qPrintable(undone.error().message));
+        QCOMPARE(everything(m_book), changed);
+        QCOMPARE(archived(m_book), 3);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDuplicates)
+#include "test_duplicates.moc"
