@@ -367,9 +367,12 @@ Result<Appended> append(const QString& path, Contacts records, bool keepDuplicat
     sql::Transaction transaction(db, writing, engine == Engine::Sqlite ? u"BEGIN IMMEDIATE"_s : u"BEGIN"_s);
     if (!transaction.begun())
         return transaction.begun().error();
-    if (engine == Engine::Postgres)
+    if (engine == Engine::Postgres) {
         if (Status locked = db.exec(u"LOCK TABLE "_s + table + u" IN EXCLUSIVE MODE"_s, writing); !locked)
             return locked.error();
+        if (const QStringList problems = schema::serverColumnProblems(db); !problems.isEmpty())
+            return schema::keptTableRefused(path, problems);
+    }
     Contacts kept;
     if (keepDuplicates) {
         kept = records;

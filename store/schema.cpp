@@ -170,7 +170,8 @@ Status create(const QString& path, bool overwrite, const Fill& fill)
     QFile::remove(partial);
     Status built;
     {
-        auto opened = sql::Database::openFile(partial, sql::Database::FileMode::Create, u"creare la rubrica"_s);
+        auto opened =
+            sql::Database::openFile(partial, sql::Database::FileMode::Create, u"creare la rubrica"_s);
         built = opened ? build(*opened.value(), fill) : Status(opened.error());
     }
     if (built) {
@@ -240,12 +241,14 @@ QStringList check(const QString& path)
             problems.append(u"integrità: "_s + line);
     if (auto id = select(db, u"PRAGMA application_id"_s, {});
         id && !id.value().isEmpty() && id.value().first().value(0).toInteger() != applicationId)
-        problems.append(u"il file non porta il contrassegno delle rubriche di Vinzal (application_id %1)"_s.arg(
-            id.value().first().value(0).toInteger()));
+        problems.append(
+            u"il file non porta il contrassegno delle rubriche di Vinzal (application_id %1)"_s.arg(
+                id.value().first().value(0).toInteger()));
 
     const QString table = contacts::tableName();
     QString tableSql;
-    if (auto found = select(db, u"SELECT sql FROM sqlite_master WHERE type = 'table' AND name = ?"_s, {text(table)});
+    if (auto found =
+            select(db, u"SELECT sql FROM sqlite_master WHERE type = 'table' AND name = ?"_s, {text(table)});
         found && !found.value().isEmpty())
         tableSql = found.value().first().value(0).toText();
     if (tableSql.isEmpty()) {
@@ -298,7 +301,8 @@ QStringList check(const QString& path)
                 problems.append(u"l'indice «"_s + index + u"» non è sul campo omonimo"_s);
                 break;
             }
-            auto collation = select(db, u"SELECT coll FROM pragma_index_xinfo(?) WHERE seqno = 0"_s, {text(index)});
+            auto collation =
+                select(db, u"SELECT coll FROM pragma_index_xinfo(?) WHERE seqno = 0"_s, {text(index)});
             if (!collation || collation.value().isEmpty() ||
                 collation.value().first().value(0).toText().compare(u"NOCASE"_s, Qt::CaseInsensitive) != 0)
                 problems.append(u"l'indice «"_s + index + u"» non usa la collazione NOCASE"_s);
@@ -438,21 +442,12 @@ Result<bool> tableExists(ServerSession& session)
     return !found.isEmpty() && found.first().toInteger() == 1;
 }
 
-QStringList checkServer(const QString& book)
+} // namespace
+
+QStringList serverColumnProblems(sql::Database& db)
 {
-    ServerSession session(book);
-    if (Status began = session.begin(); !began)
-        return {began.error().message + (began.error().detail.isEmpty()
-                                             ? QString()
-                                             : u" ("_s + began.error().detail.trimmed() + u")"_s)};
-    auto exists = tableExists(session);
-    if (!exists)
-        return {exists.error().fullText()};
-    if (!exists.value())
-        return {u"manca la tabella «"_s + contacts::tableName() + u"»: crearla con «vinzal-db create"_s +
-                u" \""_s + shownBook(book) + u"\"»"_s};
     QStringList problems;
-    auto rows = select(session.database(),
+    auto rows = select(db,
                        u"SELECT column_name, data_type, is_identity FROM information_schema.columns "
                        u"WHERE table_schema = "_s +
                            dialect::tableSchema() + u" AND table_name = ?"_s,
@@ -472,6 +467,35 @@ QStringList checkServer(const QString& book)
             problems.append(u"il campo «"_s + field + u"» è di tipo «"_s + found->first +
                             u"» invece di text"_s);
     }
+    return problems;
+}
+
+StoreError keptTableRefused(const QString& book, const QStringList& problems)
+{
+    return StoreError{
+        StoreError::Kind::Engine,
+        u"La tabella «"_s + contacts::tableName() + u"» della rubrica sul server «"_s + shownBook(book) +
+            u"» non è come la fa Vinzal, e i valori vi sarebbero cambiati: "_s + problems.join(u"; "_s) +
+            u". Controllarla con «vinzal-db check»; non è stato scritto nulla."_s,
+        {}};
+}
+
+namespace {
+
+QStringList checkServer(const QString& book)
+{
+    ServerSession session(book);
+    if (Status began = session.begin(); !began)
+        return {began.error().message + (began.error().detail.isEmpty()
+                                             ? QString()
+                                             : u" ("_s + began.error().detail.trimmed() + u")"_s)};
+    auto exists = tableExists(session);
+    if (!exists)
+        return {exists.error().fullText()};
+    if (!exists.value())
+        return {u"manca la tabella «"_s + contacts::tableName() + u"»: crearla con «vinzal-db create"_s +
+                u" \""_s + shownBook(book) + u"\"»"_s};
+    QStringList problems = serverColumnProblems(session.database());
     for (const QString& index : contacts::indexNames()) {
         const order::IndexShape shape = order::inspectIndex(session.database(), index);
         if (shape.error)
@@ -540,6 +564,9 @@ Status createOnServer(const QString& book, bool replace, const Fill& fill)
         // Nobody writes the table from here to the end: what is counted is what gets replaced.
         if (Status locked = session.run(u"LOCK TABLE "_s + table + u" IN EXCLUSIVE MODE"_s); !locked)
             return locked;
+        // A kept table whose columns someone changed (char(20) pads every value) is not written into.
+        if (const QStringList problems = serverColumnProblems(session.database()); !problems.isEmpty())
+            return keptTableRefused(book, problems);
         Values count;
         if (Status counted = session.run(u"SELECT count(*) FROM "_s + table, {}, &count); !counted)
             return counted;

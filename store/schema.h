@@ -53,6 +53,12 @@ Result<int> upgrade(const QString& path);
 // IDs past the largest stored.
 Status createOnServer(const QString& book, bool replace, const Fill& fill = {});
 
+// What is wrong with the columns of the contact table on a server (a field missing, of another type
+// than text, an ID that is not an identity): the checks of "vinzal-db check" that decide whether a
+// kept table can be written into without changing the values; and the refusal that names them.
+QStringList serverColumnProblems(sql::Database& db);
+StoreError keptTableRefused(const QString& book, const QStringList& problems);
+
 // Whether the server's database named by `book` has the contact table (false when it cannot say).
 Result<bool> serverHasTable(const QString& book);
 

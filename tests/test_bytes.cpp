@@ -277,9 +277,10 @@ private slots:
         for (int f = 1; f < fieldCount; ++f) {
             const bool huge = f == int(Field::Osservazioni);
             Values hard = hardValues(server);
-            const Value longest = *std::max_element(hard.begin(), hard.end(), [](const Value& a, const Value& b) {
-                return a.bytes().size() < b.bytes().size();
-            });
+            const Value longest =
+                *std::max_element(hard.begin(), hard.end(), [](const Value& a, const Value& b) {
+                    return a.bytes().size() < b.bytes().size();
+                });
             hard.removeAll(longest);
             pools[f].append(Value::text("a" + hostileValue(m_random, true, huge).bytes()));
             pools[f].append(huge ? longest : hard.at(f % hard.size()));

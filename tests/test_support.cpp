@@ -284,10 +284,13 @@ Values hardValues(bool storable)
 {
     Values values = {Value(),
                      Value::text(""),
-                     Value::text("\xEF\xBB\xBF" "all'inizio"),
-                     Value::text("\xEF\xBF\xBE" "all'inizio"),
+                     Value::text("\xEF\xBB\xBF"
+                                 "all'inizio"),
+                     Value::text("\xEF\xBF\xBE"
+                                 "all'inizio"),
                      Value::text("dentro \xEF\xBF\xBE e \xEF\xBF\xBF"),
-                     Value::text("a\rb\r\nc\nd\xE2\x80\xA8" "e\n\r"),
+                     Value::text("a\rb\r\nc\nd\xE2\x80\xA8"
+                                 "e\n\r"),
                      Value::text(QByteArray("una riga di un'osservazione molto lunga\r\n").repeated(2500))};
     if (!storable)
         values += {Value::text("Forl\xEC"), Value::text("\xED\xA0\x80\xED\xBF\xBF"),

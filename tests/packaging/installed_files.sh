@@ -18,6 +18,7 @@ installed_files=(
     share/doc/vinzal/docs/file-formats.md
     share/doc/vinzal/docs/reliability.md
     share/doc/vinzal/docs/server.md
+    share/doc/vinzal/docs/duplicates.md
     share/doc/vinzal/copyright
     share/doc/vinzal/changelog.Debian.gz
 )
