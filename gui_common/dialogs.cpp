@@ -1,10 +1,16 @@
 #include "dialogs.h"
 
 #include <QApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QFontMetrics>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProgressDialog>
+#include <QTextBrowser>
+#include <QVBoxLayout>
 
 #include <algorithm>
 #include <limits>
@@ -46,9 +52,26 @@ QString Dialogs::askText(QWidget* parent, const QString& title, const QString& p
     return doAskText(parent, titleOrApplication(title), prompt);
 }
 
-bool Dialogs::askYesNo(QWidget* parent, const QString& title, const QString& text)
+bool Dialogs::askYesNo(QWidget* parent, const QString& title, const QString& text, bool defaultNo)
 {
-    return doAskYesNo(parent, titleOrApplication(title), text);
+    return doAskYesNo(parent, titleOrApplication(title), text, defaultNo);
+}
+
+QString Dialogs::askFileName(QWidget* parent, FileMode mode, const QString& title, const QStringList& filters,
+                             QString* filter, const QString& suggested)
+{
+    return doAskFileName(parent, mode, titleOrApplication(title), filters, filter, suggested);
+}
+
+std::unique_ptr<Dialogs::Progress> Dialogs::startProgress(QWidget* parent, const QString& title,
+                                                          const QString& label, qint64 total)
+{
+    return doStartProgress(parent, titleOrApplication(title), label, total);
+}
+
+void Dialogs::showDocument(QWidget* parent, const QString& title, const QString& markdown)
+{
+    doShowDocument(parent, titleOrApplication(title), markdown);
 }
 
 void Dialogs::inform(QWidget* parent, const QString& title, const QString& text, Icon icon)
@@ -83,10 +106,84 @@ QString QtDialogs::doAskText(QWidget* parent, const QString& title, const QStrin
     return dialog.exec() == QDialog::Accepted ? dialog.textValue() : QString();
 }
 
-bool QtDialogs::doAskYesNo(QWidget* parent, const QString& title, const QString& text)
+bool QtDialogs::doAskYesNo(QWidget* parent, const QString& title, const QString& text, bool defaultNo)
 {
     QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No, parent);
+    box.setDefaultButton(defaultNo ? QMessageBox::No : QMessageBox::Yes);
     return box.exec() == QMessageBox::Yes;
+}
+
+QString QtDialogs::doAskFileName(QWidget* parent, FileMode mode, const QString& title,
+                                 const QStringList& filters, QString* filter, const QString& suggested)
+{
+    QFileDialog dialog(parent, title, suggested);
+    dialog.setAcceptMode(mode == FileMode::Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(mode == FileMode::Save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    dialog.setNameFilters(filters);
+    if (filter && !filter->isEmpty())
+        dialog.selectNameFilter(*filter);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    if (filter)
+        *filter = dialog.selectedNameFilter();
+    return dialog.selectedFiles().first();
+}
+
+namespace {
+
+class QtProgress : public Dialogs::Progress
+{
+public:
+    QtProgress(QWidget* parent, const QString& title, const QString& label, qint64 total)
+        : m_dialog(label, u"Annulla"_s, 0, 1000, parent), m_label(label), m_total(std::max<qint64>(total, 1))
+    {
+        m_dialog.setWindowTitle(title);
+        m_dialog.setWindowModality(Qt::WindowModal);
+        m_dialog.setAutoClose(false);
+        m_dialog.setAutoReset(false);
+        m_dialog.setMinimumDuration(400);
+        m_dialog.setValue(0);
+    }
+    bool advance(qint64 done) override
+    {
+        m_dialog.setLabelText(m_label + u"\n"_s + u"%L1 di %L2"_s.arg(done).arg(m_total));
+        // A modal progress dialog processes events as its value changes: the windows stay painted
+        // and the cancel button answers.
+        m_dialog.setValue(int(done * 1000 / m_total));
+        return !m_dialog.wasCanceled();
+    }
+
+private:
+    QProgressDialog m_dialog;
+    QString m_label;
+    qint64 m_total;
+};
+
+} // namespace
+
+std::unique_ptr<Dialogs::Progress> QtDialogs::doStartProgress(QWidget* parent, const QString& title,
+                                                              const QString& label, qint64 total)
+{
+    return std::make_unique<QtProgress>(parent, title, label, total);
+}
+
+void QtDialogs::doShowDocument(QWidget* parent, const QString& title, const QString& markdown)
+{
+    // A window of its own, not modal: the guide can stay open beside the card.
+    auto* window = new QDialog(parent);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->setObjectName(u"documentWindow"_s);
+    window->setWindowTitle(title);
+    auto* layout = new QVBoxLayout(window);
+    auto* text = new QTextBrowser(window);
+    text->setOpenExternalLinks(true);
+    text->setMarkdown(markdown);
+    layout->addWidget(text);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, window);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, window, &QDialog::close);
+    layout->addWidget(buttons);
+    window->resize(640, 560);
+    window->show();
 }
 
 void QtDialogs::doInform(QWidget* parent, const QString& title, const QString& text, Icon icon)

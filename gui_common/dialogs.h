@@ -3,6 +3,7 @@
 #include "store_error.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -26,26 +27,59 @@ public:
 
     // An input box: the text typed, or the empty text when cancelled.
     QString askText(QWidget* parent, const QString& title, const QString& prompt);
-    // Yes and No with the question icon: true for Yes.
-    bool askYesNo(QWidget* parent, const QString& title, const QString& text);
+    // Yes and No with the question icon: true for Yes. `defaultNo` makes No the button Enter presses
+    // (a question whose Yes cannot be undone).
+    bool askYesNo(QWidget* parent, const QString& title, const QString& text, bool defaultNo = false);
     // OK alone. An empty title is the application's, "Vinzal".
     void inform(QWidget* parent, const QString& title, const QString& text, Icon icon);
     // The error dialog: critical, titled "Vinzal", the message with the engine's words quoted.
     void reportError(QWidget* parent, const StoreError& error);
 
+    // The file dialogs. `filters` are Qt's ("CSV (*.csv)"); `filter` is the one chosen first and
+    // comes back as the one chosen. Saving asks the usual question before an existing file is
+    // named. The empty text when cancelled.
+    enum class FileMode { Open, Save };
+    QString askFileName(QWidget* parent, FileMode mode, const QString& title, const QStringList& filters,
+                        QString* filter, const QString& suggested = {});
+
+    // A long task's progress: a bar, the count done, a cancel button. The window behind stays
+    // painted: advance() lets it.
+    class Progress
+    {
+    public:
+        virtual ~Progress() = default;
+        // `done` of the total: false once the user has cancelled.
+        virtual bool advance(qint64 done) = 0;
+    };
+    std::unique_ptr<Progress> startProgress(QWidget* parent, const QString& title, const QString& label,
+                                            qint64 total);
+
+    // A text document (Markdown) in a window of its own, such as the user guide.
+    void showDocument(QWidget* parent, const QString& title, const QString& markdown);
+
 protected:
     virtual QString doAskText(QWidget* parent, const QString& title, const QString& prompt) = 0;
-    virtual bool doAskYesNo(QWidget* parent, const QString& title, const QString& text) = 0;
+    virtual bool doAskYesNo(QWidget* parent, const QString& title, const QString& text, bool defaultNo) = 0;
     virtual void doInform(QWidget* parent, const QString& title, const QString& text, Icon icon) = 0;
+    virtual QString doAskFileName(QWidget* parent, FileMode mode, const QString& title,
+                                  const QStringList& filters, QString* filter, const QString& suggested) = 0;
+    virtual std::unique_ptr<Progress> doStartProgress(QWidget* parent, const QString& title,
+                                                      const QString& label, qint64 total) = 0;
+    virtual void doShowDocument(QWidget* parent, const QString& title, const QString& markdown) = 0;
 };
 
-// The real dialogs: QInputDialog and QMessageBox.
+// The real dialogs: QInputDialog, QMessageBox, QFileDialog, QProgressDialog.
 class QtDialogs : public Dialogs
 {
 protected:
     QString doAskText(QWidget* parent, const QString& title, const QString& prompt) override;
-    bool doAskYesNo(QWidget* parent, const QString& title, const QString& text) override;
+    bool doAskYesNo(QWidget* parent, const QString& title, const QString& text, bool defaultNo) override;
     void doInform(QWidget* parent, const QString& title, const QString& text, Icon icon) override;
+    QString doAskFileName(QWidget* parent, FileMode mode, const QString& title, const QStringList& filters,
+                          QString* filter, const QString& suggested) override;
+    std::unique_ptr<Progress> doStartProgress(QWidget* parent, const QString& title, const QString& label,
+                                              qint64 total) override;
+    void doShowDocument(QWidget* parent, const QString& title, const QString& markdown) override;
 };
 
 } // namespace vinzal

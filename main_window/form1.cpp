@@ -7,8 +7,10 @@
 #include "form2.h"
 #include "look.h"
 #include "navigator_bar.h"
+#include "window_menu.h"
 
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QLabel>
 #include <QTimer>
 
@@ -166,6 +168,13 @@ Form1::Form1(QWidget* parent, const QString& book)
     connect(&m_data1, &RecordNavigator::validate, this, &Form1::data1Validate);
     connect(&m_data1, &RecordNavigator::openFailed, this,
             [this](const StoreError& error) { Dialogs::instance().reportError(this, error); });
+    WindowMenu::Handlers handlers;
+    handlers.deleteContact = [this] { deleteContact(); };
+    handlers.canDelete = [this] {
+        return m_data1.hasCurrentRow() && m_data1.editMode() == RecordNavigator::EditMode::None &&
+               !m_command6->isVisible();
+    };
+    m_menu = new WindowMenu(this, m_book, std::move(handlers));
     load();
     // The navigator opens the file by itself once the window has been shown, as a data control does.
     m_data1.openWhenShown(this);
@@ -318,6 +327,29 @@ void Form1::resizeEvent(QResizeEvent* event)
             if (!(windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen | Qt::WindowMinimized)))
                 resize(clientSize);
         });
+}
+
+void Form1::contextMenuEvent(QContextMenuEvent* event)
+{
+    m_menu->exec(event->globalPos());
+}
+
+void Form1::deleteContact()
+{
+    if (!m_data1.hasCurrentRow())
+        return;
+    const Row& row = *m_data1.currentRow();
+    const QString name = row.text(u"Cognone e nome o denominazione"_s);
+    const QString id = row.text(contacts::idField());
+    const QString question =
+        (name.trimmed().isEmpty() ? u"Eliminare il contatto senza nome con ID %1?"_s.arg(id)
+                                  : u"Eliminare il contatto «%1» (ID %2)?"_s.arg(name, id)) +
+        u"\n\nL'eliminazione non si può annullare."_s;
+    if (!Dialogs::instance().askYesNo(this, windowTitle(), question, true))
+        return;
+    if (!succeeded(m_data1.deleteCurrent()))
+        return;
+    emit BookEvents::instance().changed(m_book, this);
 }
 
 bool Form1::succeeded(const Status& status)

@@ -28,18 +28,22 @@ class ScriptedDialogs : public Dialogs
 public:
     struct Shown
     {
-        QString kind; // "text", "yesno" or "inform"
+        QString kind; // "text", "yesno", "inform", "file", "progress" or "document"
         QString title;
         QString text;
         Icon icon;
+        bool defaultNo = false; // a yes/no question whose Enter means No
     };
 
     // Installs a fresh script for the whole process and returns it.
     static ScriptedDialogs& install();
 
     QList<Shown> shown;
-    QStringList textAnswers;  // consumed in order; the empty text once they run out (cancel)
-    QList<bool> yesNoAnswers; // consumed in order; No once they run out
+    QStringList textAnswers;      // consumed in order; the empty text once they run out (cancel)
+    QList<bool> yesNoAnswers;     // consumed in order; No once they run out
+    QStringList fileAnswers;      // file names, consumed in order; cancel once they run out
+    QStringList filterAnswers;    // the filter chosen with each file name, when given
+    qint64 cancelProgressAt = -1; // a progress dialog is cancelled once this many are done
     // Called as each dialog appears, to look at the window behind it.
     std::function<void(const Shown&)> onShow;
 
@@ -48,8 +52,13 @@ public:
 
 protected:
     QString doAskText(QWidget* parent, const QString& title, const QString& prompt) override;
-    bool doAskYesNo(QWidget* parent, const QString& title, const QString& text) override;
+    bool doAskYesNo(QWidget* parent, const QString& title, const QString& text, bool defaultNo) override;
     void doInform(QWidget* parent, const QString& title, const QString& text, Icon icon) override;
+    QString doAskFileName(QWidget* parent, FileMode mode, const QString& title, const QStringList& filters,
+                          QString* filter, const QString& suggested) override;
+    std::unique_ptr<Progress> doStartProgress(QWidget* parent, const QString& title, const QString& label,
+                                              qint64 total) override;
+    void doShowDocument(QWidget* parent, const QString& title, const QString& markdown) override;
 };
 
 // A working directory of its own holding Vinzal.mdb, and a shown Form1 opened on it.
@@ -86,6 +95,14 @@ private:
     QString m_previousDir;
     std::unique_ptr<Form1> m_form;
 };
+
+// Right-clicks `target` through its window, as the mouse does, and picks the entry named `action`
+// of the menu that opens with the arrow keys and Enter (none: Esc). Returns the menu's entries as
+// "text<TAB>shortcut", or an empty list when no menu of the program opened.
+QStringList pickFromMenu(QWidget* target, const QString& action);
+
+// The bytes of a file ("" when missing).
+QByteArray fileBytes(const QString& path);
 
 // The table view that is shown, if any.
 Form2* tableView();
