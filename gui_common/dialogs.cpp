@@ -64,9 +64,9 @@ QString Dialogs::askFileName(QWidget* parent, FileMode mode, const QString& titl
 }
 
 std::unique_ptr<Dialogs::Progress> Dialogs::startProgress(QWidget* parent, const QString& title,
-                                                          const QString& label, qint64 total)
+                                                          const QString& label)
 {
-    return doStartProgress(parent, titleOrApplication(title), label, total);
+    return doStartProgress(parent, titleOrApplication(title), label);
 }
 
 void Dialogs::showDocument(QWidget* parent, const QString& title, const QString& markdown)
@@ -134,9 +134,10 @@ namespace {
 class QtProgress : public Dialogs::Progress
 {
 public:
-    QtProgress(QWidget* parent, const QString& title, const QString& label, qint64 total)
-        : m_dialog(label, u"Annulla"_s, 0, 1000, parent), m_label(label), m_total(std::max<qint64>(total, 1))
+    QtProgress(QWidget* parent, const QString& title, const QString& label)
+        : m_dialog(label, u"Annulla"_s, 0, 1000, parent), m_label(label)
     {
+        m_dialog.setObjectName(u"progressDialog"_s);
         m_dialog.setWindowTitle(title);
         m_dialog.setWindowModality(Qt::WindowModal);
         m_dialog.setAutoClose(false);
@@ -144,27 +145,26 @@ public:
         m_dialog.setMinimumDuration(400);
         m_dialog.setValue(0);
     }
-    bool advance(qint64 done) override
+    bool advance(qint64 done, qint64 total) override
     {
-        m_dialog.setLabelText(m_label + u"\n"_s + u"%L1 di %L2"_s.arg(done).arg(m_total));
+        m_dialog.setLabelText(m_label + u"\n"_s + u"%L1 di %L2"_s.arg(done).arg(total));
         // A modal progress dialog processes events as its value changes: the windows stay painted
         // and the cancel button answers.
-        m_dialog.setValue(int(done * 1000 / m_total));
+        m_dialog.setValue(total > 0 ? int(std::min(done, total) * 1000 / total) : 0);
         return !m_dialog.wasCanceled();
     }
 
 private:
     QProgressDialog m_dialog;
     QString m_label;
-    qint64 m_total;
 };
 
 } // namespace
 
 std::unique_ptr<Dialogs::Progress> QtDialogs::doStartProgress(QWidget* parent, const QString& title,
-                                                              const QString& label, qint64 total)
+                                                              const QString& label)
 {
-    return std::make_unique<QtProgress>(parent, title, label, total);
+    return std::make_unique<QtProgress>(parent, title, label);
 }
 
 void QtDialogs::doShowDocument(QWidget* parent, const QString& title, const QString& markdown)

@@ -48,11 +48,11 @@ public:
     {
     public:
         virtual ~Progress() = default;
-        // `done` of the total: false once the user has cancelled.
-        virtual bool advance(qint64 done) = 0;
+        // `done` of `total` (which may become known only once the work has begun): false once the
+        // user has cancelled.
+        virtual bool advance(qint64 done, qint64 total) = 0;
     };
-    std::unique_ptr<Progress> startProgress(QWidget* parent, const QString& title, const QString& label,
-                                            qint64 total);
+    std::unique_ptr<Progress> startProgress(QWidget* parent, const QString& title, const QString& label);
 
     // A text document (Markdown) in a window of its own, such as the user guide.
     void showDocument(QWidget* parent, const QString& title, const QString& markdown);
@@ -64,7 +64,7 @@ protected:
     virtual QString doAskFileName(QWidget* parent, FileMode mode, const QString& title,
                                   const QStringList& filters, QString* filter, const QString& suggested) = 0;
     virtual std::unique_ptr<Progress> doStartProgress(QWidget* parent, const QString& title,
-                                                      const QString& label, qint64 total) = 0;
+                                                      const QString& label) = 0;
     virtual void doShowDocument(QWidget* parent, const QString& title, const QString& markdown) = 0;
 };
 
@@ -77,8 +77,8 @@ protected:
     void doInform(QWidget* parent, const QString& title, const QString& text, Icon icon) override;
     QString doAskFileName(QWidget* parent, FileMode mode, const QString& title, const QStringList& filters,
                           QString* filter, const QString& suggested) override;
-    std::unique_ptr<Progress> doStartProgress(QWidget* parent, const QString& title, const QString& label,
-                                              qint64 total) override;
+    std::unique_ptr<Progress> doStartProgress(QWidget* parent, const QString& title,
+                                              const QString& label) override;
     void doShowDocument(QWidget* parent, const QString& title, const QString& markdown) override;
 };
 

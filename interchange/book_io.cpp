@@ -240,6 +240,45 @@ Result<Contacts> readAll(const QString& path)
     }
 }
 
+Status readInBatches(const QString& path, qsizetype batch, const std::function<bool(const Contacts&)>& take,
+                     qint64* total)
+{
+    auto connection = Connection::open(path);
+    if (!connection)
+        return connection.error();
+    Connection& opened = *connection.value();
+    // The count is for a progress bar: a contact added between it and the rows makes no harm.
+    if (total) {
+        auto counted =
+            opened.readOne(u"SELECT count(*) FROM "_s + quoteIdentifier(contacts::tableName()), {});
+        if (!counted)
+            return counted.error();
+        *total = counted.value() ? counted.value()->value(0).toInteger() : 0;
+    }
+    sql::Statement query(opened.db(),
+                         u"SELECT "_s + columnList(true) + u" FROM "_s +
+                             quoteIdentifier(contacts::tableName()) + u" ORDER BY "_s +
+                             dialect::rowid(opened.engine()),
+                         u"leggere la rubrica"_s);
+    Contacts records;
+    records.reserve(batch);
+    for (;;) {
+        auto row = query.next();
+        if (!row)
+            return row.error();
+        if (!row.value() || records.size() == batch) {
+            if (!records.isEmpty() && !take(records))
+                return {};
+            records.clear();
+            if (!row.value())
+                return {};
+        }
+        Contact& record = records.emplace_back();
+        for (int i = 0; i < fieldCount; ++i)
+            record.at(i) = query.value(i);
+    }
+}
+
 QStringList checkIds(Contacts& records, const std::function<QString(qsizetype)>& where)
 {
     static const QRegularExpression digits(u"^\\s*\\+?([0-9]+)\\s*$"_s);

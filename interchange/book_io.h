@@ -21,6 +21,11 @@ constexpr qint64 maxId = 2147483647;
 
 // Every contact of the address book at `path`, in ID order, each field exactly as stored.
 Result<Contacts> readAll(const QString& path);
+// The same, handed to `take` `batch` contacts at a time so that a long book is never held whole;
+// `take` returning false stops the reading. `total`, when given, is set first to the number of
+// contacts (for a progress bar: a contact added meanwhile may make it one short).
+Status readInBatches(const QString& path, qsizetype batch, const std::function<bool(const Contacts&)>& take,
+                     qint64* total = nullptr);
 
 // Checks the IDs of records about to be imported: each must be NULL (a new ID is given) or a whole
 // number from 1 to maxId; a valid ID given as text becomes a number. `where(i)` names record i for

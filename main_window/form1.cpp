@@ -1,5 +1,6 @@
 #include "form1.h"
 
+#include "book_transfer.h"
 #include "bound_text_box.h"
 #include "card_controls.h"
 #include "contact_table.h"
@@ -169,6 +170,7 @@ Form1::Form1(QWidget* parent, const QString& book)
     connect(&m_data1, &RecordNavigator::openFailed, this,
             [this](const StoreError& error) { Dialogs::instance().reportError(this, error); });
     WindowMenu::Handlers handlers;
+    handlers.exportFile = [this] { exportContacts(this, m_book); };
     handlers.deleteContact = [this] { deleteContact(); };
     handlers.canDelete = [this] {
         return m_data1.hasCurrentRow() && m_data1.editMode() == RecordNavigator::EditMode::None &&

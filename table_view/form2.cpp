@@ -1,5 +1,6 @@
 #include "form2.h"
 
+#include "book_transfer.h"
 #include "bound_grid.h"
 #include "contact_table.h"
 #include "dialogs.h"
@@ -49,6 +50,7 @@ Form2::Form2(QWidget* parent, const QString& book)
     m_data1.openWhenShown(this);
 
     WindowMenu::Handlers handlers;
+    handlers.exportFile = [this] { exportRows(); };
     handlers.deleteContact = [this] { deleteContact(); };
     handlers.canDelete = [this] { return m_data1.hasCurrentRow(); };
     m_menu = new WindowMenu(this, m_book, std::move(handlers));
@@ -58,6 +60,35 @@ Form2::Form2(QWidget* parent, const QString& book)
 void Form2::contextMenuEvent(QContextMenuEvent* event)
 {
     m_menu->exec(event->globalPos());
+}
+
+void Form2::exportRows()
+{
+    QList<int> rows;
+    if (m_grid->selectionModel())
+        for (const QModelIndex& index : m_grid->selectionModel()->selectedRows())
+            rows.append(index.row());
+    Contacts selected;
+    if (!rows.isEmpty() && m_data1.dynaset() &&
+        Dialogs::instance().askYesNo(
+            this, windowTitle(),
+            (rows.size() == 1 ? u"È selezionata una riga. Esportare solo quella?"_s
+                              : u"Sono selezionate %1 righe. Esportare solo quelle?"_s.arg(rows.size())) +
+                u"\n\nRispondendo No si esporta tutta la rubrica."_s)) {
+        std::sort(rows.begin(), rows.end());
+        // Read afresh, as they are in the book now.
+        for (int row : std::as_const(rows)) {
+            auto read = readRow(*m_data1.connection(), m_data1.dynaset()->rowidAt(row));
+            if (!read) {
+                Dialogs::instance().reportError(this, read.error());
+                return;
+            }
+            selected.append(read.value().fields);
+        }
+        exportContacts(this, m_book, &selected);
+        return;
+    }
+    exportContacts(this, m_book);
 }
 
 void Form2::deleteContact()

@@ -28,6 +28,7 @@ protected:
 
 private:
     void deleteContact(); // the menu's "Elimina contatto…"
+    void exportRows();    // the menu's "Esporta…": the rows selected, or the whole book
     // Another window added or removed contacts: the rows are read again, unless some are being typed.
     void bookChanged(const QString& book, QObject* origin);
 

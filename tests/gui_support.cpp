@@ -71,14 +71,14 @@ QString ScriptedDialogs::doAskFileName(QWidget*, FileMode, const QString& title,
 }
 
 std::unique_ptr<Dialogs::Progress> ScriptedDialogs::doStartProgress(QWidget*, const QString& title,
-                                                                    const QString& label, qint64)
+                                                                    const QString& label)
 {
     shown.append({u"progress"_s, title, label, Icon::None});
     struct Scripted : Progress
     {
         qint64 cancelAt;
         explicit Scripted(qint64 at) : cancelAt(at) {}
-        bool advance(qint64 done) override { return cancelAt < 0 || done < cancelAt; }
+        bool advance(qint64 done, qint64) override { return cancelAt < 0 || done < cancelAt; }
     };
     return std::make_unique<Scripted>(cancelProgressAt);
 }

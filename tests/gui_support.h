@@ -56,8 +56,8 @@ protected:
     void doInform(QWidget* parent, const QString& title, const QString& text, Icon icon) override;
     QString doAskFileName(QWidget* parent, FileMode mode, const QString& title, const QStringList& filters,
                           QString* filter, const QString& suggested) override;
-    std::unique_ptr<Progress> doStartProgress(QWidget* parent, const QString& title, const QString& label,
-                                              qint64 total) override;
+    std::unique_ptr<Progress> doStartProgress(QWidget* parent, const QString& title,
+                                              const QString& label) override;
     void doShowDocument(QWidget* parent, const QString& title, const QString& markdown) override;
 };
 

@@ -1,6 +1,8 @@
 // The menu both windows share: reached by a right click and by shortcuts, without changing the
 // windows; deleting a contact with the lost-update guard; the guide and the about box.
 #include "application.h"
+#include "book_export.h"
+#include "book_io.h"
 #include "bound_grid.h"
 #include "form1.h"
 #include "form2.h"
@@ -9,6 +11,8 @@
 #include "window_menu.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QHeaderView>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -19,7 +23,7 @@ namespace {
 
 const QString kName = u"Cognone e nome o denominazione"_s;
 
-QList<Person> book()
+QList<Person> sample()
 {
     return {{{u"Genere"_s, u"Lavoro"_s}, {kName, u"Rossi Mario"_s}, {u"Città"_s, u"Roma"_s}},
             {{u"Genere"_s, u"Altro"_s}, {kName, u"Bianchi Anna"_s}},
@@ -51,7 +55,7 @@ private slots:
     // Where a right click opens the menu, with every entry and its shortcut; a box keeps its own.
     void menuOpensOnBackgroundBarAndGrid()
     {
-        Card card(book());
+        Card card(sample());
         const QStringList expected{u"Importa…\tCtrl+I"_s, u"Esporta…\tCtrl+E"_s,
                                    u"Stampa…\tCtrl+P"_s,  u"Elimina contatto…\t"_s,
                                    u"Guida\tF1"_s,        u"Informazioni su Vinzal\t"_s};
@@ -68,7 +72,7 @@ private slots:
     // password.
     void guideAndAbout()
     {
-        Card card(book());
+        Card card(sample());
         card.widget(u"Text2"_s)->setFocus();
         QTest::keyClick(card.widget(u"Text2"_s), Qt::Key_F1);
         openTableView(card);
@@ -127,7 +131,7 @@ private slots:
         QFETCH(QString, asked);
         QFETCH(QStringList, left);
         QFETCH(QString, shown);
-        Card card(book());
+        Card card(sample());
         BoundGrid* table = nullptr;
         if (!search.isEmpty()) {
             m_dialogs->textAnswers = {search};
@@ -173,7 +177,7 @@ private slots:
     // a contact is being added.
     void nothingElseDeletes()
     {
-        Card card(book());
+        Card card(sample());
         const QByteArray before = fileBytes(card.path());
         openTableView(card);
         for (auto key : {QKeySequence(Qt::Key_Delete), QKeySequence(Qt::CTRL | Qt::Key_Delete)})
@@ -184,6 +188,99 @@ private slots:
         pickFromMenu(card.widget(u"Line12"_s), u"actionElimina"_s);
         QVERIFY(m_dialogs->shown.isEmpty());
         QCOMPARE(fileBytes(card.path()), before);
+    }
+
+    // Esporta… from either window, by its shortcut: every format of the whole book or of the grid's
+    // selected row, through a pending file: a cancel or a failure keeps the old file byte for byte.
+    void exportFromTheWindows_data()
+    {
+        QTest::addColumn<bool>("grid");
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("selectedRow"); // in the grid, -1 for none; the selection is exported
+        QTest::addColumn<qint64>("cancelAt");
+        QTest::addColumn<bool>("written");
+        QTest::newRow("card, CSV") << false << u"CSV (*.csv)"_s << u"r.csv"_s << -1 << qint64(-1) << true;
+        QTest::newRow("card, spreadsheet") << false << u"CSV per fogli di calcolo, separatore «;» (*.csv)"_s
+                                           << u"r.csv"_s << -1 << qint64(-1) << true;
+        QTest::newRow("card, vCard 4.0")
+            << false << u"vCard 4.0 (*.vcf)"_s << u"r.vcf"_s << -1 << qint64(-1) << true;
+        // The suffix is added, and the file of that name was not asked about: it is kept.
+        QTest::newRow("suffix added")
+            << false << u"vCard 4.0 (*.vcf)"_s << u"r"_s << -1 << qint64(-1) << false;
+        QTest::newRow("grid, vCard 3.0")
+            << true << u"vCard 3.0 (*.vcf)"_s << u"r.vcf"_s << -1 << qint64(-1) << true;
+        QTest::newRow("grid, selected row")
+            << true << u"CSV (*.csv)"_s << u"r.csv"_s << 1 << qint64(-1) << true;
+        QTest::newRow("grid, workbook")
+            << true << u"Cartella di lavoro Excel (*.xlsx)"_s << u"r.xlsx"_s << -1 << qint64(-1) << true;
+        QTest::newRow("cancelled") << false << u"CSV (*.csv)"_s << u"r.csv"_s << -1 << qint64(1) << false;
+        QTest::newRow("a folder") << false << u"CSV (*.csv)"_s << u"cartella.csv"_s << -1 << qint64(-1)
+                                  << false;
+    }
+
+    void exportFromTheWindows()
+    {
+        QFETCH(bool, grid);
+        QFETCH(QString, filter);
+        QFETCH(QString, name);
+        QFETCH(int, selectedRow);
+        QFETCH(qint64, cancelAt);
+        QFETCH(bool, written);
+        Card card(sample());
+        QTemporaryDir out;
+        const QString old = out.filePath(name.contains(u'.') ? name : name + u".vcf"_s);
+        if (name.startsWith(u"cartella"_s)) {
+            QVERIFY(QDir(out.path()).mkdir(name));
+        } else {
+            QFile file(old);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("vecchio");
+        }
+        QWidget* keys = card.widget(u"Text2"_s);
+        if (grid) {
+            BoundGrid* table = openTableView(card);
+            QHeaderView* selector = table->verticalHeader();
+            if (selectedRow >= 0)
+                QTest::mouseClick(
+                    selector->viewport(), Qt::LeftButton, {},
+                    QPoint(selector->width() / 2, selector->sectionViewportPosition(selectedRow) +
+                                                      selector->sectionSize(selectedRow) / 2));
+            QCoreApplication::processEvents();
+            keys = QApplication::focusWidget();
+        }
+        m_dialogs->clear();
+        m_dialogs->fileAnswers = {out.filePath(name)};
+        m_dialogs->filterAnswers = {filter};
+        m_dialogs->yesNoAnswers = {true}; // export only the selection
+        m_dialogs->cancelProgressAt = cancelAt;
+        QTest::keySequence(keys, QKeySequence(Qt::CTRL | Qt::Key_E));
+        QCOMPARE(m_dialogs->shown.first().kind, selectedRow >= 0 ? u"yesno"_s : u"file"_s);
+        const QStringList left =
+            QDir(out.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        QCOMPARE(left, QStringList{QFileInfo(old).fileName()}); // no temporary file stays
+        if (!written) {
+            if (!QFileInfo(old).isDir())
+                QCOMPARE(fileBytes(old), QByteArray("vecchio"));
+            QVERIFY(m_dialogs->shown.last().text.contains(u"annullata"_s) ||
+                    m_dialogs->shown.last().icon == Dialogs::Icon::Critical);
+            QVERIFY(m_dialogs->shown.last().text.contains(u"com'era"_s));
+            return;
+        }
+        QVERIFY2(m_dialogs->shown.last().text.startsWith(u"Esportat"_s),
+                 qPrintable(m_dialogs->shown.last().text));
+        Contacts expected = vinzal::book::readAll(card.path()).value();
+        if (selectedRow >= 0)
+            expected = {expected.at(selectedRow)};
+        if (filter.contains(u"xlsx"_s)) {
+            QVERIFY(fileBytes(old).startsWith("PK"));
+            return;
+        }
+        const auto format = filter.startsWith(u"CSV per"_s) ? bookexport::Format::Spreadsheet
+                            : filter.startsWith(u"CSV"_s)   ? bookexport::Format::Csv
+                            : filter.contains(u"4.0"_s)     ? bookexport::Format::VCard4
+                                                            : bookexport::Format::VCard3;
+        QCOMPARE(fileBytes(old), bookexport::bytes(format, expected));
     }
 };
 

@@ -2,6 +2,7 @@
 // touches its schema; everything of that kind happens here. This file only reads the command line
 // and reports; the work is done by store/ and interchange/.
 #include "access_import.h"
+#include "book_export.h"
 #include "book_io.h"
 #include "contact_table.h"
 #include "csv.h"
@@ -10,11 +11,6 @@
 #include "safe_file.h"
 #include "schema.h"
 #include "vcard.h"
-
-#if __has_include("xlsx.h")
-#include "xlsx.h"
-#define VINZAL_HAVE_XLSX 1
-#endif
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -265,27 +261,17 @@ std::optional<int> refuseSwapped(const QString& data)
 // What an output cannot hold as the book holds it: fields whose bytes are not UTF-8 (written by
 // another program), and fields that are not text (a blob, a number). `kept` says whether the output
 // keeps the bytes (CSV, vCard) or not (a workbook, which must be UTF-8).
-void warnAboutExport(const Contacts& records, const QString& bookPath, const QString& where, bool kept)
+void warnAboutExport(const bookexport::Written& found, const QString& bookPath, const QString& where,
+                     bool kept)
 {
-    qsizetype invalid = 0, other = 0;
-    QString firstInvalid, firstOther;
-    for (const Contact& record : records)
-        for (int i = 1; i < fieldCount; ++i) {
-            const Value& value = record.at(i);
-            const QString place = u"il campo «"_s + contacts::fields().value(i) +
-                                  u"» del contatto con ID "_s + record[Field::Id].toText();
-            if (!value.isValidUtf8() && invalid++ == 0)
-                firstInvalid = place;
-            if (!value.isNull() && !value.isText() && other++ == 0)
-                firstOther = place;
-        }
+    const qsizetype invalid = found.invalidUtf8, other = found.notText;
     const auto count = [](qsizetype n) { return n == 1 ? u"un campo"_s : QString::number(n) + u" campi"_s; };
     if (invalid > 0)
         err()
             << "vinzal-db: attenzione, «" << shownBook(bookPath) << "»: " << count(invalid)
             << (invalid == 1 ? " non è" : " non sono")
-            << " testo UTF-8 valido (li ha scritti un altro programma), per esempio " << firstInvalid << ": "
-            << where
+            << " testo UTF-8 valido (li ha scritti un altro programma), per esempio "
+            << found.firstInvalidUtf8 << ": " << where
             << (kept
                     ? u" i loro byte sono scritti come sono, ma altri programmi potrebbero mostrarli in modo "
                       u"diverso."_s
@@ -294,8 +280,13 @@ void warnAboutExport(const Contacts& records, const QString& bookPath, const QSt
     if (other > 0)
         err() << "vinzal-db: attenzione, «" << shownBook(bookPath) << "»: " << count(other)
               << (other == 1 ? " non è" : " non sono") << " testo ma dati di altro tipo (per esempio "
-              << firstOther << "): " << where << (other == 1 ? " è scritto" : " sono scritti")
+              << found.firstNotText << "): " << where << (other == 1 ? " è scritto" : " sono scritti")
               << " come testo. La rubrica non è cambiata.\n";
+}
+
+void warnAboutExport(const Contacts& records, const QString& bookPath, const QString& where, bool kept)
+{
+    warnAboutExport(bookexport::scan(records), bookPath, where, kept);
 }
 
 // Writes all of `bytes` to standard output; false when it does not take them (a full disk behind a
@@ -337,44 +328,40 @@ int exportBook(const Arguments& args)
                     u"», che viene letto: i dati non vi sono scritti. Non è cambiato nulla."_s);
     QElapsedTimer timer;
     timer.start();
-    auto records = book::readAll(bookPath);
-    if (!records)
-        return fail(records.error(), shownBook(bookPath));
-    Status written;
-    if (args.format == u"xlsx"_s) {
-#ifdef VINZAL_HAVE_XLSX
-        // libxlsxwriter writes by name: into the temporary file, renamed once complete.
-        auto pending = safefile::PendingFile::begin(data, args.force, {bookPath});
-        if (!pending)
-            return fail(pending.error());
-        written = interchange::writeXlsx(pending.value()->tempPath(), records.value());
-        if (written)
-            written = pending.value()->commit();
-#else
-        return fail(u"questa versione di vinzal-db è stata compilata senza il formato .xlsx."_s);
-#endif
-    } else {
-        const QByteArray bytes =
-            args.format == u"csv"_s
-                ? csv::write(records.value(), {args.spreadsheet ? u';' : u',', args.spreadsheet})
-                : vcard::write(records.value(), args.vcardVersion);
-        if (toStandardOutput) {
-            if (!writeToStandardOutput(bytes))
-                return fail(u"l'uscita standard non ha preso tutti i dati ("_s + safefile::reason(errno) +
-                            u")."_s);
-            // The data alone go to standard output; what is said about them, to the other channel.
-            warnAboutExport(records.value(), bookPath, u"nei dati scritti"_s, true);
-            err() << (records.value().size() == 1 ? "Esportato " : "Esportati ")
-                  << countOf(records.value().size()) << " sull'uscita standard in " << seconds(timer)
-                  << " s.\n";
-            return Success;
-        }
-        written = safefile::writeFileAtomically(data, bytes, args.force, {bookPath});
+    const bookexport::Format format =
+        args.format == u"xlsx"_s ? bookexport::Format::Xlsx
+        : args.format == u"csv"_s
+            ? (args.spreadsheet ? bookexport::Format::Spreadsheet : bookexport::Format::Csv)
+        : args.vcardVersion == u"4.0"_s ? bookexport::Format::VCard4
+                                        : bookexport::Format::VCard3;
+    if (toStandardOutput) {
+        auto records = book::readAll(bookPath);
+        if (!records)
+            return fail(records.error(), shownBook(bookPath));
+        if (!writeToStandardOutput(bookexport::bytes(format, records.value())))
+            return fail(u"l'uscita standard non ha preso tutti i dati ("_s + safefile::reason(errno) +
+                        u")."_s);
+        // The data alone go to standard output; what is said about them, to the other channel.
+        warnAboutExport(records.value(), bookPath, u"nei dati scritti"_s, true);
+        err() << (records.value().size() == 1 ? "Esportato " : "Esportati ")
+              << countOf(records.value().size()) << " sull'uscita standard in " << seconds(timer) << " s.\n";
+        return Success;
     }
-    if (!written)
-        return fail(written.error(), data);
-    warnAboutExport(records.value(), bookPath, u"in «"_s + data + u"»"_s, args.format != u"xlsx"_s);
-    out() << (records.value().size() == 1 ? "Esportato " : "Esportati ") << countOf(records.value().size())
+    bookexport::Request request;
+    request.target = data;
+    request.format = format;
+    request.book = bookPath;
+    request.force = args.force;
+    auto written = bookexport::write(request);
+    if (!written) {
+        // A failure to write names the data file; one to read, the book.
+        using Kind = StoreError::Kind;
+        const Kind kind = written.error().kind;
+        const bool writing = kind == Kind::DiskFull || kind == Kind::ReadOnly || kind == Kind::Engine;
+        return fail(written.error(), writing ? data : shownBook(bookPath));
+    }
+    warnAboutExport(written.value(), bookPath, u"in «"_s + data + u"»"_s, args.format != u"xlsx"_s);
+    out() << (written.value().count == 1 ? "Esportato " : "Esportati ") << countOf(written.value().count)
           << " in «" << data << "» in " << seconds(timer) << " s.\n";
     return Success;
 }

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "contact.h"
+
+#include <QString>
+
+class QWidget;
+
+namespace vinzal {
+
+// What the windows' "Esporta…" does: a save dialog with the formats, a progress dialog that can be
+// cancelled, and the same safe writing as `vinzal-db export`. `only`, when given, holds the contacts
+// selected in the grid, exported instead of the whole book.
+void exportContacts(QWidget* parent, const QString& book, const Contacts* only = nullptr);
+
+} // namespace vinzal
