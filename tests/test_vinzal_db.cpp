@@ -384,6 +384,79 @@ private slots:
         QVERIFY2(!wideExported.err.contains(u"UTF-8"_s), qPrintable(wideExported.err));
     }
 
+    // The contact exports of web mail and mail programs, in English and Italian, in UTF-8 and
+    // Windows-1252: every value in its field, what has no field in "Osservazioni" with its header.
+    // A column set by --map, and an encoding given, win over the guesses.
+    void foreignCsvHeaders_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QStringList>("rows"); // the eleven fields joined by '|', <NULL> for NULL
+        QTest::addColumn<QString>("said");     // on standard error
+        QTest::newRow("Google, English")
+            << u"google_en.csv"_s << QStringList{}
+            << QStringList{u"Altro|Esposito Giulia Maria|<NULL>|80134 Napoli (NA)|Via Toledo "
+                           u"12|giulia.esposito@example.it|"
+                           u"081 555 1234|<NULL>|<NULL>|+39 333 123 4567|Conosciuta a Napoli\nNickname: "
+                           u"Giuli\nBirthday: "
+                           u"1985-04-12\nLabels: * myContacts\nE-mail 2 - Value: g.esposito@studio.example\n"
+                           u"Telefono (Mobile): +39 340 765 4321\nAddress 1 - Country: Italia"_s,
+                           u"Altro|Ferramenta Rossi S.r.l.|<NULL>|20124 Milano (MI)|Corso Buenos Aires 3|"
+                           u"info@ferramentarossi.example|<NULL>|02 5555 998|02 5555 999|<NULL>|Labels: * "
+                           u"myContacts\n"
+                           u"Address 1 - Country: Italia"_s}
+            << QString();
+        QTest::newRow("Outlook, Italian, Windows-1252")
+            << u"outlook_it.csv"_s << QStringList{}
+            << QStringList{u"Altro|Bianchi Niccolò|Studio Bianchi|47121 Forlì (FC)|Via Garibaldi "
+                           u"5|niccolo@bianchi.example|"
+                           u"<NULL>|0543 111223|0543 111222|347 1112223|Cliente dal 2001;\r\npreferisce il "
+                           u"telefono\n"
+                           u"Reparto: Contabilità\nIndirizzo posta elettronica 2: nb@altro.example"_s,
+                           u"Altro|Verdi Anna|<NULL>|10123 Torino (TO)|Via Po 1|<NULL>|011 222333|<NULL>|<NULL>|<NULL>|<NULL>"_s}
+            << u"Windows-1252"_s;
+        QTest::newRow("Thunderbird, Italian")
+            << u"thunderbird_it.csv"_s << QStringList{}
+            << QStringList{u"Altro|Ferrari Luca|<NULL>|40121 Bologna (BO)|Via Indipendenza "
+                           u"8|luca.ferrari@example.it|"
+                           u"051 333445|051 333444|<NULL>|<NULL>|Amico di università\n"
+                           u"Paese di residenza: Italia"_s,
+                           u"Altro|Circolo Scacchi "
+                           u"Città|<NULL>|<NULL>|<NULL>|circolo@scacchi.example|<NULL>|<NULL>|"
+                           u"<NULL>|<NULL>|<NULL>"_s}
+            << QString();
+        QTest::newRow("--map and --encoding")
+            << u"outlook_it.csv"_s
+            << QStringList{u"--encoding"_s, u"cp1252"_s, u"--map"_s,
+                           u"Reparto=ulteriore identificativo,Note=(non importare)"_s}
+            << QStringList{u"Altro|Bianchi Niccolò|Contabilità|47121 Forlì (FC)|Via Garibaldi "
+                           u"5|niccolo@bianchi.example|"
+                           u"<NULL>|0543 111223|0543 111222|347 1112223|Indirizzo posta elettronica 2: "
+                           u"nb@altro.example\nSocietà: Studio Bianchi"_s,
+                           u"Altro|Verdi Anna|<NULL>|10123 Torino (TO)|Via Po 1|<NULL>|011 222333|<NULL>|<NULL>|<NULL>|<NULL>"_s}
+            << QString();
+    }
+
+    void foreignCsvHeaders()
+    {
+        QFETCH(QString, file);
+        QFETCH(QStringList, options);
+        QFETCH(QStringList, rows);
+        QFETCH(QString, said);
+        const QString book = path(u"estera.mdb"_s);
+        QFile::remove(book);
+        QCOMPARE(run({u"create"_s, book}).exitCode, 0);
+        const Run imported =
+            run(QStringList{u"import"_s, u"--csv"_s, QFINDTESTDATA(u"data/csv/"_s + file), book} + options);
+        QVERIFY2(imported.exitCode == 0, qPrintable(imported.err));
+        QVERIFY2(said.isEmpty() ? imported.err.isEmpty() : imported.err.contains(said),
+                 qPrintable(imported.err));
+        QStringList got;
+        for (const QString& line : shown(rowsOf(book)))
+            got.append(line.section(u'|', 1)); // without the ID
+        QCOMPARE(got, rows);
+    }
+
     void csvReading()
     {
         // A byte-order mark, ';', a quoted multi-line value, columns in another order and a subset.

@@ -6,6 +6,7 @@
 #include "book_io.h"
 #include "contact_table.h"
 #include "csv.h"
+#include "csv_mapping.h"
 #include "demo_data.h"
 #include "engine.h"
 #include "safe_file.h"
@@ -71,8 +72,12 @@ Comandi:
                                        è "Vinzal.mdb" nella cartella corrente e FILE non è indicato,
                                        il file di Access è conservato con un altro nome e la nuova
                                        rubrica prende il nome "Vinzal.mdb"
-  import --csv DATI [FILE] [--keep-duplicates]
-                                       aggiunge i contatti di un file CSV (separatore , o ;)
+  import --csv DATI [FILE] [--keep-duplicates] [--encoding CODIFICA] [--map "COLONNA=CAMPO,..."]
+                                       aggiunge i contatti di un file CSV (separatore , ; o
+                                       tabulazione); le esportazioni dei programmi di posta e delle
+                                       rubriche web sono riconosciute dall'intestazione; la codifica
+                                       (UTF-8 o Windows-1252) è riconosciuta se non è indicata;
+                                       --map assegna a mano una colonna a un campo
   import --vcard DATI [FILE] [--keep-duplicates]
                                        aggiunge i contatti di un file vCard (2.1, 3.0, 4.0)
                                        (in una rubrica esistente con nuovi ID, in una transazione,
@@ -174,6 +179,8 @@ struct Arguments
     bool spreadsheet = false;
     bool skipExtraColumns = false;
     bool keepDuplicates = false;
+    QString encoding; // import --csv: as given, else detected
+    QString map;      // import --csv: "Header=Field" pairs
 };
 
 // --- create, demo, check ------------------------------------------------------------------------
@@ -448,7 +455,22 @@ int importData(const Arguments& args)
     QStringList errors, warnings;
     const bool isCsv = args.format == u"csv"_s;
     if (isCsv) {
-        auto read = csv::read(*bytes);
+        csvmap::Encoding encoding = csvmap::Encoding::Utf8;
+        if (!args.encoding.isEmpty() && !csvmap::encodingFromName(args.encoding, &encoding))
+            return badUsage(u"--encoding vuole UTF-8 oppure Windows-1252"_s);
+        std::optional<csvmap::Mapping> mapping;
+        if (!args.map.isEmpty()) {
+            const auto header = csvmap::read(*bytes, args.encoding.isEmpty() ? nullptr : &encoding);
+            mapping = header.mapping;
+            QString problem;
+            if (!csvmap::applyMap(*mapping, args.map, &problem))
+                return badUsage(problem);
+        }
+        auto read = csvmap::read(*bytes, args.encoding.isEmpty() ? nullptr : &encoding,
+                                 mapping ? &*mapping : nullptr);
+        if (read.encoding != csvmap::Encoding::Utf8 && args.encoding.isEmpty())
+            err() << "vinzal-db: «" << data << "» non è in UTF-8: è stato letto come "
+                  << csvmap::encodingName(read.encoding) << " (indicare --encoding per un'altra codifica).\n";
         records = std::move(read.records);
         errors = std::move(read.errors);
         warnings = std::move(read.warnings);
@@ -629,6 +651,8 @@ QStringList allowedOptions(const QString& command, const QString& format)
     if (command == u"import"_s) {
         if (format.isEmpty())
             return {u"force"_s, u"table"_s, u"skip-extra-columns"_s};
+        if (format == u"csv"_s)
+            return {u"csv"_s, u"keep-duplicates"_s, u"encoding"_s, u"map"_s};
         return {u"csv"_s, u"vcard"_s, u"keep-duplicates"_s};
     }
     if (command == u"export"_s) {
@@ -671,6 +695,8 @@ int run(int argc, char* argv[])
         {u"xlsx"_s, {}},
         {u"spreadsheet"_s, {}},
         {u"vcard-version"_s, {}, u"VERSIONE"_s},
+        {u"encoding"_s, {}, u"CODIFICA"_s},
+        {u"map"_s, {}, u"COLONNE"_s},
     };
     parser.addOptions(options);
     if (!parser.parse(app.arguments())) {
@@ -750,6 +776,8 @@ int run(int argc, char* argv[])
     args.keepDuplicates = parser.isSet(u"keep-duplicates"_s);
     if (parser.isSet(u"table"_s))
         args.table = parser.value(u"table"_s);
+    args.encoding = parser.value(u"encoding"_s);
+    args.map = parser.value(u"map"_s);
     if (parser.isSet(u"vcard-version"_s)) {
         args.vcardVersion = parser.value(u"vcard-version"_s);
         if (args.vcardVersion != u"3.0"_s && args.vcardVersion != u"4.0"_s)
