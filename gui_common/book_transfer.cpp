@@ -1,9 +1,15 @@
 #include "book_transfer.h"
 
+#include "access_import.h"
 #include "book_export.h"
+#include "book_io.h"
+#include "contact_table.h"
+#include "csv_mapping.h"
 #include "dialogs.h"
 #include "engine.h"
+#include "vcard.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 using namespace Qt::StringLiterals;
@@ -91,6 +97,158 @@ void exportContacts(QWidget* parent, const QString& book, const Contacts* only)
                 u"esempio "_s +
                 written.value().firstInvalidUtf8 + u"."_s;
     dialogs.inform(parent, title, text, Dialogs::Icon::Information);
+}
+
+namespace {
+
+// The largest CSV or vCard file read: as vinzal-db reads.
+constexpr qint64 kLargestInput = qint64(2) << 30;
+
+enum class Kind { Access, Csv, VCard };
+
+Kind kindOf(const QString& path, const QByteArray& start)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (start.mid(4, 15) == "Standard Jet DB" || start.mid(4, 15) == "Standard ACE DB" ||
+        suffix == u"mdb"_s || suffix == u"accdb"_s)
+        return Kind::Access;
+    if (suffix == u"vcf"_s || suffix == u"vcard"_s || start.trimmed().toUpper().startsWith("BEGIN:VCARD"))
+        return Kind::VCard;
+    return Kind::Csv;
+}
+
+} // namespace
+
+bool importContacts(QWidget* parent, const QString& book)
+{
+    Dialogs& dialogs = Dialogs::instance();
+    const QString title = u"Importa contatti"_s;
+    const QStringList filters{u"Rubriche e contatti (*.mdb *.accdb *.csv *.txt *.vcf *.vcard)"_s,
+                              u"Access (*.mdb *.accdb)"_s, u"CSV (*.csv *.txt)"_s, u"vCard (*.vcf *.vcard)"_s,
+                              u"Tutti i file (*)"_s};
+    QString filter = filters.first();
+    const QString path = dialogs.askFileName(parent, Dialogs::FileMode::Open, title, filters, &filter);
+    if (path.isEmpty())
+        return false;
+    QByteArray bytes;
+    {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly) || file.size() > kLargestInput) {
+            dialogs.inform(parent, title,
+                           u"Il file «"_s + path + u"» non può essere letto"_s +
+                               (file.size() > kLargestInput ? u": è troppo grande."_s : u"."_s),
+                           Dialogs::Icon::Warning);
+            return false;
+        }
+        bytes = file.read(64);
+    }
+    const Kind kind = kindOf(path, bytes);
+    if (kind != Kind::Access) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly)) {
+            dialogs.inform(parent, title, u"Il file «"_s + path + u"» non può essere letto."_s,
+                           Dialogs::Icon::Warning);
+            return false;
+        }
+        bytes = file.readAll();
+    }
+
+    ImportPreview preview;
+    preview.file = path;
+    Contacts records;
+    csvmap::Mapping mapping;
+    csvmap::Encoding encoding = csvmap::Encoding::Utf8;
+    bool firstRead = true;
+    preview.reread = [&] {
+        preview.problems.clear();
+        preview.notes.clear();
+        records.clear();
+        if (kind == Kind::Access) {
+            access::Options options;
+            auto read = access::readShielded(path, options, preview.notes);
+            if (!read)
+                preview.problems.append(read.error().fullText());
+            else
+                records = std::move(read.value());
+        } else if (kind == Kind::VCard) {
+            auto read = vcard::read(bytes);
+            records = std::move(read.records);
+            preview.problems = read.errors;
+            preview.notes = read.warnings;
+        } else {
+            if (!firstRead) {
+                csvmap::encodingFromName(preview.encoding, &encoding);
+                for (qsizetype c = 0; c < mapping.columns.size() && c < preview.columnChoices.size(); ++c)
+                    if (csvmap::choiceOf(mapping.columns[c]) != preview.columnChoices.at(c) &&
+                        csvmap::setChoice(mapping.columns[c], preview.columnChoices.at(c)))
+                        mapping.own = false;
+            }
+            auto read = csvmap::read(bytes, firstRead ? nullptr : &encoding, firstRead ? nullptr : &mapping);
+            encoding = read.encoding;
+            mapping = read.mapping;
+            records = std::move(read.records);
+            preview.problems = read.errors;
+            preview.notes = read.warnings;
+            preview.encoding = csvmap::encodingName(encoding);
+            preview.encodings = {u"UTF-8"_s, u"Windows-1252"_s};
+            preview.choices = csvmap::choices();
+            preview.headers.clear();
+            preview.columnChoices.clear();
+            for (const csvmap::Column& column : std::as_const(mapping.columns)) {
+                preview.headers.append(column.header);
+                preview.columnChoices.append(
+                    mapping.own
+                        ? contacts::fields().value(contacts::fieldPosition(column.header), column.header)
+                        : csvmap::choiceOf(column));
+            }
+            if (encoding != csvmap::Encoding::Utf8)
+                preview.notes.append(u"Il file non è in UTF-8: è stato letto come "_s + preview.encoding +
+                                     u"."_s);
+        }
+        firstRead = false;
+        if (preview.problems.isEmpty())
+            preview.problems = book::checkIds(
+                records, [](qsizetype i) { return u"il contatto n. %1 del file"_s.arg(i + 1); });
+        preview.total = records.size();
+        preview.first = records.mid(0, 5);
+        preview.duplicates = 0;
+        if (preview.problems.isEmpty()) {
+            auto duplicates = book::countDuplicates(book, records);
+            if (!duplicates)
+                preview.problems.append(duplicates.error().fullText());
+            else
+                preview.duplicates = duplicates.value();
+        }
+    };
+    preview.reread();
+    if (!dialogs.reviewImport(parent, preview) || !preview.problems.isEmpty())
+        return false;
+
+    auto progress =
+        dialogs.startProgress(parent, title, u"Importazione da «"_s + QFileInfo(path).fileName() + u"»…"_s);
+    bool cancelled = false;
+    auto appended = book::append(
+        book, records, preview.keepDuplicates,
+        [&](qint64 done, qint64 total) { return progress->advance(done, total); }, &cancelled);
+    progress.reset();
+    if (!appended) {
+        if (cancelled) {
+            dialogs.inform(parent, title, appended.error().message, Dialogs::Icon::Information);
+        } else {
+            StoreError error = appended.error();
+            error.message += u"\n\nNon è stato aggiunto nessun contatto: la rubrica è rimasta com'era."_s;
+            dialogs.reportError(parent, error);
+        }
+        return false;
+    }
+    const book::Appended& done = appended.value();
+    QString text =
+        (done.added == 1 ? u"Aggiunto "_s : u"Aggiunti "_s) + countOf(done.added) + u" alla rubrica."_s;
+    if (done.skipped > 0)
+        text += u"\n"_s + (done.skipped == 1 ? u"Saltato 1 contatto già presente."_s
+                                             : u"Saltati %L1 contatti già presenti."_s.arg(done.skipped));
+    dialogs.inform(parent, title, text, Dialogs::Icon::Information);
+    return done.added > 0;
 }
 
 } // namespace vinzal

@@ -13,4 +13,9 @@ namespace vinzal {
 // selected in the grid, exported instead of the whole book.
 void exportContacts(QWidget* parent, const QString& book, const Contacts* only = nullptr);
 
+// What the windows' "Importa…" does: a file dialog (Access, CSV, vCard), a preview before anything
+// is written, then the contacts added in one transaction with a progress dialog that can be
+// cancelled; a failure or a cancel leaves the book as it was. True when contacts were added.
+bool importContacts(QWidget* parent, const QString& book);
+
 } // namespace vinzal

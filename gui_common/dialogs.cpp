@@ -74,6 +74,11 @@ void Dialogs::showDocument(QWidget* parent, const QString& title, const QString&
     doShowDocument(parent, titleOrApplication(title), markdown);
 }
 
+bool Dialogs::reviewImport(QWidget* parent, ImportPreview& preview)
+{
+    return doReviewImport(parent, preview);
+}
+
 void Dialogs::inform(QWidget* parent, const QString& title, const QString& text, Icon icon)
 {
     doInform(parent, titleOrApplication(title), text, icon);

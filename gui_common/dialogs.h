@@ -1,15 +1,36 @@
 #pragma once
 
+#include "contact.h"
 #include "store_error.h"
 
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 class QWidget;
 
 namespace vinzal {
+
+// What the preview of an import shows before anything is written, and what the user may change
+// there: the CSV columns' fields, the encoding, whether contacts already present are added anyway.
+struct ImportPreview
+{
+    QString file;
+    qsizetype total = 0;      // contacts read from the file
+    qsizetype duplicates = 0; // of them, already in the book
+    Contacts first;           // the first ones, as they will be stored
+    QStringList problems;     // why the file cannot be imported (nothing is, then)
+    QStringList notes;        // what was read, but deserves to be said
+    bool keepDuplicates = false;
+    // A CSV only: its columns, each with the field it goes into (one of `choices`), and the encoding.
+    QStringList headers, columnChoices, choices;
+    QString encoding;
+    QStringList encodings;
+    // Reads the file again after the user changed a column's field or the encoding; fills the rest.
+    std::function<void()> reread;
+};
 
 // Every modal dialog of the program goes through here, so that tests can answer them: they install
 // a scripted implementation that records each dialog and gives the scripted answer.
@@ -57,6 +78,9 @@ public:
     // A text document (Markdown) in a window of its own, such as the user guide.
     void showDocument(QWidget* parent, const QString& title, const QString& markdown);
 
+    // The preview of an import: true when the user chose to import.
+    bool reviewImport(QWidget* parent, ImportPreview& preview);
+
 protected:
     virtual QString doAskText(QWidget* parent, const QString& title, const QString& prompt) = 0;
     virtual bool doAskYesNo(QWidget* parent, const QString& title, const QString& text, bool defaultNo) = 0;
@@ -66,6 +90,7 @@ protected:
     virtual std::unique_ptr<Progress> doStartProgress(QWidget* parent, const QString& title,
                                                       const QString& label) = 0;
     virtual void doShowDocument(QWidget* parent, const QString& title, const QString& markdown) = 0;
+    virtual bool doReviewImport(QWidget* parent, ImportPreview& preview) = 0;
 };
 
 // The real dialogs: QInputDialog, QMessageBox, QFileDialog, QProgressDialog.
@@ -80,6 +105,7 @@ protected:
     std::unique_ptr<Progress> doStartProgress(QWidget* parent, const QString& title,
                                               const QString& label) override;
     void doShowDocument(QWidget* parent, const QString& title, const QString& markdown) override;
+    bool doReviewImport(QWidget* parent, ImportPreview& preview) override; // import_preview.cpp
 };
 
 } // namespace vinzal

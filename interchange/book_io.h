@@ -67,7 +67,14 @@ struct Appended
 
 // Adds `records` to the existing address book at `path` with new IDs, in one transaction. Unless
 // `keepDuplicates`, a record whose eleven fields equal those of a contact already in the book
-// (exactly: case, spaces, NULL against the empty text) is left out and counted.
-Result<Appended> append(const QString& path, Contacts records, bool keepDuplicates = false);
+// (exactly: case, spaces, NULL against the empty text) is left out and counted. `progress`, when
+// given, hears how many were added of how many; false cancels, and the book stays as it was
+// (the error then says so, its kind Engine and `cancelled` set).
+Result<Appended> append(const QString& path, Contacts records, bool keepDuplicates = false,
+                        const std::function<bool(qint64 done, qint64 total)>& progress = {},
+                        bool* cancelled = nullptr);
+
+// How many of `records` append() would skip as already in the book; nothing is written.
+Result<qsizetype> countDuplicates(const QString& path, const Contacts& records);
 
 } // namespace vinzal::book

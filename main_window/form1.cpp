@@ -171,6 +171,14 @@ Form1::Form1(QWidget* parent, const QString& book)
             [this](const StoreError& error) { Dialogs::instance().reportError(this, error); });
     WindowMenu::Handlers handlers;
     handlers.exportFile = [this] { exportContacts(this, m_book); };
+    handlers.importFile = [this] {
+        if (!importContacts(this, m_book))
+            return;
+        emit BookEvents::instance().changed(m_book, this);
+        // The card reads the book as it moves: only an empty card needs to look again.
+        if (!m_data1.hasCurrentRow() && m_data1.editMode() == RecordNavigator::EditMode::None)
+            succeeded(m_data1.refresh());
+    };
     handlers.deleteContact = [this] { deleteContact(); };
     handlers.canDelete = [this] {
         return m_data1.hasCurrentRow() && m_data1.editMode() == RecordNavigator::EditMode::None &&

@@ -51,6 +51,10 @@ Form2::Form2(QWidget* parent, const QString& book)
 
     WindowMenu::Handlers handlers;
     handlers.exportFile = [this] { exportRows(); };
+    handlers.importFile = [this] {
+        if (importContacts(this, m_book))
+            emit BookEvents::instance().changed(m_book, nullptr); // this grid reads them too
+    };
     handlers.deleteContact = [this] { deleteContact(); };
     handlers.canDelete = [this] { return m_data1.hasCurrentRow(); };
     m_menu = new WindowMenu(this, m_book, std::move(handlers));

@@ -125,6 +125,12 @@ QByteArray fileBytes(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+bool ScriptedDialogs::doReviewImport(QWidget*, ImportPreview& preview)
+{
+    shown.append({u"preview"_s, preview.file, preview.problems.join(u'\n'), Icon::None});
+    return onPreview ? onPreview(preview) : preview.problems.isEmpty();
+}
+
 Card::Card(const QList<Person>& contacts, bool makeFile) : Card(QString(), contacts, makeFile) {}
 
 Card::Card(const Book& book) : Card(book.name, {}, false) {}

@@ -44,6 +44,8 @@ public:
     QStringList fileAnswers;      // file names, consumed in order; cancel once they run out
     QStringList filterAnswers;    // the filter chosen with each file name, when given
     qint64 cancelProgressAt = -1; // a progress dialog is cancelled once this many are done
+    // Looks at an import's preview and changes it as a user would; the answer is whether to import.
+    std::function<bool(ImportPreview&)> onPreview;
     // Called as each dialog appears, to look at the window behind it.
     std::function<void(const Shown&)> onShow;
 
@@ -59,6 +61,7 @@ protected:
     std::unique_ptr<Progress> doStartProgress(QWidget* parent, const QString& title,
                                               const QString& label) override;
     void doShowDocument(QWidget* parent, const QString& title, const QString& markdown) override;
+    bool doReviewImport(QWidget* parent, ImportPreview& preview) override;
 };
 
 // A working directory of its own holding Vinzal.mdb, and a shown Form1 opened on it.

@@ -282,6 +282,91 @@ private slots:
                                                             : bookexport::Format::VCard3;
         QCOMPARE(fileBytes(old), bookexport::bytes(format, expected));
     }
+
+    // Importa… from either window by its shortcut: the preview says what will happen before anything
+    // is written, and may change a column's field; one transaction, so a cancel or a refusal leaves
+    // the book byte for byte; the grid shows the new contacts at once.
+    void importFromTheWindows_data()
+    {
+        QTest::addColumn<bool>("grid");
+        QTest::addColumn<QString>("file");   // in tests/data/csv, or "own" for the book's own export
+        QTest::addColumn<QString>("change"); // "keep": add duplicates; "Header=Choice": a column
+        QTest::addColumn<qint64>("cancelAt");
+        QTest::addColumn<QString>("preview"); // what the preview says: total/duplicates, first name
+        QTest::addColumn<int>("added");
+        QTest::newRow("card, Google")
+            << false << u"google_en.csv"_s << QString() << qint64(-1) << u"2/0 Esposito Giulia Maria"_s << 2;
+        QTest::newRow("grid, Outlook in Windows-1252")
+            << true << u"outlook_it.csv"_s << QString() << qint64(-1) << u"2/0 Bianchi Niccolò"_s << 2;
+        QTest::newRow("a column changed in the preview")
+            << false << u"thunderbird_it.csv"_s << u"Cognome=(non importare)"_s << qint64(-1) << u"2/0 Luca"_s
+            << 2;
+        QTest::newRow("own export: all present")
+            << true << u"own"_s << QString() << qint64(-1) << u"3/3 Rossi Mario"_s << 0;
+        QTest::newRow("own export: added anyway")
+            << false << u"own"_s << u"keep"_s << qint64(-1) << u"3/3 Rossi Mario"_s << 3;
+        QTest::newRow("cancelled") << false << u"google_en.csv"_s << QString() << qint64(1)
+                                   << u"2/0 Esposito Giulia Maria"_s << 0;
+        QTest::newRow("unreadable") << false << u"bad"_s << QString() << qint64(-1) << u"0/0 "_s << 0;
+    }
+
+    void importFromTheWindows()
+    {
+        QFETCH(bool, grid);
+        QFETCH(QString, file);
+        QFETCH(QString, change);
+        QFETCH(qint64, cancelAt);
+        QFETCH(QString, preview);
+        QFETCH(int, added);
+        Card card(sample());
+        QTemporaryDir data;
+        QString path = data.filePath(u"dati.csv"_s);
+        if (file.endsWith(u".csv"_s)) {
+            path = QFINDTESTDATA(u"data/csv/"_s + file);
+        } else {
+            QFile out(path);
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            out.write(file == u"bad"_s ? QByteArray("Nome,Cognome\r\n\"Anna,Verdi\r\n")
+                                       : bookexport::bytes(bookexport::Format::Csv,
+                                                           vinzal::book::readAll(card.path()).value()));
+        }
+        QWidget* keys = card.widget(u"Text2"_s);
+        BoundGrid* table = nullptr;
+        if (grid) {
+            table = openTableView(card);
+            keys = QApplication::focusWidget();
+        }
+        const QByteArray before = fileBytes(card.path());
+        m_dialogs->clear();
+        m_dialogs->fileAnswers = {path};
+        m_dialogs->cancelProgressAt = cancelAt;
+        QString seen;
+        m_dialogs->onPreview = [&](ImportPreview& shown) {
+            if (change == u"keep"_s)
+                shown.keepDuplicates = true;
+            else if (!change.isEmpty()) {
+                shown.columnChoices[shown.headers.indexOf(change.section(u'=', 0, 0))] =
+                    change.section(u'=', 1);
+                shown.reread();
+            }
+            seen = u"%1/%2 %3"_s.arg(shown.total)
+                       .arg(shown.duplicates)
+                       .arg(shown.first.isEmpty() ? QString() : shown.first.first()[Field::Nome].toText());
+            return true;
+        };
+        QTest::keySequence(keys, QKeySequence(Qt::CTRL | Qt::Key_I));
+        QCOMPARE(seen, preview);
+        QCOMPARE(names(card.path()).size(), 3 + added);
+        if (added == 0 && change.isEmpty())
+            QCOMPARE(fileBytes(card.path()), before);
+        if (table)
+            QCOMPARE(table->model()->rowCount(), 3 + added);
+        const QString report = m_dialogs->shown.last().text;
+        QVERIFY2(file == u"bad"_s ? report.contains(u"virgolette"_s)
+                 : cancelAt >= 0  ? report.contains(u"annullata"_s)
+                                  : report.contains(u"Aggiunt"_s),
+                 qPrintable(report));
+    }
 };
 
 QTEST_MAIN(TestWindowMenu)
