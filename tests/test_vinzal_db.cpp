@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -455,6 +456,80 @@ private slots:
         for (const QString& line : shown(rowsOf(book)))
             got.append(line.section(u'|', 1)); // without the ID
         QCOMPARE(got, rows);
+    }
+
+    // export --pdf: the list holds the contacts in the book's order with "pagina N di M" on every
+    // page; the labels stand where the sheet puts them, from the start position on.
+    void printedPages_data()
+    {
+        QTest::addColumn<int>("contacts");
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("pages");
+        QTest::addColumn<QList<QPointF>>("corners"); // of the first contacts' names, in mm
+        QTest::newRow("list") << 130 << QStringList{} << -1 << QList<QPointF>{}; // more than one page
+        QTest::newRow("labels 3x8") << 25 << QStringList{u"--etichette"_s, u"3x8"_s} << 2
+                                    << QList<QPointF>{{4, 4.5}, {74, 4.5}, {144, 4.5}, {4, 41.5}};
+        QTest::newRow("labels 2x7") << 15 << QStringList{u"--etichette"_s, u"2x7"_s} << 2
+                                    << QList<QPointF>{{4, 4.45}, {109, 4.45}, {4, 46.75}};
+    }
+
+    void printedPages()
+    {
+        QFETCH(int, contacts);
+        QFETCH(QStringList, options);
+        QFETCH(int, pages);
+        QFETCH(QList<QPointF>, corners);
+        QList<Person> people;
+        QStringList names;
+        for (int i = 0; i < contacts; ++i) {
+            names.append(u"Nome%1"_s.arg(i, 3, 10, QChar(u'0')));
+            people.append({{u"Cognone e nome o denominazione"_s, names.last() + u" Rossi"_s},
+                           {u"Città"_s, u"Forlì"_s}});
+        }
+        const QString book = path(u"stampa.mdb"_s), pdf = path(u"stampa.pdf"_s);
+        QFile::remove(book);
+        QFile::remove(pdf);
+        makeAddressBook(book, people);
+        const Run printed = run(QStringList{u"export"_s, u"--pdf"_s, pdf, book} + options);
+        QVERIFY2(printed.exitCode == 0 && printed.err.isEmpty(), qPrintable(printed.err));
+        QProcess text;
+        text.start(u"pdftotext"_s, {u"-bbox"_s, pdf, u"-"_s});
+        QVERIFY2(text.waitForFinished(60000) && text.exitCode() == 0, "pdftotext (poppler-utils) is needed");
+        const QString page = QString::fromUtf8(text.readAllStandardOutput());
+        if (pages < 0) {
+            pages = int(page.count(u"<page "_s));
+            QVERIFY(pages > 1);
+            QCOMPARE(page.count(u">pagina</word>"_s), pages);
+        }
+        QCOMPARE(page.count(u"<page "_s), pages);
+        // The words in the order printed, each with its place.
+        static const QRegularExpression word(
+            u"<word xMin=\"([0-9.]+)\" yMin=\"([0-9.]+)\"[^>]*>([^<]*)</word>"_s);
+        QStringList order;
+        QList<QPointF> placed;
+        for (auto m = word.globalMatch(page); m.hasNext();) {
+            const auto w = m.next();
+            if (w.captured(3).startsWith(u"Nome"_s)) {
+                order.append(w.captured(3));
+                placed.append({w.captured(1).toDouble() * 25.4 / 72, w.captured(2).toDouble() * 25.4 / 72});
+            }
+        }
+        QCOMPARE(order, names);
+        for (qsizetype i = 0; i < corners.size(); ++i)
+            QVERIFY2(std::abs(placed.at(i).x() - corners.at(i).x()) < 1.0 &&
+                         std::abs(placed.at(i).y() - corners.at(i).y()) < 1.5,
+                     qPrintable(u"%1: %2,%3"_s.arg(i).arg(placed.at(i).x()).arg(placed.at(i).y())));
+        if (options.isEmpty()) { // "pagina N di M" on every page, in order
+            static const QRegularExpression numbered(
+                u">pagina</word>\\s*<word[^>]*>(\\d+)</word>\\s*<word[^>]*>di</word>\\s*<word[^>]*>(\\d+)</word>"_s);
+            int expected = 0;
+            for (auto m = numbered.globalMatch(page); m.hasNext();) {
+                const auto found = m.next();
+                QCOMPARE(found.captured(1).toInt(), ++expected);
+                QCOMPARE(found.captured(2).toInt(), pages);
+            }
+            QCOMPARE(expected, pages);
+        }
     }
 
     void csvReading()

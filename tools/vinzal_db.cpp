@@ -9,6 +9,7 @@
 #include "csv_mapping.h"
 #include "demo_data.h"
 #include "engine.h"
+#include "print_export.h"
 #include "safe_file.h"
 #include "schema.h"
 #include "vcard.h"
@@ -30,6 +31,7 @@
 #include <cerrno>
 #include <new>
 #include <optional>
+#include <string_view>
 
 using namespace Qt::StringLiterals;
 using namespace vinzal;
@@ -92,6 +94,11 @@ Comandi:
                                        scrive i contatti in vCard 3.0 (o 4.0); in CSV e vCard
                                        DATI «-» è l'uscita standard
   export --xlsx DATI [FILE] [--force]  scrive i contatti in un foglio di calcolo .xlsx
+  export --pdf DATI [FILE] [--etichette FORMATO] [--force]
+                                       scrive l'elenco dei contatti in un PDF da stampare; con
+                                       --etichette le etichette degli indirizzi su fogli A4
+                                       (FORMATO colonne x righe: 3x8 da 70 x 37 mm, 2x7 da
+                                       105 x 42,3 mm)
   copy ORIGINE DESTINAZIONE [--force]  copia tutti i contatti, con i loro ID, da una rubrica
                                        (file o server) a un'altra, in una transazione; una
                                        destinazione che contiene già contatti è sostituita
@@ -181,6 +188,7 @@ struct Arguments
     bool keepDuplicates = false;
     QString encoding; // import --csv: as given, else detected
     QString map;      // import --csv: "Header=Field" pairs
+    QString labels;   // export --pdf: the label sheet, "3x8" or "2x7"; none: the list
 };
 
 // --- create, demo, check ------------------------------------------------------------------------
@@ -370,6 +378,33 @@ int exportBook(const Arguments& args)
     warnAboutExport(written.value(), bookPath, u"in «"_s + data + u"»"_s, args.format != u"xlsx"_s);
     out() << (written.value().count == 1 ? "Esportato " : "Esportati ") << countOf(written.value().count)
           << " in «" << data << "» in " << seconds(timer) << " s.\n";
+    return Success;
+}
+
+// The pages of the list, or of address labels, as a PDF.
+int exportPdf(const Arguments& args)
+{
+    const QString data = args.file;
+    const QString bookPath = args.haveSecond ? args.second : contacts::fileName();
+    if (data == u"-"_s)
+        return fail(u"un PDF va scritto in un file, non sull'uscita standard."_s);
+    if (const auto refused = refuseSwapped(data))
+        return *refused;
+    printing::Request request;
+    request.book = bookPath;
+    if (!args.labels.isEmpty()) {
+        request.layout = printing::Layout::Etichette;
+        if (!printing::labelSheetFromName(args.labels, &request.sheet))
+            return badUsage(u"--etichette vuole 3x8 (70 x 37 mm) oppure 2x7 (105 x 42,3 mm)"_s);
+    }
+    if (Status allowed = safefile::checkTarget(data, args.force, {bookPath}); !allowed)
+        return fail(allowed.error());
+    QElapsedTimer timer;
+    timer.start();
+    if (Status written = printing::writePdf(data, args.force, request); !written)
+        return fail(written.error(), data);
+    out() << "Scritte le pagine " << (args.labels.isEmpty() ? "dell'elenco" : "delle etichette") << " in «"
+          << data << "» in " << seconds(timer) << " s.\n";
     return Success;
 }
 
@@ -656,7 +691,9 @@ QStringList allowedOptions(const QString& command, const QString& format)
         return {u"csv"_s, u"vcard"_s, u"keep-duplicates"_s};
     }
     if (command == u"export"_s) {
-        QStringList allowed{u"force"_s, u"csv"_s, u"vcard"_s, u"xlsx"_s};
+        QStringList allowed{u"force"_s, u"csv"_s, u"vcard"_s, u"xlsx"_s, u"pdf"_s};
+        if (format == u"pdf"_s)
+            allowed.append(u"etichette"_s);
         if (format == u"csv"_s)
             allowed.append(u"spreadsheet"_s);
         if (format == u"vcard"_s)
@@ -673,7 +710,12 @@ QString commandShown(const QString& command, const QString& format)
 
 int run(int argc, char* argv[])
 {
-    QCoreApplication app(argc, argv);
+    // Only the PDF export draws; it needs Qt's drawing, never a display.
+    bool drawing = false;
+    for (int i = 1; i < argc && std::string_view(argv[i]) != "--"; ++i)
+        drawing = drawing || std::string_view(argv[i]) == "--pdf" || std::string_view(argv[i]) == "-pdf";
+    const auto application = printing::makeApplication(argc, argv, drawing);
+    QCoreApplication& app = *application;
     QCoreApplication::setApplicationName(u"vinzal-db"_s);
     QCoreApplication::setApplicationVersion(QStringLiteral(VINZAL_VERSION));
     safefile::removeTemporariesOnInterrupt();
@@ -696,6 +738,8 @@ int run(int argc, char* argv[])
         {u"spreadsheet"_s, {}},
         {u"vcard-version"_s, {}, u"VERSIONE"_s},
         {u"encoding"_s, {}, u"CODIFICA"_s},
+        {u"pdf"_s, {}},
+        {u"etichette"_s, {}, u"FORMATO"_s},
         {u"map"_s, {}, u"COLONNE"_s},
     };
     parser.addOptions(options);
@@ -747,12 +791,14 @@ int run(int argc, char* argv[])
     }
 
     QStringList formats;
-    for (const QString& format : {u"csv"_s, u"vcard"_s, u"xlsx"_s})
+    for (const QString& format : {u"csv"_s, u"vcard"_s, u"xlsx"_s, u"pdf"_s})
         if (parser.isSet(format))
             formats.append(format);
     if (formats.size() > 1)
-        return badUsage(u"indicare un solo formato tra --csv, --vcard e --xlsx"_s);
+        return badUsage(u"indicare un solo formato tra --csv, --vcard, --xlsx e --pdf"_s);
     args.format = formats.value(0);
+    if (command == u"import"_s && args.format == u"pdf"_s)
+        return badUsage(u"import non legge i file PDF"_s);
     if (command == u"import"_s && args.format == u"xlsx"_s)
         return badUsage(u"import non legge i file .xlsx: esportarli in CSV dal foglio di calcolo"_s);
 
@@ -777,6 +823,7 @@ int run(int argc, char* argv[])
     if (parser.isSet(u"table"_s))
         args.table = parser.value(u"table"_s);
     args.encoding = parser.value(u"encoding"_s);
+    args.labels = parser.value(u"etichette"_s);
     args.map = parser.value(u"map"_s);
     if (parser.isSet(u"vcard-version"_s)) {
         args.vcardVersion = parser.value(u"vcard-version"_s);
@@ -829,7 +876,9 @@ int run(int argc, char* argv[])
     }
     if (command == u"export"_s) {
         if (args.format.isEmpty())
-            return badUsage(u"export vuole --csv, --vcard oppure --xlsx"_s);
+            return badUsage(u"export vuole --csv, --vcard, --xlsx oppure --pdf"_s);
+        if (args.format == u"pdf"_s)
+            return exportPdf(args);
         return exportBook(args);
     }
     return args.format.isEmpty() ? importAccess(args) : importData(args);
