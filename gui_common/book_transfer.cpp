@@ -7,7 +7,10 @@
 #include "csv_mapping.h"
 #include "dialogs.h"
 #include "engine.h"
+#include "page_painter.h"
+
 #include "vcard.h"
+#include <QPagedPaintDevice>
 
 #include <QFile>
 #include <QFileInfo>
@@ -249,6 +252,43 @@ bool importContacts(QWidget* parent, const QString& book)
                                              : u"Saltati %L1 contatti già presenti."_s.arg(done.skipped));
     dialogs.inform(parent, title, text, Dialogs::Icon::Information);
     return done.added > 0;
+}
+
+void printContacts(QWidget* parent, const QString& book, const Contact* current)
+{
+    Dialogs& dialogs = Dialogs::instance();
+    PrintChoice choice;
+    choice.haveCard = current != nullptr;
+    if (!dialogs.askPrintOptions(parent, choice))
+        return;
+    printing::Request request;
+    request.book = book;
+    Contacts card;
+    if (choice.layout == PrintChoice::Layout::Scheda) {
+        if (!current)
+            return;
+        card.append(*current);
+        request.only = &card;
+        request.layout = printing::Layout::Scheda;
+    } else if (choice.layout == PrintChoice::Layout::Etichette) {
+        request.layout = printing::Layout::Etichette;
+        printing::labelSheetFromName(choice.sheet, &request.sheet);
+        request.sheet.margin = choice.margin;
+        request.sheet.start = choice.start;
+    }
+    std::unique_ptr<QPagedPaintDevice> printer = dialogs.askPrinter(parent);
+    if (!printer)
+        return;
+    auto progress = dialogs.startProgress(parent, u"Stampa"_s, u"Preparazione delle pagine…"_s);
+    request.progress = [&](qint64 done, qint64 total) { return progress->advance(done, total); };
+    bool cancelled = false;
+    const Status drawn = printing::drawPages(*printer, request, &cancelled);
+    progress.reset();
+    printer.reset(); // the pages go to the printer (or the file) now
+    if (!drawn)
+        dialogs.reportError(parent, drawn.error());
+    else if (cancelled)
+        dialogs.inform(parent, u"Stampa"_s, u"Stampa annullata."_s, Dialogs::Icon::Information);
 }
 
 } // namespace vinzal

@@ -8,6 +8,7 @@
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPagedPaintDevice>
 #include <QProgressDialog>
 #include <QTextBrowser>
 #include <QVBoxLayout>
@@ -77,6 +78,16 @@ void Dialogs::showDocument(QWidget* parent, const QString& title, const QString&
 bool Dialogs::reviewImport(QWidget* parent, ImportPreview& preview)
 {
     return doReviewImport(parent, preview);
+}
+
+bool Dialogs::askPrintOptions(QWidget* parent, PrintChoice& choice)
+{
+    return doAskPrintOptions(parent, choice);
+}
+
+std::unique_ptr<QPagedPaintDevice> Dialogs::askPrinter(QWidget* parent)
+{
+    return doAskPrinter(parent);
 }
 
 void Dialogs::inform(QWidget* parent, const QString& title, const QString& text, Icon icon)

@@ -9,9 +9,21 @@
 #include <functional>
 #include <memory>
 
+class QPagedPaintDevice;
 class QWidget;
 
 namespace vinzal {
+
+// What to print, as chosen before the print dialog.
+struct PrintChoice
+{
+    enum class Layout { Elenco, Etichette, Scheda };
+    Layout layout = Layout::Elenco;
+    QString sheet = QStringLiteral("3x8"); // labels: "3x8" or "2x7"
+    double margin = 4;                     // labels: mm inside each label
+    int start = 1;                         // labels: the first free label of the first sheet
+    bool haveCard = true;                  // whether Scheda can be chosen
+};
 
 // What the preview of an import shows before anything is written, and what the user may change
 // there: the CSV columns' fields, the encoding, whether contacts already present are added anyway.
@@ -81,6 +93,12 @@ public:
     // The preview of an import: true when the user chose to import.
     bool reviewImport(QWidget* parent, ImportPreview& preview);
 
+    // What to print: true to go on.
+    bool askPrintOptions(QWidget* parent, PrintChoice& choice);
+    // Qt's print dialog: the printer (or PDF file) chosen, set to A4 and the whole sheet; nullptr
+    // when cancelled.
+    std::unique_ptr<QPagedPaintDevice> askPrinter(QWidget* parent);
+
 protected:
     virtual QString doAskText(QWidget* parent, const QString& title, const QString& prompt) = 0;
     virtual bool doAskYesNo(QWidget* parent, const QString& title, const QString& text, bool defaultNo) = 0;
@@ -91,6 +109,8 @@ protected:
                                                       const QString& label) = 0;
     virtual void doShowDocument(QWidget* parent, const QString& title, const QString& markdown) = 0;
     virtual bool doReviewImport(QWidget* parent, ImportPreview& preview) = 0;
+    virtual bool doAskPrintOptions(QWidget* parent, PrintChoice& choice) = 0;
+    virtual std::unique_ptr<QPagedPaintDevice> doAskPrinter(QWidget* parent) = 0;
 };
 
 // The real dialogs: QInputDialog, QMessageBox, QFileDialog, QProgressDialog.
@@ -106,6 +126,8 @@ protected:
                                               const QString& label) override;
     void doShowDocument(QWidget* parent, const QString& title, const QString& markdown) override;
     bool doReviewImport(QWidget* parent, ImportPreview& preview) override; // import_preview.cpp
+    bool doAskPrintOptions(QWidget* parent, PrintChoice& choice) override; // print_options.cpp
+    std::unique_ptr<QPagedPaintDevice> doAskPrinter(QWidget* parent) override;
 };
 
 } // namespace vinzal

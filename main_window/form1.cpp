@@ -171,6 +171,10 @@ Form1::Form1(QWidget* parent, const QString& book)
             [this](const StoreError& error) { Dialogs::instance().reportError(this, error); });
     WindowMenu::Handlers handlers;
     handlers.exportFile = [this] { exportContacts(this, m_book); };
+    handlers.print = [this] {
+        const std::optional<Row>& row = m_data1.currentRow();
+        printContacts(this, m_book, row ? &row->fields : nullptr);
+    };
     handlers.importFile = [this] {
         if (!importContacts(this, m_book))
             return;

@@ -1,5 +1,7 @@
 #include "print_export.h"
 
+#include "page_painter.h"
+
 #include "book_io.h"
 #include "contact_table.h"
 #include "engine.h"
@@ -24,9 +26,13 @@ namespace {
 constexpr int kDpi = 300;
 constexpr double kPageWidth = 210, kPageHeight = 297; // A4, mm
 
+// The resolution of the device being drawn on (a PDF writer's, a printer's); pages are drawn one
+// device at a time, on the one thread that draws.
+double deviceDpi = kDpi;
+
 double px(double mm)
 {
-    return mm * kDpi / 25.4;
+    return mm * deviceDpi / 25.4;
 }
 
 QString text(const Contact& contact, Field field)
@@ -38,7 +44,7 @@ QString text(const Contact& contact, Field field)
 class ListPainter
 {
 public:
-    ListPainter(QPainter& painter, QPdfWriter& writer, const QString& book, qint64 total)
+    ListPainter(QPainter& painter, QPagedPaintDevice& writer, const QString& book, qint64 total)
         : m_painter(painter), m_writer(writer), m_book(book)
     {
         m_font = QFont(u"Liberation Sans"_s, 8);
@@ -96,7 +102,8 @@ private:
         ++m_page;
         m_onPage = 0;
         m_y = px(kMargin) + m_line;
-        const QString date = QLocale(QLocale::Italian, QLocale::Italy).toString(QDate::currentDate(), u"dd/MM/yyyy"_s);
+        const QString date =
+            QLocale(QLocale::Italian, QLocale::Italy).toString(QDate::currentDate(), u"dd/MM/yyyy"_s);
         m_painter.setFont(m_font);
         m_painter.drawText(QPointF(px(kMargin), m_y), m_book + u" — "_s + date);
         const QString page = u"pagina %1 di %2"_s.arg(m_page).arg(m_pages);
@@ -108,7 +115,7 @@ private:
     }
 
     QPainter& m_painter;
-    QPdfWriter& m_writer;
+    QPagedPaintDevice& m_writer;
     QString m_book;
     QFont m_font;
     double m_line = 0, m_y = 0;
@@ -120,7 +127,7 @@ private:
 class LabelPainter
 {
 public:
-    LabelPainter(QPainter& painter, QPdfWriter& writer, const LabelSheet& sheet)
+    LabelPainter(QPainter& painter, QPagedPaintDevice& writer, const LabelSheet& sheet)
         : m_painter(painter), m_writer(writer), m_sheet(sheet), m_next(std::max(sheet.start, 1) - 1)
     {
         m_font = QFont(u"Liberation Sans"_s, sheet.height < 40 ? 9 : 10);
@@ -159,10 +166,40 @@ public:
 
 private:
     QPainter& m_painter;
-    QPdfWriter& m_writer;
+    QPagedPaintDevice& m_writer;
     LabelSheet m_sheet;
     QFont m_font;
     int m_next;
+};
+
+// The card: every field of a contact under its name, one contact a page.
+class CardPainter
+{
+public:
+    CardPainter(QPainter& painter, QPagedPaintDevice& writer) : m_painter(painter), m_writer(writer) {}
+
+    void add(const Contact& contact)
+    {
+        if (m_pages++ > 0)
+            m_writer.newPage();
+        QFont label(u"Liberation Sans"_s, 9), value(u"Liberation Serif"_s, 12);
+        value.setBold(true);
+        double y = px(25);
+        for (int i = 1; i < fieldCount; ++i) {
+            m_painter.setFont(label);
+            m_painter.drawText(QPointF(px(20), y), contacts::fields().at(i));
+            m_painter.setFont(value);
+            const QRectF area(px(75), y - QFontMetricsF(value, &m_writer).ascent(), px(115), px(200));
+            QRectF used;
+            m_painter.drawText(area, Qt::TextWordWrap, contact.at(i).toText(), &used);
+            y += std::max(used.height(), QFontMetricsF(value, &m_writer).height()) + px(4);
+        }
+    }
+
+private:
+    QPainter& m_painter;
+    QPagedPaintDevice& m_writer;
+    int m_pages = 0;
 };
 
 } // namespace
@@ -180,6 +217,51 @@ bool labelSheetFromName(const QString& name, LabelSheet* sheet)
     return false;
 }
 
+Status drawPages(QPagedPaintDevice& device, const Request& request, bool* cancelled)
+{
+    deviceDpi = device.logicalDpiY();
+    QPainter painter(&device);
+    std::optional<ListPainter> list;
+    std::optional<LabelPainter> labels;
+    std::optional<CardPainter> cards;
+    if (request.layout == Layout::Etichette)
+        labels.emplace(painter, device, request.sheet);
+    if (request.layout == Layout::Scheda)
+        cards.emplace(painter, device);
+    qint64 done = 0, total = 0;
+    const auto take = [&](const Contacts& batch) {
+        if (!list && !labels && !cards)
+            list.emplace(painter, device, shownBook(request.book), total);
+        for (const Contact& contact : batch) {
+            if (labels)
+                labels->add(contact);
+            else if (cards)
+                cards->add(contact);
+            else
+                list->add(contact);
+        }
+        done += batch.size();
+        if (request.progress && !request.progress(done, total)) {
+            *cancelled = true;
+            return false;
+        }
+        return true;
+    };
+    if (request.only) {
+        total = request.only->size();
+        for (qsizetype at = 0; at < request.only->size(); at += 500)
+            if (!take(request.only->mid(at, 500)))
+                break;
+    } else if (Status read = book::readInBatches(request.book, 500, take, &total); !read) {
+        return read;
+    }
+    if (!list && !labels && !cards)
+        list.emplace(painter, device, shownBook(request.book), total);
+    if (list)
+        list->finish();
+    return {};
+}
+
 Status writePdf(const QString& target, bool force, const Request& request)
 {
     auto pending = safefile::PendingFile::begin(target, force, {request.book});
@@ -193,35 +275,8 @@ Status writePdf(const QString& target, bool force, const Request& request)
         writer.setCreator(u"Vinzal"_s);
         writer.setTitle(shownBook(request.book));
         writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF()));
-        QPainter painter(&writer);
-        std::optional<ListPainter> list;
-        std::optional<LabelPainter> labels;
-        if (request.layout == Layout::Etichette)
-            labels.emplace(painter, writer, request.sheet);
-        qint64 done = 0, total = 0;
-        const auto take = [&](const Contacts& batch) {
-            if (!list && !labels)
-                list.emplace(painter, writer, shownBook(request.book), total);
-            for (const Contact& contact : batch) {
-                if (labels)
-                    labels->add(contact);
-                else
-                    list->add(contact);
-            }
-            done += batch.size();
-            if (request.progress && !request.progress(done, total)) {
-                cancelled = true;
-                return false;
-            }
-            return true;
-        };
-        if (Status read = book::readInBatches(request.book, 500, take, &total); !read)
-            return read;
-        if (!list && !labels)
-            list.emplace(painter, writer, shownBook(request.book), total);
-        if (list)
-            list->finish();
-        painter.end();
+        if (Status drawn = drawPages(writer, request, &cancelled); !drawn)
+            return drawn;
     }
     if (cancelled)
         return StoreError{StoreError::Kind::Engine, u"Stampa annullata: il file non è stato scritto."_s, {}};

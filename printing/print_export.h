@@ -1,5 +1,6 @@
 #pragma once
 
+#include "contact.h"
 #include "store_error.h"
 
 #include <QString>
@@ -15,7 +16,7 @@ class QCoreApplication;
 // vinzal-db can write a PDF without including it.
 namespace vinzal::printing {
 
-enum class Layout { Elenco, Etichette };
+enum class Layout { Elenco, Etichette, Scheda };
 
 // A sheet of labels: `columns` x `rows` labels of `width` x `height` mm, centred on A4; `margin` mm
 // inside each label around the text; `start` the first free label (1 = top left), to use a sheet
@@ -34,6 +35,7 @@ bool labelSheetFromName(const QString& name, LabelSheet* sheet);
 struct Request
 {
     QString book;
+    const Contacts* only = nullptr; // these contacts instead of the whole book (Scheda: the card's)
     Layout layout = Layout::Elenco;
     LabelSheet sheet;
     // As pages are written: contacts done of the total; false cancels and nothing is written.

@@ -51,6 +51,10 @@ Form2::Form2(QWidget* parent, const QString& book)
 
     WindowMenu::Handlers handlers;
     handlers.exportFile = [this] { exportRows(); };
+    handlers.print = [this] {
+        const std::optional<Row>& row = m_data1.currentRow();
+        printContacts(this, m_book, row ? &row->fields : nullptr);
+    };
     handlers.importFile = [this] {
         if (importContacts(this, m_book))
             emit BookEvents::instance().changed(m_book, nullptr); // this grid reads them too

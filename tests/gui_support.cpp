@@ -10,6 +10,8 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPageLayout>
+#include <QPdfWriter>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QTest>
@@ -129,6 +131,22 @@ bool ScriptedDialogs::doReviewImport(QWidget*, ImportPreview& preview)
 {
     shown.append({u"preview"_s, preview.file, preview.problems.join(u'\n'), Icon::None});
     return onPreview ? onPreview(preview) : preview.problems.isEmpty();
+}
+
+bool ScriptedDialogs::doAskPrintOptions(QWidget*, PrintChoice& choice)
+{
+    shown.append({u"print"_s, u"Stampa"_s, QString(), Icon::None});
+    return onPrintOptions && onPrintOptions(choice);
+}
+
+std::unique_ptr<QPagedPaintDevice> ScriptedDialogs::doAskPrinter(QWidget*)
+{
+    if (printFile.isEmpty())
+        return nullptr;
+    auto writer = std::make_unique<QPdfWriter>(printFile);
+    writer->setResolution(600);
+    writer->setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF()));
+    return writer;
 }
 
 Card::Card(const QList<Person>& contacts, bool makeFile) : Card(QString(), contacts, makeFile) {}

@@ -46,6 +46,9 @@ public:
     qint64 cancelProgressAt = -1; // a progress dialog is cancelled once this many are done
     // Looks at an import's preview and changes it as a user would; the answer is whether to import.
     std::function<bool(ImportPreview&)> onPreview;
+    // What to print (none: cancel), and the PDF file the print dialog's "printer" writes.
+    std::function<bool(PrintChoice&)> onPrintOptions;
+    QString printFile;
     // Called as each dialog appears, to look at the window behind it.
     std::function<void(const Shown&)> onShow;
 
@@ -62,6 +65,8 @@ protected:
                                               const QString& label) override;
     void doShowDocument(QWidget* parent, const QString& title, const QString& markdown) override;
     bool doReviewImport(QWidget* parent, ImportPreview& preview) override;
+    bool doAskPrintOptions(QWidget* parent, PrintChoice& choice) override;
+    std::unique_ptr<QPagedPaintDevice> doAskPrinter(QWidget* parent) override;
 };
 
 // A working directory of its own holding Vinzal.mdb, and a shown Form1 opened on it.

@@ -13,6 +13,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QHeaderView>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -366,6 +368,78 @@ private slots:
                  : cancelAt >= 0  ? report.contains(u"annullata"_s)
                                   : report.contains(u"Aggiunt"_s),
                  qPrintable(report));
+    }
+
+    // Stampa… (Ctrl+P): labels from a start position, the card, the list from the grid; a cancel
+    // prints nothing. The "printer" is a PDF file, read back with pdftotext.
+    void printFromTheWindows_data()
+    {
+        QTest::addColumn<bool>("grid");
+        QTest::addColumn<int>("layout"); // PrintChoice::Layout
+        QTest::addColumn<int>("start");
+        QTest::addColumn<qint64>("cancelAt");
+        QTest::addColumn<QString>("text");      // what the first page says, words in order
+        QTest::addColumn<QPointF>("firstName"); // where the first name begins, mm; (0, 0): anywhere
+        QTest::newRow("labels 2x7 from the 4th")
+            << false << 1 << 4 << qint64(-1) << u"Rossi Mario Roma Bianchi Anna Verdi Luca"_s
+            << QPointF(109, 46.75);
+        QTest::newRow("the card") << false << 2 << 1 << qint64(-1)
+                                  << u"Genere Lavoro Cognone e nome o denominazione Rossi Mario"_s
+                                  << QPointF();
+        QTest::newRow("the list, from the grid")
+            << true << 0 << 1 << qint64(-1) << u"Rossi Mario Bianchi Anna Verdi Luca pagina 1 di 1"_s
+            << QPointF();
+        QTest::newRow("cancelled") << false << 0 << 1 << qint64(1) << QString() << QPointF();
+    }
+
+    void printFromTheWindows()
+    {
+        QFETCH(bool, grid);
+        QFETCH(int, layout);
+        QFETCH(int, start);
+        QFETCH(qint64, cancelAt);
+        QFETCH(QString, text);
+        QFETCH(QPointF, firstName);
+        Card card(sample());
+        QTemporaryDir out;
+        QWidget* keys = card.widget(u"Text2"_s);
+        if (grid) {
+            openTableView(card);
+            keys = QApplication::focusWidget();
+        }
+        m_dialogs->clear();
+        m_dialogs->printFile = out.filePath(u"stampa.pdf"_s);
+        m_dialogs->cancelProgressAt = cancelAt;
+        m_dialogs->onPrintOptions = [&](PrintChoice& choice) {
+            choice.layout = PrintChoice::Layout(layout);
+            choice.sheet = u"2x7"_s;
+            choice.start = start;
+            return true;
+        };
+        QTest::keySequence(keys, QKeySequence(Qt::CTRL | Qt::Key_P));
+        if (cancelAt >= 0) {
+            QVERIFY(m_dialogs->shown.last().text.contains(u"annullata"_s));
+            return;
+        }
+        QProcess reader;
+        reader.start(u"pdftotext"_s, {u"-bbox"_s, m_dialogs->printFile, u"-"_s});
+        QVERIFY2(reader.waitForFinished(60000) && reader.exitCode() == 0,
+                 "pdftotext (poppler-utils) is needed");
+        static const QRegularExpression word(
+            u"<word xMin=\"([0-9.]+)\" yMin=\"([0-9.]+)\"[^>]*>([^<]*)</word>"_s);
+        QStringList words;
+        QPointF first;
+        for (auto m = word.globalMatch(QString::fromUtf8(reader.readAllStandardOutput())); m.hasNext();) {
+            const auto found = m.next();
+            if (words.isEmpty() && found.captured(3) == u"Rossi"_s)
+                first = {found.captured(1).toDouble() * 25.4 / 72, found.captured(2).toDouble() * 25.4 / 72};
+            if (!words.isEmpty() || found.captured(3) == text.section(u' ', 0, 0))
+                words.append(found.captured(3));
+        }
+        QVERIFY2(words.join(u' ').contains(text), qPrintable(words.join(u' ')));
+        if (!firstName.isNull())
+            QVERIFY2(std::abs(first.x() - firstName.x()) < 1 && std::abs(first.y() - firstName.y()) < 1.5,
+                     qPrintable(u"%1, %2"_s.arg(first.x()).arg(first.y())));
     }
 };
 
