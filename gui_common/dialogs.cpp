@@ -1,11 +1,17 @@
 #include "dialogs.h"
 
 #include <QApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFontMetrics>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPagedPaintDevice>
+#include <QProgressDialog>
+#include <QTextBrowser>
+#include <QVBoxLayout>
 
 #include <algorithm>
 #include <limits>
@@ -59,9 +65,41 @@ QString Dialogs::askSaveFile(QWidget* parent, const QString& title, const QStrin
     return doAskSaveFile(parent, titleOrApplication(title), proposed, filter);
 }
 
-bool Dialogs::askYesNo(QWidget* parent, const QString& title, const QString& text)
+bool Dialogs::askYesNo(QWidget* parent, const QString& title, const QString& text, bool defaultNo)
 {
-    return doAskYesNo(parent, titleOrApplication(title), text);
+    return doAskYesNo(parent, titleOrApplication(title), text, defaultNo);
+}
+
+QString Dialogs::askFileName(QWidget* parent, FileMode mode, const QString& title, const QStringList& filters,
+                             QString* filter, const QString& suggested)
+{
+    return doAskFileName(parent, mode, titleOrApplication(title), filters, filter, suggested);
+}
+
+std::unique_ptr<Dialogs::Progress> Dialogs::startProgress(QWidget* parent, const QString& title,
+                                                          const QString& label)
+{
+    return doStartProgress(parent, titleOrApplication(title), label);
+}
+
+void Dialogs::showDocument(QWidget* parent, const QString& title, const QString& markdown)
+{
+    doShowDocument(parent, titleOrApplication(title), markdown);
+}
+
+bool Dialogs::reviewImport(QWidget* parent, ImportPreview& preview)
+{
+    return doReviewImport(parent, preview);
+}
+
+bool Dialogs::askPrintOptions(QWidget* parent, PrintChoice& choice)
+{
+    return doAskPrintOptions(parent, choice);
+}
+
+std::unique_ptr<QPagedPaintDevice> Dialogs::askPrinter(QWidget* parent)
+{
+    return doAskPrinter(parent);
 }
 
 void Dialogs::inform(QWidget* parent, const QString& title, const QString& text, Icon icon)
@@ -110,10 +148,84 @@ QString QtDialogs::doAskSaveFile(QWidget* parent, const QString& title, const QS
     return QFileDialog::getSaveFileName(parent, title, proposed, filter);
 }
 
-bool QtDialogs::doAskYesNo(QWidget* parent, const QString& title, const QString& text)
+bool QtDialogs::doAskYesNo(QWidget* parent, const QString& title, const QString& text, bool defaultNo)
 {
     QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No, parent);
+    box.setDefaultButton(defaultNo ? QMessageBox::No : QMessageBox::Yes);
     return box.exec() == QMessageBox::Yes;
+}
+
+QString QtDialogs::doAskFileName(QWidget* parent, FileMode mode, const QString& title,
+                                 const QStringList& filters, QString* filter, const QString& suggested)
+{
+    QFileDialog dialog(parent, title, suggested);
+    dialog.setAcceptMode(mode == FileMode::Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(mode == FileMode::Save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    dialog.setNameFilters(filters);
+    if (filter && !filter->isEmpty())
+        dialog.selectNameFilter(*filter);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    if (filter)
+        *filter = dialog.selectedNameFilter();
+    return dialog.selectedFiles().first();
+}
+
+namespace {
+
+class QtProgress : public Dialogs::Progress
+{
+public:
+    QtProgress(QWidget* parent, const QString& title, const QString& label)
+        : m_dialog(label, u"Annulla"_s, 0, 1000, parent), m_label(label)
+    {
+        m_dialog.setObjectName(u"progressDialog"_s);
+        m_dialog.setWindowTitle(title);
+        m_dialog.setWindowModality(Qt::WindowModal);
+        m_dialog.setAutoClose(false);
+        m_dialog.setAutoReset(false);
+        m_dialog.setMinimumDuration(400);
+        m_dialog.setValue(0);
+    }
+    bool advance(qint64 done, qint64 total) override
+    {
+        m_dialog.setLabelText(m_label + u"\n"_s + u"%L1 di %L2"_s.arg(done).arg(total));
+        // A modal progress dialog processes events as its value changes: the windows stay painted
+        // and the cancel button answers.
+        m_dialog.setValue(total > 0 ? int(std::min(done, total) * 1000 / total) : 0);
+        return !m_dialog.wasCanceled();
+    }
+
+private:
+    QProgressDialog m_dialog;
+    QString m_label;
+};
+
+} // namespace
+
+std::unique_ptr<Dialogs::Progress> QtDialogs::doStartProgress(QWidget* parent, const QString& title,
+                                                              const QString& label)
+{
+    return std::make_unique<QtProgress>(parent, title, label);
+}
+
+void QtDialogs::doShowDocument(QWidget* parent, const QString& title, const QString& markdown)
+{
+    // A window of its own, not modal: the guide can stay open beside the card.
+    auto* window = new QDialog(parent);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->setObjectName(u"documentWindow"_s);
+    window->setWindowTitle(title);
+    auto* layout = new QVBoxLayout(window);
+    auto* text = new QTextBrowser(window);
+    text->setOpenExternalLinks(true);
+    text->setMarkdown(markdown);
+    layout->addWidget(text);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, window);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, window, &QDialog::close);
+    layout->addWidget(buttons);
+    window->resize(640, 560);
+    window->show();
 }
 
 void QtDialogs::doInform(QWidget* parent, const QString& title, const QString& text, Icon icon)

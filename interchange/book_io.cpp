@@ -240,6 +240,45 @@ Result<Contacts> readAll(const QString& path)
     }
 }
 
+Status readInBatches(const QString& path, qsizetype batch, const std::function<bool(const Contacts&)>& take,
+                     qint64* total)
+{
+    auto connection = Connection::open(path);
+    if (!connection)
+        return connection.error();
+    Connection& opened = *connection.value();
+    // The count is for a progress bar: a contact added between it and the rows makes no harm.
+    if (total) {
+        auto counted =
+            opened.readOne(u"SELECT count(*) FROM "_s + quoteIdentifier(contacts::tableName()), {});
+        if (!counted)
+            return counted.error();
+        *total = counted.value() ? counted.value()->value(0).toInteger() : 0;
+    }
+    sql::Statement query(opened.db(),
+                         u"SELECT "_s + columnList(true) + u" FROM "_s +
+                             quoteIdentifier(contacts::tableName()) + u" ORDER BY "_s +
+                             dialect::rowid(opened.engine()),
+                         u"leggere la rubrica"_s);
+    Contacts records;
+    records.reserve(batch);
+    for (;;) {
+        auto row = query.next();
+        if (!row)
+            return row.error();
+        if (!row.value() || records.size() == batch) {
+            if (!records.isEmpty() && !take(records))
+                return {};
+            records.clear();
+            if (!row.value())
+                return {};
+        }
+        Contact& record = records.emplace_back();
+        for (int i = 0; i < fieldCount; ++i)
+            record.at(i) = query.value(i);
+    }
+}
+
 QStringList checkIds(Contacts& records, const std::function<QString(qsizetype)>& where)
 {
     static const QRegularExpression digits(u"^\\s*\\+?([0-9]+)\\s*$"_s);
@@ -348,7 +387,21 @@ Status copy(Contacts records, const QString& target, bool force, const QStringLi
     return create(target, records, force, inputs);
 }
 
-Result<Appended> append(const QString& path, Contacts records, bool keepDuplicates)
+Result<qsizetype> countDuplicates(const QString& path, const Contacts& records)
+{
+    auto connection = Connection::open(path);
+    if (!connection)
+        return connection.error();
+    sql::Database& db = connection.value()->db();
+    auto duplicates = connection.value()->engine() == Engine::Sqlite ? findDuplicates(db, records)
+                                                                     : findDuplicatesOnServer(db, records);
+    if (!duplicates)
+        return duplicates.error();
+    return qsizetype(duplicates.value().size());
+}
+
+Result<Appended> append(const QString& path, Contacts records, bool keepDuplicates,
+                        const std::function<bool(qint64 done, qint64 total)>& progress, bool* cancelled)
 {
     auto connection = Connection::open(path);
     if (!connection)
@@ -386,8 +439,19 @@ Result<Appended> append(const QString& path, Contacts records, bool keepDuplicat
                 kept.append(records.at(i));
         result.skipped = duplicates.value().size();
     }
-    if (Status inserted = insertAll(db, kept, false); !inserted)
-        return inserted.error();
+    // A batch at a time when someone is shown the progress, and may cancel.
+    const qsizetype step = progress ? 2000 : std::max<qsizetype>(kept.size(), 1);
+    for (qsizetype at = 0; at < kept.size(); at += step) {
+        if (Status inserted =
+                insertAll(db, at == 0 && step >= kept.size() ? kept : kept.mid(at, step), false);
+            !inserted)
+            return inserted.error();
+        if (progress && !progress(std::min(at + step, kept.size()), kept.size())) {
+            if (cancelled)
+                *cancelled = true;
+            return failure(u"Importazione annullata: la rubrica è rimasta com'era."_s);
+        }
+    }
     {
         sql::Statement last(db, u"SELECT max("_s + dialect::rowid(engine) + u") FROM "_s + table, writing);
         auto row = last.next();

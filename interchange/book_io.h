@@ -21,6 +21,11 @@ constexpr qint64 maxId = 2147483647;
 
 // Every contact of the address book at `path`, in ID order, each field exactly as stored.
 Result<Contacts> readAll(const QString& path);
+// The same, handed to `take` `batch` contacts at a time so that a long book is never held whole;
+// `take` returning false stops the reading. `total`, when given, is set first to the number of
+// contacts (for a progress bar: a contact added meanwhile may make it one short).
+Status readInBatches(const QString& path, qsizetype batch, const std::function<bool(const Contacts&)>& take,
+                     qint64* total = nullptr);
 
 // Checks the IDs of records about to be imported: each must be NULL (a new ID is given) or a whole
 // number from 1 to maxId; a valid ID given as text becomes a number. `where(i)` names record i for
@@ -62,7 +67,14 @@ struct Appended
 
 // Adds `records` to the existing address book at `path` with new IDs, in one transaction. Unless
 // `keepDuplicates`, a record whose eleven fields equal those of a contact already in the book
-// (exactly: case, spaces, NULL against the empty text) is left out and counted.
-Result<Appended> append(const QString& path, Contacts records, bool keepDuplicates = false);
+// (exactly: case, spaces, NULL against the empty text) is left out and counted. `progress`, when
+// given, hears how many were added of how many; false cancels, and the book stays as it was
+// (the error then says so, its kind Engine and `cancelled` set).
+Result<Appended> append(const QString& path, Contacts records, bool keepDuplicates = false,
+                        const std::function<bool(qint64 done, qint64 total)>& progress = {},
+                        bool* cancelled = nullptr);
+
+// How many of `records` append() would skip as already in the book; nothing is written.
+Result<qsizetype> countDuplicates(const QString& path, const Contacts& records);
 
 } // namespace vinzal::book

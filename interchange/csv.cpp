@@ -67,7 +67,8 @@ QByteArray write(const Contacts& records, const WriteOptions& options)
     QStringList header;
     for (const QString& name : contacts::fields())
         header.append(field(Value::fromEditedText(name), options.separator, false));
-    text += header.join(options.separator) + u"\r\n"_s;
+    if (options.header)
+        text += header.join(options.separator) + u"\r\n"_s;
     for (const Contact& record : records) {
         QStringList values;
         for (const Value& value : record.values)
@@ -76,7 +77,7 @@ QByteArray write(const Contacts& records, const WriteOptions& options)
     }
     // Each field's bytes as stored, those that are not UTF-8 included (value.h).
     QByteArray bytes = encodeEditedText(text);
-    if (options.byteOrderMark)
+    if (options.byteOrderMark && options.header)
         bytes.prepend(kByteOrderMark);
     return bytes;
 }

@@ -21,6 +21,7 @@ struct WriteOptions
 {
     QChar separator = u',';
     bool byteOrderMark = false; // with ';': the spreadsheet variant
+    bool header = true;         // false: the rows alone, to follow an earlier part of the same file
 };
 
 // Whether `options` give the spreadsheet variant, whose cells are neutralised.

@@ -1,14 +1,18 @@
 #include "form1.h"
 
+#include "book_transfer.h"
 #include "bound_text_box.h"
 #include "card_controls.h"
 #include "contact_table.h"
 #include "dialogs.h"
+#include "duplicates_window.h"
 #include "form2.h"
 #include "look.h"
 #include "navigator_bar.h"
+#include "window_menu.h"
 
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QLabel>
 #include <QTimer>
 
@@ -166,6 +170,27 @@ Form1::Form1(QWidget* parent, const QString& book)
     connect(&m_data1, &RecordNavigator::validate, this, &Form1::data1Validate);
     connect(&m_data1, &RecordNavigator::openFailed, this,
             [this](const StoreError& error) { Dialogs::instance().reportError(this, error); });
+    WindowMenu::Handlers handlers;
+    handlers.exportFile = [this] { exportContacts(this, m_book); };
+    handlers.print = [this] {
+        const std::optional<Row>& row = m_data1.currentRow();
+        printContacts(this, m_book, row ? &row->fields : nullptr);
+    };
+    handlers.importFile = [this] {
+        if (!importContacts(this, m_book))
+            return;
+        emit BookEvents::instance().changed(m_book, this);
+        // The card reads the book as it moves: only an empty card needs to look again.
+        if (!m_data1.hasCurrentRow() && m_data1.editMode() == RecordNavigator::EditMode::None)
+            succeeded(m_data1.refresh());
+    };
+    handlers.findDuplicates = [this] { showDuplicatesWindow(this, &m_data1); };
+    handlers.deleteContact = [this] { deleteContact(); };
+    handlers.canDelete = [this] {
+        return m_data1.hasCurrentRow() && m_data1.editMode() == RecordNavigator::EditMode::None &&
+               !m_command6->isVisible();
+    };
+    m_menu = new WindowMenu(this, m_book, std::move(handlers));
     load();
     // The navigator opens the file by itself once the window has been shown, as a data control does.
     m_data1.openWhenShown(this);
@@ -318,6 +343,29 @@ void Form1::resizeEvent(QResizeEvent* event)
             if (!(windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen | Qt::WindowMinimized)))
                 resize(clientSize);
         });
+}
+
+void Form1::contextMenuEvent(QContextMenuEvent* event)
+{
+    m_menu->exec(event->globalPos());
+}
+
+void Form1::deleteContact()
+{
+    if (!m_data1.hasCurrentRow())
+        return;
+    const Row& row = *m_data1.currentRow();
+    const QString name = row.text(u"Cognone e nome o denominazione"_s);
+    const QString id = row.text(contacts::idField());
+    const QString question =
+        (name.trimmed().isEmpty() ? u"Eliminare il contatto senza nome con ID %1?"_s.arg(id)
+                                  : u"Eliminare il contatto «%1» (ID %2)?"_s.arg(name, id)) +
+        u"\n\nL'eliminazione non si può annullare."_s;
+    if (!Dialogs::instance().askYesNo(this, windowTitle(), question, true))
+        return;
+    if (!succeeded(m_data1.deleteCurrent()))
+        return;
+    emit BookEvents::instance().changed(m_book, this);
 }
 
 bool Form1::succeeded(const Status& status)

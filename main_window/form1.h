@@ -14,6 +14,7 @@ namespace vinzal {
 
 class Form2;
 class NavigatorBar;
+class WindowMenu;
 
 // The contact card: one row of the contact table in twelve bound boxes, a navigator bar, eleven
 // search buttons, add / modify / save, reload, the table view and exit. Its state (Browsing, Adding,
@@ -31,6 +32,8 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    // The shared menu, on the background, the bar and the buttons (the boxes keep their own).
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     void buildControls();
@@ -45,6 +48,7 @@ private:
     void reload();         // Command16 "AGGIORNA"
     void showTable();      // Command17 "Visualizza Tabella"
     void data1Validate(RecordNavigator::Action action, bool save);
+    void deleteContact(); // the menu's "Elimina contatto…"
 
     // Shows a failed store operation in the error dialog; true when it succeeded.
     bool succeeded(const Status& status);
@@ -58,6 +62,7 @@ private:
     QPushButton* m_command6 = nullptr;
     QList<QPushButton*> m_lockList; // the fifteen buttons that adding disables, in order
     QPointer<Form2> m_form2;
+    WindowMenu* m_menu = nullptr;
     bool m_exiting = false; // set only while "ESCI" closes the window
     QString m_book;         // the table view opens the same book
 };

@@ -306,6 +306,50 @@ Status RecordNavigator::cancelUpdate()
     return showCurrent();
 }
 
+Status RecordNavigator::deleteCurrent()
+{
+    if (Status status = requireOpen(); !status)
+        return status;
+    bool typed = m_editMode != EditMode::None;
+    for (const BoundField* field : std::as_const(m_fields))
+        typed = typed || field->dataChanged();
+    if (typed)
+        return StoreError{StoreError::Kind::Engine,
+                          u"Il contatto ha modifiche non ancora salvate: salvarle o annullarle prima di "
+                          u"eliminarlo."_s,
+                          {}};
+    if (!m_shown)
+        return StoreError{StoreError::Kind::NoCurrentRow, u"Non c'è nessun contatto da eliminare."_s, {}};
+    const Row doomed = *m_shown;
+    if (Status removed = write([&] { return deleteRow(*m_connection, doomed); }); !removed)
+        return removed;
+    if (m_dynaset) {
+        const qsizetype position = m_position;
+        if (Status reopened = open(); !reopened)
+            return reopened;
+        if (position >= m_dynaset->size() && !m_dynaset->isComplete())
+            if (Status whole = m_dynaset->waitForList(); !whole)
+                return whole;
+        if (m_dynaset->size() == 0)
+            return {};
+        return moveToPosition(std::min(position, m_dynaset->size() - 1));
+    }
+    // The cursor still stands on the deleted row's keys: the next row in the order follows them.
+    std::optional<Result<Row>> row;
+    {
+        Connection::ReadSnapshot snapshot(*m_connection);
+        if (Status next = m_cursor->moveNext(); !next)
+            return next;
+        if (m_cursor->currentRowid() == doomed.rowid)
+            if (Status previous = m_cursor->movePrevious(); !previous)
+                return previous;
+        if (m_cursor->currentRowid() == doomed.rowid)
+            m_cursor->clearCurrent();
+        row = readCurrent();
+    }
+    return show(std::move(row));
+}
+
 QList<FieldChange> RecordNavigator::changedFields() const
 {
     QList<FieldChange> changes;

@@ -92,6 +92,10 @@ public:
     Status edit();
     Status update();
     Status cancelUpdate();
+    // Deletes the current row, only if the book still holds it as it was shown (the lost-update
+    // guard); refused while it is being edited or added. The row after it in the current order
+    // becomes current (the one before it at the end); on a dynaset the list is read again.
+    Status deleteCurrent();
     // Leaves the row and closes, as when the window unloads. On failure the navigator stays open.
     Status unload();
 

@@ -179,4 +179,39 @@ Status updateRow(Connection& connection, qint64 rowid, const QList<FieldChange>&
     return {};
 }
 
+Status deleteRow(Connection& connection, const Row& shown)
+{
+    const Engine engine = connection.engine();
+    QStringList guards;
+    for (const QString& field : contacts::fields())
+        guards.append(dialect::same(engine, dialect::guarded(engine, quoteIdentifier(field)), u"?"_s));
+    if (engine == Engine::Postgres)
+        guards.append(dialect::bookMark() + u" IS NOT DISTINCT FROM ?"_s);
+    const QString sql = u"DELETE FROM "_s + quoteIdentifier(contacts::tableName()) + u" WHERE "_s +
+                        dialect::rowid(engine) + u" = ? AND "_s + guards.join(u" AND "_s);
+    if (Status connected = connection.ready(); !connected)
+        return connected;
+    sql::Statement remove(connection.db(), sql, u"eliminare il contatto"_s);
+    remove.bind(shown.rowid);
+    for (const Value& value : shown.fields.values)
+        remove.bind(dialect::guardValue(engine, value));
+    if (engine == Engine::Postgres) {
+        remove.bind(Value::fromEditedText(quoteIdentifier(contacts::tableName())));
+        remove.bind(connection.bookToken());
+    }
+    auto removed = remove.run();
+    if (!removed)
+        return removed.error();
+    if (removed.value() != 1) {
+        if (Status same = connection.stillTheFileOpened(); !same)
+            return same;
+        return StoreError{StoreError::Kind::Conflict,
+                          u"Il contatto non è stato eliminato: è stato modificato o eliminato da un'altra "
+                          u"finestra o da un altro programma dopo che è stato mostrato qui. Rileggere la "
+                          u"rubrica per vederlo com'è ora."_s,
+                          {}};
+    }
+    return {};
+}
+
 } // namespace vinzal

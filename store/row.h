@@ -51,4 +51,8 @@ Result<qint64> insertRow(Connection& connection, const QList<FieldChange>& chang
 // nothing is written and the error is Conflict.
 Status updateRow(Connection& connection, qint64 rowid, const QList<FieldChange>& changes);
 
+// Deletes a row, only if every field still holds what `shown` holds (as stored); otherwise nothing
+// is deleted and the error is Conflict, saying that the contact was kept.
+Status deleteRow(Connection& connection, const Row& shown);
+
 } // namespace vinzal

@@ -1,11 +1,16 @@
 #include "form2.h"
 
+#include "book_transfer.h"
 #include "bound_grid.h"
 #include "contact_table.h"
 #include "dialogs.h"
+#include "duplicates_window.h"
+#include "grid_model.h"
 #include "look.h"
+#include "window_menu.h"
 
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QStyle>
@@ -14,7 +19,8 @@ using namespace Qt::StringLiterals;
 
 namespace vinzal {
 
-Form2::Form2(QWidget* parent, const QString& book) : QWidget(parent, Qt::Window)
+Form2::Form2(QWidget* parent, const QString& book)
+    : QWidget(parent, Qt::Window), m_book(book.isEmpty() ? contacts::fileName() : book)
 {
     setObjectName(u"Form2"_s);
     setAttribute(Qt::WA_DeleteOnClose); // closing unloads the window, its grid and its cursor
@@ -41,8 +47,100 @@ Form2::Form2(QWidget* parent, const QString& book) : QWidget(parent, Qt::Window)
             [this](const StoreError& error) { Dialogs::instance().reportError(this, error); });
     // The load handler: the main window's book, else the file in the working directory; the
     // navigator opens once shown.
-    m_data1.setDatabaseName(book.isEmpty() ? contacts::fileName() : book);
+    m_data1.setDatabaseName(m_book);
     m_data1.openWhenShown(this);
+
+    WindowMenu::Handlers handlers;
+    handlers.exportFile = [this] { exportRows(); };
+    handlers.print = [this] {
+        const std::optional<Row>& row = m_data1.currentRow();
+        printContacts(this, m_book, row ? &row->fields : nullptr);
+    };
+    handlers.importFile = [this] {
+        if (importContacts(this, m_book))
+            emit BookEvents::instance().changed(m_book, nullptr); // this grid reads them too
+    };
+    handlers.findDuplicates = [this] { showDuplicatesWindow(this, &m_data1); };
+    handlers.deleteContact = [this] { deleteContact(); };
+    handlers.canDelete = [this] { return m_data1.hasCurrentRow(); };
+    m_menu = new WindowMenu(this, m_book, std::move(handlers));
+    connect(&BookEvents::instance(), &BookEvents::changed, this, &Form2::bookChanged);
+}
+
+void Form2::contextMenuEvent(QContextMenuEvent* event)
+{
+    m_menu->exec(event->globalPos());
+}
+
+void Form2::exportRows()
+{
+    QList<int> rows;
+    if (m_grid->selectionModel())
+        for (const QModelIndex& index : m_grid->selectionModel()->selectedRows())
+            rows.append(index.row());
+    Contacts selected;
+    if (!rows.isEmpty() && m_data1.dynaset() &&
+        Dialogs::instance().askYesNo(
+            this, windowTitle(),
+            (rows.size() == 1 ? u"È selezionata una riga. Esportare solo quella?"_s
+                              : u"Sono selezionate %1 righe. Esportare solo quelle?"_s.arg(rows.size())) +
+                u"\n\nRispondendo No si esporta tutta la rubrica."_s)) {
+        std::sort(rows.begin(), rows.end());
+        // Read afresh, as they are in the book now.
+        for (int row : std::as_const(rows)) {
+            auto read = readRow(*m_data1.connection(), m_data1.dynaset()->rowidAt(row));
+            if (!read) {
+                Dialogs::instance().reportError(this, read.error());
+                return;
+            }
+            selected.append(read.value().fields);
+        }
+        exportContacts(this, m_book, &selected);
+        return;
+    }
+    exportContacts(this, m_book);
+}
+
+void Form2::deleteContact()
+{
+    // The row being typed into is written first, as any move from it would.
+    if (Status written = m_grid->writeChanges(); !written) {
+        Dialogs::instance().reportError(this, written.error());
+        return;
+    }
+    if (!m_data1.hasCurrentRow())
+        return;
+    const Row& row = *m_data1.currentRow();
+    const QString name = row.text(u"Cognone e nome o denominazione"_s);
+    const QString id = row.text(contacts::idField());
+    const QString question =
+        (name.trimmed().isEmpty() ? u"Eliminare il contatto senza nome con ID %1?"_s.arg(id)
+                                  : u"Eliminare il contatto «%1» (ID %2)?"_s.arg(name, id)) +
+        u"\n\nL'eliminazione non si può annullare."_s;
+    if (!Dialogs::instance().askYesNo(this, windowTitle(), question, true))
+        return;
+    const int column = std::max(m_grid->currentIndex().column(), 0);
+    if (Status removed = m_data1.deleteCurrent(); !removed) {
+        Dialogs::instance().reportError(this, removed.error());
+        return;
+    }
+    if (m_data1.currentPosition() >= 0)
+        m_grid->setCurrentIndex(m_grid->gridModel()->index(int(m_data1.currentPosition()), column));
+    emit BookEvents::instance().changed(m_book, this);
+}
+
+void Form2::bookChanged(const QString& book, QObject* origin)
+{
+    if (origin == this || book != m_book || !m_data1.isOpen() || m_grid->gridModel()->dirtyRow() >= 0)
+        return;
+    const qsizetype position = m_data1.currentPosition();
+    const int column = std::max(m_grid->currentIndex().column(), 0);
+    if (Status read = m_data1.refresh(); !read) {
+        Dialogs::instance().reportError(this, read.error());
+        return;
+    }
+    if (position > 0 && position < m_grid->gridModel()->rowCount())
+        m_grid->setCurrentIndex(m_grid->gridModel()->index(int(position), column));
 }
 
 Form2::~Form2()

@@ -7,6 +7,7 @@
 namespace vinzal {
 
 class BoundGrid;
+class WindowMenu;
 
 // The table view: the whole contact table in an editable grid. No buttons, no search, no question on
 // leaving a changed row and no category rule: a changed row is written as typed when it is left.
@@ -22,10 +23,19 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // The shared menu, on the grid and around it (the cell being edited keeps its own).
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
+    void deleteContact(); // the menu's "Elimina contatto…"
+    void exportRows();    // the menu's "Esporta…": the rows selected, or the whole book
+    // Another window added or removed contacts: the rows are read again, unless some are being typed.
+    void bookChanged(const QString& book, QObject* origin);
+
     RecordNavigator m_data1;
     BoundGrid* m_grid;
+    WindowMenu* m_menu = nullptr;
+    QString m_book;
 };
 
 } // namespace vinzal

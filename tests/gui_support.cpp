@@ -5,11 +5,17 @@
 #include "form1.h"
 #include "form2.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QLineEdit>
+#include <QMenu>
+#include <QPageLayout>
+#include <QPdfWriter>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 using namespace Qt::StringLiterals;
@@ -58,9 +64,9 @@ QString ScriptedDialogs::doAskSaveFile(QWidget*, const QString& title, const QSt
     return saveAnswers.isEmpty() ? QString() : saveAnswers.takeFirst();
 }
 
-bool ScriptedDialogs::doAskYesNo(QWidget*, const QString& title, const QString& text)
+bool ScriptedDialogs::doAskYesNo(QWidget*, const QString& title, const QString& text, bool defaultNo)
 {
-    shown.append({u"yesno"_s, title, text, Icon::Question, {}});
+    shown.append({u"yesno"_s, title, text, Icon::Question, {}, defaultNo});
     if (onShow)
         onShow(shown.last());
     return yesNoAnswers.isEmpty() ? false : yesNoAnswers.takeFirst();
@@ -71,6 +77,94 @@ void ScriptedDialogs::doInform(QWidget*, const QString& title, const QString& te
     shown.append({u"inform"_s, title, text, icon, {}});
     if (onShow)
         onShow(shown.last());
+}
+
+QString ScriptedDialogs::doAskFileName(QWidget*, FileMode, const QString& title, const QStringList& filters,
+                                       QString* filter, const QString&)
+{
+    shown.append({u"file"_s, title, filters.join(u'\n'), Icon::None, {}});
+    if (onShow)
+        onShow(shown.last());
+    if (filter && !filterAnswers.isEmpty())
+        *filter = filterAnswers.takeFirst();
+    return fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst();
+}
+
+std::unique_ptr<Dialogs::Progress> ScriptedDialogs::doStartProgress(QWidget*, const QString& title,
+                                                                    const QString& label)
+{
+    shown.append({u"progress"_s, title, label, Icon::None, {}});
+    struct Scripted : Progress
+    {
+        qint64 cancelAt;
+        explicit Scripted(qint64 at) : cancelAt(at) {}
+        bool advance(qint64 done, qint64) override { return cancelAt < 0 || done < cancelAt; }
+    };
+    return std::make_unique<Scripted>(cancelProgressAt);
+}
+
+void ScriptedDialogs::doShowDocument(QWidget*, const QString& title, const QString& markdown)
+{
+    shown.append({u"document"_s, title, markdown, Icon::None, {}});
+    if (onShow)
+        onShow(shown.last());
+}
+
+QStringList pickFromMenu(QWidget* target, const QString& action)
+{
+    QStringList entries;
+    QTimer::singleShot(0, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu)
+            return;
+        if (menu->objectName() == u"contextMenu"_s)
+            for (QAction* each : menu->actions())
+                if (!each->isSeparator())
+                    entries.append(
+                        each->text() + u'\t' +
+                        (each->isShortcutVisibleInContextMenu() ? each->shortcut().toString() : QString()));
+        for (qsizetype tries = 0; !action.isEmpty() && tries <= menu->actions().size(); ++tries) {
+            if (menu->activeAction() && menu->activeAction()->objectName() == action) {
+                QTest::keyClick(menu, Qt::Key_Return);
+                return;
+            }
+            QTest::keyClick(menu, Qt::Key_Down);
+        }
+        QTest::keyClick(menu, Qt::Key_Escape);
+    });
+    QWidget* window = target->window();
+    const QPoint at = target->mapTo(window, QPoint(target->width() / 2, target->height() / 2));
+    QTest::mouseClick(window->windowHandle(), Qt::RightButton, {}, at);
+    QCoreApplication::processEvents();
+    return entries;
+}
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool ScriptedDialogs::doReviewImport(QWidget*, ImportPreview& preview)
+{
+    shown.append({u"preview"_s, preview.file, preview.problems.join(u'\n'), Icon::None, {}});
+    return onPreview ? onPreview(preview) : preview.problems.isEmpty();
+}
+
+bool ScriptedDialogs::doAskPrintOptions(QWidget*, PrintChoice& choice)
+{
+    shown.append({u"print"_s, u"Stampa"_s, QString(), Icon::None, {}});
+    return onPrintOptions && onPrintOptions(choice);
+}
+
+std::unique_ptr<QPagedPaintDevice> ScriptedDialogs::doAskPrinter(QWidget*)
+{
+    if (printFile.isEmpty())
+        return nullptr;
+    auto writer = std::make_unique<QPdfWriter>(printFile);
+    writer->setResolution(600);
+    writer->setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF()));
+    return writer;
 }
 
 Card::Card(const QList<Person>& contacts, bool makeFile) : Card(QString(), contacts, makeFile) {}
@@ -200,9 +294,13 @@ BoundGrid* openTableView(Card& card)
 
 void deleteTableViews()
 {
+    // Deleting a window deletes its menu, itself a top-level widget of the list.
+    QList<QPointer<Form2>> views;
     for (QWidget* widget : QApplication::topLevelWidgets())
-        if (qobject_cast<Form2*>(widget))
-            delete widget;
+        if (auto* view = qobject_cast<Form2*>(widget))
+            views.append(view);
+    for (const QPointer<Form2>& view : views)
+        delete view.data();
 }
 
 } // namespace vinzal::test

@@ -28,21 +28,30 @@ class ScriptedDialogs : public Dialogs
 public:
     struct Shown
     {
-        QString kind; // "text", "item", "save", "yesno" or "inform"
+        QString kind; // "text", "item", "save", "yesno", "inform", "file", "progress" or "document"
         QString title;
         QString text;
         Icon icon;
-        QStringList offered; // the items of a list; the file a save dialog proposes
+        QStringList offered;    // the items of a list; the file a save dialog proposes
+        bool defaultNo = false; // a yes/no question whose Enter means No
     };
 
     // Installs a fresh script for the whole process and returns it.
     static ScriptedDialogs& install();
 
     QList<Shown> shown;
-    QStringList textAnswers;  // consumed in order; the empty text once they run out (cancel)
-    QList<bool> yesNoAnswers; // consumed in order; No once they run out
-    QStringList itemAnswers;  // consumed in order; the empty text once they run out (cancel)
-    QStringList saveAnswers;  // consumed in order; the empty text once they run out (cancel)
+    QStringList textAnswers;      // consumed in order; the empty text once they run out (cancel)
+    QList<bool> yesNoAnswers;     // consumed in order; No once they run out
+    QStringList fileAnswers;      // file names, consumed in order; cancel once they run out
+    QStringList filterAnswers;    // the filter chosen with each file name, when given
+    qint64 cancelProgressAt = -1; // a progress dialog is cancelled once this many are done
+    // Looks at an import's preview and changes it as a user would; the answer is whether to import.
+    std::function<bool(ImportPreview&)> onPreview;
+    // What to print (none: cancel), and the PDF file the print dialog's "printer" writes.
+    std::function<bool(PrintChoice&)> onPrintOptions;
+    QString printFile;
+    QStringList itemAnswers; // consumed in order; the empty text once they run out (cancel)
+    QStringList saveAnswers; // consumed in order; the empty text once they run out (cancel)
     // Called as each dialog appears, to look at the window behind it.
     std::function<void(const Shown&)> onShow;
 
@@ -55,8 +64,16 @@ protected:
                       const QStringList& items) override;
     QString doAskSaveFile(QWidget* parent, const QString& title, const QString& proposed,
                           const QString& filter) override;
-    bool doAskYesNo(QWidget* parent, const QString& title, const QString& text) override;
+    bool doAskYesNo(QWidget* parent, const QString& title, const QString& text, bool defaultNo) override;
     void doInform(QWidget* parent, const QString& title, const QString& text, Icon icon) override;
+    QString doAskFileName(QWidget* parent, FileMode mode, const QString& title, const QStringList& filters,
+                          QString* filter, const QString& suggested) override;
+    std::unique_ptr<Progress> doStartProgress(QWidget* parent, const QString& title,
+                                              const QString& label) override;
+    void doShowDocument(QWidget* parent, const QString& title, const QString& markdown) override;
+    bool doReviewImport(QWidget* parent, ImportPreview& preview) override;
+    bool doAskPrintOptions(QWidget* parent, PrintChoice& choice) override;
+    std::unique_ptr<QPagedPaintDevice> doAskPrinter(QWidget* parent) override;
 };
 
 // A working directory of its own holding Vinzal.mdb, and a shown Form1 opened on it.
@@ -93,6 +110,14 @@ private:
     QString m_previousDir;
     std::unique_ptr<Form1> m_form;
 };
+
+// Right-clicks `target` through its window, as the mouse does, and picks the entry named `action`
+// of the menu that opens with the arrow keys and Enter (none: Esc). Returns the menu's entries as
+// "text<TAB>shortcut", or an empty list when no menu of the program opened.
+QStringList pickFromMenu(QWidget* target, const QString& action);
+
+// The bytes of a file ("" when missing).
+QByteArray fileBytes(const QString& path);
 
 // The table view that is shown, if any.
 Form2* tableView();

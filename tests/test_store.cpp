@@ -283,6 +283,16 @@ private slots:
         a->field(citta).setDataChanged(false);
         QVERIFY(a->navigator->moveNext().ok());
         QCOMPARE(a->shown(u"ID"_s), u"2"_s);
+
+        // A delete is guarded alike: a contact changed since it was shown is kept; read afresh, it
+        // goes, and the card stands on the one before it (it was the last).
+        query(m_path, u"UPDATE Nomelia SET Genere = 'Lavoro' WHERE ID = 2"_s);
+        QCOMPARE(a->navigator->deleteCurrent().error().kind, StoreError::Kind::Conflict);
+        QCOMPARE(query(m_path, u"SELECT count(*) FROM Nomelia"_s).first().toInt(), 2);
+        QVERIFY(a->navigator->movePrevious().ok() && a->navigator->moveNext().ok());
+        QVERIFY(a->navigator->deleteCurrent().ok());
+        QCOMPARE(query(m_path, u"SELECT count(*) FROM Nomelia"_s).first().toInt(), 1);
+        QCOMPARE(a->shown(u"ID"_s), u"1"_s);
     }
 
     void validateBeforeEachOperation()

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -385,6 +386,153 @@ private slots:
                  u"EFBFBE58"_s);
         const Run wideExported = run({u"export"_s, u"--csv"_s, u"-"_s, wide});
         QVERIFY2(!wideExported.err.contains(u"UTF-8"_s), qPrintable(wideExported.err));
+    }
+
+    // The contact exports of web mail and mail programs, in English and Italian, in UTF-8 and
+    // Windows-1252: every value in its field, what has no field in "Osservazioni" with its header.
+    // A column set by --map, and an encoding given, win over the guesses.
+    void foreignCsvHeaders_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QStringList>("rows"); // the eleven fields joined by '|', <NULL> for NULL
+        QTest::addColumn<QString>("said");     // on standard error
+        QTest::newRow("Google, English")
+            << u"google_en.csv"_s << QStringList{}
+            << QStringList{u"Altro|Esposito Giulia Maria|<NULL>|80134 Napoli (NA)|Via Toledo "
+                           u"12|giulia.esposito@example.it|"
+                           u"081 555 1234|<NULL>|<NULL>|+39 333 123 4567|Conosciuta a Napoli\nNickname: "
+                           u"Giuli\nBirthday: "
+                           u"1985-04-12\nLabels: * myContacts\nE-mail 2 - Value: g.esposito@studio.example\n"
+                           u"Telefono (Mobile): +39 340 765 4321\nAddress 1 - Country: Italia"_s,
+                           u"Altro|Ferramenta Rossi S.r.l.|<NULL>|20124 Milano (MI)|Corso Buenos Aires 3|"
+                           u"info@ferramentarossi.example|<NULL>|02 5555 998|02 5555 999|<NULL>|Labels: * "
+                           u"myContacts\n"
+                           u"Address 1 - Country: Italia"_s}
+            << QString();
+        QTest::newRow("Outlook, Italian, Windows-1252")
+            << u"outlook_it.csv"_s << QStringList{}
+            << QStringList{u"Altro|Bianchi Niccolò|Studio Bianchi|47121 Forlì (FC)|Via Garibaldi "
+                           u"5|niccolo@bianchi.example|"
+                           u"<NULL>|0543 111223|0543 111222|347 1112223|Cliente dal 2001;\r\npreferisce il "
+                           u"telefono\n"
+                           u"Reparto: Contabilità\nIndirizzo posta elettronica 2: nb@altro.example"_s,
+                           u"Altro|Verdi Anna|<NULL>|10123 Torino (TO)|Via Po 1|<NULL>|011 222333|<NULL>|<NULL>|<NULL>|<NULL>"_s}
+            << u"Windows-1252"_s;
+        QTest::newRow("Thunderbird, Italian")
+            << u"thunderbird_it.csv"_s << QStringList{}
+            << QStringList{u"Altro|Ferrari Luca|<NULL>|40121 Bologna (BO)|Via Indipendenza "
+                           u"8|luca.ferrari@example.it|"
+                           u"051 333445|051 333444|<NULL>|<NULL>|Amico di università\n"
+                           u"Paese di residenza: Italia"_s,
+                           u"Altro|Circolo Scacchi "
+                           u"Città|<NULL>|<NULL>|<NULL>|circolo@scacchi.example|<NULL>|<NULL>|"
+                           u"<NULL>|<NULL>|<NULL>"_s}
+            << QString();
+        QTest::newRow("--map and --encoding")
+            << u"outlook_it.csv"_s
+            << QStringList{u"--encoding"_s, u"cp1252"_s, u"--map"_s,
+                           u"Reparto=ulteriore identificativo,Note=(non importare)"_s}
+            << QStringList{u"Altro|Bianchi Niccolò|Contabilità|47121 Forlì (FC)|Via Garibaldi "
+                           u"5|niccolo@bianchi.example|"
+                           u"<NULL>|0543 111223|0543 111222|347 1112223|Indirizzo posta elettronica 2: "
+                           u"nb@altro.example\nSocietà: Studio Bianchi"_s,
+                           u"Altro|Verdi Anna|<NULL>|10123 Torino (TO)|Via Po 1|<NULL>|011 222333|<NULL>|<NULL>|<NULL>|<NULL>"_s}
+            << QString();
+    }
+
+    void foreignCsvHeaders()
+    {
+        QFETCH(QString, file);
+        QFETCH(QStringList, options);
+        QFETCH(QStringList, rows);
+        QFETCH(QString, said);
+        const QString book = path(u"estera.mdb"_s);
+        QFile::remove(book);
+        QCOMPARE(run({u"create"_s, book}).exitCode, 0);
+        const Run imported =
+            run(QStringList{u"import"_s, u"--csv"_s, QFINDTESTDATA(u"data/csv/"_s + file), book} + options);
+        QVERIFY2(imported.exitCode == 0, qPrintable(imported.err));
+        QVERIFY2(said.isEmpty() ? imported.err.isEmpty() : imported.err.contains(said),
+                 qPrintable(imported.err));
+        QStringList got;
+        for (const QString& line : shown(rowsOf(book)))
+            got.append(line.section(u'|', 1)); // without the ID
+        QCOMPARE(got, rows);
+    }
+
+    // export --pdf: the list holds the contacts in the book's order with "pagina N di M" on every
+    // page; the labels stand where the sheet puts them, from the start position on.
+    void printedPages_data()
+    {
+        QTest::addColumn<int>("contacts");
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("pages");
+        QTest::addColumn<QList<QPointF>>("corners"); // of the first contacts' names, in mm
+        QTest::newRow("list") << 130 << QStringList{} << -1 << QList<QPointF>{}; // more than one page
+        QTest::newRow("labels 3x8") << 25 << QStringList{u"--etichette"_s, u"3x8"_s} << 2
+                                    << QList<QPointF>{{4, 4.5}, {74, 4.5}, {144, 4.5}, {4, 41.5}};
+        QTest::newRow("labels 2x7") << 15 << QStringList{u"--etichette"_s, u"2x7"_s} << 2
+                                    << QList<QPointF>{{4, 4.45}, {109, 4.45}, {4, 46.75}};
+    }
+
+    void printedPages()
+    {
+        QFETCH(int, contacts);
+        QFETCH(QStringList, options);
+        QFETCH(int, pages);
+        QFETCH(QList<QPointF>, corners);
+        QList<Person> people;
+        QStringList names;
+        for (int i = 0; i < contacts; ++i) {
+            names.append(u"Nome%1"_s.arg(i, 3, 10, QChar(u'0')));
+            people.append({{u"Cognone e nome o denominazione"_s, names.last() + u" Rossi"_s},
+                           {u"Città"_s, u"Forlì"_s}});
+        }
+        const QString book = path(u"stampa.mdb"_s), pdf = path(u"stampa.pdf"_s);
+        QFile::remove(book);
+        QFile::remove(pdf);
+        makeAddressBook(book, people);
+        const Run printed = run(QStringList{u"export"_s, u"--pdf"_s, pdf, book} + options);
+        QVERIFY2(printed.exitCode == 0 && printed.err.isEmpty(), qPrintable(printed.err));
+        QProcess text;
+        text.start(u"pdftotext"_s, {u"-bbox"_s, pdf, u"-"_s});
+        QVERIFY2(text.waitForFinished(60000) && text.exitCode() == 0, "pdftotext (poppler-utils) is needed");
+        const QString page = QString::fromUtf8(text.readAllStandardOutput());
+        if (pages < 0) {
+            pages = int(page.count(u"<page "_s));
+            QVERIFY(pages > 1);
+            QCOMPARE(page.count(u">pagina</word>"_s), pages);
+        }
+        QCOMPARE(page.count(u"<page "_s), pages);
+        // The words in the order printed, each with its place.
+        static const QRegularExpression word(
+            u"<word xMin=\"([0-9.]+)\" yMin=\"([0-9.]+)\"[^>]*>([^<]*)</word>"_s);
+        QStringList order;
+        QList<QPointF> placed;
+        for (auto m = word.globalMatch(page); m.hasNext();) {
+            const auto w = m.next();
+            if (w.captured(3).startsWith(u"Nome"_s)) {
+                order.append(w.captured(3));
+                placed.append({w.captured(1).toDouble() * 25.4 / 72, w.captured(2).toDouble() * 25.4 / 72});
+            }
+        }
+        QCOMPARE(order, names);
+        for (qsizetype i = 0; i < corners.size(); ++i)
+            QVERIFY2(std::abs(placed.at(i).x() - corners.at(i).x()) < 1.0 &&
+                         std::abs(placed.at(i).y() - corners.at(i).y()) < 1.5,
+                     qPrintable(u"%1: %2,%3"_s.arg(i).arg(placed.at(i).x()).arg(placed.at(i).y())));
+        if (options.isEmpty()) { // "pagina N di M" on every page, in order
+            static const QRegularExpression numbered(
+                u">pagina</word>\\s*<word[^>]*>(\\d+)</word>\\s*<word[^>]*>di</word>\\s*<word[^>]*>(\\d+)</word>"_s);
+            int expected = 0;
+            for (auto m = numbered.globalMatch(page); m.hasNext();) {
+                const auto found = m.next();
+                QCOMPARE(found.captured(1).toInt(), ++expected);
+                QCOMPARE(found.captured(2).toInt(), pages);
+            }
+            QCOMPARE(expected, pages);
+        }
     }
 
     void csvReading()

@@ -2,17 +2,18 @@
 // touches its schema; everything of that kind happens here. This file only reads the command line
 // and reports; the work is done by store/ and interchange/.
 #include "access_import.h"
+#include "book_export.h"
 #include "book_io.h"
 #include "contact_table.h"
 #include "csv.h"
+#include "csv_mapping.h"
 #include "demo_data.h"
 #include "duplicates.h"
 #include "engine.h"
+#include "print_export.h"
 #include "safe_file.h"
 #include "schema.h"
 #include "vcard.h"
-
-#include "xlsx.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -31,6 +32,7 @@
 #include <cerrno>
 #include <new>
 #include <optional>
+#include <string_view>
 
 using namespace Qt::StringLiterals;
 using namespace vinzal;
@@ -75,8 +77,12 @@ Comandi:
                                        è "Vinzal.mdb" nella cartella corrente e FILE non è indicato,
                                        il file di Access è conservato con un altro nome e la nuova
                                        rubrica prende il nome "Vinzal.mdb"
-  import --csv DATI [FILE] [--keep-duplicates]
-                                       aggiunge i contatti di un file CSV (separatore , o ;)
+  import --csv DATI [FILE] [--keep-duplicates] [--encoding CODIFICA] [--map "COLONNA=CAMPO,..."]
+                                       aggiunge i contatti di un file CSV (separatore , ; o
+                                       tabulazione); le esportazioni dei programmi di posta e delle
+                                       rubriche web sono riconosciute dall'intestazione; la codifica
+                                       (UTF-8 o Windows-1252) è riconosciuta se non è indicata;
+                                       --map assegna a mano una colonna a un campo
   import --vcard DATI [FILE] [--keep-duplicates]
                                        aggiunge i contatti di un file vCard (2.1, 3.0, 4.0)
                                        (in una rubrica esistente con nuovi ID, in una transazione,
@@ -91,6 +97,11 @@ Comandi:
                                        scrive i contatti in vCard 3.0 (o 4.0); in CSV e vCard
                                        DATI «-» è l'uscita standard
   export --xlsx DATI [FILE] [--force]  scrive i contatti in un foglio di calcolo .xlsx
+  export --pdf DATI [FILE] [--etichette FORMATO] [--force]
+                                       scrive l'elenco dei contatti in un PDF da stampare; con
+                                       --etichette le etichette degli indirizzi su fogli A4
+                                       (FORMATO colonne x righe: 3x8 da 70 x 37 mm, 2x7 da
+                                       105 x 42,3 mm)
   copy ORIGINE DESTINAZIONE [--force]  copia tutti i contatti, con i loro ID, da una rubrica
                                        (file o server) a un'altra, in una transazione; una
                                        destinazione che contiene già contatti è sostituita
@@ -194,6 +205,9 @@ struct Arguments
     bool keepDuplicates = false;
     double duplicatesPercent = 0;
     QStringList more; // the words after the book (merge's IDs)
+    QString encoding; // import --csv: as given, else detected
+    QString map;      // import --csv: "Header=Field" pairs
+    QString labels;   // export --pdf: the label sheet, "3x8" or "2x7"; none: the list
 };
 
 // --- create, demo, check ------------------------------------------------------------------------
@@ -300,27 +314,17 @@ std::optional<int> refuseSwapped(const QString& data)
 // What an output cannot hold as the book holds it: fields whose bytes are not UTF-8 (written by
 // another program), and fields that are not text (a blob, a number). `kept` says whether the output
 // keeps the bytes (CSV, vCard) or not (a workbook, which must be UTF-8).
-void warnAboutExport(const Contacts& records, const QString& bookPath, const QString& where, bool kept)
+void warnAboutExport(const bookexport::Written& found, const QString& bookPath, const QString& where,
+                     bool kept)
 {
-    qsizetype invalid = 0, other = 0;
-    QString firstInvalid, firstOther;
-    for (const Contact& record : records)
-        for (int i = 1; i < fieldCount; ++i) {
-            const Value& value = record.at(i);
-            const QString place = u"il campo «"_s + contacts::fields().value(i) +
-                                  u"» del contatto con ID "_s + record[Field::Id].toText();
-            if (!value.isValidUtf8() && invalid++ == 0)
-                firstInvalid = place;
-            if (!value.isNull() && !value.isText() && other++ == 0)
-                firstOther = place;
-        }
+    const qsizetype invalid = found.invalidUtf8, other = found.notText;
     const auto count = [](qsizetype n) { return n == 1 ? u"un campo"_s : QString::number(n) + u" campi"_s; };
     if (invalid > 0)
         err()
             << "vinzal-db: attenzione, «" << shownBook(bookPath) << "»: " << count(invalid)
             << (invalid == 1 ? " non è" : " non sono")
-            << " testo UTF-8 valido (li ha scritti un altro programma), per esempio " << firstInvalid << ": "
-            << where
+            << " testo UTF-8 valido (li ha scritti un altro programma), per esempio "
+            << found.firstInvalidUtf8 << ": " << where
             << (kept
                     ? u" i loro byte sono scritti come sono, ma altri programmi potrebbero mostrarli in modo "
                       u"diverso."_s
@@ -329,8 +333,13 @@ void warnAboutExport(const Contacts& records, const QString& bookPath, const QSt
     if (other > 0)
         err() << "vinzal-db: attenzione, «" << shownBook(bookPath) << "»: " << count(other)
               << (other == 1 ? " non è" : " non sono") << " testo ma dati di altro tipo (per esempio "
-              << firstOther << "): " << where << (other == 1 ? " è scritto" : " sono scritti")
+              << found.firstNotText << "): " << where << (other == 1 ? " è scritto" : " sono scritti")
               << " come testo. La rubrica non è cambiata.\n";
+}
+
+void warnAboutExport(const Contacts& records, const QString& bookPath, const QString& where, bool kept)
+{
+    warnAboutExport(bookexport::scan(records), bookPath, where, kept);
 }
 
 // Writes all of `bytes` to standard output; false when it does not take them (a full disk behind a
@@ -372,34 +381,40 @@ int exportBook(const Arguments& args)
                     u"», che viene letto: i dati non vi sono scritti. Non è cambiato nulla."_s);
     QElapsedTimer timer;
     timer.start();
-    auto records = book::readAll(bookPath);
-    if (!records)
-        return fail(records.error(), shownBook(bookPath));
-    Status written;
-    if (args.format == u"xlsx"_s) {
-        written = interchange::writeXlsx(data, records.value(), args.force, {bookPath});
-    } else {
-        const QByteArray bytes =
-            args.format == u"csv"_s
-                ? csv::write(records.value(), {args.spreadsheet ? u';' : u',', args.spreadsheet})
-                : vcard::write(records.value(), args.vcardVersion);
-        if (toStandardOutput) {
-            if (!writeToStandardOutput(bytes))
-                return fail(u"l'uscita standard non ha preso tutti i dati ("_s + safefile::reason(errno) +
-                            u")."_s);
-            // The data alone go to standard output; what is said about them, to the other channel.
-            warnAboutExport(records.value(), bookPath, u"nei dati scritti"_s, true);
-            err() << (records.value().size() == 1 ? "Esportato " : "Esportati ")
-                  << countOf(records.value().size()) << " sull'uscita standard in " << seconds(timer)
-                  << " s.\n";
-            return Success;
-        }
-        written = safefile::writeFileAtomically(data, bytes, args.force, {bookPath});
+    const bookexport::Format format =
+        args.format == u"xlsx"_s ? bookexport::Format::Xlsx
+        : args.format == u"csv"_s
+            ? (args.spreadsheet ? bookexport::Format::Spreadsheet : bookexport::Format::Csv)
+        : args.vcardVersion == u"4.0"_s ? bookexport::Format::VCard4
+                                        : bookexport::Format::VCard3;
+    if (toStandardOutput) {
+        auto records = book::readAll(bookPath);
+        if (!records)
+            return fail(records.error(), shownBook(bookPath));
+        if (!writeToStandardOutput(bookexport::bytes(format, records.value())))
+            return fail(u"l'uscita standard non ha preso tutti i dati ("_s + safefile::reason(errno) +
+                        u")."_s);
+        // The data alone go to standard output; what is said about them, to the other channel.
+        warnAboutExport(records.value(), bookPath, u"nei dati scritti"_s, true);
+        err() << (records.value().size() == 1 ? "Esportato " : "Esportati ")
+              << countOf(records.value().size()) << " sull'uscita standard in " << seconds(timer) << " s.\n";
+        return Success;
     }
-    if (!written)
-        return fail(written.error(), data);
-    warnAboutExport(records.value(), bookPath, u"in «"_s + data + u"»"_s, args.format != u"xlsx"_s);
-    out() << (records.value().size() == 1 ? "Esportato " : "Esportati ") << countOf(records.value().size())
+    bookexport::Request request;
+    request.target = data;
+    request.format = format;
+    request.book = bookPath;
+    request.force = args.force;
+    auto written = bookexport::write(request);
+    if (!written) {
+        // A failure to write names the data file; one to read, the book.
+        using Kind = StoreError::Kind;
+        const Kind kind = written.error().kind;
+        const bool writing = kind == Kind::DiskFull || kind == Kind::ReadOnly || kind == Kind::Engine;
+        return fail(written.error(), writing ? data : shownBook(bookPath));
+    }
+    warnAboutExport(written.value(), bookPath, u"in «"_s + data + u"»"_s, args.format != u"xlsx"_s);
+    out() << (written.value().count == 1 ? "Esportato " : "Esportati ") << countOf(written.value().count)
           << " in «" << data << "» in " << seconds(timer) << " s.\n";
     return Success;
 }
@@ -550,6 +565,33 @@ int unmergeCommand(const Arguments& args)
     return Success;
 }
 
+// The pages of the list, or of address labels, as a PDF.
+int exportPdf(const Arguments& args)
+{
+    const QString data = args.file;
+    const QString bookPath = args.haveSecond ? args.second : contacts::fileName();
+    if (data == u"-"_s)
+        return fail(u"un PDF va scritto in un file, non sull'uscita standard."_s);
+    if (const auto refused = refuseSwapped(data))
+        return *refused;
+    printing::Request request;
+    request.book = bookPath;
+    if (!args.labels.isEmpty()) {
+        request.layout = printing::Layout::Etichette;
+        if (!printing::labelSheetFromName(args.labels, &request.sheet))
+            return badUsage(u"--etichette vuole 3x8 (70 x 37 mm) oppure 2x7 (105 x 42,3 mm)"_s);
+    }
+    if (Status allowed = safefile::checkTarget(data, args.force, {bookPath}); !allowed)
+        return fail(allowed.error());
+    QElapsedTimer timer;
+    timer.start();
+    if (Status written = printing::writePdf(data, args.force, request); !written)
+        return fail(written.error(), data);
+    out() << "Scritte le pagine " << (args.labels.isEmpty() ? "dell'elenco" : "delle etichette") << " in «"
+          << data << "» in " << seconds(timer) << " s.\n";
+    return Success;
+}
+
 // --- import -------------------------------------------------------------------------------------
 
 // The largest CSV or vCard file read: ten times the export of a million contacts.
@@ -635,7 +677,22 @@ int importData(const Arguments& args)
     int remarked = 0; // values without a field of their own, put into "Osservazioni"
     const bool isCsv = args.format == u"csv"_s;
     if (isCsv) {
-        auto read = csv::read(*bytes);
+        csvmap::Encoding encoding = csvmap::Encoding::Utf8;
+        if (!args.encoding.isEmpty() && !csvmap::encodingFromName(args.encoding, &encoding))
+            return badUsage(u"--encoding vuole UTF-8 oppure Windows-1252"_s);
+        std::optional<csvmap::Mapping> mapping;
+        if (!args.map.isEmpty()) {
+            const auto header = csvmap::read(*bytes, args.encoding.isEmpty() ? nullptr : &encoding);
+            mapping = header.mapping;
+            QString problem;
+            if (!csvmap::applyMap(*mapping, args.map, &problem))
+                return badUsage(problem);
+        }
+        auto read = csvmap::read(*bytes, args.encoding.isEmpty() ? nullptr : &encoding,
+                                 mapping ? &*mapping : nullptr);
+        if (read.encoding != csvmap::Encoding::Utf8 && args.encoding.isEmpty())
+            err() << "vinzal-db: «" << data << "» non è in UTF-8: è stato letto come "
+                  << csvmap::encodingName(read.encoding) << " (indicare --encoding per un'altra codifica).\n";
         records = std::move(read.records);
         errors = std::move(read.errors);
         warnings = std::move(read.warnings);
@@ -837,10 +894,14 @@ QStringList allowedOptions(const QString& command, const QString& format)
     if (command == u"import"_s) {
         if (format.isEmpty())
             return {u"force"_s, u"table"_s, u"skip-extra-columns"_s};
+        if (format == u"csv"_s)
+            return {u"csv"_s, u"keep-duplicates"_s, u"encoding"_s, u"map"_s};
         return {u"csv"_s, u"vcard"_s, u"keep-duplicates"_s};
     }
     if (command == u"export"_s) {
-        QStringList allowed{u"force"_s, u"csv"_s, u"vcard"_s, u"xlsx"_s};
+        QStringList allowed{u"force"_s, u"csv"_s, u"vcard"_s, u"xlsx"_s, u"pdf"_s};
+        if (format == u"pdf"_s)
+            allowed.append(u"etichette"_s);
         if (format == u"csv"_s)
             allowed.append(u"spreadsheet"_s);
         if (format == u"vcard"_s)
@@ -857,7 +918,12 @@ QString commandShown(const QString& command, const QString& format)
 
 int run(int argc, char* argv[])
 {
-    QCoreApplication app(argc, argv);
+    // Only the PDF export draws; it needs Qt's drawing, never a display.
+    bool drawing = false;
+    for (int i = 1; i < argc && std::string_view(argv[i]) != "--"; ++i)
+        drawing = drawing || std::string_view(argv[i]) == "--pdf" || std::string_view(argv[i]) == "-pdf";
+    const auto application = printing::makeApplication(argc, argv, drawing);
+    QCoreApplication& app = *application;
     QCoreApplication::setApplicationName(u"vinzal-db"_s);
     QCoreApplication::setApplicationVersion(QStringLiteral(VINZAL_VERSION));
     safefile::removeTemporariesOnInterrupt();
@@ -880,6 +946,10 @@ int run(int argc, char* argv[])
         {u"spreadsheet"_s, {}},
         {u"vcard-version"_s, {}, u"VERSIONE"_s},
         {u"duplicates"_s, {}, u"P%"_s},
+        {u"encoding"_s, {}, u"CODIFICA"_s},
+        {u"pdf"_s, {}},
+        {u"etichette"_s, {}, u"FORMATO"_s},
+        {u"map"_s, {}, u"COLONNE"_s},
     };
     parser.addOptions(options);
     if (!parser.parse(app.arguments())) {
@@ -931,12 +1001,14 @@ int run(int argc, char* argv[])
     }
 
     QStringList formats;
-    for (const QString& format : {u"csv"_s, u"vcard"_s, u"xlsx"_s})
+    for (const QString& format : {u"csv"_s, u"vcard"_s, u"xlsx"_s, u"pdf"_s})
         if (parser.isSet(format))
             formats.append(format);
     if (formats.size() > 1)
-        return badUsage(u"indicare un solo formato tra --csv, --vcard e --xlsx"_s);
+        return badUsage(u"indicare un solo formato tra --csv, --vcard, --xlsx e --pdf"_s);
     args.format = formats.value(0);
+    if (command == u"import"_s && args.format == u"pdf"_s)
+        return badUsage(u"import non legge i file PDF"_s);
     if (command == u"import"_s && args.format == u"xlsx"_s)
         return badUsage(u"import non legge i file .xlsx: esportarli in CSV dal foglio di calcolo"_s);
 
@@ -960,6 +1032,9 @@ int run(int argc, char* argv[])
     args.keepDuplicates = parser.isSet(u"keep-duplicates"_s);
     if (parser.isSet(u"table"_s))
         args.table = parser.value(u"table"_s);
+    args.encoding = parser.value(u"encoding"_s);
+    args.labels = parser.value(u"etichette"_s);
+    args.map = parser.value(u"map"_s);
     if (parser.isSet(u"vcard-version"_s)) {
         args.vcardVersion = parser.value(u"vcard-version"_s);
         if (args.vcardVersion != u"3.0"_s && args.vcardVersion != u"4.0"_s)
@@ -1032,7 +1107,9 @@ int run(int argc, char* argv[])
     }
     if (command == u"export"_s) {
         if (args.format.isEmpty())
-            return badUsage(u"export vuole --csv, --vcard oppure --xlsx"_s);
+            return badUsage(u"export vuole --csv, --vcard, --xlsx oppure --pdf"_s);
+        if (args.format == u"pdf"_s)
+            return exportPdf(args);
         return exportBook(args);
     }
     return args.format.isEmpty() ? importAccess(args) : importData(args);

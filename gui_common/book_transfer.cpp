@@ -1,0 +1,294 @@
+#include "book_transfer.h"
+
+#include "access_import.h"
+#include "book_export.h"
+#include "book_io.h"
+#include "contact_table.h"
+#include "csv_mapping.h"
+#include "dialogs.h"
+#include "engine.h"
+#include "page_painter.h"
+
+#include "vcard.h"
+#include <QPagedPaintDevice>
+
+#include <QFile>
+#include <QFileInfo>
+
+using namespace Qt::StringLiterals;
+
+namespace vinzal {
+
+namespace {
+
+struct ExportFormat
+{
+    const char16_t* filter;
+    const char16_t* suffix;
+    bookexport::Format format;
+};
+
+const ExportFormat exportFormats[] = {
+    {u"CSV (*.csv)", u"csv", bookexport::Format::Csv},
+    {u"CSV per fogli di calcolo, separatore «;» (*.csv)", u"csv", bookexport::Format::Spreadsheet},
+    {u"vCard 3.0 (*.vcf)", u"vcf", bookexport::Format::VCard3},
+    {u"vCard 4.0 (*.vcf)", u"vcf", bookexport::Format::VCard4},
+    {u"Cartella di lavoro Excel (*.xlsx)", u"xlsx", bookexport::Format::Xlsx},
+};
+
+QString countOf(qint64 count)
+{
+    return count == 1 ? u"1 contatto"_s : u"%L1 contatti"_s.arg(count);
+}
+
+} // namespace
+
+void exportContacts(QWidget* parent, const QString& book, const Contacts* only)
+{
+    Dialogs& dialogs = Dialogs::instance();
+    QStringList filters;
+    for (const ExportFormat& each : exportFormats)
+        filters.append(QString::fromUtf16(each.filter));
+    QString filter = filters.first();
+    const QString title = only ? u"Esporta i contatti selezionati"_s : u"Esporta la rubrica"_s;
+    QString target =
+        dialogs.askFileName(parent, Dialogs::FileMode::Save, title, filters, &filter, u"rubrica.csv"_s);
+    if (target.isEmpty())
+        return;
+    const ExportFormat* chosen = &exportFormats[0];
+    for (const ExportFormat& each : exportFormats)
+        if (filter == QString::fromUtf16(each.filter))
+            chosen = &each;
+    // The file dialog asked before an existing file was named. A name without a suffix gets the
+    // format's, and then a file of that name is not replaced, since nobody was asked about it.
+    bool force = true;
+    if (QFileInfo(target).suffix().isEmpty()) {
+        target += u'.' + QString::fromUtf16(chosen->suffix);
+        force = false;
+    }
+
+    auto progress =
+        dialogs.startProgress(parent, title, u"Esportazione in «"_s + QFileInfo(target).fileName() + u"»…"_s);
+    bookexport::Request request;
+    request.target = target;
+    request.format = chosen->format;
+    request.book = book;
+    request.only = only;
+    request.force = force;
+    request.progress = [&](qint64 done, qint64 total) { return progress->advance(done, total); };
+    auto written = bookexport::write(request);
+    progress.reset();
+    if (!written) {
+        StoreError error = written.error();
+        error.message += u"\n\nLa rubrica non è cambiata; un file che c'era già è rimasto com'era."_s;
+        dialogs.reportError(parent, error);
+        return;
+    }
+    if (written.value().cancelled) {
+        dialogs.inform(parent, title,
+                       u"Esportazione annullata: «"_s + target +
+                           u"» non è stato scritto (un file che c'era già è "
+                           u"rimasto com'era)."_s,
+                       Dialogs::Icon::Information);
+        return;
+    }
+    QString text = (written.value().count == 1 ? u"Esportato "_s : u"Esportati "_s) +
+                   countOf(written.value().count) + u" in «"_s + target + u"»."_s;
+    if (written.value().invalidUtf8 > 0)
+        text += u"\n\nAttenzione: alcuni campi non sono testo UTF-8 valido (li ha scritti un altro "
+                u"programma), per "
+                u"esempio "_s +
+                written.value().firstInvalidUtf8 + u"."_s;
+    dialogs.inform(parent, title, text, Dialogs::Icon::Information);
+}
+
+namespace {
+
+// The largest CSV or vCard file read: as vinzal-db reads.
+constexpr qint64 kLargestInput = qint64(2) << 30;
+
+enum class Kind { Access, Csv, VCard };
+
+Kind kindOf(const QString& path, const QByteArray& start)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (start.mid(4, 15) == "Standard Jet DB" || start.mid(4, 15) == "Standard ACE DB" ||
+        suffix == u"mdb"_s || suffix == u"accdb"_s)
+        return Kind::Access;
+    if (suffix == u"vcf"_s || suffix == u"vcard"_s || start.trimmed().toUpper().startsWith("BEGIN:VCARD"))
+        return Kind::VCard;
+    return Kind::Csv;
+}
+
+} // namespace
+
+bool importContacts(QWidget* parent, const QString& book)
+{
+    Dialogs& dialogs = Dialogs::instance();
+    const QString title = u"Importa contatti"_s;
+    const QStringList filters{u"Rubriche e contatti (*.mdb *.accdb *.csv *.txt *.vcf *.vcard)"_s,
+                              u"Access (*.mdb *.accdb)"_s, u"CSV (*.csv *.txt)"_s, u"vCard (*.vcf *.vcard)"_s,
+                              u"Tutti i file (*)"_s};
+    QString filter = filters.first();
+    const QString path = dialogs.askFileName(parent, Dialogs::FileMode::Open, title, filters, &filter);
+    if (path.isEmpty())
+        return false;
+    QByteArray bytes;
+    {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly) || file.size() > kLargestInput) {
+            dialogs.inform(parent, title,
+                           u"Il file «"_s + path + u"» non può essere letto"_s +
+                               (file.size() > kLargestInput ? u": è troppo grande."_s : u"."_s),
+                           Dialogs::Icon::Warning);
+            return false;
+        }
+        bytes = file.read(64);
+    }
+    const Kind kind = kindOf(path, bytes);
+    if (kind != Kind::Access) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly)) {
+            dialogs.inform(parent, title, u"Il file «"_s + path + u"» non può essere letto."_s,
+                           Dialogs::Icon::Warning);
+            return false;
+        }
+        bytes = file.readAll();
+    }
+
+    ImportPreview preview;
+    preview.file = path;
+    Contacts records;
+    csvmap::Mapping mapping;
+    csvmap::Encoding encoding = csvmap::Encoding::Utf8;
+    bool firstRead = true;
+    preview.reread = [&] {
+        preview.problems.clear();
+        preview.notes.clear();
+        records.clear();
+        if (kind == Kind::Access) {
+            access::Options options;
+            auto read = access::readShielded(path, options, preview.notes);
+            if (!read)
+                preview.problems.append(read.error().fullText());
+            else
+                records = std::move(read.value());
+        } else if (kind == Kind::VCard) {
+            auto read = vcard::read(bytes);
+            records = std::move(read.records);
+            preview.problems = read.errors;
+            preview.notes = read.warnings;
+        } else {
+            if (!firstRead) {
+                csvmap::encodingFromName(preview.encoding, &encoding);
+                for (qsizetype c = 0; c < mapping.columns.size() && c < preview.columnChoices.size(); ++c)
+                    if (csvmap::choiceOf(mapping.columns[c]) != preview.columnChoices.at(c) &&
+                        csvmap::setChoice(mapping.columns[c], preview.columnChoices.at(c)))
+                        mapping.own = false;
+            }
+            auto read = csvmap::read(bytes, firstRead ? nullptr : &encoding, firstRead ? nullptr : &mapping);
+            encoding = read.encoding;
+            mapping = read.mapping;
+            records = std::move(read.records);
+            preview.problems = read.errors;
+            preview.notes = read.warnings;
+            preview.encoding = csvmap::encodingName(encoding);
+            preview.encodings = {u"UTF-8"_s, u"Windows-1252"_s};
+            preview.choices = csvmap::choices();
+            preview.headers.clear();
+            preview.columnChoices.clear();
+            for (const csvmap::Column& column : std::as_const(mapping.columns)) {
+                preview.headers.append(column.header);
+                preview.columnChoices.append(
+                    mapping.own
+                        ? contacts::fields().value(contacts::fieldPosition(column.header), column.header)
+                        : csvmap::choiceOf(column));
+            }
+            if (encoding != csvmap::Encoding::Utf8)
+                preview.notes.append(u"Il file non è in UTF-8: è stato letto come "_s + preview.encoding +
+                                     u"."_s);
+        }
+        firstRead = false;
+        if (preview.problems.isEmpty())
+            preview.problems = book::checkIds(
+                records, [](qsizetype i) { return u"il contatto n. %1 del file"_s.arg(i + 1); });
+        preview.total = records.size();
+        preview.first = records.mid(0, 5);
+        preview.duplicates = 0;
+        if (preview.problems.isEmpty()) {
+            auto duplicates = book::countDuplicates(book, records);
+            if (!duplicates)
+                preview.problems.append(duplicates.error().fullText());
+            else
+                preview.duplicates = duplicates.value();
+        }
+    };
+    preview.reread();
+    if (!dialogs.reviewImport(parent, preview) || !preview.problems.isEmpty())
+        return false;
+
+    auto progress =
+        dialogs.startProgress(parent, title, u"Importazione da «"_s + QFileInfo(path).fileName() + u"»…"_s);
+    bool cancelled = false;
+    auto appended = book::append(
+        book, records, preview.keepDuplicates,
+        [&](qint64 done, qint64 total) { return progress->advance(done, total); }, &cancelled);
+    progress.reset();
+    if (!appended) {
+        if (cancelled) {
+            dialogs.inform(parent, title, appended.error().message, Dialogs::Icon::Information);
+        } else {
+            StoreError error = appended.error();
+            error.message += u"\n\nNon è stato aggiunto nessun contatto: la rubrica è rimasta com'era."_s;
+            dialogs.reportError(parent, error);
+        }
+        return false;
+    }
+    const book::Appended& done = appended.value();
+    QString text =
+        (done.added == 1 ? u"Aggiunto "_s : u"Aggiunti "_s) + countOf(done.added) + u" alla rubrica."_s;
+    if (done.skipped > 0)
+        text += u"\n"_s + (done.skipped == 1 ? u"Saltato 1 contatto già presente."_s
+                                             : u"Saltati %L1 contatti già presenti."_s.arg(done.skipped));
+    dialogs.inform(parent, title, text, Dialogs::Icon::Information);
+    return done.added > 0;
+}
+
+void printContacts(QWidget* parent, const QString& book, const Contact* current)
+{
+    Dialogs& dialogs = Dialogs::instance();
+    PrintChoice choice;
+    choice.haveCard = current != nullptr;
+    if (!dialogs.askPrintOptions(parent, choice))
+        return;
+    printing::Request request;
+    request.book = book;
+    Contacts card;
+    if (choice.layout == PrintChoice::Layout::Scheda) {
+        if (!current)
+            return;
+        card.append(*current);
+        request.only = &card;
+        request.layout = printing::Layout::Scheda;
+    } else if (choice.layout == PrintChoice::Layout::Etichette) {
+        request.layout = printing::Layout::Etichette;
+        printing::labelSheetFromName(choice.sheet, &request.sheet);
+        request.sheet.margin = choice.margin;
+        request.sheet.start = choice.start;
+    }
+    std::unique_ptr<QPagedPaintDevice> printer = dialogs.askPrinter(parent);
+    if (!printer)
+        return;
+    auto progress = dialogs.startProgress(parent, u"Stampa"_s, u"Preparazione delle pagine…"_s);
+    request.progress = [&](qint64 done, qint64 total) { return progress->advance(done, total); };
+    bool cancelled = false;
+    const Status drawn = printing::drawPages(*printer, request, &cancelled);
+    progress.reset();
+    printer.reset(); // the pages go to the printer (or the file) now
+    if (!drawn)
+        dialogs.reportError(parent, drawn.error());
+    else if (cancelled)
+        dialogs.inform(parent, u"Stampa"_s, u"Stampa annullata."_s, Dialogs::Icon::Information);
+}
+
+} // namespace vinzal

@@ -1,0 +1,25 @@
+#pragma once
+
+#include "contact.h"
+
+#include <QString>
+
+class QWidget;
+
+namespace vinzal {
+
+// What the windows' "Esporta…" does: a save dialog with the formats, a progress dialog that can be
+// cancelled, and the same safe writing as `vinzal-db export`. `only`, when given, holds the contacts
+// selected in the grid, exported instead of the whole book.
+void exportContacts(QWidget* parent, const QString& book, const Contacts* only = nullptr);
+
+// What the windows' "Importa…" does: a file dialog (Access, CSV, vCard), a preview before anything
+// is written, then the contacts added in one transaction with a progress dialog that can be
+// cancelled; a failure or a cancel leaves the book as it was. True when contacts were added.
+bool importContacts(QWidget* parent, const QString& book);
+
+// What the windows' "Stampa…" does: the list, labels or the card `current` (when given), printed
+// through Qt's print dialog a page at a time, with a progress dialog that can be cancelled.
+void printContacts(QWidget* parent, const QString& book, const Contact* current);
+
+} // namespace vinzal

@@ -1,0 +1,162 @@
+// The preview of an import, as the real dialogs show it.
+#include "contact_table.h"
+#include "dialogs.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+using namespace Qt::StringLiterals;
+
+namespace vinzal {
+
+namespace {
+
+class PreviewDialog : public QDialog
+{
+public:
+    PreviewDialog(QWidget* parent, ImportPreview& preview) : QDialog(parent), m_preview(preview)
+    {
+        setObjectName(u"importPreview"_s);
+        setWindowTitle(u"Importa da «"_s + QFileInfo(preview.file).fileName() + u"»"_s);
+        auto* layout = new QVBoxLayout(this);
+        m_summary = new QLabel(this);
+        m_summary->setObjectName(u"summary"_s);
+        m_summary->setWordWrap(true);
+        layout->addWidget(m_summary);
+        m_keep = new QCheckBox(this);
+        m_keep->setObjectName(u"keepDuplicates"_s);
+        layout->addWidget(m_keep);
+        if (!preview.headers.isEmpty()) {
+            auto* form = new QFormLayout;
+            m_encoding = new QComboBox(this);
+            m_encoding->setObjectName(u"encoding"_s);
+            m_encoding->addItems(preview.encodings);
+            form->addRow(u"Codifica dei caratteri:"_s, m_encoding);
+            layout->addLayout(form);
+            layout->addWidget(new QLabel(u"Colonne del file e campi della rubrica in cui vanno:"_s, this));
+            m_columns = new QTableWidget(int(preview.headers.size()), 2, this);
+            m_columns->setObjectName(u"columns"_s);
+            m_columns->setHorizontalHeaderLabels({u"Colonna del file"_s, u"Campo"_s});
+            m_columns->horizontalHeader()->setStretchLastSection(true);
+            m_columns->verticalHeader()->hide();
+            for (int row = 0; row < m_columns->rowCount(); ++row) {
+                auto* header = new QTableWidgetItem(preview.headers.at(row));
+                header->setFlags(Qt::ItemIsEnabled);
+                m_columns->setItem(row, 0, header);
+                auto* choice = new QComboBox(m_columns);
+                choice->addItems(preview.choices);
+                m_columns->setCellWidget(row, 1, choice);
+            }
+            m_columns->resizeColumnToContents(0);
+            layout->addWidget(m_columns, 1);
+        }
+        layout->addWidget(new QLabel(u"I primi contatti, come saranno scritti:"_s, this));
+        m_rows = new QTableWidget(0, fieldCount - 1, this);
+        m_rows->setObjectName(u"firstRows"_s);
+        m_rows->setHorizontalHeaderLabels(contacts::fields().mid(1));
+        m_rows->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        layout->addWidget(m_rows, 1);
+        auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+        m_import = buttons->button(QDialogButtonBox::Ok);
+        m_import->setText(u"Importa"_s);
+        connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+        connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+        layout->addWidget(buttons);
+        show(false);
+        resize(820, 620);
+    }
+
+    void done(int result) override
+    {
+        m_preview.keepDuplicates = m_keep->isChecked();
+        QDialog::done(result);
+    }
+
+private:
+    // Puts the preview into the controls; `connectAfter` guards against the signals of the update.
+    void show(bool)
+    {
+        m_updating = true;
+        const ImportPreview& p = m_preview;
+        QString summary;
+        if (!p.problems.isEmpty()) {
+            summary = u"Il file non può essere importato, la rubrica non cambia:\n- "_s +
+                      p.problems.mid(0, 10).join(u"\n- "_s);
+        } else {
+            summary = u"Contatti nel file: %L1. Saranno aggiunti: %L2. Già presenti nella rubrica (con tutti "
+                      u"i campi "
+                      u"uguali): %L3."_s.arg(p.total)
+                          .arg(p.total - (m_keep->isChecked() ? 0 : p.duplicates))
+                          .arg(p.duplicates);
+        }
+        if (!p.notes.isEmpty())
+            summary += u"\n"_s + p.notes.join(u"\n"_s);
+        m_summary->setText(summary);
+        m_keep->setText(u"Aggiungere comunque i %L1 contatti già presenti"_s.arg(p.duplicates));
+        m_keep->setEnabled(p.duplicates > 0);
+        m_import->setEnabled(p.problems.isEmpty());
+        if (m_encoding)
+            m_encoding->setCurrentText(p.encoding);
+        for (int row = 0; m_columns && row < m_columns->rowCount(); ++row)
+            if (auto* choice = qobject_cast<QComboBox*>(m_columns->cellWidget(row, 1))) {
+                if (choice->findText(p.columnChoices.value(row)) < 0)
+                    choice->addItem(p.columnChoices.value(row));
+                choice->setCurrentText(p.columnChoices.value(row));
+            }
+        m_rows->setRowCount(int(p.first.size()));
+        for (int row = 0; row < int(p.first.size()); ++row)
+            for (int column = 1; column < fieldCount; ++column)
+                m_rows->setItem(row, column - 1, new QTableWidgetItem(p.first.at(row).at(column).toText()));
+        if (!m_connected) {
+            m_connected = true;
+            if (m_encoding)
+                connect(m_encoding, &QComboBox::currentTextChanged, this, [this] { changed(); });
+            for (int row = 0; m_columns && row < m_columns->rowCount(); ++row)
+                connect(qobject_cast<QComboBox*>(m_columns->cellWidget(row, 1)),
+                        &QComboBox::currentTextChanged, this, [this] { changed(); });
+            connect(m_keep, &QCheckBox::toggled, this, [this] { show(true); });
+        }
+        m_updating = false;
+    }
+
+    void changed()
+    {
+        if (m_updating)
+            return;
+        if (m_encoding)
+            m_preview.encoding = m_encoding->currentText();
+        for (int row = 0; m_columns && row < m_columns->rowCount(); ++row)
+            m_preview.columnChoices[row] =
+                qobject_cast<QComboBox*>(m_columns->cellWidget(row, 1))->currentText();
+        m_preview.reread();
+        show(true);
+    }
+
+    ImportPreview& m_preview;
+    QLabel* m_summary;
+    QCheckBox* m_keep;
+    QComboBox* m_encoding = nullptr;
+    QTableWidget* m_columns = nullptr;
+    QTableWidget* m_rows;
+    QPushButton* m_import;
+    bool m_updating = false, m_connected = false;
+};
+
+} // namespace
+
+bool QtDialogs::doReviewImport(QWidget* parent, ImportPreview& preview)
+{
+    PreviewDialog dialog(parent, preview);
+    return dialog.exec() == QDialog::Accepted;
+}
+
+} // namespace vinzal

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+class QAction;
+class QMenu;
+class QPoint;
+class QWidget;
+
+namespace vinzal {
+
+// The menu both windows share, reached without changing their layout: a right click on the
+// window's background (and on the card's bar, and on the grid) opens it, and its shortcuts work
+// anywhere in the window, except where a box uses the same key. Each entry shows its shortcut.
+class WindowMenu : public QObject
+{
+    Q_OBJECT
+public:
+    // What the window does for the entries that depend on it; an entry without one is disabled.
+    struct Handlers
+    {
+        std::function<void()> importFile, exportFile, print, findDuplicates, deleteContact;
+        // Whether "Elimina contatto…" applies now (a contact shown, nothing being typed).
+        std::function<bool()> canDelete;
+    };
+
+    // The entries go into `window`'s actions, so that their shortcuts work in the window; `book` is
+    // the one the window shows (for "Informazioni su Vinzal").
+    WindowMenu(QWidget* window, const QString& book, Handlers handlers);
+
+    QMenu* menu() const { return m_menu; }
+    // Opens the menu at `globalPosition` and returns once it is closed.
+    void exec(const QPoint& globalPosition);
+
+    // The short user guide (Markdown), as installed with the program.
+    static QString guide();
+    // The text of "Informazioni su Vinzal" for `book`: version, licence, where the book lives.
+    static QString aboutText(const QString& book);
+
+private:
+    QAction* add(const QString& name, const QString& text, const QKeySequence& shortcut,
+                 const std::function<void()>& handler);
+
+    QWidget* m_window;
+    QMenu* m_menu;
+    QAction* m_delete = nullptr;
+    Handlers m_handlers;
+};
+
+// Tells every window that a book's contacts were added or removed, so that each window on it reads
+// it again (when it is not in the middle of an edit).
+class BookEvents : public QObject
+{
+    Q_OBJECT
+public:
+    static BookEvents& instance();
+
+signals:
+    // `origin` is the window that changed it, which has already shown the change.
+    void changed(const QString& book, QObject* origin);
+};
+
+} // namespace vinzal

@@ -1,0 +1,145 @@
+#include "book_export.h"
+
+#include "book_io.h"
+#include "contact_table.h"
+#include "csv.h"
+#include "safe_file.h"
+#include "vcard.h"
+#include "xlsx.h"
+
+using namespace Qt::StringLiterals;
+
+namespace vinzal::bookexport {
+
+namespace {
+
+constexpr qsizetype kBatch = 2000;
+
+QByteArray textOf(Format format, const Contacts& records, bool first)
+{
+    switch (format) {
+    case Format::Csv:
+        return csv::write(records, {u',', false, first});
+    case Format::Spreadsheet:
+        return csv::write(records, {u';', true, first});
+    case Format::VCard3:
+        return vcard::write(records, u"3.0"_s);
+    case Format::VCard4:
+        return vcard::write(records, u"4.0"_s);
+    case Format::Xlsx:
+        break;
+    }
+    return {};
+}
+
+void note(Written& written, const Contacts& records)
+{
+    for (const Contact& record : records)
+        for (int i = 1; i < fieldCount; ++i) {
+            const Value& value = record.at(i);
+            const bool invalid = !value.isValidUtf8();
+            const bool other = !value.isNull() && !value.isText();
+            if (!invalid && !other)
+                continue;
+            const QString place = u"il campo «"_s + contacts::fields().value(i) +
+                                  u"» del contatto con ID "_s + record[Field::Id].toText();
+            if (invalid && written.invalidUtf8++ == 0)
+                written.firstInvalidUtf8 = place;
+            if (other && written.notText++ == 0)
+                written.firstNotText = place;
+        }
+}
+
+Written cancelled()
+{
+    Written stop;
+    stop.cancelled = true;
+    return stop;
+}
+
+} // namespace
+
+Written scan(const Contacts& records)
+{
+    Written found;
+    note(found, records);
+    return found;
+}
+
+QByteArray bytes(Format format, const Contacts& records)
+{
+    return textOf(format, records, true);
+}
+
+Result<Written> write(const Request& request)
+{
+    const auto go = [&](qint64 done, qint64 total) {
+        return !request.progress || request.progress(done, total);
+    };
+    auto pending = safefile::PendingFile::begin(request.target, request.force, {request.book});
+    if (!pending)
+        return pending.error();
+    safefile::PendingFile& file = *pending.value();
+    Written written;
+
+    if (request.format == Format::Xlsx) {
+        Contacts all;
+        if (request.only) {
+            all = *request.only;
+        } else {
+            auto read = book::readAll(request.book);
+            if (!read)
+                return read.error();
+            all = std::move(read.value());
+        }
+        if (!go(0, all.size()))
+            return cancelled();
+        note(written, all);
+        // libxlsxwriter writes by name: into the temporary file, renamed once complete.
+        if (Status done = interchange::writeXlsx(file.tempPath(), all); !done)
+            return done.error();
+        if (!go(all.size(), all.size()))
+            return cancelled();
+        if (Status committed = file.commit(); !committed)
+            return committed.error();
+        written.count = all.size();
+        return written;
+    }
+
+    Status failed;
+    bool stopped = false;
+    qint64 total = 0;
+    const auto take = [&](const Contacts& batch) {
+        if (Status put = file.write(textOf(request.format, batch, written.count == 0)); !put) {
+            failed = put;
+            return false;
+        }
+        note(written, batch);
+        written.count += batch.size();
+        if (!go(written.count, total)) {
+            stopped = true;
+            return false;
+        }
+        return true;
+    };
+    if (request.only) {
+        total = request.only->size();
+        for (qsizetype at = 0; at < request.only->size() && !stopped && failed; at += kBatch)
+            take(request.only->mid(at, kBatch));
+    } else if (Status read = book::readInBatches(request.book, kBatch, take, &total); !read) {
+        return read.error();
+    }
+    if (!failed)
+        return failed.error();
+    if (stopped)
+        return cancelled();
+    // An empty book is still a file: the header alone, or nothing for vCard.
+    if (written.count == 0)
+        if (Status put = file.write(textOf(request.format, {}, true)); !put)
+            return put.error();
+    if (Status committed = file.commit(); !committed)
+        return committed.error();
+    return written;
+}
+
+} // namespace vinzal::bookexport
