@@ -65,15 +65,38 @@ StoreError StoreError::disconnected(const QString& what, const QString& detail)
             detail};
 }
 
+namespace {
+
+// Where the server says a right is missing ("permission denied for table Nomelia"), in Italian: the
+// server's own words are English and depend on its version, so only the object is taken from them.
+QString missingRight(const QString& detail)
+{
+    static const std::pair<const char16_t*, const char16_t*> objects[] = {
+        {u"permission denied for table ", u" sulla tabella «%1»"},
+        {u"permission denied for sequence ", u" sulla sequenza «%1», che numera gli ID"},
+        {u"permission denied for schema ", u" sullo schema «%1»"},
+        {u"permission denied for database ", u" sulla base di dati «%1»"},
+    };
+    for (const auto& [english, italian] : objects) {
+        const QString prefix = QString::fromUtf16(english);
+        if (detail.startsWith(prefix))
+            return QString::fromUtf16(italian).arg(detail.mid(prefix.size()).trimmed());
+    }
+    return QString();
+}
+
+} // namespace
+
 StoreError StoreError::fromServer(const QString& state, const QString& detail, const QString& what)
 {
     const QString head = u"Non è stato possibile "_s + what + u". "_s;
     if (state == u"42501"_s || state == u"25006"_s) // insufficient_privilege, read_only_sql_transaction
-        return {Kind::ReadOnly,
-                head + u"Il server non dà a questo utente il permesso di farlo (per esempio a chi può solo "
-                       u"leggere la rubrica). Chiedere a chi amministra il server il permesso che manca: i "
-                       u"dati inseriti sono ancora nella finestra."_s,
-                detail};
+        return {
+            Kind::ReadOnly,
+            head + u"Il server non dà a questo utente il permesso di farlo"_s + missingRight(detail) +
+                u" (per esempio a chi può solo leggere la rubrica). Chiedere a chi amministra il server il "
+                u"permesso che manca: i dati inseriti sono ancora nella finestra."_s,
+            detail};
     if (state == u"40001"_s || state == u"40P01"_s || state == u"55P03"_s || state == u"57014"_s)
         return {Kind::Busy,
                 head + u"La rubrica sul server è occupata da un altro utente. Riprovare tra qualche "

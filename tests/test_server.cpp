@@ -227,6 +227,59 @@ private slots:
         }
     }
 
+    // The README's office recipe, as written: its SQL run line by line on a database made as it says,
+    // the book made by the command it gives; then a writer imports (the duplicate check needs no
+    // right beyond the table's), and a reader is refused, told which right is missing.
+    void theOfficeRecipeAsWritten()
+    {
+        QFile readme(QStringLiteral(VINZAL_SOURCE_DIR "/README.md"));
+        QVERIFY(readme.open(QIODevice::ReadOnly));
+        QString text = QString::fromUtf8(readme.readAll());
+        text = text.mid(text.indexOf(u"## Una rubrica per tutto l'ufficio"_s));
+        text = text.left(text.indexOf(u"\n## "_s, 10));
+        QVERIFY(text.contains(u"sudo -u postgres createuser --pwprompt rubrica_admin\n"
+                              u"sudo -u postgres createdb --owner=rubrica_admin rubrica\n"_s));
+        QVERIFY(
+            m_server.exec(u"CREATE ROLE rubrica_admin LOGIN; CREATE DATABASE rubrica OWNER rubrica_admin"_s));
+        QStringList blocks;
+        for (qsizetype at = text.indexOf(u"```sql\n"_s); at >= 0; at = text.indexOf(u"```sql\n"_s, at + 1))
+            blocks.append(text.mid(at + 7, text.indexOf(u"```"_s, at + 7) - at - 7));
+        QCOMPARE(blocks.size(), 2);
+        const auto runBlock = [&](const QString& block) {
+            for (const QString& line : block.split(u'\n', Qt::SkipEmptyParts))
+                if (!line.startsWith(u"\\password"_s)) // asks for a password at the terminal
+                    QVERIFY2(m_server.exec(line, u"rubrica"_s), qPrintable(line + m_server.errorString()));
+        };
+        runBlock(blocks[0]);
+        const QString given = u"postgresql://rubrica_admin@server/rubrica?sslmode=verify-full"_s;
+        QVERIFY(text.contains(u"vinzal-db create \""_s + given + u"\""_s));
+        QString output;
+        QCOMPARE(vinzalDb({u"create"_s, m_server.uri(u"rubrica_admin"_s, u"rubrica"_s)}, &output), 0);
+        runBlock(blocks[1]);
+
+        QFile csv(m_dir.filePath(u"ufficio.csv"_s));
+        QVERIFY(csv.open(QIODevice::WriteOnly));
+        csv.write("Cognone e nome o denominazione,Telefonino\r\nRossi Mario,333 1\r\n");
+        csv.close();
+        QVERIFY2(vinzalDb({u"import"_s, u"--csv"_s, csv.fileName(), m_server.uri(u"mario"_s, u"rubrica"_s)},
+                          &output) == 0,
+                 qPrintable(output));
+        QVERIFY2(vinzalDb({u"import"_s, u"--csv"_s, csv.fileName(), m_server.uri(u"mario"_s, u"rubrica"_s)},
+                          &output) == 0 &&
+                     output.contains(u"Saltato 1 contatto"_s),
+                 qPrintable(output));
+        QCOMPARE(vinzalDb({u"import"_s, u"--csv"_s, csv.fileName(), m_server.uri(u"anna"_s, u"rubrica"_s),
+                           u"--keep-duplicates"_s},
+                          &output),
+                 1);
+        QVERIFY2(output.contains(u"permesso"_s) && output.contains(u"tabella «Nomelia»"_s),
+                 qPrintable(output));
+        QCOMPARE(vinzalDb({u"export"_s, u"--csv"_s, m_dir.filePath(u"anna.csv"_s),
+                           m_server.uri(u"anna"_s, u"rubrica"_s)},
+                          &output),
+                 0);
+    }
+
     void vinzalDbWorksOnServerBooks()
     {
         QString output;
