@@ -76,12 +76,7 @@ Result<Written> write(const Request& request)
     const auto go = [&](qint64 done, qint64 total) {
         return !request.progress || request.progress(done, total);
     };
-    auto pending = safefile::PendingFile::begin(request.target, request.force, {request.book});
-    if (!pending)
-        return pending.error();
-    safefile::PendingFile& file = *pending.value();
     Written written;
-
     if (request.format == Format::Xlsx) {
         Contacts all;
         if (request.only) {
@@ -95,16 +90,17 @@ Result<Written> write(const Request& request)
         if (!go(0, all.size()))
             return cancelled();
         note(written, all);
-        // libxlsxwriter writes by name: into the temporary file, renamed once complete.
-        if (Status done = interchange::writeXlsx(file.tempPath(), all); !done)
+        // The workbook writer puts the file in place itself, once it is whole and on disk.
+        if (Status done = interchange::writeXlsx(request.target, all, request.force, {request.book}); !done)
             return done.error();
-        if (!go(all.size(), all.size()))
-            return cancelled();
-        if (Status committed = file.commit(); !committed)
-            return committed.error();
         written.count = all.size();
         return written;
     }
+
+    auto pending = safefile::PendingFile::begin(request.target, request.force, {request.book});
+    if (!pending)
+        return pending.error();
+    safefile::PendingFile& file = *pending.value();
 
     Status failed;
     bool stopped = false;
