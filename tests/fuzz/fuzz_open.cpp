@@ -26,7 +26,8 @@ QString scratch()
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
-    // Qt SQL loads its SQLite driver as a plugin, which needs an application object.
+    // The store reads the file through sqlite3; Qt Core still wants an application object for the
+    // dynaset's queued hand-over of the id list.
     static QCoreApplication app(*argc, *argv);
     return 0;
 }
