@@ -10,6 +10,8 @@
 #include "page_painter.h"
 
 #include "vcard.h"
+
+#include <QImage>
 #include <QPagedPaintDevice>
 
 #include <QFile>
@@ -254,21 +256,17 @@ bool importContacts(QWidget* parent, const QString& book)
     return done.added > 0;
 }
 
-void printContacts(QWidget* parent, const QString& book, const Contact* current)
+namespace {
+
+// What a print choice asks of the painters.
+printing::Request printRequest(const QString& book, const PrintChoice& choice, const Contacts* card,
+                               const QString& index)
 {
-    Dialogs& dialogs = Dialogs::instance();
-    PrintChoice choice;
-    choice.haveCard = current != nullptr;
-    if (!dialogs.askPrintOptions(parent, choice))
-        return;
     printing::Request request;
     request.book = book;
-    Contacts card;
+    request.index = index;
     if (choice.layout == PrintChoice::Layout::Scheda) {
-        if (!current)
-            return;
-        card.append(*current);
-        request.only = &card;
+        request.only = card;
         request.layout = printing::Layout::Scheda;
     } else if (choice.layout == PrintChoice::Layout::Etichette) {
         request.layout = printing::Layout::Etichette;
@@ -276,17 +274,53 @@ void printContacts(QWidget* parent, const QString& book, const Contact* current)
         request.sheet.margin = choice.margin;
         request.sheet.start = choice.start;
     }
+    return request;
+}
+
+} // namespace
+
+void printContacts(QWidget* parent, const QString& book, const Contact* current, const QString& index)
+{
+    Dialogs& dialogs = Dialogs::instance();
+    PrintChoice choice;
+    choice.haveCard = current != nullptr;
+    Contacts card;
+    if (current)
+        card.append(*current);
+    // The preview keeps the pages of the choice it last drew, and with them the places of the pages
+    // it has seen, so that turning a page reads only that page's contacts.
+    std::unique_ptr<printing::Pages> pages;
+    std::optional<std::tuple<PrintChoice::Layout, QString, double, int>> drawn;
+    choice.drawPage = [&](const PrintChoice& shown, qint64 page, QImage& image, qint64* count) {
+        const auto key = std::make_tuple(shown.layout, shown.sheet, shown.margin, shown.start);
+        if (!pages || drawn != key) {
+            pages.reset();
+            auto opened = printing::Pages::open(printRequest(book, shown, &card, index));
+            if (!opened)
+                return opened.error().fullText();
+            pages = std::move(opened.value());
+            drawn = key;
+        }
+        *count = pages->count();
+        const Status painted = pages->draw(page, image);
+        return painted ? QString() : painted.error().fullText();
+    };
+    const bool chosen = dialogs.askPrintOptions(parent, choice);
+    pages.reset(); // its connection to the book goes with it
+    if (!chosen || (choice.layout == PrintChoice::Layout::Scheda && !current))
+        return;
+    printing::Request request = printRequest(book, choice, &card, index);
     std::unique_ptr<QPagedPaintDevice> printer = dialogs.askPrinter(parent);
     if (!printer)
         return;
     auto progress = dialogs.startProgress(parent, u"Stampa"_s, u"Preparazione delle pagine…"_s);
     request.progress = [&](qint64 done, qint64 total) { return progress->advance(done, total); };
     bool cancelled = false;
-    const Status drawn = printing::drawPages(*printer, request, &cancelled);
+    const Status printed = printing::drawPages(*printer, request, &cancelled);
     progress.reset();
     printer.reset(); // the pages go to the printer (or the file) now
-    if (!drawn)
-        dialogs.reportError(parent, drawn.error());
+    if (!printed)
+        dialogs.reportError(parent, printed.error());
     else if (cancelled)
         dialogs.inform(parent, u"Stampa"_s, u"Stampa annullata."_s, Dialogs::Icon::Information);
 }

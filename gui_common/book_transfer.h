@@ -18,8 +18,10 @@ void exportContacts(QWidget* parent, const QString& book, const Contacts* only =
 // cancelled; a failure or a cancel leaves the book as it was. True when contacts were added.
 bool importContacts(QWidget* parent, const QString& book);
 
-// What the windows' "Stampa…" does: the list, labels or the card `current` (when given), printed
-// through Qt's print dialog a page at a time, with a progress dialog that can be cancelled.
-void printContacts(QWidget* parent, const QString& book, const Contact* current);
+// What the windows' "Stampa…" does: a preview of the list, labels or the card `current` (when
+// given), then Qt's print dialog, the pages drawn one at a time with a progress dialog that can be
+// cancelled. The contacts in the order of `index` (the card's search order), else of their IDs.
+void printContacts(QWidget* parent, const QString& book, const Contact* current,
+                   const QString& index = QString());
 
 } // namespace vinzal

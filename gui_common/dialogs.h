@@ -10,6 +10,7 @@
 #include <memory>
 
 class QPagedPaintDevice;
+class QImage;
 class QWidget;
 
 namespace vinzal {
@@ -23,6 +24,10 @@ struct PrintChoice
     double margin = 4;                     // labels: mm inside each label
     int start = 1;                         // labels: the first free label of the first sheet
     bool haveCard = true;                  // whether Scheda can be chosen
+    // Draws page `page` (0 = the first) of what the choice prints on `image`, an A4 page at the
+    // image's resolution, and sets `pages` to how many there are; the message when the book cannot
+    // be read, else empty. What the preview shows.
+    std::function<QString(const PrintChoice& choice, qint64 page, QImage& image, qint64* pages)> drawPage;
 };
 
 // What the preview of an import shows before anything is written, and what the user may change

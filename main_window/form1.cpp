@@ -174,7 +174,8 @@ Form1::Form1(QWidget* parent, const QString& book)
     handlers.exportFile = [this] { exportContacts(this, m_book); };
     handlers.print = [this] {
         const std::optional<Row>& row = m_data1.currentRow();
-        printContacts(this, m_book, row ? &row->fields : nullptr);
+        printContacts(this, m_book, row ? &row->fields : nullptr,
+                      m_data1.tableCursor() ? m_data1.tableCursor()->index() : QString());
     };
     handlers.importFile = [this] {
         if (!importContacts(this, m_book))

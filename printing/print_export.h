@@ -36,6 +36,9 @@ struct Request
 {
     QString book;
     const Contacts* only = nullptr; // these contacts instead of the whole book (Scheda: the card's)
+    // The order of the contacts: the index the card searches on, as the card shows them; empty for
+    // the order of their IDs.
+    QString index;
     Layout layout = Layout::Elenco;
     LabelSheet sheet;
     // As pages are written: contacts done of the total; false cancels and nothing is written.

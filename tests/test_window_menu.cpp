@@ -8,6 +8,7 @@
 #include "form2.h"
 #include "grid_model.h"
 #include "gui_support.h"
+#include "page_painter.h"
 #include "window_menu.h"
 
 #include <QAction>
@@ -396,6 +397,8 @@ private slots:
         QTest::newRow("the list, from the grid")
             << true << 0 << 1 << qint64(-1) << u"Rossi Mario Bianchi Anna Verdi Luca pagina 1 di 1"_s
             << QPointF();
+        QTest::newRow("the list, in the card's search order")
+            << false << -1 << 1 << qint64(-1) << u"Bianchi Anna Rossi Mario Verdi Luca"_s << QPointF();
         QTest::newRow("cancelled") << false << 0 << 1 << qint64(1) << QString() << QPointF();
     }
 
@@ -415,13 +418,21 @@ private slots:
             keys = QApplication::focusWidget();
         }
         m_dialogs->clear();
+        if (layout < 0) { // the name search, from the start
+            m_dialogs->textAnswers = {u"A"_s};
+            card.click(u"Command1"_s);
+            layout = 0;
+        }
         m_dialogs->printFile = out.filePath(u"stampa.pdf"_s);
         m_dialogs->cancelProgressAt = cancelAt;
         m_dialogs->onPrintOptions = [&](PrintChoice& choice) {
             choice.layout = PrintChoice::Layout(layout);
             choice.sheet = u"2x7"_s;
             choice.start = start;
-            return true;
+            // The preview draws the same choice.
+            QImage page(210, 297, QImage::Format_RGB32);
+            qint64 pages = 0;
+            return choice.drawPage(choice, 0, page, &pages).isEmpty() && pages == 1;
         };
         QTest::keySequence(keys, QKeySequence(Qt::CTRL | Qt::Key_P));
         if (cancelAt >= 0) {
@@ -447,6 +458,60 @@ private slots:
         if (!firstName.isNull())
             QVERIFY2(std::abs(first.x() - firstName.x()) < 1 && std::abs(first.y() - firstName.y()) < 1.5,
                      qPrintable(u"%1, %2"_s.arg(first.x()).arg(first.y())));
+    }
+
+    // The preview reads only the page it shows, finding it from the pages it has seen: whatever
+    // order the pages are turned in, each holds its slice of the order, and together they hold
+    // every contact once. 130 contacts added out of the order of their cities.
+    void previewPagesAreSlicesOfTheOrder_data()
+    {
+        QTest::addColumn<int>("layout");
+        QTest::addColumn<int>("start");
+        QTest::addColumn<QString>("index");
+        QTest::addColumn<QList<int>>("turns"); // pages in the order shown; -1 the last
+        QTest::newRow("list by city, forwards") << 0 << 1 << u"Città"_s << QList<int>{0, 1, 2};
+        QTest::newRow("list by city, last first") << 0 << 1 << u"Città"_s << QList<int>{-1, 1, 0};
+        QTest::newRow("labels from the 6th, last then back")
+            << 1 << 6 << u"Città"_s << QList<int>{-1, 4, 3, 0, 1, 2, 6};
+        QTest::newRow("labels by ID, jumping") << 1 << 24 << QString() << QList<int>{3, 6, -1, 0, 2};
+    }
+
+    void previewPagesAreSlicesOfTheOrder()
+    {
+        QFETCH(int, layout);
+        QFETCH(int, start);
+        QFETCH(QString, index);
+        QFETCH(QList<int>, turns);
+        QList<Person> people;
+        for (int i = 0; i < 130; ++i)
+            people.append(
+                {{kName, u"N%1"_s.arg(i)}, {u"Città"_s, u"C%1"_s.arg((i * 47) % 130, 3, 10, QChar(u'0'))}});
+        QTemporaryDir dir;
+        const QString book = dir.filePath(u"Vinzal.mdb"_s);
+        makeAddressBook(book, people);
+        printing::Request request;
+        request.book = book;
+        request.index = index;
+        request.layout = printing::Layout(layout);
+        request.sheet.start = start;
+        auto pages = printing::Pages::open(request);
+        QVERIFY(pages);
+        QStringList expected; // cities in the order, page by page
+        for (int i = 0; i < 130; ++i)
+            expected.append(index.isEmpty() ? u"C%1"_s.arg((i * 47) % 130, 3, 10, QChar(u'0'))
+                                            : u"C%1"_s.arg(i, 3, 10, QChar(u'0')));
+        const qint64 perPage = layout == 0 ? 60 : 24, first = perPage - (start - 1);
+        QCOMPARE(pages.value()->count(), 1 + (130 - first + perPage - 1) / perPage);
+        for (int turn : std::as_const(turns)) {
+            const qint64 page = turn < 0 ? pages.value()->count() - 1 : turn;
+            Contacts on;
+            QVERIFY(pages.value()->contactsOn(page, on));
+            const qint64 from = page == 0 ? 0 : first + (page - 1) * perPage;
+            QStringList cities;
+            for (const Contact& contact : std::as_const(on))
+                cities.append(contact[Field::Citta].toText());
+            QCOMPARE(cities, expected.mid(from, page == 0 ? first : perPage));
+        }
     }
 };
 
