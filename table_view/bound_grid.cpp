@@ -247,19 +247,32 @@ bool BoundGrid::eventFilter(QObject* watched, QEvent* event)
     const int top = selector->sectionViewportPosition(row);
     if ((row > 0 && y < top + grip) || y >= top + selector->sectionSize(row) - grip)
         return QTableView::eventFilter(watched, event);
-    selectorClicked(row);
+    selectorClicked(row, mouse->modifiers());
     return true;
 }
 
-void BoundGrid::selectorClicked(int row)
+void BoundGrid::selectorClicked(int row, Qt::KeyboardModifiers modifiers)
 {
     // The record selector makes its row current (leaving the row before as any move does) and
-    // selects it.
+    // selects it; with Ctrl the row is added to (or taken from) the rows selected, with Shift the
+    // rows from the last one clicked are, as file managers do. The cells keep selecting one at a
+    // time: the selected rows are for "Esporta…".
+    const QItemSelection before = selectionModel()->selection();
     const int column = currentIndex().isValid() ? currentIndex().column() : 0;
     setCurrentIndex(m_model->index(row, column));
-    if (currentIndex().row() == row)
-        selectionModel()->select(m_model->index(row, 0),
-                                 QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    if (currentIndex().row() != row)
+        return;
+    const bool shift = modifiers & Qt::ShiftModifier, control = modifiers & Qt::ControlModifier;
+    const int from = shift && m_anchor >= 0 && m_anchor < m_model->rowCount() ? m_anchor : row;
+    const QItemSelection rows(m_model->index(std::min(from, row), 0),
+                              m_model->index(std::max(from, row), m_model->columnCount() - 1));
+    if (shift || control)
+        selectionModel()->select(before, QItemSelectionModel::ClearAndSelect);
+    selectionModel()->select(rows, !shift && control ? QItemSelectionModel::Toggle
+                                   : shift           ? QItemSelectionModel::Select
+                                                     : QItemSelectionModel::ClearAndSelect);
+    if (!shift)
+        m_anchor = row;
 }
 
 void BoundGrid::commitEditor()

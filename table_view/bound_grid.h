@@ -39,7 +39,7 @@ protected:
 
 private:
     void abandonRow();
-    void selectorClicked(int row);
+    void selectorClicked(int row, Qt::KeyboardModifiers modifiers);
     void commitEditor();
     void openEditor(const QModelIndex& index);
     void refused(const StoreError& error, int row);
@@ -47,6 +47,7 @@ private:
     RecordNavigator& m_navigator;
     GridModel* m_model;
     bool m_returning = false; // moving back to a row whose write was refused
+    int m_anchor = -1;        // the row a Shift+click on the record selector extends from
 };
 
 } // namespace vinzal

@@ -207,26 +207,36 @@ private slots:
         QTest::addColumn<bool>("grid");
         QTest::addColumn<QString>("filter");
         QTest::addColumn<QString>("name");
-        QTest::addColumn<int>("selectedRow"); // in the grid, -1 for none; the selection is exported
+        // Clicks on the grid's record selector: a row, with "S" before it Shift, with "C" Ctrl; the
+        // rows then selected are exported.
+        QTest::addColumn<QString>("clicks");
+        QTest::addColumn<QList<int>>("selected");
         QTest::addColumn<qint64>("cancelAt");
         QTest::addColumn<bool>("written");
-        QTest::newRow("card, CSV") << false << u"CSV (*.csv)"_s << u"r.csv"_s << -1 << qint64(-1) << true;
+        QTest::newRow("card, CSV") << false << u"CSV (*.csv)"_s << u"r.csv"_s << QString() << QList<int>()
+                                   << qint64(-1) << true;
         QTest::newRow("card, spreadsheet") << false << u"CSV per fogli di calcolo, separatore «;» (*.csv)"_s
-                                           << u"r.csv"_s << -1 << qint64(-1) << true;
-        QTest::newRow("card, vCard 4.0")
-            << false << u"vCard 4.0 (*.vcf)"_s << u"r.vcf"_s << -1 << qint64(-1) << true;
+                                           << u"r.csv"_s << QString() << QList<int>() << qint64(-1) << true;
+        QTest::newRow("card, vCard 4.0") << false << u"vCard 4.0 (*.vcf)"_s << u"r.vcf"_s << QString()
+                                         << QList<int>() << qint64(-1) << true;
         // The suffix is added, and the file of that name was not asked about: it is kept.
         QTest::newRow("suffix added")
-            << false << u"vCard 4.0 (*.vcf)"_s << u"r"_s << -1 << qint64(-1) << false;
-        QTest::newRow("grid, vCard 3.0")
-            << true << u"vCard 3.0 (*.vcf)"_s << u"r.vcf"_s << -1 << qint64(-1) << true;
+            << false << u"vCard 4.0 (*.vcf)"_s << u"r"_s << QString() << QList<int>() << qint64(-1) << false;
+        QTest::newRow("grid, vCard 3.0") << true << u"vCard 3.0 (*.vcf)"_s << u"r.vcf"_s << QString()
+                                         << QList<int>() << qint64(-1) << true;
         QTest::newRow("grid, selected row")
-            << true << u"CSV (*.csv)"_s << u"r.csv"_s << 1 << qint64(-1) << true;
-        QTest::newRow("grid, workbook")
-            << true << u"Cartella di lavoro Excel (*.xlsx)"_s << u"r.xlsx"_s << -1 << qint64(-1) << true;
-        QTest::newRow("cancelled") << false << u"CSV (*.csv)"_s << u"r.csv"_s << -1 << qint64(1) << false;
-        QTest::newRow("a folder") << false << u"CSV (*.csv)"_s << u"cartella.csv"_s << -1 << qint64(-1)
-                                  << false;
+            << true << u"CSV (*.csv)"_s << u"r.csv"_s << u"1"_s << QList<int>{1} << qint64(-1) << true;
+        QTest::newRow("grid, rows 0 to 2 by Shift") << true << u"CSV (*.csv)"_s << u"r.csv"_s << u"0 S2"_s
+                                                    << QList<int>{0, 1, 2} << qint64(-1) << true;
+        QTest::newRow("grid, rows 0 and 2 by Ctrl, 1 taken back")
+            << true << u"CSV (*.csv)"_s << u"r.csv"_s << u"0 C1 C2 C1"_s << QList<int>{0, 2} << qint64(-1)
+            << true;
+        QTest::newRow("grid, workbook") << true << u"Cartella di lavoro Excel (*.xlsx)"_s << u"r.xlsx"_s
+                                        << QString() << QList<int>() << qint64(-1) << true;
+        QTest::newRow("cancelled") << false << u"CSV (*.csv)"_s << u"r.csv"_s << QString() << QList<int>()
+                                   << qint64(1) << false;
+        QTest::newRow("a folder") << false << u"CSV (*.csv)"_s << u"cartella.csv"_s << QString()
+                                  << QList<int>() << qint64(-1) << false;
     }
 
     void exportFromTheWindows()
@@ -234,7 +244,8 @@ private slots:
         QFETCH(bool, grid);
         QFETCH(QString, filter);
         QFETCH(QString, name);
-        QFETCH(int, selectedRow);
+        QFETCH(QString, clicks);
+        QFETCH(QList<int>, selected);
         QFETCH(qint64, cancelAt);
         QFETCH(bool, written);
         Card card(sample());
@@ -251,11 +262,15 @@ private slots:
         if (grid) {
             BoundGrid* table = openTableView(card);
             QHeaderView* selector = table->verticalHeader();
-            if (selectedRow >= 0)
-                QTest::mouseClick(
-                    selector->viewport(), Qt::LeftButton, {},
-                    QPoint(selector->width() / 2, selector->sectionViewportPosition(selectedRow) +
-                                                      selector->sectionSize(selectedRow) / 2));
+            for (const QString& click : clicks.split(u' ', Qt::SkipEmptyParts)) {
+                const int row = click.right(1).toInt();
+                const Qt::KeyboardModifiers keys = click.startsWith(u'S')   ? Qt::ShiftModifier
+                                                   : click.startsWith(u'C') ? Qt::ControlModifier
+                                                                            : Qt::NoModifier;
+                QTest::mouseClick(selector->viewport(), Qt::LeftButton, keys,
+                                  QPoint(selector->width() / 2, selector->sectionViewportPosition(row) +
+                                                                    selector->sectionSize(row) / 2));
+            }
             QCoreApplication::processEvents();
             keys = QApplication::focusWidget();
         }
@@ -265,7 +280,7 @@ private slots:
         m_dialogs->yesNoAnswers = {true}; // export only the selection
         m_dialogs->cancelProgressAt = cancelAt;
         QTest::keySequence(keys, QKeySequence(Qt::CTRL | Qt::Key_E));
-        QCOMPARE(m_dialogs->shown.first().kind, selectedRow >= 0 ? u"yesno"_s : u"file"_s);
+        QCOMPARE(m_dialogs->shown.first().kind, selected.isEmpty() ? u"file"_s : u"yesno"_s);
         const QStringList left =
             QDir(out.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
         QCOMPARE(left, QStringList{QFileInfo(old).fileName()}); // no temporary file stays
@@ -280,8 +295,12 @@ private slots:
         QVERIFY2(m_dialogs->shown.last().text.startsWith(u"Esportat"_s),
                  qPrintable(m_dialogs->shown.last().text));
         Contacts expected = vinzal::book::readAll(card.path()).value();
-        if (selectedRow >= 0)
-            expected = {expected.at(selectedRow)};
+        if (!selected.isEmpty()) {
+            Contacts only;
+            for (int row : std::as_const(selected))
+                only.append(expected.at(row));
+            expected = only;
+        }
         if (filter.contains(u"xlsx"_s)) {
             QVERIFY(fileBytes(old).startsWith("PK"));
             return;
