@@ -226,6 +226,8 @@ QString offerConversion(const QString& path, const QString& importTool)
         QGuiApplication::restoreOverrideCursor();
         if (converted)
             break;
+        if (conversion.cancelled)
+            return path;
         if (!conversion.extraColumns.isEmpty()) {
             conversion.skipExtraColumns = dialogs.askYesNo(
                 nullptr, QString(),
@@ -356,7 +358,25 @@ bool convertAccessFile(const QString& path, const QString& importTool, Conversio
                              u" non si è avviato: "_s + import.errorString();
         return false;
     }
-    import.waitForFinished(-1);
+    // A conversion of a large file takes a while: the progress dialog keeps the window painted and
+    // can stop it. vinzal-db, interrupted, leaves no file behind and the old one as it was.
+    {
+        auto progress = Dialogs::instance().startProgress(
+            nullptr, QString(), u"Conversione di "_s + shown(path) + u" in una rubrica di Vinzal…"_s);
+        while (!import.waitForFinished(100)) {
+            if (progress->advance(0, 0))
+                continue;
+            import.terminate();
+            import.waitForFinished(-1);
+            if (import.exitStatus() == QProcess::NormalExit && import.exitCode() == 0)
+                break; // it had finished: the book is whole
+            if (inPlace)
+                QFile::remove(staging);
+            conversion.cancelled = true;
+            conversion.problem = u"Conversione annullata: il file non è stato cambiato."_s;
+            return false;
+        }
+    }
     const QString said = QString::fromUtf8(import.readAllStandardError()).trimmed();
     if (import.exitStatus() != QProcess::NormalExit || import.exitCode() != 0) {
         if (inPlace)

@@ -46,10 +46,11 @@ struct Conversion
     bool skipExtraColumns = false; // columns the address book lacks are left out rather than refused
     QString target;                // where the new book goes; empty to take the Access file's name and place
     // What came of it:
-    QString kept;         // in place, the name the Access file is kept under
-    QString problem;      // on failure, what the import said
-    QStringList tables;   // when the file has no such table, the tables it has
-    QString extraColumns; // when the table has columns the address book lacks, their names
+    QString kept;           // in place, the name the Access file is kept under
+    QString problem;        // on failure, what the import said
+    QStringList tables;     // when the file has no such table, the tables it has
+    QString extraColumns;   // when the table has columns the address book lacks, their names
+    bool cancelled = false; // the user stopped it: nothing was changed
 };
 
 // Converts the Access file at `path` with `importTool import`, into `conversion.target` or in place:

@@ -189,6 +189,13 @@ public:
     }
     bool advance(qint64 done, qint64 total) override
     {
+        if (total <= 0) { // how much is left is not known: a busy bar
+            m_dialog.setMaximum(0);
+            m_dialog.setLabelText(done > 0 ? m_label + u"\n"_s + u"%L1"_s.arg(done) : m_label);
+            QCoreApplication::processEvents();
+            return !m_dialog.wasCanceled();
+        }
+        m_dialog.setMaximum(1000);
         m_dialog.setLabelText(m_label + u"\n"_s + u"%L1 di %L2"_s.arg(done).arg(total));
         // A modal progress dialog processes events as its value changes: the windows stay painted
         // and the cancel button answers.
