@@ -14,6 +14,8 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 namespace vinzal {
@@ -64,6 +66,7 @@ public:
         m_rows->setObjectName(u"firstRows"_s);
         m_rows->setHorizontalHeaderLabels(contacts::fields().mid(1));
         m_rows->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        m_rows->setWordWrap(false);
         layout->addWidget(m_rows, 1);
         auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
         m_import = buttons->button(QDialogButtonBox::Ok);
@@ -116,6 +119,10 @@ private:
         for (int row = 0; row < int(p.first.size()); ++row)
             for (int column = 1; column < fieldCount; ++column)
                 m_rows->setItem(row, column - 1, new QTableWidgetItem(p.first.at(row).at(column).toText()));
+        // Each column as wide as its longest value, up to a limit: one line per contact, as in the grid.
+        m_rows->resizeColumnsToContents();
+        for (int column = 0; column < m_rows->columnCount(); ++column)
+            m_rows->setColumnWidth(column, std::min(m_rows->columnWidth(column), 260));
         if (!m_connected) {
             m_connected = true;
             if (m_encoding)

@@ -15,6 +15,7 @@ installed_files=(
     share/man/man1/vinzal-db.1.gz
     share/doc/vinzal/README.md
     share/doc/vinzal/docs/scheda.png
+    share/doc/vinzal/docs/anteprima-importazione.png
     share/doc/vinzal/docs/file-formats.md
     share/doc/vinzal/docs/reliability.md
     share/doc/vinzal/docs/server.md
