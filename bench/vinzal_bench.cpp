@@ -1270,6 +1270,9 @@ QString ratio(double a, double b)
 } // namespace
 
 int benchDuplicates(const QStringList& args);
+int transferChild(const QString& mode, const QString& book, const QString& other);
+int benchTransfer(const QString& data, const QList<qint64>& sizes,
+                  const std::function<void(const QString&, qint64)>& ensure);
 
 int main(int argc, char* argv[])
 {
@@ -1295,6 +1298,9 @@ int main(int argc, char* argv[])
                "                 file (and to the server, with --server or --private-server) against\n"
                "                 the engine's own client, and what each form of index costs a row\n"
                "  --trials N     runs of each bulk write (default 3; the median is kept)\n"
+               "  --transfer     measure the windows' import, export and print instead: the import\n"
+               "                 against vinzal-db's, peak memory against reading the whole book\n"
+               "                 first, the print preview's first page against drawing every page\n"
                "  --csv FILE     where the figures are written (default: bench-results.csv;\n"
                "                 the figures of docs/performance.md are in bench/results.csv)\n"
                "  -h, --help     this text\n";
@@ -1304,6 +1310,9 @@ int main(int argc, char* argv[])
         return child(args.value(1), args.value(2));
     if (args.value(0) == u"--duplicates"_s)
         return benchDuplicates(args.mid(1));
+    if (args.value(0) == u"--transfer-child"_s)
+        return transferChild(args.value(1), args.value(2), args.value(3));
+    const bool transfer = args.removeAll(u"--transfer"_s) > 0;
 
     QString data = QDir::currentPath() + u"/bench-data"_s;
     QString csv = u"bench-results.csv"_s;
@@ -1327,6 +1336,9 @@ int main(int argc, char* argv[])
                 sizes.append(n.toLongLong());
         }
     }
+
+    if (transfer)
+        return benchTransfer(data, sizes, ensureFile);
 
     std::unique_ptr<test::PrivateServer> own;
     if (privateServer) {
