@@ -6,10 +6,14 @@
 #include "row.h"
 
 #include <QList>
+#include <QMap>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QString>
 #include <QTemporaryDir>
 #include <QVariant>
+
+#include <functional>
 
 namespace vinzal::test {
 
@@ -72,10 +76,25 @@ QRandomGenerator seededRandom(quint64* seed);
 // A value as a failure message shows it: its kind and bytes in hex, cut after 40 bytes.
 QString shownValue(const Value& value);
 
-// Runs the program `vinzalDb` (vinzal-db) in `folder` with `arguments`; its exit code (-1 when it
-// crashed), with what it printed on both channels in `output`.
+// What a program did: its exit code (-1 when it crashed or did not end) and what it printed.
+struct Run
+{
+    int code = -1;
+    QString out, err;
+};
+// Runs `program` in `folder` with `input` on its standard input; `prepare` may change the process
+// before it starts (a limit in the child, standard output sent to a file).
+Run run(const QString& program, const QStringList& arguments, const QString& folder = {},
+        const QByteArray& input = {}, const std::function<void(QProcess&)>& prepare = {});
+// The same for the vinzal-db of this build.
+Run vinzalDb(const QStringList& arguments, const QString& folder = {});
+// Runs `vinzalDb` in `folder`; its exit code, with both channels in `output`.
 int runVinzalDb(const QString& vinzalDb, const QString& folder, const QStringList& arguments,
                 QString* output = nullptr);
+
+// Every entry of a folder, hidden ones too, with a regular file's bytes (a link shows its target,
+// anything else its kind): "nothing changed" is one comparison of two snapshots.
+QMap<QString, QByteArray> snapshot(const QString& folder);
 
 // File permissions mean nothing to root: while this lives, the process acts as "nobody" (and so
 // do the programs it starts).
@@ -89,6 +108,23 @@ public:
 
 private:
     bool m_wasRoot;
+};
+
+// A tmpfs of `kilobytes` for the life of the object, to fill up; only root may mount one.
+class SmallDisk
+{
+public:
+    explicit SmallDisk(int kilobytes);
+    ~SmallDisk();
+    bool mounted() const { return m_mounted; }
+    QString path(const QString& name = {}) const
+    {
+        return name.isEmpty() ? m_dir.path() : m_dir.filePath(name);
+    }
+
+private:
+    QTemporaryDir m_dir;
+    bool m_mounted = false;
 };
 
 // One field of a row, read straight from the file.
