@@ -332,6 +332,33 @@ QMap<QString, QByteArray> snapshot(const QString& folder)
     return entries;
 }
 
+Navigator::Navigator(const QString& book, RecordNavigator::RecordsetType type)
+{
+    navigator.setDatabaseName(book);
+    navigator.setRecordsetType(type);
+    if (const Status opened = navigator.open(); !opened)
+        qFatal("cannot open %s: %s", qPrintable(book), qPrintable(opened.error().fullText()));
+}
+
+QStringList walk(Navigator& b, const QString& field, const QString& index)
+{
+    if (!index.isEmpty() && !b->setIndex(index))
+        return {u"setIndex failed"_s};
+    const auto pass = [&](bool forwards) {
+        QStringList met;
+        qint64 last = -1; // past the end the last row stays current
+        for (Status s = forwards ? b->moveFirst() : b->moveLast();
+             s && b->hasCurrentRow() && b->currentRow()->rowid != last;
+             s = forwards ? b->moveNext() : b->movePrevious()) {
+            last = b->currentRow()->rowid;
+            forwards ? met.append(b.shown(field)) : met.prepend(b.shown(field));
+        }
+        return met;
+    };
+    const QStringList forward = pass(true), backward = pass(false);
+    return backward == forward ? forward : QStringList{u"indietro: "_s + backward.join(u',')};
+}
+
 QVariant fieldOf(const QString& path, qint64 id, const QString& field)
 {
     const QVariantList values =

@@ -3,6 +3,7 @@
 #include "bound_field.h"
 #include "contact.h"
 #include "csv.h"
+#include "record_navigator.h"
 #include "row.h"
 
 #include <QList>
@@ -16,6 +17,9 @@
 #include <functional>
 
 namespace vinzal::test {
+
+// The field the tests name most, spelt once.
+inline const QString nameField = QStringLiteral("Cognone e nome o denominazione");
 
 // A contact for a test: field name to value; missing fields are NULL.
 using Person = QList<std::pair<QString, QVariant>>;
@@ -126,6 +130,20 @@ private:
     QTemporaryDir m_dir;
     bool m_mounted = false;
 };
+
+// A navigator opened on `book` (it must open), with a field bound to each of the twelve fields.
+struct Navigator
+{
+    explicit Navigator(const QString& book,
+                       RecordNavigator::RecordsetType type = RecordNavigator::RecordsetType::Table);
+    RecordNavigator* operator->() { return &navigator; }
+    QString shown(const QString& field) { return fields[field].boundText(); }
+    RecordNavigator navigator;
+    TextFields fields{navigator};
+};
+// The values of `field` met moving with the bar through the whole order of `index` (none: by ID);
+// moving backwards must meet them in reverse, or the list says what it met.
+QStringList walk(Navigator& b, const QString& field, const QString& index = {});
 
 // One field of a row, read straight from the file.
 QVariant fieldOf(const QString& path, qint64 id, const QString& field);
