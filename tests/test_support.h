@@ -21,6 +21,14 @@ namespace vinzal::test {
 // The field the tests name most, spelt once.
 inline const QString nameField = QStringLiteral("Cognone e nome o denominazione");
 
+// The value of a result that must be there; the test stops with the error otherwise.
+template <typename R> auto must(R&& result)
+{
+    if (!result.ok())
+        qFatal("%s", qPrintable(result.error().fullText()));
+    return std::move(result.value());
+}
+
 // A contact for a test: field name to value; missing fields are NULL.
 using Person = QList<std::pair<QString, QVariant>>;
 
