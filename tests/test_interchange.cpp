@@ -25,9 +25,14 @@ using namespace vinzal;
 
 namespace {
 
-using Records = test::Records;
-using test::csvRead, test::csvWrite, test::vcardRead, test::vcardWrite, test::xlsxWrite, test::CsvResult,
-    test::VCardResult;
+// A row as a test writes one: field position to value (a QString is text, a number a number).
+Contact contact(std::initializer_list<std::pair<int, QVariant>> fields)
+{
+    Contact made;
+    for (const auto& [field, value] : fields)
+        made.at(field) = test::toValue(value);
+    return made;
+}
 
 // Rows of values drawn to break the formats (test_support.h), NUL included: a file holds it, a
 // server does not.
@@ -51,9 +56,9 @@ Contacts hostileRows(QRandomGenerator& random, int count)
 }
 
 // A value as a test message shows it: NULL apart, control characters visible.
-QString visible(const QVariant& value)
+QString visible(const QString& text)
 {
-    return value.isNull() ? u"NULL"_s : test::shownValue(test::toValue(value));
+    return test::shownValue(Value::fromEditedText(text));
 }
 
 // The first difference between two sets of rows, with the seed that replays it.
@@ -71,10 +76,6 @@ QString difference(const Contacts& expected, const Contacts& actual, quint64 see
                            test::shownValue(actual[r].at(f))) +
                        replay;
     return QString();
-}
-QString difference(const Records& expected, const Records& actual)
-{
-    return difference(test::contactsOf(expected), test::contactsOf(actual));
 }
 
 // A Python with openpyxl, or an empty string.
@@ -168,27 +169,24 @@ private slots:
                                                        {u"'+'"_s, u"''+'"_s},
                                                        {u"a=b"_s, u"a=b"_s},
                                                        {u"0543123456"_s, u"0543123456"_s}};
-        Records rows;
-        for (const auto& [text, cell] : cells) {
-            QList<QVariant> row(fieldCount);
-            row[11] = row[7] = text;
-            rows.append(row);
-        }
-        const QByteArray spreadsheet = csvWrite(rows, {u';', true});
+        Contacts rows;
+        for (const auto& [text, cell] : cells)
+            rows.append(contact({{11, text}, {7, text}}));
+        const QByteArray spreadsheet = csv::write(rows, {u';', true});
         // Without its byte-order mark the file reads as plain CSV: the cells as a spreadsheet has them.
-        const CsvResult raw = csvRead(spreadsheet.mid(3));
+        const csv::ReadResult raw = csv::read(spreadsheet.mid(3));
         QVERIFY(raw.errors.isEmpty() && !raw.spreadsheet);
         for (qsizetype r = 0; r < cells.size(); ++r) {
-            QCOMPARE(raw.records.at(r).at(11).toString(), cells.at(r).second);
-            QCOMPARE(raw.records.at(r).at(7).toString(), cells.at(r).second);
+            QCOMPARE(raw.records.at(r).at(11).toText(), cells.at(r).second);
+            QCOMPARE(raw.records.at(r).at(7).toText(), cells.at(r).second);
         }
-        const CsvResult back = csvRead(spreadsheet);
+        const csv::ReadResult back = csv::read(spreadsheet);
         QVERIFY(back.spreadsheet);
         QCOMPARE(difference(rows, back.records), QString());
         // Plain CSV, with or without a byte-order mark, is never changed on the way out or in.
         for (const csv::WriteOptions options :
              {csv::WriteOptions{u',', false}, csv::WriteOptions{u',', true}}) {
-            const CsvResult plain = csvRead(csvWrite(rows, options));
+            const csv::ReadResult plain = csv::read(csv::write(rows, options));
             QVERIFY(!plain.spreadsheet);
             QCOMPARE(difference(rows, plain.records), QString());
         }
@@ -196,27 +194,28 @@ private slots:
         // Over hostile rows, no cell a spreadsheet sees starts a formula.
         quint64 seed = 0;
         QRandomGenerator random = test::seededRandom(&seed);
-        const CsvResult seen = csvRead(csv::write(hostileRows(random, 1000), {u';', true}).mid(3));
+        const csv::ReadResult seen = csv::read(csv::write(hostileRows(random, 1000), {u';', true}).mid(3));
         QVERIFY(seen.errors.isEmpty());
-        for (const auto& row : seen.records)
-            for (const QVariant& cell : row) {
-                const QString text = cell.toString();
+        for (const Contact& row : seen.records)
+            for (const Value& cell : row.values) {
+                const QString text = cell.toText();
                 QVERIFY2(text.isEmpty() ||
                              (!QStringView(u"=+-@\t\r").contains(text.front()) && text.front() != QChar(0)),
-                         qPrintable(visible(cell) + u" seme "_s + QString::number(seed)));
+                         qPrintable(test::shownValue(cell) + u" seme "_s + QString::number(seed)));
             }
     }
 
     void vcardLineBreaksAndSyntaxWords()
     {
-        QList<QVariant> row(contacts::fields().size());
-        row[0] = 12;
-        row[2] = u"Rossi\rFN:Intruso"_s;                     // a lone CR
-        row[8] = u"06 1\r\n06 2"_s;                          // CR LF outside the remark
-        row[11] = u"vedi quoted-printable=0D=0A, fine: ="_s; // the words, and '=' at the end
-        row[3] = u"dopo la nota"_s;                          // the property that used to vanish
-        row[5] = u"uno\r\ndue\ntre\rquattro\u2028cinque"_s;  // every kind of break together
-        const QByteArray cards = vcardWrite({row});
+        // A lone CR; CR LF outside the remark; the words and '=' at the end; the property that used
+        // to vanish after the note; every kind of break together.
+        const Contact row = contact({{0, 12},
+                                     {2, u"Rossi\rFN:Intruso"_s},
+                                     {8, u"06 1\r\n06 2"_s},
+                                     {11, u"vedi quoted-printable=0D=0A, fine: ="_s},
+                                     {3, u"dopo la nota"_s},
+                                     {5, u"uno\r\ndue\ntre\rquattro\u2028cinque"_s}});
+        const QByteArray cards = vcard::write({row});
         const QByteArray unfolded = QByteArray(cards).replace("\r\n ", "");
 
         // Other programs see plain "\n" breaks, never a bare CR nor a line that splits a value.
@@ -234,15 +233,15 @@ private slots:
                                   ";;uno\\ndue\\ntre\\nquattro\\ncinque;;;;\r\n"));
         QCOMPARE(unfolded.count("\nFN"), 1);
 
-        const VCardResult back = vcardRead(cards);
+        const vcard::ReadResult back = vcard::read(cards);
         QVERIFY(back.errors.isEmpty() && back.warnings.isEmpty());
         QCOMPARE(difference({row}, back.records), QString());
 
         // A description that no longer matches the value (another program edited the note) leaves
         // the breaks as LF and says so.
-        const VCardResult edited = vcardRead(
+        const vcard::ReadResult edited = vcard::read(
             "BEGIN:VCARD\r\nVERSION:3.0\r\nNOTE;X-VINZAL-EOL=CRLF,CR:a\\nb\\nc\\nd\r\nEND:VCARD\r\n");
-        QCOMPARE(edited.records.value(0).value(11).toString(), u"a\nb\nc\nd"_s);
+        QCOMPARE(edited.records.value(0).at(11).toText(), u"a\nb\nc\nd"_s);
         QVERIFY(edited.errors.isEmpty());
         QVERIFY(edited.warnings.value(0).contains(u"riga 3"_s));
     }
@@ -250,52 +249,53 @@ private slots:
     void readersValidateBeforeWriting()
     {
         // A field named twice, however it is spelled.
-        CsvResult csvOut = csvRead("ID,Genere,genere\r\n1,Lavoro,Altro\r\n");
+        csv::ReadResult csvOut = csv::read("ID,Genere,genere\r\n1,Lavoro,Altro\r\n");
         QVERIFY2(csvOut.errors.join(u' ').contains(u"«Genere»"_s), qPrintable(csvOut.errors.join(u' ')));
         QVERIFY(csvOut.records.isEmpty());
 
         // Text that is not UTF-8, with the line it is on, and no rows at all.
-        csvOut = csvRead("ID,Città\r\n1,Forl\xc3\xac\r\n2,\"a\r\nb\"\r\n3,Niccol\xf2\r\n");
+        csvOut = csv::read("ID,Città\r\n1,Forl\xc3\xac\r\n2,\"a\r\nb\"\r\n3,Niccol\xf2\r\n");
         QCOMPARE(csvOut.errors.size(), 1);
         QVERIFY2(csvOut.errors.first().contains(u"riga 5"_s), qPrintable(csvOut.errors.first()));
         QVERIFY(csvOut.records.isEmpty());
-        QVERIFY(!csvRead("ID\r\n\xed\xa0\x80\r\n").errors.isEmpty()); // a UTF-16 surrogate
-        QVERIFY(!csvRead("ID\r\n\xc0\xaf\r\n").errors.isEmpty());     // an overlong form
+        QVERIFY(!csv::read("ID\r\n\xed\xa0\x80\r\n").errors.isEmpty()); // a UTF-16 surrogate
+        QVERIFY(!csv::read("ID\r\n\xc0\xaf\r\n").errors.isEmpty());     // an overlong form
         // Lines that break the format, each named; a column the book does not have.
-        csvOut = csvRead("Genere,Fax\nLavoro,1\nAltro\n\"aperte,2\n");
+        csvOut = csv::read("Genere,Fax\nLavoro,1\nAltro\n\"aperte,2\n");
         QVERIFY2(csvOut.errors.join(u' ').contains(u"riga 3"_s) &&
                      csvOut.errors.join(u' ').contains(u"riga 4"_s),
                  qPrintable(csvOut.errors.join(u' ')));
-        QVERIFY(csvRead("Compleanno,Genere\n1,Lavoro\n").errors.value(0).contains(u"«Compleanno»"_s));
-        QVERIFY(!vcardRead("BEGIN:VCARD\r\nsenza due punti\r\nEND:VCARD\r\n").errors.isEmpty());
-        QVERIFY(!vcardRead("BEGIN:VCARD\r\nFN:x\r\n").errors.isEmpty());
+        QVERIFY(csv::read("Compleanno,Genere\n1,Lavoro\n").errors.value(0).contains(u"«Compleanno»"_s));
+        QVERIFY(!vcard::read("BEGIN:VCARD\r\nsenza due punti\r\nEND:VCARD\r\n").errors.isEmpty());
+        QVERIFY(!vcard::read("BEGIN:VCARD\r\nFN:x\r\n").errors.isEmpty());
 
-        VCardResult cards = vcardRead("BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Rossi\r\n"
-                                      "NOTE:Niccol\xf2\r\nEND:VCARD\r\n");
+        vcard::ReadResult cards = vcard::read("BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Rossi\r\n"
+                                              "NOTE:Niccol\xf2\r\nEND:VCARD\r\n");
         QCOMPARE(cards.errors.size(), 1);
         QVERIFY2(cards.errors.first().contains(u"riga 4"_s), qPrintable(cards.errors.first()));
         // What the book does not keep is not read, so it cannot stop the import.
-        cards = vcardRead("BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Rossi\r\nX-FOTO:\xff\xd8\r\nEND:VCARD\r\n");
+        cards = vcard::read("BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Rossi\r\nX-FOTO:\xff\xd8\r\nEND:VCARD\r\n");
         QVERIFY(cards.errors.isEmpty() && cards.warnings.isEmpty());
 
         // vCard 2.1 without CHARSET is Windows-1252, and the reader says so.
-        cards = vcardRead("BEGIN:VCARD\r\nVERSION:2.1\r\nN:Niccol\xf2;Marco\r\nNOTE:\x80 5\r\nEND:VCARD\r\n"
-                          "BEGIN:VCARD\r\nVERSION:2.1\r\nN:Bianchi\r\nEND:VCARD\r\n"
-                          "BEGIN:VCARD\r\nVERSION:2.1\r\nFN;CHARSET=UTF-8:Niccol\xc3\xb2\r\nEND:VCARD\r\n");
+        cards = vcard::read("BEGIN:VCARD\r\nVERSION:2.1\r\nN:Niccol\xf2;Marco\r\nNOTE:\x80 5\r\nEND:VCARD\r\n"
+                            "BEGIN:VCARD\r\nVERSION:2.1\r\nN:Bianchi\r\nEND:VCARD\r\n"
+                            "BEGIN:VCARD\r\nVERSION:2.1\r\nFN;CHARSET=UTF-8:Niccol\xc3\xb2\r\nEND:VCARD\r\n");
         QVERIFY(cards.errors.isEmpty());
         QCOMPARE(cards.records.size(), 3);
-        QCOMPARE(cards.records[0][2].toString(), u"Niccolò Marco"_s);
-        QCOMPARE(cards.records[0][11].toString(), u"€ 5"_s);
-        QCOMPARE(cards.records[2][2].toString(), u"Niccolò"_s);
+        QCOMPARE(cards.records[0].at(2).toText(), u"Niccolò Marco"_s);
+        QCOMPARE(cards.records[0].at(11).toText(), u"€ 5"_s);
+        QCOMPARE(cards.records[2].at(2).toText(), u"Niccolò"_s);
         QCOMPARE(cards.warnings.size(), 1);
         QVERIFY2(cards.warnings.first().contains(u"Windows-1252"_s) &&
                      cards.warnings.first().contains(u"riga 1"_s),
                  qPrintable(cards.warnings.first()));
 
         // quoted-printable only when the parameters say so: a value's own words never join lines.
-        cards = vcardRead("BEGIN:VCARD\r\nVERSION:3.0\r\nNOTE:quoted-printable =\r\nTEL:1\r\nEND:VCARD\r\n");
-        QCOMPARE(cards.records.value(0).value(11).toString(), u"quoted-printable ="_s);
-        QCOMPARE(cards.records.value(0).value(7).toString(), u"1"_s);
+        cards =
+            vcard::read("BEGIN:VCARD\r\nVERSION:3.0\r\nNOTE:quoted-printable =\r\nTEL:1\r\nEND:VCARD\r\n");
+        QCOMPARE(cards.records.value(0).at(11).toText(), u"quoted-printable ="_s);
+        QCOMPARE(cards.records.value(0).at(7).toText(), u"1"_s);
     }
 
     // Cards as phones and mail programs write them (grouped items with labels, TYPE lists, 2.1's
@@ -342,21 +342,28 @@ private slots:
              u"Riga uno\nRiga due\nE-mail 2: m.gallo@altro.example\nE-mail 3: mg@terzo.example\n"
              u"Cercapersone: 0541-9\nCompleanno: 28/02/1990"_s},
         };
-        Records rows;
+        Contacts rows;
         int remarked = 0;
         for (const QList<QVariant>& e : expected) {
-            rows.append({null, e[0], e[1], null, e[2], e[3], e[4], e[5], e[6], e[7], e[8], e[9]});
+            rows.append(contact({{1, e[0]},
+                                 {2, e[1]},
+                                 {4, e[2]},
+                                 {5, e[3]},
+                                 {6, e[4]},
+                                 {7, e[5]},
+                                 {8, e[6]},
+                                 {9, e[7]},
+                                 {10, e[8]},
+                                 {11, e[9]}}));
             remarked += int(e[9].toString().count(u": "_s));
         }
-        QCOMPARE(difference(rows, test::rowsOf(read.records)), QString());
+        QCOMPARE(difference(rows, read.records), QString());
         QCOMPARE(read.remarked, remarked);
 
         // A card of Vinzal's own without an ID or a line break says nothing of whose it is but its
         // PRODID: its category comes back as it was, not as another program's list.
-        QList<QVariant> own(contacts::fields().size());
-        own[1] = u"Clienti, VIP"_s;
-        own[2] = u" Rossi  Mario "_s;
-        const VCardResult back = vcardRead(vcardWrite({own}));
+        const Contact own = contact({{1, u"Clienti, VIP"_s}, {2, u" Rossi  Mario "_s}});
+        const vcard::ReadResult back = vcard::read(vcard::write({own}));
         QCOMPARE(difference({own}, back.records), QString());
     }
 
@@ -367,17 +374,19 @@ private slots:
             QSKIP("python3 con openpyxl manca (pacchetto Debian python3-openpyxl): il foglio di calcolo "
                   "non viene riletto");
         QTemporaryDir dir;
-        QList<QVariant> typed(contacts::fields().size());
-        typed[0] = 1;
-        typed[2] = u"=HYPERLINK(\"http://x\";\"clic\")"_s;
-        typed[7] = u"0543123456"_s;
-        typed[10] = u"+39 349 1234567"_s;
-        typed[4] = u""_s; // the empty text is an empty cell, as NULL is
-        typed[11] = u"_x0041_ resta com'è; \r\n e\r e \x01 e NUL "_s + QChar(0) + u" e _x"_s;
+        // The empty text is an empty cell, as NULL is.
+        Contact typed =
+            contact({{0, 1},
+                     {2, u"=HYPERLINK(\"http://x\";\"clic\")"_s},
+                     {7, u"0543123456"_s},
+                     {10, u"+39 349 1234567"_s},
+                     {4, u""_s},
+                     {11, u"_x0041_ resta com'è; \r\n e\r e \x01 e NUL "_s + QChar(0) + u" e _x"_s}});
         // A cell holds 32,767 characters as the spreadsheet counts them, not their escaped form.
-        QList<QVariant> escaped = typed;
-        escaped[11] = u"_x"_s.repeated(16000) + u"\r\x01"_s.repeated(382) + u"<&>"_s;
-        Records rows = {typed, escaped};
+        Contact escaped = typed;
+        escaped.at(11) =
+            Value::fromEditedText(u"_x"_s.repeated(16000) + u"\r\x01"_s.repeated(382) + u"<&>"_s);
+        Contacts rows = {typed, escaped};
         quint64 seed = 0;
         QRandomGenerator random = test::seededRandom(&seed);
         Contacts hostile = hostileRows(random, 300);
@@ -385,9 +394,9 @@ private slots:
             for (Value& value : row.values)
                 if (value.bytes().size() > 30000) // longer than a cell: refused, below
                     value = Value::text("lungo");
-        rows += test::rowsOf(hostile);
+        rows += hostile;
         const QString path = dir.filePath(u"contatti.xlsx"_s);
-        QVERIFY2(xlsxWrite(path, rows).ok(), "writeXlsx");
+        QVERIFY2(interchange::writeXlsx(path, rows).ok(), "writeXlsx");
 
         QProcess reader;
         reader.start(python, {u"-c"_s, QString::fromLatin1(kReadWorkbook), path});
@@ -401,7 +410,7 @@ private slots:
         for (qsizetype r = 0; r <= rows.size(); ++r) {
             const QJsonArray cells = sheet.at(r).toArray();
             for (qsizetype f = 0; f < contacts::fields().size(); ++f) {
-                const QString expected = r == 0 ? contacts::fields().at(f) : rows.at(r - 1).at(f).toString();
+                const QString expected = r == 0 ? contacts::fields().at(f) : rows.at(r - 1).at(f).toText();
                 const QJsonArray cell = cells.at(f).toArray();
                 const QString where =
                     u"riga %1, colonna %2: %3 (seme %4)"_s.arg(r).arg(f).arg(visible(expected)).arg(seed);
@@ -417,9 +426,9 @@ private slots:
 
         // Text longer than a cell holds is refused before the file is begun, never cut; the message
         // names the target and the length as the spreadsheet counts it.
-        typed[11] = QString(32767, u'x') + u"\r"_s;
+        typed.at(11) = Value::fromEditedText(QString(32767, u'x') + u"\r"_s);
         const QString tooLong = dir.filePath(u"lungo.xlsx"_s);
-        const Status refused = xlsxWrite(tooLong, {typed});
+        const Status refused = interchange::writeXlsx(tooLong, {typed});
         QVERIFY(!refused.ok());
         QVERIFY2(refused.error().message.contains(u"«Osservazioni» un testo di 32768 caratteri"_s) &&
                      refused.error().message.contains(u"«"_s + tooLong + u"»"_s),
@@ -482,18 +491,15 @@ private slots:
         QVERIFY2(!full && full.error().message.contains(u"disco è pieno"_s),
                  qPrintable(full.error().message));
         // Text that does not compress, more than the disk holds.
-        Records rows;
+        Contacts rows;
         QRandomGenerator random(2008);
         for (int r = 0; r < 3000; ++r) {
-            QList<QVariant> row(fieldCount);
             QString text;
             for (int k = 0; k < 100; ++k)
                 text += QChar(char16_t(0x4e00 + random.bounded(20000)));
-            row[0] = r + 1;
-            row[11] = text;
-            rows.append(row);
+            rows.append(contact({{0, r + 1}, {11, text}}));
         }
-        const Status written = xlsxWrite(disk.path(u"contatti.xlsx"_s), rows);
+        const Status written = interchange::writeXlsx(disk.path(u"contatti.xlsx"_s), rows);
         QVERIFY(!written.ok());
         QCOMPARE(written.error().kind, StoreError::Kind::DiskFull);
         QVERIFY2(written.error().message.contains(u"disco è pieno"_s), qPrintable(written.error().message));

@@ -6,8 +6,6 @@
 #include "connection.h"
 #include "contact_table.h"
 #include "schema.h"
-#include "vcard.h"
-#include "xlsx.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -150,52 +148,6 @@ QVariantList query(const QString& path, QString statement, const QVariantList& b
     if (!opened)
         qFatal("cannot open %s", qPrintable(path));
     return run(*opened.value(), statement, bindings);
-}
-
-Contacts contactsOf(const Records& rows)
-{
-    Contacts result;
-    for (const QList<QVariant>& row : rows) {
-        Contact& contact = result.emplace_back();
-        for (int i = 0; i < fieldCount; ++i)
-            contact.at(i) = toValue(row.value(i));
-    }
-    return result;
-}
-
-Records rowsOf(const Contacts& contacts)
-{
-    Records result;
-    for (const Contact& contact : contacts) {
-        QList<QVariant> row;
-        for (const Value& value : contact.values)
-            row.append(toVariant(value));
-        result.append(row);
-    }
-    return result;
-}
-
-CsvResult csvRead(const QByteArray& bytes)
-{
-    const csv::ReadResult read = csv::read(bytes);
-    return {rowsOf(read.records), read.errors, read.warnings, read.spreadsheet};
-}
-QByteArray csvWrite(const Records& rows, const csv::WriteOptions& options)
-{
-    return csv::write(contactsOf(rows), options);
-}
-VCardResult vcardRead(const QByteArray& bytes)
-{
-    const vcard::ReadResult read = vcard::read(bytes);
-    return {rowsOf(read.records), read.errors, read.warnings};
-}
-QByteArray vcardWrite(const Records& rows, const QString& version)
-{
-    return vcard::write(contactsOf(rows), version);
-}
-Status xlsxWrite(const QString& path, const Records& rows)
-{
-    return interchange::writeXlsx(path, contactsOf(rows));
 }
 
 Value hostileValue(QRandomGenerator& random, bool storable, bool huge)

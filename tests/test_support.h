@@ -2,7 +2,6 @@
 
 #include "bound_field.h"
 #include "contact.h"
-#include "csv.h"
 #include "record_navigator.h"
 #include "row.h"
 
@@ -50,28 +49,6 @@ QString testBook(const QString& path);
 QVariantList query(const QString& path, QString statement, const QVariantList& bindings = {});
 Value toValue(const QVariant& value);
 QVariant toVariant(const Value& value);
-
-// Rows as the interchange tests write them: twelve QVariants each (see query() for the kinds), and
-// the readers and writers of the interchange library over them.
-using Records = QList<QList<QVariant>>;
-Contacts contactsOf(const Records& rows);
-Records rowsOf(const Contacts& contacts);
-struct CsvResult
-{
-    Records records;
-    QStringList errors, warnings;
-    bool spreadsheet = false;
-};
-CsvResult csvRead(const QByteArray& bytes);
-QByteArray csvWrite(const Records& rows, const csv::WriteOptions& options = {});
-struct VCardResult
-{
-    Records records;
-    QStringList errors, warnings;
-};
-VCardResult vcardRead(const QByteArray& bytes);
-QByteArray vcardWrite(const Records& rows, const QString& version = QStringLiteral("3.0"));
-Status xlsxWrite(const QString& path, const Records& rows);
 
 // A value of the kinds and bytes that break conversions: NULL, '' and the empty blob, a leading
 // U+FEFF or U+FFFE, U+FFFE/U+FFFF inside, bytes that are not UTF-8 and encoded surrogates, NUL,
