@@ -2,7 +2,6 @@
 // truncates or alters a file whatever goes wrong: a refusal, a full disk, an interruption, a special
 // file, the same file twice, a damaged Access file, bad IDs, a book left half written.
 #include "contact_table.h"
-#include "csv.h"
 #include "gui_support.h"
 #include "test_support.h"
 
@@ -58,23 +57,6 @@ int mode(const QString& path)
 int rowsIn(const QString& book)
 {
     return query(book, u"SELECT count(*) FROM Nomelia"_s).first().toInt();
-}
-
-// A book's rows (or records) as text, ID first, NULL kept apart from the empty text.
-QString shown(const QVariant& value)
-{
-    return value.isNull() ? u"<NULL>"_s : value.toString();
-}
-QStringList shownRows(const QString& book)
-{
-    QStringList lines;
-    for (const QVariant& id : query(book, u"SELECT ID FROM Nomelia ORDER BY ID"_s)) {
-        QStringList values;
-        for (const QString& field : contacts::fields())
-            values.append(shown(fieldOf(book, id.toLongLong(), field)));
-        lines.append(values.join(u'|'));
-    }
-    return lines;
 }
 
 // Messages of every kind are Italian words only, and speak of no window.
@@ -571,23 +553,17 @@ private slots:
     // original is kept aside byte for byte; never through a link, which would replace its target.
     void accessFilesImport()
     {
-        const csv::ReadResult expected =
-            csv::read(fileBytes(QFINDTESTDATA("data/jet/Vinzal-jet4.expected.csv")));
-        QVERIFY(expected.errors.isEmpty());
-        QStringList rows;
-        for (const Contact& record : expected.records) {
-            QStringList values;
-            for (const Value& value : record.values)
-                values.append(value.toText().isEmpty() ? u"<NULL>"_s : value.toText());
-            rows.append(values.join(u'|'));
-        }
+        // The expected values with the empty text read as NULL, as libmdb does.
+        const QString expected =
+            QString::fromUtf8(fileBytes(QFINDTESTDATA("data/jet/Vinzal-jet4.expected.csv")))
+                .replace(QRegularExpression(u",\"\"(?=,|\r\n)"_s), u","_s);
         QTemporaryDir folder;
         for (const QString& source : {path(u"access.mdb"_s), path(u"damaged7.mdb"_s)}) {
             const QString book = folder.filePath(QFileInfo(source).fileName());
             const Run imported = db({u"import"_s, source, book});
             QVERIFY2(imported.code == 0 && imported.out.contains(u"Importati 12 contatti"_s),
                      qPrintable(imported.err));
-            QCOMPARE(shownRows(book), rows);
+            QCOMPARE(db({u"export"_s, u"--csv"_s, u"-"_s, book}).out, expected);
             QCOMPARE(db({u"check"_s, book}).code, 0);
             query(book, u"INSERT INTO Nomelia(Genere) VALUES ('Lavoro')"_s);
             QCOMPARE(query(book, u"SELECT max(ID) FROM Nomelia"_s).first().toInt(), 31);
