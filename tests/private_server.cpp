@@ -127,18 +127,12 @@ PrivateServer::Result PrivateServer::run(const QString& program, const QStringLi
     QString command = program;
     QStringList all = arguments;
     if (asServerUser && m_asOtherUser) {
-        // setpriv changes the ids and nothing else (no PAM, no session), which is all a container
-        // offers reliably; runuser is the fallback where util-linux lacks it.
-        const QString setpriv = QStandardPaths::findExecutable(u"setpriv"_s);
-        if (!setpriv.isEmpty()) {
-            command = setpriv;
-            all = QStringList{u"--reuid=%1"_s.arg(m_uid), u"--regid=%1"_s.arg(m_gid), u"--clear-groups"_s,
-                              u"--"_s, program} +
-                  arguments;
-        } else {
-            command = QStandardPaths::findExecutable(u"runuser"_s);
-            all = QStringList{u"-u"_s, m_user, u"--"_s, program} + arguments;
-        }
+        // setpriv (util-linux) changes the ids and nothing else (no PAM, no session), which is all a
+        // container offers reliably.
+        command = QStandardPaths::findExecutable(u"setpriv"_s);
+        all = QStringList{u"--reuid=%1"_s.arg(m_uid), u"--regid=%1"_s.arg(m_gid), u"--clear-groups"_s,
+                          u"--"_s, program} +
+              arguments;
     }
     process.start(command, all);
     Result result;
@@ -202,7 +196,6 @@ bool PrivateServer::start()
             account = getpwnam("nobody");
         if (!account)
             return fail(u"running as root and there is neither a postgres nor a nobody user"_s);
-        m_user = QString::fromLocal8Bit(account->pw_name);
         m_uid = account->pw_uid;
         m_gid = account->pw_gid;
         if (::chown(QFile::encodeName(socketDir()).constData(), m_uid, m_gid) != 0)
@@ -241,48 +234,27 @@ bool PrivateServer::start()
         tls = u"ssl = on\nssl_cert_file = 'server.crt'\nssl_key_file = 'server.key'\n"_s;
         hostLines = u"hostssl all all 127.0.0.1/32 trust\n"_s;
     }
-    QFile config(dataDir() + u"/postgresql.conf"_s);
-    if (!config.open(QIODevice::Append | QIODevice::Text))
-        return fail(u"cannot write postgresql.conf: "_s + config.errorString());
     // The socket in our folder, the loopback only when asked for; a test server keeps nothing worth
-    // an fsync.
-    config.write(u"\nlisten_addresses = '%3'\n"
-                 "unix_socket_directories = '%1'\n"
-                 "port = %2\n"
-                 "max_connections = 30\n"
-                 "shared_buffers = 16MB\n"
-                 "fsync = off\n"
-                 "synchronous_commit = off\n"
-                 "full_page_writes = off\n"
-                 "logging_collector = off\n"_s.arg(socketDir(), m_port, listen)
-                     .toUtf8() +
-                 tls.toUtf8());
-    config.close();
+    // an fsync. The password role is matched first, so that it really has to give its password.
+    const auto write = [](const QString& path, QIODevice::OpenMode mode, const QString& text) {
+        QFile file(path);
+        return file.open(mode | QIODevice::Text) && file.write(text.toUtf8()) > 0;
+    };
+    if (!write(dataDir() + u"/postgresql.conf"_s, QIODevice::Append,
+               u"\nlisten_addresses = '%3'\nunix_socket_directories = '%1'\nport = %2\nmax_connections = 30\n"
+               u"shared_buffers = 16MB\nfsync = off\nsynchronous_commit = off\nfull_page_writes = off\n"
+               u"logging_collector = off\n"_s.arg(socketDir(), m_port, listen) +
+                   tls) ||
+        !write(dataDir() + u"/pg_hba.conf"_s, QIODevice::WriteOnly | QIODevice::Truncate,
+               u"local all %1 scram-sha-256\nlocal all all trust\n"_s.arg(passwordUser) + hostLines))
+        return fail(u"cannot write the server's configuration"_s);
 
-    // The password role is matched first, so that it really has to give its password.
-    QFile hba(dataDir() + u"/pg_hba.conf"_s);
-    if (!hba.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
-        return fail(u"cannot write pg_hba.conf: "_s + hba.errorString());
-    hba.write(u"local all %1 scram-sha-256\n"
-              "local all all trust\n"_s.arg(passwordUser)
-                  .toUtf8() +
-              hostLines.toUtf8());
-    hba.close();
-
-    const Result started = run(m_binDir + u"/pg_ctl"_s,
-                               {u"-D"_s, dataDir(), u"-l"_s, socketDir() + u"/server.log"_s, u"-w"_s, u"-t"_s,
-                                u"60"_s, u"-s"_s, u"start"_s},
-                               true, {}, 90000);
+    const Result started = pgCtl({u"start"_s});
     if (!started.ok) {
-        fail(u"pg_ctl start failed"_s, started.err);
-        const QString error = m_error + logTail();
         // A server still starting when pg_ctl gave up must not outlive us.
-        if (QFile::exists(dataDir() + u"/postmaster.pid"_s)) {
-            m_running = true;
-            stop();
-        }
-        m_error = error;
-        return false;
+        m_running = QFile::exists(dataDir() + u"/postmaster.pid"_s);
+        stop();
+        return fail(u"pg_ctl start failed"_s, started.err + logTail());
     }
     m_running = true;
     startWatchdog();
@@ -290,48 +262,35 @@ bool PrivateServer::start()
     const Result prepared = psql(
         {}, u"CREATE DATABASE vinzal;\nCREATE ROLE %1 LOGIN PASSWORD '%2';\n"_s.arg(passwordUser, password),
         u"postgres"_s);
-    if (!prepared.ok)
-        return fail(u"cannot prepare the server"_s, prepared.err);
-    return true;
+    return prepared.ok || fail(u"cannot prepare the server"_s, prepared.err);
 }
 
 bool PrivateServer::restart()
 {
     if (!m_running)
         return fail(u"the server is not running"_s);
-    const Result restarted = run(m_binDir + u"/pg_ctl"_s,
-                                 {u"-D"_s, dataDir(), u"-l"_s, socketDir() + u"/server.log"_s, u"-w"_s,
-                                  u"-t"_s, u"60"_s, u"-s"_s, u"-m"_s, u"fast"_s, u"restart"_s},
-                                 true, {}, 90000);
-    if (!restarted.ok) {
-        fail(u"pg_ctl restart failed"_s, restarted.err);
-        m_error += logTail();
-        return false;
-    }
-    return true;
+    const Result restarted = pgCtl({u"-m"_s, u"fast"_s, u"restart"_s});
+    return restarted.ok || (fail(u"pg_ctl restart failed"_s, restarted.err + logTail()), false);
 }
 
 bool PrivateServer::stop()
 {
     if (!m_running)
         return true;
-    const QStringList stopping{u"-D"_s, dataDir(), u"-w"_s, u"-t"_s, u"30"_s, u"-s"_s, u"-m"_s};
-    Result stopped = run(m_binDir + u"/pg_ctl"_s, stopping + QStringList{u"fast"_s, u"stop"_s}, true);
+    Result stopped = pgCtl({u"-m"_s, u"fast"_s, u"stop"_s});
     if (!stopped.ok)
-        stopped = run(m_binDir + u"/pg_ctl"_s, stopping + QStringList{u"immediate"_s, u"stop"_s}, true);
-    if (!stopped.ok) {
-        // Last resort: the postmaster's process id is the first line of postmaster.pid.
-        QFile pidFile(dataDir() + u"/postmaster.pid"_s);
-        if (pidFile.open(QIODevice::ReadOnly)) {
-            const pid_t pid = pidFile.readLine().trimmed().toInt();
-            if (pid > 0)
-                ::kill(pid, SIGKILL);
-        }
-        m_running = false;
-        return fail(u"pg_ctl stop failed"_s, stopped.err);
-    }
-    m_running = false;
-    return true;
+        stopped = pgCtl({u"-m"_s, u"immediate"_s, u"stop"_s});
+    m_running = false; // what pg_ctl could not stop, the watchdog does once this process ends
+    return stopped.ok || fail(u"pg_ctl stop failed"_s, stopped.err);
+}
+
+PrivateServer::Result PrivateServer::pgCtl(const QStringList& arguments) const
+{
+    return run(m_binDir + u"/pg_ctl"_s,
+               QStringList{u"-D"_s, dataDir(), u"-l"_s, socketDir() + u"/server.log"_s, u"-w"_s, u"-t"_s,
+                           u"60"_s, u"-s"_s} +
+                   arguments,
+               true, {}, 90000);
 }
 
 PrivateServer::Result PrivateServer::psql(const QStringList& options, const QString& sql,

@@ -61,6 +61,7 @@ private:
     };
     Result run(const QString& program, const QStringList& arguments, bool asServerUser,
                const QByteArray& input = {}, int timeoutMs = 60000) const;
+    Result pgCtl(const QStringList& arguments) const;
     Result psql(const QStringList& options, const QString& sql, const QString& database) const;
     bool fail(const QString& what, const QString& detail = QString());
     QString dataDir() const;
@@ -75,7 +76,6 @@ private:
     QString m_error;
     bool m_running = false;
     bool m_asOtherUser = false;
-    QString m_user;
     uid_t m_uid = 0;
     gid_t m_gid = 0;
     qint64 m_watchdog = 0;

@@ -7,7 +7,6 @@
 #include "schema.h"
 #include "test_support.h"
 
-#include <QProcess>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -16,7 +15,7 @@ using namespace vinzal::test;
 
 namespace {
 
-const QString nome = u"Cognone e nome o denominazione"_s;
+const QString& nome = nameField;
 const QString casa = u"Telelefono casa"_s;
 const QString ufficio = u"Telefono Ufficio"_s;
 const QString fax = u"Fax"_s;
@@ -29,33 +28,24 @@ using Groups = QList<QList<qint64>>;
 
 std::unique_ptr<Connection> open(const QString& book)
 {
-    auto opened = Connection::open(book);
-    if (!opened)
-        qFatal("open failed: %s", qPrintable(opened.error().fullText()));
-    return std::move(opened.value());
+    return must(Connection::open(book));
 }
 
 QList<Row> rowsOf(Connection& connection, const QList<qint64>& ids)
 {
     QList<Row> rows;
-    for (qint64 id : ids) {
-        auto row = readRow(connection, id);
-        if (!row)
-            qFatal("read failed: %s", qPrintable(row.error().fullText()));
-        rows.append(row.value());
-    }
+    for (qint64 id : ids)
+        rows.append(must(readRow(connection, id)));
     return rows;
 }
 
 // Every row of the book and of the merge's table, as stored: what "nothing was written" compares.
 QVariantList everything(const QString& book)
 {
-    QVariantList all =
-        query(book, u"SELECT quote(ID) || quote(Genere) || quote(\"Cognone e nome o denominazione\") || "
-                    u"quote(\"Città\") || quote(\"E-Mail\") || quote(\"Telefonino\") || "
-                    u"quote(\"Osservazioni\") FROM Nomelia ORDER BY ID"_s.replace(
-                        u"quote("_s, onServer() ? u"quote_nullable("_s : u"quote("_s));
-    return all;
+    return query(book, u"SELECT quote(ID) || quote(Genere) || quote(\"Cognone e nome o denominazione\") || "
+                       u"quote(\"Città\") || quote(\"E-Mail\") || quote(\"Telefonino\") || "
+                       u"quote(\"Osservazioni\") FROM Nomelia ORDER BY ID"_s.replace(
+                           u"quote("_s, onServer() ? u"quote_nullable("_s : u"quote("_s));
 }
 
 // How many rows the merge's table holds (none when a refused merge did not even make it).
@@ -76,11 +66,9 @@ template <typename R> QByteArray why(const R& result)
 
 Groups groupsOf(Connection& connection)
 {
-    auto found = duplicates::findAll(connection);
-    if (!found)
-        qFatal("find failed: %s", qPrintable(found.error().fullText()));
     Groups groups;
-    for (const duplicates::Group& group : found.value())
+    const auto found = must(duplicates::findAll(connection));
+    for (const duplicates::Group& group : found)
         groups.append(group.ids);
     return groups;
 }
@@ -236,12 +224,9 @@ private slots:
         const Groups groups = groupsOf(*connection);
         QVERIFY(groups.size() > 5);
 
-        QProcess csv;
-        csv.setWorkingDirectory(folder);
-        csv.start(db, {u"duplicates"_s, u"--csv"_s, u"d.mdb"_s});
-        QVERIFY(csv.waitForFinished());
-        QCOMPARE(csv.exitCode(), 0);
-        QList<QByteArray> lines = csv.readAllStandardOutput().split('\n');
+        const Run csv = vinzalDb({u"duplicates"_s, u"--csv"_s, u"d.mdb"_s}, folder);
+        QCOMPARE(csv.code, 0);
+        QList<QByteArray> lines = csv.out.toUtf8().split('\n');
         QCOMPARE(lines.takeFirst(), "Gruppo,ID,Cognone e nome o denominazione,Motivi\r");
         QCOMPARE(lines.takeLast(), "");
         Groups listed;

@@ -6,10 +6,9 @@
 #include "connection.h"
 #include "contact_table.h"
 #include "schema.h"
-#include "vcard.h"
-#include "xlsx.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
@@ -151,90 +150,16 @@ QVariantList query(const QString& path, QString statement, const QVariantList& b
     return run(*opened.value(), statement, bindings);
 }
 
-Contacts contactsOf(const Records& rows)
-{
-    Contacts result;
-    for (const QList<QVariant>& row : rows) {
-        Contact& contact = result.emplace_back();
-        for (int i = 0; i < fieldCount; ++i)
-            contact.at(i) = toValue(row.value(i));
-    }
-    return result;
-}
-
-Records rowsOf(const Contacts& contacts)
-{
-    Records result;
-    for (const Contact& contact : contacts) {
-        QList<QVariant> row;
-        for (const Value& value : contact.values)
-            row.append(toVariant(value));
-        result.append(row);
-    }
-    return result;
-}
-
-CsvResult csvRead(const QByteArray& bytes)
-{
-    const csv::ReadResult read = csv::read(bytes);
-    return {rowsOf(read.records), read.errors, read.warnings, read.spreadsheet};
-}
-QByteArray csvWrite(const Records& rows, const csv::WriteOptions& options)
-{
-    return csv::write(contactsOf(rows), options);
-}
-VCardResult vcardRead(const QByteArray& bytes)
-{
-    const vcard::ReadResult read = vcard::read(bytes);
-    return {rowsOf(read.records), read.errors, read.warnings};
-}
-QByteArray vcardWrite(const Records& rows, const QString& version)
-{
-    return vcard::write(contactsOf(rows), version);
-}
-Status xlsxWrite(const QString& path, const Records& rows)
-{
-    return interchange::writeXlsx(path, contactsOf(rows));
-}
-
 Value hostileValue(QRandomGenerator& random, bool storable, bool huge)
 {
-    static const QList<QByteArray> pieces = {"\xEF\xBB\xBF",
-                                             "\xEF\xBF\xBE",
-                                             "\xEF\xBF\xBF",
-                                             "\r",
-                                             "\n",
-                                             "\r\n",
-                                             "\n\r",
-                                             "\xE2\x80\xA8",
-                                             "\xE2\x80\xA9",
-                                             "\xC2\x85",
-                                             "\t",
-                                             "\x01",
-                                             "\x1B",
-                                             " ",
-                                             "'",
-                                             "\"",
-                                             ";",
-                                             ",",
-                                             "\\",
-                                             "=",
-                                             "+",
-                                             "@",
-                                             "%_",
-                                             "$1",
-                                             "?",
-                                             "Rossi",
-                                             "Forl\xC3\xAC",
-                                             "\xC3\xA8",
-                                             "e\xCC\x81",
-                                             "\xF0\x9F\x98\x80",
-                                             "\xD7\xA9\xD7\x9C",
-                                             "_x000D_",
-                                             "BEGIN:VCARD",
-                                             "\\n",
-                                             "0543 123456",
-                                             "+39 349 1234567"};
+    // One piece between each pair of bars; the words of the formats' own syntax among them.
+    static const QList<QByteArray> pieces =
+        QByteArray("\xEF\xBB\xBF|\xEF\xBF\xBE|\xEF\xBF\xBF|\r|\n|\r\n|\n\r|\xE2\x80\xA8|"
+                   "\xE2\x80\xA9|\xC2\x85|\t|\x01|\x0B|\x1B|\x1E| |'|\"|;|,|\\|=|=\r\n|+|-|@|%_|$1|?|"
+                   "Rossi|Forl\xC3\xAC|\xC3\xA8|e\xCC\x81|\xF0\x9F\x98\x80|\xD7\xA9\xD7\x9C|_x000D_|"
+                   "BEGIN:VCARD|\r\nFN:Intruso\r\n|quoted-printable|=0D=0A|NOTE;X-VINZAL-EOL=CR:|"
+                   "X-VINZAL-NULL=1|UID:vinzal-7|\\n|\\,|0543 123456|+39 349 1234567")
+            .split('|');
     static const QList<QByteArray> broken = {
         "\xFF",         "\xC0\xAF",         "\x80",    "\xE2\x82", "\xED\xA0\x80",
         "\xED\xBF\xBF", "\xF4\x90\x80\x80", "Forl\xEC"};
@@ -314,17 +239,76 @@ QString shownValue(const Value& value)
     return text.size() > 100 ? text.left(100) + u"…"_s : text;
 }
 
-int runVinzalDb(const QString& vinzalDb, const QString& folder, const QStringList& arguments, QString* output)
+Run run(const QString& program, const QStringList& arguments, const QString& folder, const QByteArray& input,
+        const std::function<void(QProcess&)>& prepare)
 {
     QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
     process.setWorkingDirectory(folder);
-    process.start(vinzalDb, arguments);
-    process.waitForFinished(120000);
-    const QString text = QString::fromUtf8(process.readAll());
+    if (prepare)
+        prepare(process);
+    process.start(program, arguments);
+    process.write(input);
+    process.closeWriteChannel();
+    const bool ended = process.waitForFinished(300000);
+    return {ended && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
+}
+
+Run vinzalDb(const QStringList& arguments, const QString& folder)
+{
+    return run(QStringLiteral(VINZAL_DB), arguments, folder);
+}
+
+int runVinzalDb(const QString& vinzalDb, const QString& folder, const QStringList& arguments, QString* output)
+{
+    const Run done = run(vinzalDb, arguments, folder);
     if (output)
-        *output = text;
-    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        *output = done.out + done.err;
+    return done.code;
+}
+
+QMap<QString, QByteArray> snapshot(const QString& folder)
+{
+    QMap<QString, QByteArray> entries;
+    const QDir dir(folder);
+    for (const QFileInfo& entry :
+         dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
+        QFile file(entry.filePath());
+        entries[entry.fileName()] = entry.isSymLink() ? "-> " + QFile::encodeName(entry.symLinkTarget())
+                                    : entry.isDir()   ? "<cartella>"
+                                    : !entry.isFile() ? "<speciale>"
+                                    : file.open(QIODevice::ReadOnly) ? file.readAll()
+                                                                     : "<illeggibile>";
+    }
+    return entries;
+}
+
+Navigator::Navigator(const QString& book, RecordNavigator::RecordsetType type)
+{
+    navigator.setDatabaseName(book);
+    navigator.setRecordsetType(type);
+    if (const Status opened = navigator.open(); !opened)
+        qFatal("cannot open %s: %s", qPrintable(book), qPrintable(opened.error().fullText()));
+}
+
+QStringList walk(Navigator& b, const QString& field, const QString& index)
+{
+    if (!index.isEmpty() && !b->setIndex(index))
+        return {u"setIndex failed"_s};
+    const auto pass = [&](bool forwards) {
+        QStringList met;
+        qint64 last = -1; // past the end the last row stays current
+        for (Status s = forwards ? b->moveFirst() : b->moveLast();
+             s && b->hasCurrentRow() && b->currentRow()->rowid != last;
+             s = forwards ? b->moveNext() : b->movePrevious()) {
+            last = b->currentRow()->rowid;
+            forwards ? met.append(b.shown(field)) : met.prepend(b.shown(field));
+        }
+        return met;
+    };
+    const QStringList forward = pass(true), backward = pass(false);
+    return backward == forward ? forward : QStringList{u"indietro: "_s + backward.join(u',')};
 }
 
 QVariant fieldOf(const QString& path, qint64 id, const QString& field)
@@ -332,6 +316,19 @@ QVariant fieldOf(const QString& path, qint64 id, const QString& field)
     const QVariantList values =
         query(path, u"SELECT "_s + quoteIdentifier(field) + u" FROM \"Nomelia\" WHERE rowid = ?"_s, {id});
     return values.isEmpty() ? QVariant() : values.first();
+}
+
+SmallDisk::SmallDisk(int kilobytes)
+{
+    m_mounted = geteuid() == 0 &&
+                QProcess::execute(u"mount"_s, {u"-t"_s, u"tmpfs"_s, u"-o"_s, u"size=%1k"_s.arg(kilobytes),
+                                               u"tmpfs"_s, m_dir.path()}) == 0;
+}
+
+SmallDisk::~SmallDisk()
+{
+    if (m_mounted)
+        QProcess::execute(u"umount"_s, {m_dir.path()});
 }
 
 AsNobody::AsNobody() : m_wasRoot(geteuid() == 0)

@@ -2,16 +2,31 @@
 
 #include "bound_field.h"
 #include "contact.h"
-#include "csv.h"
+#include "record_navigator.h"
 #include "row.h"
 
 #include <QList>
+#include <QMap>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QString>
 #include <QTemporaryDir>
 #include <QVariant>
 
+#include <functional>
+
 namespace vinzal::test {
+
+// The field the tests name most, spelt once.
+inline const QString nameField = QStringLiteral("Cognone e nome o denominazione");
+
+// The value of a result that must be there; the test stops with the error otherwise.
+template <typename R> auto must(R&& result)
+{
+    if (!result.ok())
+        qFatal("%s", qPrintable(result.error().fullText()));
+    return std::move(result.value());
+}
 
 // A contact for a test: field name to value; missing fields are NULL.
 using Person = QList<std::pair<QString, QVariant>>;
@@ -35,28 +50,6 @@ QVariantList query(const QString& path, QString statement, const QVariantList& b
 Value toValue(const QVariant& value);
 QVariant toVariant(const Value& value);
 
-// Rows as the interchange tests write them: twelve QVariants each (see query() for the kinds), and
-// the readers and writers of the interchange library over them.
-using Records = QList<QList<QVariant>>;
-Contacts contactsOf(const Records& rows);
-Records rowsOf(const Contacts& contacts);
-struct CsvResult
-{
-    Records records;
-    QStringList errors, warnings;
-    bool spreadsheet = false;
-};
-CsvResult csvRead(const QByteArray& bytes);
-QByteArray csvWrite(const Records& rows, const csv::WriteOptions& options = {});
-struct VCardResult
-{
-    Records records;
-    QStringList errors, warnings;
-};
-VCardResult vcardRead(const QByteArray& bytes);
-QByteArray vcardWrite(const Records& rows, const QString& version = QStringLiteral("3.0"));
-Status xlsxWrite(const QString& path, const Records& rows);
-
 // A value of the kinds and bytes that break conversions: NULL, '' and the empty blob, a leading
 // U+FEFF or U+FFFE, U+FFFE/U+FFFF inside, bytes that are not UTF-8 and encoded surrogates, NUL,
 // every kind of line break, blobs where text is expected, texts of 0, 1 and 100,000 characters. `storable`:
@@ -72,10 +65,25 @@ QRandomGenerator seededRandom(quint64* seed);
 // A value as a failure message shows it: its kind and bytes in hex, cut after 40 bytes.
 QString shownValue(const Value& value);
 
-// Runs the program `vinzalDb` (vinzal-db) in `folder` with `arguments`; its exit code (-1 when it
-// crashed), with what it printed on both channels in `output`.
+// What a program did: its exit code (-1 when it crashed or did not end) and what it printed.
+struct Run
+{
+    int code = -1;
+    QString out, err;
+};
+// Runs `program` in `folder` with `input` on its standard input; `prepare` may change the process
+// before it starts (a limit in the child, standard output sent to a file).
+Run run(const QString& program, const QStringList& arguments, const QString& folder = {},
+        const QByteArray& input = {}, const std::function<void(QProcess&)>& prepare = {});
+// The same for the vinzal-db of this build.
+Run vinzalDb(const QStringList& arguments, const QString& folder = {});
+// Runs `vinzalDb` in `folder`; its exit code, with both channels in `output`.
 int runVinzalDb(const QString& vinzalDb, const QString& folder, const QStringList& arguments,
                 QString* output = nullptr);
+
+// Every entry of a folder, hidden ones too, with a regular file's bytes (a link shows its target,
+// anything else its kind): "nothing changed" is one comparison of two snapshots.
+QMap<QString, QByteArray> snapshot(const QString& folder);
 
 // File permissions mean nothing to root: while this lives, the process acts as "nobody" (and so
 // do the programs it starts).
@@ -90,6 +98,37 @@ public:
 private:
     bool m_wasRoot;
 };
+
+// A tmpfs of `kilobytes` for the life of the object, to fill up; only root may mount one.
+class SmallDisk
+{
+public:
+    explicit SmallDisk(int kilobytes);
+    ~SmallDisk();
+    bool mounted() const { return m_mounted; }
+    QString path(const QString& name = {}) const
+    {
+        return name.isEmpty() ? m_dir.path() : m_dir.filePath(name);
+    }
+
+private:
+    QTemporaryDir m_dir;
+    bool m_mounted = false;
+};
+
+// A navigator opened on `book` (it must open), with a field bound to each of the twelve fields.
+struct Navigator
+{
+    explicit Navigator(const QString& book,
+                       RecordNavigator::RecordsetType type = RecordNavigator::RecordsetType::Table);
+    RecordNavigator* operator->() { return &navigator; }
+    QString shown(const QString& field) { return fields[field].boundText(); }
+    RecordNavigator navigator;
+    TextFields fields{navigator};
+};
+// The values of `field` met moving with the bar through the whole order of `index` (none: by ID);
+// moving backwards must meet them in reverse, or the list says what it met.
+QStringList walk(Navigator& b, const QString& field, const QString& index = {});
 
 // One field of a row, read straight from the file.
 QVariant fieldOf(const QString& path, qint64 id, const QString& field);
