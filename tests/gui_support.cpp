@@ -30,6 +30,14 @@ ScriptedDialogs& ScriptedDialogs::install()
     return script;
 }
 
+ScriptedDialogs::Shown& ScriptedDialogs::record(Shown shown)
+{
+    this->shown.append(std::move(shown));
+    if (onShow)
+        onShow(this->shown.last());
+    return this->shown.last();
+}
+
 QStringList ScriptedDialogs::texts() const
 {
     QStringList result;
@@ -40,51 +48,39 @@ QStringList ScriptedDialogs::texts() const
 
 QString ScriptedDialogs::doAskText(QWidget*, const QString& title, const QString& prompt)
 {
-    shown.append({u"text"_s, title, prompt, Icon::None, {}});
-    if (onShow)
-        onShow(shown.last());
+    record({u"text"_s, title, prompt, Icon::None, {}});
     return textAnswers.isEmpty() ? QString() : textAnswers.takeFirst();
 }
 
 QString ScriptedDialogs::doAskItem(QWidget*, const QString& title, const QString& prompt,
                                    const QStringList& items)
 {
-    shown.append({u"item"_s, title, prompt, Icon::None, items});
-    if (onShow)
-        onShow(shown.last());
+    record({u"item"_s, title, prompt, Icon::None, items});
     return itemAnswers.isEmpty() ? QString() : itemAnswers.takeFirst();
 }
 
 QString ScriptedDialogs::doAskSaveFile(QWidget*, const QString& title, const QString& proposed,
                                        const QString&)
 {
-    shown.append({u"save"_s, title, QString(), Icon::None, {proposed}});
-    if (onShow)
-        onShow(shown.last());
+    record({u"save"_s, title, QString(), Icon::None, {proposed}});
     return saveAnswers.isEmpty() ? QString() : saveAnswers.takeFirst();
 }
 
 bool ScriptedDialogs::doAskYesNo(QWidget*, const QString& title, const QString& text, bool defaultNo)
 {
-    shown.append({u"yesno"_s, title, text, Icon::Question, {}, defaultNo});
-    if (onShow)
-        onShow(shown.last());
+    record({u"yesno"_s, title, text, Icon::Question, {}, defaultNo});
     return yesNoAnswers.isEmpty() ? false : yesNoAnswers.takeFirst();
 }
 
 void ScriptedDialogs::doInform(QWidget*, const QString& title, const QString& text, Icon icon)
 {
-    shown.append({u"inform"_s, title, text, icon, {}});
-    if (onShow)
-        onShow(shown.last());
+    record({u"inform"_s, title, text, icon, {}});
 }
 
 QString ScriptedDialogs::doAskFileName(QWidget*, FileMode, const QString& title, const QStringList& filters,
                                        QString* filter, const QString&)
 {
-    shown.append({u"file"_s, title, filters.join(u'\n'), Icon::None, {}});
-    if (onShow)
-        onShow(shown.last());
+    record({u"file"_s, title, filters.join(u'\n'), Icon::None, {}});
     if (filter && !filterAnswers.isEmpty())
         *filter = filterAnswers.takeFirst();
     return fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst();
@@ -105,9 +101,7 @@ std::unique_ptr<Dialogs::Progress> ScriptedDialogs::doStartProgress(QWidget*, co
 
 void ScriptedDialogs::doShowDocument(QWidget*, const QString& title, const QString& markdown)
 {
-    shown.append({u"document"_s, title, markdown, Icon::None, {}});
-    if (onShow)
-        onShow(shown.last());
+    record({u"document"_s, title, markdown, Icon::None, {}});
 }
 
 QStringList pickFromMenu(QWidget* target, const QString& action)
@@ -216,9 +210,7 @@ QWidget* Card::widget(const QString& name) const
 QString Card::text(const QString& box) const
 {
     QWidget* found = widget(box);
-    if (auto* line = qobject_cast<QLineEdit*>(found))
-        return line->text();
-    return static_cast<QPlainTextEdit*>(found)->toPlainText();
+    return found->property(qobject_cast<QLineEdit*>(found) ? "text" : "plainText").toString();
 }
 
 void typeText(QWidget* widget, const QString& text)
@@ -241,16 +233,9 @@ void typeText(QWidget* widget, const QString& text)
 void Card::type(const QString& box, const QString& text)
 {
     QWidget* found = widget(box);
-    if (auto* line = qobject_cast<QLineEdit*>(found)) {
-        line->selectAll();
-        QTest::keyClick(line, Qt::Key_Backspace);
-        typeText(line, text);
-    } else {
-        auto* memo = static_cast<QPlainTextEdit*>(found);
-        memo->selectAll();
-        QTest::keyClick(memo, Qt::Key_Backspace);
-        typeText(memo, text);
-    }
+    QMetaObject::invokeMethod(found, "selectAll");
+    QTest::keyClick(found, Qt::Key_Backspace);
+    typeText(found, text);
 }
 
 void Card::click(const QString& name)
@@ -301,6 +286,73 @@ void deleteTableViews()
             views.append(view);
     for (const QPointer<Form2>& view : views)
         delete view.data();
+}
+
+QString nameField()
+{
+    return contacts::fields().at(int(Field::Nome));
+}
+
+QList<Person> fourContacts()
+{
+    const auto person = [](const char16_t* category, const char16_t* name, const char16_t* town,
+                           const char16_t* further, const char16_t* home, const char16_t* office) {
+        return Person{{u"Genere"_s, QString::fromUtf16(category)},
+                      {nameField(), QString::fromUtf16(name)},
+                      {u"Città"_s, QString::fromUtf16(town)},
+                      {u"ulteriore identificativo"_s, QString::fromUtf16(further)},
+                      {u"Telelefono casa"_s, QString::fromUtf16(home)},
+                      {u"Telefono Ufficio"_s, QString::fromUtf16(office)}};
+    };
+    QList<Person> four{person(u"Lavoro", u"Rossi Mario", u"Torino", u"dentista", u"011 222", u"06 999"),
+                       person(u"Famiglia-Amici", u"Bianchi Anna", u"Milano", u"zia", u"02 555", u"02 111"),
+                       person(u"Altro", u"Verdi Luca", u"Bari", u"vicino di casa", u"080 333", u"080 777"),
+                       person(u"Lavoro", u"Neri Sara", u"Roma", u"avvocato", u"06 444", u"06 123")};
+    four[0].append({u"Osservazioni"_s, u"Riga uno\r\nRiga due"_s});
+    return four;
+}
+
+QWidget* activate(QWidget* window)
+{
+    window->activateWindow();
+    QApplication::setActiveWindow(window);
+    if (!QTest::qWaitForWindowActive(window))
+        qWarning("window not active");
+    QCoreApplication::processEvents();
+    return QApplication::focusWidget();
+}
+
+QWidget* keys()
+{
+    QWidget* focus = QApplication::focusWidget();
+    if (!focus)
+        qWarning("no widget has the keyboard");
+    return focus;
+}
+
+void whenModalShows(std::function<void(QWidget*)> answer)
+{
+    auto poll = std::make_shared<std::function<void()>>();
+    *poll = [answer, poll] {
+        if (QWidget* modal = QApplication::activeModalWidget(); modal && modal->isVisible()) {
+            answer(modal);
+            return;
+        }
+        QTimer::singleShot(10, *poll);
+    };
+    QTimer::singleShot(10, *poll);
+}
+
+void clickCell(BoundGrid* grid, int row, int column)
+{
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
+                      grid->visualRect(grid->model()->index(row, column)).center());
+    QCoreApplication::processEvents();
+}
+
+QLineEdit* cellEditor(BoundGrid* grid)
+{
+    return qobject_cast<QLineEdit*>(grid->indexWidget(grid->currentIndex()));
 }
 
 } // namespace vinzal::test

@@ -3,6 +3,7 @@
 #include "dialogs.h"
 #include "test_support.h"
 
+#include <QLineEdit>
 #include <QList>
 #include <QPushButton>
 #include <QStringList>
@@ -74,6 +75,9 @@ protected:
     bool doReviewImport(QWidget* parent, ImportPreview& preview) override;
     bool doAskPrintOptions(QWidget* parent, PrintChoice& choice) override;
     std::unique_ptr<QPagedPaintDevice> doAskPrinter(QWidget* parent) override;
+
+private:
+    Shown& record(Shown shown);
 };
 
 // A working directory of its own holding Vinzal.mdb, and a shown Form1 opened on it.
@@ -125,5 +129,24 @@ Form2* tableView();
 BoundGrid* openTableView(Card& card);
 // Deletes every table view, shown or not (a test's clean-up).
 void deleteTableViews();
+
+// The name field, the one the tests write most.
+QString nameField();
+// Four contacts, IDs 1 to 4, in an order that differs from every index's: 1 Lavoro, Rossi Mario,
+// Torino (with a two-line remark); 2 Famiglia-Amici, Bianchi Anna, Milano; 3 Altro, Verdi Luca, Bari;
+// 4 Lavoro, Neri Sara, Roma; each with a further identifier and two phone numbers.
+QList<Person> fourContacts();
+
+// Makes `window` the active window, as a click on its title bar does, and returns the widget that
+// then has the keyboard.
+QWidget* activate(QWidget* window);
+// The widget that has the keyboard.
+QWidget* keys();
+// Answers the next real modal dialog with `answer` once it shows.
+void whenModalShows(std::function<void(QWidget*)> answer);
+// Clicks a cell of the grid with the mouse.
+void clickCell(BoundGrid* grid, int row, int column);
+// The editor of the grid's current cell, if any.
+QLineEdit* cellEditor(BoundGrid* grid);
 
 } // namespace vinzal::test
