@@ -2,6 +2,7 @@
 // the file afterwards.
 #include "application.h"
 #include "bound_grid.h"
+#include "connection.h"
 #include "contact_table.h"
 #include "form1.h"
 #include "form2.h"
@@ -490,6 +491,113 @@ private slots:
         QCOMPARE(fieldOf(card.path(), 2, nameField()).toString(), u"Bianchi Anna"_s);
         QCOMPARE(fieldOf(card.path(), 1, u"Città"_s).toString(), u"Torino"_s);
         QCOMPARE(card.state(), u"Browsing"_s);
+    }
+
+    // A value is written only where the user changed it: a Latin-1 "Forlì" written by another program
+    // stays when another field is saved (its box typed into and put back too), a remark the editor
+    // shows converted (no-break space, lone CR, U+2028, U+2029, CR LF) keeps every byte around what
+    // is typed at both ends and after an undo; each can be corrected, on the card and in the grid.
+    void untouchedBytesStay()
+    {
+        const QString remark = u"uno\u00a0due\rtre\u2028quattro\u2029cinque\r\nsei"_s;
+        Card card({{{nameField(), u"Rossi"_s}, {u"Osservazioni"_s, remark}}, {{nameField(), u"Verdi"_s}}});
+        const auto hex = [&](const QString& field) {
+            return query(card.path(), u"SELECT hex(\"%1\") FROM Nomelia WHERE ID = 1"_s.arg(field))
+                .first()
+                .toString();
+        };
+        query(card.path(), u"UPDATE Nomelia SET \"Città\" = CAST(X'466F726CEC' AS TEXT) WHERE ID = 1"_s);
+        card.click(u"Command16"_s);
+        auto* memo = static_cast<QPlainTextEdit*>(card.widget(u"Text8"_s));
+        activate(&card.form());
+        memo->setFocus();
+        QTest::keyClick(memo, Qt::Key_End, Qt::ControlModifier);
+        typeText(memo, u"!\nsette"_s);
+        QTest::keyClick(memo, Qt::Key_Home, Qt::ControlModifier);
+        typeText(memo, u"A"_s);
+        auto* town = qobject_cast<QLineEdit*>(card.widget(u"Text10"_s));
+        town->end(false);
+        typeText(town, u"x"_s);
+        QTest::keyClick(town, Qt::Key_Backspace);
+        m_dialogs->yesNoAnswers = {true};
+        card.click(u"Command16"_s); // AGGIORNA leaves the row: the change is written
+        const QString written = u"A"_s + remark + u"!\r\nsette"_s; // typed breaks follow the row's CR LF
+        QCOMPARE(fieldOf(card.path(), 1, u"Osservazioni"_s).toString(), written);
+        QCOMPARE(hex(u"Città"_s), u"466F726CEC"_s);
+        // Replaced whole, then undone: an undo that brings the text back brings its bytes back.
+        const QString shown = memo->toPlainText();
+        card.click(u"Command3"_s);
+        memo->setFocus();
+        QTest::keyClick(memo, Qt::Key_A, Qt::ControlModifier);
+        typeText(memo, u"x\ny"_s);
+        for (int i = 0; i < 5 && memo->toPlainText() != shown; ++i)
+            QTest::keyClick(memo, Qt::Key_Z, Qt::ControlModifier);
+        card.type(u"Text2"_s, u"Rossi Mario"_s);
+        m_dialogs->yesNoAnswers = {true};
+        card.click(u"Command6"_s);
+        QCOMPARE(fieldOf(card.path(), 1, u"Osservazioni"_s).toString(), written);
+        QCOMPARE(hex(u"Città"_s), u"466F726CEC"_s);
+        card.type(u"Text10"_s, u"Forlì"_s);
+        m_dialogs->yesNoAnswers = {true};
+        card.barMove(u"MoveNext"_s);
+        QCOMPARE(hex(u"Città"_s), u"466F726CC3AC"_s);
+
+        // The grid: another cell of the row, then the foreign value itself.
+        query(card.path(), u"UPDATE Nomelia SET Osservazioni = CAST(X'6CEC' AS TEXT) WHERE ID = 1"_s);
+        BoundGrid* grid = openTableView(card);
+        QVERIFY(grid);
+        activate(grid->window());
+        clickCell(grid, 0, 8);
+        typeText(keys(), u"06 1"_s);
+        QTest::keyClick(keys(), Qt::Key_Down); // the row is written as it is left
+        QCOMPARE(fieldOf(card.path(), 1, u"Telefono Ufficio"_s).toString(), u"06 1"_s);
+        QCOMPARE(hex(u"Osservazioni"_s), u"6CEC"_s);
+        clickCell(grid, 0, 11);
+        QTest::keyClick(keys(), Qt::Key_A, Qt::ControlModifier);
+        typeText(keys(), u"lì"_s);
+        QTest::keyClick(keys(), Qt::Key_Down);
+        QCOMPARE(fieldOf(card.path(), 1, u"Osservazioni"_s).toString(), u"lì"_s);
+        for (const auto& shown : std::as_const(m_dialogs->shown))
+            QVERIFY2(shown.icon != Dialogs::Icon::Critical, qPrintable(shown.text));
+    }
+
+    // What a paste can bring into any box is stored byte for byte, and searched for without a failure.
+    void pastedTextIsStoredAsTyped()
+    {
+        const QStringList texts{QString(100000, u'ż'),
+                                u"\ufeffsegno d'ordine"_s,
+                                u"\ufffeil suo rovescio"_s,
+                                u"NUL\u0000 e controlli \u0001\u001b\t"_s,
+                                u"😀 👨‍👩‍👧 🇮🇹 \u05e9\u202edestra"_s,
+                                u"'); DROP TABLE \"Nomelia\"; --"_s,
+                                u"%_\\ ? :nome @x $1"_s};
+        Card card({});
+        for (int box = 2; box <= 11; ++box) {
+            card.click(u"Command2"_s);
+            card.widget(u"Text%1"_s.arg(box))
+                ->setProperty(box == 8 ? "plainText" : "text", texts[box % texts.size()]);
+            m_dialogs->yesNoAnswers = {true};
+            card.click(u"Command6"_s);
+        }
+        const QStringList fields{
+            nameField(), u"Telelefono casa"_s,  u"Telefonino"_s,   u"Fax"_s,
+            u"E-Mail"_s, u"Telefono Ufficio"_s, u"Osservazioni"_s, u"ulteriore identificativo"_s,
+            u"Città"_s,  u"Indirizzo"_s};
+        for (int box = 2; box <= 11; ++box)
+            QCOMPARE(
+                query(card.path(),
+                      u"SELECT hex(%1) FROM Nomelia WHERE ID = ?"_s.arg(quoteIdentifier(fields[box - 2])),
+                      {box - 1})
+                    .value(0)
+                    .toString(),
+                QString::fromLatin1(texts[box % texts.size()].toUtf8().toHex().toUpper()));
+        for (const QString& text : texts) {
+            m_dialogs->clear();
+            m_dialogs->textAnswers = {text};
+            card.click(u"Command1"_s);
+            for (const auto& shown : m_dialogs->shown)
+                QVERIFY(shown.icon != Dialogs::Icon::Critical);
+        }
     }
 
     // The searched field of a contact changed and saved: the bar goes on from its new place.
