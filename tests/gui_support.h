@@ -92,6 +92,9 @@ public:
         QString name;
     };
     explicit Card(const Book& book);
+    // In a working directory of its own holding Vinzal.mdb with `contacts` when `makeFile`, a card
+    // opened on `book` ("": the working directory's Vinzal.mdb).
+    Card(const QString& book, const QList<Person>& contacts, bool makeFile);
     ~Card();
 
     Form1& form() { return *m_form; }
@@ -109,7 +112,6 @@ public:
     QString state() const;
 
 private:
-    Card(const QString& book, const QList<Person>& contacts, bool makeFile);
     QTemporaryDir m_dir;
     QString m_previousDir;
     std::unique_ptr<Form1> m_form;
