@@ -238,9 +238,16 @@ void Card::type(const QString& box, const QString& text)
     typeText(found, text);
 }
 
-void Card::click(const QString& name)
+void Card::click(const QString& name, std::optional<bool> answer)
 {
-    QTest::mouseClick(button(name), Qt::LeftButton);
+    if (auto* script = dynamic_cast<ScriptedDialogs*>(&Dialogs::instance()); script && answer)
+        script->yesNoAnswers = {*answer};
+    name.startsWith(u"Move"_s) ? barMove(name) : QTest::mouseClick(button(name), Qt::LeftButton);
+}
+
+QString Card::stored(qint64 id, const QString& field) const
+{
+    return fieldOf(path(), id, field).toString();
 }
 
 void Card::barMove(const QString& move)

@@ -11,6 +11,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace vinzal {
 class BoundGrid;
@@ -104,7 +105,11 @@ public:
     QString text(const QString& box) const;
     // Replaces the text of a box by typing, as a user would.
     void type(const QString& box, const QString& text);
-    void click(const QString& button);
+    // Clicks a button, or a move of the bar ("MoveNext"...); with `answer`, the answer to the question
+    // that follows.
+    void click(const QString& button, std::optional<bool> answer = {});
+    // A field of a contact as the book holds it, as text.
+    QString stored(qint64 id, const QString& field) const;
     // The bar's moves: "MoveFirst", "MovePrevious", "MoveNext", "MoveLast".
     void barMove(const QString& move);
 

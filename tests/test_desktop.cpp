@@ -183,31 +183,57 @@ private slots:
 
     // From the menu: the personal book is made empty the first time, the user's alone whatever the
     // umask, with a word on where it is and how to bring contacts in; afterwards it is simply opened.
-    // A relative XDG_DATA_HOME is ignored, as the XDG rules say: otherwise each working directory
-    // would get a personal book of its own.
-    void personalBookOnFirstStart()
+    // One that cannot be made: a message that names it and says what to do, in words for a start-up
+    // (no typed values "still in the window"), no file left, and the window's advice is for that book,
+    // not for a "Vinzal.mdb" in the working directory.
+    void personalBook_data()
     {
+        QTest::addColumn<QString>("blocker");
+        QTest::newRow("first start") << QString();
+        QTest::newRow("a file where the data folder goes") << u"dati"_s;
+        QTest::newRow("a folder where the book is built") << u"dati/vinzal/Vinzal.mdb.part-%1"_s;
+    }
+
+    void personalBook()
+    {
+        QFETCH(QString, blocker);
         QTemporaryDir home;
         QDir().mkpath(home.filePath(u"cwd"_s));
         QDir::setCurrent(home.filePath(u"cwd"_s));
         qputenv("XDG_DATA_HOME", home.filePath(u"dati"_s).toUtf8());
         const QString expected = home.filePath(u"dati/vinzal/Vinzal.mdb"_s);
+        if (blocker == u"dati"_s)
+            QVERIFY(QFile(home.filePath(blocker)).open(QIODevice::WriteOnly));
+        else if (!blocker.isEmpty())
+            QVERIFY(QDir().mkpath(home.filePath(blocker.arg(QCoreApplication::applicationPid()))));
         const mode_t umask = ::umask(022);
         const QString book = prepare({u"--personale"_s});
         ::umask(umask);
+        QCOMPARE(m_dialogs->shown.size(), 1);
+        QVERIFY(filesIn(QDir::currentPath()).isEmpty());
+        if (!blocker.isEmpty()) {
+            QCOMPARE(m_dialogs->shown[0].icon, Dialogs::Icon::Critical);
+            QVERIFY2(said(0).contains(u"rubrica personale"_s) && !said(0).contains(u"finestra"_s),
+                     qPrintable(said(0)));
+            QVERIFY(!QFileInfo::exists(expected));
+            Card(book, {}, false);
+            QVERIFY2(said(1).contains(u"non esiste"_s) &&
+                         !said(1).contains(u"Avviare Vinzal dalla cartella"_s) &&
+                         said(1).contains(u"vinzal-db create \""_s + expected + u"\""_s),
+                     qPrintable(said(1)));
+            return;
+        }
         QCOMPARE(book, expected);
         QCOMPARE(modeOf(home.filePath(u"dati"_s)), 0700);
         QCOMPARE(modeOf(home.filePath(u"dati/vinzal"_s)), 0700);
         QCOMPARE(modeOf(book), 0600);
         QCOMPARE(schema::check(book), QStringList());
         QCOMPARE(rowCount(book), 0);
-        QCOMPARE(m_dialogs->shown.size(), 1);
         QCOMPARE(m_dialogs->shown[0].icon, Dialogs::Icon::Information);
         for (const QString& part : {u"vinzal-db import --force VECCHIA.mdb \""_s + expected,
                                     u"vinzal-db import --csv rubrica.csv \""_s + expected,
                                     u"vinzal-db import --vcard contatti.vcf \""_s + expected})
             QVERIFY2(said(0).contains(part), qPrintable(said(0)));
-        QVERIFY(filesIn(QDir::currentPath()).isEmpty());
         m_dialogs->clear();
         Card(book, {}, false);
         query(book, u"INSERT INTO \"Nomelia\" (\"Cognone e nome o denominazione\") VALUES ('Rossi Mario')"_s);
@@ -215,51 +241,14 @@ private slots:
         QVERIFY(m_dialogs->shown.isEmpty()); // the window and the second start say nothing
         QCOMPARE(rowCount(book), 1);
 
+        // A relative XDG_DATA_HOME is ignored, as the XDG rules say: otherwise each working
+        // directory would get a personal book of its own.
         const QByteArray previousHome = qgetenv("HOME");
         qputenv("HOME", home.path().toUtf8());
         qputenv("XDG_DATA_HOME", "dati");
         const QString relative = startup::personalBook();
         qputenv("HOME", previousHome);
         QCOMPARE(relative, home.filePath(u".local/share/vinzal/Vinzal.mdb"_s));
-    }
-
-    // A personal book that cannot be made: a message that names it and says what to do, in words for a
-    // start-up (no typed values "still in the window"), and no file left; the window then gives advice
-    // for that book, not for a "Vinzal.mdb" in the working directory.
-    void personalBookThatCannotBeMade_data()
-    {
-        QTest::addColumn<bool>("folder");
-        QTest::newRow("a file where the data folder goes") << false;
-        QTest::newRow("a folder where the book is built") << true;
-    }
-
-    void personalBookThatCannotBeMade()
-    {
-        QFETCH(bool, folder);
-        QTemporaryDir home;
-        QDir::setCurrent(home.path());
-        qputenv("XDG_DATA_HOME", home.filePath(u"dati"_s).toUtf8());
-        const QString expected = home.filePath(u"dati/vinzal/Vinzal.mdb"_s);
-        if (folder) // the book is built under a name of its own beside the target
-            QVERIFY(QDir().mkpath(expected + u".part-%1"_s.arg(QCoreApplication::applicationPid())));
-        else
-            QFile(home.filePath(u"dati"_s)).open(QIODevice::WriteOnly);
-        const QString book = prepare({u"--personale"_s});
-        QCOMPARE(m_dialogs->shown.size(), 1);
-        QCOMPARE(m_dialogs->shown[0].icon, Dialogs::Icon::Critical);
-        QVERIFY2(
-            said(0).contains(folder ? u"rubrica personale «"_s + expected + u"»"_s : u"rubrica personale"_s),
-            qPrintable(said(0)));
-        QVERIFY2(!said(0).contains(u"finestra"_s), qPrintable(said(0)));
-        QVERIFY(!QFileInfo::exists(expected));
-        QCOMPARE(filesIn(home.path()), folder ? QStringList() : QStringList{u"dati"_s});
-        if (folder) {
-            Card(book, {}, false);
-            QVERIFY2(said(1).contains(u"non esiste"_s) &&
-                         !said(1).contains(u"Avviare Vinzal dalla cartella"_s) &&
-                         said(1).contains(u"vinzal-db create \""_s + expected + u"\""_s),
-                     qPrintable(said(1)));
-        }
     }
 
     // An Access file opened from the file manager. "Sì": converted by vinzal-db in place, the

@@ -143,7 +143,7 @@ private slots:
         // Every button still answers with a message, and the file is left as it was.
         m_dialogs->textAnswers = {u"Rossi"_s};
         card.click(u"Command1"_s);
-        card.barMove(u"MoveNext"_s);
+        card.click(u"MoveNext"_s);
         card.click(u"Command3"_s);
         QVERIFY(card.form().isVisible());
         QCOMPARE(fileBytes(card.path()), content);
@@ -163,10 +163,9 @@ private slots:
         card.click(u"Command1"_s); // another search still works
         QCOMPARE(card.text(u"Text12"_s), u"2"_s);
         card.type(u"Text10"_s, u"Como"_s);
-        m_dialogs->yesNoAnswers = {true};
-        card.barMove(u"MoveFirst"_s);
-        QCOMPARE(fieldOf(card.path(), 2, u"Città"_s).toString(), u"Como"_s);
-        QCOMPARE(fieldOf(card.path(), 1, u"Compleanno"_s).toString(), u"1 marzo"_s);
+        card.click(u"MoveFirst"_s, true);
+        QCOMPARE(card.stored(2, u"Città"_s), u"Como"_s);
+        QCOMPARE(card.stored(1, u"Compleanno"_s), u"1 marzo"_s);
     }
 
     // A write refused (SALVA, a move or ESCI): the message says why, the row is not left, the typed
@@ -221,10 +220,6 @@ private slots:
             card.click(u"Command16"_s); // opened again by "nobody"
             QVERIFY2(card.form().navigator().isOpen(), qPrintable(lastError()));
         }
-        const auto act = [&](bool yes) {
-            m_dialogs->yesNoAnswers = {yes};
-            leave.startsWith(u"Move"_s) ? card.barMove(leave) : card.click(leave);
-        };
         if (state != u"Browsing"_s)
             card.click(state == u"Adding"_s ? u"Command2"_s : u"Command3"_s);
         card.type(u"Text10"_s, u"Aosta"_s);
@@ -247,7 +242,7 @@ private slots:
             query(card.path(), u"UPDATE Nomelia SET Città = 'Ostia' WHERE ID = 1"_s);
         const QByteArray before = fileBytes(card.path());
         const qsizetype shown = m_dialogs->shown.size();
-        act(true);
+        card.click(leave, true);
         QVERIFY2(lastError().contains(wording[fault]), qPrintable(lastError()));
         QCOMPARE(m_dialogs->shown.last().icon, Dialogs::Icon::Critical);
         QCOMPARE(m_dialogs->shown.size(), shown + 2); // the question and the message
@@ -266,15 +261,15 @@ private slots:
         };
         if (retry) {
             mend();
-            act(true);
+            card.click(leave, true);
             QCOMPARE(card.state(), u"Browsing"_s);
             const qint64 id = state == u"Adding"_s ? 5 : 1;
-            QCOMPARE(fieldOf(card.path(), id, u"Città"_s).toString(), u"Aosta"_s);
+            QCOMPARE(card.stored(id, u"Città"_s), u"Aosta"_s);
             QCOMPARE(query(card.path(), u"PRAGMA integrity_check"_s).first().toString(), u"ok"_s);
             return;
         }
         holder.reset(); // the lock must be gone for the card to read the contact again
-        act(false);
+        card.click(leave, false);
         QCOMPARE(fileBytes(card.path()), before);
         if (leave == u"Command7"_s) {
             QVERIFY(!card.form().isVisible());
@@ -283,19 +278,17 @@ private slots:
         QCOMPARE(card.state(), u"Browsing"_s);
         QVERIFY(card.button(u"Command7"_s)->isEnabled() && card.widget(u"Data1"_s)->isEnabled());
         QCOMPARE(card.text(u"Text12"_s), u"1"_s);
-        QCOMPARE(card.text(u"Text10"_s), fieldOf(card.path(), 1, u"Città"_s).toString()); // as stored
+        QCOMPARE(card.text(u"Text10"_s), card.stored(1, u"Città"_s)); // as stored
 
         mend();
         if (fault == u"replaced"_s)
             card.click(u"Command16"_s); // read again: now on the new file
         card.click(u"Command3"_s);
         card.type(u"Text2"_s, u"Rossi Mario Luigi"_s);
-        m_dialogs->yesNoAnswers = {true};
-        card.click(u"Command6"_s);
+        card.click(u"Command6"_s, true);
         QCOMPARE(card.state(), u"Browsing"_s);
-        QCOMPARE(fieldOf(card.path(), 1, nameField()).toString(), u"Rossi Mario Luigi"_s);
-        QCOMPARE(fieldOf(card.path(), 1, u"Città"_s).toString(),
-                 fault == u"changed"_s ? u"Ostia"_s : u"Torino"_s);
+        QCOMPARE(card.stored(1, nameField()), u"Rossi Mario Luigi"_s);
+        QCOMPARE(card.stored(1, u"Città"_s), fault == u"changed"_s ? u"Ostia"_s : u"Torino"_s);
         QCOMPARE(query(card.path(), u"SELECT count(*) FROM Nomelia"_s).first().toInt(), 4);
     }
 
@@ -320,20 +313,20 @@ private slots:
         card.click(u"Command1"_s);
         QVERIFY(othersCanWrite());
         for (const QString& move : {u"MoveNext"_s, u"MoveLast"_s, u"MoveNext"_s, u"MovePrevious"_s}) {
-            card.barMove(move);
+            card.click(move);
             QVERIFY2(othersCanWrite(), qPrintable(move));
         }
-        card.barMove(u"MoveFirst"_s);
+        card.click(u"MoveFirst"_s);
         const QString first = card.text(u"Text12"_s);
-        card.barMove(u"MoveNext"_s);
+        card.click(u"MoveNext"_s);
         {
             LockHolder holder(card.path());
-            card.barMove(u"MoveFirst"_s);
+            card.click(u"MoveFirst"_s);
             QVERIFY2(lastError().contains(u"occupato"_s), qPrintable(lastError()));
         }
         QVERIFY(othersCanWrite());
         m_dialogs->clear();
-        card.barMove(u"MoveFirst"_s);
+        card.click(u"MoveFirst"_s);
         QVERIFY(m_dialogs->shown.isEmpty());
         QCOMPARE(card.text(u"Text12"_s), first);
         QVERIFY(othersCanWrite());
