@@ -386,16 +386,8 @@ private slots:
         QCOMPARE(card.button(u"Command3"_s)->text(), u"MODIFICA"_s);
         verifyLocked(card, true);
 
-        // Nothing but SALVA, Command17 and the boxes responds while adding.
         m_dialogs->onShow = nullptr;
         m_dialogs->clear();
-        m_dialogs->textAnswers = {u"Rossi"_s};
-        for (const QString& name : kLocked)
-            card.click(name);
-        card.click(u"MoveNext"_s);
-        QVERIFY(m_dialogs->shown.isEmpty());
-        QCOMPARE(card.state(), u"Adding"_s);
-
         card.type(u"Text2"_s, u"Esposito Gennaro"_s);
         card.type(u"Text4"_s, u"+39 333 1234567"_s);
         card.click(u"Command6"_s, yes);
