@@ -162,26 +162,6 @@ private slots:
         QCOMPARE(card.text(u"Text5"_s).size(), 40000);
     }
 
-    void barMovesAndEnabled()
-    {
-        Card card(fourContacts());
-        QStringList ids;
-        for (const QString& move : {u"MoveNext"_s, u"MoveLast"_s, u"MoveNext"_s, u"MovePrevious"_s,
-                                    u"MoveFirst"_s, u"MovePrevious"_s}) {
-            card.click(move);
-            ids.append(card.text(u"Text12"_s));
-        }
-        QCOMPARE(ids.join(u' '), u"2 4 4 3 1 1"_s); // past either end, the end stays
-        card.form().navigator().setEnabled(false);
-        QVERIFY(!card.widget(u"Data1"_s)->isEnabled());
-        card.click(u"MoveNext"_s);
-        QCOMPARE(card.text(u"Text12"_s), u"1"_s);
-        card.form().navigator().setEnabled(true);
-        card.click(u"MoveNext"_s);
-        QCOMPARE(card.text(u"Text12"_s), u"2"_s);
-        QVERIFY(m_dialogs->shown.isEmpty());
-    }
-
     // A changed row left by a move, ESCI, AGGIORNA, a search or AGGIUNGI: the question, and the
     // answer obeyed. Typed while browsing, a category is stored as typed.
     void leavingAChangedRowAsks_data()

@@ -386,25 +386,19 @@ private slots:
         QVERIFY(QFile::exists(QStringLiteral(VINZAL_SOURCE_DIR "/packaging/%1.desktop")
                                   .arg(QGuiApplication::desktopFileName())));
         for (int size : {16, 32, 48, 64, 128, 256}) {
-            QVERIFY(look::icon().availableSizes().contains(QSize(size, size)));
+            const QString png = u"/packaging/icons/hicolor/%1x%1/apps/it.vinzal.Vinzal.png"_s.arg(size);
             const QImage menu =
-                QImage(QStringLiteral(VINZAL_SOURCE_DIR
-                                      "/packaging/icons/hicolor/%1x%1/apps/it.vinzal.Vinzal.png")
-                           .arg(size))
-                    .convertToFormat(QImage::Format_ARGB32);
-            const QImage window =
-                look::icon().pixmap(QSize(size, size)).toImage().convertToFormat(QImage::Format_ARGB32);
+                QImage(QStringLiteral(VINZAL_SOURCE_DIR) + png).convertToFormat(QImage::Format_ARGB32);
+            const QImage window = look::icon().pixmap(size).toImage().convertToFormat(QImage::Format_ARGB32);
+            QVERIFY(look::icon().availableSizes().contains(QSize(size, size)));
             QCOMPARE(menu.size(), QSize(size, size));
             // A pixmap keeps its colours premultiplied: a smoothed edge may come back one unit off.
-            int different = 0;
-            for (int y = 0; y < size; ++y)
-                for (int x = 0; x < size; ++x) {
-                    const QRgb a = window.pixel(x, y), b = menu.pixel(x, y);
-                    different +=
-                        std::max({std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
-                                  std::abs(qBlue(a) - qBlue(b)), std::abs(qAlpha(a) - qAlpha(b))}) > 2;
-                }
-            QVERIFY2(different == 0, qPrintable(u"%1 pixels differ at %2"_s.arg(different).arg(size)));
+            for (int at = 0; at < size * size; ++at) {
+                const QRgb a = window.pixel(at % size, at / size), b = menu.pixel(at % size, at / size);
+                QVERIFY2(std::max({std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                                   std::abs(qBlue(a) - qBlue(b)), std::abs(qAlpha(a) - qAlpha(b))}) <= 2,
+                         qPrintable(u"%1 pixels: %2"_s.arg(size).arg(at)));
+            }
         }
     }
 };

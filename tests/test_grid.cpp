@@ -253,8 +253,10 @@ private slots:
     }
 
     // The card changes the contact meanwhile: the row is refused in the real message box, which takes
-    // the keyboard while it shows; the table view keeps the typed value and will not close until Esc,
-    // which then gives it up at the first press.
+    // the keyboard, and the release of the mouse button, while it shows. Whether the row is left by a
+    // key or by a click on the record selector, the typed value stays and every later try refuses
+    // again; the table view will not close until Esc, which gives the value up at the first press.
+    // A click on the record selector then makes its row current and writes the row left.
     void refusedByTheLostUpdateGuard()
     {
         Card card(fourContacts());
@@ -269,19 +271,34 @@ private slots:
         QCOMPARE(card.stored(1, u"Città"_s), u"Napoli"_s);
 
         Dialogs::install(nullptr);
-        QString message;
-        whenModalShows([&](QWidget* modal) {
-            message = static_cast<QMessageBox*>(modal)->text();
-            static_cast<QMessageBox*>(modal)->accept();
-        });
-        activate(grid->window());
-        QTest::keyClick(keys(), Qt::Key_Down);
-        QTest::qWait(20);
-        activate(grid->window()); // the window manager gives the window back its activation
-        QVERIFY2(message.contains(u"modificato o eliminato"_s) && message.contains(u"Esc"_s),
-                 qPrintable(message));
-        QVERIFY2(!message.contains(u"rilegger"_s, Qt::CaseInsensitive), qPrintable(message));
-        QCOMPARE(grid->currentIndex().row(), 0);
+        QHeaderView* selector = grid->verticalHeader();
+        const auto rowAt = [selector](int row) {
+            return QPoint(selector->width() / 2,
+                          selector->sectionViewportPosition(row) + selector->sectionSize(row) / 2);
+        };
+        QStringList messages;
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            whenModalShows([&](QWidget* modal) {
+                messages.append(static_cast<QMessageBox*>(modal)->text());
+                // Through the window system, which holds it back from the window behind the box.
+                if (attempt > 0)
+                    QTest::mouseRelease(grid->window()->windowHandle(), Qt::LeftButton, {},
+                                        selector->viewport()->mapTo(grid->window(), rowAt(2)));
+                static_cast<QDialog*>(modal)->accept();
+            });
+            activate(grid->window());
+            if (attempt == 0)
+                QTest::keyClick(keys(), Qt::Key_Down);
+            else
+                QTest::mousePress(selector->viewport(), Qt::LeftButton, {}, rowAt(2));
+            QTest::qWait(20);
+            activate(grid->window()); // the window manager gives the window back its activation
+            QCOMPARE(messages.size(), attempt + 1);
+            QCOMPARE(grid->currentIndex().row(), 0);
+        }
+        QVERIFY2(messages[0].contains(u"modificato o eliminato"_s) && messages[0].contains(u"Esc"_s) &&
+                     !messages[0].contains(u"rilegger"_s, Qt::CaseInsensitive),
+                 qPrintable(messages[0]));
         QCOMPARE(cell(grid, 0, 4), u"Torino 2"_s);
         whenModalShows([](QWidget* modal) { static_cast<QDialog*>(modal)->accept(); });
         QVERIFY(!tableView()->close());
@@ -289,57 +306,17 @@ private slots:
         QTest::keyClick(keys(), Qt::Key_Escape);
         QCOMPARE(grid->gridModel()->dirtyRow(), -1);
         QCOMPARE(cell(grid, 0, 4), u"Napoli"_s);
-        closeTableView();
-        QCOMPARE(card.stored(1, u"Città"_s), u"Napoli"_s);
-    }
 
-    void recordSelectorMakesItsRowCurrent()
-    {
-        Card card(fourContacts());
-        BoundGrid* grid = openTableView(card);
-        QVERIFY(grid);
-        activate(grid->window());
-        clickCell(grid, 0, 2);
+        clickCell(grid, 0, 4);
+        QTest::keyClick(keys(), Qt::Key_End);
         typeText(keys(), u"!"_s);
-        QHeaderView* selector = grid->verticalHeader();
-        const auto rowAt = [selector](int row) {
-            return QPoint(selector->width() / 2,
-                          selector->sectionViewportPosition(row) + selector->sectionSize(row) / 2);
-        };
         QTest::mouseClick(selector->viewport(), Qt::LeftButton, {}, rowAt(2));
         QCoreApplication::processEvents();
         QCOMPARE(grid->currentIndex().row(), 2);
         QCOMPARE(grid->gridModel()->currentRow(), 2);
         QVERIFY(grid->selectionModel()->isRowSelected(2, {}));
-        QCOMPARE(card.stored(1, nameField()),
-                 u"Rossi Mario!"_s); // the row left was written
-
-        // A refused write shows the real message box while the button is still down, and the box
-        // takes the release, as it does a user's: every later click still moves or refuses.
-        typeText(keys(), u"?"_s);
-        query(card.path(),
-              u"UPDATE Nomelia SET \"Cognone e nome o denominazione\" = 'Verdi L.' WHERE ID = 3"_s);
-        Dialogs::install(nullptr);
-        int refusals = 0;
-        for (int click = 0; click < 2; ++click) {
-            whenModalShows([&](QWidget* modal) {
-                ++refusals;
-                // Through the window system, which holds it back from the window behind the box.
-                QTest::mouseRelease(grid->window()->windowHandle(), Qt::LeftButton, {},
-                                    selector->viewport()->mapTo(grid->window(), rowAt(0)));
-                static_cast<QDialog*>(modal)->accept();
-            });
-            QTest::mousePress(selector->viewport(), Qt::LeftButton, {}, rowAt(0));
-            QTest::qWait(20);
-            activate(grid->window());
-            QCOMPARE(refusals, click + 1);
-            QCOMPARE(grid->currentIndex().row(), 2);
-        }
-        QTest::keyClick(keys(), Qt::Key_Escape); // gives up the row's typed values
-        QTest::mouseClick(selector->viewport(), Qt::LeftButton, {}, rowAt(0));
-        QCoreApplication::processEvents();
-        QCOMPARE(grid->currentIndex().row(), 0);
-        QCOMPARE(card.stored(3, nameField()), u"Verdi L."_s);
+        QCOMPARE(card.stored(1, u"Città"_s), u"Napoli!"_s);
+        QVERIFY(messages.size() == 3);
     }
 
     // The rows are read as the window is shown, before any event loop turn: the first paint shows
@@ -491,10 +468,12 @@ private slots:
         const qint64 lowest = gaps ? kMin : first, highest = gaps ? kMax : first + 99;
         const int count = int(contacts.size());
         Card card(contacts);
+        card.click(u"MovePrevious"_s); // past either end, the end stays
         QCOMPARE(card.text(u"Text12"_s), QString::number(lowest));
         card.click(u"MoveNext"_s);
         QCOMPARE(card.text(u"Text12"_s), QString::number(gaps ? -1 : lowest + 1));
         card.click(u"MoveLast"_s);
+        card.click(u"MoveNext"_s);
         QCOMPARE(card.text(u"Text12"_s), QString::number(highest));
         card.type(u"Text10"_s, u"Bari"_s);
         card.click(u"MovePrevious"_s, true);
