@@ -302,19 +302,18 @@ QString nameField()
 
 QList<Person> fourContacts()
 {
-    const auto person = [](const char16_t* category, const char16_t* name, const char16_t* town,
-                           const char16_t* further, const char16_t* home, const char16_t* office) {
-        return Person{{u"Genere"_s, QString::fromUtf16(category)},
-                      {nameField(), QString::fromUtf16(name)},
-                      {u"Città"_s, QString::fromUtf16(town)},
-                      {u"ulteriore identificativo"_s, QString::fromUtf16(further)},
-                      {u"Telelefono casa"_s, QString::fromUtf16(home)},
-                      {u"Telefono Ufficio"_s, QString::fromUtf16(office)}};
-    };
-    QList<Person> four{person(u"Lavoro", u"Rossi Mario", u"Torino", u"dentista", u"011 222", u"06 999"),
-                       person(u"Famiglia-Amici", u"Bianchi Anna", u"Milano", u"zia", u"02 555", u"02 111"),
-                       person(u"Altro", u"Verdi Luca", u"Bari", u"vicino di casa", u"080 333", u"080 777"),
-                       person(u"Lavoro", u"Neri Sara", u"Roma", u"avvocato", u"06 444", u"06 123")};
+    const QStringList fields{u"Genere"_s,          nameField(),
+                             u"Città"_s,           u"ulteriore identificativo"_s,
+                             u"Telelefono casa"_s, u"Telefono Ufficio"_s};
+    QList<Person> four;
+    for (const QString& row : {u"Lavoro|Rossi Mario|Torino|dentista|011 222|06 999"_s,
+                               u"Famiglia-Amici|Bianchi Anna|Milano|zia|02 555|02 111"_s,
+                               u"Altro|Verdi Luca|Bari|vicino di casa|080 333|080 777"_s,
+                               u"Lavoro|Neri Sara|Roma|avvocato|06 444|06 123"_s}) {
+        Person& person = four.emplace_back();
+        for (qsizetype f = 0; f < fields.size(); ++f)
+            person.append({fields[f], row.section(u'|', f, f)});
+    }
     four[0].append({u"Osservazioni"_s, u"Riga uno\r\nRiga due"_s});
     return four;
 }

@@ -78,22 +78,22 @@ private slots:
         QTest::addColumn<int>("action");
         QTest::addColumn<QString>("book");
         QTest::addColumn<bool>("personal");
-        const int run = int(CommandLine::Action::Run), bad = int(CommandLine::Action::BadUsage),
-                  help = int(CommandLine::Action::Help);
-        QTest::newRow("nothing") << QStringList{} << run << QString() << false;
-        QTest::newRow("book") << QStringList{u"rubrica.mdb"_s} << run << u"rubrica.mdb"_s << false;
-        QTest::newRow("menu") << QStringList{u"--personale"_s} << run << QString() << true;
-        QTest::newRow("menu with a file")
-            << QStringList{u"--personale"_s, u"/tmp/a b.mdb"_s} << run << u"/tmp/a b.mdb"_s << true;
-        QTest::newRow("help wins") << QStringList{u"x.mdb"_s, u"--help"_s} << help << u"x.mdb"_s << false;
-        QTest::newRow("-h") << QStringList{u"-h"_s} << help << QString() << false;
-        QTest::newRow("version") << QStringList{u"--version"_s} << int(CommandLine::Action::Version)
-                                 << QString() << false;
-        QTest::newRow("a file named like an option")
-            << QStringList{u"--"_s, u"--help"_s} << run << u"--help"_s << false;
-        QTest::newRow("unknown option") << QStringList{u"--personal"_s} << bad << QString() << false;
-        QTest::newRow("two books") << QStringList{u"a.mdb"_s, u"b.mdb"_s} << bad << u"a.mdb"_s << false;
-        QTest::newRow("empty name") << QStringList{QString()} << bad << QString() << false;
+        const auto row = [](const char* tag, const QStringList& arguments, CommandLine::Action action,
+                            const QString& book = {}, bool personal = false) {
+            QTest::newRow(tag) << arguments << int(action) << book << personal;
+        };
+        using enum CommandLine::Action;
+        row("nothing", {}, Run);
+        row("book", {u"rubrica.mdb"_s}, Run, u"rubrica.mdb"_s);
+        row("menu", {u"--personale"_s}, Run, {}, true);
+        row("menu with a file", {u"--personale"_s, u"/tmp/a b.mdb"_s}, Run, u"/tmp/a b.mdb"_s, true);
+        row("help wins", {u"x.mdb"_s, u"--help"_s}, Help, u"x.mdb"_s);
+        row("-h", {u"-h"_s}, Help);
+        row("version", {u"--version"_s}, Version);
+        row("a file named like an option", {u"--"_s, u"--help"_s}, Run, u"--help"_s);
+        row("unknown option", {u"--personal"_s}, BadUsage);
+        row("two books", {u"a.mdb"_s, u"b.mdb"_s}, BadUsage, u"a.mdb"_s);
+        row("empty name", {QString()}, BadUsage);
     }
 
     void commandLine()
@@ -118,19 +118,22 @@ private slots:
         QTest::addColumn<QString>("display"); // DISPLAY, or QT_QPA_PLATFORM when it starts with "qpa:"
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("output"); // the start of what it prints
+        const auto row = [](const char* tag, const QStringList& arguments, const QString& display, int code,
+                            const QString& output) {
+            QTest::newRow(tag) << arguments << display << code << output;
+        };
         const QString bogus = u"vinzal: opzione sconosciuta «--bogus»\n"_s,
                       needs = u"Vinzal è un programma"_s;
-        QTest::newRow("help") << QStringList{u"--help"_s} << QString() << 0 << u"Uso: vinzal [RUBRICA]\n"_s;
-        QTest::newRow("version") << QStringList{u"--version"_s} << QString() << 0 << u"vinzal 1.0\n"_s;
-        QTest::newRow("no display") << QStringList{} << QString() << 1 << needs;
-        QTest::newRow("Qt's options need a display")
-            << QStringList{u"-reverse"_s, u"-style"_s, u"fusion"_s, u"--name"_s, u"x"_s} << QString() << 1
-            << needs;
-        QTest::newRow("bad, no display") << QStringList{u"--bogus"_s} << QString() << 2 << bogus;
-        QTest::newRow("bad, a display out of reach") << QStringList{u"--bogus"_s} << u":4093"_s << 2 << bogus;
-        QTest::newRow("bad, offscreen") << QStringList{u"--bogus"_s} << u"qpa:offscreen"_s << 2 << bogus;
-        QTest::newRow("two books, no display") << QStringList{u"a.mdb"_s, u"b.mdb"_s} << QString() << 2
-                                               << u"vinzal: si può aprire una sola rubrica"_s;
+        row("help", {u"--help"_s}, {}, 0, u"Uso: vinzal [RUBRICA]\n"_s);
+        row("version", {u"--version"_s}, {}, 0, u"vinzal 1.0\n"_s);
+        row("no display", {}, {}, 1, needs);
+        row("Qt's options need a display", {u"-reverse"_s, u"-style"_s, u"fusion"_s, u"--name"_s, u"x"_s}, {},
+            1, needs);
+        row("bad, no display", {u"--bogus"_s}, {}, 2, bogus);
+        row("bad, a display out of reach", {u"--bogus"_s}, u":4093"_s, 2, bogus);
+        row("bad, offscreen", {u"--bogus"_s}, u"qpa:offscreen"_s, 2, bogus);
+        row("two books, no display", {u"a.mdb"_s, u"b.mdb"_s}, {}, 2,
+            u"vinzal: si può aprire una sola rubrica"_s);
     }
 
     void theProgramAnswersWithoutDisplay()
