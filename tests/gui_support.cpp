@@ -30,6 +30,14 @@ ScriptedDialogs& ScriptedDialogs::install()
     return script;
 }
 
+ScriptedDialogs::Shown& ScriptedDialogs::record(Shown shown)
+{
+    this->shown.append(std::move(shown));
+    if (onShow)
+        onShow(this->shown.last());
+    return this->shown.last();
+}
+
 QStringList ScriptedDialogs::texts() const
 {
     QStringList result;
@@ -40,51 +48,39 @@ QStringList ScriptedDialogs::texts() const
 
 QString ScriptedDialogs::doAskText(QWidget*, const QString& title, const QString& prompt)
 {
-    shown.append({u"text"_s, title, prompt, Icon::None, {}});
-    if (onShow)
-        onShow(shown.last());
+    record({u"text"_s, title, prompt, Icon::None, {}});
     return textAnswers.isEmpty() ? QString() : textAnswers.takeFirst();
 }
 
 QString ScriptedDialogs::doAskItem(QWidget*, const QString& title, const QString& prompt,
                                    const QStringList& items)
 {
-    shown.append({u"item"_s, title, prompt, Icon::None, items});
-    if (onShow)
-        onShow(shown.last());
+    record({u"item"_s, title, prompt, Icon::None, items});
     return itemAnswers.isEmpty() ? QString() : itemAnswers.takeFirst();
 }
 
 QString ScriptedDialogs::doAskSaveFile(QWidget*, const QString& title, const QString& proposed,
                                        const QString&)
 {
-    shown.append({u"save"_s, title, QString(), Icon::None, {proposed}});
-    if (onShow)
-        onShow(shown.last());
+    record({u"save"_s, title, QString(), Icon::None, {proposed}});
     return saveAnswers.isEmpty() ? QString() : saveAnswers.takeFirst();
 }
 
 bool ScriptedDialogs::doAskYesNo(QWidget*, const QString& title, const QString& text, bool defaultNo)
 {
-    shown.append({u"yesno"_s, title, text, Icon::Question, {}, defaultNo});
-    if (onShow)
-        onShow(shown.last());
+    record({u"yesno"_s, title, text, Icon::Question, {}, defaultNo});
     return yesNoAnswers.isEmpty() ? false : yesNoAnswers.takeFirst();
 }
 
 void ScriptedDialogs::doInform(QWidget*, const QString& title, const QString& text, Icon icon)
 {
-    shown.append({u"inform"_s, title, text, icon, {}});
-    if (onShow)
-        onShow(shown.last());
+    record({u"inform"_s, title, text, icon, {}});
 }
 
 QString ScriptedDialogs::doAskFileName(QWidget*, FileMode, const QString& title, const QStringList& filters,
                                        QString* filter, const QString&)
 {
-    shown.append({u"file"_s, title, filters.join(u'\n'), Icon::None, {}});
-    if (onShow)
-        onShow(shown.last());
+    record({u"file"_s, title, filters.join(u'\n'), Icon::None, {}});
     if (filter && !filterAnswers.isEmpty())
         *filter = filterAnswers.takeFirst();
     return fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst();
@@ -105,9 +101,7 @@ std::unique_ptr<Dialogs::Progress> ScriptedDialogs::doStartProgress(QWidget*, co
 
 void ScriptedDialogs::doShowDocument(QWidget*, const QString& title, const QString& markdown)
 {
-    shown.append({u"document"_s, title, markdown, Icon::None, {}});
-    if (onShow)
-        onShow(shown.last());
+    record({u"document"_s, title, markdown, Icon::None, {}});
 }
 
 QStringList pickFromMenu(QWidget* target, const QString& action)
@@ -216,9 +210,7 @@ QWidget* Card::widget(const QString& name) const
 QString Card::text(const QString& box) const
 {
     QWidget* found = widget(box);
-    if (auto* line = qobject_cast<QLineEdit*>(found))
-        return line->text();
-    return static_cast<QPlainTextEdit*>(found)->toPlainText();
+    return found->property(qobject_cast<QLineEdit*>(found) ? "text" : "plainText").toString();
 }
 
 void typeText(QWidget* widget, const QString& text)
@@ -241,21 +233,21 @@ void typeText(QWidget* widget, const QString& text)
 void Card::type(const QString& box, const QString& text)
 {
     QWidget* found = widget(box);
-    if (auto* line = qobject_cast<QLineEdit*>(found)) {
-        line->selectAll();
-        QTest::keyClick(line, Qt::Key_Backspace);
-        typeText(line, text);
-    } else {
-        auto* memo = static_cast<QPlainTextEdit*>(found);
-        memo->selectAll();
-        QTest::keyClick(memo, Qt::Key_Backspace);
-        typeText(memo, text);
-    }
+    QMetaObject::invokeMethod(found, "selectAll");
+    QTest::keyClick(found, Qt::Key_Backspace);
+    typeText(found, text);
 }
 
-void Card::click(const QString& name)
+void Card::click(const QString& name, std::optional<bool> answer)
 {
-    QTest::mouseClick(button(name), Qt::LeftButton);
+    if (auto* script = dynamic_cast<ScriptedDialogs*>(&Dialogs::instance()); script && answer)
+        script->yesNoAnswers = {*answer};
+    name.startsWith(u"Move"_s) ? barMove(name) : QTest::mouseClick(button(name), Qt::LeftButton);
+}
+
+QString Card::stored(qint64 id, const QString& field) const
+{
+    return fieldOf(path(), id, field).toString();
 }
 
 void Card::barMove(const QString& move)
@@ -301,6 +293,68 @@ void deleteTableViews()
             views.append(view);
     for (const QPointer<Form2>& view : views)
         delete view.data();
+}
+
+
+QList<Person> fourContacts()
+{
+    const QStringList fields{u"Genere"_s,          nameField,
+                             u"Città"_s,           u"ulteriore identificativo"_s,
+                             u"Telelefono casa"_s, u"Telefono Ufficio"_s};
+    QList<Person> four;
+    for (const QString& row : {u"Lavoro|Rossi Mario|Torino|dentista|011 222|06 999"_s,
+                               u"Famiglia-Amici|Bianchi Anna|Milano|zia|02 555|02 111"_s,
+                               u"Altro|Verdi Luca|Bari|vicino di casa|080 333|080 777"_s,
+                               u"Lavoro|Neri Sara|Roma|avvocato|06 444|06 123"_s}) {
+        Person& person = four.emplace_back();
+        for (qsizetype f = 0; f < fields.size(); ++f)
+            person.append({fields[f], row.section(u'|', f, f)});
+    }
+    four[0].append({u"Osservazioni"_s, u"Riga uno\r\nRiga due"_s});
+    return four;
+}
+
+QWidget* activate(QWidget* window)
+{
+    window->activateWindow();
+    QApplication::setActiveWindow(window);
+    if (!QTest::qWaitForWindowActive(window))
+        qWarning("window not active");
+    QCoreApplication::processEvents();
+    return QApplication::focusWidget();
+}
+
+QWidget* keys()
+{
+    QWidget* focus = QApplication::focusWidget();
+    if (!focus)
+        qWarning("no widget has the keyboard");
+    return focus;
+}
+
+void whenModalShows(std::function<void(QWidget*)> answer)
+{
+    auto poll = std::make_shared<std::function<void()>>();
+    *poll = [answer, poll] {
+        if (QWidget* modal = QApplication::activeModalWidget(); modal && modal->isVisible()) {
+            answer(modal);
+            return;
+        }
+        QTimer::singleShot(10, *poll);
+    };
+    QTimer::singleShot(10, *poll);
+}
+
+void clickCell(BoundGrid* grid, int row, int column)
+{
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
+                      grid->visualRect(grid->model()->index(row, column)).center());
+    QCoreApplication::processEvents();
+}
+
+QLineEdit* cellEditor(BoundGrid* grid)
+{
+    return qobject_cast<QLineEdit*>(grid->indexWidget(grid->currentIndex()));
 }
 
 } // namespace vinzal::test

@@ -3,6 +3,7 @@
 #include "dialogs.h"
 #include "test_support.h"
 
+#include <QLineEdit>
 #include <QList>
 #include <QPushButton>
 #include <QStringList>
@@ -10,6 +11,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace vinzal {
 class BoundGrid;
@@ -74,6 +76,9 @@ protected:
     bool doReviewImport(QWidget* parent, ImportPreview& preview) override;
     bool doAskPrintOptions(QWidget* parent, PrintChoice& choice) override;
     std::unique_ptr<QPagedPaintDevice> doAskPrinter(QWidget* parent) override;
+
+private:
+    Shown& record(Shown shown);
 };
 
 // A working directory of its own holding Vinzal.mdb, and a shown Form1 opened on it.
@@ -88,6 +93,9 @@ public:
         QString name;
     };
     explicit Card(const Book& book);
+    // In a working directory of its own holding Vinzal.mdb with `contacts` when `makeFile`, a card
+    // opened on `book` ("": the working directory's Vinzal.mdb).
+    Card(const QString& book, const QList<Person>& contacts, bool makeFile);
     ~Card();
 
     Form1& form() { return *m_form; }
@@ -97,7 +105,11 @@ public:
     QString text(const QString& box) const;
     // Replaces the text of a box by typing, as a user would.
     void type(const QString& box, const QString& text);
-    void click(const QString& button);
+    // Clicks a button, or a move of the bar ("MoveNext"...); with `answer`, the answer to the question
+    // that follows.
+    void click(const QString& button, std::optional<bool> answer = {});
+    // A field of a contact as the book holds it, as text.
+    QString stored(qint64 id, const QString& field) const;
     // The bar's moves: "MoveFirst", "MovePrevious", "MoveNext", "MoveLast".
     void barMove(const QString& move);
 
@@ -105,7 +117,6 @@ public:
     QString state() const;
 
 private:
-    Card(const QString& book, const QList<Person>& contacts, bool makeFile);
     QTemporaryDir m_dir;
     QString m_previousDir;
     std::unique_ptr<Form1> m_form;
@@ -125,5 +136,22 @@ Form2* tableView();
 BoundGrid* openTableView(Card& card);
 // Deletes every table view, shown or not (a test's clean-up).
 void deleteTableViews();
+
+// Four contacts, IDs 1 to 4, in an order that differs from every index's: 1 Lavoro, Rossi Mario,
+// Torino (with a two-line remark); 2 Famiglia-Amici, Bianchi Anna, Milano; 3 Altro, Verdi Luca, Bari;
+// 4 Lavoro, Neri Sara, Roma; each with a further identifier and two phone numbers.
+QList<Person> fourContacts();
+
+// Makes `window` the active window, as a click on its title bar does, and returns the widget that
+// then has the keyboard.
+QWidget* activate(QWidget* window);
+// The widget that has the keyboard.
+QWidget* keys();
+// Answers the next real modal dialog with `answer` once it shows.
+void whenModalShows(std::function<void(QWidget*)> answer);
+// Clicks a cell of the grid with the mouse.
+void clickCell(BoundGrid* grid, int row, int column);
+// The editor of the grid's current cell, if any.
+QLineEdit* cellEditor(BoundGrid* grid);
 
 } // namespace vinzal::test
