@@ -363,7 +363,7 @@ bool convertAccessFile(const QString& path, const QString& importTool, Conversio
     {
         auto progress = Dialogs::instance().startProgress(
             nullptr, QString(), u"Conversione di "_s + shown(path) + u" in una rubrica di Vinzal…"_s);
-        while (!import.waitForFinished(100)) {
+        do {
             if (progress->advance(0, 0))
                 continue;
             import.terminate();
@@ -375,7 +375,7 @@ bool convertAccessFile(const QString& path, const QString& importTool, Conversio
             conversion.cancelled = true;
             conversion.problem = u"Conversione annullata: il file non è stato cambiato."_s;
             return false;
-        }
+        } while (!import.waitForFinished(100));
     }
     const QString said = QString::fromUtf8(import.readAllStandardError()).trimmed();
     if (import.exitStatus() != QProcess::NormalExit || import.exitCode() != 0) {

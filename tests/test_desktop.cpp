@@ -164,9 +164,9 @@ private slots:
     {
         QTemporaryDir there;
         const QString book = there.filePath(u"rubrica.mdb"_s);
-        makeAddressBook(book, {{{nameField(), u"Bianchi Anna"_s}}, {{nameField(), u"Verdi Luca"_s}}});
+        makeAddressBook(book, {{{nameField, u"Bianchi Anna"_s}}, {{nameField, u"Verdi Luca"_s}}});
         {
-            Card card(prepare({book}), {{{nameField(), u"Rossi Mario"_s}}}, true);
+            Card card(prepare({book}), {{{nameField, u"Rossi Mario"_s}}}, true);
             QCOMPARE(card.text(u"Text2"_s), u"Bianchi Anna"_s);
             BoundGrid* grid = openTableView(card);
             QVERIFY(grid);
@@ -268,19 +268,23 @@ private slots:
         QTest::addColumn<bool>("readOnlyFolder");
         QTest::addColumn<bool>("yes");
         QTest::addColumn<QStringList>("dialogs");
-        QTest::addColumn<int>("rows"); // -1: not converted
+        QTest::addColumn<int>("rows"); // -1: not converted; -2: cancelled
         const QString jet4 = u"Vinzal-jet4.mdb"_s;
+        const QString progress = u"progress"_s;
         QTest::newRow("Sì") << jet4 << QByteArray() << 0 << false << true
-                            << QStringList{u"yesno"_s, u"inform"_s} << 12;
+                            << QStringList{u"yesno"_s, progress, u"inform"_s} << 12;
         QTest::newRow("No") << jet4 << QByteArray() << 0 << false << false << QStringList{u"yesno"_s} << -1;
+        // Stopped from its progress dialog: the file as it was, nothing left beside it, no message.
+        QTest::newRow("cancelled") << jet4 << QByteArray() << 0 << false << true
+                                   << QStringList{u"yesno"_s, progress} << -2;
         QTest::newRow("damaged") << jet4 << QByteArray() << 6000 << false << true
-                                 << QStringList{u"yesno"_s, u"inform"_s} << -1;
+                                 << QStringList{u"yesno"_s, progress, u"inform"_s} << -1;
         QTest::newRow("another table, a folder that cannot be written")
             << jet4 << QByteArray("Rubrica") << 0 << true << true
-            << QStringList{u"yesno"_s, u"save"_s, u"item"_s, u"inform"_s} << 12;
+            << QStringList{u"yesno"_s, u"save"_s, progress, u"item"_s, progress, u"inform"_s} << 12;
         QTest::newRow("columns the book lacks")
             << u"testUnicodeCompV2003.mdb"_s << QByteArray() << 0 << false << true
-            << QStringList{u"yesno"_s, u"item"_s, u"yesno"_s, u"inform"_s} << 8;
+            << QStringList{u"yesno"_s, progress, u"item"_s, progress, u"yesno"_s, progress, u"inform"_s} << 8;
     }
 
     void accessFile()
@@ -315,6 +319,7 @@ private slots:
         m_dialogs->saveAnswers = {proposed};
         const QString tableName = table.isEmpty() ? u"Table"_s : QString::fromUtf8(table);
         m_dialogs->itemAnswers = {tableName};
+        m_dialogs->cancelProgressAt = rows == -2 ? 0 : -1;
         std::optional<AsNobody> nobody; // root may write in any folder
         if (readOnlyFolder)
             nobody.emplace();
@@ -340,11 +345,14 @@ private slots:
             QCOMPARE(fileBytes(book), access);
             QCOMPARE(files, QStringList{u"rubrica.mdb"_s});
         }
+        if (rows == -2)
+            return;
         if (rows < 0 && yes) { // a failed conversion shows the import's own words
             QCOMPARE(m_dialogs->shown.last().icon, Dialogs::Icon::Critical);
-            QVERIFY2(said(1).contains(u"non è riuscita; il file non è stato cambiato"_s) &&
-                         said(1).contains(u"vinzal-db: "_s),
-                     qPrintable(said(1)));
+            const QString failed = m_dialogs->shown.last().text;
+            QVERIFY2(failed.contains(u"non è riuscita; il file non è stato cambiato"_s) &&
+                         failed.contains(u"vinzal-db: "_s),
+                     qPrintable(failed));
             startup::Conversion conversion; // and without the import program, a message too
             QVERIFY(!startup::convertAccessFile(book, QString(), conversion));
             QVERIFY(conversion.problem.contains(u"vinzal-db"_s));

@@ -49,7 +49,7 @@ int holdLock(const QString& path)
 int crashWriter(const QString& path, int first)
 {
     RecordNavigator navigator;
-    TextField name(nameField()), town(u"Città"_s);
+    TextField name(nameField), town(u"Città"_s);
     navigator.bind(&name);
     navigator.bind(&town);
     navigator.setDatabaseName(path);
@@ -284,7 +284,7 @@ private slots:
         card.type(u"Text2"_s, u"Rossi Mario Luigi"_s);
         card.click(u"Command6"_s, true);
         QCOMPARE(card.state(), u"Browsing"_s);
-        QCOMPARE(card.stored(1, nameField()), u"Rossi Mario Luigi"_s);
+        QCOMPARE(card.stored(1, nameField), u"Rossi Mario Luigi"_s);
         QCOMPARE(card.stored(1, u"Città"_s), fault == u"changed"_s ? u"Ostia"_s : u"Torino"_s);
         QCOMPARE(query(card.path(), u"SELECT count(*) FROM Nomelia"_s).first().toInt(), 4);
     }

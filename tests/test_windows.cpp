@@ -56,7 +56,7 @@ QList<Person> numbered(qint64 first, int count, int gapEvery = 0)
     for (int i = 0; i < count; ++i)
         if (gapEvery == 0 || (i + 1) % gapEvery != 0)
             contacts.append(
-                {{u"ID"_s, first + i}, {u"Genere"_s, u"Altro"_s}, {nameField(), u"n%1"_s.arg(first + i)}});
+                {{u"ID"_s, first + i}, {u"Genere"_s, u"Altro"_s}, {nameField, u"n%1"_s.arg(first + i)}});
     return contacts;
 }
 
@@ -404,7 +404,7 @@ private slots:
             card.click(u"Command2"_s);
             card.type(u"Text2"_s, u"Primo"_s);
             card.click(u"Command6"_s, true);
-            QCOMPARE(card.stored(1, nameField()), u"Primo"_s);
+            QCOMPARE(card.stored(1, nameField), u"Primo"_s);
         }
     }
 
@@ -461,7 +461,7 @@ private slots:
         QCOMPARE(card.text(u"Text12"_s), yes ? u"5"_s : u"2"_s);
         QCOMPARE(card.text(u"Text1"_s), yes ? u"Altro"_s : u"Famiglia-Amici"_s);
         if (yes) {
-            QCOMPARE(card.stored(5, nameField()), u"Esposito Gennaro"_s);
+            QCOMPARE(card.stored(5, nameField), u"Esposito Gennaro"_s);
             QCOMPARE(card.stored(5, u"Genere"_s), u"Altro"_s);
             QCOMPARE(card.stored(5, u"Telefonino"_s), u"+39 333 1234567"_s);
             QVERIFY(fieldOf(card.path(), 5, u"Fax"_s).isNull());
@@ -490,7 +490,7 @@ private slots:
         card.type(u"Text10"_s, u"Napoli"_s);
         card.click(u"Command6"_s, true);
         QCOMPARE(card.stored(2, u"Città"_s), u"Napoli"_s);
-        QCOMPARE(card.stored(2, nameField()), u"Bianchi Anna"_s);
+        QCOMPARE(card.stored(2, nameField), u"Bianchi Anna"_s);
         QCOMPARE(card.stored(1, u"Città"_s), u"Torino"_s);
         QCOMPARE(card.state(), u"Browsing"_s);
     }
@@ -502,7 +502,7 @@ private slots:
     void untouchedBytesStay()
     {
         const QString remark = u"uno\u00a0due\rtre\u2028quattro\u2029cinque\r\nsei"_s;
-        Card card({{{nameField(), u"Rossi"_s}, {u"Osservazioni"_s, remark}}, {{nameField(), u"Verdi"_s}}});
+        Card card({{{nameField, u"Rossi"_s}, {u"Osservazioni"_s, remark}}, {{nameField, u"Verdi"_s}}});
         const auto hex = [&](const QString& field) {
             return query(card.path(), u"SELECT hex(\"%1\") FROM Nomelia WHERE ID = 1"_s.arg(field))
                 .first()
@@ -578,7 +578,7 @@ private slots:
             card.click(u"Command6"_s, true);
         }
         const QStringList fields{
-            nameField(), u"Telelefono casa"_s,  u"Telefonino"_s,   u"Fax"_s,
+            nameField, u"Telelefono casa"_s,  u"Telefonino"_s,   u"Fax"_s,
             u"E-Mail"_s, u"Telefono Ufficio"_s, u"Osservazioni"_s, u"ulteriore identificativo"_s,
             u"Città"_s,  u"Indirizzo"_s};
         for (int box = 2; box <= 11; ++box)
@@ -629,7 +629,7 @@ private slots:
         QVERIFY(grid);
         QAbstractItemModelTester tester(grid->model(),
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
-        QCOMPARE(grid->model()->headerData(2, Qt::Horizontal).toString(), nameField());
+        QCOMPARE(grid->model()->headerData(2, Qt::Horizontal).toString(), nameField);
         QCOMPARE(cell(grid, 2, 2), u"Verdi Luca"_s);
         QCOMPARE(cell(grid, 1, 9), QString());
         QCOMPARE(grid->currentIndex(), grid->model()->index(0, 0));
@@ -751,7 +751,7 @@ private slots:
         activate(grid->window()); // and back on the table view's title bar
         typeText(keys(), u"def"_s);
         QTest::keyClick(keys(), Qt::Key_Down);
-        QCOMPARE(card.stored(1, nameField()), u"Rossi Marioabcdef"_s);
+        QCOMPARE(card.stored(1, nameField), u"Rossi Marioabcdef"_s);
     }
 
     // The card changes the contact meanwhile: the row is refused in the real message box, which takes
@@ -897,8 +897,8 @@ private slots:
         grid->setCurrentIndex(model->index(629, 2));
         typeInto(grid, u"ultimo"_s);
         QTest::keyClick(cellEditor(grid), Qt::Key_Up);
-        QCOMPARE(card.stored(699, nameField()), u"ultimo"_s);
-        QCOMPARE(card.stored(698, nameField()), u"n698"_s);
+        QCOMPARE(card.stored(699, nameField), u"ultimo"_s);
+        QCOMPARE(card.stored(698, nameField), u"n698"_s);
 
         // The same through the navigator, as the card's bar moves it: the last row waits for the list.
         closeTableView();
@@ -966,7 +966,7 @@ private slots:
         QList<Person> contacts = numbered(first, 100);
         if (gaps)
             for (const qint64 id : {kMin, kMax, qint64(0), qint64(-1)})
-                contacts.append({{u"ID"_s, id}, {nameField(), u"n%1"_s.arg(id)}});
+                contacts.append({{u"ID"_s, id}, {nameField, u"n%1"_s.arg(id)}});
         const qint64 lowest = gaps ? kMin : first, highest = gaps ? kMax : first + 99;
         const int count = int(contacts.size());
         Card card(contacts);
@@ -995,7 +995,7 @@ private slots:
         grid->setCurrentIndex(grid->model()->index(count - 1, 2));
         typeInto(grid, u"ultimo"_s);
         QTest::keyClick(cellEditor(grid), Qt::Key_Up);
-        QCOMPARE(card.stored(highest, nameField()), u"ultimo"_s);
+        QCOMPARE(card.stored(highest, nameField), u"ultimo"_s);
         grid->setCurrentIndex(grid->model()->index(0, 2));
         typeInto(grid, u"primo"_s);
         const Dynaset* rows = tableView()->navigator().dynaset();
@@ -1004,7 +1004,7 @@ private slots:
         for (const qint64 absent : {gaps ? -2 : first == kMin ? kMin + 100 : first - 1, kMax - 100})
             QCOMPARE(rows->positionOf(absent), -1);
         closeTableView();
-        QCOMPARE(card.stored(lowest, nameField()), u"primo"_s);
+        QCOMPARE(card.stored(lowest, nameField), u"primo"_s);
         QVERIFY(m_dialogs->shown.isEmpty());
     }
 };
