@@ -98,6 +98,15 @@ int transferChild(const QString& mode, const QString& book, const QString& other
     QElapsedTimer timer;
     timer.start();
     bool done = true;
+    // The naive way: the whole book in memory first, then written from there.
+    Contacts all;
+    const bool naive = mode.endsWith(u"-naive"_s);
+    if (naive) {
+        auto read = book::readAll(book);
+        done = bool(read);
+        if (read)
+            all = std::move(read.value());
+    }
     if (mode == u"import-window"_s) {
         Dialogs::install(std::make_unique<Answers>(other));
         done = importContacts(nullptr, book);
@@ -106,26 +115,12 @@ int transferChild(const QString& mode, const QString& book, const QString& other
         request.target = other;
         request.book = book;
         request.force = true;
-        Contacts all;
-        if (mode == u"export-csv-naive"_s) {
-            auto read = book::readAll(book);
-            done = bool(read);
-            if (read)
-                all = std::move(read.value());
-            request.only = &all;
-        }
+        request.only = naive ? &all : nullptr;
         done = done && bool(bookexport::write(request));
     } else if (mode == u"pdf"_s || mode == u"pdf-naive"_s) {
         printing::Request request;
         request.book = book;
-        Contacts all;
-        if (mode == u"pdf-naive"_s) {
-            auto read = book::readAll(book);
-            done = bool(read);
-            if (read)
-                all = std::move(read.value());
-            request.only = &all;
-        }
+        request.only = naive ? &all : nullptr;
         done = done && ok(printing::writePdf(other, true, request));
     } else if (mode == u"preview-first"_s) {
         printing::Request request;
