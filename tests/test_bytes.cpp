@@ -107,7 +107,7 @@ class TestBytes : public QObject
 
     int vinzalDb(const QStringList& arguments, QString* output = nullptr)
     {
-        return runVinzalDb(QStringLiteral(VINZAL_DB), m_dir.path(), arguments, output);
+        return test::vinzalDb(arguments, m_dir.path(), output);
     }
 
     // A file book holding `rows` exactly, put in with SQL literals.
