@@ -500,44 +500,6 @@ private slots:
         QCOMPARE(snapshot(linked.path()), before);
     }
 
-    // Every format exported to a file and to standard output ("-": the same bytes there, the report
-    // on the other channel) leaves the book as it was, and reads back into a book that exports the
-    // same bytes again.
-    void exportsToFilesAndStandardOutput_data()
-    {
-        QTest::addColumn<QStringList>("format");
-        QTest::newRow("csv") << QStringList{u"--csv"_s};
-        QTest::newRow("csv for spreadsheets") << QStringList{u"--csv"_s, u"--spreadsheet"_s};
-        QTest::newRow("vcard 3.0") << QStringList{u"--vcard"_s};
-        QTest::newRow("vcard 4.0") << QStringList{u"--vcard"_s, u"--vcard-version"_s, u"4.0"_s};
-    }
-
-    void exportsToFilesAndStandardOutput()
-    {
-        QFETCH(QStringList, format);
-        QTemporaryDir folder;
-        const auto in = [&](const QString& name) { return folder.filePath(name); };
-        QVERIFY(QFile::copy(path(u"big.mdb"_s), in(u"book.mdb"_s)));
-        const auto before = snapshot(folder.path());
-        const Run piped =
-            db(QStringList{u"export"_s} + format + QStringList{u"-"_s, u"book.mdb"_s}, folder.path());
-        QCOMPARE(piped.code, 0);
-        QVERIFY2(piped.err.contains(u"Esportati 3000 contatti sull'uscita standard"_s),
-                 qPrintable(piped.err));
-        QCOMPARE(snapshot(folder.path()), before);
-        QCOMPARE(
-            db(QStringList{u"export"_s} + format + QStringList{u"data"_s, u"book.mdb"_s}, folder.path()).code,
-            0);
-        QCOMPARE(piped.out, QString::fromUtf8(fileBytes(in(u"data"_s))));
-        QCOMPARE(fileBytes(in(u"book.mdb"_s)), before.value(u"book.mdb"_s));
-        QCOMPARE(db({u"import"_s, format.first(), u"data"_s, u"again.mdb"_s}, folder.path()).code, 0);
-        QCOMPARE(
-            db(QStringList{u"export"_s} + format + QStringList{u"again"_s, u"again.mdb"_s}, folder.path())
-                .code,
-            0);
-        QCOMPARE(fileBytes(in(u"again"_s)), fileBytes(in(u"data"_s)));
-    }
-
     // Rows already in the book (all eleven fields equal, exactly) are skipped and counted, unless
     // --keep-duplicates; the rows added get new IDs after the highest.
     void duplicatesAreSkipped()
