@@ -94,21 +94,8 @@ private slots:
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("key");
-        QTest::newRow("mobile +39") << cellulare << u"+39 333 1234567"_s << u"3331234567"_s;
-        QTest::newRow("mobile 0039") << cellulare << u"0039 3331234567"_s << u"3331234567"_s;
-        QTest::newRow("mobile slash") << cellulare << u"333/1234567"_s << u"3331234567"_s;
-        QTest::newRow("mobile 392 is no +39") << cellulare << u"392 1234567"_s << u"3921234567"_s;
-        QTest::newRow("abroad") << cellulare << u"+41 91 123 45 67"_s << u"0041911234567"_s;
-        QTest::newRow("plus inside") << cellulare << u"06 1234+567"_s << u"061234567"_s;
-        QTest::newRow("too short") << casa << u"interno 12345"_s << QString();
-        QTest::newRow("accents, capitals, blanks")
-            << nome << u"  NICCOLÒ d'Àlberti, s.r.l."_s << u"niccolodalbertisrl"_s;
-        QTest::newRow("apostrophe for accent")
-            << nome << u"Niccolo' Dalberti Srl"_s << u"niccolodalbertisrl"_s;
-        QTest::newRow("other letters kept") << nome << u"Şahin Œuvre 李"_s << u"ŞahinŒuvre李"_s;
-        QTest::newRow("only punctuation") << nome << u" - . "_s << QString();
-        QTest::newRow("mail case") << mail << u" Mario.Rossi@Libero.IT "_s << u"mario.rossi@libero.it"_s;
-        QTest::newRow("mail without @") << mail << u"nessuna"_s << QString();
+        for (const QStringList& row : tableRows(QFINDTESTDATA("data/duplicate-keys.txt")))
+            QTest::newRow(qPrintable(row[0])) << row[1] << row[2] << row[3];
     }
     void keys()
     {
