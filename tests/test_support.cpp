@@ -284,6 +284,14 @@ QList<QStringList> tableRows(const QString& path)
     return rows;
 }
 
+QStringList listIn(const QString& column)
+{
+    QStringList items = column.split(u';', Qt::SkipEmptyParts);
+    for (QString& item : items)
+        item = item.trimmed();
+    return items;
+}
+
 QMap<QString, QByteArray> snapshot(const QString& folder)
 {
     QMap<QString, QByteArray> entries;

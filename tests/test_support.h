@@ -82,6 +82,8 @@ int vinzalDb(const QStringList& arguments, const QString& folder, QString* outpu
 // The rows of a table kept as a text file (tests/data): one a line, its columns separated by '|',
 // blanks around them dropped; lines starting with '#' say what the columns mean.
 QList<QStringList> tableRows(const QString& path);
+// A column of such a table that holds a list: its items separated by ';', blanks around them dropped.
+QStringList listIn(const QString& column);
 
 // Every entry of a folder, hidden ones too, with a regular file's bytes (a link shows its target,
 // anything else its kind): "nothing changed" is one comparison of two snapshots.

@@ -148,13 +148,10 @@ private slots:
         QTest::addColumn<int>("code");
         QTest::addColumn<QStringList>("said");
         const QString folder = QFileInfo(m_dir.path()).fileName();
-        for (QStringList row : tableRows(QFINDTESTDATA("data/refusals.txt"))) {
-            QStringList said = row.value(3).split(u';', Qt::SkipEmptyParts);
-            for (QString& words : said)
-                words = words.trimmed();
+        for (QStringList row : tableRows(QFINDTESTDATA("data/refusals.txt")))
             QTest::newRow(qPrintable(row[0]))
-                << row[2].replace(u"DIR"_s, folder).split(u' ', Qt::SkipEmptyParts) << row[1].toInt() << said;
-        }
+                << row[2].replace(u"DIR"_s, folder).split(u' ', Qt::SkipEmptyParts) << row[1].toInt()
+                << listIn(row[3]);
     }
 
     void refusalsChangeNothing()
@@ -583,14 +580,8 @@ private slots:
         QTest::addColumn<QString>("file");
         QTest::addColumn<QStringList>("options");
         QTest::addColumn<QString>("said"); // on standard error
-        QTest::newRow("google_en") << u"google_en.csv"_s << QStringList{} << QString();
-        QTest::newRow("outlook_it") << u"outlook_it.csv"_s << QStringList{} << u"Windows-1252"_s;
-        QTest::newRow("thunderbird_it") << u"thunderbird_it.csv"_s << QStringList{} << QString();
-        QTest::newRow("outlook_it-map")
-            << u"outlook_it.csv"_s
-            << QStringList{u"--encoding"_s, u"cp1252"_s, u"--map"_s,
-                           u"Reparto=ulteriore identificativo,Note=(non importare)"_s}
-            << QString();
+        for (const QStringList& row : tableRows(QFINDTESTDATA("data/csv/imports.txt")))
+            QTest::newRow(qPrintable(row[0])) << row[1] << listIn(row[2]) << row[3];
     }
 
     void foreignCsvHeaders()
