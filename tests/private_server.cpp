@@ -312,18 +312,12 @@ bool PrivateServer::createDatabase(const QString& name)
 
 bool PrivateServer::exec(const QString& sql, const QString& database)
 {
-    if (!m_running)
-        return fail(u"the server is not running"_s);
     const Result result = psql({}, sql, database);
     return result.ok || fail(u"psql failed"_s, result.err);
 }
 
 QStringList PrivateServer::query(const QString& sql, const QString& database)
 {
-    if (!m_running) {
-        fail(u"the server is not running"_s);
-        return {};
-    }
     const Result result = psql({u"-A"_s, u"-t"_s}, sql, database);
     if (!result.ok) {
         fail(u"psql failed"_s, result.err);

@@ -37,7 +37,6 @@ public:
     bool start();
     bool restart();
     bool stop();
-    bool isRunning() const { return m_running; }
 
     QString errorString() const { return m_error; }
     QString socketDir() const;

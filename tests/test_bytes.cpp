@@ -107,7 +107,7 @@ class TestBytes : public QObject
 
     int vinzalDb(const QStringList& arguments, QString* output = nullptr)
     {
-        return runVinzalDb(QStringLiteral(VINZAL_DB), m_dir.path(), arguments, output);
+        return test::vinzalDb(arguments, m_dir.path(), output);
     }
 
     // A file book holding `rows` exactly, put in with SQL literals.
@@ -244,20 +244,29 @@ private slots:
         QCOMPARE(vinzalDb({u"copy"_s, server, again}, &output), 0);
         QCOMPARE(difference(asText, cellsOf(again)), QString());
 
-        // Every export format, from a file and from a server, read back by its import into either.
+        // Every export format, from a file and from a server, read back by its import into either;
+        // on standard output ("-") the same bytes, what is said about them on the other channel, and
+        // the book exported left as it was.
         const QList<QStringList> formats = {{u"--csv"_s},
                                             {u"--csv"_s, u"--spreadsheet"_s},
                                             {u"--vcard"_s},
                                             {u"--vcard"_s, u"--vcard-version"_s, u"4.0"_s}};
+        const QByteArray fileBook = fileBytes(f);
         for (int i = 0; i < formats.size(); ++i) {
             const QString data = file(u"dati%1"_s.arg(i)), source = i % 2 ? server : f;
             const QString target = i / 2 ? newServerBook() : file(u"importata%1.mdb"_s.arg(i));
             QCOMPARE(vinzalDb(QStringList{u"export"_s} + formats[i] + QStringList{data, source}, &output), 0);
+            const Run piped =
+                test::vinzalDb(QStringList{u"export"_s} + formats[i] + QStringList{u"-"_s, source});
+            QCOMPARE(piped.out, QString::fromUtf8(fileBytes(data)));
+            QVERIFY2(piped.err.contains(u"Esportati 14 contatti sull'uscita standard"_s),
+                     qPrintable(piped.err));
             QVERIFY2(vinzalDb({u"import"_s, formats[i].first(), data, target}, &output) == 0,
                      qPrintable(output));
             QVERIFY2(difference(asText, cellsOf(target)).isEmpty(),
                      qPrintable(formats[i].join(u' ') + u": "_s + difference(asText, cellsOf(target))));
         }
+        QCOMPARE(fileBytes(f), fileBook);
     }
 
     // The card and the grid show, step through in every index's order (runs of equal keys

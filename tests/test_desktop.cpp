@@ -149,8 +149,10 @@ private slots:
             qputenv("QT_QPA_PLATFORM", display.mid(4).toUtf8());
         else if (!display.isEmpty())
             qputenv("DISPLAY", display.toUtf8());
-        QString printed; // the program started inherits this environment
-        const int exitCode = runVinzalDb(QStringLiteral(VINZAL_EXE), QDir::tempPath(), arguments, &printed);
+        // The program started inherits this environment; it writes to one channel or the other.
+        const Run ran = run(QStringLiteral(VINZAL_EXE), arguments, QDir::tempPath());
+        const QString printed = ran.out + ran.err;
+        const int exitCode = ran.code;
         for (const QString& name : {u"DISPLAY"_s, u"WAYLAND_DISPLAY"_s, u"QT_QPA_PLATFORM"_s})
             before.contains(name) ? qputenv(qPrintable(name), before.value(name).toUtf8())
                                   : qunsetenv(qPrintable(name));

@@ -10,7 +10,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -55,12 +54,6 @@ Contacts hostileRows(QRandomGenerator& random, int count)
     return rows;
 }
 
-// A value as a test message shows it: NULL apart, control characters visible.
-QString visible(const QString& text)
-{
-    return test::shownValue(Value::fromEditedText(text));
-}
-
 // The first difference between two sets of rows, with the seed that replays it.
 QString difference(const Contacts& expected, const Contacts& actual, quint64 seed = 0)
 {
@@ -81,13 +74,9 @@ QString difference(const Contacts& expected, const Contacts& actual, quint64 see
 // A Python with openpyxl, or an empty string.
 QString pythonWithOpenpyxl()
 {
-    for (const QString& candidate : {u"/usr/bin/python3"_s, u"python3"_s}) {
-        QProcess probe;
-        probe.start(candidate, {u"-c"_s, u"import openpyxl"_s});
-        if (probe.waitForFinished(30000) && probe.exitStatus() == QProcess::NormalExit &&
-            probe.exitCode() == 0)
+    for (const QString& candidate : {u"/usr/bin/python3"_s, u"python3"_s})
+        if (test::run(candidate, {u"-c"_s, u"import openpyxl"_s}).code == 0)
             return candidate;
-    }
     return QString();
 }
 
@@ -355,11 +344,9 @@ private slots:
         const QString path = dir.filePath(u"contatti.xlsx"_s);
         QVERIFY2(interchange::writeXlsx(path, rows).ok(), "writeXlsx");
 
-        QProcess reader;
-        reader.start(python, {u"-c"_s, QString::fromLatin1(kReadWorkbook), path});
-        QVERIFY(reader.waitForFinished(120000));
-        QVERIFY2(reader.exitCode() == 0, reader.readAllStandardError().constData());
-        const QJsonObject workbook = QJsonDocument::fromJson(reader.readAllStandardOutput()).object();
+        const test::Run read = test::run(python, {u"-c"_s, QString::fromLatin1(kReadWorkbook), path});
+        QVERIFY2(read.code == 0, qPrintable(read.err));
+        const QJsonObject workbook = QJsonDocument::fromJson(read.out.toUtf8()).object();
         QCOMPARE(workbook.value(u"sheets"_s).toInt(), 1);
         QCOMPARE(workbook.value(u"formulas"_s).toBool(), false);
         const QJsonArray sheet = workbook.value(u"rows"_s).toArray();
@@ -369,14 +356,17 @@ private slots:
             for (qsizetype f = 0; f < contacts::fields().size(); ++f) {
                 const QString expected = r == 0 ? contacts::fields().at(f) : rows.at(r - 1).at(f).toText();
                 const QJsonArray cell = cells.at(f).toArray();
-                const QString where =
-                    u"riga %1, colonna %2: %3 (seme %4)"_s.arg(r).arg(f).arg(visible(expected)).arg(seed);
+                const QString where = u"riga %1, colonna %2: %3 (seme %4)"_s.arg(r)
+                                          .arg(f)
+                                          .arg(test::shownValue(Value::fromEditedText(expected)))
+                                          .arg(seed);
                 if (expected.isEmpty()) {
                     QVERIFY2(cell.at(1).isNull(), qPrintable(where));
                 } else {
                     QVERIFY2(cell.at(0).toString() == u"s"_s, qPrintable(where)); // text, never a number
                     QVERIFY2(cell.at(1).toString() == expected,
-                             qPrintable(where + u" letto "_s + visible(cell.at(1).toString())));
+                             qPrintable(where + u" letto "_s +
+                                        test::shownValue(Value::fromEditedText(cell.at(1).toString()))));
                 }
             }
         }

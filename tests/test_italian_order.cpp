@@ -102,7 +102,6 @@ private slots:
         QString sample = u"AbZ ÆßØ ñÑ"_s;
         for (const auto& [from, to] : order::lowerCaseMap() + order::accentMap())
             sample += QString(from) + to;
-        QCOMPARE(order::lowerCaseMap().size() + order::accentMap().size(), 28); // all SQLite parses
         QTemporaryDir dir;
         const QString path = dir.filePath(u"k.mdb"_s);
         makeAddressBook(path, {});
@@ -135,19 +134,8 @@ private slots:
         QTest::addColumn<QString>("button");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("foundId");
-        QTest::newRow("unaccented finds accented") << u"Command1"_s << u"niccolo"_s << u"12"_s;
-        QTest::newRow("accented finds itself, not Ercoli") << u"Command1"_s << u"èrcoli"_s << u"5"_s;
-        QTest::newRow("capitals, first of the run by ID") << u"Command1"_s << u"ERCOLI"_s << u"2"_s;
-        QTest::newRow("accented capital finds the small") << u"Command1"_s << u"ÈRCOLI"_s << u"5"_s;
-        QTest::newRow("past a whole run of one folded key") << u"Command1"_s << u"èrcolì"_s << u"9"_s;
-        QTest::newRow("a prefix reaches accented names") << u"Command1"_s << u"e"_s << u"8"_s;
-        QTest::newRow("accented prefix") << u"Command1"_s << u"És"_s << u"9"_s;
-        QTest::newRow("folded equal, then longer") << u"Command1"_s << u"forli"_s << u"11"_s;
-        QTest::newRow("between two keys") << u"Command1"_s << u"forlim"_s << u"6"_s;
-        QTest::newRow("town, accent at the end") << u"Command8"_s << u"cantu"_s << u"2"_s;
-        QTest::newRow("town, capitals and accent") << u"Command8"_s << u"canicatti"_s << u"7"_s;
-        QTest::newRow("foreign capital") << u"Command9"_s << u"uber"_s << u"5"_s;
-        QTest::newRow("foreign capital, typed as such") << u"Command9"_s << u"Über"_s << u"5"_s;
+        for (const QStringList& row : tableRows(QFINDTESTDATA("data/italian-searches.txt")))
+            QTest::newRow(qPrintable(row[0])) << row[1] << row[2] << row[3];
     }
 
     void searchIgnoresCaseAndAccents()

@@ -44,16 +44,6 @@ private slots:
         m_path = testBook(m_path);
     }
 
-    void categoryTestIsExact()
-    {
-        QVERIFY(contacts::isCategory(u"Famiglia-Amici"_s));
-        QVERIFY(contacts::isCategory(u"Lavoro"_s));
-        QVERIFY(contacts::isCategory(u"Altro"_s));
-        for (const QString& wrong :
-             {u"altro"_s, u"Lavoro "_s, u" Lavoro"_s, u"Famiglia Amici"_s, QString(), u"ALTRO"_s})
-            QVERIFY2(!contacts::isCategory(wrong), qPrintable(wrong));
-    }
-
     void missingFileIsNotCreated()
     {
         if (onServer())
@@ -88,27 +78,6 @@ private slots:
         QCOMPARE(b.shown(nome), u"C"_s);
     }
 
-    void orderWithIndexRunsAndNulls()
-    {
-        // Runs of equal keys (case folded: "lavoro" equals "Lavoro"), NULLs, and keys out of rowid order.
-        makeAddressBook(m_path,
-                        {person(u"Lavoro"_s, u"r1"_s), person({}, u"r2"_s), person(u"Altro"_s, u"r3"_s),
-                         person(u"lavoro"_s, u"r4"_s), person({}, u"r5"_s), person(u"Altro"_s, u"r6"_s),
-                         person(u"Famiglia-Amici"_s, u"r7"_s), person(u"Lavoro"_s, u"r8"_s)});
-        Navigator b(m_path);
-        QVERIFY(b->setIndex(genere).ok());
-        const QStringList expected{u"r2"_s, u"r5"_s, u"r3"_s, u"r6"_s, u"r7"_s, u"r1"_s, u"r4"_s, u"r8"_s};
-        QCOMPARE(walk(b, nome), expected);
-        // The order is the one SQLite itself gives for (Genere, rowid).
-        if (onServer())
-            return;
-        QStringList bySql;
-        for (const QVariant& name : query(
-                 m_path, u"SELECT \"Cognone e nome o denominazione\" FROM Nomelia ORDER BY Genere, rowid"_s))
-            bySql.append(name.toString());
-        QCOMPARE(bySql, expected);
-    }
-
     void emptyTable()
     {
         makeAddressBook(m_path, {});
@@ -130,17 +99,9 @@ private slots:
                                  person(u"Lavoro"_s, u"rossi mario"_s, u"Città di Castello"_s),
                                  person(u"Lavoro"_s, u"Verdi Luca"_s, QVariant())});
         Navigator b(m_path);
+        // A key found, one between two keys and runs of equal keys: test_italian_order's searches,
+        // and on a server sameOrderAndSeeksOnBothEngines.
         QVERIFY(b->setIndex(nome).ok());
-
-        QVERIFY(b->seek(u">="_s, u"ROSSI MARIO"_s).ok()); // exact key, case folded
-        QVERIFY(!b->noMatch());
-        QCOMPARE(b.shown(u"ID"_s), u"1"_s); // the first of the equal keys, by rowid
-        QVERIFY(b->moveNext().ok());        // the run goes on in rowid order
-        QCOMPARE(b.shown(u"ID"_s), u"3"_s);
-
-        QVERIFY(b->seek(u">="_s, u"C"_s).ok()); // between two keys: the next greater
-        QCOMPARE(b.shown(nome), u"Rossi Mario"_s);
-
         QVERIFY(b->seek(u">="_s, u"Z"_s).ok()); // after the last key
         QVERIFY(b->noMatch());
         QVERIFY(!b->hasCurrentRow());

@@ -260,12 +260,36 @@ Run vinzalDb(const QStringList& arguments, const QString& folder)
     return run(QStringLiteral(VINZAL_DB), arguments, folder);
 }
 
-int runVinzalDb(const QString& vinzalDb, const QString& folder, const QStringList& arguments, QString* output)
+int vinzalDb(const QStringList& arguments, const QString& folder, QString* output)
 {
-    const Run done = run(vinzalDb, arguments, folder);
+    const Run done = vinzalDb(arguments, folder);
     if (output)
         *output = done.out + done.err;
     return done.code;
+}
+
+QList<QStringList> tableRows(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        qFatal("cannot read %s", qPrintable(path));
+    QList<QStringList> rows;
+    for (const QString& line : QString::fromUtf8(file.readAll()).split(u'\n')) {
+        QStringList columns = line.split(u'|');
+        for (QString& column : columns)
+            column = column.trimmed();
+        if (!line.startsWith(u'#') && columns.size() > 1)
+            rows.append(columns);
+    }
+    return rows;
+}
+
+QStringList listIn(const QString& column)
+{
+    QStringList items = column.split(u';', Qt::SkipEmptyParts);
+    for (QString& item : items)
+        item = item.trimmed();
+    return items;
 }
 
 QMap<QString, QByteArray> snapshot(const QString& folder)

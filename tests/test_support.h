@@ -75,11 +75,15 @@ struct Run
 // before it starts (a limit in the child, standard output sent to a file).
 Run run(const QString& program, const QStringList& arguments, const QString& folder = {},
         const QByteArray& input = {}, const std::function<void(QProcess&)>& prepare = {});
-// The same for the vinzal-db of this build.
+// The same for the vinzal-db of this build; with `output`, its exit code, and both channels there.
 Run vinzalDb(const QStringList& arguments, const QString& folder = {});
-// Runs `vinzalDb` in `folder`; its exit code, with both channels in `output`.
-int runVinzalDb(const QString& vinzalDb, const QString& folder, const QStringList& arguments,
-                QString* output = nullptr);
+int vinzalDb(const QStringList& arguments, const QString& folder, QString* output);
+
+// The rows of a table kept as a text file (tests/data): one a line, its columns separated by '|',
+// blanks around them dropped; lines starting with '#' say what the columns mean.
+QList<QStringList> tableRows(const QString& path);
+// A column of such a table that holds a list: its items separated by ';', blanks around them dropped.
+QStringList listIn(const QString& column);
 
 // Every entry of a folder, hidden ones too, with a regular file's bytes (a link shows its target,
 // anything else its kind): "nothing changed" is one comparison of two snapshots.
