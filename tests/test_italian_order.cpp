@@ -33,7 +33,7 @@ QList<Person> book()
             named(QVariant()),
             named(u"Èrcoli"_s, u"Forlì"_s, u"Übergasse 3"_s),
             named(u"Forlimpopoli"_s),
-            named(u"ERCOLI"_s, u"CANICATTÌ"_s, u"Unterweg 2"_s),
+            named(u"ÉRCOLI"_s, u"CANICATTÌ"_s, u"Unterweg 2"_s),
             named(u"Eco"_s),
             named(u"Ésposito"_s),
             named(QVariant()),
@@ -41,13 +41,13 @@ QList<Person> book()
             named(u"Niccolò"_s)};
 }
 
-// "Eco, Ercoli, ERCOLI, Èrcoli, Ésposito, Forlì, Forlimpopoli, Niccolò, Niccolosi, Zucchi", NULLs first.
-const QStringList italianOrder{u"4"_s, u"10"_s, u"8"_s, u"2"_s,  u"7"_s, u"5"_s,
+// "Eco, Ercoli, Èrcoli, ÉRCOLI, Ésposito, Forlì, Forlimpopoli, Niccolò, Niccolosi, Zucchi", NULLs first.
+const QStringList italianOrder{u"4"_s, u"10"_s, u"8"_s, u"2"_s,  u"5"_s, u"7"_s,
                                u"9"_s, u"11"_s, u"6"_s, u"12"_s, u"3"_s, u"1"_s};
 
 // What NOCASE gave, and still gives on a book not yet upgraded: accented initials after Z.
-const QStringList nocaseOrder{u"4"_s,  u"10"_s, u"8"_s,  u"2"_s, u"7"_s, u"6"_s,
-                              u"11"_s, u"3"_s,  u"12"_s, u"1"_s, u"5"_s, u"9"_s};
+const QStringList nocaseOrder{u"4"_s, u"10"_s, u"8"_s, u"2"_s, u"6"_s, u"11"_s,
+                              u"3"_s, u"12"_s, u"1"_s, u"5"_s, u"7"_s, u"9"_s};
 
 void makeIndexesOld(const QString& path)
 {
@@ -236,7 +236,7 @@ private slots:
         QCOMPARE(card.text(u"Text12"_s), u"13"_s);
         QCOMPARE(card.text(u"Text2"_s), u"Èrcole"_s);
         m_dialogs->clear();
-        verifyBarOrder(card, {u"4"_s, u"10"_s, u"1"_s, u"8"_s, u"13"_s, u"2"_s, u"7"_s, u"5"_s, u"9"_s,
+        verifyBarOrder(card, {u"4"_s, u"10"_s, u"1"_s, u"8"_s, u"13"_s, u"2"_s, u"5"_s, u"7"_s, u"9"_s,
                               u"11"_s, u"6"_s, u"12"_s});
         QCOMPARE(query(card.path(), u"PRAGMA integrity_check"_s).first().toString(), u"ok"_s);
     }
