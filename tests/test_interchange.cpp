@@ -2,6 +2,7 @@
 // no live formula in what spreadsheets open, and readers that refuse what they cannot read exactly.
 #include "contact_table.h"
 #include "csv.h"
+#include "csv_mapping.h"
 #include "safe_file.h"
 #include "vcard.h"
 #include "xlsx.h"
@@ -265,6 +266,15 @@ private slots:
         // What the book does not keep is not read, so it cannot stop the import.
         cards = vcard::read("BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Rossi\r\nX-FOTO:\xff\xd8\r\nEND:VCARD\r\n");
         QVERIFY(cards.errors.isEmpty() && cards.warnings.isEmpty());
+
+        // A CSV of another program is UTF-8 when it is, or when a well-formed sequence of two, three
+        // or four bytes shows UTF-8 with a few foreign bytes (refused above, with the line); else
+        // Windows-1252, as a spreadsheet in Italy saves it.
+        for (const auto& [bytes, utf8] : {std::pair{QByteArray("Citt\xc3\xa0 \xe8\r\n"), true},
+                                          {QByteArray("Caff\xe8 \xe2\x82\xac\r\n"), true},
+                                          {QByteArray("\xf0\x9f\x98\x80 \xf2\r\n"), true},
+                                          {QByteArray("Niccol\xf2 \x80 5\r\n"), false}})
+            QVERIFY2((csvmap::detectEncoding(bytes) == csvmap::Encoding::Utf8) == utf8, bytes.constData());
 
         // vCard 2.1 without CHARSET is Windows-1252, and the reader says so.
         cards = vcard::read("BEGIN:VCARD\r\nVERSION:2.1\r\nN:Niccol\xf2;Marco\r\nNOTE:\x80 5\r\nEND:VCARD\r\n"
