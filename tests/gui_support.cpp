@@ -8,6 +8,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QFile>
+#include <QKeySequence>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPageLayout>
@@ -17,6 +19,8 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+
+#include <list>
 
 using namespace Qt::StringLiterals;
 
@@ -102,6 +106,69 @@ std::unique_ptr<Dialogs::Progress> ScriptedDialogs::doStartProgress(QWidget*, co
 void ScriptedDialogs::doShowDocument(QWidget*, const QString& title, const QString& markdown)
 {
     record({u"document"_s, title, markdown, Icon::None, {}});
+}
+
+namespace {
+
+QString unquoted(QString cell)
+{
+    cell = cell.trimmed();
+    if (cell.size() < 2 || !cell.startsWith(u'"') || !cell.endsWith(u'"'))
+        return cell;
+    return cell.mid(1, cell.size() - 2).replace(u"\\n"_s, u"\n"_s);
+}
+
+// A cell of a table of rows as a value of its column's type.
+QVariant cellValue(const QString& type, const QString& raw)
+{
+    const QString cell = unquoted(raw);
+    const QStringList words = cell.split(u' ', Qt::SkipEmptyParts);
+    const QPointF point(words.value(0).toDouble(), words.value(1).toDouble());
+    QStringList items;
+    QList<int> numbers;
+    for (const QString& item : raw.split(type == u"list"_s ? u',' : u' ', Qt::SkipEmptyParts))
+        if (!item.trimmed().isEmpty())
+            items.append(unquoted(item)), numbers.append(item.toInt());
+    return type == u"bool"_s     ? QVariant(cell == u"yes"_s)
+           : type == u"int"_s    ? QVariant(cell.toInt())
+           : type == u"int64"_s  ? QVariant(cell.toLongLong())
+           : type == u"list"_s   ? QVariant(items)
+           : type == u"ints"_s   ? QVariant::fromValue(numbers)
+           : type == u"point"_s  ? QVariant(point.toPoint())
+           : type == u"pointf"_s ? QVariant(point)
+           : type == u"keys"_s   ? QVariant::fromValue(QKeySequence::fromString(cell))
+                                 : QVariant(cell);
+}
+
+} // namespace
+
+void rowsFrom(const QString& name)
+{
+    static std::list<QByteArray> columnNames; // QtTest keeps the pointers
+    QFile file(QStringLiteral(VINZAL_ROWS) + name + u".txt"_s);
+    if (!file.open(QIODevice::ReadOnly))
+        qFatal("no table %s", qPrintable(name));
+    QStringList types;
+    for (const QString& line : QString::fromUtf8(file.readAll()).split(u'\n')) {
+        const QStringList cells = line.split(u'|');
+        if (line.trimmed().isEmpty() || line.startsWith(u'#')) {
+            continue;
+        } else if (types.isEmpty()) {
+            for (const QString& column : cells.mid(1)) {
+                types.append(column.section(u':', 1).trimmed());
+                const char* id = columnNames.emplace_back(column.section(u':', 0, 0).trimmed().toUtf8());
+                QTest::addColumnInternal(cellValue(types.last(), {}).metaType().id(), id);
+            }
+        } else if (cells.size() != types.size() + 1) {
+            qFatal("%s: %d cells in «%s»", qPrintable(name), int(cells.size()), qPrintable(line));
+        } else {
+            QTestData& row = QTest::newRow(cells[0].trimmed().toUtf8().constData());
+            for (qsizetype c = 0; c < types.size(); ++c) {
+                const QVariant value = cellValue(types[c], cells[c + 1]);
+                row.append(value.metaType().id(), value.constData());
+            }
+        }
+    }
 }
 
 QStringList pickFromMenu(QWidget* target, const QString& action)
@@ -294,7 +361,6 @@ void deleteTableViews()
     for (const QPointer<Form2>& view : views)
         delete view.data();
 }
-
 
 QList<Person> fourContacts()
 {

@@ -21,6 +21,13 @@ class Form2;
 
 namespace vinzal::test {
 
+// Adds the columns and rows of the table tests/data/rows/NAME.txt to the current test's data: cells
+// split by '|' and trimmed, a cell in double quotes kept as written (\n in it a line break); the first
+// line names the columns after the tag, as NAME or NAME:TYPE, TYPE one of bool (yes/no), int, int64,
+// list (strings split by ','), ints (split by blanks), point and pointf ("x y"), keys (a QKeySequence);
+// lines starting with '#' explain.
+void rowsFrom(const QString& name);
+
 // Types `text` into `widget` key by key, any Unicode included; a newline is the Enter key.
 void typeText(QWidget* widget, const QString& text);
 

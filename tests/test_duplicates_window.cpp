@@ -69,16 +69,7 @@ private slots:
                                  {{nome, u"Verdi Anna"_s}}});
     }
 
-    void unisci_data()
-    {
-        QTest::addColumn<QString>("change"); // made by another program after the group was shown
-        QTest::addColumn<bool>("yes");
-        QTest::addColumn<bool>("merged");
-        QTest::newRow("answered No") << QString() << false << false;
-        QTest::newRow("changed meanwhile")
-            << u"UPDATE Nomelia SET \"Città\" = 'Napoli' WHERE ID = 4"_s << true << false;
-        QTest::newRow("merged and undone") << QString() << true << true;
-    }
+    void unisci_data() { rowsFrom(u"unisci"_s); }
     void unisci()
     {
         QFETCH(QString, change);
