@@ -346,7 +346,7 @@ BoundGrid* openTableView(Card& card)
     card.click(u"Command17"_s);
     Form2* form = tableView();
     if (!form || !QTest::qWaitForWindowExposed(form))
-        return nullptr;
+        qFatal("the table view was not shown");
     QCoreApplication::processEvents();
     return form->findChild<BoundGrid*>(u"DBGrid1"_s);
 }

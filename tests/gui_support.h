@@ -139,7 +139,8 @@ QByteArray fileBytes(const QString& path);
 
 // The table view that is shown, if any.
 Form2* tableView();
-// Presses "Visualizza Tabella" on the card and returns the grid once the window is exposed.
+// Presses "Visualizza Tabella" on the card and returns the grid once the window is exposed (a test
+// that cannot open it stops).
 BoundGrid* openTableView(Card& card);
 // Deletes every table view, shown or not (a test's clean-up).
 void deleteTableViews();

@@ -125,7 +125,6 @@ private slots:
             Card card(prepare({book}), {{{nameField, u"Rossi Mario"_s}}}, true);
             QCOMPARE(card.text(u"Text2"_s), u"Bianchi Anna"_s);
             BoundGrid* grid = openTableView(card);
-            QVERIFY(grid);
             QCOMPARE(grid->model()->index(1, 2).data().toString(), u"Verdi Luca"_s);
             QVERIFY(m_dialogs->shown.isEmpty());
             QCOMPARE(filesIn(QFileInfo(card.path()).path()), QStringList{u"Vinzal.mdb"_s});
