@@ -254,6 +254,8 @@ private slots:
         card.click(leave, yes);
         QCOMPARE(m_dialogs->texts().count(kQuestion), 1);
         QCOMPARE(card.stored(1, u"Città"_s), yes ? u"Cantù"_s : u"Torino"_s);
+        QCOMPARE(card.stored(1, nameField), u"Rossi Mario"_s);
+        QCOMPARE(card.stored(2, u"Città"_s), u"Milano"_s);
         if (!modifying)
             QCOMPARE(card.stored(1, u"Genere"_s), yes ? u"altro"_s : u"Lavoro"_s);
         QCOMPARE(card.form().isVisible(), leave != u"Command7"_s);
@@ -431,14 +433,6 @@ private slots:
         card.click(u"MoveNext"_s); // unchanged: silently back to Browsing
         QCOMPARE(card.state(), u"Browsing"_s);
         QVERIFY(m_dialogs->shown.isEmpty());
-
-        card.click(u"Command3"_s);
-        card.type(u"Text10"_s, u"Napoli"_s);
-        card.click(u"Command6"_s, true);
-        QCOMPARE(card.stored(2, u"Città"_s), u"Napoli"_s);
-        QCOMPARE(card.stored(2, nameField), u"Bianchi Anna"_s);
-        QCOMPARE(card.stored(1, u"Città"_s), u"Torino"_s);
-        QCOMPARE(card.state(), u"Browsing"_s);
     }
 
     // A value is written only where the user changed it: a Latin-1 "Forlì" written by another program
@@ -584,17 +578,13 @@ private slots:
             QCOMPARE(grid->rowHeight(row), height + 17);
 
         QCOMPARE(grid->model()->headerData(0, Qt::Vertical).toString(), u"▶"_s);
-        typeInto(grid, u"cliente"_s, grid->model()->index(0, 1));
+        typeInto(grid, u"Lavoro — «nuovo» 😀"_s, grid->model()->index(0, 1));
         QCOMPARE(grid->model()->headerData(0, Qt::Vertical).toString(), u"✎"_s);
         QTest::keyClick(cellEditor(grid), Qt::Key_Down);
-        QCOMPARE(grid->currentIndex(), grid->model()->index(1, 1));
-        QCOMPARE(card.stored(1, u"Genere"_s), u"cliente"_s);
+        QCOMPARE(card.stored(1, u"Genere"_s), u"Lavoro — «nuovo» 😀"_s);
         QCOMPARE(grid->model()->headerData(0, Qt::Vertical).toString(), QString());
         QCOMPARE(grid->model()->headerData(1, Qt::Vertical).toString(), u"▶"_s);
-        typeInto(grid, u"Lavoro — «nuovo» 😀"_s);
         closeTableView();
-        QVERIFY(!tableView());
-        QCOMPARE(card.stored(2, u"Genere"_s), u"Lavoro — «nuovo» 😀"_s);
         QVERIFY(m_dialogs->shown.isEmpty());
 
         card.click(u"Command2"_s);
