@@ -115,7 +115,7 @@ QString unquoted(QString cell)
     cell = cell.trimmed();
     if (cell.size() < 2 || !cell.startsWith(u'"') || !cell.endsWith(u'"'))
         return cell;
-    return cell.mid(1, cell.size() - 2).replace(u"\\n"_s, u"\n"_s);
+    return cell.mid(1, cell.size() - 2).replace(u"\\r"_s, u"\r"_s).replace(u"\\n"_s, u"\n"_s);
 }
 
 // A cell of a table of rows as a value of its column's type.
@@ -142,33 +142,52 @@ QVariant cellValue(const QString& type, const QString& raw)
 
 } // namespace
 
-void rowsFrom(const QString& name)
+// The lines of tests/data/rows/NAME.txt split into cells, the column names first.
+QList<QStringList> tableFrom(const QString& name)
 {
-    static std::list<QByteArray> columnNames; // QtTest keeps the pointers
     QFile file(QStringLiteral(VINZAL_ROWS) + name + u".txt"_s);
     if (!file.open(QIODevice::ReadOnly))
         qFatal("no table %s", qPrintable(name));
+    QList<QStringList> lines;
+    for (const QString& line : QString::fromUtf8(file.readAll()).split(u'\n'))
+        if (!line.trimmed().isEmpty() && !line.startsWith(u'#'))
+            lines.append(line.split(u'|'));
+    for (const QStringList& line : lines)
+        if (line.size() != lines[0].size())
+            qFatal("%s: %d cells in «%s»", qPrintable(name), int(line.size()), qPrintable(line.join(u'|')));
+    return lines;
+}
+
+void rowsFrom(const QString& name)
+{
+    static std::list<QByteArray> columnNames; // QtTest keeps the pointers
+    const QList<QStringList> lines = tableFrom(name);
     QStringList types;
-    for (const QString& line : QString::fromUtf8(file.readAll()).split(u'\n')) {
-        const QStringList cells = line.split(u'|');
-        if (line.trimmed().isEmpty() || line.startsWith(u'#')) {
-            continue;
-        } else if (types.isEmpty()) {
-            for (const QString& column : cells.mid(1)) {
-                types.append(column.section(u':', 1).trimmed());
-                const char* id = columnNames.emplace_back(column.section(u':', 0, 0).trimmed().toUtf8());
-                QTest::addColumnInternal(cellValue(types.last(), {}).metaType().id(), id);
-            }
-        } else if (cells.size() != types.size() + 1) {
-            qFatal("%s: %d cells in «%s»", qPrintable(name), int(cells.size()), qPrintable(line));
-        } else {
-            QTestData& row = QTest::newRow(cells[0].trimmed().toUtf8().constData());
-            for (qsizetype c = 0; c < types.size(); ++c) {
-                const QVariant value = cellValue(types[c], cells[c + 1]);
-                row.append(value.metaType().id(), value.constData());
-            }
+    for (const QString& column : lines[0].mid(1)) {
+        types.append(column.section(u':', 1).trimmed());
+        const char* id = columnNames.emplace_back(column.section(u':', 0, 0).trimmed().toUtf8());
+        QTest::addColumnInternal(cellValue(types.last(), {}).metaType().id(), id);
+    }
+    for (const QStringList& cells : lines.mid(1)) {
+        QTestData& row = QTest::newRow(cells[0].trimmed().toUtf8().constData());
+        for (qsizetype c = 0; c < types.size(); ++c) {
+            const QVariant value = cellValue(types[c], cells[c + 1]);
+            row.append(value.metaType().id(), value.constData());
         }
     }
+}
+
+QList<Person> contactsFrom(const QString& name)
+{
+    const QList<QStringList> lines = tableFrom(name);
+    QList<Person> contacts;
+    for (const QStringList& cells : lines.mid(1)) {
+        Person& person = contacts.emplace_back();
+        for (qsizetype c = 0; c < cells.size(); ++c)
+            if (!cells[c].trimmed().isEmpty())
+                person.append({lines[0][c].trimmed(), unquoted(cells[c])});
+    }
+    return contacts;
 }
 
 QStringList pickFromMenu(QWidget* target, const QString& action)
@@ -364,20 +383,7 @@ void deleteTableViews()
 
 QList<Person> fourContacts()
 {
-    const QStringList fields{u"Genere"_s,          nameField,
-                             u"Città"_s,           u"ulteriore identificativo"_s,
-                             u"Telelefono casa"_s, u"Telefono Ufficio"_s};
-    QList<Person> four;
-    for (const QString& row : {u"Lavoro|Rossi Mario|Torino|dentista|011 222|06 999"_s,
-                               u"Famiglia-Amici|Bianchi Anna|Milano|zia|02 555|02 111"_s,
-                               u"Altro|Verdi Luca|Bari|vicino di casa|080 333|080 777"_s,
-                               u"Lavoro|Neri Sara|Roma|avvocato|06 444|06 123"_s}) {
-        Person& person = four.emplace_back();
-        for (qsizetype f = 0; f < fields.size(); ++f)
-            person.append({fields[f], row.section(u'|', f, f)});
-    }
-    four[0].append({u"Osservazioni"_s, u"Riga uno\r\nRiga due"_s});
-    return four;
+    return contactsFrom(u"fourContacts"_s);
 }
 
 QWidget* activate(QWidget* window)

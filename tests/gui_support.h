@@ -27,6 +27,8 @@ namespace vinzal::test {
 // list (strings split by ','), ints (split by blanks), point and pointf ("x y"), keys (a QKeySequence);
 // lines starting with '#' explain.
 void rowsFrom(const QString& name);
+// The contacts of tests/data/rows/NAME.txt: the first line names the fields; an empty cell, no value.
+QList<Person> contactsFrom(const QString& name);
 
 // Types `text` into `widget` key by key, any Unicode included; a newline is the Enter key.
 void typeText(QWidget* widget, const QString& text);

@@ -25,15 +25,6 @@ using namespace vinzal::test;
 
 namespace {
 
-const QString kName = u"Cognone e nome o denominazione"_s;
-
-QList<Person> sample()
-{
-    return {{{u"Genere"_s, u"Lavoro"_s}, {kName, u"Rossi Mario"_s}, {u"Città"_s, u"Roma"_s}},
-            {{u"Genere"_s, u"Altro"_s}, {kName, u"Bianchi Anna"_s}},
-            {{u"Genere"_s, u"Famiglia-Amici"_s}, {kName, u"Verdi Luca"_s}}};
-}
-
 QStringList names(const QString& path)
 {
     QStringList result;
@@ -59,7 +50,7 @@ private slots:
     // Where a right click opens the menu, with every entry and its shortcut; a box keeps its own.
     void menuOpensOnBackgroundBarAndGrid()
     {
-        Card card(sample());
+        Card card(contactsFrom(u"threeContacts"_s));
         const QStringList expected{u"Importa…\tCtrl+I"_s,        u"Esporta…\tCtrl+E"_s,
                                    u"Stampa…\tCtrl+P"_s,         u"Trova duplicati…\tCtrl+D"_s,
                                    u"Elimina contatto…\t"_s,     u"Guida\tF1"_s,
@@ -82,7 +73,7 @@ private slots:
     // password.
     void guideAndAbout()
     {
-        Card card(sample());
+        Card card(contactsFrom(u"threeContacts"_s));
         card.widget(u"Text2"_s)->setFocus();
         QTest::keyClick(card.widget(u"Text2"_s), Qt::Key_F1);
         openTableView(card);
@@ -113,7 +104,7 @@ private slots:
         QFETCH(QString, asked);
         QFETCH(QStringList, left);
         QFETCH(QString, shown);
-        Card card(sample());
+        Card card(contactsFrom(u"threeContacts"_s));
         BoundGrid* table = nullptr;
         if (!search.isEmpty()) {
             m_dialogs->textAnswers = {search};
@@ -159,7 +150,7 @@ private slots:
     // a contact is being added.
     void nothingElseDeletes()
     {
-        Card card(sample());
+        Card card(contactsFrom(u"threeContacts"_s));
         const QByteArray before = fileBytes(card.path());
         openTableView(card);
         for (auto key : {QKeySequence(Qt::Key_Delete), QKeySequence(Qt::CTRL | Qt::Key_Delete)})
@@ -185,7 +176,7 @@ private slots:
         QFETCH(QList<int>, selected);
         QFETCH(qint64, cancelAt);
         QFETCH(bool, written);
-        Card card(sample());
+        Card card(contactsFrom(u"threeContacts"_s));
         QTemporaryDir out;
         const QString old = out.filePath(name.contains(u'.') ? name : name + u".vcf"_s);
         if (name.startsWith(u"cartella"_s)) {
@@ -262,7 +253,7 @@ private slots:
         QFETCH(qint64, cancelAt);
         QFETCH(QString, preview);
         QFETCH(int, added);
-        Card card(sample());
+        Card card(contactsFrom(u"threeContacts"_s));
         QTemporaryDir data;
         QString path = data.filePath(u"dati.csv"_s);
         if (file.endsWith(u".csv"_s)) {
@@ -324,7 +315,7 @@ private slots:
         QFETCH(qint64, cancelAt);
         QFETCH(QString, text);
         QFETCH(QPointF, firstName);
-        Card card(sample());
+        Card card(contactsFrom(u"threeContacts"_s));
         QTemporaryDir out;
         QWidget* keys = card.widget(u"Text2"_s);
         if (grid) {
@@ -387,8 +378,8 @@ private slots:
         QFETCH(QList<int>, turns);
         QList<Person> people;
         for (int i = 0; i < 130; ++i)
-            people.append(
-                {{kName, u"N%1"_s.arg(i)}, {u"Città"_s, u"C%1"_s.arg((i * 47) % 130, 3, 10, QChar(u'0'))}});
+            people.append({{nameField, u"N%1"_s.arg(i)},
+                           {u"Città"_s, u"C%1"_s.arg((i * 47) % 130, 3, 10, QChar(u'0'))}});
         QTemporaryDir dir;
         const QString book = dir.filePath(u"Vinzal.mdb"_s);
         makeAddressBook(book, people);
