@@ -34,12 +34,12 @@ ScriptedDialogs& ScriptedDialogs::install()
     return script;
 }
 
-ScriptedDialogs::Shown& ScriptedDialogs::record(Shown shown)
+void ScriptedDialogs::record(const QString& kind, const QString& title, const QString& text, Icon icon,
+                             const QStringList& offered, bool defaultNo)
 {
-    this->shown.append(std::move(shown));
+    shown.append({kind, title, text, icon, offered, defaultNo});
     if (onShow)
         onShow(this->shown.last());
-    return this->shown.last();
 }
 
 QStringList ScriptedDialogs::texts() const
@@ -50,50 +50,19 @@ QStringList ScriptedDialogs::texts() const
     return result;
 }
 
-QString ScriptedDialogs::doAskText(QWidget*, const QString& title, const QString& prompt)
-{
-    record({u"text"_s, title, prompt, Icon::None, {}});
-    return textAnswers.isEmpty() ? QString() : textAnswers.takeFirst();
-}
-
-QString ScriptedDialogs::doAskItem(QWidget*, const QString& title, const QString& prompt,
-                                   const QStringList& items)
-{
-    record({u"item"_s, title, prompt, Icon::None, items});
-    return itemAnswers.isEmpty() ? QString() : itemAnswers.takeFirst();
-}
-
-QString ScriptedDialogs::doAskSaveFile(QWidget*, const QString& title, const QString& proposed,
-                                       const QString&)
-{
-    record({u"save"_s, title, QString(), Icon::None, {proposed}});
-    return saveAnswers.isEmpty() ? QString() : saveAnswers.takeFirst();
-}
-
-bool ScriptedDialogs::doAskYesNo(QWidget*, const QString& title, const QString& text, bool defaultNo)
-{
-    record({u"yesno"_s, title, text, Icon::Question, {}, defaultNo});
-    return yesNoAnswers.isEmpty() ? false : yesNoAnswers.takeFirst();
-}
-
-void ScriptedDialogs::doInform(QWidget*, const QString& title, const QString& text, Icon icon)
-{
-    record({u"inform"_s, title, text, icon, {}});
-}
-
 QString ScriptedDialogs::doAskFileName(QWidget*, FileMode, const QString& title, const QStringList& filters,
                                        QString* filter, const QString&)
 {
-    record({u"file"_s, title, filters.join(u'\n'), Icon::None, {}});
+    record(u"file"_s, title, filters.join(u'\n'));
     if (filter && !filterAnswers.isEmpty())
         *filter = filterAnswers.takeFirst();
-    return fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst();
+    return take(fileAnswers);
 }
 
 std::unique_ptr<Dialogs::Progress> ScriptedDialogs::doStartProgress(QWidget*, const QString& title,
                                                                     const QString& label)
 {
-    shown.append({u"progress"_s, title, label, Icon::None, {}});
+    record(u"progress"_s, title, label);
     struct Scripted : Progress
     {
         qint64 cancelAt;
@@ -101,11 +70,6 @@ std::unique_ptr<Dialogs::Progress> ScriptedDialogs::doStartProgress(QWidget*, co
         bool advance(qint64 done, qint64) override { return cancelAt < 0 || done < cancelAt; }
     };
     return std::make_unique<Scripted>(cancelProgressAt);
-}
-
-void ScriptedDialogs::doShowDocument(QWidget*, const QString& title, const QString& markdown)
-{
-    record({u"document"_s, title, markdown, Icon::None, {}});
 }
 
 namespace {
@@ -227,13 +191,13 @@ QByteArray fileBytes(const QString& path)
 
 bool ScriptedDialogs::doReviewImport(QWidget*, ImportPreview& preview)
 {
-    shown.append({u"preview"_s, preview.file, preview.problems.join(u'\n'), Icon::None, {}});
+    record(u"preview"_s, preview.file, preview.problems.join(u'\n'));
     return onPreview ? onPreview(preview) : preview.problems.isEmpty();
 }
 
 bool ScriptedDialogs::doAskPrintOptions(QWidget*, PrintChoice& choice)
 {
-    shown.append({u"print"_s, u"Stampa"_s, QString(), Icon::None, {}});
+    record(u"print"_s, u"Stampa"_s);
     return onPrintOptions && onPrintOptions(choice);
 }
 

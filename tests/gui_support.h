@@ -42,7 +42,7 @@ public:
         QString kind; // "text", "item", "save", "yesno", "inform", "file", "progress" or "document"
         QString title;
         QString text;
-        Icon icon;
+        Icon icon = Icon::None;
         QStringList offered;    // the items of a list; the file a save dialog proposes
         bool defaultNo = false; // a yes/no question whose Enter means No
     };
@@ -70,24 +70,44 @@ public:
     void clear() { shown.clear(); }
 
 protected:
-    QString doAskText(QWidget* parent, const QString& title, const QString& prompt) override;
-    QString doAskItem(QWidget* parent, const QString& title, const QString& prompt,
-                      const QStringList& items) override;
-    QString doAskSaveFile(QWidget* parent, const QString& title, const QString& proposed,
-                          const QString& filter) override;
-    bool doAskYesNo(QWidget* parent, const QString& title, const QString& text, bool defaultNo) override;
-    void doInform(QWidget* parent, const QString& title, const QString& text, Icon icon) override;
+    QString doAskText(QWidget*, const QString& title, const QString& prompt) override
+    {
+        return record(QStringLiteral("text"), title, prompt), take(textAnswers);
+    }
+    QString doAskItem(QWidget*, const QString& title, const QString& prompt,
+                      const QStringList& items) override
+    {
+        return record(QStringLiteral("item"), title, prompt, Icon::None, items), take(itemAnswers);
+    }
+    QString doAskSaveFile(QWidget*, const QString& title, const QString& proposed, const QString&) override
+    {
+        return record(QStringLiteral("save"), title, {}, Icon::None, {proposed}), take(saveAnswers);
+    }
+    bool doAskYesNo(QWidget*, const QString& title, const QString& text, bool defaultNo) override
+    {
+        record(QStringLiteral("yesno"), title, text, Icon::Question, {}, defaultNo);
+        return !yesNoAnswers.isEmpty() && yesNoAnswers.takeFirst();
+    }
+    void doInform(QWidget*, const QString& title, const QString& text, Icon icon) override
+    {
+        record(QStringLiteral("inform"), title, text, icon);
+    }
+    void doShowDocument(QWidget*, const QString& title, const QString& markdown) override
+    {
+        record(QStringLiteral("document"), title, markdown);
+    }
     QString doAskFileName(QWidget* parent, FileMode mode, const QString& title, const QStringList& filters,
                           QString* filter, const QString& suggested) override;
     std::unique_ptr<Progress> doStartProgress(QWidget* parent, const QString& title,
                                               const QString& label) override;
-    void doShowDocument(QWidget* parent, const QString& title, const QString& markdown) override;
     bool doReviewImport(QWidget* parent, ImportPreview& preview) override;
     bool doAskPrintOptions(QWidget* parent, PrintChoice& choice) override;
     std::unique_ptr<QPagedPaintDevice> doAskPrinter(QWidget* parent) override;
 
 private:
-    Shown& record(Shown shown);
+    void record(const QString& kind, const QString& title, const QString& text = {}, Icon icon = Icon::None,
+                const QStringList& offered = {}, bool defaultNo = false);
+    static QString take(QStringList& answers) { return answers.isEmpty() ? QString() : answers.takeFirst(); }
 };
 
 // A working directory of its own holding Vinzal.mdb, and a shown Form1 opened on it.
