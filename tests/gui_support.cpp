@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QHeaderView>
 #include <QKeySequence>
 #include <QLineEdit>
 #include <QMenu>
@@ -187,6 +188,12 @@ QByteArray fileBytes(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeBytes(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush();
 }
 
 bool ScriptedDialogs::doReviewImport(QWidget*, ImportPreview& preview)
@@ -386,6 +393,24 @@ void clickCell(BoundGrid* grid, int row, int column)
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
                       grid->visualRect(grid->model()->index(row, column)).center());
     QCoreApplication::processEvents();
+}
+
+QPoint selectorPoint(BoundGrid* grid, int row)
+{
+    const QHeaderView* selector = grid->verticalHeader();
+    return {selector->width() / 2, selector->sectionViewportPosition(row) + selector->sectionSize(row) / 2};
+}
+
+void clickSelector(BoundGrid* grid, int row, Qt::KeyboardModifiers modifiers)
+{
+    QTest::mouseClick(grid->verticalHeader()->viewport(), Qt::LeftButton, modifiers,
+                      selectorPoint(grid, row));
+    QCoreApplication::processEvents();
+}
+
+QString cell(BoundGrid* grid, int row, int column)
+{
+    return grid->model()->index(row, column).data().toString();
 }
 
 QLineEdit* cellEditor(BoundGrid* grid)

@@ -158,6 +158,8 @@ QStringList pickFromMenu(QWidget* target, const QString& action);
 
 // The bytes of a file ("" when missing).
 QByteArray fileBytes(const QString& path);
+// Writes a file whole; false when it cannot.
+bool writeBytes(const QString& path, const QByteArray& bytes);
 
 // The table view that is shown, if any.
 Form2* tableView();
@@ -181,6 +183,11 @@ QWidget* keys();
 void whenModalShows(std::function<void(QWidget*)> answer);
 // Clicks a cell of the grid with the mouse.
 void clickCell(BoundGrid* grid, int row, int column);
+// The middle of the record selector beside a row, and a click there with the given keys held.
+QPoint selectorPoint(BoundGrid* grid, int row);
+void clickSelector(BoundGrid* grid, int row, Qt::KeyboardModifiers modifiers = {});
+// The text a cell shows.
+QString cell(BoundGrid* grid, int row, int column);
 // The editor of the grid's current cell, if any.
 QLineEdit* cellEditor(BoundGrid* grid);
 

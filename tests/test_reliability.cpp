@@ -133,9 +133,7 @@ private slots:
         QFETCH(QByteArray, content);
         QFETCH(QString, wording);
         Card card({}, false);
-        QFile file(card.path());
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
-        file.close();
+        QVERIFY(writeBytes(card.path(), content));
         card.click(u"Command16"_s); // AGGIORNA opens it as the start-up does
         QVERIFY2(lastError().contains(wording) && !lastError().contains(u"SELECT"_s),
                  qPrintable(lastError()));

@@ -137,13 +137,7 @@ private slots:
         } else {
             QCOMPARE(m_dialogs->shown.size(), 1);
         }
-        if (grid)
-            QCOMPARE(table->gridModel()
-                         ->data(table->currentIndex().siblingAtColumn(2), Qt::DisplayRole)
-                         .toString(),
-                     shown);
-        else
-            QCOMPARE(card.text(u"Text2"_s), shown);
+        QCOMPARE(grid ? cell(table, table->currentIndex().row(), 2) : card.text(u"Text2"_s), shown);
     }
 
     // The grid's own Delete key, and Ctrl+Delete, still delete nothing; the card's entry is off while
@@ -182,24 +176,16 @@ private slots:
         if (name.startsWith(u"cartella"_s)) {
             QVERIFY(QDir(out.path()).mkdir(name));
         } else {
-            QFile file(old);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("vecchio");
+            QVERIFY(writeBytes(old, "vecchio"));
         }
         QWidget* keys = card.widget(u"Text2"_s);
         if (grid) {
             BoundGrid* table = openTableView(card);
-            QHeaderView* selector = table->verticalHeader();
-            for (const QString& click : clicks.split(u' ', Qt::SkipEmptyParts)) {
-                const int row = click.right(1).toInt();
-                const Qt::KeyboardModifiers keys = click.startsWith(u'S')   ? Qt::ShiftModifier
-                                                   : click.startsWith(u'C') ? Qt::ControlModifier
-                                                                            : Qt::NoModifier;
-                QTest::mouseClick(selector->viewport(), Qt::LeftButton, keys,
-                                  QPoint(selector->width() / 2, selector->sectionViewportPosition(row) +
-                                                                    selector->sectionSize(row) / 2));
-            }
-            QCoreApplication::processEvents();
+            for (const QString& click : clicks.split(u' ', Qt::SkipEmptyParts))
+                clickSelector(table, click.right(1).toInt(),
+                              click.startsWith(u'S')   ? Qt::ShiftModifier
+                              : click.startsWith(u'C') ? Qt::ControlModifier
+                                                       : Qt::NoModifier);
             keys = QApplication::focusWidget();
         }
         m_dialogs->clear();
@@ -259,11 +245,10 @@ private slots:
         if (file.endsWith(u".csv"_s)) {
             path = QFINDTESTDATA(u"data/csv/"_s + file);
         } else {
-            QFile out(path);
-            QVERIFY(out.open(QIODevice::WriteOnly));
-            out.write(file == u"bad"_s ? QByteArray("Nome,Cognome\r\n\"Anna,Verdi\r\n")
-                                       : bookexport::bytes(bookexport::Format::Csv,
-                                                           vinzal::book::readAll(card.path()).value()));
+            QVERIFY(writeBytes(path, file == u"bad"_s
+                                         ? QByteArray("Nome,Cognome\r\n\"Anna,Verdi\r\n")
+                                         : bookexport::bytes(bookexport::Format::Csv,
+                                                             vinzal::book::readAll(card.path()).value())));
         }
         QWidget* keys = card.widget(u"Text2"_s);
         BoundGrid* table = nullptr;

@@ -76,11 +76,6 @@ int countStatement(unsigned, void*, void*, void*)
     return ++statementsCounted, 0;
 }
 
-QString cell(BoundGrid* grid, int row, int column)
-{
-    return grid->model()->index(row, column).data().toString();
-}
-
 // Replaces the text of a cell (by default the current one) by typing.
 void typeInto(BoundGrid* grid, const QString& text, const QModelIndex& at = {})
 {
@@ -203,7 +198,6 @@ private slots:
         const QString address = u"Corso Vittorio Emanuele II, 152/C, scala B, interno 7, presso lo studio "
                                 u"del dottor Bianchi, citofono Rossi"_s;
         book[0].append({u"Indirizzo"_s, address});
-        book[3].append({u"Fax"_s, QString(40000, u'9')});
         Card card(book);
         // The key box takes the focus and can be selected, but typing changes nothing.
         auto* key = static_cast<QLineEdit*>(card.widget(u"Text12"_s));
@@ -224,9 +218,6 @@ private slots:
         QCOMPARE(card.stored(1, u"Osservazioni"_s), u"Riga uno\r\nRiga due\r\nRiga tre"_s);
         card.click(u"MovePrevious"_s);
         QCOMPARE(box->cursorPosition(), 0);
-        // A text longer than QLineEdit's usual limit is shown whole.
-        card.click(u"MoveLast"_s);
-        QCOMPARE(card.text(u"Text5"_s).size(), 40000);
     }
 
     // A changed row left by a move, ESCI, AGGIORNA, a search or AGGIUNGI: the question, and the
@@ -674,11 +665,7 @@ private slots:
         QCOMPARE(card.stored(1, u"Città"_s), u"Napoli"_s);
 
         Dialogs::install(nullptr);
-        QHeaderView* selector = grid->verticalHeader();
-        const auto rowAt = [selector](int row) {
-            return QPoint(selector->width() / 2,
-                          selector->sectionViewportPosition(row) + selector->sectionSize(row) / 2);
-        };
+        QWidget* selector = grid->verticalHeader()->viewport();
         QStringList messages;
         for (int attempt = 0; attempt < 3; ++attempt) {
             whenModalShows([&](QWidget* modal) {
@@ -686,14 +673,14 @@ private slots:
                 // Through the window system, which holds it back from the window behind the box.
                 if (attempt > 0)
                     QTest::mouseRelease(grid->window()->windowHandle(), Qt::LeftButton, {},
-                                        selector->viewport()->mapTo(grid->window(), rowAt(2)));
+                                        selector->mapTo(grid->window(), selectorPoint(grid, 2)));
                 static_cast<QDialog*>(modal)->accept();
             });
             activate(grid->window());
             if (attempt == 0)
                 QTest::keyClick(keys(), Qt::Key_Down);
             else
-                QTest::mousePress(selector->viewport(), Qt::LeftButton, {}, rowAt(2));
+                QTest::mousePress(selector, Qt::LeftButton, {}, selectorPoint(grid, 2));
             QTest::qWait(20);
             activate(grid->window()); // the window manager gives the window back its activation
             QCOMPARE(messages.size(), attempt + 1);
@@ -713,8 +700,7 @@ private slots:
         clickCell(grid, 0, 4);
         QTest::keyClick(keys(), Qt::Key_End);
         typeText(keys(), u"!"_s);
-        QTest::mouseClick(selector->viewport(), Qt::LeftButton, {}, rowAt(2));
-        QCoreApplication::processEvents();
+        clickSelector(grid, 2);
         QCOMPARE(grid->currentIndex().row(), 2);
         QCOMPARE(grid->gridModel()->currentRow(), 2);
         QVERIFY(grid->selectionModel()->isRowSelected(2, {}));
