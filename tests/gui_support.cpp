@@ -8,6 +8,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QFile>
+#include <QHeaderView>
+#include <QKeySequence>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPageLayout>
@@ -17,6 +20,8 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+
+#include <list>
 
 using namespace Qt::StringLiterals;
 
@@ -30,12 +35,12 @@ ScriptedDialogs& ScriptedDialogs::install()
     return script;
 }
 
-ScriptedDialogs::Shown& ScriptedDialogs::record(Shown shown)
+void ScriptedDialogs::record(const QString& kind, const QString& title, const QString& text, Icon icon,
+                             const QStringList& offered, bool defaultNo)
 {
-    this->shown.append(std::move(shown));
+    shown.append({kind, title, text, icon, offered, defaultNo});
     if (onShow)
         onShow(this->shown.last());
-    return this->shown.last();
 }
 
 QStringList ScriptedDialogs::texts() const
@@ -46,50 +51,19 @@ QStringList ScriptedDialogs::texts() const
     return result;
 }
 
-QString ScriptedDialogs::doAskText(QWidget*, const QString& title, const QString& prompt)
-{
-    record({u"text"_s, title, prompt, Icon::None, {}});
-    return textAnswers.isEmpty() ? QString() : textAnswers.takeFirst();
-}
-
-QString ScriptedDialogs::doAskItem(QWidget*, const QString& title, const QString& prompt,
-                                   const QStringList& items)
-{
-    record({u"item"_s, title, prompt, Icon::None, items});
-    return itemAnswers.isEmpty() ? QString() : itemAnswers.takeFirst();
-}
-
-QString ScriptedDialogs::doAskSaveFile(QWidget*, const QString& title, const QString& proposed,
-                                       const QString&)
-{
-    record({u"save"_s, title, QString(), Icon::None, {proposed}});
-    return saveAnswers.isEmpty() ? QString() : saveAnswers.takeFirst();
-}
-
-bool ScriptedDialogs::doAskYesNo(QWidget*, const QString& title, const QString& text, bool defaultNo)
-{
-    record({u"yesno"_s, title, text, Icon::Question, {}, defaultNo});
-    return yesNoAnswers.isEmpty() ? false : yesNoAnswers.takeFirst();
-}
-
-void ScriptedDialogs::doInform(QWidget*, const QString& title, const QString& text, Icon icon)
-{
-    record({u"inform"_s, title, text, icon, {}});
-}
-
 QString ScriptedDialogs::doAskFileName(QWidget*, FileMode, const QString& title, const QStringList& filters,
                                        QString* filter, const QString&)
 {
-    record({u"file"_s, title, filters.join(u'\n'), Icon::None, {}});
+    record(u"file"_s, title, filters.join(u'\n'));
     if (filter && !filterAnswers.isEmpty())
         *filter = filterAnswers.takeFirst();
-    return fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst();
+    return take(fileAnswers);
 }
 
 std::unique_ptr<Dialogs::Progress> ScriptedDialogs::doStartProgress(QWidget*, const QString& title,
                                                                     const QString& label)
 {
-    shown.append({u"progress"_s, title, label, Icon::None, {}});
+    record(u"progress"_s, title, label);
     struct Scripted : Progress
     {
         qint64 cancelAt;
@@ -99,9 +73,86 @@ std::unique_ptr<Dialogs::Progress> ScriptedDialogs::doStartProgress(QWidget*, co
     return std::make_unique<Scripted>(cancelProgressAt);
 }
 
-void ScriptedDialogs::doShowDocument(QWidget*, const QString& title, const QString& markdown)
+namespace {
+
+QString unquoted(QString cell)
 {
-    record({u"document"_s, title, markdown, Icon::None, {}});
+    cell = cell.trimmed();
+    if (cell.size() < 2 || !cell.startsWith(u'"') || !cell.endsWith(u'"'))
+        return cell;
+    return cell.mid(1, cell.size() - 2).replace(u"\\r"_s, u"\r"_s).replace(u"\\n"_s, u"\n"_s);
+}
+
+// A cell of a table of rows as a value of its column's type.
+QVariant cellValue(const QString& type, const QString& raw)
+{
+    const QString cell = unquoted(raw);
+    const QStringList words = cell.split(u' ', Qt::SkipEmptyParts);
+    const QPointF point(words.value(0).toDouble(), words.value(1).toDouble());
+    QStringList items;
+    QList<int> numbers;
+    for (const QString& item : raw.split(type == u"list"_s ? u',' : u' ', Qt::SkipEmptyParts))
+        if (!item.trimmed().isEmpty())
+            items.append(unquoted(item)), numbers.append(item.toInt());
+    return type == u"bool"_s     ? QVariant(cell == u"yes"_s)
+           : type == u"int"_s    ? QVariant(cell.toInt())
+           : type == u"int64"_s  ? QVariant(cell.toLongLong())
+           : type == u"list"_s   ? QVariant(items)
+           : type == u"ints"_s   ? QVariant::fromValue(numbers)
+           : type == u"point"_s  ? QVariant(point.toPoint())
+           : type == u"pointf"_s ? QVariant(point)
+           : type == u"keys"_s   ? QVariant::fromValue(QKeySequence::fromString(cell))
+                                 : QVariant(cell);
+}
+
+} // namespace
+
+// The lines of tests/data/rows/NAME.txt split into cells, the column names first.
+QList<QStringList> tableFrom(const QString& name)
+{
+    QFile file(QStringLiteral(VINZAL_ROWS) + name + u".txt"_s);
+    if (!file.open(QIODevice::ReadOnly))
+        qFatal("no table %s", qPrintable(name));
+    QList<QStringList> lines;
+    for (const QString& line : QString::fromUtf8(file.readAll()).split(u'\n'))
+        if (!line.trimmed().isEmpty() && !line.startsWith(u'#'))
+            lines.append(line.split(u'|'));
+    for (const QStringList& line : lines)
+        if (line.size() != lines[0].size())
+            qFatal("%s: %d cells in «%s»", qPrintable(name), int(line.size()), qPrintable(line.join(u'|')));
+    return lines;
+}
+
+void rowsFrom(const QString& name)
+{
+    static std::list<QByteArray> columnNames; // QtTest keeps the pointers
+    const QList<QStringList> lines = tableFrom(name);
+    QStringList types;
+    for (const QString& column : lines[0].mid(1)) {
+        types.append(column.section(u':', 1).trimmed());
+        const char* id = columnNames.emplace_back(column.section(u':', 0, 0).trimmed().toUtf8());
+        QTest::addColumnInternal(cellValue(types.last(), {}).metaType().id(), id);
+    }
+    for (const QStringList& cells : lines.mid(1)) {
+        QTestData& row = QTest::newRow(cells[0].trimmed().toUtf8().constData());
+        for (qsizetype c = 0; c < types.size(); ++c) {
+            const QVariant value = cellValue(types[c], cells[c + 1]);
+            row.append(value.metaType().id(), value.constData());
+        }
+    }
+}
+
+QList<Person> contactsFrom(const QString& name)
+{
+    const QList<QStringList> lines = tableFrom(name);
+    QList<Person> contacts;
+    for (const QStringList& cells : lines.mid(1)) {
+        Person& person = contacts.emplace_back();
+        for (qsizetype c = 0; c < cells.size(); ++c)
+            if (!cells[c].trimmed().isEmpty())
+                person.append({lines[0][c].trimmed(), unquoted(cells[c])});
+    }
+    return contacts;
 }
 
 QStringList pickFromMenu(QWidget* target, const QString& action)
@@ -139,15 +190,21 @@ QByteArray fileBytes(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+bool writeBytes(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush();
+}
+
 bool ScriptedDialogs::doReviewImport(QWidget*, ImportPreview& preview)
 {
-    shown.append({u"preview"_s, preview.file, preview.problems.join(u'\n'), Icon::None, {}});
+    record(u"preview"_s, preview.file, preview.problems.join(u'\n'));
     return onPreview ? onPreview(preview) : preview.problems.isEmpty();
 }
 
 bool ScriptedDialogs::doAskPrintOptions(QWidget*, PrintChoice& choice)
 {
-    shown.append({u"print"_s, u"Stampa"_s, QString(), Icon::None, {}});
+    record(u"print"_s, u"Stampa"_s);
     return onPrintOptions && onPrintOptions(choice);
 }
 
@@ -279,7 +336,7 @@ BoundGrid* openTableView(Card& card)
     card.click(u"Command17"_s);
     Form2* form = tableView();
     if (!form || !QTest::qWaitForWindowExposed(form))
-        return nullptr;
+        qFatal("the table view was not shown");
     QCoreApplication::processEvents();
     return form->findChild<BoundGrid*>(u"DBGrid1"_s);
 }
@@ -295,23 +352,9 @@ void deleteTableViews()
         delete view.data();
 }
 
-
 QList<Person> fourContacts()
 {
-    const QStringList fields{u"Genere"_s,          nameField,
-                             u"Città"_s,           u"ulteriore identificativo"_s,
-                             u"Telelefono casa"_s, u"Telefono Ufficio"_s};
-    QList<Person> four;
-    for (const QString& row : {u"Lavoro|Rossi Mario|Torino|dentista|011 222|06 999"_s,
-                               u"Famiglia-Amici|Bianchi Anna|Milano|zia|02 555|02 111"_s,
-                               u"Altro|Verdi Luca|Bari|vicino di casa|080 333|080 777"_s,
-                               u"Lavoro|Neri Sara|Roma|avvocato|06 444|06 123"_s}) {
-        Person& person = four.emplace_back();
-        for (qsizetype f = 0; f < fields.size(); ++f)
-            person.append({fields[f], row.section(u'|', f, f)});
-    }
-    four[0].append({u"Osservazioni"_s, u"Riga uno\r\nRiga due"_s});
-    return four;
+    return contactsFrom(u"fourContacts"_s);
 }
 
 QWidget* activate(QWidget* window)
@@ -350,6 +393,24 @@ void clickCell(BoundGrid* grid, int row, int column)
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
                       grid->visualRect(grid->model()->index(row, column)).center());
     QCoreApplication::processEvents();
+}
+
+QPoint selectorPoint(BoundGrid* grid, int row)
+{
+    const QHeaderView* selector = grid->verticalHeader();
+    return {selector->width() / 2, selector->sectionViewportPosition(row) + selector->sectionSize(row) / 2};
+}
+
+void clickSelector(BoundGrid* grid, int row, Qt::KeyboardModifiers modifiers)
+{
+    QTest::mouseClick(grid->verticalHeader()->viewport(), Qt::LeftButton, modifiers,
+                      selectorPoint(grid, row));
+    QCoreApplication::processEvents();
+}
+
+QString cell(BoundGrid* grid, int row, int column)
+{
+    return grid->model()->index(row, column).data().toString();
 }
 
 QLineEdit* cellEditor(BoundGrid* grid)

@@ -21,6 +21,15 @@ class Form2;
 
 namespace vinzal::test {
 
+// Adds the columns and rows of the table tests/data/rows/NAME.txt to the current test's data: cells
+// split by '|' and trimmed, a cell in double quotes kept as written (\n in it a line break); the first
+// line names the columns after the tag, as NAME or NAME:TYPE, TYPE one of bool (yes/no), int, int64,
+// list (strings split by ','), ints (split by blanks), point and pointf ("x y"), keys (a QKeySequence);
+// lines starting with '#' explain.
+void rowsFrom(const QString& name);
+// The contacts of tests/data/rows/NAME.txt: the first line names the fields; an empty cell, no value.
+QList<Person> contactsFrom(const QString& name);
+
 // Types `text` into `widget` key by key, any Unicode included; a newline is the Enter key.
 void typeText(QWidget* widget, const QString& text);
 
@@ -33,7 +42,7 @@ public:
         QString kind; // "text", "item", "save", "yesno", "inform", "file", "progress" or "document"
         QString title;
         QString text;
-        Icon icon;
+        Icon icon = Icon::None;
         QStringList offered;    // the items of a list; the file a save dialog proposes
         bool defaultNo = false; // a yes/no question whose Enter means No
     };
@@ -61,24 +70,44 @@ public:
     void clear() { shown.clear(); }
 
 protected:
-    QString doAskText(QWidget* parent, const QString& title, const QString& prompt) override;
-    QString doAskItem(QWidget* parent, const QString& title, const QString& prompt,
-                      const QStringList& items) override;
-    QString doAskSaveFile(QWidget* parent, const QString& title, const QString& proposed,
-                          const QString& filter) override;
-    bool doAskYesNo(QWidget* parent, const QString& title, const QString& text, bool defaultNo) override;
-    void doInform(QWidget* parent, const QString& title, const QString& text, Icon icon) override;
+    QString doAskText(QWidget*, const QString& title, const QString& prompt) override
+    {
+        return record(QStringLiteral("text"), title, prompt), take(textAnswers);
+    }
+    QString doAskItem(QWidget*, const QString& title, const QString& prompt,
+                      const QStringList& items) override
+    {
+        return record(QStringLiteral("item"), title, prompt, Icon::None, items), take(itemAnswers);
+    }
+    QString doAskSaveFile(QWidget*, const QString& title, const QString& proposed, const QString&) override
+    {
+        return record(QStringLiteral("save"), title, {}, Icon::None, {proposed}), take(saveAnswers);
+    }
+    bool doAskYesNo(QWidget*, const QString& title, const QString& text, bool defaultNo) override
+    {
+        record(QStringLiteral("yesno"), title, text, Icon::Question, {}, defaultNo);
+        return !yesNoAnswers.isEmpty() && yesNoAnswers.takeFirst();
+    }
+    void doInform(QWidget*, const QString& title, const QString& text, Icon icon) override
+    {
+        record(QStringLiteral("inform"), title, text, icon);
+    }
+    void doShowDocument(QWidget*, const QString& title, const QString& markdown) override
+    {
+        record(QStringLiteral("document"), title, markdown);
+    }
     QString doAskFileName(QWidget* parent, FileMode mode, const QString& title, const QStringList& filters,
                           QString* filter, const QString& suggested) override;
     std::unique_ptr<Progress> doStartProgress(QWidget* parent, const QString& title,
                                               const QString& label) override;
-    void doShowDocument(QWidget* parent, const QString& title, const QString& markdown) override;
     bool doReviewImport(QWidget* parent, ImportPreview& preview) override;
     bool doAskPrintOptions(QWidget* parent, PrintChoice& choice) override;
     std::unique_ptr<QPagedPaintDevice> doAskPrinter(QWidget* parent) override;
 
 private:
-    Shown& record(Shown shown);
+    void record(const QString& kind, const QString& title, const QString& text = {}, Icon icon = Icon::None,
+                const QStringList& offered = {}, bool defaultNo = false);
+    static QString take(QStringList& answers) { return answers.isEmpty() ? QString() : answers.takeFirst(); }
 };
 
 // A working directory of its own holding Vinzal.mdb, and a shown Form1 opened on it.
@@ -129,10 +158,13 @@ QStringList pickFromMenu(QWidget* target, const QString& action);
 
 // The bytes of a file ("" when missing).
 QByteArray fileBytes(const QString& path);
+// Writes a file whole; false when it cannot.
+bool writeBytes(const QString& path, const QByteArray& bytes);
 
 // The table view that is shown, if any.
 Form2* tableView();
-// Presses "Visualizza Tabella" on the card and returns the grid once the window is exposed.
+// Presses "Visualizza Tabella" on the card and returns the grid once the window is exposed (a test
+// that cannot open it stops).
 BoundGrid* openTableView(Card& card);
 // Deletes every table view, shown or not (a test's clean-up).
 void deleteTableViews();
@@ -151,6 +183,11 @@ QWidget* keys();
 void whenModalShows(std::function<void(QWidget*)> answer);
 // Clicks a cell of the grid with the mouse.
 void clickCell(BoundGrid* grid, int row, int column);
+// The middle of the record selector beside a row, and a click there with the given keys held.
+QPoint selectorPoint(BoundGrid* grid, int row);
+void clickSelector(BoundGrid* grid, int row, Qt::KeyboardModifiers modifiers = {});
+// The text a cell shows.
+QString cell(BoundGrid* grid, int row, int column);
 // The editor of the grid's current cell, if any.
 QLineEdit* cellEditor(BoundGrid* grid);
 

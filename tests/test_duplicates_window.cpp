@@ -16,10 +16,6 @@ using namespace vinzal::test;
 
 namespace {
 
-const QString nome = u"Cognone e nome o denominazione"_s;
-const QString citta = u"Città"_s;
-const QString note = u"Osservazioni"_s;
-
 // Every field of every contact, as stored, and the merge's table.
 QVariantList everything(const QString& book)
 {
@@ -61,24 +57,10 @@ private slots:
     {
         m_book = m_dir.filePath(QString::fromLatin1(QTest::currentTestFunction()) +
                                 QString::fromLatin1(QTest::currentDataTag()) + u".mdb"_s);
-        makeAddressBook(m_book, {{{nome, u"Rossi Mario"_s}, {note, u"uno"_s}},
-                                 {{nome, u"ROSSI MARIO"_s}, {citta, u"Roma"_s}, {note, u"due"_s}},
-                                 {{nome, u"Bruno Ugo"_s}, {u"Telefonino"_s, u"+39 347 7654321"_s}},
-                                 {{nome, u"Rossi, Mario"_s}, {citta, u"Roma (RM)"_s}},
-                                 {{nome, u"Ugo Bruno"_s}, {u"Telefonino"_s, u"347/7654321"_s}},
-                                 {{nome, u"Verdi Anna"_s}}});
+        makeAddressBook(m_book, contactsFrom(u"duplicates"_s));
     }
 
-    void unisci_data()
-    {
-        QTest::addColumn<QString>("change"); // made by another program after the group was shown
-        QTest::addColumn<bool>("yes");
-        QTest::addColumn<bool>("merged");
-        QTest::newRow("answered No") << QString() << false << false;
-        QTest::newRow("changed meanwhile")
-            << u"UPDATE Nomelia SET \"Città\" = 'Napoli' WHERE ID = 4"_s << true << false;
-        QTest::newRow("merged and undone") << QString() << true << true;
-    }
+    void unisci_data() { rowsFrom(u"unisci"_s); }
     void unisci()
     {
         QFETCH(QString, change);

@@ -133,9 +133,7 @@ private slots:
         QFETCH(QByteArray, content);
         QFETCH(QString, wording);
         Card card({}, false);
-        QFile file(card.path());
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
-        file.close();
+        QVERIFY(writeBytes(card.path(), content));
         card.click(u"Command16"_s); // AGGIORNA opens it as the start-up does
         QVERIFY2(lastError().contains(wording) && !lastError().contains(u"SELECT"_s),
                  qPrintable(lastError()));
@@ -172,32 +170,7 @@ private slots:
     // values stay and the file is as it was. Once the fault is mended the same action succeeds; or the
     // user answers No, which writes nothing and goes back to browsing, and the next change is written
     // alone.
-    void writeFaults_data()
-    {
-        QTest::addColumn<QString>("fault");
-        QTest::addColumn<QString>("wording");
-        QTest::addColumn<QString>("state"); // what the card does when the write is asked
-        QTest::addColumn<QString>("leave");
-        QTest::addColumn<bool>("retry");
-        const auto row = [](const char* tag, QString fault, QString wording, QString state, QString leave,
-                            bool retry) {
-            QTest::newRow(tag) << fault << wording << state << leave << retry;
-        };
-        const QString ro = u"sola lettura"_s, move = u"MoveNext"_s, salva = u"Command6"_s;
-        row("read-only file, a move, mended", u"file"_s, ro, u"Browsing"_s, move, true);
-        row("read-only file, No", u"file"_s, ro, u"Modifying"_s, salva, false);
-        row("read-only folder, a move, mended", u"folder"_s, ro, u"Browsing"_s, move, true);
-        row("read-only folder, adding, No", u"folder"_s, ro, u"Adding"_s, salva, false);
-        row("locked, released", u"locked"_s, u"occupato"_s, u"Modifying"_s, salva, true);
-        row("locked, No", u"locked"_s, u"occupato"_s, u"Modifying"_s, salva, false);
-        row("disk full, space freed", u"full"_s, u"disco è pieno"_s, u"Adding"_s, salva, true);
-        row("disk full, No", u"full"_s, u"disco è pieno"_s, u"Adding"_s, salva, false);
-        row("book replaced, No", u"replaced"_s, u"sostituito"_s, u"Modifying"_s, salva, false);
-        row("changed by another program, No", u"changed"_s, u"modificato o eliminato"_s, u"Modifying"_s,
-            salva, false);
-        row("changed by another program, ESCI", u"changed"_s, u"modificato o eliminato"_s, u"Browsing"_s,
-            u"Command7"_s, false);
-    }
+    void writeFaults_data() { rowsFrom(u"writeFaults"_s); }
 
     void writeFaults()
     {

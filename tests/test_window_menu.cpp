@@ -25,15 +25,6 @@ using namespace vinzal::test;
 
 namespace {
 
-const QString kName = u"Cognone e nome o denominazione"_s;
-
-QList<Person> sample()
-{
-    return {{{u"Genere"_s, u"Lavoro"_s}, {kName, u"Rossi Mario"_s}, {u"Città"_s, u"Roma"_s}},
-            {{u"Genere"_s, u"Altro"_s}, {kName, u"Bianchi Anna"_s}},
-            {{u"Genere"_s, u"Famiglia-Amici"_s}, {kName, u"Verdi Luca"_s}}};
-}
-
 QStringList names(const QString& path)
 {
     QStringList result;
@@ -59,7 +50,7 @@ private slots:
     // Where a right click opens the menu, with every entry and its shortcut; a box keeps its own.
     void menuOpensOnBackgroundBarAndGrid()
     {
-        Card card(sample());
+        Card card(contactsFrom(u"threeContacts"_s));
         const QStringList expected{u"Importa…\tCtrl+I"_s,        u"Esporta…\tCtrl+E"_s,
                                    u"Stampa…\tCtrl+P"_s,         u"Trova duplicati…\tCtrl+D"_s,
                                    u"Elimina contatto…\t"_s,     u"Guida\tF1"_s,
@@ -82,7 +73,7 @@ private slots:
     // password.
     void guideAndAbout()
     {
-        Card card(sample());
+        Card card(contactsFrom(u"threeContacts"_s));
         card.widget(u"Text2"_s)->setFocus();
         QTest::keyClick(card.widget(u"Text2"_s), Qt::Key_F1);
         openTableView(card);
@@ -101,35 +92,7 @@ private slots:
         QVERIFY(server.contains(u"db.example"_s));
     }
 
-    void deleteContact_data()
-    {
-        QTest::addColumn<bool>("grid");
-        QTest::addColumn<QString>("search"); // a search on the card first, for its order
-        QTest::addColumn<int>("moves");      // then so many steps forward
-        QTest::addColumn<bool>("yes");
-        QTest::addColumn<bool>("changedMeanwhile");
-        QTest::addColumn<QString>("asked");
-        QTest::addColumn<QStringList>("left");
-        QTest::addColumn<QString>("shown");
-        // Card, in the order of the name: the next one by name is shown; at the end, the one before.
-        QTest::newRow("card, No") << false << u"B"_s << 0 << false << false << u"Bianchi Anna"_s
-                                  << QStringList{u"Rossi Mario"_s, u"Bianchi Anna"_s, u"Verdi Luca"_s}
-                                  << u"Bianchi Anna"_s;
-        QTest::newRow("card, next by name")
-            << false << u"B"_s << 0 << true << false << u"Bianchi Anna"_s
-            << QStringList{u"Rossi Mario"_s, u"Verdi Luca"_s} << u"Rossi Mario"_s;
-        QTest::newRow("card, last by name")
-            << false << u"V"_s << 0 << true << false << u"Verdi Luca"_s
-            << QStringList{u"Rossi Mario"_s, u"Bianchi Anna"_s} << u"Rossi Mario"_s;
-        QTest::newRow("card, changed meanwhile")
-            << false << QString() << 1 << true << true << u"Bianchi Anna"_s
-            << QStringList{u"Rossi Mario"_s, u"Bianchi Anna"_s, u"Verdi Luca"_s} << u"Bianchi Anna"_s;
-        QTest::newRow("grid, next row") << true << QString() << 1 << true << false << u"Bianchi Anna"_s
-                                        << QStringList{u"Rossi Mario"_s, u"Verdi Luca"_s} << u"Verdi Luca"_s;
-        QTest::newRow("grid, changed meanwhile")
-            << true << QString() << 1 << true << true << u"Bianchi Anna"_s
-            << QStringList{u"Rossi Mario"_s, u"Bianchi Anna"_s, u"Verdi Luca"_s} << u"Bianchi Anna"_s;
-    }
+    void deleteContact_data() { rowsFrom(u"deleteContact"_s); }
 
     void deleteContact()
     {
@@ -141,7 +104,7 @@ private slots:
         QFETCH(QString, asked);
         QFETCH(QStringList, left);
         QFETCH(QString, shown);
-        Card card(sample());
+        Card card(contactsFrom(u"threeContacts"_s));
         BoundGrid* table = nullptr;
         if (!search.isEmpty()) {
             m_dialogs->textAnswers = {search};
@@ -174,20 +137,14 @@ private slots:
         } else {
             QCOMPARE(m_dialogs->shown.size(), 1);
         }
-        if (grid)
-            QCOMPARE(table->gridModel()
-                         ->data(table->currentIndex().siblingAtColumn(2), Qt::DisplayRole)
-                         .toString(),
-                     shown);
-        else
-            QCOMPARE(card.text(u"Text2"_s), shown);
+        QCOMPARE(grid ? cell(table, table->currentIndex().row(), 2) : card.text(u"Text2"_s), shown);
     }
 
     // The grid's own Delete key, and Ctrl+Delete, still delete nothing; the card's entry is off while
     // a contact is being added.
     void nothingElseDeletes()
     {
-        Card card(sample());
+        Card card(contactsFrom(u"threeContacts"_s));
         const QByteArray before = fileBytes(card.path());
         openTableView(card);
         for (auto key : {QKeySequence(Qt::Key_Delete), QKeySequence(Qt::CTRL | Qt::Key_Delete)})
@@ -202,42 +159,7 @@ private slots:
 
     // Esporta… from either window, by its shortcut: every format of the whole book or of the grid's
     // selected row, through a pending file: a cancel or a failure keeps the old file byte for byte.
-    void exportFromTheWindows_data()
-    {
-        QTest::addColumn<bool>("grid");
-        QTest::addColumn<QString>("filter");
-        QTest::addColumn<QString>("name");
-        // Clicks on the grid's record selector: a row, with "S" before it Shift, with "C" Ctrl; the
-        // rows then selected are exported.
-        QTest::addColumn<QString>("clicks");
-        QTest::addColumn<QList<int>>("selected");
-        QTest::addColumn<qint64>("cancelAt");
-        QTest::addColumn<bool>("written");
-        QTest::newRow("card, CSV") << false << u"CSV (*.csv)"_s << u"r.csv"_s << QString() << QList<int>()
-                                   << qint64(-1) << true;
-        QTest::newRow("card, spreadsheet") << false << u"CSV per fogli di calcolo, separatore «;» (*.csv)"_s
-                                           << u"r.csv"_s << QString() << QList<int>() << qint64(-1) << true;
-        QTest::newRow("card, vCard 4.0") << false << u"vCard 4.0 (*.vcf)"_s << u"r.vcf"_s << QString()
-                                         << QList<int>() << qint64(-1) << true;
-        // The suffix is added, and the file of that name was not asked about: it is kept.
-        QTest::newRow("suffix added")
-            << false << u"vCard 4.0 (*.vcf)"_s << u"r"_s << QString() << QList<int>() << qint64(-1) << false;
-        QTest::newRow("grid, vCard 3.0") << true << u"vCard 3.0 (*.vcf)"_s << u"r.vcf"_s << QString()
-                                         << QList<int>() << qint64(-1) << true;
-        QTest::newRow("grid, selected row")
-            << true << u"CSV (*.csv)"_s << u"r.csv"_s << u"1"_s << QList<int>{1} << qint64(-1) << true;
-        QTest::newRow("grid, rows 0 to 2 by Shift") << true << u"CSV (*.csv)"_s << u"r.csv"_s << u"0 S2"_s
-                                                    << QList<int>{0, 1, 2} << qint64(-1) << true;
-        QTest::newRow("grid, rows 0 and 2 by Ctrl, 1 taken back")
-            << true << u"CSV (*.csv)"_s << u"r.csv"_s << u"0 C1 C2 C1"_s << QList<int>{0, 2} << qint64(-1)
-            << true;
-        QTest::newRow("grid, workbook") << true << u"Cartella di lavoro Excel (*.xlsx)"_s << u"r.xlsx"_s
-                                        << QString() << QList<int>() << qint64(-1) << true;
-        QTest::newRow("cancelled") << false << u"CSV (*.csv)"_s << u"r.csv"_s << QString() << QList<int>()
-                                   << qint64(1) << false;
-        QTest::newRow("a folder") << false << u"CSV (*.csv)"_s << u"cartella.csv"_s << QString()
-                                  << QList<int>() << qint64(-1) << false;
-    }
+    void exportFromTheWindows_data() { rowsFrom(u"exportFromTheWindows"_s); }
 
     void exportFromTheWindows()
     {
@@ -248,30 +170,22 @@ private slots:
         QFETCH(QList<int>, selected);
         QFETCH(qint64, cancelAt);
         QFETCH(bool, written);
-        Card card(sample());
+        Card card(contactsFrom(u"threeContacts"_s));
         QTemporaryDir out;
         const QString old = out.filePath(name.contains(u'.') ? name : name + u".vcf"_s);
         if (name.startsWith(u"cartella"_s)) {
             QVERIFY(QDir(out.path()).mkdir(name));
         } else {
-            QFile file(old);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("vecchio");
+            QVERIFY(writeBytes(old, "vecchio"));
         }
         QWidget* keys = card.widget(u"Text2"_s);
         if (grid) {
             BoundGrid* table = openTableView(card);
-            QHeaderView* selector = table->verticalHeader();
-            for (const QString& click : clicks.split(u' ', Qt::SkipEmptyParts)) {
-                const int row = click.right(1).toInt();
-                const Qt::KeyboardModifiers keys = click.startsWith(u'S')   ? Qt::ShiftModifier
-                                                   : click.startsWith(u'C') ? Qt::ControlModifier
-                                                                            : Qt::NoModifier;
-                QTest::mouseClick(selector->viewport(), Qt::LeftButton, keys,
-                                  QPoint(selector->width() / 2, selector->sectionViewportPosition(row) +
-                                                                    selector->sectionSize(row) / 2));
-            }
-            QCoreApplication::processEvents();
+            for (const QString& click : clicks.split(u' ', Qt::SkipEmptyParts))
+                clickSelector(table, click.right(1).toInt(),
+                              click.startsWith(u'S')   ? Qt::ShiftModifier
+                              : click.startsWith(u'C') ? Qt::ControlModifier
+                                                       : Qt::NoModifier);
             keys = QApplication::focusWidget();
         }
         m_dialogs->clear();
@@ -315,29 +229,7 @@ private slots:
     // Importa… from either window by its shortcut: the preview says what will happen before anything
     // is written, and may change a column's field; one transaction, so a cancel or a refusal leaves
     // the book byte for byte; the grid shows the new contacts at once.
-    void importFromTheWindows_data()
-    {
-        QTest::addColumn<bool>("grid");
-        QTest::addColumn<QString>("file");   // in tests/data/csv, or "own" for the book's own export
-        QTest::addColumn<QString>("change"); // "keep": add duplicates; "Header=Choice": a column
-        QTest::addColumn<qint64>("cancelAt");
-        QTest::addColumn<QString>("preview"); // what the preview says: total/duplicates, first name
-        QTest::addColumn<int>("added");
-        QTest::newRow("card, Google")
-            << false << u"google_en.csv"_s << QString() << qint64(-1) << u"2/0 Esposito Giulia Maria"_s << 2;
-        QTest::newRow("grid, Outlook in Windows-1252")
-            << true << u"outlook_it.csv"_s << QString() << qint64(-1) << u"2/0 Bianchi Niccolò"_s << 2;
-        QTest::newRow("a column changed in the preview")
-            << false << u"thunderbird_it.csv"_s << u"Cognome=(non importare)"_s << qint64(-1) << u"2/0 Luca"_s
-            << 2;
-        QTest::newRow("own export: all present")
-            << true << u"own"_s << QString() << qint64(-1) << u"3/3 Rossi Mario"_s << 0;
-        QTest::newRow("own export: added anyway")
-            << false << u"own"_s << u"keep"_s << qint64(-1) << u"3/3 Rossi Mario"_s << 3;
-        QTest::newRow("cancelled") << false << u"google_en.csv"_s << QString() << qint64(1)
-                                   << u"2/0 Esposito Giulia Maria"_s << 0;
-        QTest::newRow("unreadable") << false << u"bad"_s << QString() << qint64(-1) << u"0/0 "_s << 0;
-    }
+    void importFromTheWindows_data() { rowsFrom(u"importFromTheWindows"_s); }
 
     void importFromTheWindows()
     {
@@ -347,17 +239,16 @@ private slots:
         QFETCH(qint64, cancelAt);
         QFETCH(QString, preview);
         QFETCH(int, added);
-        Card card(sample());
+        Card card(contactsFrom(u"threeContacts"_s));
         QTemporaryDir data;
         QString path = data.filePath(u"dati.csv"_s);
         if (file.endsWith(u".csv"_s)) {
             path = QFINDTESTDATA(u"data/csv/"_s + file);
         } else {
-            QFile out(path);
-            QVERIFY(out.open(QIODevice::WriteOnly));
-            out.write(file == u"bad"_s ? QByteArray("Nome,Cognome\r\n\"Anna,Verdi\r\n")
-                                       : bookexport::bytes(bookexport::Format::Csv,
-                                                           vinzal::book::readAll(card.path()).value()));
+            QVERIFY(writeBytes(path, file == u"bad"_s
+                                         ? QByteArray("Nome,Cognome\r\n\"Anna,Verdi\r\n")
+                                         : bookexport::bytes(bookexport::Format::Csv,
+                                                             vinzal::book::readAll(card.path()).value())));
         }
         QWidget* keys = card.widget(u"Text2"_s);
         BoundGrid* table = nullptr;
@@ -399,27 +290,7 @@ private slots:
 
     // Stampa… (Ctrl+P): labels from a start position, the card, the list from the grid; a cancel
     // prints nothing. The "printer" is a PDF file, read back with pdftotext.
-    void printFromTheWindows_data()
-    {
-        QTest::addColumn<bool>("grid");
-        QTest::addColumn<int>("layout"); // PrintChoice::Layout
-        QTest::addColumn<int>("start");
-        QTest::addColumn<qint64>("cancelAt");
-        QTest::addColumn<QString>("text");      // what the first page says, words in order
-        QTest::addColumn<QPointF>("firstName"); // where the first name begins, mm; (0, 0): anywhere
-        QTest::newRow("labels 2x7 from the 4th")
-            << false << 1 << 4 << qint64(-1) << u"Rossi Mario Roma Bianchi Anna Verdi Luca"_s
-            << QPointF(109, 46.75);
-        QTest::newRow("the card") << false << 2 << 1 << qint64(-1)
-                                  << u"Genere Lavoro Cognone e nome o denominazione Rossi Mario"_s
-                                  << QPointF();
-        QTest::newRow("the list, from the grid")
-            << true << 0 << 1 << qint64(-1) << u"Rossi Mario Bianchi Anna Verdi Luca pagina 1 di 1"_s
-            << QPointF();
-        QTest::newRow("the list, in the card's search order")
-            << false << -1 << 1 << qint64(-1) << u"Bianchi Anna Rossi Mario Verdi Luca"_s << QPointF();
-        QTest::newRow("cancelled") << false << 0 << 1 << qint64(1) << QString() << QPointF();
-    }
+    void printFromTheWindows_data() { rowsFrom(u"printFromTheWindows"_s); }
 
     void printFromTheWindows()
     {
@@ -429,7 +300,7 @@ private slots:
         QFETCH(qint64, cancelAt);
         QFETCH(QString, text);
         QFETCH(QPointF, firstName);
-        Card card(sample());
+        Card card(contactsFrom(u"threeContacts"_s));
         QTemporaryDir out;
         QWidget* keys = card.widget(u"Text2"_s);
         if (grid) {
@@ -482,18 +353,7 @@ private slots:
     // The preview reads only the page it shows, finding it from the pages it has seen: whatever
     // order the pages are turned in, each holds its slice of the order, and together they hold
     // every contact once. 130 contacts added out of the order of their cities.
-    void previewPagesAreSlicesOfTheOrder_data()
-    {
-        QTest::addColumn<int>("layout");
-        QTest::addColumn<int>("start");
-        QTest::addColumn<QString>("index");
-        QTest::addColumn<QList<int>>("turns"); // pages in the order shown; -1 the last
-        QTest::newRow("list by city, forwards") << 0 << 1 << u"Città"_s << QList<int>{0, 1, 2};
-        QTest::newRow("list by city, last first") << 0 << 1 << u"Città"_s << QList<int>{-1, 1, 0};
-        QTest::newRow("labels from the 6th, last then back")
-            << 1 << 6 << u"Città"_s << QList<int>{-1, 4, 3, 0, 1, 2, 6};
-        QTest::newRow("labels by ID, jumping") << 1 << 24 << QString() << QList<int>{3, 6, -1, 0, 2};
-    }
+    void previewPagesAreSlicesOfTheOrder_data() { rowsFrom(u"previewPagesAreSlicesOfTheOrder"_s); }
 
     void previewPagesAreSlicesOfTheOrder()
     {
@@ -503,8 +363,8 @@ private slots:
         QFETCH(QList<int>, turns);
         QList<Person> people;
         for (int i = 0; i < 130; ++i)
-            people.append(
-                {{kName, u"N%1"_s.arg(i)}, {u"Città"_s, u"C%1"_s.arg((i * 47) % 130, 3, 10, QChar(u'0'))}});
+            people.append({{nameField, u"N%1"_s.arg(i)},
+                           {u"Città"_s, u"C%1"_s.arg((i * 47) % 130, 3, 10, QChar(u'0'))}});
         QTemporaryDir dir;
         const QString book = dir.filePath(u"Vinzal.mdb"_s);
         makeAddressBook(book, people);

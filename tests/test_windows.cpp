@@ -38,14 +38,8 @@ using namespace vinzal::test;
 namespace {
 
 const QString kQuestion = u"Salvare le modifiche apportate?"_s;
-const QString kNotFound = u"Nome non trovato."_s;
 const QString kNotice = u"Nella casella [Genere] del novo record verrà inserito automaticamente [Altro]"_s;
 const QString kWarning = u"ATTENZIONE: nella casella [genere] deve essere inserito obbligatoriamente"_s;
-// What adding disables: everything but SALVA, the table view's button and the boxes.
-const QStringList kLocked{u"Command7"_s,  u"Command2"_s,  u"Command3"_s,  u"Command5"_s,  u"Command1"_s,
-                          u"Command4"_s,  u"Command8"_s,  u"Command9"_s,  u"Command10"_s, u"Command11"_s,
-                          u"Command12"_s, u"Command13"_s, u"Command14"_s, u"Command15"_s, u"Command16"_s};
-
 constexpr qint64 kMin = std::numeric_limits<qint64>::min();
 constexpr qint64 kMax = std::numeric_limits<qint64>::max();
 
@@ -77,14 +71,11 @@ int countStatement(unsigned, void*, void*, void*)
     return ++statementsCounted, 0;
 }
 
-QString cell(BoundGrid* grid, int row, int column)
+// Replaces the text of a cell (by default the current one) by typing.
+void typeInto(BoundGrid* grid, const QString& text, const QModelIndex& at = {})
 {
-    return grid->model()->index(row, column).data().toString();
-}
-
-// Replaces the text of the current cell by typing.
-void typeInto(BoundGrid* grid, const QString& text)
-{
+    if (at.isValid())
+        grid->setCurrentIndex(at);
     QLineEdit* editor = cellEditor(grid);
     QVERIFY(editor);
     editor->selectAll();
@@ -105,12 +96,16 @@ class TestWindows : public QObject
 
     ScriptedDialogs* m_dialogs = nullptr;
 
+    // Adding disables every button but SALVA and the table view's, and the bar; the boxes stay.
     void verifyLocked(Card& card, bool locked)
     {
-        for (const QString& name : kLocked)
-            QVERIFY2(card.button(name)->isEnabled() == !locked, qPrintable(name));
+        for (const QPushButton* button : card.form().findChildren<QPushButton*>()) {
+            const QString name = button->objectName();
+            QVERIFY2(button->isEnabled() == (!locked || name == u"Command6"_s || name == u"Command17"_s),
+                     qPrintable(name));
+        }
         QCOMPARE(card.widget(u"Data1"_s)->isEnabled(), !locked);
-        QVERIFY(card.button(u"Command6"_s)->isEnabled() && card.button(u"Command17"_s)->isEnabled());
+        QVERIFY(card.widget(u"Text2"_s)->isEnabled());
     }
 
     static int count(const Card& card)
@@ -135,7 +130,6 @@ private slots:
     {
         Card card(fourContacts());
         Form1& form = card.form();
-        QCOMPARE(form.windowTitle(), u"Nomelia elettronica"_s);
         QCOMPARE(form.size(), QSize(581, 499));
         QVERIFY(!(form.windowFlags() & Qt::WindowCloseButtonHint));
         QVERIFY(form.windowIcon().availableSizes().contains(QSize(32, 32)));
@@ -203,7 +197,6 @@ private slots:
         const QString address = u"Corso Vittorio Emanuele II, 152/C, scala B, interno 7, presso lo studio "
                                 u"del dottor Bianchi, citofono Rossi"_s;
         book[0].append({u"Indirizzo"_s, address});
-        book[3].append({u"Fax"_s, QString(40000, u'9')});
         Card card(book);
         // The key box takes the focus and can be selected, but typing changes nothing.
         auto* key = static_cast<QLineEdit*>(card.widget(u"Text12"_s));
@@ -224,26 +217,11 @@ private slots:
         QCOMPARE(card.stored(1, u"Osservazioni"_s), u"Riga uno\r\nRiga due\r\nRiga tre"_s);
         card.click(u"MovePrevious"_s);
         QCOMPARE(box->cursorPosition(), 0);
-        // A text longer than QLineEdit's usual limit is shown whole.
-        card.click(u"MoveLast"_s);
-        QCOMPARE(card.text(u"Text5"_s).size(), 40000);
     }
 
     // A changed row left by a move, ESCI, AGGIORNA, a search or AGGIUNGI: the question, and the
     // answer obeyed. Typed while browsing, a category is stored as typed.
-    void leavingAChangedRowAsks_data()
-    {
-        QTest::addColumn<bool>("modifying");
-        QTest::addColumn<QString>("leave");
-        QTest::addColumn<bool>("yes");
-        QTest::addColumn<QString>("id"); // the contact shown afterwards
-        QTest::newRow("bar, yes") << false << u"MoveNext"_s << true << u"2"_s;
-        QTest::newRow("bar, no") << false << u"MoveNext"_s << false << u"2"_s;
-        QTest::newRow("ESCI, yes") << false << u"Command7"_s << true << u"1"_s;
-        QTest::newRow("AGGIORNA, yes") << false << u"Command16"_s << true << u"1"_s;
-        QTest::newRow("search, yes") << true << u"Command1"_s << true << u"3"_s;
-        QTest::newRow("AGGIUNGI, no") << true << u"Command2"_s << false << QString();
-    }
+    void leavingAChangedRowAsks_data() { rowsFrom(u"leavingAChangedRowAsks"_s); }
 
     void leavingAChangedRowAsks()
     {
@@ -265,8 +243,9 @@ private slots:
         m_dialogs->textAnswers = {u"Verdi"_s};
         card.click(leave, yes);
         QCOMPARE(m_dialogs->texts().count(kQuestion), 1);
-        QCOMPARE(m_dialogs->shown[m_dialogs->texts().indexOf(kQuestion)].title, u"Nomelia elettronica"_s);
         QCOMPARE(card.stored(1, u"Città"_s), yes ? u"Cantù"_s : u"Torino"_s);
+        QCOMPARE(card.stored(1, nameField), u"Rossi Mario"_s);
+        QCOMPARE(card.stored(2, u"Città"_s), u"Milano"_s);
         if (!modifying)
             QCOMPARE(card.stored(1, u"Genere"_s), yes ? u"altro"_s : u"Lavoro"_s);
         QCOMPARE(card.form().isVisible(), leave != u"Command7"_s);
@@ -337,36 +316,7 @@ private slots:
 
     // Each search button asks for a name, finds the first contact at or after it in its index's
     // order (case aside; SQL is just text) and leaves the bar in that order until AGGIORNA.
-    void search_data()
-    {
-        QTest::addColumn<QStringList>("clicks");
-        QTest::addColumn<QStringList>("answers");
-        QTest::addColumn<QString>("foundId");
-        QTest::addColumn<QString>("nextId");  // after MoveNext
-        QTest::addColumn<QString>("message"); // besides the question; "-": an empty book
-        const auto row = [](const char* tag, const QString& button, const QString& answer, const char* found,
-                            const char* next, const QString& message = {}) {
-            QTest::newRow(tag) << QStringList{button} << QStringList{answer} << QString::fromLatin1(found)
-                               << QString::fromLatin1(next) << message;
-        };
-        row("exact name", u"Command1"_s, u"Neri Sara"_s, "4", "1");
-        row("name between keys", u"Command1"_s, u"C"_s, "4", "1");
-        row("name, other case", u"Command1"_s, u"verdi luca"_s, "3", "3");
-        row("blanks are searched", u"Command1"_s, u"   "_s, "2", "4");
-        row("ulteriore identificativo", u"Command4"_s, u"vicino"_s, "3", "2");
-        row("Telelefono casa", u"Command10"_s, u"011"_s, "1", "2");
-        row("Telefono Ufficio", u"Command12"_s, u"06 1"_s, "4", "1");
-        row("Genere, first of a run", u"Command5"_s, u"Lavoro"_s, "1", "4");
-        row("Città", u"Command8"_s, u"Mi"_s, "2", "4");
-        row("SQL is just text", u"Command8"_s, u"' OR ''='"_s, "3", "2");
-        row("after the last key", u"Command1"_s, u"Zucchini"_s, "1", "2", kNotFound);
-        row("empty book", u"Command1"_s, u"Rossi"_s, "", "", u"-"_s);
-        QTest::newRow("empty answer keeps the order")
-            << QStringList{u"Command8"_s, u"Command1"_s} << QStringList{u"Roma"_s, QString()} << u"4"_s
-            << u"1"_s << QString();
-        QTest::newRow("AGGIORNA ends the order") << QStringList{u"Command8"_s, u"Command16"_s}
-                                                 << QStringList{u"Bari"_s} << u"1"_s << u"2"_s << QString();
-    }
+    void search_data() { rowsFrom(u"search"_s); }
 
     void search()
     {
@@ -375,7 +325,7 @@ private slots:
         QFETCH(QString, foundId);
         QFETCH(QString, nextId);
         QFETCH(QString, message);
-        Card card(message == u"-"_s ? QList<Person>() : fourContacts());
+        Card card(foundId.isEmpty() ? QList<Person>() : fourContacts());
         QString behind;
         m_dialogs->onShow = [&](const ScriptedDialogs::Shown& shown) {
             if (shown.kind == u"inform"_s)
@@ -386,11 +336,9 @@ private slots:
         for (const QString& button : clicks)
             card.click(button);
         QCOMPARE(m_dialogs->shown[0].kind, u"text"_s);
-        QCOMPARE(m_dialogs->shown[0].text, u"Immettere il nome da ricercare:"_s);
-        QCOMPARE(m_dialogs->shown[0].title, u"Ricerca nella nomelia elettronica"_s);
         QCOMPARE(card.text(u"Text12"_s), foundId);
         if (!message.isEmpty()) {
-            QCOMPARE(m_dialogs->shown.last().text, kNotFound);
+            QCOMPARE(m_dialogs->shown.last().text, message);
             QCOMPARE(m_dialogs->shown.last().title, u"Nomelia elettronica"_s);
             QCOMPARE(m_dialogs->shown.last().icon, Dialogs::Icon::Information);
             QCOMPARE(behind, foundId); // over the reloaded first row
@@ -398,7 +346,7 @@ private slots:
         QCOMPARE(m_dialogs->shown.size(), answers.size() + (message.isEmpty() ? 0 : 1));
         card.click(u"MoveNext"_s);
         QCOMPARE(card.text(u"Text12"_s), nextId);
-        if (message == u"-"_s) { // MODIFICA on an empty book says so; adding still works
+        if (foundId.isEmpty()) { // MODIFICA on an empty book says so; adding still works
             card.click(u"Command3"_s);
             QVERIFY(m_dialogs->shown.last().text.contains(u"Non c'è nessun contatto da modificare"_s));
             card.click(u"Command2"_s);
@@ -411,17 +359,7 @@ private slots:
     // A new contact: the notice, "Altro" by default, everything but SALVA, the table view's button and
     // the boxes locked; SALVA answered Yes stores it and shows it, No stores nothing and shows the
     // contact before. A category that is not exactly one of the three is replaced, with a warning.
-    void addNewContact_data()
-    {
-        QTest::addColumn<bool>("yes");
-        QTest::addColumn<QString>("category");
-        QTest::newRow("saved") << true << u"Altro"_s;
-        QTest::newRow("answered No: nothing stored") << false << u"Altro"_s;
-        QTest::newRow("category empty") << true << u""_s;
-        QTest::newRow("category in lower case") << true << u"altro"_s;
-        QTest::newRow("category with a trailing blank") << true << u"Lavoro "_s;
-        QTest::newRow("category with a blank for the hyphen") << true << u"Famiglia Amici"_s;
-    }
+    void addNewContact_data() { rowsFrom(u"addNewContact"_s); }
 
     void addNewContact()
     {
@@ -485,14 +423,6 @@ private slots:
         card.click(u"MoveNext"_s); // unchanged: silently back to Browsing
         QCOMPARE(card.state(), u"Browsing"_s);
         QVERIFY(m_dialogs->shown.isEmpty());
-
-        card.click(u"Command3"_s);
-        card.type(u"Text10"_s, u"Napoli"_s);
-        card.click(u"Command6"_s, true);
-        QCOMPARE(card.stored(2, u"Città"_s), u"Napoli"_s);
-        QCOMPARE(card.stored(2, nameField), u"Bianchi Anna"_s);
-        QCOMPARE(card.stored(1, u"Città"_s), u"Torino"_s);
-        QCOMPARE(card.state(), u"Browsing"_s);
     }
 
     // A value is written only where the user changed it: a Latin-1 "Forlì" written by another program
@@ -544,7 +474,6 @@ private slots:
         // The grid: another cell of the row, then the foreign value itself.
         query(card.path(), u"UPDATE Nomelia SET Osservazioni = CAST(X'6CEC' AS TEXT) WHERE ID = 1"_s);
         BoundGrid* grid = openTableView(card);
-        QVERIFY(grid);
         activate(grid->window());
         clickCell(grid, 0, 8);
         typeText(keys(), u"06 1"_s);
@@ -560,7 +489,7 @@ private slots:
             QVERIFY2(shown.icon != Dialogs::Icon::Critical, qPrintable(shown.text));
     }
 
-    // What a paste can bring into any box is stored byte for byte, and searched for without a failure.
+    // What a paste can bring into any box is stored as it was, and searched for without a failure.
     void pastedTextIsStoredAsTyped()
     {
         const QStringList texts{QString(100000, u'ż'),
@@ -577,18 +506,9 @@ private slots:
                 ->setProperty(box == 8 ? "plainText" : "text", texts[box % texts.size()]);
             card.click(u"Command6"_s, true);
         }
-        const QStringList fields{
-            nameField, u"Telelefono casa"_s,  u"Telefonino"_s,   u"Fax"_s,
-            u"E-Mail"_s, u"Telefono Ufficio"_s, u"Osservazioni"_s, u"ulteriore identificativo"_s,
-            u"Città"_s,  u"Indirizzo"_s};
-        for (int box = 2; box <= 11; ++box)
-            QCOMPARE(
-                query(card.path(),
-                      u"SELECT hex(%1) FROM Nomelia WHERE ID = ?"_s.arg(quoteIdentifier(fields[box - 2])),
-                      {box - 1})
-                    .value(0)
-                    .toString(),
-                QString::fromLatin1(texts[box % texts.size()].toUtf8().toHex().toUpper()));
+        card.click(u"MoveFirst"_s); // and read back whole, in the order of the IDs
+        for (int box = 2; box <= 11; ++box, card.click(u"MoveNext"_s))
+            QCOMPARE(card.text(u"Text%1"_s.arg(box)), texts[box % texts.size()]);
         for (const QString& text : texts) {
             m_dialogs->clear();
             m_dialogs->textAnswers = {text};
@@ -626,7 +546,6 @@ private slots:
     {
         Card card(fourContacts());
         BoundGrid* grid = openTableView(card);
-        QVERIFY(grid);
         QAbstractItemModelTester tester(grid->model(),
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
         QCOMPARE(grid->model()->headerData(2, Qt::Horizontal).toString(), nameField);
@@ -649,64 +568,39 @@ private slots:
             QCOMPARE(grid->rowHeight(row), height + 17);
 
         QCOMPARE(grid->model()->headerData(0, Qt::Vertical).toString(), u"▶"_s);
-        grid->setCurrentIndex(grid->model()->index(0, 1));
-        typeInto(grid, u"cliente"_s);
+        typeInto(grid, u"Lavoro — «nuovo» 😀"_s, grid->model()->index(0, 1));
         QCOMPARE(grid->model()->headerData(0, Qt::Vertical).toString(), u"✎"_s);
         QTest::keyClick(cellEditor(grid), Qt::Key_Down);
-        QCOMPARE(grid->currentIndex(), grid->model()->index(1, 1));
-        QCOMPARE(card.stored(1, u"Genere"_s), u"cliente"_s);
+        QCOMPARE(card.stored(1, u"Genere"_s), u"Lavoro — «nuovo» 😀"_s);
         QCOMPARE(grid->model()->headerData(0, Qt::Vertical).toString(), QString());
         QCOMPARE(grid->model()->headerData(1, Qt::Vertical).toString(), u"▶"_s);
-        typeInto(grid, u"Lavoro — «nuovo» 😀"_s);
         closeTableView();
-        QVERIFY(!tableView());
-        QCOMPARE(card.stored(2, u"Genere"_s), u"Lavoro — «nuovo» 😀"_s);
         QVERIFY(m_dialogs->shown.isEmpty());
 
         card.click(u"Command2"_s);
         card.type(u"Text2"_s, u"Nuovo dal card"_s);
         card.click(u"Command6"_s, true);
         grid = openTableView(card);
-        QVERIFY(grid);
         QCOMPARE(cell(grid, 4, 2), u"Nuovo dal card"_s);
         QCOMPARE(grid->rowHeight(2), height);
     }
 
     // The keys stay inside the table and reach the cell, the key column included; none adds or
     // deletes a row.
-    void keyboard_data()
-    {
-        QTest::addColumn<QPoint>("from"); // column, row
-        QTest::addColumn<QList<int>>("keys");
-        QTest::addColumn<QPoint>("to");
-        const int backtab = QKeyCombination(Qt::ShiftModifier, Qt::Key_Backtab).toCombined();
-        QTest::newRow("Tab at the end of a row") << QPoint(11, 0) << QList<int>{Qt::Key_Tab} << QPoint(11, 0);
-        QTest::newRow("Right at the end of a row")
-            << QPoint(11, 0) << QList<int>{Qt::Key_Right} << QPoint(11, 0);
-        QTest::newRow("Shift+Tab into the key column, and on")
-            << QPoint(1, 1) << QList<int>{backtab, Qt::Key_Down, Qt::Key_Right} << QPoint(1, 2);
-        QTest::newRow("Left into the key column, and on")
-            << QPoint(1, 1) << QList<int>{Qt::Key_Left, Qt::Key_Down, Qt::Key_Right} << QPoint(1, 2);
-        QTest::newRow("Shift+Tab and Left at the key column")
-            << QPoint(1, 1) << QList<int>{backtab, backtab, Qt::Key_Left} << QPoint(0, 1);
-        QTest::newRow("Down at the last row, Delete")
-            << QPoint(2, 3) << QList<int>{Qt::Key_Down, Qt::Key_Delete} << QPoint(2, 3);
-    }
+    void keyboard_data() { rowsFrom(u"keyboard"_s); }
 
     void keyboard()
     {
         QFETCH(QPoint, from);
-        QFETCH(QList<int>, keys);
+        QFETCH(QKeySequence, keys);
         QFETCH(QPoint, to);
         Card card(fourContacts());
         const QByteArray before = fileBytes(card.path());
         BoundGrid* grid = openTableView(card);
-        QVERIFY(grid);
         activate(grid->window());
         clickCell(grid, from.y(), from.x());
-        for (const int key : keys)
-            QTest::keyClick(vinzal::test::keys(), Qt::Key(key & ~Qt::KeyboardModifierMask),
-                            Qt::KeyboardModifiers(key & Qt::KeyboardModifierMask));
+        for (int i = 0; i < keys.count(); ++i)
+            QTest::keyClick(vinzal::test::keys(), keys[i].key(), keys[i].keyboardModifiers());
         QCOMPARE(grid->currentIndex(), grid->model()->index(to.y(), to.x()));
         QVERIFY(vinzal::test::keys() && grid->isAncestorOf(vinzal::test::keys()));
         if (to.x() > 0) {
@@ -727,7 +621,6 @@ private slots:
     {
         Card card(numbered(1, 3000));
         BoundGrid* grid = openTableView(card);
-        QVERIFY(grid);
         activate(grid->window());
         clickCell(grid, 0, 0);
         auto* db = static_cast<sqlite3*>(tableView()->navigator().connection()->db().handle());
@@ -742,7 +635,6 @@ private slots:
     {
         Card card(fourContacts());
         BoundGrid* grid = openTableView(card);
-        QVERIFY(grid);
         activate(grid->window());
         clickCell(grid, 0, 2);
         QTest::keyClick(keys(), Qt::Key_End);
@@ -763,7 +655,6 @@ private slots:
     {
         Card card(fourContacts());
         BoundGrid* grid = openTableView(card);
-        QVERIFY(grid);
         activate(grid->window());
         clickCell(grid, 0, 4);
         QTest::keyClick(keys(), Qt::Key_A, Qt::ControlModifier);
@@ -773,11 +664,7 @@ private slots:
         QCOMPARE(card.stored(1, u"Città"_s), u"Napoli"_s);
 
         Dialogs::install(nullptr);
-        QHeaderView* selector = grid->verticalHeader();
-        const auto rowAt = [selector](int row) {
-            return QPoint(selector->width() / 2,
-                          selector->sectionViewportPosition(row) + selector->sectionSize(row) / 2);
-        };
+        QWidget* selector = grid->verticalHeader()->viewport();
         QStringList messages;
         for (int attempt = 0; attempt < 3; ++attempt) {
             whenModalShows([&](QWidget* modal) {
@@ -785,14 +672,14 @@ private slots:
                 // Through the window system, which holds it back from the window behind the box.
                 if (attempt > 0)
                     QTest::mouseRelease(grid->window()->windowHandle(), Qt::LeftButton, {},
-                                        selector->viewport()->mapTo(grid->window(), rowAt(2)));
+                                        selector->mapTo(grid->window(), selectorPoint(grid, 2)));
                 static_cast<QDialog*>(modal)->accept();
             });
             activate(grid->window());
             if (attempt == 0)
                 QTest::keyClick(keys(), Qt::Key_Down);
             else
-                QTest::mousePress(selector->viewport(), Qt::LeftButton, {}, rowAt(2));
+                QTest::mousePress(selector, Qt::LeftButton, {}, selectorPoint(grid, 2));
             QTest::qWait(20);
             activate(grid->window()); // the window manager gives the window back its activation
             QCOMPARE(messages.size(), attempt + 1);
@@ -812,8 +699,7 @@ private slots:
         clickCell(grid, 0, 4);
         QTest::keyClick(keys(), Qt::Key_End);
         typeText(keys(), u"!"_s);
-        QTest::mouseClick(selector->viewport(), Qt::LeftButton, {}, rowAt(2));
-        QCoreApplication::processEvents();
+        clickSelector(grid, 2);
         QCOMPARE(grid->currentIndex().row(), 2);
         QCOMPARE(grid->gridModel()->currentRow(), 2);
         QVERIFY(grid->selectionModel()->isRowSelected(2, {}));
@@ -836,15 +722,13 @@ private slots:
 
         Dynaset::holdListsForTesting(Dynaset::Hold::BeforeHandOver);
         BoundGrid* grid = openTableView(card);
-        QVERIFY(grid);
         QAbstractItemModel* model = grid->model();
         QCOMPARE(model->rowCount(), int(Dynaset::pageSize));
         QVERIFY(model->canFetchMore({}));
         QCOMPARE(grid->indexAt(QPoint(5, 5)), model->index(0, 0));
         QCOMPARE(cell(grid, 63, 2), u"n64"_s);
         // A row changed meanwhile is written when it is left.
-        grid->setCurrentIndex(model->index(2, 4));
-        typeInto(grid, u"Torino"_s);
+        typeInto(grid, u"Torino"_s, model->index(2, 4));
         QTest::keyClick(cellEditor(grid), Qt::Key_Down);
         QCOMPARE(card.stored(3, u"Città"_s), u"Torino"_s);
         // And one still being typed when the list arrives is written after it.
@@ -869,50 +753,6 @@ private slots:
         QVERIFY(m_dialogs->shown.isEmpty());
     }
 
-    void jumpToTheLastRowBeforeTheListWithGaps()
-    {
-        // A tenth of the rows deleted by another program: ids 1..700 without 10, 20, ...
-        Card card(numbered(1, 700, 10));
-        Dynaset::holdListsForTesting(Dynaset::Hold::BeforeHandOver);
-        BoundGrid* grid = openTableView(card);
-        QVERIFY(grid);
-        QAbstractItemModel* model = grid->model();
-        QCOMPARE(model->rowCount(), int(Dynaset::pageSize));
-        QCOMPARE(cell(grid, 9, 0), u"11"_s); // after the gap
-
-        // Ctrl+End needs the whole list: it waits for it, then goes to the true last row.
-        {
-            LateRelease release;
-            grid->setFocus();
-            QTest::keyClick(grid, Qt::Key_End, Qt::ControlModifier);
-        }
-        QCOMPARE(model->rowCount(), 630);
-        QCOMPARE(grid->currentIndex().row(), 629);
-        QCOMPARE(cell(grid, 629, 0), u"699"_s);
-        QCOMPARE(cell(grid, 621, 0), u"691"_s);
-        QCOMPARE(grid->gridModel()->currentRow(), 629);
-        QVERIFY(!QGuiApplication::overrideCursor()); // the busy cursor is gone
-        QCoreApplication::processEvents();           // the late hand-over of the list is dropped
-        QCOMPARE(model->rowCount(), 630);
-        grid->setCurrentIndex(model->index(629, 2));
-        typeInto(grid, u"ultimo"_s);
-        QTest::keyClick(cellEditor(grid), Qt::Key_Up);
-        QCOMPARE(card.stored(699, nameField), u"ultimo"_s);
-        QCOMPARE(card.stored(698, nameField), u"n698"_s);
-
-        // The same through the navigator, as the card's bar moves it: the last row waits for the list.
-        closeTableView();
-        Dynaset::holdListsForTesting(Dynaset::Hold::BeforeHandOver);
-        grid = openTableView(card);
-        QCOMPARE(grid->model()->rowCount(), int(Dynaset::pageSize));
-        {
-            LateRelease release;
-            QVERIFY(tableView()->navigator().moveLast().ok());
-        }
-        QCOMPARE(tableView()->navigator().currentRow()->rowid, 699);
-        QCOMPARE(grid->model()->rowCount(), 630);
-    }
-
     void closedWhileTheListIsRead()
     {
         Card card(numbered(1, 700, 10));
@@ -927,9 +767,7 @@ private slots:
         // Closed with a changed row before the list was handed over: the row is written.
         Dynaset::holdListsForTesting(Dynaset::Hold::BeforeHandOver);
         BoundGrid* grid = openTableView(card);
-        QVERIFY(grid);
-        grid->setCurrentIndex(grid->model()->index(5, 1));
-        typeInto(grid, u"Lavoro"_s);
+        typeInto(grid, u"Lavoro"_s, grid->model()->index(5, 1));
         closeTableView();
         QCOMPARE(Dynaset::unfinishedReaders(), 0);
         QCOMPARE(card.stored(6, u"Genere"_s), u"Lavoro"_s);
@@ -949,7 +787,8 @@ private slots:
     }
 
     // Rowids anywhere in SQLite's 64-bit range, in both windows: with gaps (a list of ids is read) or
-    // dense (positions are worked out from the first id, and must not overflow).
+    // dense (positions are worked out from the first id, and must not overflow). The table view is
+    // opened with the list held back: it shows the first page, and the last row waits for the list.
     void extremeIds_data()
     {
         QTest::addColumn<qint64>("first");
@@ -983,28 +822,40 @@ private slots:
         QCOMPARE(card.stored(highest, u"Città"_s), u"Bari"_s);
         m_dialogs->clear();
 
-        BoundGrid* grid = openTableView(card);
-        QVERIFY(grid);
-        QTRY_COMPARE(grid->model()->rowCount(), count);
-        QCOMPARE(cell(grid, 0, 0), QString::number(lowest));
-        QCOMPARE(cell(grid, 2, 2), u"n%1"_s.arg(gaps ? 0 : lowest + 2));
-        grid->setFocus();
-        QTest::keyClick(grid, Qt::Key_End, Qt::ControlModifier);
-        QCOMPARE(grid->currentIndex().row(), count - 1);
-        QCOMPARE(cell(grid, count - 1, 0), QString::number(highest));
-        grid->setCurrentIndex(grid->model()->index(count - 1, 2));
-        typeInto(grid, u"ultimo"_s);
-        QTest::keyClick(cellEditor(grid), Qt::Key_Up);
-        QCOMPARE(card.stored(highest, nameField), u"ultimo"_s);
-        grid->setCurrentIndex(grid->model()->index(0, 2));
-        typeInto(grid, u"primo"_s);
-        const Dynaset* rows = tableView()->navigator().dynaset();
-        QVERIFY(rows);
-        QCOMPARE(rows->positionOf(highest), count - 1);
-        for (const qint64 absent : {gaps ? -2 : first == kMin ? kMin + 100 : first - 1, kMax - 100})
-            QCOMPARE(rows->positionOf(absent), -1);
-        closeTableView();
-        QCOMPARE(card.stored(lowest, nameField), u"primo"_s);
+        for (const bool byKey : {true, false}) {
+            Dynaset::holdListsForTesting(Dynaset::Hold::BeforeHandOver);
+            BoundGrid* grid = openTableView(card);
+            QCOMPARE(grid->model()->rowCount(), int(Dynaset::pageSize));
+            QCOMPARE(cell(grid, 0, 0), QString::number(lowest));
+            QCOMPARE(cell(grid, 2, 2), u"n%1"_s.arg(gaps ? 0 : lowest + 2));
+            {
+                LateRelease release; // Ctrl+End, or the navigator as the bar moves it, waits for the list
+                grid->setFocus();
+                if (byKey)
+                    QTest::keyClick(grid, Qt::Key_End, Qt::ControlModifier);
+                else
+                    QVERIFY(tableView()->navigator().moveLast().ok());
+            }
+            QCOMPARE(tableView()->navigator().currentRow()->rowid, highest);
+            QCOMPARE(grid->model()->rowCount(), count);
+            if (!byKey)
+                break;
+            QVERIFY(!QGuiApplication::overrideCursor()); // the busy cursor is gone
+            QCoreApplication::processEvents();           // the late hand-over of the list is dropped
+            QCOMPARE(grid->model()->rowCount(), count);
+            QCOMPARE(grid->currentIndex().row(), count - 1);
+            QCOMPARE(cell(grid, count - 1, 0), QString::number(highest));
+            typeInto(grid, u"ultimo"_s, grid->model()->index(count - 1, 2));
+            QTest::keyClick(cellEditor(grid), Qt::Key_Up);
+            QCOMPARE(card.stored(highest, nameField), u"ultimo"_s);
+            typeInto(grid, u"primo"_s, grid->model()->index(0, 2));
+            const Dynaset* rows = tableView()->navigator().dynaset();
+            QCOMPARE(rows->positionOf(highest), count - 1);
+            for (const qint64 absent : {gaps ? -2 : first == kMin ? kMin + 100 : first - 1, kMax - 100})
+                QCOMPARE(rows->positionOf(absent), -1);
+            closeTableView();
+            QCOMPARE(card.stored(lowest, nameField), u"primo"_s);
+        }
         QVERIFY(m_dialogs->shown.isEmpty());
     }
 };
