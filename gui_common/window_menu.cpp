@@ -1,7 +1,9 @@
 #include "window_menu.h"
 
+#include "contact_table.h"
 #include "dialogs.h"
 #include "engine.h"
+#include "row.h"
 
 #include <QAction>
 #include <QFile>
@@ -70,6 +72,17 @@ QString WindowMenu::guide()
     if (!file.open(QIODevice::ReadOnly))
         return QString();
     return QString::fromUtf8(file.readAll());
+}
+
+bool WindowMenu::confirmDelete(QWidget* window, const Row& row)
+{
+    const QString name = row.text(contacts::fields().at(int(Field::Nome)));
+    const QString id = row.text(contacts::idField());
+    const QString question =
+        (name.trimmed().isEmpty() ? u"Eliminare il contatto senza nome con ID %1?"_s.arg(id)
+                                  : u"Eliminare il contatto «%1» (ID %2)?"_s.arg(name, id)) +
+        u"\n\nL'eliminazione non si può annullare."_s;
+    return Dialogs::instance().askYesNo(window, window->windowTitle(), question, true);
 }
 
 QString WindowMenu::aboutText(const QString& book)

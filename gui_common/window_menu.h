@@ -12,6 +12,8 @@ class QWidget;
 
 namespace vinzal {
 
+struct Row;
+
 // The menu both windows share, reached without changing their layout: a right click on the
 // window's background (and on the card's bar, and on the grid) opens it, and its shortcuts work
 // anywhere in the window, except where a box uses the same key. Each entry shows its shortcut.
@@ -39,6 +41,8 @@ public:
     static QString guide();
     // The text of "Informazioni su Vinzal" for `book`: version, licence, where the book lives.
     static QString aboutText(const QString& book);
+    // "Elimina contatto…"'s question, naming the contact shown (default No): true to delete.
+    static bool confirmDelete(QWidget* window, const Row& row);
 
 private:
     QAction* add(const QString& name, const QString& text, const QKeySequence& shortcut,

@@ -355,14 +355,7 @@ void Form1::deleteContact()
 {
     if (!m_data1.hasCurrentRow())
         return;
-    const Row& row = *m_data1.currentRow();
-    const QString name = row.text(u"Cognone e nome o denominazione"_s);
-    const QString id = row.text(contacts::idField());
-    const QString question =
-        (name.trimmed().isEmpty() ? u"Eliminare il contatto senza nome con ID %1?"_s.arg(id)
-                                  : u"Eliminare il contatto «%1» (ID %2)?"_s.arg(name, id)) +
-        u"\n\nL'eliminazione non si può annullare."_s;
-    if (!Dialogs::instance().askYesNo(this, windowTitle(), question, true))
+    if (!WindowMenu::confirmDelete(this, *m_data1.currentRow()))
         return;
     if (!succeeded(m_data1.deleteCurrent()))
         return;
