@@ -218,26 +218,12 @@ bool idsCanBeKept(const Contacts& records)
 
 Result<Contacts> readAll(const QString& path)
 {
-    auto connection = Connection::open(path);
-    if (!connection)
-        return connection.error();
-    Connection& opened = *connection.value();
-    sql::Statement query(opened.db(),
-                         u"SELECT "_s + columnList(true) + u" FROM "_s +
-                             quoteIdentifier(contacts::tableName()) + u" ORDER BY "_s +
-                             dialect::rowid(opened.engine()),
-                         u"leggere la rubrica"_s);
     Contacts records;
-    for (;;) {
-        auto row = query.next();
-        if (!row)
-            return row.error();
-        if (!row.value())
-            return records;
-        Contact& record = records.emplace_back();
-        for (int i = 0; i < fieldCount; ++i)
-            record.at(i) = query.value(i);
-    }
+    const Status read = readInBatches(
+        path, 4096, [&](const Contacts& batch) { return records.append(batch), true; }, nullptr);
+    if (!read)
+        return read.error();
+    return records;
 }
 
 Status readInBatches(const QString& path, qsizetype batch, const std::function<bool(const Contacts&)>& take,
