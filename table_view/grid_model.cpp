@@ -132,8 +132,16 @@ bool GridModel::setData(const QModelIndex& index, const QVariant& value, int rol
         m_originals = row.value().fields;
         emit headerDataChanged(Qt::Vertical, m_dirtyRow, m_dirtyRow);
     }
-    m_typed.insert(index.column(), text);
+    // A cell whose text is what it showed when the row was first typed into was not changed: it is
+    // never written, so that its stored kind and bytes stay (an empty text is not made NULL, a blob
+    // is not made text). An editor commits every cell it passes through, touched or not.
+    if (text == m_originals.at(index.column()).toText())
+        m_typed.remove(index.column());
+    else
+        m_typed.insert(index.column(), text);
     emit dataChanged(index, index, {Qt::DisplayRole, Qt::EditRole});
+    if (m_typed.isEmpty())
+        abandonDirtyRow(); // every cell typed back as it was: nothing to write
     return true;
 }
 
