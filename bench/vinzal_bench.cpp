@@ -872,11 +872,7 @@ void benchServer(const QString& server, const QString& file, qint64 rows)
 {
     out << "copying " << rows << " contacts to the server...\n";
     out.flush();
-    {
-        auto records = book::readAll(file);
-        check(records.status());
-        check(book::copy(records.value(), server, true));
-    }
+    check(book::copy(file, server, true).status());
     const QString label = u"server: "_s;
     RecordNavigator navigator;
     TextFields fields(navigator);

@@ -2,6 +2,8 @@
 
 #include "connection.h"
 #include "contact_table.h"
+#include "duplicates.h"
+#include "row.h"
 #include "safe_file.h"
 
 #include <QFileInfo>
@@ -232,7 +234,12 @@ Status readInBatches(const QString& path, qsizetype batch, const std::function<b
     auto connection = Connection::open(path);
     if (!connection)
         return connection.error();
-    Connection& opened = *connection.value();
+    return readInBatches(*connection.value(), batch, take, total);
+}
+
+Status readInBatches(Connection& opened, qsizetype batch, const std::function<bool(const Contacts&)>& take,
+                     qint64* total)
+{
     // The count is for a progress bar: a contact added between it and the rows makes no harm.
     if (total) {
         auto counted =
@@ -360,17 +367,66 @@ Status create(const QString& target, Contacts records, bool force, const QString
     return pending.value()->commit();
 }
 
-Status copy(Contacts records, const QString& target, bool force, const QStringList& inputs,
-            qsizetype* changedKind)
+Result<Copied> copy(const QString& source, const QString& target, bool force, bool* sourceFailed)
 {
-    if (!idsCanBeKept(records))
-        return failure(u"Gli ID della rubrica da copiare non possono essere conservati tutti (ce ne sono "
-                       u"di ripetuti o fuori dall'intervallo da 1 a 2147483647): non è stato copiato "
-                       u"nulla."_s);
-    if (isServerBook(target))
-        if (Status fits = fitForServer(records, changedKind); !fits)
-            return fits;
-    return create(target, records, force, inputs);
+    auto opened = Connection::open(source);
+    if (!opened) {
+        if (sourceFailed)
+            *sourceFailed = true;
+        return opened.error();
+    }
+    Connection& from = *opened.value();
+    const bool toServer = isServerBook(target);
+    Copied copied;
+    bool readFailed = false;
+    const schema::Fill fill = [&](sql::Database& db) -> Status {
+        Status written;
+        const Status read = readInBatches(from, 4096, [&](const Contacts& batch) {
+            Contacts rows = batch;
+            for (const Contact& row : std::as_const(rows)) {
+                const Value& id = row[Field::Id];
+                if (id.kind() != Value::Kind::Integer || id.toInteger() < 1 || id.toInteger() > maxId) {
+                    written = failure(u"Gli ID della rubrica da copiare non possono essere conservati tutti "
+                                      u"(l'ID %1 è fuori dall'intervallo da 1 a 2147483647): non è stato "
+                                      u"copiato nulla."_s.arg(id.toText()));
+                    return false;
+                }
+            }
+            qsizetype changed = 0;
+            if (toServer)
+                if (written = fitForServer(rows, &changed); !written)
+                    return false;
+            copied.changedKind += changed;
+            if (written = insertAll(db, rows, true); !written)
+                return false;
+            copied.contacts += rows.size();
+            return true;
+        });
+        if (!read) {
+            readFailed = true;
+            return read;
+        }
+        if (!written)
+            return written;
+        return duplicates::copyTables(from, db, &copied.changedKind);
+    };
+    Status done;
+    if (toServer) {
+        done = schema::createOnServer(target, force, fill);
+    } else {
+        auto pending = safefile::PendingFile::begin(target, force, {source});
+        if (!pending)
+            return pending.error();
+        done = build(*pending.value(), fill);
+        if (done)
+            done = pending.value()->commit();
+    }
+    if (!done) {
+        if (sourceFailed)
+            *sourceFailed = readFailed;
+        return done.error();
+    }
+    return copied;
 }
 
 Result<qsizetype> countDuplicates(const QString& path, const Contacts& records)
@@ -431,7 +487,7 @@ Result<Appended> append(const QString& path, Contacts records, bool keepDuplicat
         if (Status inserted =
                 insertAll(db, at == 0 && step >= kept.size() ? kept : kept.mid(at, step), false);
             !inserted)
-            return inserted.error();
+            return insertFailure(db, inserted.error(), u"importare i contatti"_s);
         if (progress && !progress(std::min(at + step, kept.size()), kept.size())) {
             if (cancelled)
                 *cancelled = true;

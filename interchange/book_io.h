@@ -9,6 +9,9 @@
 
 #include <functional>
 
+namespace vinzal {
+class Connection;
+}
 namespace vinzal::safefile {
 class PendingFile;
 }
@@ -25,6 +28,8 @@ Result<Contacts> readAll(const QString& path);
 // `take` returning false stops the reading. `total`, when given, is set first to the number of
 // contacts (for a progress bar: a contact added meanwhile may make it one short).
 Status readInBatches(const QString& path, qsizetype batch, const std::function<bool(const Contacts&)>& take,
+                     qint64* total = nullptr);
+Status readInBatches(Connection& connection, qsizetype batch, const std::function<bool(const Contacts&)>& take,
                      qint64* total = nullptr);
 
 // Checks the IDs of records about to be imported: each must be NULL (a new ID is given) or a whole
@@ -51,12 +56,21 @@ Status build(safefile::PendingFile& file, const schema::Fill& fill);
 // The same, holding `records` with their IDs, as create() keeps them.
 Status buildFrom(safefile::PendingFile& file, const Contacts& records);
 
-// Makes `target` (a file, or a server's table) hold exactly `records`, each with its own ID and every
-// field with its bytes and kind, as create() does; IDs that cannot all be kept (missing, repeated,
-// out of range) are refused rather than renumbered. A target that holds contacts is replaced only
-// with `force`. Onto a server, fitForServer() decides; `changedKind` says how many fields it changed.
-Status copy(Contacts records, const QString& target, bool force, const QStringList& inputs = {},
-            qsizetype* changedKind = nullptr);
+struct Copied
+{
+    qint64 contacts = 0;
+    qsizetype changedKind = 0; // onto a server: values stored as text (fitForServer())
+};
+
+// Makes `target` (a file, or a server's table) hold exactly what the book `source` holds: each contact
+// with its own ID and every field with its bytes and kind, and the book's merges and ignored groups,
+// so that the copy can still undo a merge. The contacts are read and written a batch at a time under
+// one snapshot of the source, so the memory does not grow with the book; the target is written in
+// one transaction (a file under a temporary name, renamed when complete), so a failure leaves it as
+// it was. IDs out of range are refused rather than renumbered. A target that holds contacts is
+// replaced only with `force`. Onto a server, fitForServer() decides. `sourceFailed` tells whether a
+// failure was reading the source.
+Result<Copied> copy(const QString& source, const QString& target, bool force, bool* sourceFailed = nullptr);
 
 struct Appended
 {

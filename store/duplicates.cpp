@@ -442,6 +442,17 @@ QString createIgnored(Engine engine)
            u" NOT NULL, \"ID\" "_s + integer + u" NOT NULL, PRIMARY KEY (\"Gruppo\", \"ID\"))"_s;
 }
 
+// Only a book made before the two tables were made with it lacks one; asking first means a merge
+// needs no right to create tables, which even CREATE TABLE IF NOT EXISTS checks before looking.
+Status makeTableIfMissing(Connection& connection, const QString& name, const QString& create,
+                          const QString& what)
+{
+    auto exists = tableExists(connection, name);
+    if (!exists)
+        return exists.error();
+    return exists.value() ? Status() : connection.db().exec(create, what);
+}
+
 StoreError changedSince(qint64 id, const QString& what)
 {
     return StoreError{
@@ -786,7 +797,7 @@ Result<qint64> merge(Connection& connection, const QList<Row>& shownRows, const 
     sql::Transaction transaction(db, what, begin(engine));
     if (!transaction.begun())
         return transaction.begun().error();
-    if (Status made = db.exec(createMerged(engine), what); !made)
+    if (Status made = makeTableIfMissing(connection, mergedTable(), createMerged(engine), what); !made)
         return made.error();
     if (engine == Engine::Postgres)
         if (Status locked =
@@ -868,6 +879,25 @@ Result<QList<qint64>> unmerge(Connection& connection, qint64 id)
     if (!latest.value() || latest.value()->value(0).isNull())
         return none;
     const qint64 merge = latest.value()->value(0).toInteger();
+
+    // A later merge that took in one of this merge's contacts must be undone first: undoing this one
+    // underneath it would give its survivor the fields of before both, and the later merge could then
+    // never be undone (its survivor no longer as it left it), stranding the contacts it took in.
+    auto later = connection.readOne(
+        u"SELECT \"Unione\", \"ID\" FROM "_s + quoteIdentifier(mergedTable()) +
+            u" WHERE \"Stato\" = 'unito' AND \"Unione\" = (SELECT min(\"Unione\") FROM "_s +
+            quoteIdentifier(mergedTable()) + u" WHERE \"Unione\" > ? AND \"ID\" IN (SELECT \"ID\" FROM "_s +
+            quoteIdentifier(mergedTable()) + u" WHERE \"Unione\" = ?)) ORDER BY \"ID\""_s,
+        {Value::integer(merge), Value::integer(merge)});
+    if (!later)
+        return later.error();
+    if (later.value())
+        return StoreError{StoreError::Kind::Conflict,
+                          u"L'unione del contatto con ID %1 non può essere annullata prima di quella, più "
+                          u"recente, del contatto con ID %2, che riguarda uno degli stessi contatti: annullare "
+                          u"prima quella. Non è cambiato nulla."_s.arg(id)
+                              .arg(later.value()->value(1).toInteger()),
+                          {}};
 
     QStringList columns;
     for (const QString& field : contacts::fields())
@@ -969,7 +999,7 @@ Status ignore(Connection& connection, QList<qint64> ids)
     sql::Transaction transaction(db, what, begin(engine));
     if (!transaction.begun())
         return transaction.begun();
-    if (Status made = db.exec(createIgnored(engine), what); !made)
+    if (Status made = makeTableIfMissing(connection, ignoredTable(), createIgnored(engine), what); !made)
         return made;
     if (engine == Engine::Postgres)
         if (Status locked =
@@ -991,6 +1021,95 @@ Status ignore(Connection& connection, QList<qint64> ids)
             return done.error();
     }
     return transaction.commit();
+}
+
+Status makeTables(sql::Database& db)
+{
+    const QString what = u"creare le tabelle delle unioni"_s;
+    const QList<std::pair<QString, QString>> tables{{mergedTable(), createMerged(db.engine())},
+                                                    {ignoredTable(), createIgnored(db.engine())}};
+    for (const auto& [name, create] : tables) {
+        // Asked first: even CREATE TABLE IF NOT EXISTS needs the right to create, which the role that
+        // replaces a kept book's contacts may not have.
+        sql::Statement exists(db,
+                              db.engine() == Engine::Sqlite
+                                  ? u"SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = ?"_s
+                                  : u"SELECT count(to_regclass(?))"_s,
+                              what);
+        exists.bind(Value::fromEditedText(db.engine() == Engine::Sqlite ? name : quoteIdentifier(name)));
+        auto row = exists.next();
+        if (!row)
+            return row.error();
+        if (row.value() && exists.integer(0) > 0)
+            continue;
+        if (Status made = db.exec(create, what); !made)
+            return made;
+    }
+    return {};
+}
+
+Status emptyTables(sql::Database& db)
+{
+    const QString what = u"svuotare le tabelle delle unioni"_s;
+    for (const QString& table : {mergedTable(), ignoredTable()})
+        if (Status emptied = db.exec(u"DELETE FROM "_s + quoteIdentifier(table), what); !emptied)
+            return emptied;
+    return {};
+}
+
+Status copyTables(Connection& source, sql::Database& target, qsizetype* changedKind)
+{
+    const QString what = u"copiare le unioni e i doppioni ignorati"_s;
+    QStringList mergedColumns{u"\"Unione\""_s, u"\"Stato\""_s, u"\"Quando\""_s};
+    for (const QString& field : contacts::fields())
+        mergedColumns.append(quoteIdentifier(field));
+    const QList<std::pair<QString, QStringList>> tables{
+        {mergedTable(), mergedColumns}, {ignoredTable(), {u"\"Gruppo\""_s, u"\"ID\""_s}}};
+    const bool toServer = target.engine() == Engine::Postgres;
+    for (const auto& [table, columns] : tables) {
+        auto exists = tableExists(source, table);
+        if (!exists)
+            return exists.error();
+        if (!exists.value())
+            continue;
+        const QString list = columns.join(u", "_s);
+        sql::Statement read(source.db(),
+                            u"SELECT "_s + list + u" FROM "_s + quoteIdentifier(table) + u" ORDER BY "_s +
+                                columns.first() + u", "_s + columns.last(),
+                            what);
+        sql::Statement insert(target,
+                              u"INSERT INTO "_s + quoteIdentifier(table) + u" ("_s + list + u") VALUES ("_s +
+                                  QStringList(columns.size(), u"?"_s).join(u", "_s) + u")"_s,
+                              what);
+        for (;;) {
+            auto row = read.next();
+            if (!row)
+                return row.error();
+            if (!row.value())
+                break;
+            insert.reset();
+            for (int i = 0; i < columns.size(); ++i) {
+                Value value = read.value(i);
+                if (toServer && i > 0 && !value.isNull() && value.kind() != Value::Kind::Integer &&
+                    !value.isText()) {
+                    value = Value::text(value.bytes());
+                    if (changedKind)
+                        ++*changedKind;
+                }
+                if (toServer && (value.hasNul() || !value.isValidUtf8()))
+                    return StoreError{StoreError::Kind::Engine,
+                                      u"Un contatto conservato dall'unione numero %1 contiene byte che una "
+                                      u"rubrica sul server non può conservare (non sono testo UTF-8, o "
+                                      u"c'è il carattere nullo): non è stato copiato nulla."_s.arg(
+                                          read.value(0).toInteger()),
+                                      {}};
+                insert.bind(value);
+            }
+            if (auto done = insert.run(); !done)
+                return done.error();
+        }
+    }
+    return {};
 }
 
 } // namespace vinzal::duplicates

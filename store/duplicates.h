@@ -118,4 +118,14 @@ Status ignore(Connection& connection, QList<qint64> ids);
 QString mergedTable();  // "VinzalUniti"
 QString ignoredTable(); // "VinzalIgnorati"
 
+// Makes both tables where they are missing. Done where a book is made or upgraded, so that merging
+// and ignoring never need the right to create tables (a server's writers do not have it).
+Status makeTables(sql::Database& db);
+// Empties both: a book made anew over an old one does not inherit its merges.
+Status emptyTables(sql::Database& db);
+// Copies the rows of both tables from `source` into `target` (made by makeTables()), each value as
+// stored; onto a server, text that is not UTF-8 or holds NUL is refused naming the merge, and a value of
+// another kind stored as its text (counted in `changedKind`).
+Status copyTables(Connection& source, sql::Database& target, qsizetype* changedKind = nullptr);
+
 } // namespace vinzal::duplicates

@@ -10,6 +10,8 @@
 
 #include <sys/socket.h>
 
+#include <cmath>
+
 using namespace Qt::StringLiterals;
 
 namespace vinzal::sql {
@@ -252,11 +254,9 @@ Status PostgresStatement::bind(int position, const Value& value, const QString& 
     // Parameters go as C strings: the server could not be told of a NUL, and would cut the text at it.
     if (bytes.contains('\0'))
         return StoreError::fromServer(u"22021"_s, u"null character"_s, what);
-    if (value.kind() == Value::Kind::Real && bytes == "inf")
-        bytes = "Infinity";
-    else if (value.kind() == Value::Kind::Real && bytes == "-inf")
-        bytes = "-Infinity";
-    else if (value.kind() == Value::Kind::Real && bytes == "nan")
+    if (value.kind() == Value::Kind::Real && std::isinf(value.toReal()))
+        bytes = value.toReal() > 0 ? "Infinity" : "-Infinity";
+    else if (value.kind() == Value::Kind::Real && std::isnan(value.toReal()))
         bytes = "NaN";
     m_values[position - 1] = bytes;
     return {};
@@ -326,7 +326,7 @@ Value PostgresStatement::column(int at) const
     case float4Oid:
     case float8Oid:
     case numericOid:
-        return Value::real(QByteArray(text, length).toDouble());
+        return Value::real(QByteArray(text, length).toDouble(), QByteArray(text, length));
     case boolOid:
         return Value::integer(text[0] == 't' ? 1 : 0);
     case byteaOid: {

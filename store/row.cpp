@@ -2,6 +2,8 @@
 
 #include "contact_table.h"
 
+#include <limits>
+
 using namespace Qt::StringLiterals;
 
 namespace vinzal {
@@ -127,12 +129,46 @@ Result<qint64> insertRow(Connection& connection, const QList<FieldChange>& chang
         insert.bind(change.value);
     auto stepped = insert.next();
     if (!stepped)
-        return stepped.error();
+        return insertFailure(connection.db(), stepped.error(), u"aggiungere il contatto"_s);
     const qint64 id = insert.integer(0);
     // To its end, so that the insert is complete before the statement is reset.
     if (auto rest = insert.next(); !rest)
         return rest.error();
     return id;
+}
+
+QString idsUsedUpText()
+{
+    return u"Gli ID della rubrica sono esauriti: un altro programma ha dato a un contatto l'ID "
+           u"9223372036854775807, il più alto possibile, e dopo di esso non se ne può dare nessun altro. "
+           u"Per rimediare dare a quel contatto un ID libero più basso e rimettere il contatore al più alto "
+           u"ID usato, per esempio con sqlite3: UPDATE \"Nomelia\" SET \"ID\" = (SELECT max(\"ID\") + 1 "
+           u"FROM \"Nomelia\" WHERE \"ID\" < 9223372036854775807) WHERE \"ID\" = 9223372036854775807; "
+           u"UPDATE sqlite_sequence SET seq = (SELECT max(\"ID\") FROM \"Nomelia\") WHERE name = "
+           u"'Nomelia';"_s;
+}
+
+StoreError insertFailure(sql::Database& db, StoreError error, const QString& what)
+{
+    if (db.engine() != Engine::Sqlite || error.kind != StoreError::Kind::DiskFull)
+        return error;
+    // AUTOINCREMENT gives an ID past both the largest in the table and the largest ever given.
+    sql::Statement last(db,
+                        u"SELECT max(\"ID\") FROM "_s + quoteIdentifier(contacts::tableName()) +
+                            u" UNION ALL SELECT seq FROM sqlite_sequence WHERE name = ?"_s,
+                        what);
+    last.bind(Value::fromEditedText(contacts::tableName()));
+    for (;;) {
+        auto row = last.next();
+        if (!row || !row.value())
+            return error;
+        if (last.integer(0) == std::numeric_limits<qint64>::max()) {
+            return StoreError{StoreError::Kind::Engine,
+                              u"Non è stato possibile "_s + what + u". "_s + idsUsedUpText() +
+                                  u" La rubrica non è stata modificata."_s,
+                              error.detail};
+        }
+    }
 }
 
 Status updateRow(Connection& connection, qint64 rowid, const QList<FieldChange>& changes)

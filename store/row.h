@@ -47,6 +47,13 @@ Result<Row> readRow(Connection& connection, qint64 rowid);
 // Appends a row with the given fields (the others NULL) and returns its rowid.
 Result<qint64> insertRow(Connection& connection, const QList<FieldChange>& changes);
 
+// The failure of an insert into the contact table, explained: a file whose IDs are used up (another
+// program gave a contact the highest ID there is, after which AUTOINCREMENT gives none) fails as a
+// full disk would, and is said as what it is, with how to mend it.
+StoreError insertFailure(sql::Database& db, StoreError error, const QString& what);
+// The message for a book whose IDs are used up, for the check of a book too.
+QString idsUsedUpText();
+
 // Writes the changed fields of a row, only if each still holds its original value; otherwise
 // nothing is written and the error is Conflict.
 Status updateRow(Connection& connection, qint64 rowid, const QList<FieldChange>& changes);

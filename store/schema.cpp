@@ -2,7 +2,9 @@
 
 #include "connection.h"
 #include "contact_table.h"
+#include "duplicates.h"
 #include "italian_order.h"
+#include "row.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -12,6 +14,7 @@
 #include <QRegularExpression>
 
 #include <cstdio>
+#include <limits>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -88,6 +91,8 @@ Status build(sql::Database& db, const Fill& fill)
     for (const QString& sql : std::as_const(all))
         if (Status status = run(db, sql); !status)
             return status;
+    if (Status made = duplicates::makeTables(db); !made)
+        return made;
     if (fill)
         if (Status status = fill(db); !status)
             return status;
@@ -281,6 +286,20 @@ QStringList check(const QString& path)
     problems += declaredTypeProblems(db, table);
     if (!idIsKey || !tableSql.contains(u"AUTOINCREMENT"_s, Qt::CaseInsensitive))
         problems.append(u"il campo «ID» non è una chiave INTEGER PRIMARY KEY AUTOINCREMENT"_s);
+    // A book where no contact can be added any more: AUTOINCREMENT gives no ID past the largest.
+    if (auto last = select(db,
+                           u"SELECT max(\"ID\") FROM "_s + quoteIdentifier(table) +
+                               u" UNION ALL SELECT seq FROM sqlite_sequence WHERE name = ?"_s,
+                           {text(table)})) {
+        for (const Values& row : std::as_const(last.value()))
+            if (row.value(0).kind() == Value::Kind::Integer &&
+                row.value(0).toInteger() == std::numeric_limits<qint64>::max()) {
+                QString usedUp = idsUsedUpText();
+                usedUp[0] = usedUp[0].toLower();
+                problems.append(usedUp);
+                break;
+            }
+    }
 
     for (const QString& index : contacts::indexNames()) {
         const order::IndexShape shape = order::inspectIndex(db, index);
@@ -363,6 +382,9 @@ Result<int> upgradeIndexes(sql::Database& db)
             return made.error();
         ++replaced;
     }
+    // Books made before the tables of merges came with them get them here, where the owner is.
+    if (Status made = duplicates::makeTables(db); !made)
+        return made.error();
     if (Status committed = transaction.commit(); !committed)
         return committed.error();
     return replaced;
@@ -536,6 +558,8 @@ Result<int> upgradeServer(const QString& book)
     auto made = makeServerIndexes(session);
     if (!made)
         return made;
+    if (Status tables = duplicates::makeTables(session.database()); !tables)
+        return tables.error();
     if (Status committed = session.commit(); !committed)
         return committed.error();
     return made;
@@ -588,6 +612,11 @@ Status createOnServer(const QString& book, bool replace, const Fill& fill)
             if (Status made = session.run(sql); !made)
                 return made;
     }
+    // The merges of the contacts replaced are not this book's.
+    if (Status made = duplicates::makeTables(session.database()); !made)
+        return made;
+    if (Status emptied = duplicates::emptyTables(session.database()); !emptied)
+        return emptied;
     if (fill)
         if (Status filled = fill(session.database()); !filled)
             return filled;

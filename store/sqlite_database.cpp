@@ -90,8 +90,12 @@ public:
             return {};
         case SQLITE_INTEGER:
             return Value::integer(sqlite3_column_int64(m_statement, at));
-        case SQLITE_FLOAT:
-            return Value::real(sqlite3_column_double(m_statement, at));
+        case SQLITE_FLOAT: {
+            // SQLite's own digits too ("1.0e+20"), which CAST(... AS BLOB) in a guard gives back.
+            const double number = sqlite3_column_double(m_statement, at);
+            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(m_statement, at));
+            return Value::real(number, QByteArray(text, sqlite3_column_bytes(m_statement, at)));
+        }
         case SQLITE_BLOB: {
             const void* data = sqlite3_column_blob(m_statement, at);
             return Value::blob(QByteArray(static_cast<const char*>(data), sqlite3_column_bytes(m_statement, at)));

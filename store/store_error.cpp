@@ -97,10 +97,31 @@ StoreError StoreError::fromServer(const QString& state, const QString& detail, c
                 u" (per esempio a chi può solo leggere la rubrica). Chiedere a chi amministra il server il "
                 u"permesso che manca: i dati inseriti sono ancora nella finestra."_s,
             detail};
-    if (state == u"40001"_s || state == u"40P01"_s || state == u"55P03"_s || state == u"57014"_s)
+    // query_canceled: the server's own time limit for one statement, or a cancel by its administrator;
+    // neither means that somebody else holds the book, and waiting would not help.
+    if (state == u"57014"_s && detail.contains(u"statement timeout"_s))
+        return {Kind::Engine,
+                head + u"Il server ha interrotto l'operazione perché è durata più del tempo massimo che "
+                       u"concede a un'istruzione (statement_timeout). Chiedere a chi amministra il server "
+                       u"di aumentare quel limite: i dati inseriti sono ancora nella finestra e la rubrica "
+                       u"non è stata modificata."_s,
+                detail};
+    if (state == u"57014"_s)
+        return {Kind::Engine,
+                head + u"Il server ha annullato l'operazione su richiesta di chi lo amministra. I dati "
+                       u"inseriti sono ancora nella finestra e la rubrica non è stata modificata."_s,
+                detail};
+    if (state == u"40001"_s || state == u"40P01"_s || state == u"55P03"_s)
         return {Kind::Busy,
                 head + u"La rubrica sul server è occupata da un altro utente. Riprovare tra qualche "
                        u"istante: i dati inseriti sono ancora nella finestra."_s,
+                detail};
+    if (state == u"2200H"_s) // sequence_generator_limit_exceeded: the identity that numbers the IDs
+        return {Kind::Engine,
+                head + u"Gli ID della rubrica sono esauriti: il contatore che li numera ha raggiunto il "
+                       u"valore più alto possibile. Chiedere a chi amministra il server di riportarlo al più "
+                       u"alto ID usato (ALTER TABLE \"Nomelia\" ALTER COLUMN \"ID\" RESTART WITH …): "
+                       u"la rubrica non è stata modificata."_s,
                 detail};
     if (state == u"53100"_s)
         return {Kind::DiskFull,

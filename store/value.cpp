@@ -137,6 +137,13 @@ Value Value::real(double number)
     return value;
 }
 
+Value Value::real(double number, QByteArray printed)
+{
+    Value value = real(number);
+    value.m_bytes = std::move(printed);
+    return value;
+}
+
 Value Value::fromEditedText(const QString& text)
 {
     return Value::text(encodeEditedText(text));
@@ -155,10 +162,17 @@ QByteArray Value::bytes() const
     case Kind::Integer:
         return QByteArray::number(m_integer);
     case Kind::Real: {
-        // As SQLite prints a REAL: 15 significant digits, and always a decimal point or exponent.
+        if (!m_bytes.isEmpty())
+            return m_bytes;
+        // As SQLite prints a REAL ("%!.15g"): 15 significant digits with a decimal point always in
+        // the mantissa ("100.0", "1.0e+20"), and "Inf" for an infinity.
+        if (std::isinf(m_real))
+            return m_real > 0 ? "Inf" : "-Inf";
         QByteArray text = QByteArray::number(m_real, 'g', 15);
-        if (std::isfinite(m_real) && !text.contains('.') && !text.contains('e'))
-            text += ".0";
+        if (std::isfinite(m_real) && !text.contains('.')) {
+            const qsizetype exponent = text.indexOf('e');
+            text.insert(exponent < 0 ? text.size() : exponent, ".0");
+        }
         return text;
     }
     case Kind::Text:

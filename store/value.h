@@ -21,6 +21,9 @@ public:
     static Value blob(QByteArray bytes);
     static Value integer(qint64 number);
     static Value real(double number);
+    // A REAL as an engine read it, with the digits the engine itself prints for it: what a guard
+    // comparing the stored value as text must compare with, and what an export writes.
+    static Value real(double number, QByteArray printed);
     // Text typed or edited by the user: its UTF-8, with the bytes text() escaped given back (see
     // there). The empty text stays the empty text; storedValue() makes it NULL where a box is empty.
     static Value fromEditedText(const QString& text);
@@ -55,7 +58,7 @@ public:
 
 private:
     Kind m_kind = Kind::Null;
-    QByteArray m_bytes; // text and blob
+    QByteArray m_bytes; // text and blob; for a real, the engine's digits when it gave them
     union {
         qint64 m_integer = 0;
         double m_real;

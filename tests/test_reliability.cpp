@@ -210,6 +210,8 @@ private slots:
         }
         if (fault == u"changed"_s)
             query(card.path(), u"UPDATE Nomelia SET Città = 'Ostia' WHERE ID = 1"_s);
+        if (fault == u"idsUsedUp"_s) // the highest ID there is, given by another program
+            query(card.path(), u"INSERT INTO Nomelia (ID, Genere) VALUES (9223372036854775807, 'Altro')"_s);
         const QByteArray before = fileBytes(card.path());
         const qsizetype shown = m_dialogs->shown.size();
         card.click(leave, true);
@@ -259,7 +261,8 @@ private slots:
         QCOMPARE(card.state(), u"Browsing"_s);
         QCOMPARE(card.stored(1, nameField), u"Rossi Mario Luigi"_s);
         QCOMPARE(card.stored(1, u"Città"_s), fault == u"changed"_s ? u"Ostia"_s : u"Torino"_s);
-        QCOMPARE(query(card.path(), u"SELECT count(*) FROM Nomelia"_s).first().toInt(), 4);
+        QCOMPARE(query(card.path(), u"SELECT count(*) FROM Nomelia"_s).first().toInt(),
+                 fault == u"idsUsedUp"_s ? 5 : 4);
     }
 
     // A move reads in one transaction: the file must be free for other programs the moment it

@@ -196,6 +196,15 @@ private slots:
         QVERIFY2(output.contains(u"permesso"_s) && output.contains(u"tabella «Nomelia»"_s),
                  qPrintable(output));
         QCOMPARE(vinzalDb({u"export"_s, u"--csv"_s, m_dir.filePath(u"anna.csv"_s), asAnna}, &output), 0);
+        // A writer merges duplicates and undoes it with the rights granted, none to create tables;
+        // a reader lists them.
+        const QString twin =
+            csvFile(u"gemello.csv"_s, "Cognone e nome o denominazione,Telefonino\r\nROSSI MARIO,333 1\r\n");
+        QVERIFY2(vinzalDb({u"import"_s, u"--csv"_s, twin, asMario}, &output) == 0, qPrintable(output));
+        QVERIFY2(vinzalDb({u"duplicates"_s, asAnna}, &output) == 0, qPrintable(output));
+        QVERIFY2(vinzalDb({u"merge"_s, asMario, u"1"_s, u"2"_s}, &output) == 0, qPrintable(output));
+        QVERIFY2(vinzalDb({u"unmerge"_s, asMario, u"2"_s}, &output) == 0, qPrintable(output));
+        QCOMPARE(sql(u"rubrica"_s, u"SELECT count(*) FROM \"Nomelia\""_s), QStringList{u"2"_s});
     }
 
     // check, import, export and copy on server books: a book that holds contacts is replaced only
@@ -320,6 +329,23 @@ private slots:
         QVERIFY2(output.contains(u"occupata"_s), qPrintable(output));
         other.kill();
         other.waitForFinished();
+
+        // A statement stopped by the server's own time limit is said as such, not as a busy book.
+        QVERIFY(m_server.exec(u"CREATE FUNCTION lento() RETURNS trigger LANGUAGE plpgsql AS "
+                              u"$$ BEGIN PERFORM pg_sleep(3); RETURN NEW; END $$; CREATE TRIGGER lento "
+                              u"BEFORE UPDATE ON \"Nomelia\" FOR EACH ROW EXECUTE FUNCTION lento(); "
+                              u"CREATE ROLE paziente LOGIN IN ROLE persona; "
+                              u"ALTER ROLE paziente SET statement_timeout = '300ms'"_s,
+                              u"ruoli"_s));
+        Navigator slow(m_server.uri(u"paziente"_s, u"ruoli"_s));
+        QVERIFY(slow->moveFirst() && slow->moveNext() && slow->edit());
+        slow.fields[note].type(u"troppo lento"_s);
+        const Status stopped = slow->update();
+        QVERIFY(!stopped);
+        QVERIFY2(stopped.error().kind != StoreError::Kind::Busy &&
+                     stopped.error().message.contains(u"statement_timeout"_s),
+                 qPrintable(stopped.error().fullText()));
+        QCOMPARE(slow.shown(note), u"troppo lento"_s);
     }
 
     // A password is never shown, in whichever form the book is given (data/passwords.txt): no

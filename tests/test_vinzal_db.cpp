@@ -134,6 +134,9 @@ private slots:
         QCOMPARE(query(path(u"edges.mdb"_s), u"SELECT max(ID) FROM Nomelia"_s).first().toLongLong(),
                  2147483647);
         writeFile(path(u"lone.csv"_s), "Genere\r\nnuovo\r\n");
+        // Another program gave a contact the highest ID there is: no ID is left to give.
+        QVERIFY(QFile::copy(path(u"small.mdb"_s), path(u"usedup.mdb"_s)));
+        query(path(u"usedup.mdb"_s), u"INSERT INTO Nomelia (ID, Genere) VALUES (9223372036854775807, 'Altro')"_s);
         QVERIFY(::mkfifo(QFile::encodeName(path(u"fifo"_s)).constData(), 0600) == 0);
         QVERIFY(QDir(m_dir.path()).mkdir(u"cartella"_s));
         QVERIFY(QFile::link(path(u"Vinzal.mdb"_s), path(u"alias.csv"_s)));
@@ -413,6 +416,7 @@ private slots:
         query(in(u"c.mdb"_s), u"CREATE INDEX \"Telefonino\" ON Nomelia(Telefonino COLLATE BINARY)"_s);
         check(u"c.mdb"_s, u"manca l'indice «Città»"_s);
         check(u"c.mdb"_s, u"«Telefonino» non usa la collazione NOCASE"_s);
+        check(path(u"usedup.mdb"_s), u"gli ID della rubrica sono esauriti"_s);
 
         QString table = query(in(u"c.mdb"_s), u"SELECT sql FROM sqlite_master WHERE name = 'Nomelia'"_s)
                             .first()

@@ -858,13 +858,12 @@ int copyCommand(const Arguments& args)
             u"la rubrica da copiare e quella in cui copiarla sono la stessa: non è cambiato nulla."_s);
     QElapsedTimer timer;
     timer.start();
-    auto records = book::readAll(source);
-    if (!records)
-        return fail(records.error(), shownBook(source));
     // A file keeps every field byte for byte; a server holds only UTF-8 text.
-    qsizetype changedKind = 0;
-    if (Status copied = book::copy(records.value(), target, args.force, {source}, &changedKind); !copied)
-        return fail(copied.error(), shownBook(target));
+    bool sourceFailed = false;
+    auto copied = book::copy(source, target, args.force, &sourceFailed);
+    if (!copied)
+        return fail(copied.error(), shownBook(sourceFailed ? source : target));
+    const qsizetype changedKind = copied.value().changedKind;
     if (changedKind > 0)
         err() << "vinzal-db: attenzione: "
               << (changedKind == 1
@@ -872,7 +871,7 @@ int copyCommand(const Arguments& args)
                       : u"%1 campi non erano testo ma dati di altro tipo e sono stati scritti"_s.arg(
                             changedKind))
               << " come testo sul server «" << shownBook(target) << "» (i byte sono gli stessi).\n";
-    out() << (records.value().size() == 1 ? "Copiato " : "Copiati ") << countOf(records.value().size())
+    out() << (copied.value().contacts == 1 ? "Copiato " : "Copiati ") << countOf(copied.value().contacts)
           << " da «" << shownBook(source) << "» in «" << shownBook(target) << "», con i loro ID, in "
           << seconds(timer) << " s.\n";
     return Success;
