@@ -237,6 +237,14 @@ Status Connection::ready()
 {
     if (!m_db || !m_db->lost())
         return {};
+    // Inside a transaction the server has already rolled back what was done: connecting again would
+    // run the rest of the operation outside it. The whole operation fails; the next one reconnects.
+    if (m_db->transactionUnderWay())
+        return StoreError{StoreError::Kind::Disconnected,
+                          u"Il collegamento con il server della rubrica si è interrotto a metà "
+                          u"dell'operazione: il server l'ha annullata per intero e la rubrica è rimasta "
+                          u"com'era. Riprovare tra qualche istante, Vinzal si ricollega da sé."_s,
+                          {}};
     return reopen();
 }
 
@@ -317,9 +325,12 @@ Result<std::optional<Values>> Connection::readOne(const QString& sql, const Valu
         return connected.error();
     auto read = readOnce(sql, bindings);
     // A read is safe to repeat: after a server restart it connects again and reads, rather than
-    // failing once more for the user.
-    if (!read && read.error().kind == StoreError::Kind::Disconnected && ready())
+    // failing once more for the user; but not inside a transaction (ready()).
+    if (!read && read.error().kind == StoreError::Kind::Disconnected) {
+        if (Status connected = ready(); !connected)
+            return m_db->transactionUnderWay() ? connected.error() : read.error();
         return readOnce(sql, bindings);
+    }
     return read;
 }
 

@@ -89,12 +89,16 @@ Transaction::Transaction(Database& database, const QString& what, const QString&
 {
     m_begun = m_database.exec(begin, what);
     m_open = m_begun.ok();
+    if (m_open)
+        ++m_database.m_transactions;
 }
 
 Transaction::~Transaction()
 {
     if (m_open && m_database.inTransaction())
         static_cast<void>(m_database.exec(u"ROLLBACK"_s, m_what));
+    if (m_open)
+        --m_database.m_transactions;
 }
 
 Status Transaction::commit()
@@ -104,8 +108,10 @@ Status Transaction::commit()
     Status done = m_database.exec(u"COMMIT"_s, m_what);
     // A COMMIT that fails (a full disk, a lock) leaves the transaction open on SQLite: the
     // destructor rolls it back, so nothing half written stays.
-    if (done)
+    if (done) {
         m_open = false;
+        --m_database.m_transactions;
+    }
     return done;
 }
 

@@ -49,6 +49,10 @@ public:
     virtual bool lost() const { return false; }
     // Closes and connects (or opens the same file) again. Kept statements are prepared anew.
     virtual Status reconnect(const QString& what) = 0;
+    // Whether a Transaction on this connection has begun and not ended. A connection lost inside one
+    // must not be made anew under it: the server has rolled the transaction back, and what followed
+    // would run outside it, each statement committed on its own.
+    bool transactionUnderWay() const { return m_transactions > 0; }
 
     // The socket of a server connection, or -1: shutting it down wakes a statement waiting for a
     // server that no longer answers.
@@ -70,6 +74,10 @@ protected:
                                                    StoreError* error) = 0;
     // Statements are prepared once per connection and kept; reconnect() drops them.
     QHash<QString, std::shared_ptr<StatementImpl>> m_kept;
+
+private:
+    friend class Transaction;
+    int m_transactions = 0;
 };
 
 // One statement: prepared once per connection (and kept), bound with values, stepped through its rows.
