@@ -557,11 +557,15 @@ QString Link::text() const
     QStringList shown;
     for (qint64 id : ids)
         shown.append(QString::number(id));
-    const QString key = QString::fromUtf8(this->key);
-    const QString what = reason == Reason::Name    ? u"stesso nome («"_s + key + u"»)"_s
-                         : reason == Reason::Phone ? u"stesso numero "_s + key
-                                                   : u"stessa e-mail "_s + key;
-    return what + u": ID "_s + shown.join(u", "_s);
+    return what() + u": ID "_s + shown.join(u", "_s);
+}
+
+QString Link::what() const
+{
+    const QString shownKey = QString::fromUtf8(key);
+    return reason == Reason::Name    ? u"stesso nome («"_s + shownKey + u"»)"_s
+           : reason == Reason::Phone ? u"stesso numero "_s + shownKey
+                                     : u"stessa e-mail "_s + shownKey;
 }
 
 QString Group::reasonsText() const

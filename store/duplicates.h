@@ -55,6 +55,8 @@ struct Link
     QList<qint64> ids;
     // "stesso nome (rossimario): ID 3, 17", "stesso numero 3331234567: ID 3, 17".
     QString text() const;
+    // The same without the IDs: "stesso nome (rossimario)".
+    QString what() const;
 };
 
 // One group of likely duplicates: its IDs in order with their names as stored, and why they are

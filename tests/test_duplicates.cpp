@@ -218,6 +218,8 @@ private slots:
         QCOMPARE(lines.takeLast(), "");
         Groups listed;
         for (const QByteArray& line : std::as_const(lines)) {
+            // A line says its contact's reasons, never the whole group's IDs.
+            QVERIFY2(line.contains("stess") && !line.contains(": ID"), line.constData());
             const qsizetype group = line.split(',').at(0).toLongLong();
             if (group > listed.size())
                 listed.append(QList<qint64>{});
@@ -237,6 +239,17 @@ private slots:
                  0);
         QCOMPARE(vinzalDb({u"unmerge"_s, u"d.mdb"_s, first.at(1)}, folder, &output), 0);
         QCOMPARE(everything(book), before);
+        // The undo line it prints works as written in a shell, whatever the book's name.
+        const QString odd = u"l'amico $(x) d.mdb"_s;
+        QVERIFY(QFile::copy(book, m_dir.filePath(odd)));
+        QCOMPARE(vinzalDb(QStringList{u"merge"_s, odd} + first, folder, &output), 0);
+        const QString undo = output.section(u"Per annullare: "_s, 1).trimmed();
+        QVERIFY2(undo.startsWith(u"vinzal-db unmerge "_s), qPrintable(output));
+        const Run undone = run(u"/bin/sh"_s,
+                               {u"-c"_s, QStringLiteral(VINZAL_DB) + undo.mid(QStringLiteral("vinzal-db").size())},
+                               folder);
+        QVERIFY2(undone.code == 0, qPrintable(undo + u" → "_s + undone.err));
+        QCOMPARE(everything(m_dir.filePath(odd)), before);
     }
 
     void ignoredGroupsStayAway()

@@ -447,13 +447,25 @@ int duplicatesCommand(const Arguments& args)
     progress.group = [&](const duplicates::Group& group) {
         ++groups;
         contactsFound += group.ids.size();
-        const QByteArray reasons = group.reasonsText().toUtf8();
         if (!csv)
-            text += "Gruppo " + QByteArray::number(groups) + ": " + reasons + "\n";
+            text += "Gruppo " + QByteArray::number(groups) + ": " + group.reasonsText().toUtf8() + "\n";
+        // In CSV each contact's line says its own reasons, without the other IDs (the group number
+        // joins them): a line listing every ID of a group of thousands would make the file grow
+        // with the square of the group.
+        QHash<qint64, QByteArray> reasonsOf;
+        if (csv)
+            for (const duplicates::Link& link : group.links) {
+                const QByteArray what = link.what().toUtf8();
+                for (qint64 id : link.ids) {
+                    QByteArray& reasons = reasonsOf[id];
+                    reasons += (reasons.isEmpty() ? "" : "; ") + what;
+                }
+            }
         for (qsizetype i = 0; i < group.ids.size(); ++i) {
             if (csv)
                 text += QByteArray::number(groups) + ',' + QByteArray::number(group.ids.at(i)) + ',' +
-                        csvCell(group.names.at(i).bytes()) + ',' + csvCell(reasons) + "\r\n";
+                        csvCell(group.names.at(i).bytes()) + ',' + csvCell(reasonsOf.value(group.ids.at(i))) +
+                        "\r\n";
             else
                 text += "  " + QByteArray::number(group.ids.at(i)).rightJustified(10) + "  " +
                         group.names.at(i).bytes() + "\n";
@@ -496,6 +508,16 @@ std::optional<QList<qint64>> idsOf(const QStringList& words, QString& problem)
     return ids;
 }
 
+// `word` as a POSIX shell reads it back as one word: quoted unless every character is plainly safe,
+// and after "--" when it would read as an option.
+QString shellWord(const QString& word)
+{
+    static const QRegularExpression plain(u"^[A-Za-z0-9_./,:+@%=-]+$"_s);
+    const QString quoted =
+        plain.match(word).hasMatch() ? word : u"'"_s + QString(word).replace(u"'"_s, u"'\\''"_s) + u"'"_s;
+    return word.startsWith(u'-') ? u"-- "_s + quoted : quoted;
+}
+
 int mergeCommand(const Arguments& args)
 {
     QString problem;
@@ -536,8 +558,8 @@ int mergeCommand(const Arguments& args)
     for (qint64 id : ids->mid(1))
         others.append(QString::number(id));
     out() << "Uniti i contatti con ID " << others.join(u", "_s) << " nel contatto con ID " << ids->first()
-          << " in «" << shown << "». Per annullare: vinzal-db unmerge " << shown << " " << ids->first()
-          << "\n";
+          << " in «" << shown << "». Per annullare: vinzal-db unmerge " << shellWord(shown) << " "
+          << ids->first() << "\n";
     return Success;
 }
 
