@@ -271,7 +271,8 @@ bool isAscii(const QByteArray& bytes)
 
 // The text of a property's value, still escaped. `legacy` says whether the card is vCard 2.1,
 // where text without a CHARSET is Windows-1252; it is set to true when that was needed.
-QString decodeText(const Property& p, bool version21, bool& legacyUsed, QStringList& errors)
+QString decodeText(const Property& p, bool version21, bool& legacyUsed, QStringList& errors,
+                   QStringList& warnings)
 {
     QByteArray bytes = p.rawValue;
     if (p.quotedPrintable())
@@ -284,10 +285,13 @@ QString decodeText(const Property& p, bool version21, bool& legacyUsed, QStringL
     }
     if (name.isEmpty() || name == "UTF-8" || name == "UTF8") {
         if (const qsizetype bad = text::firstInvalidUtf8(bytes); bad >= 0) {
-            errors.append(u"riga %1: il testo di %2 non è in UTF-8 (byte 0x%3)"_s.arg(p.line)
-                              .arg(QString::fromLatin1(p.name))
-                              .arg(quint8(bytes.at(bad)), 2, 16, QChar(u'0')));
-            return QString();
+            // The book holds any bytes: the value is kept as it is (its bytes that are not UTF-8
+            // travel as the escapes of value.h), and the user is told where to look.
+            warnings.append(u"riga %1: il testo di %2 non è in UTF-8 (byte 0x%3): i suoi byte sono stati "
+                            u"importati come sono"_s.arg(p.line)
+                                .arg(QString::fromLatin1(p.name))
+                                .arg(quint8(bytes.at(bad)), 2, 16, QChar(u'0')));
+            return decodeStoredText(bytes);
         }
         return QStringDecoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom)(bytes);
     }
@@ -530,7 +534,8 @@ Contact readCard(const QList<Property>& properties, int beginLine, ReadResult& r
     }
     for (const Property& p : properties)
         if (p.name == "X-ABLABEL" && !p.group.isEmpty())
-            groupLabels[p.group] = plainLabel(unescape(decodeText(p, version21, legacyUsed, result.errors)));
+            groupLabels[p.group] =
+                plainLabel(unescape(decodeText(p, version21, legacyUsed, result.errors, result.warnings)));
 
     static const QList<QByteArray> used = {"UID", "FN",    "N",    "CATEGORIES", "ADR",
                                            "TEL", "EMAIL", "NOTE", "ORG",        kUlteriore};
@@ -543,7 +548,7 @@ Contact readCard(const QList<Property>& properties, int beginLine, ReadResult& r
         // stop the import nor bring a warning.
         if (!used.contains(p.name) && !remarkLabels().contains(p.name))
             continue;
-        const QString value = decodeText(p, version21, legacyUsed, result.errors);
+        const QString value = decodeText(p, version21, legacyUsed, result.errors, result.warnings);
         const QString label = groupLabels.value(p.group);
         QList<QByteArray> types = p.param("TYPE") + typesOfLabel(label);
         const bool customLabel = !label.isEmpty() && typesOfLabel(label).isEmpty();

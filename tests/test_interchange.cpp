@@ -259,10 +259,21 @@ private slots:
         QVERIFY(!vcard::read("BEGIN:VCARD\r\nsenza due punti\r\nEND:VCARD\r\n").errors.isEmpty());
         QVERIFY(!vcard::read("BEGIN:VCARD\r\nFN:x\r\n").errors.isEmpty());
 
+        // A card's text that is not the UTF-8 it declares (or that its version implies) does not
+        // stop the others: the value keeps its bytes, and the line and property are said.
         vcard::ReadResult cards = vcard::read("BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Rossi\r\n"
-                                              "NOTE:Niccol\xf2\r\nEND:VCARD\r\n");
-        QCOMPARE(cards.errors.size(), 1);
-        QVERIFY2(cards.errors.first().contains(u"riga 4"_s), qPrintable(cards.errors.first()));
+                                              "NOTE:Niccol\xf2\r\nEND:VCARD\r\n"
+                                              "BEGIN:VCARD\r\nVERSION:2.1\r\nN:Bianchi\r\n"
+                                              "ORG;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:Caff=E8 =\r\n"
+                                              "Sport\r\nEND:VCARD\r\n");
+        QVERIFY2(cards.errors.isEmpty(), qPrintable(cards.errors.join(u'\n')));
+        QCOMPARE(cards.records.size(), 2);
+        QCOMPARE(cards.records[0].at(11).bytes(), QByteArray("Niccol\xf2"));
+        QCOMPARE(cards.records[1].at(11).bytes(), QByteArray("Azienda: Caff\xe8 Sport"));
+        QCOMPARE(cards.warnings.size(), 2);
+        QVERIFY2(cards.warnings[0].contains(u"riga 4: il testo di NOTE non è in UTF-8"_s) &&
+                     cards.warnings[1].contains(u"riga 9: il testo di ORG non è in UTF-8"_s),
+                 qPrintable(cards.warnings.join(u'\n')));
         // What the book does not keep is not read, so it cannot stop the import.
         cards = vcard::read("BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Rossi\r\nX-FOTO:\xff\xd8\r\nEND:VCARD\r\n");
         QVERIFY(cards.errors.isEmpty() && cards.warnings.isEmpty());
