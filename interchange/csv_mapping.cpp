@@ -441,13 +441,30 @@ Mapping guess(const QStringList& header)
     return mapping;
 }
 
-Result read(const QByteArray& bytes, const Encoding* encoding, const Mapping* given)
+Result read(const QByteArray& data, const Encoding* encoding, const Mapping* given)
 {
     Result result;
+    // UTF-16 (what some programs save as "Unicode text") is known by its byte-order mark, in
+    // either byte order; it is read as the same text in UTF-8, whatever encoding was asked for.
+    QByteArray utf16;
+    const bool littleEndian = data.startsWith("\xFF\xFE"), bigEndian = data.startsWith("\xFE\xFF");
+    if (littleEndian || bigEndian) {
+        QStringDecoder decoder(littleEndian ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE,
+                               QStringDecoder::Flag::Stateless);
+        const QString text = decoder(QByteArrayView(data).sliced(2));
+        if (decoder.hasError() || data.size() % 2 != 0 || !QStringView(text).isValidUtf16()) {
+            result.errors.append(
+                u"il file comincia come un testo UTF-16 ma non lo è per intero (un carattere "
+                u"è spezzato o non valido); salvarlo in UTF-8 e riprovare"_s);
+            return result;
+        }
+        utf16 = text.toUtf8();
+        encoding = nullptr;
+    }
+    const QByteArray& bytes = littleEndian || bigEndian ? utf16 : data;
     result.encoding = encoding ? *encoding : detectEncoding(bytes);
     const QString text = decode(bytes, result.encoding);
-    const qsizetype end = text.indexOf(u'\n');
-    const QString headerLine = text.left(end < 0 ? text.size() : end);
+    const QString headerLine = text::firstLine(text);
     QChar separator = u',';
     for (QChar candidate : {u';', u'\t'})
         if (headerLine.count(candidate) > headerLine.count(separator))

@@ -73,7 +73,8 @@ struct Result
 };
 
 // Reads `bytes`: with `encoding` (detected when null), with `mapping` (guessed when null; `--map`
-// and the preview's changes come this way).
+// and the preview's changes come this way). A file beginning with a UTF-16 byte-order mark (either
+// byte order) is read as UTF-16 whatever `encoding` says. Lines end at CR LF, LF or a lone CR.
 Result read(const QByteArray& bytes, const Encoding* encoding = nullptr, const Mapping* mapping = nullptr);
 
 // Applies "Header=Choice" pairs (comma-separated, as vinzal-db import --map takes them) to

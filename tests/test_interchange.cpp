@@ -308,6 +308,71 @@ private slots:
         QCOMPARE(cards.records.value(0).at(7).toText(), u"1"_s);
     }
 
+    // The same CSV with its lines ended by CR LF, LF or a lone CR, or saved as UTF-16 in either
+    // byte order, reads the same; a CR or LF inside quotes stays data, byte for byte.
+    void csvLineEndsAndUtf16()
+    {
+        // Each line end outside quotes (CR LF, LF or CR) replaced by `end`.
+        const auto withLineEnds = [](const QByteArray& bytes, const QByteArray& end) {
+            QByteArray out;
+            bool quoted = false;
+            for (qsizetype i = 0; i < bytes.size(); ++i) {
+                const char c = bytes.at(i);
+                if (c == '"')
+                    quoted = !quoted;
+                if (quoted || (c != '\r' && c != '\n')) {
+                    out += c;
+                } else {
+                    out += end;
+                    i += c == '\r' && i + 1 < bytes.size() && bytes.at(i + 1) == '\n' ? 1 : 0;
+                }
+            }
+            return out;
+        };
+        const auto utf16 = [](const QByteArray& bytes, bool bigEndian) {
+            QByteArray out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+            for (const QChar c : QString::fromUtf8(bytes)) {
+                const char high = char(c.unicode() >> 8), low = char(c.unicode() & 0xFF);
+                out += bigEndian ? high : low;
+                out += bigEndian ? low : high;
+            }
+            return out;
+        };
+        const Contacts own = {contact({{0, 3}, {2, u"a\rb"_s}, {11, u"x\r\ny\nz\r"_s}, {5, u"\rvia"_s}}),
+                              contact({{2, u"Forlì 😀"_s}, {7, u""_s}})};
+        QList<std::pair<QString, QByteArray>> files{{u"own"_s, csv::write(own)},
+                                                    {u"own ;"_s, csv::write(own, {u';', true})}};
+        for (const QString& name : {u"google_en.csv"_s, u"thunderbird_it.csv"_s, u"outlook_it.csv"_s}) {
+            QFile file(QFINDTESTDATA(u"data/csv/"_s + name));
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            files.append({name, file.readAll()});
+        }
+        for (const auto& [name, bytes] : std::as_const(files)) {
+            const csvmap::Result original = csvmap::read(bytes);
+            QVERIFY2(original.errors.isEmpty(), qPrintable(name));
+            QList<std::pair<QString, QByteArray>> variants{{u"CR"_s, withLineEnds(bytes, "\r")},
+                                                           {u"LF"_s, withLineEnds(bytes, "\n")}};
+            // (The spreadsheet variant is known by its UTF-8 mark: in UTF-16 it is another file.)
+            if (QByteArrayView(bytes).isValidUtf8() && !bytes.startsWith("\xEF\xBB\xBF"))
+                variants += {{u"UTF-16LE"_s, utf16(bytes, false)}, {u"UTF-16BE"_s, utf16(bytes, true)}};
+            for (const auto& [variant, changed] : std::as_const(variants)) {
+                const csvmap::Result read = csvmap::read(changed);
+                const QString where = name + u", "_s + variant + u": "_s;
+                QVERIFY2(read.errors.isEmpty(), qPrintable(where + read.errors.join(u' ')));
+                QVERIFY2(difference(original.records, read.records).isEmpty(),
+                         qPrintable(where + difference(original.records, read.records)));
+            }
+        }
+        QCOMPARE(difference(own, csvmap::read(files.first().second).records), QString());
+        // A line that cannot be read is named by its number however the lines end.
+        const QStringList errors = csv::read("ID,Fax\r\"1\r\",2\r3,4,5\r").errors;
+        QVERIFY2(errors.size() == 1 && errors.first().startsWith(u"riga 4:"_s),
+                 qPrintable(errors.join(u' ')));
+        // UTF-16 cut in the middle of a character is refused, saying so.
+        const csvmap::Result cut = csvmap::read(utf16("ID,Fax\r\n1,2\r\n", false).chopped(1));
+        QVERIFY2(cut.errors.value(0).contains(u"UTF-16"_s), qPrintable(cut.errors.join(u' ')));
+    }
+
     // Cards as phones and mail programs write them (grouped items with labels, TYPE lists, 2.1's
     // bare types, quoted-printable): every number, address and date is kept, in its own field or
     // in a labelled line of "Osservazioni", never in a field of another kind.
