@@ -242,7 +242,7 @@ private slots:
         Card card(contactsFrom(u"threeContacts"_s));
         QTemporaryDir data;
         QString path = data.filePath(u"dati.csv"_s);
-        if (file.endsWith(u".csv"_s)) {
+        if (file.contains(u'.')) {
             path = QFINDTESTDATA(u"data/csv/"_s + file);
         } else {
             QVERIFY(writeBytes(path, file == u"bad"_s
@@ -272,6 +272,8 @@ private slots:
             seen = u"%1/%2 %3"_s.arg(shown.total)
                        .arg(shown.duplicates)
                        .arg(shown.first.isEmpty() ? QString() : shown.first.first()[Field::Nome].toText());
+            if (!shown.notes.isEmpty())
+                seen += u" — "_s + shown.notes.join(u" — "_s);
             return true;
         };
         QTest::keySequence(keys, QKeySequence(Qt::CTRL | Qt::Key_I));
