@@ -575,11 +575,17 @@ bool applyMap(Mapping& mapping, const QString& pairs, QString* problem)
 {
     for (const QString& pair : pairs.split(u',', Qt::SkipEmptyParts)) {
         const qsizetype equals = pair.lastIndexOf(u'=');
+        if (equals <= 0 || pair.left(equals).trimmed().isEmpty()) {
+            *problem = u"--map: «"_s + pair.trimmed() +
+                       u"» non è nella forma attesa --map \"COLONNA=CAMPO\" (per esempio --map "
+                       u"\"Cell=Telefonino\")"_s;
+            return false;
+        }
         const QString header = pair.left(equals).trimmed();
         const QString choice = pair.mid(equals + 1).trimmed();
         Column* column = nullptr;
         for (Column& each : mapping.columns)
-            if (equals > 0 && each.header.compare(header, Qt::CaseInsensitive) == 0)
+            if (each.header.compare(header, Qt::CaseInsensitive) == 0)
                 column = &each;
         if (!column) {
             *problem = u"--map: il file non ha la colonna «"_s + header + u"»"_s;

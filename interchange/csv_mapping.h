@@ -78,7 +78,8 @@ struct Result
 Result read(const QByteArray& bytes, const Encoding* encoding = nullptr, const Mapping* mapping = nullptr);
 
 // Applies "Header=Choice" pairs (comma-separated, as vinzal-db import --map takes them) to
-// `mapping`; false with `problem` set for a header the file lacks or a choice unknown.
+// `mapping`; false with `problem` set for a pair without its "=Choice" (with the expected form), a
+// header the file lacks or a choice unknown.
 bool applyMap(Mapping& mapping, const QString& pairs, QString* problem);
 
 } // namespace vinzal::csvmap
