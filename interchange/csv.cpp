@@ -2,6 +2,7 @@
 
 #include "contact_table.h"
 #include "text_encoding.h"
+#include "wording.h"
 
 #include <QStringDecoder>
 #include <QVariant>
@@ -194,9 +195,9 @@ ReadResult read(const QByteArray& data)
         if (line.values.size() == 1 && line.values.first().isNull())
             continue; // a blank line
         if (line.values.size() != positions.size()) {
-            result.errors.append(u"riga %1: %2 campi invece di %3"_s.arg(line.number)
-                                     .arg(line.values.size())
-                                     .arg(positions.size()));
+            result.errors.append(u"riga %1: "_s.arg(line.number) +
+                                 words::counted(line.values.size(), u"campo"_s, u"campi"_s) +
+                                 u" invece di %1"_s.arg(positions.size()));
             continue;
         }
         Contact record;

@@ -3,6 +3,7 @@
 #include "contact_table.h"
 #include "csv.h"
 #include "text_encoding.h"
+#include "wording.h"
 
 #include <QHash>
 #include <QRegularExpression>
@@ -494,8 +495,9 @@ Result read(const QByteArray& data, const Encoding* encoding, const Mapping* giv
     for (qsizetype l = 1; l < lines.size(); ++l) {
         const auto& [cells, number] = lines.at(l);
         if (cells.size() > columns.size()) {
-            result.errors.append(
-                u"riga %1: %2 campi invece di %3"_s.arg(number).arg(cells.size()).arg(columns.size()));
+            result.errors.append(u"riga %1: "_s.arg(number) +
+                                 words::counted(cells.size(), u"campo"_s, u"campi"_s) +
+                                 u" invece di %1"_s.arg(columns.size()));
             continue;
         }
         Builder builder;

@@ -13,6 +13,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QHeaderView>
 #include <QProcess>
@@ -288,6 +289,29 @@ private slots:
                  : cancelAt >= 0  ? report.contains(u"annullata"_s)
                                   : report.contains(u"Aggiunt"_s),
                  qPrintable(report));
+    }
+
+    // The real preview's words agree with the number of contacts already in the book.
+    void previewWordsAgreeWithTheCount()
+    {
+        for (const auto& [duplicates, offered] :
+             {std::pair{1, u"Aggiungere comunque il contatto già presente"_s},
+              std::pair{2, u"Aggiungere comunque i 2 contatti già presenti"_s}}) {
+            ImportPreview preview;
+            preview.file = u"dati.vcf"_s;
+            preview.total = 3;
+            preview.duplicates = duplicates;
+            preview.reread = [] {};
+            QString seen;
+            whenModalShows([&seen](QWidget* modal) {
+                if (auto* keep = modal->findChild<QCheckBox*>(u"keepDuplicates"_s))
+                    seen = keep->text();
+                QTest::keyClick(modal, Qt::Key_Escape);
+            });
+            QtDialogs real;
+            QVERIFY(!static_cast<Dialogs&>(real).reviewImport(nullptr, preview));
+            QCOMPARE(seen, offered);
+        }
     }
 
     // Stampa… (Ctrl+P): labels from a start position, the card, the list from the grid; a cancel
