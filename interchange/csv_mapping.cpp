@@ -2,6 +2,7 @@
 
 #include "contact_table.h"
 #include "csv.h"
+#include "foreign_values.h"
 #include "text_encoding.h"
 #include "wording.h"
 
@@ -114,6 +115,12 @@ const Known known[] = {
     // Notes.
     {u"notes", Role::Notes, Field::Osservazioni, 0},
     {u"note", Role::Notes, Field::Osservazioni, 0},
+    // Categories and groups.
+    {u"categories", Role::Categories, Field::Genere, 0},
+    {u"categorie", Role::Categories, Field::Genere, 0},
+    {u"labels", Role::Categories, Field::Genere, 0},
+    {u"group membership", Role::Categories, Field::Genere, 0},
+    {u"etichette", Role::Categories, Field::Genere, 0},
 };
 
 QString normalised(const QString& header)
@@ -140,6 +147,7 @@ const Choice roleChoices[] = {
     {u"CAP", Role::PostalCode},
     {u"Provincia", Role::Region},
     {u"Note", Role::Notes},
+    {u"Categorie (il Genere, se una è tra le tre)", Role::Categories},
 };
 
 // The book's own columns: the header of its own CSV.
@@ -241,6 +249,7 @@ struct Builder
     std::array<QString, fieldCount> fields;
     std::array<bool, fieldCount> filled{};
     QString first, middle, last, full, company, notes;
+    QStringList categories;
     QString fullHeader;
     std::array<std::array<QString, 4>, 8> address{}; // by slot: street, city, postal code, region
     std::array<QStringList, 8> addressLabels;        // "Header: value" of each slot's cells
@@ -253,7 +262,7 @@ struct Builder
             fields[at] = value;
             filled[at] = true;
         } else {
-            extras.append(label + u": "_s + value);
+            extras.append(foreign::italianLabel(label) + u": "_s + value);
         }
     }
 
@@ -268,7 +277,8 @@ struct Builder
             name = full;
         else if (!full.isEmpty() && full != name &&
                  full != QStringList{first, middle, last}.join(u' ').simplified())
-            extras.append(fullHeader + u": "_s + full); // a display name of its own is kept
+            extras.append(foreign::italianLabel(fullHeader) + u": "_s +
+                          full); // a display name of its own is kept
         if (name.isEmpty()) {
             name = company;
         } else if (!company.isEmpty()) {
@@ -296,8 +306,16 @@ struct Builder
                 extras.append(addressLabels[slot]);
             }
         }
+        // "Genere" by the rule every import of another program's contacts follows; when a column
+        // was chosen for the field, the categories all go to the remarks.
+        QStringList others;
+        const QString category = foreign::category(categories, &others);
         if (!filled[std::size_t(Field::Genere)])
-            put(Field::Genere, contacts::defaultCategory(), {});
+            put(Field::Genere, category, {});
+        else if (categories.contains(category, Qt::CaseInsensitive))
+            others.prepend(category);
+        for (const QString& other : std::as_const(others))
+            extras.append(u"Categoria: "_s + other);
         QStringList remarks;
         if (!notes.isEmpty())
             remarks.append(notes);
@@ -519,8 +537,17 @@ Result read(const QByteArray& data, const Encoding* encoding, const Mapping* giv
                 case Role::Ignore:
                 case Role::PhoneLabel:
                     break;
-                case Role::Extra:
-                    builder.extras.append(column.header + u": "_s + value);
+                case Role::Extra: {
+                    // In Italian, and left out when it only restates a default.
+                    const QString label = foreign::italianLabel(column.header);
+                    if (const QString shown = foreign::remarkValue(label, value); !shown.isEmpty())
+                        builder.extras.append(label + u": "_s + shown);
+                    break;
+                }
+                case Role::Categories:
+                    for (const QString& category :
+                         value.split(QRegularExpression(u"[;,]"_s), Qt::SkipEmptyParts))
+                        builder.categories.append(category.trimmed());
                     break;
                 case Role::Field:
                     builder.put(column.field, value, column.header);
@@ -551,7 +578,8 @@ Result read(const QByteArray& data, const Encoding* encoding, const Mapping* giv
                                                                        : 3;
                     QString& into = builder.address[slot][std::size_t(part)];
                     into = into.isEmpty() ? value : into + u", "_s + value;
-                    builder.addressLabels[slot].append(column.header + u": "_s + value);
+                    builder.addressLabels[slot].append(foreign::italianLabel(column.header) + u": "_s +
+                                                       value);
                     break;
                 }
                 case Role::Notes:
@@ -562,7 +590,8 @@ Result read(const QByteArray& data, const Encoding* encoding, const Mapping* giv
                     if (label.startsWith(u"* "_s))
                         label = label.mid(2);
                     builder.put(phoneField(label), value,
-                                label.isEmpty() ? column.header : u"Telefono ("_s + label + u")"_s);
+                                label.isEmpty() ? column.header
+                                                : u"Telefono ("_s + foreign::italianLabel(label) + u")"_s);
                     break;
                 }
                 }

@@ -37,6 +37,7 @@ enum class Role {
     PostalCode, // joined into "Città" as "20100 Milano (MI)"
     Region,
     Notes,      // first in "Osservazioni"
+    Categories, // a list of the other program's categories: "Genere" by foreign::category()
     PhoneLabel, // a pair of columns (`slot` is the pair's number): the label says which field
     PhoneValue,
 };

@@ -1,6 +1,7 @@
 #include "vcard.h"
 
 #include "contact_table.h"
+#include "foreign_values.h"
 #include "text_encoding.h"
 
 #include <QHash>
@@ -542,7 +543,7 @@ Contact readCard(const QList<Property>& properties, int beginLine, ReadResult& r
     Remarks remarks;
     QString fromName, fromFullName, organisation;
     bool haveFullName = false;
-    QStringList nameRemarks, notesRead;
+    QStringList nameRemarks, notesRead, categories;
     for (const Property& p : properties) {
         // What the address book does not keep (a photo, a key) is never decoded, so it can neither
         // stop the import nor bring a warning.
@@ -601,22 +602,10 @@ Contact readCard(const QList<Property>& properties, int beginLine, ReadResult& r
                 record[Genere] = unescapeValue(value, p, result.warnings);
                 continue;
             }
-            // Another program's categories are a list; the book knows three of them.
-            QStringList categories = split(value, u',');
-            restoreBreaks(categories, p, result.warnings);
-            for (const QString& category : std::as_const(categories)) {
-                const QString trimmed = category.trimmed();
-                const qsizetype known = contacts::categories().indexOf(trimmed, 0);
-                qsizetype folded = -1;
-                for (qsizetype c = 0; c < contacts::categories().size(); ++c)
-                    if (contacts::categories().at(c).compare(trimmed, Qt::CaseInsensitive) == 0)
-                        folded = c;
-                const qsizetype at = known >= 0 ? known : folded;
-                if (at >= 0 && record[Genere].isNull())
-                    record[Genere] = contacts::categories().at(at);
-                else
-                    remarks.add(u"Categoria"_s, trimmed);
-            }
+            // Another program's categories are a list; the book knows three of them (see the end).
+            QStringList list = split(value, u',');
+            restoreBreaks(list, p, result.warnings);
+            categories += list;
         } else if (p.name == "ADR") {
             QStringList parts = split(value, u';');
             restoreBreaks(parts, p, result.warnings);
@@ -646,7 +635,7 @@ Contact readCard(const QList<Property>& properties, int beginLine, ReadResult& r
             remarks.add(u"Casella postale"_s, parts.at(0).trimmed());
             remarks.add(u"CAP"_s, parts.at(5).trimmed());
             remarks.add(u"Provincia"_s, parts.at(4).trimmed());
-            remarks.add(u"Paese"_s, parts.at(6).trimmed());
+            remarks.add(u"Paese"_s, foreign::remarkValue(u"Paese"_s, parts.at(6).trimmed()));
         } else if (p.name == "TEL") {
             QString number = unescapeValue(value, p, result.warnings);
             if (p.param("VALUE").contains("URI") && number.startsWith(u"tel:"_s, Qt::CaseInsensitive))
@@ -725,6 +714,13 @@ Contact readCard(const QList<Property>& properties, int beginLine, ReadResult& r
     }
     if (!organisation.isEmpty() && record[Nome].toString() != organisation)
         remarks.add(u"Azienda"_s, organisation);
+    // "Genere" by the rule every import of another program's contacts follows.
+    if (!own) {
+        QStringList others;
+        record[Genere] = foreign::category(categories, &others);
+        for (const QString& other : std::as_const(others))
+            remarks.add(u"Categoria"_s, other);
+    }
 
     // The note as it was, then one line for each value without a field of its own.
     QStringList remark = notesRead + remarks.lines();

@@ -399,6 +399,27 @@ private slots:
         QCOMPARE(difference({own}, back.records), QString());
     }
 
+    // Another program's categories give one Genere, and the same remarks, from a vCard and a CSV.
+    void categoriesOfOtherProgramsGiveOneGenere()
+    {
+        for (const auto& [given, genere, remark] :
+             {std::tuple{"", u"Altro"_s, u""_s},
+              {"Lavoro", u"Lavoro"_s, u""_s},
+              {"VIP,famiglia-amici", u"Famiglia-Amici"_s, u"Categoria: VIP"_s},
+              {"* myContacts", u"Altro"_s, u""_s},
+              {"Clienti", u"Altro"_s, u"Categoria: Clienti"_s}}) {
+            const vcard::ReadResult card = vcard::read(QByteArray("BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Rossi\r\n"
+                                                                  "CATEGORIES:") +
+                                                       given + "\r\nEND:VCARD\r\n");
+            const csvmap::Result row =
+                csvmap::read(QByteArray("Name,Categories\r\nRossi,\"") + given + "\"\r\n");
+            for (const Contacts& read : {card.records, row.records}) {
+                QCOMPARE(read.value(0).at(1).toText(), genere);
+                QCOMPARE(read.value(0).at(11).toText(), remark);
+            }
+        }
+    }
+
     void xlsxCellsAreTextAsTyped()
     {
         // A byte that is not UTF-8 is the «\uFFFD» the export's warning names, a letter beside it stays.
