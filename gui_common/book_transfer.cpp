@@ -10,6 +10,7 @@
 #include "page_painter.h"
 
 #include "vcard.h"
+#include "wording.h"
 
 #include <QImage>
 #include <QPagedPaintDevice>
@@ -40,7 +41,7 @@ const ExportFormat exportFormats[] = {
 
 QString countOf(qint64 count)
 {
-    return count == 1 ? u"1 contatto"_s : u"%L1 contatti"_s.arg(count);
+    return words::counted(count, u"contatto"_s, u"contatti"_s, true);
 }
 
 } // namespace

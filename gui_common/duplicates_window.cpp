@@ -4,6 +4,7 @@
 #include "contact_table.h"
 #include "dialogs.h"
 #include "record_navigator.h"
+#include "wording.h"
 
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -208,12 +209,14 @@ void DuplicatesWindow::startSearch()
 
 void DuplicatesWindow::showProgress(qint64 done, qint64 total, bool checking)
 {
-    m_status->setText(
-        checking
-            ? u"Ricerca in corso: controllati %1 contatti simili su %2; trovati finora %3 gruppi."_s.arg(done)
-                  .arg(total)
-                  .arg(m_found)
-            : u"Ricerca in corso: letti %1 contatti su %2…"_s.arg(done).arg(total));
+    m_status->setText(checking
+                          ? words::plural(done, u"Ricerca in corso: controllato 1 contatto simile"_s,
+                                          u"Ricerca in corso: controllati %1 contatti simili"_s.arg(done)) +
+                                u" su %1; trovati finora "_s.arg(total) +
+                                words::counted(m_found, u"gruppo"_s, u"gruppi"_s) + u"."_s
+                          : words::plural(done, u"Ricerca in corso: letto 1 contatto"_s,
+                                          u"Ricerca in corso: letti %1 contatti"_s.arg(done)) +
+                                u" su %1…"_s.arg(total));
 }
 
 void DuplicatesWindow::addGroup(const duplicates::Group& group)

@@ -1,6 +1,7 @@
 // The preview of an import, as the real dialogs show it.
 #include "contact_table.h"
 #include "dialogs.h"
+#include "wording.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -104,7 +105,9 @@ private:
         if (!p.notes.isEmpty())
             summary += u"\n"_s + p.notes.join(u"\n"_s);
         m_summary->setText(summary);
-        m_keep->setText(u"Aggiungere comunque i %L1 contatti già presenti"_s.arg(p.duplicates));
+        m_keep->setText(
+            words::plural(p.duplicates, u"Aggiungere comunque il contatto già presente"_s,
+                          u"Aggiungere comunque i %L1 contatti già presenti"_s.arg(p.duplicates)));
         m_keep->setEnabled(p.duplicates > 0);
         m_import->setEnabled(p.problems.isEmpty());
         if (m_encoding)

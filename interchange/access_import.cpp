@@ -3,6 +3,7 @@
 #include "book_io.h"
 #include "connection.h"
 #include "contact_table.h"
+#include "wording.h"
 
 #include <QDataStream>
 #include <QFile>
@@ -90,10 +91,9 @@ public:
     std::optional<StoreError> rowCount(MdbTableDef* table, const QString& name, qsizetype read) const
     {
         if (qsizetype(table->num_rows) != read)
-            return damaged(m_path,
-                           u"la tabella «%1» dichiara %2 righe, ma se ne possono leggere solo %3"_s.arg(name)
-                               .arg(table->num_rows)
-                               .arg(read));
+            return damaged(m_path, u"la tabella «%1» dichiara "_s.arg(name) +
+                                       words::counted(table->num_rows, u"riga"_s, u"righe"_s) +
+                                       u", ma se ne possono leggere solo %1"_s.arg(read));
         return std::nullopt;
     }
 
@@ -153,10 +153,9 @@ public:
 private:
     StoreError beyondEnd(const QString& what, qint64 page) const
     {
-        return damaged(
-            m_path,
-            what + u" rimanda alla pagina %1, oltre la fine del file (che ha %2 pagine)"_s.arg(page).arg(
-                       m_pages));
+        return damaged(m_path, what +
+                                   u" rimanda alla pagina %1, oltre la fine del file (che ha "_s.arg(page) +
+                                   words::counted(m_pages, u"pagina"_s, u"pagine"_s) + u")"_s);
     }
 
     MdbHandle* m_mdb;

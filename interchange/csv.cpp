@@ -2,6 +2,7 @@
 
 #include "contact_table.h"
 #include "text_encoding.h"
+#include "wording.h"
 
 #include <QStringDecoder>
 #include <QVariant>
@@ -100,9 +101,8 @@ ReadResult read(const QByteArray& data)
                                   QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     const QString text = decoder(bytes);
 
-    // The separator is the one the header row uses.
-    const qsizetype headerEnd = text.indexOf(u'\n');
-    const QString headerLine = text.left(headerEnd < 0 ? text.size() : headerEnd);
+    // The separator is the one the header row uses; a line ends at CR LF, LF or a lone CR.
+    const QString headerLine = text::firstLine(text);
     const QChar separator = headerLine.count(u';') > headerLine.count(u',') ? u';' : u',';
     result.spreadsheet = isSpreadsheet({separator, byteOrderMark});
 
@@ -131,7 +131,8 @@ ReadResult read(const QByteArray& data)
                     inQuotes = false;
                 }
             } else {
-                if (c == u'\n')
+                // Inside the quotes every character is data; only the count of lines follows it.
+                if (c == u'\n' || (c == u'\r' && (i + 1 == text.size() || text.at(i + 1) != u'\n')))
                     ++lineNumber;
                 value += c;
             }
@@ -143,7 +144,7 @@ ReadResult read(const QByteArray& data)
             endField();
         } else if (c == u'\r' && i + 1 < text.size() && text.at(i + 1) == u'\n') {
             continue;
-        } else if (c == u'\n') {
+        } else if (c == u'\n' || c == u'\r') {
             endField();
             lines.append(current);
             current = Line{{}, ++lineNumber};
@@ -194,9 +195,9 @@ ReadResult read(const QByteArray& data)
         if (line.values.size() == 1 && line.values.first().isNull())
             continue; // a blank line
         if (line.values.size() != positions.size()) {
-            result.errors.append(u"riga %1: %2 campi invece di %3"_s.arg(line.number)
-                                     .arg(line.values.size())
-                                     .arg(positions.size()));
+            result.errors.append(u"riga %1: "_s.arg(line.number) +
+                                 words::counted(line.values.size(), u"campo"_s, u"campi"_s) +
+                                 u" invece di %1"_s.arg(positions.size()));
             continue;
         }
         Contact record;

@@ -2,7 +2,9 @@
 
 #include "contact_table.h"
 #include "csv.h"
+#include "foreign_values.h"
 #include "text_encoding.h"
+#include "wording.h"
 
 #include <QHash>
 #include <QRegularExpression>
@@ -113,6 +115,12 @@ const Known known[] = {
     // Notes.
     {u"notes", Role::Notes, Field::Osservazioni, 0},
     {u"note", Role::Notes, Field::Osservazioni, 0},
+    // Categories and groups.
+    {u"categories", Role::Categories, Field::Genere, 0},
+    {u"categorie", Role::Categories, Field::Genere, 0},
+    {u"labels", Role::Categories, Field::Genere, 0},
+    {u"group membership", Role::Categories, Field::Genere, 0},
+    {u"etichette", Role::Categories, Field::Genere, 0},
 };
 
 QString normalised(const QString& header)
@@ -139,6 +147,7 @@ const Choice roleChoices[] = {
     {u"CAP", Role::PostalCode},
     {u"Provincia", Role::Region},
     {u"Note", Role::Notes},
+    {u"Categorie (il Genere, se una è tra le tre)", Role::Categories},
 };
 
 // The book's own columns: the header of its own CSV.
@@ -240,6 +249,7 @@ struct Builder
     std::array<QString, fieldCount> fields;
     std::array<bool, fieldCount> filled{};
     QString first, middle, last, full, company, notes;
+    QStringList categories;
     QString fullHeader;
     std::array<std::array<QString, 4>, 8> address{}; // by slot: street, city, postal code, region
     std::array<QStringList, 8> addressLabels;        // "Header: value" of each slot's cells
@@ -252,7 +262,7 @@ struct Builder
             fields[at] = value;
             filled[at] = true;
         } else {
-            extras.append(label + u": "_s + value);
+            extras.append(foreign::italianLabel(label) + u": "_s + value);
         }
     }
 
@@ -267,7 +277,8 @@ struct Builder
             name = full;
         else if (!full.isEmpty() && full != name &&
                  full != QStringList{first, middle, last}.join(u' ').simplified())
-            extras.append(fullHeader + u": "_s + full); // a display name of its own is kept
+            extras.append(foreign::italianLabel(fullHeader) + u": "_s +
+                          full); // a display name of its own is kept
         if (name.isEmpty()) {
             name = company;
         } else if (!company.isEmpty()) {
@@ -295,8 +306,16 @@ struct Builder
                 extras.append(addressLabels[slot]);
             }
         }
+        // "Genere" by the rule every import of another program's contacts follows; when a column
+        // was chosen for the field, the categories all go to the remarks.
+        QStringList others;
+        const QString category = foreign::category(categories, &others);
         if (!filled[std::size_t(Field::Genere)])
-            put(Field::Genere, contacts::defaultCategory(), {});
+            put(Field::Genere, category, {});
+        else if (categories.contains(category, Qt::CaseInsensitive))
+            others.prepend(category);
+        for (const QString& other : std::as_const(others))
+            extras.append(u"Categoria: "_s + other);
         QStringList remarks;
         if (!notes.isEmpty())
             remarks.append(notes);
@@ -441,13 +460,30 @@ Mapping guess(const QStringList& header)
     return mapping;
 }
 
-Result read(const QByteArray& bytes, const Encoding* encoding, const Mapping* given)
+Result read(const QByteArray& data, const Encoding* encoding, const Mapping* given)
 {
     Result result;
+    // UTF-16 (what some programs save as "Unicode text") is known by its byte-order mark, in
+    // either byte order; it is read as the same text in UTF-8, whatever encoding was asked for.
+    QByteArray utf16;
+    const bool littleEndian = data.startsWith("\xFF\xFE"), bigEndian = data.startsWith("\xFE\xFF");
+    if (littleEndian || bigEndian) {
+        QStringDecoder decoder(littleEndian ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE,
+                               QStringDecoder::Flag::Stateless);
+        const QString text = decoder(QByteArrayView(data).sliced(2));
+        if (decoder.hasError() || data.size() % 2 != 0 || !QStringView(text).isValidUtf16()) {
+            result.errors.append(
+                u"il file comincia come un testo UTF-16 ma non lo è per intero (un carattere "
+                u"è spezzato o non valido); salvarlo in UTF-8 e riprovare"_s);
+            return result;
+        }
+        utf16 = text.toUtf8();
+        encoding = nullptr;
+    }
+    const QByteArray& bytes = littleEndian || bigEndian ? utf16 : data;
     result.encoding = encoding ? *encoding : detectEncoding(bytes);
     const QString text = decode(bytes, result.encoding);
-    const qsizetype end = text.indexOf(u'\n');
-    const QString headerLine = text.left(end < 0 ? text.size() : end);
+    const QString headerLine = text::firstLine(text);
     QChar separator = u',';
     for (QChar candidate : {u';', u'\t'})
         if (headerLine.count(candidate) > headerLine.count(separator))
@@ -477,8 +513,9 @@ Result read(const QByteArray& bytes, const Encoding* encoding, const Mapping* gi
     for (qsizetype l = 1; l < lines.size(); ++l) {
         const auto& [cells, number] = lines.at(l);
         if (cells.size() > columns.size()) {
-            result.errors.append(
-                u"riga %1: %2 campi invece di %3"_s.arg(number).arg(cells.size()).arg(columns.size()));
+            result.errors.append(u"riga %1: "_s.arg(number) +
+                                 words::counted(cells.size(), u"campo"_s, u"campi"_s) +
+                                 u" invece di %1"_s.arg(columns.size()));
             continue;
         }
         Builder builder;
@@ -500,8 +537,17 @@ Result read(const QByteArray& bytes, const Encoding* encoding, const Mapping* gi
                 case Role::Ignore:
                 case Role::PhoneLabel:
                     break;
-                case Role::Extra:
-                    builder.extras.append(column.header + u": "_s + value);
+                case Role::Extra: {
+                    // In Italian, and left out when it only restates a default.
+                    const QString label = foreign::italianLabel(column.header);
+                    if (const QString shown = foreign::remarkValue(label, value); !shown.isEmpty())
+                        builder.extras.append(label + u": "_s + shown);
+                    break;
+                }
+                case Role::Categories:
+                    for (const QString& category :
+                         value.split(QRegularExpression(u"[;,]"_s), Qt::SkipEmptyParts))
+                        builder.categories.append(category.trimmed());
                     break;
                 case Role::Field:
                     builder.put(column.field, value, column.header);
@@ -532,7 +578,8 @@ Result read(const QByteArray& bytes, const Encoding* encoding, const Mapping* gi
                                                                        : 3;
                     QString& into = builder.address[slot][std::size_t(part)];
                     into = into.isEmpty() ? value : into + u", "_s + value;
-                    builder.addressLabels[slot].append(column.header + u": "_s + value);
+                    builder.addressLabels[slot].append(foreign::italianLabel(column.header) + u": "_s +
+                                                       value);
                     break;
                 }
                 case Role::Notes:
@@ -543,7 +590,8 @@ Result read(const QByteArray& bytes, const Encoding* encoding, const Mapping* gi
                     if (label.startsWith(u"* "_s))
                         label = label.mid(2);
                     builder.put(phoneField(label), value,
-                                label.isEmpty() ? column.header : u"Telefono ("_s + label + u")"_s);
+                                label.isEmpty() ? column.header
+                                                : u"Telefono ("_s + foreign::italianLabel(label) + u")"_s);
                     break;
                 }
                 }
@@ -558,11 +606,17 @@ bool applyMap(Mapping& mapping, const QString& pairs, QString* problem)
 {
     for (const QString& pair : pairs.split(u',', Qt::SkipEmptyParts)) {
         const qsizetype equals = pair.lastIndexOf(u'=');
+        if (equals <= 0 || pair.left(equals).trimmed().isEmpty()) {
+            *problem = u"--map: «"_s + pair.trimmed() +
+                       u"» non è nella forma attesa --map \"COLONNA=CAMPO\" (per esempio --map "
+                       u"\"Cell=Telefonino\")"_s;
+            return false;
+        }
         const QString header = pair.left(equals).trimmed();
         const QString choice = pair.mid(equals + 1).trimmed();
         Column* column = nullptr;
         for (Column& each : mapping.columns)
-            if (equals > 0 && each.header.compare(header, Qt::CaseInsensitive) == 0)
+            if (each.header.compare(header, Qt::CaseInsensitive) == 0)
                 column = &each;
         if (!column) {
             *problem = u"--map: il file non ha la colonna «"_s + header + u"»"_s;

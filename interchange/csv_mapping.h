@@ -37,6 +37,7 @@ enum class Role {
     PostalCode, // joined into "Città" as "20100 Milano (MI)"
     Region,
     Notes,      // first in "Osservazioni"
+    Categories, // a list of the other program's categories: "Genere" by foreign::category()
     PhoneLabel, // a pair of columns (`slot` is the pair's number): the label says which field
     PhoneValue,
 };
@@ -73,11 +74,13 @@ struct Result
 };
 
 // Reads `bytes`: with `encoding` (detected when null), with `mapping` (guessed when null; `--map`
-// and the preview's changes come this way).
+// and the preview's changes come this way). A file beginning with a UTF-16 byte-order mark (either
+// byte order) is read as UTF-16 whatever `encoding` says. Lines end at CR LF, LF or a lone CR.
 Result read(const QByteArray& bytes, const Encoding* encoding = nullptr, const Mapping* mapping = nullptr);
 
 // Applies "Header=Choice" pairs (comma-separated, as vinzal-db import --map takes them) to
-// `mapping`; false with `problem` set for a header the file lacks or a choice unknown.
+// `mapping`; false with `problem` set for a pair without its "=Choice" (with the expected form), a
+// header the file lacks or a choice unknown.
 bool applyMap(Mapping& mapping, const QString& pairs, QString* problem);
 
 } // namespace vinzal::csvmap

@@ -38,11 +38,19 @@ qsizetype firstInvalidUtf8(QByteArrayView bytes)
     return -1;
 }
 
+QString firstLine(const QString& text)
+{
+    qsizetype end = 0;
+    while (end < text.size() && text.at(end) != u'\n' && text.at(end) != u'\r')
+        ++end;
+    return text.left(end);
+}
+
 int lineOfOffset(QByteArrayView bytes, qsizetype offset)
 {
     int line = 1;
     for (qsizetype i = 0; i < offset && i < bytes.size(); ++i)
-        if (bytes[i] == '\n')
+        if (bytes[i] == '\n' || (bytes[i] == '\r' && (i + 1 == bytes.size() || bytes[i + 1] != '\n')))
             ++line;
     return line;
 }

@@ -10,7 +10,11 @@ namespace vinzal::text {
 // surrogates and code points past U+10FFFF included), or -1 when all of `bytes` is UTF-8.
 qsizetype firstInvalidUtf8(QByteArrayView bytes);
 
-// The number of the line (from 1) that holds the byte at `offset`.
+// The first line of `text`, up to the first CR LF, LF or lone CR (or the whole text).
+QString firstLine(const QString& text);
+
+// The number of the line (from 1) that holds the byte at `offset`; lines end at CR LF, LF or a
+// lone CR.
 int lineOfOffset(QByteArrayView bytes, qsizetype offset);
 
 // Windows-1252 as browsers read it: the five bytes the code page leaves undefined become the C1

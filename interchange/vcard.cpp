@@ -1,6 +1,7 @@
 #include "vcard.h"
 
 #include "contact_table.h"
+#include "foreign_values.h"
 #include "text_encoding.h"
 
 #include <QHash>
@@ -271,7 +272,8 @@ bool isAscii(const QByteArray& bytes)
 
 // The text of a property's value, still escaped. `legacy` says whether the card is vCard 2.1,
 // where text without a CHARSET is Windows-1252; it is set to true when that was needed.
-QString decodeText(const Property& p, bool version21, bool& legacyUsed, QStringList& errors)
+QString decodeText(const Property& p, bool version21, bool& legacyUsed, QStringList& errors,
+                   QStringList& warnings)
 {
     QByteArray bytes = p.rawValue;
     if (p.quotedPrintable())
@@ -284,10 +286,13 @@ QString decodeText(const Property& p, bool version21, bool& legacyUsed, QStringL
     }
     if (name.isEmpty() || name == "UTF-8" || name == "UTF8") {
         if (const qsizetype bad = text::firstInvalidUtf8(bytes); bad >= 0) {
-            errors.append(u"riga %1: il testo di %2 non è in UTF-8 (byte 0x%3)"_s.arg(p.line)
-                              .arg(QString::fromLatin1(p.name))
-                              .arg(quint8(bytes.at(bad)), 2, 16, QChar(u'0')));
-            return QString();
+            // The book holds any bytes: the value is kept as it is (its bytes that are not UTF-8
+            // travel as the escapes of value.h), and the user is told where to look.
+            warnings.append(u"riga %1: il testo di %2 non è in UTF-8 (byte 0x%3): i suoi byte sono stati "
+                            u"importati come sono"_s.arg(p.line)
+                                .arg(QString::fromLatin1(p.name))
+                                .arg(quint8(bytes.at(bad)), 2, 16, QChar(u'0')));
+            return decodeStoredText(bytes);
         }
         return QStringDecoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom)(bytes);
     }
@@ -530,20 +535,21 @@ Contact readCard(const QList<Property>& properties, int beginLine, ReadResult& r
     }
     for (const Property& p : properties)
         if (p.name == "X-ABLABEL" && !p.group.isEmpty())
-            groupLabels[p.group] = plainLabel(unescape(decodeText(p, version21, legacyUsed, result.errors)));
+            groupLabels[p.group] =
+                plainLabel(unescape(decodeText(p, version21, legacyUsed, result.errors, result.warnings)));
 
     static const QList<QByteArray> used = {"UID", "FN",    "N",    "CATEGORIES", "ADR",
                                            "TEL", "EMAIL", "NOTE", "ORG",        kUlteriore};
     Remarks remarks;
     QString fromName, fromFullName, organisation;
     bool haveFullName = false;
-    QStringList nameRemarks, notesRead;
+    QStringList nameRemarks, notesRead, categories;
     for (const Property& p : properties) {
         // What the address book does not keep (a photo, a key) is never decoded, so it can neither
         // stop the import nor bring a warning.
         if (!used.contains(p.name) && !remarkLabels().contains(p.name))
             continue;
-        const QString value = decodeText(p, version21, legacyUsed, result.errors);
+        const QString value = decodeText(p, version21, legacyUsed, result.errors, result.warnings);
         const QString label = groupLabels.value(p.group);
         QList<QByteArray> types = p.param("TYPE") + typesOfLabel(label);
         const bool customLabel = !label.isEmpty() && typesOfLabel(label).isEmpty();
@@ -596,22 +602,10 @@ Contact readCard(const QList<Property>& properties, int beginLine, ReadResult& r
                 record[Genere] = unescapeValue(value, p, result.warnings);
                 continue;
             }
-            // Another program's categories are a list; the book knows three of them.
-            QStringList categories = split(value, u',');
-            restoreBreaks(categories, p, result.warnings);
-            for (const QString& category : std::as_const(categories)) {
-                const QString trimmed = category.trimmed();
-                const qsizetype known = contacts::categories().indexOf(trimmed, 0);
-                qsizetype folded = -1;
-                for (qsizetype c = 0; c < contacts::categories().size(); ++c)
-                    if (contacts::categories().at(c).compare(trimmed, Qt::CaseInsensitive) == 0)
-                        folded = c;
-                const qsizetype at = known >= 0 ? known : folded;
-                if (at >= 0 && record[Genere].isNull())
-                    record[Genere] = contacts::categories().at(at);
-                else
-                    remarks.add(u"Categoria"_s, trimmed);
-            }
+            // Another program's categories are a list; the book knows three of them (see the end).
+            QStringList list = split(value, u',');
+            restoreBreaks(list, p, result.warnings);
+            categories += list;
         } else if (p.name == "ADR") {
             QStringList parts = split(value, u';');
             restoreBreaks(parts, p, result.warnings);
@@ -641,7 +635,7 @@ Contact readCard(const QList<Property>& properties, int beginLine, ReadResult& r
             remarks.add(u"Casella postale"_s, parts.at(0).trimmed());
             remarks.add(u"CAP"_s, parts.at(5).trimmed());
             remarks.add(u"Provincia"_s, parts.at(4).trimmed());
-            remarks.add(u"Paese"_s, parts.at(6).trimmed());
+            remarks.add(u"Paese"_s, foreign::remarkValue(u"Paese"_s, parts.at(6).trimmed()));
         } else if (p.name == "TEL") {
             QString number = unescapeValue(value, p, result.warnings);
             if (p.param("VALUE").contains("URI") && number.startsWith(u"tel:"_s, Qt::CaseInsensitive))
@@ -720,6 +714,13 @@ Contact readCard(const QList<Property>& properties, int beginLine, ReadResult& r
     }
     if (!organisation.isEmpty() && record[Nome].toString() != organisation)
         remarks.add(u"Azienda"_s, organisation);
+    // "Genere" by the rule every import of another program's contacts follows.
+    if (!own) {
+        QStringList others;
+        record[Genere] = foreign::category(categories, &others);
+        for (const QString& other : std::as_const(others))
+            remarks.add(u"Categoria"_s, other);
+    }
 
     // The note as it was, then one line for each value without a field of its own.
     QStringList remark = notesRead + remarks.lines();

@@ -37,7 +37,9 @@ struct ReadResult
 // from N as "Cognome Nome", from FN when N is empty, from ORG when there is no person; each number,
 // e-mail and address to its own field when that is free, and everything that has none (a second
 // mobile, a pager, a birthday, a title, a category other than the three) into "Osservazioni" after
-// the note, one labelled line each ("Cellulare 2: ...").
+// the note, one labelled line each ("Cellulare 2: ..."). "Genere" is the first category that is one of
+// the three, else "Altro", as for another program's CSV (foreign_values.h); a value that only
+// restates a default (the country of an Italian address) is left out.
 ReadResult read(const QByteArray& data);
 
 } // namespace vinzal::vcard

@@ -23,7 +23,8 @@ constexpr qsizetype kFlushAt = 1 << 20;    // bytes gathered before they are wri
 // The text of a cell with the _xHHHH_ escape of the workbook format (ST_Xstring) applied where
 // needed: to what XML 1.0 cannot hold, to CR (an XML reader would make it LF) and to an underscore
 // followed by x, which a reader would otherwise take for the start of an escape. A spreadsheet
-// counts the characters of the text, not of its escaped form.
+// counts the characters of the text, not of its escaped form. A byte that is not UTF-8 (a lone
+// surrogate of Value::toText()) becomes U+FFFD, as the export's warning says.
 QString cellText(const QString& text)
 {
     QString out;
@@ -40,6 +41,10 @@ QString cellText(const QString& text)
             out += u"&lt;"_s;
         else if (c == u'>')
             out += u"&gt;"_s;
+        else if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
+            out += QStringView(text).sliced(i++, 2);
+        else if (QChar::isSurrogate(c))
+            out += QChar(QChar::ReplacementCharacter);
         else
             out += QChar(c);
     }

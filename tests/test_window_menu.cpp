@@ -13,6 +13,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QHeaderView>
 #include <QProcess>
@@ -242,7 +243,7 @@ private slots:
         Card card(contactsFrom(u"threeContacts"_s));
         QTemporaryDir data;
         QString path = data.filePath(u"dati.csv"_s);
-        if (file.endsWith(u".csv"_s)) {
+        if (file.contains(u'.')) {
             path = QFINDTESTDATA(u"data/csv/"_s + file);
         } else {
             QVERIFY(writeBytes(path, file == u"bad"_s
@@ -272,6 +273,8 @@ private slots:
             seen = u"%1/%2 %3"_s.arg(shown.total)
                        .arg(shown.duplicates)
                        .arg(shown.first.isEmpty() ? QString() : shown.first.first()[Field::Nome].toText());
+            if (!shown.notes.isEmpty())
+                seen += u" — "_s + shown.notes.join(u" — "_s);
             return true;
         };
         QTest::keySequence(keys, QKeySequence(Qt::CTRL | Qt::Key_I));
@@ -286,6 +289,29 @@ private slots:
                  : cancelAt >= 0  ? report.contains(u"annullata"_s)
                                   : report.contains(u"Aggiunt"_s),
                  qPrintable(report));
+    }
+
+    // The real preview's words agree with the number of contacts already in the book.
+    void previewWordsAgreeWithTheCount()
+    {
+        for (const auto& [duplicates, offered] :
+             {std::pair{1, u"Aggiungere comunque il contatto già presente"_s},
+              std::pair{2, u"Aggiungere comunque i 2 contatti già presenti"_s}}) {
+            ImportPreview preview;
+            preview.file = u"dati.vcf"_s;
+            preview.total = 3;
+            preview.duplicates = duplicates;
+            preview.reread = [] {};
+            QString seen;
+            whenModalShows([&seen](QWidget* modal) {
+                if (auto* keep = modal->findChild<QCheckBox*>(u"keepDuplicates"_s))
+                    seen = keep->text();
+                QTest::keyClick(modal, Qt::Key_Escape);
+            });
+            QtDialogs real;
+            QVERIFY(!static_cast<Dialogs&>(real).reviewImport(nullptr, preview));
+            QCOMPARE(seen, offered);
+        }
     }
 
     // Stampa… (Ctrl+P): labels from a start position, the card, the list from the grid; a cancel

@@ -14,6 +14,7 @@
 #include "safe_file.h"
 #include "schema.h"
 #include "vcard.h"
+#include "wording.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -141,7 +142,7 @@ QString seconds(const QElapsedTimer& timer)
 // "1 contatto", "2 contatti".
 QString countOf(qsizetype count)
 {
-    return count == 1 ? u"1 contatto"_s : u"%1 contatti"_s.arg(count);
+    return words::counted(count, u"contatto"_s, u"contatti"_s);
 }
 
 int badUsage(const QString& message)
@@ -320,16 +321,19 @@ void warnAboutExport(const bookexport::Written& found, const QString& bookPath, 
     const qsizetype invalid = found.invalidUtf8, other = found.notText;
     const auto count = [](qsizetype n) { return n == 1 ? u"un campo"_s : QString::number(n) + u" campi"_s; };
     if (invalid > 0)
-        err()
-            << "vinzal-db: attenzione, «" << shownBook(bookPath) << "»: " << count(invalid)
-            << (invalid == 1 ? " non è" : " non sono")
-            << " testo UTF-8 valido (li ha scritti un altro programma), per esempio "
-            << found.firstInvalidUtf8 << ": " << where
-            << (kept
-                    ? u" i loro byte sono scritti come sono, ma altri programmi potrebbero mostrarli in modo "
-                      u"diverso."_s
-                    : u" i byte non validi sono diventati «\uFFFD»."_s)
-            << " La rubrica non è cambiata.\n";
+        err() << "vinzal-db: attenzione, «" << shownBook(bookPath) << "»: " << count(invalid)
+              << (invalid == 1 ? " non è" : " non sono")
+              << words::plural(invalid,
+                               u" testo UTF-8 valido (lo ha scritto un altro programma), per esempio "_s,
+                               u" testo UTF-8 valido (li ha scritti un altro programma), per esempio "_s)
+              << found.firstInvalidUtf8 << ": " << where
+              << (kept ? words::plural(invalid,
+                                       u" i suoi byte sono scritti come sono, ma altri programmi potrebbero "
+                                       u"mostrarli in modo diverso."_s,
+                                       u" i loro byte sono scritti come sono, ma altri programmi potrebbero "
+                                       u"mostrarli in modo diverso."_s)
+                       : u" i byte non validi sono diventati «\uFFFD»."_s)
+              << " La rubrica non è cambiata.\n";
     if (other > 0)
         err() << "vinzal-db: attenzione, «" << shownBook(bookPath) << "»: " << count(other)
               << (other == 1 ? " non è" : " non sono") << " testo ma dati di altro tipo (per esempio "
