@@ -336,7 +336,8 @@ void DuplicatesWindow::mergeGroup()
     for (int f = 0; f < m_choices.size(); ++f) {
         const Field field = Field(f + 1);
         const int from = m_choices.at(f)->currentData().toInt();
-        kept[field] = from < 0 ? duplicates::joinedRemarks(m_shown) : m_shown.at(from).fields[field];
+        // The remarks come last: what the other choices leave out is listed in them.
+        kept[field] = from < 0 ? duplicates::mergedRemarks(m_shown, kept) : m_shown.at(from).fields[field];
     }
     QList<qint64> others;
     for (const Row& row : m_shown.mid(1))

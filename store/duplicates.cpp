@@ -709,6 +709,80 @@ Result<bool> alike(Connection& connection, const QList<qint64>& ids)
            groups.first().ids.size() == qsizetype(std::set<qint64>(ids.begin(), ids.end()).size());
 }
 
+namespace {
+
+// A field's value compared as the duplicate rules compare: a phone by its number, an e-mail without
+// case and blanks, any other text by its letters and digits, folded. Empty for an empty value.
+QByteArray choiceKey(Field field, const Value& value)
+{
+    QByteArray key;
+    switch (field) {
+    case Field::TelefonoCasa:
+    case Field::TelefonoUfficio:
+    case Field::Fax:
+    case Field::Telefonino:
+        key = phoneKey(value);
+        break;
+    case Field::EMail:
+        key = mailKey(value);
+        break;
+    default:
+        key = nameKey(value);
+        break;
+    }
+    // What the rules make nothing of ("---", "interno 1") is compared as written, blanks aside.
+    return key.isEmpty() ? value.bytes().trimmed() : key;
+}
+
+// The value most of `rows` agree on for `field`: of the groups of equal keys, the largest, then the
+// one with the longest value once trimmed, then the first in ID order. Of its spellings, the one
+// written most often, then one without blanks around it, then the first. Null when none has one.
+const Value* majorityValue(const QList<Row>& rows, Field field)
+{
+    struct Group
+    {
+        QByteArray key;
+        QList<const Value*> values;
+    };
+    QList<Group> groups;
+    for (const Row& row : rows) {
+        const Value& value = row.fields[field];
+        const QByteArray key = choiceKey(field, value);
+        if (key.isEmpty())
+            continue;
+        auto group = std::find_if(groups.begin(), groups.end(), [&](const Group& g) { return g.key == key; });
+        if (group == groups.end())
+            groups.append(Group{key, {&value}});
+        else
+            group->values.append(&value);
+    }
+    const auto spelling = [](const Group& group) {
+        const Value* best = nullptr;
+        qsizetype bestCount = 0;
+        for (const Value* value : group.values) {
+            const qsizetype count = std::count_if(group.values.begin(), group.values.end(),
+                                                  [&](const Value* other) { return *other == *value; });
+            const bool clean = value->bytes() == value->bytes().trimmed();
+            const bool bestClean = best && best->bytes() == best->bytes().trimmed();
+            if (!best || count > bestCount || (count == bestCount && clean && !bestClean)) {
+                best = value;
+                bestCount = count;
+            }
+        }
+        return best;
+    };
+    const Group* chosen = nullptr;
+    for (const Group& group : groups) {
+        if (!chosen || group.values.size() > chosen->values.size() ||
+            (group.values.size() == chosen->values.size() &&
+             spelling(group)->bytes().trimmed().size() > spelling(*chosen)->bytes().trimmed().size()))
+            chosen = &group;
+    }
+    return chosen ? spelling(*chosen) : nullptr;
+}
+
+} // namespace
+
 Contact defaultChoice(const QList<Row>& rows)
 {
     Contact kept;
@@ -716,23 +790,57 @@ Contact defaultChoice(const QList<Row>& rows)
         return kept;
     kept[Field::Id] = Value::integer(rows.first().rowid);
     for (int f = 1; f < fieldCount; ++f) {
-        if (Field(f) == Field::Osservazioni) {
-            kept.at(f) = joinedRemarks(rows);
+        const Field field = Field(f);
+        if (field == Field::Osservazioni)
             continue;
-        }
-        const Value* best = &rows.first().fields.at(f);
+        // NULL and the empty text stay as the lowest ID has them when nobody has a value.
+        const Value* best = majorityValue(rows, field);
+        kept.at(f) = best ? *best : rows.first().fields.at(f);
+    }
+    // An address goes with its own city, never with another contact's: the city of a contact that has
+    // the address kept (one that has a city first), even none. The others stay in the remarks.
+    if (const QByteArray address = choiceKey(Field::Indirizzo, kept[Field::Indirizzo]); !address.isEmpty()) {
+        const Row* from = nullptr;
+        for (const Row& row : rows)
+            if (choiceKey(Field::Indirizzo, row.fields[Field::Indirizzo]) == address &&
+                (!from || (from->fields[Field::Citta].bytes().trimmed().isEmpty() &&
+                           !row.fields[Field::Citta].bytes().trimmed().isEmpty())))
+                from = &row;
+        kept[Field::Citta] = from->fields[Field::Citta];
+    }
+    kept[Field::Osservazioni] = mergedRemarks(rows, kept);
+    return kept;
+}
+
+Value mergedRemarks(const QList<Row>& rows, const Contact& kept)
+{
+    const Value joined = joinedRemarks(rows);
+    QByteArray breakBytes = "\r\n";
+    if (!joined.bytes().contains("\r\n") && joined.bytes().contains('\n'))
+        breakBytes = "\n";
+    QByteArray lines;
+    for (int f = 1; f < fieldCount; ++f) {
+        const Field field = Field(f);
+        if (field == Field::Osservazioni)
+            continue;
+        QList<QByteArray> listed{choiceKey(field, kept.at(f))};
         for (const Row& row : rows) {
             const Value& value = row.fields.at(f);
-            const bool empty = value.isNull() || value.bytes().isEmpty();
-            const bool bestEmpty = best->isNull() || best->bytes().isEmpty();
-            if (empty)
+            const QByteArray key = choiceKey(field, value);
+            if (key.isEmpty() || listed.contains(key))
                 continue;
-            if (bestEmpty || value.toText().size() > best->toText().size())
-                best = &value;
+            listed.append(key);
+            lines += breakBytes + contacts::fields().at(f).toUtf8() + ", da ID " +
+                     QByteArray::number(row.rowid) + ": " + value.bytes();
         }
-        kept.at(f) = *best;
     }
-    return kept;
+    if (lines.isEmpty())
+        return joined;
+    QByteArray text = joined.bytes();
+    if (!text.isEmpty())
+        text += breakBytes;
+    text += QString(u"— valori non tenuti —"_s).toUtf8() + lines;
+    return joined.kind() == Value::Kind::Blob ? Value::blob(text) : Value::text(text);
 }
 
 Value joinedRemarks(const QList<Row>& rows)

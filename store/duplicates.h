@@ -89,10 +89,16 @@ Result<QList<Group>> findAll(Connection& connection);
 // every other through shared keys), as they are now.
 Result<bool> alike(Connection& connection, const QList<qint64>& ids);
 
-// What a merge keeps by default, field by field: the value of the lowest ID, or where another has a
-// value and it has none, the other's; when values differ, the longest (first in ID order among equal
-// lengths). The remarks of all are kept: see joinedRemarks(). The ID is the lowest.
+// What a merge keeps by default, field by field: the value most of the contacts agree on, compared as
+// the duplicate rules compare ("+39 333 1234567" and "333/1234567" agree), then the longest once
+// trimmed, then the lowest ID's; of its spellings the most common, then one without blanks around it.
+// The address and the city come from the same contact. The remarks are mergedRemarks(). The ID is the
+// lowest.
 Contact defaultChoice(const QList<Row>& rows);
+// The remarks of a merge keeping `kept`: joinedRemarks(), then under a line "— valori non tenuti —"
+// each value of the others that `kept` does not hold (compared as above), as "Campo, da ID N: valore",
+// so that no number or address is lost from sight with the merge.
+Value mergedRemarks(const QList<Row>& rows, const Contact& kept);
 // The remarks of `rows` in ID order, each after the first under a line "— unito da ID N —"; the
 // empty ones are left out, and the line breaks are those of the first remark that has any (CR LF
 // unless none has).

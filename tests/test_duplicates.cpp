@@ -289,13 +289,14 @@ private slots:
         auto connection = open(m_book);
         const QList<Row> rows = rowsOf(*connection, {1, 2, 3});
         Contact kept = duplicates::defaultChoice(rows);
-        QCOMPARE(kept[Field::Nome], Value::fromEditedText(u"Rossi  Mario"_s));
+        QCOMPARE(kept[Field::Nome], Value::fromEditedText(u"Rossi Mario"_s));
         QCOMPARE(kept[Field::Citta], Value::fromEditedText(u"Roma (RM)"_s));
         QCOMPARE(kept[Field::TelefonoCasa], Value::fromEditedText(u"06 123456"_s));
         QCOMPARE(kept[Field::Telefonino], Value::fromEditedText(u"333 1234567"_s));
         QCOMPARE(kept[Field::EMail], Value::fromEditedText(u"m@r.it"_s));
-        QCOMPARE(kept[Field::Osservazioni],
-                 Value::fromEditedText(u"prima\r\nseconda\r\n— unito da ID 2 —\r\naltro"_s));
+        QCOMPARE(kept[Field::Osservazioni].bytes(),
+                 "prima\r\nseconda\r\n— unito da ID 2 —\r\naltro\r\n— valori non tenuti —\r\nCittà, da ID 2: " +
+                     rows.at(1).fields[Field::Citta].bytes());
         if (chooseOthers) {
             kept[Field::Nome] = rows.at(1).fields[Field::Nome];
             kept[Field::Citta] = rows.at(1).fields[Field::Citta];
@@ -315,6 +316,39 @@ private slots:
             QCOMPARE(rowsOf(*connection, {i + 1}).first().fields, rows.at(i).fields);
         QCOMPARE(archived(m_book), 0);
         QVERIFY(!duplicates::unmerge(*connection, 1).ok());
+    }
+
+    // The proposal keeps what most contacts agree on, compared as the duplicate rules compare, in its
+    // cleanest spelling; an address with its own city; and every value it does not keep in the remarks.
+    void proposalKeepsWhatMostAgreeOn()
+    {
+        const QString via = u"Via Garibaldi 10/B scala C interno 56"_s;
+        makeAddressBook(m_book, {{{nome, u"De Luca Anna"_s}, {mail, u" DELUCA.ANNA@TISCALI.IT"_s},
+                                  {u"Indirizzo"_s, u"Via Roma 1"_s}, {citta, u"Forlì"_s}},
+                                 {{nome, u"DE LUCA ANNA"_s}, {mail, u"deluca.anna@tiscali.it"_s},
+                                  {cellulare, u"333 1234567"_s}},
+                                 {{nome, u"De Luca Anna"_s}, {cellulare, u"+39 333 1234567"_s},
+                                  {u"Indirizzo"_s, via}},
+                                 {{nome, u"De Luca  Anna"_s}, {cellulare, u"3331234567"_s}, {citta, u"Cesena"_s}},
+                                 {{nome, u"De Luca Anna"_s}, {cellulare, u"347 7654321"_s}},
+                                 {{nome, u"de luca anna"_s}, {u"Indirizzo"_s, u"Viale Italia 2"_s},
+                                  {citta, u"Rimini"_s}}});
+        auto connection = open(m_book);
+        const QList<Row> rows = rowsOf(*connection, {1, 2, 3, 4, 5, 6});
+        const Contact kept = duplicates::defaultChoice(rows);
+        QCOMPARE(kept[Field::Nome].toText(), u"De Luca Anna"_s);
+        QCOMPARE(kept[Field::EMail].toText(), u"deluca.anna@tiscali.it"_s);
+        QCOMPARE(kept[Field::Telefonino].toText(), u"333 1234567"_s);
+        QCOMPARE(kept[Field::Indirizzo].toText(), via);
+        QVERIFY(kept[Field::Citta].isNull()); // the address's own contact has none
+        const QString remarks = kept[Field::Osservazioni].toText();
+        for (const QString& line : {u"Telefonino, da ID 5: 347 7654321"_s, u"Indirizzo, da ID 1: Via Roma 1"_s,
+                                    u"Città, da ID 1: Forlì"_s, u"Città, da ID 4: Cesena"_s,
+                                    u"Città, da ID 6: Rimini"_s, u"Indirizzo, da ID 6: Viale Italia 2"_s})
+            QVERIFY2(remarks.contains(line), qPrintable(remarks));
+        QVERIFY2(!remarks.contains(u"E-Mail"_s) && !remarks.contains(u"333"_s), qPrintable(remarks));
+        QVERIFY(duplicates::merge(*connection, rows, kept).ok());
+        QCOMPARE(rowsOf(*connection, {1}).first().fields, kept);
     }
 
     // A contact changed or deleted by another program after the group was shown: the merge is

@@ -102,7 +102,8 @@ private slots:
         QCOMPARE(groups->count(), 1);
         QCOMPARE(query(m_book, u"SELECT \"Cognone e nome o denominazione\" || '|' || \"Città\" || '|' || "
                                u"\"Osservazioni\" FROM Nomelia WHERE ID IN (1, 2, 4)"_s),
-                 QVariantList{u"Rossi, Mario|Roma|uno\r\n— unito da ID 2 —\r\ndue"_s});
+                 QVariantList{u"Rossi Mario|Roma|uno\r\n— unito da ID 2 —\r\ndue\r\n— valori non tenuti —\r\n"
+                              u"Città, da ID 4: Roma (RM)"_s});
 
         QTest::mouseClick(child<QPushButton>(window.get(), u"unmerge"_s), Qt::LeftButton);
         QCOMPARE(dialogs.shown.last().kind, u"yesno"_s);
