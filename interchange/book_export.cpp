@@ -71,6 +71,30 @@ QByteArray bytes(Format format, const Contacts& records)
     return textOf(format, records, true);
 }
 
+Result<Written> stream(const QString& book, Format format, const std::function<bool(const QByteArray&)>& sink,
+                       bool* sinkFailed)
+{
+    Written written;
+    bool refused = false;
+    const auto take = [&](const Contacts& batch) {
+        if (!sink(textOf(format, batch, written.count == 0)))
+            return !(refused = true);
+        note(written, batch);
+        written.count += batch.size();
+        return true;
+    };
+    if (Status read = book::readInBatches(book, kBatch, take); !read)
+        return read.error();
+    if (!refused && written.count == 0 && !sink(textOf(format, {}, true)))
+        refused = true;
+    if (refused) {
+        if (sinkFailed)
+            *sinkFailed = true;
+        return StoreError{StoreError::Kind::Engine, u"I dati non sono stati presi tutti."_s, {}};
+    }
+    return written;
+}
+
 Result<Written> write(const Request& request)
 {
     const auto go = [&](qint64 done, qint64 total) {

@@ -45,6 +45,12 @@ struct Written
 // What write() says of `records` beyond their count: the fields that are not UTF-8 or not text.
 Written scan(const Contacts& records);
 
+// Writes the book's contacts in a text format (not Xlsx) to `sink` a batch at a time, the header with
+// the first, so that the memory does not grow with the book (for standard output). A `sink` that
+// returns false stops it; the error then says so, and `sinkFailed` is set.
+Result<Written> stream(const QString& book, Format format, const std::function<bool(const QByteArray&)>& sink,
+                       bool* sinkFailed = nullptr);
+
 // Writes the contacts as `request` says. The whole book is read a batch at a time, so that a text
 // format never holds more than one batch (a workbook holds them all: its writer needs them).
 Result<Written> write(const Request& request);

@@ -235,6 +235,12 @@ private slots:
         if (!modifying)
             card.type(u"Text1"_s, u"altro"_s);
         card.type(u"Text10"_s, u"Cantù"_s);
+        // Answered No, nothing typed in any box reaches the file.
+        const QByteArray before = fileBytes(card.path());
+        if (!yes)
+            for (int box = 2; box <= 11; ++box)
+                if (box != 10)
+                    card.type(u"Text%1"_s.arg(box), u"scritto nella casella %1"_s.arg(box));
         // The window manager's close is refused: only ESCI ends the program.
         QVERIFY(!card.form().close());
         QCloseEvent event;
@@ -248,6 +254,8 @@ private slots:
         QCOMPARE(card.stored(2, u"Città"_s), u"Milano"_s);
         if (!modifying)
             QCOMPARE(card.stored(1, u"Genere"_s), yes ? u"altro"_s : u"Lavoro"_s);
+        if (!yes)
+            QCOMPARE(fileBytes(card.path()), before);
         QCOMPARE(card.form().isVisible(), leave != u"Command7"_s);
         QCOMPARE(card.state(), leave == u"Command2"_s ? u"Adding"_s : u"Browsing"_s);
         if (!id.isEmpty())
@@ -574,6 +582,14 @@ private slots:
         QCOMPARE(card.stored(1, u"Genere"_s), u"Lavoro — «nuovo» 😀"_s);
         QCOMPARE(grid->model()->headerData(0, Qt::Vertical).toString(), QString());
         QCOMPARE(grid->model()->headerData(1, Qt::Vertical).toString(), u"▶"_s);
+        // A row other than the first, once written, shows what it now holds, and a second edit of it
+        // is not taken for another window's change.
+        for (const QString& city : {u"Aosta"_s, u"Bari"_s}) {
+            typeInto(grid, city, grid->model()->index(2, 4));
+            QTest::keyClick(cellEditor(grid), Qt::Key_Up);
+            QCOMPARE(card.stored(3, u"Città"_s), city);
+            QCOMPARE(cell(grid, 2, 4), city);
+        }
         closeTableView();
         QVERIFY(m_dialogs->shown.isEmpty());
 

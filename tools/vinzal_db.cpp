@@ -341,11 +341,6 @@ void warnAboutExport(const bookexport::Written& found, const QString& bookPath, 
               << " come testo. La rubrica non è cambiata.\n";
 }
 
-void warnAboutExport(const Contacts& records, const QString& bookPath, const QString& where, bool kept)
-{
-    warnAboutExport(bookexport::scan(records), bookPath, where, kept);
-}
-
 // Writes all of `bytes` to standard output; false when it does not take them (a full disk behind a
 // redirection). A pipe closed early ends the program by SIGPIPE, as it ends any filter.
 bool writeToStandardOutput(const QByteArray& bytes)
@@ -392,16 +387,22 @@ int exportBook(const Arguments& args)
         : args.vcardVersion == u"4.0"_s ? bookexport::Format::VCard4
                                         : bookexport::Format::VCard3;
     if (toStandardOutput) {
-        auto records = book::readAll(bookPath);
-        if (!records)
-            return fail(records.error(), shownBook(bookPath));
-        if (!writeToStandardOutput(bookexport::bytes(format, records.value())))
-            return fail(u"l'uscita standard non ha preso tutti i dati ("_s + safefile::reason(errno) +
-                        u")."_s);
+        bool outputFailed = false;
+        int why = 0;
+        const auto write = [&why](const QByteArray& bytes) {
+            const bool taken = writeToStandardOutput(bytes);
+            why = taken ? 0 : errno;
+            return taken;
+        };
+        auto streamed = bookexport::stream(bookPath, format, write, &outputFailed);
+        if (outputFailed)
+            return fail(u"l'uscita standard non ha preso tutti i dati ("_s + safefile::reason(why) + u")."_s);
+        if (!streamed)
+            return fail(streamed.error(), shownBook(bookPath));
         // The data alone go to standard output; what is said about them, to the other channel.
-        warnAboutExport(records.value(), bookPath, u"nei dati scritti"_s, true);
-        err() << (records.value().size() == 1 ? "Esportato " : "Esportati ")
-              << countOf(records.value().size()) << " sull'uscita standard in " << seconds(timer) << " s.\n";
+        warnAboutExport(streamed.value(), bookPath, u"nei dati scritti"_s, true);
+        err() << (streamed.value().count == 1 ? "Esportato " : "Esportati ") << countOf(streamed.value().count)
+              << " sull'uscita standard in " << seconds(timer) << " s.\n";
         return Success;
     }
     bookexport::Request request;
