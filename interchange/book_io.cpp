@@ -481,6 +481,22 @@ Result<Appended> append(const QString& path, Contacts records, bool keepDuplicat
                 kept.append(records.at(i));
         result.skipped = duplicates.value().size();
     }
+    // Into an empty book, as a restore does: the indexes are dropped and built once over all the rows
+    // at the end, in the same transaction (a failure or a cancel rolls them back with the rows).
+    QStringList indexes;
+    if (kept.size() >= 1000) {
+        sql::Statement any(db, u"SELECT 1 FROM "_s + table + u" LIMIT 1"_s, writing);
+        auto row = any.next();
+        if (!row)
+            return row.error();
+        any.reset();
+        if (!row.value()) {
+            auto dropped = schema::dropIndexes(db);
+            if (!dropped)
+                return dropped.error();
+            indexes = dropped.value();
+        }
+    }
     // A batch at a time when someone is shown the progress, and may cancel.
     const qsizetype step = progress ? 2000 : std::max<qsizetype>(kept.size(), 1);
     for (qsizetype at = 0; at < kept.size(); at += step) {
@@ -494,6 +510,8 @@ Result<Appended> append(const QString& path, Contacts records, bool keepDuplicat
             return failure(u"Importazione annullata: la rubrica è rimasta com'era."_s);
         }
     }
+    if (Status rebuilt = schema::restoreIndexes(db, indexes); !rebuilt)
+        return rebuilt.error();
     {
         sql::Statement last(db, u"SELECT max("_s + dialect::rowid(engine) + u") FROM "_s + table, writing);
         auto row = last.next();

@@ -390,6 +390,34 @@ Result<int> upgradeIndexes(sql::Database& db)
     return replaced;
 }
 
+Result<QStringList> dropIndexes(sql::Database& db)
+{
+    QStringList statements;
+    if (db.engine() != Engine::Sqlite)
+        return statements;
+    const QString what = u"importare i contatti"_s;
+    for (const QString& index : contacts::indexNames()) {
+        auto found = select(db, u"SELECT sql FROM sqlite_master WHERE type = 'index' AND name = ? AND tbl_name = ?"_s,
+                            {text(index), text(contacts::tableName())});
+        if (!found)
+            return found.error();
+        if (found.value().isEmpty() || found.value().first().value(0).isNull())
+            continue;
+        if (Status dropped = run(db, u"DROP INDEX "_s + quoteIdentifier(index), what); !dropped)
+            return dropped.error();
+        statements.append(found.value().first().value(0).toText());
+    }
+    return statements;
+}
+
+Status restoreIndexes(sql::Database& db, const QStringList& statements)
+{
+    for (const QString& sql : statements)
+        if (Status made = run(db, sql, u"importare i contatti"_s); !made)
+            return made;
+    return {};
+}
+
 Result<int> upgrade(const QString& path)
 {
     if (isServerBook(path))

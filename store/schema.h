@@ -44,6 +44,13 @@ Result<int> upgradeIndexes(sql::Database& db);
 // The same on the address book at `path`, which is opened and never created.
 Result<int> upgrade(const QString& path);
 
+// For filling an empty book as a restore does: drops the eleven indexes of the contact table on a file,
+// inside the caller's transaction, and gives the statements that make them again exactly as they were
+// (restoreIndexes()). Building an index once over all the rows is much faster than keeping it up to
+// date row by row. Nothing on a server, where only the table's owner could drop them.
+Result<QStringList> dropIndexes(sql::Database& db);
+Status restoreIndexes(sql::Database& db, const QStringList& statements);
+
 // --- Books on a PostgreSQL server (engine.h) ----------------------------------------------------
 
 // Makes the contact table and its indexes in the server's database named by `book`, or keeps them
