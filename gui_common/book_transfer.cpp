@@ -13,6 +13,7 @@
 
 #include <QImage>
 #include <QPagedPaintDevice>
+#include <QPrinter>
 
 #include <QFile>
 #include <QFileInfo>
@@ -316,13 +317,31 @@ void printContacts(QWidget* parent, const QString& book, const Contact* current,
     auto progress = dialogs.startProgress(parent, u"Stampa"_s, u"Preparazione delle pagine…"_s);
     request.progress = [&](qint64 done, qint64 total) { return progress->advance(done, total); };
     bool cancelled = false;
-    const Status printed = printing::drawPages(*printer, request, &cancelled);
+    // A PDF file is written as vinzal-db writes one, through a pending file: a cancel or a failure
+    // (a full disk) keeps the file it was to replace. The print dialog already asked about it.
+    const auto* file = dynamic_cast<const QPrinter*>(printer.get());
+    const QString pdf = file && file->outputFormat() == QPrinter::PdfFormat ? file->outputFileName() : QString();
+    Status printed;
+    if (!pdf.isEmpty()) {
+        printer.reset();
+        printed = printing::writePdf(pdf, true, request, &cancelled);
+    } else {
+        printed = printing::drawPages(*printer, request, &cancelled);
+    }
     progress.reset();
-    printer.reset(); // the pages go to the printer (or the file) now
-    if (!printed)
-        dialogs.reportError(parent, printed.error());
-    else if (cancelled)
-        dialogs.inform(parent, u"Stampa"_s, u"Stampa annullata."_s, Dialogs::Icon::Information);
+    printer.reset(); // the pages go to the printer now
+    if (!printed) {
+        StoreError error = printed.error();
+        if (!pdf.isEmpty())
+            error.message += u"\n\nLa rubrica non è cambiata."_s;
+        dialogs.reportError(parent, error);
+    } else if (cancelled) {
+        dialogs.inform(parent, u"Stampa"_s,
+                       pdf.isEmpty() ? u"Stampa annullata."_s
+                                     : u"Stampa annullata: «"_s + pdf +
+                                           u"» non è stato scritto (un file che c'era già è rimasto com'era)."_s,
+                       Dialogs::Icon::Information);
+    }
 }
 
 } // namespace vinzal

@@ -535,23 +535,27 @@ Status Pages::draw(qint64 page, QImage& image)
     return {};
 }
 
-Status writePdf(const QString& target, bool force, const Request& request)
+Status writePdf(const QString& target, bool force, const Request& request, bool* cancelled)
 {
     auto pending = safefile::PendingFile::begin(target, force, {request.book});
     if (!pending)
         return pending.error();
     safefile::PendingFile& file = *pending.value();
-    bool cancelled = false;
+    bool stopped = false;
     {
         QPdfWriter writer(&file.device());
         writer.setResolution(kDpi);
         writer.setCreator(u"Vinzal"_s);
         writer.setTitle(shownBook(request.book));
         writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF()));
-        if (Status drawn = drawPages(writer, request, &cancelled); !drawn)
+        if (Status drawn = drawPages(writer, request, &stopped); !drawn)
             return drawn;
     }
-    if (cancelled)
+    if (stopped && cancelled) {
+        *cancelled = true;
+        return {};
+    }
+    if (stopped)
         return StoreError{StoreError::Kind::Engine, u"Stampa annullata: il file non è stato scritto."_s, {}};
     return file.commit();
 }

@@ -34,6 +34,52 @@ QStringList names(const QString& path)
     return result;
 }
 
+// A word of a printed PDF: its page (from 1), its text and its top left corner in mm.
+struct Word
+{
+    int page = 0;
+    QString text;
+    QPointF at;
+};
+
+// The words of `pdf` as a reader reads them: page by page, line by line from the top (the words
+// whose tops are within 2 mm of the line's first), each line from the left. Empty when pdftotext
+// (poppler-utils) cannot read it.
+QList<Word> wordsOf(const QString& pdf)
+{
+    QProcess reader;
+    reader.start(u"pdftotext"_s, {u"-bbox"_s, pdf, u"-"_s});
+    if (!reader.waitForFinished(120000) || reader.exitCode() != 0)
+        return {};
+    const QString out = QString::fromUtf8(reader.readAllStandardOutput());
+    static const QRegularExpression item(
+        u"<page |<word xMin=\"([0-9.]+)\" yMin=\"([0-9.]+)\"[^>]*>([^<]*)</word>"_s);
+    QList<Word> words;
+    int page = 0;
+    for (auto m = item.globalMatch(out); m.hasNext();) {
+        const auto found = m.next();
+        if (found.captured(3).isNull() && found.captured(1).isNull()) {
+            ++page;
+            continue;
+        }
+        words.append({page, found.captured(3),
+                      {found.captured(1).toDouble() * 25.4 / 72, found.captured(2).toDouble() * 25.4 / 72}});
+    }
+    std::stable_sort(words.begin(), words.end(), [](const Word& a, const Word& b) {
+        return a.page != b.page ? a.page < b.page : a.at.y() < b.at.y();
+    });
+    for (qsizetype line = 0; line < words.size();) {
+        qsizetype end = line + 1;
+        while (end < words.size() && words[end].page == words[line].page &&
+               words[end].at.y() - words[line].at.y() < 2)
+            ++end;
+        std::stable_sort(words.begin() + line, words.begin() + end,
+                         [](const Word& a, const Word& b) { return a.at.x() < b.at.x(); });
+        line = end;
+    }
+    return words;
+}
+
 } // namespace
 
 class TestWindowMenu : public QObject
@@ -41,6 +87,7 @@ class TestWindowMenu : public QObject
     Q_OBJECT
 
     ScriptedDialogs* m_dialogs = nullptr;
+    SmallDisk m_disk{256};
 
 private slots:
     void initTestCase() { setUpApplication(*qApp); }
@@ -298,10 +345,26 @@ private slots:
         QFETCH(int, layout);
         QFETCH(int, start);
         QFETCH(qint64, cancelAt);
+        QFETCH(QString, target);
         QFETCH(QString, text);
         QFETCH(QPointF, firstName);
+        if (target == u"full"_s && !m_disk.mounted())
+            QSKIP("A full disk is a tmpfs, which only root can mount: not tested here.");
         Card card(contactsFrom(u"threeContacts"_s));
         QTemporaryDir out;
+        const QString folder = target == u"full"_s ? m_disk.path() : out.path();
+        for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden))
+            QVERIFY(QFile::remove(folder + u'/' + name));
+        const QString pdf = folder + u"/stampa.pdf"_s;
+        if (target != u"new"_s)
+            QVERIFY(writeBytes(pdf, "vecchio"));
+        if (target == u"full"_s) { // what is left of the disk goes to another file
+            QFile filler(folder + u"/altro"_s);
+            QVERIFY(filler.open(QIODevice::WriteOnly));
+            while (filler.write(QByteArray(4096, 'x')) == 4096 && filler.flush()) {
+            }
+        }
+        const QStringList files = QDir(folder).entryList(QDir::Files | QDir::Hidden);
         QWidget* keys = card.widget(u"Text2"_s);
         if (grid) {
             openTableView(card);
@@ -313,7 +376,7 @@ private slots:
             card.click(u"Command1"_s);
             layout = 0;
         }
-        m_dialogs->printFile = out.filePath(u"stampa.pdf"_s);
+        m_dialogs->printFile = pdf;
         m_dialogs->cancelProgressAt = cancelAt;
         m_dialogs->onPrintOptions = [&](PrintChoice& choice) {
             choice.layout = PrintChoice::Layout(layout);
@@ -325,24 +388,30 @@ private slots:
             return choice.drawPage(choice, 0, page, &pages).isEmpty() && pages == 1;
         };
         QTest::keySequence(keys, QKeySequence(Qt::CTRL | Qt::Key_P));
-        if (cancelAt >= 0) {
-            QVERIFY(m_dialogs->shown.last().text.contains(u"annullata"_s));
+        QStringList expected = files; // and no temporary file
+        if (target == u"new"_s && cancelAt < 0)
+            expected.append(u"stampa.pdf"_s);
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), expected);
+        if (cancelAt >= 0 || target == u"full"_s) {
+            const auto& said = m_dialogs->shown.last();
+            QVERIFY2(cancelAt >= 0 ? said.text.contains(u"annullata"_s)
+                                   : said.icon == Dialogs::Icon::Critical &&
+                                         said.text.contains(u"disco è pieno"_s) &&
+                                         said.text.contains(u"stampa.pdf»"_s),
+                     qPrintable(said.text));
+            if (target != u"new"_s)
+                QCOMPARE(fileBytes(pdf), QByteArray("vecchio"));
             return;
         }
-        QProcess reader;
-        reader.start(u"pdftotext"_s, {u"-bbox"_s, m_dialogs->printFile, u"-"_s});
-        QVERIFY2(reader.waitForFinished(60000) && reader.exitCode() == 0,
-                 "pdftotext (poppler-utils) is needed");
-        static const QRegularExpression word(
-            u"<word xMin=\"([0-9.]+)\" yMin=\"([0-9.]+)\"[^>]*>([^<]*)</word>"_s);
+        const QList<Word> printed = wordsOf(pdf);
+        QVERIFY2(!printed.isEmpty(), "pdftotext (poppler-utils) is needed");
         QStringList words;
         QPointF first;
-        for (auto m = word.globalMatch(QString::fromUtf8(reader.readAllStandardOutput())); m.hasNext();) {
-            const auto found = m.next();
-            if (words.isEmpty() && found.captured(3) == u"Rossi"_s)
-                first = {found.captured(1).toDouble() * 25.4 / 72, found.captured(2).toDouble() * 25.4 / 72};
-            if (!words.isEmpty() || found.captured(3) == text.section(u' ', 0, 0))
-                words.append(found.captured(3));
+        for (const Word& each : printed) {
+            if (words.isEmpty() && each.text == u"Rossi"_s)
+                first = each.at;
+            if (!words.isEmpty() || each.text == text.section(u' ', 0, 0))
+                words.append(each.text);
         }
         QVERIFY2(words.join(u' ').contains(text), qPrintable(words.join(u' ')));
         if (!firstName.isNull())
