@@ -3,6 +3,7 @@
 #include "application.h"
 #include "book_export.h"
 #include "book_io.h"
+#include "database.h"
 #include "bound_grid.h"
 #include "form1.h"
 #include "form2.h"
@@ -460,6 +461,45 @@ private slots:
                 cities.append(contact[Field::Citta].toText());
             QCOMPARE(cities, expected.mid(from, page == 0 ? first : perPage));
         }
+    }
+
+    // The pages are drawn from short reads, a batch at a time: between them no lock is held, so a
+    // writer to the book (another window, another program) gets in while a long print is written,
+    // in the order of the IDs and in that of an index.
+    void aWriterGetsInWhilePagesAreDrawn_data()
+    {
+        QTest::addColumn<QString>("index");
+        QTest::newRow("by ID") << QString();
+        QTest::newRow("by city") << u"Città"_s;
+    }
+
+    void aWriterGetsInWhilePagesAreDrawn()
+    {
+        QFETCH(QString, index);
+        QList<Person> people;
+        for (int i = 0; i < 1200; ++i)
+            people.append({{nameField, u"N%1"_s.arg(i)}, {u"Città"_s, u"C%1"_s.arg(i % 7)}});
+        QTemporaryDir dir;
+        const QString book = dir.filePath(u"Vinzal.mdb"_s);
+        makeAddressBook(book, people);
+        auto writer = sql::Database::openFile(book, sql::Database::FileMode::ReadWrite, u"test"_s);
+        QVERIFY(writer);
+        printing::Request request;
+        request.book = book;
+        request.index = index;
+        QStringList failed;
+        qint64 writes = 0;
+        request.progress = [&](qint64 done, qint64) {
+            sql::Statement update(*writer.value(), u"UPDATE Nomelia SET Fax = ? WHERE ID = 1"_s, u"test"_s);
+            update.bind(Value::text(QByteArray::number(done)));
+            if (auto run = update.run(); !run)
+                failed.append(run.error().fullText());
+            ++writes;
+            return true;
+        };
+        QVERIFY(printing::writePdf(dir.filePath(u"stampa.pdf"_s), false, request));
+        QVERIFY(writes >= 3);
+        QCOMPARE(failed, QStringList());
     }
 };
 
