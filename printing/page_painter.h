@@ -2,7 +2,7 @@
 
 #include "print_export.h"
 
-#include <map>
+#include <vector>
 #include <memory>
 
 class QImage;
@@ -11,15 +11,17 @@ class QPagedPaintDevice;
 namespace vinzal::printing {
 
 // Draws the pages of `request` on `device` (a PDF writer, a printer set to full page), one at a
-// time as the contacts are read. `cancelled` is set when the progress said stop.
-Status drawPages(QPagedPaintDevice& device, const Request& request, bool* cancelled);
+// time as the contacts are read: a first reading lays them out (a contact's lines decide where each
+// page begins, and "pagina N di M" needs M), a second draws them. `cancelled` is set when the
+// progress said stop; `printed`, when given, says what was printed.
+Status drawPages(QPagedPaintDevice& device, const Request& request, bool* cancelled,
+                 Printed* printed = nullptr);
 
 class OrderedReader;
 
-// The pages of a request, any one drawn on its own: what a print preview shows. Only the contacts
-// of the page drawn are read, found by walking the order from the nearest page already seen (the
-// first and the last are always near), so the first page of a million contacts is as quick as that
-// of ten.
+// The pages of a request, any one drawn on its own: what a print preview shows. Opening lays the
+// pages out once, reading the contacts in batches and keeping only where each page begins; drawing
+// a page then reads only the contacts on it.
 class Pages
 {
 public:
@@ -32,15 +34,20 @@ public:
     // The contacts on `page`, read in order.
     Status contactsOn(qint64 page, Contacts& out);
 
+    // Where a page begins: the position in the order of its first contact and that contact's rowid
+    // (a contact taller than a page begins several).
+    struct Start
+    {
+        qint64 position = 0, rowid = 0;
+    };
+
 private:
     Pages() = default;
-    // The rowid of the first contact on `page`, from the nearest page whose first is known.
-    Result<qint64> startOf(qint64 page);
 
     Request m_request;
     std::unique_ptr<OrderedReader> m_reader;
     qint64 m_total = 0, m_count = 1;
-    std::map<qint64, qint64> m_starts; // page -> rowid of its first contact
+    std::vector<Start> m_starts; // one a page
 };
 
 } // namespace vinzal::printing

@@ -45,10 +45,17 @@ struct Request
     std::function<bool(qint64 done, qint64 total)> progress;
 };
 
+// What was printed, beyond the pages.
+struct Printed
+{
+    qint64 pages = 0;
+};
+
 // Writes the pages as a PDF at `target`, through a pending file as every export is: a failure or a
 // cancel leaves a file already there byte for byte. A cancel sets `cancelled` when given (and is then
 // no failure), else it is reported as one.
-Status writePdf(const QString& target, bool force, const Request& request, bool* cancelled = nullptr);
+Status writePdf(const QString& target, bool force, const Request& request, bool* cancelled = nullptr,
+                Printed* printed = nullptr);
 
 // The application object for a program that may draw without a display: a QGuiApplication on the
 // offscreen platform when `drawing`, else a plain QCoreApplication.
