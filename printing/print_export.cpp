@@ -17,6 +17,7 @@
 #include <QPageLayout>
 #include <QPainter>
 #include <QPdfWriter>
+#include <QRegularExpression>
 #include <QTextLayout>
 
 #include <cstdio>
@@ -53,6 +54,18 @@ const QPaintDevice* layoutDevice()
         return made;
     }();
     return &image;
+}
+
+// A font's measures in mm, as laid out.
+struct Measures
+{
+    double ascent, height;
+};
+
+Measures measures(const QFont& font)
+{
+    const QFontMetricsF metrics(font, layoutDevice());
+    return {metrics.ascent() * 25.4 / kLayoutDpi, metrics.height() * 25.4 / kLayoutDpi};
 }
 
 // `whole` in lines no wider than `width` mm, broken between words (inside a word longer than a
@@ -260,36 +273,59 @@ private:
     int m_next;
 };
 
-// The card: every field of a contact under its name, one contact a page.
+// The most lines a field of the card takes; a longer text ends with "…".
+constexpr int kCardLines = 2000;
+
+// The card: every field of a contact beside its name, each contact from a new page; a field too
+// long for the page (a remark of a hundred lines) goes on over the next pages.
 class CardPainter
 {
 public:
-    explicit CardPainter(Sheet& sheet) : m_sheet(sheet) {}
+    explicit CardPainter(Sheet& sheet)
+        : m_sheet(sheet), m_label(u"Liberation Sans"_s, 9), m_value(u"Liberation Serif"_s, 12)
+    {
+        m_value.setBold(true);
+    }
 
     void add(const Contact& contact)
     {
+        static const QRegularExpression breaks(u"\r\n|[\n\r\u2028\u2029\u0085]"_s);
+        constexpr double top = 25, bottom = kPageHeight - 20, left = 20, valueLeft = 75, width = 115;
         if (m_pages++ > 0)
             m_sheet.newPage();
-        QPainter* painter = m_sheet.painter;
-        if (!painter)
-            return;
-        QFont label(u"Liberation Sans"_s, 9), value(u"Liberation Serif"_s, 12);
-        value.setBold(true);
-        const QFontMetricsF metrics(value, painter->device());
-        double y = px(25);
+        const Measures value = measures(m_value);
+        double y = top; // mm: the baseline of the next line
         for (int i = 1; i < fieldCount; ++i) {
-            painter->setFont(label);
-            painter->drawText(QPointF(px(20), y), contacts::fields().at(i));
-            painter->setFont(value);
-            const QRectF area(px(75), y - metrics.ascent(), px(115), px(200));
-            QRectF used;
-            painter->drawText(area, Qt::TextWordWrap, contact.at(i).toText(), &used);
-            y += std::max(used.height(), metrics.height()) + px(4);
+            QStringList lines;
+            for (const QString& paragraph : contact.at(i).toText().split(breaks)) {
+                if (lines.size() >= kCardLines) {
+                    lines.last() += u'…';
+                    break;
+                }
+                lines += wrapped(paragraph, m_value, width, kCardLines - int(lines.size()));
+            }
+            for (qsizetype l = 0; l < lines.size(); ++l) {
+                if (y > bottom) {
+                    m_sheet.newPage();
+                    y = top;
+                }
+                if (QPainter* painter = m_sheet.painter) {
+                    if (l == 0) {
+                        painter->setFont(m_label);
+                        painter->drawText(QPointF(px(left), px(y)), contacts::fields().at(i));
+                    }
+                    painter->setFont(m_value);
+                    painter->drawText(QPointF(px(valueLeft), px(y)), lines.at(l));
+                }
+                y += value.height;
+            }
+            y += 4;
         }
     }
 
 private:
     Sheet& m_sheet;
+    QFont m_label, m_value;
     int m_pages = 0;
 };
 

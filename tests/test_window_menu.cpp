@@ -347,11 +347,18 @@ private slots:
         QFETCH(int, start);
         QFETCH(qint64, cancelAt);
         QFETCH(QString, target);
+        QFETCH(int, remark);
         QFETCH(QString, text);
         QFETCH(QPointF, firstName);
         if (target == u"full"_s && !m_disk.mounted())
             QSKIP("A full disk is a tmpfs, which only root can mount: not tested here.");
-        Card card(contactsFrom(u"threeContacts"_s));
+        QList<Person> people = contactsFrom(u"threeContacts"_s);
+        QStringList remarkLines;
+        for (int i = 1; i <= remark; ++i)
+            remarkLines.append(u"riga %1"_s.arg(i));
+        if (remark > 0)
+            people[0].append({u"Osservazioni"_s, remarkLines.join(u'\n')});
+        Card card(people);
         QTemporaryDir out;
         const QString folder = target == u"full"_s ? m_disk.path() : out.path();
         for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden))
@@ -379,14 +386,15 @@ private slots:
         }
         m_dialogs->printFile = pdf;
         m_dialogs->cancelProgressAt = cancelAt;
+        qint64 previewPages = 0;
         m_dialogs->onPrintOptions = [&](PrintChoice& choice) {
             choice.layout = PrintChoice::Layout(layout);
             choice.sheet = u"2x7"_s;
             choice.start = start;
-            // The preview draws the same choice.
+            // The preview draws the same choice, its first page and its last.
             QImage page(210, 297, QImage::Format_RGB32);
-            qint64 pages = 0;
-            return choice.drawPage(choice, 0, page, &pages).isEmpty() && pages == 1;
+            return choice.drawPage(choice, 0, page, &previewPages).isEmpty() &&
+                   choice.drawPage(choice, previewPages - 1, page, &previewPages).isEmpty();
         };
         QTest::keySequence(keys, QKeySequence(Qt::CTRL | Qt::Key_P));
         QStringList expected = files; // and no temporary file
@@ -406,6 +414,7 @@ private slots:
         }
         const QList<Word> printed = wordsOf(pdf);
         QVERIFY2(!printed.isEmpty(), "pdftotext (poppler-utils) is needed");
+        QCOMPARE(printed.last().page, previewPages);
         QStringList words;
         QPointF first;
         for (const Word& each : printed) {
