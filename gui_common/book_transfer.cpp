@@ -274,6 +274,8 @@ printing::Request printRequest(const QString& book, const PrintChoice& choice, c
         printing::labelSheetFromName(choice.sheet, &request.sheet);
         request.sheet.margin = choice.margin;
         request.sheet.start = choice.start;
+        request.ulteriore = choice.ulteriore;
+        request.withoutAddress = choice.withoutAddress;
     }
     return request;
 }
@@ -291,9 +293,10 @@ void printContacts(QWidget* parent, const QString& book, const Contact* current,
     // The preview keeps the pages of the choice it last drew, and with them the places of the pages
     // it has seen, so that turning a page reads only that page's contacts.
     std::unique_ptr<printing::Pages> pages;
-    std::optional<std::tuple<PrintChoice::Layout, QString, double, int>> drawn;
+    std::optional<std::tuple<PrintChoice::Layout, QString, double, int, bool, bool>> drawn;
     choice.drawPage = [&](const PrintChoice& shown, qint64 page, QImage& image, qint64* count) {
-        const auto key = std::make_tuple(shown.layout, shown.sheet, shown.margin, shown.start);
+        const auto key = std::make_tuple(shown.layout, shown.sheet, shown.margin, shown.start, shown.ulteriore,
+                                         shown.withoutAddress);
         if (!pages || drawn != key) {
             pages.reset();
             auto opened = printing::Pages::open(printRequest(book, shown, &card, index));
@@ -322,11 +325,12 @@ void printContacts(QWidget* parent, const QString& book, const Contact* current,
     const auto* file = dynamic_cast<const QPrinter*>(printer.get());
     const QString pdf = file && file->outputFormat() == QPrinter::PdfFormat ? file->outputFileName() : QString();
     Status printed;
+    printing::Printed done;
     if (!pdf.isEmpty()) {
         printer.reset();
-        printed = printing::writePdf(pdf, true, request, &cancelled);
+        printed = printing::writePdf(pdf, true, request, &cancelled, &done);
     } else {
-        printed = printing::drawPages(*printer, request, &cancelled);
+        printed = printing::drawPages(*printer, request, &cancelled, &done);
     }
     progress.reset();
     printer.reset(); // the pages go to the printer now
@@ -341,6 +345,8 @@ void printContacts(QWidget* parent, const QString& book, const Contact* current,
                                      : u"Stampa annullata: «"_s + pdf +
                                            u"» non è stato scritto (un file che c'era già è rimasto com'era)."_s,
                        Dialogs::Icon::Information);
+    } else if (const QString said = printing::remarks(done); !said.isEmpty()) {
+        dialogs.inform(parent, u"Stampa"_s, u"Stampa eseguita.\n\n"_s + said, Dialogs::Icon::Information);
     }
 }
 

@@ -23,6 +23,8 @@ struct PrintChoice
     QString sheet = QStringLiteral("3x8"); // labels: "3x8" or "2x7"
     double margin = 4;                     // labels: mm inside each label
     int start = 1;                         // labels: the first free label of the first sheet
+    bool ulteriore = false;                // labels: the «ulteriore identificativo» line too
+    bool withoutAddress = false;           // labels: contacts without an address too
     bool haveCard = true;                  // whether Scheda can be chosen
     // Draws page `page` (0 = the first) of what the choice prints on `image`, an A4 page at the
     // image's resolution, and sets `pages` to how many there are; the message when the book cannot

@@ -1,6 +1,7 @@
 // What to print and where, as the real dialogs ask it.
 #include "dialogs.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -69,6 +70,14 @@ bool QtDialogs::doAskPrintOptions(QWidget* parent, PrintChoice& choice)
     start->setRange(1, 24);
     start->setValue(choice.start);
     form->addRow(u"Prima etichetta libera del foglio:"_s, start);
+    auto* ulteriore = new QCheckBox(u"Stampare anche l'«ulteriore identificativo»"_s, &dialog);
+    ulteriore->setObjectName(u"ulteriore"_s);
+    ulteriore->setChecked(choice.ulteriore);
+    form->addRow(ulteriore);
+    auto* withoutAddress = new QCheckBox(u"Anche i contatti senza indirizzo"_s, &dialog);
+    withoutAddress->setObjectName(u"senzaIndirizzo"_s);
+    withoutAddress->setChecked(choice.withoutAddress);
+    form->addRow(withoutAddress);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, &dialog);
     QPushButton* print = buttons->addButton(u"Stampa…"_s, QDialogButtonBox::AcceptRole);
     print->setObjectName(u"stampa"_s);
@@ -113,6 +122,8 @@ bool QtDialogs::doAskPrintOptions(QWidget* parent, PrintChoice& choice)
         choice.sheet = sheet->currentData().toString();
         choice.margin = margin->value();
         choice.start = start->value();
+        choice.ulteriore = ulteriore->isChecked();
+        choice.withoutAddress = withoutAddress->isChecked();
     };
     const auto draw = [&](qint64 wanted) {
         read();
@@ -145,6 +156,8 @@ bool QtDialogs::doAskPrintOptions(QWidget* parent, PrintChoice& choice)
         sheet->setEnabled(labels);
         margin->setEnabled(labels);
         start->setEnabled(labels);
+        ulteriore->setEnabled(labels);
+        withoutAddress->setEnabled(labels);
         start->setMaximum(sheet->currentIndex() == 1 ? 14 : 24);
         draw(0);
     };
@@ -152,6 +165,8 @@ bool QtDialogs::doAskPrintOptions(QWidget* parent, PrintChoice& choice)
     QObject::connect(sheet, &QComboBox::currentIndexChanged, &dialog, changed);
     QObject::connect(margin, &QDoubleSpinBox::valueChanged, &dialog, [&] { draw(shown); });
     QObject::connect(start, &QSpinBox::valueChanged, &dialog, [&] { draw(0); });
+    QObject::connect(ulteriore, &QCheckBox::toggled, &dialog, [&] { draw(0); });
+    QObject::connect(withoutAddress, &QCheckBox::toggled, &dialog, [&] { draw(0); });
     QObject::connect(first, &QPushButton::clicked, &dialog, [&] { draw(0); });
     QObject::connect(previous, &QPushButton::clicked, &dialog, [&] { draw(shown - 1); });
     QObject::connect(next, &QPushButton::clicked, &dialog, [&] { draw(shown + 1); });

@@ -68,6 +68,16 @@ Measures measures(const QFont& font)
     return {metrics.ascent() * 25.4 / kLayoutDpi, metrics.height() * 25.4 / kLayoutDpi};
 }
 
+// `line` with "…" at its end, cut so as to stay within `width` mm.
+QString shortened(QString line, const QFont& font, double width)
+{
+    const QFontMetricsF metrics(font, layoutDevice());
+    const double w = width * kLayoutDpi / 25.4;
+    while (!line.isEmpty() && (line.back().isSpace() || metrics.horizontalAdvance(line + u'…') > w))
+        line.chop(1);
+    return line + u'…';
+}
+
 // `whole` in lines no wider than `width` mm, broken between words (inside a word longer than a
 // line), at most `maxLines`: the last then ends with "…". Only what can be shown is laid out, so a
 // field of megabytes costs no more than a long line.
@@ -99,12 +109,8 @@ QStringList wrapped(const QString& whole, const QFont& font, double width, int m
     layout.endLayout();
     if (lines.isEmpty())
         return {QString()};
-    if (more) {
-        QString& last = lines.last();
-        while (!last.isEmpty() && (last.back().isSpace() || metrics.horizontalAdvance(last + u'…') > w))
-            last.chop(1);
-        last += u'…';
-    }
+    if (more)
+        lines.last() = shortened(lines.last(), font, width);
     return lines;
 }
 
@@ -221,56 +227,91 @@ private:
     qint64 m_page, m_pages, m_drawn = 0;
 };
 
-// Labels: name, further identifier, address, city, each label at its place on the sheet. Only the
-// first sheet starts at the chosen free label.
+// Labels: name, (when asked) further identifier, address, city, each label at its place on the
+// sheet; only the first sheet starts at the chosen free label. Each field breaks into as many lines
+// as the label's height holds; when they are still too many the type gets smaller, down to 6 points,
+// and only then is the text cut short (and counted). A contact without an address is left off
+// (and counted) unless asked for.
 class LabelPainter
 {
 public:
-    LabelPainter(Sheet& sheet, const LabelSheet& labels, bool firstSheet)
-        : m_sheet(sheet), m_labels(labels), m_next(firstSheet ? std::max(labels.start, 1) - 1 : 0)
+    LabelPainter(Sheet& sheet, const Request& request, bool firstSheet, Printed& printed)
+        : m_sheet(sheet), m_labels(request.sheet), m_ulteriore(request.ulteriore),
+          m_withoutAddress(request.withoutAddress), m_printed(printed),
+          m_next(firstSheet ? std::max(m_labels.start, 1) - 1 : 0), m_size(m_labels.height < 40 ? 9 : 10)
     {
-        m_font = QFont(u"Liberation Sans"_s, labels.height < 40 ? 9 : 10);
     }
 
     void add(const Contact& contact)
     {
+        if (!m_withoutAddress && text(contact, Field::Indirizzo).isEmpty()) {
+            ++m_printed.leftOff;
+            return;
+        }
         const int perSheet = std::max(1, m_labels.columns * m_labels.rows);
         if (m_next >= perSheet) {
             m_sheet.newPage();
             m_next = 0;
         }
         const double left = (kPageWidth - m_labels.columns * m_labels.width) / 2 +
-                            (m_next % m_labels.columns) * m_labels.width;
+                            (m_next % m_labels.columns) * m_labels.width + m_labels.margin;
         const double top = (kPageHeight - m_labels.rows * m_labels.height) / 2 +
-                           (m_next / m_labels.columns) * m_labels.height;
+                           (m_next / m_labels.columns) * m_labels.height + m_labels.margin;
+        const double width = std::max(1.0, m_labels.width - 2 * m_labels.margin);
+        const double height = std::max(1.0, m_labels.height - 2 * m_labels.margin);
         ++m_next;
+
+        QList<Field> fields{Field::Nome};
+        if (m_ulteriore)
+            fields.append(Field::Ulteriore);
+        fields.append({Field::Indirizzo, Field::Citta});
+        QList<std::pair<QString, bool>> lines; // and whether bold
+        QFont font(u"Liberation Sans"_s);
+        Measures measured{};
+        for (double size = m_size;; size -= 0.5) {
+            font.setPointSizeF(size);
+            measured = measures(font);
+            lines.clear();
+            for (Field field : std::as_const(fields)) {
+                QFont used = font;
+                used.setBold(field == Field::Nome);
+                for (const QString& line : wrapped(text(contact, field), used, width, 50))
+                    if (!line.isEmpty())
+                        lines.append({line, field == Field::Nome});
+            }
+            if (lines.size() * measured.height <= height + 0.01 || size <= kSmallest)
+                break;
+        }
+        const qsizetype room = std::max<qsizetype>(1, qsizetype((height + 0.01) / measured.height));
+        if (lines.size() > room) {
+            ++m_printed.notFitting;
+            lines.resize(room);
+            QFont used = font;
+            used.setBold(lines.last().second);
+            lines.last().first = shortened(lines.last().first, used, width);
+        }
         QPainter* painter = m_sheet.painter;
         if (!painter)
             return;
-        const QRectF area(px(left + m_labels.margin), px(top + m_labels.margin),
-                          px(m_labels.width - 2 * m_labels.margin),
-                          px(m_labels.height - 2 * m_labels.margin));
-        QStringList lines;
-        for (Field field : {Field::Nome, Field::Ulteriore, Field::Indirizzo, Field::Citta})
-            if (!text(contact, field).isEmpty())
-                lines.append(text(contact, field));
-        const QFontMetricsF metrics(m_font, painter->device());
-        double y = area.top() + metrics.ascent();
-        for (qsizetype i = 0; i < lines.size() && y <= area.bottom(); ++i) {
-            QFont font = m_font;
-            font.setBold(i == 0);
-            painter->setFont(font);
-            painter->drawText(QPointF(area.left(), y), QFontMetricsF(font, painter->device())
-                                                           .elidedText(lines.at(i), Qt::ElideRight, area.width()));
-            y += metrics.height();
+        double y = top + measured.ascent;
+        for (const auto& [line, bold] : std::as_const(lines)) {
+            QFont used = font;
+            used.setBold(bold);
+            painter->setFont(used);
+            painter->drawText(QPointF(px(left), px(y)), line);
+            y += measured.height;
         }
     }
 
 private:
+    static constexpr double kSmallest = 6; // points
+
     Sheet& m_sheet;
     LabelSheet m_labels;
-    QFont m_font;
+    bool m_ulteriore, m_withoutAddress;
+    Printed& m_printed;
     int m_next;
+    double m_size;
 };
 
 // The most lines a field of the card takes; a longer text ends with "…".
@@ -336,7 +377,7 @@ public:
     Painter(Sheet& sheet, const Request& request, qint64 pages, qint64 firstPage)
     {
         if (request.layout == Layout::Etichette)
-            m_labels.emplace(sheet, request.sheet, firstPage == 0);
+            m_labels.emplace(sheet, request, firstPage == 0, m_printed);
         else if (request.layout == Layout::Scheda)
             m_cards.emplace(sheet);
         else
@@ -356,8 +397,10 @@ public:
         if (m_list)
             m_list->finish();
     }
+    const Printed& printed() const { return m_printed; }
 
 private:
+    Printed m_printed;
     std::optional<ListPainter> m_list;
     std::optional<LabelPainter> m_labels;
     std::optional<CardPainter> m_cards;
@@ -505,6 +548,22 @@ Status layOut(const Request& request, std::vector<Pages::Start>& starts, qint64*
 
 } // namespace
 
+QString remarks(const Printed& printed)
+{
+    QStringList said;
+    if (printed.leftOff == 1)
+        said.append(u"Lasciato fuori 1 contatto senza indirizzo."_s);
+    else if (printed.leftOff > 1)
+        said.append(u"Lasciati fuori %L1 contatti senza indirizzo."_s.arg(printed.leftOff));
+    if (printed.notFitting == 1)
+        said.append(u"1 etichetta non entra per intero neanche con il carattere più piccolo: il testo è "
+                    u"stato accorciato."_s);
+    else if (printed.notFitting > 1)
+        said.append(u"%L1 etichette non entrano per intero neanche con il carattere più piccolo: il testo "
+                    u"è stato accorciato."_s.arg(printed.notFitting));
+    return said.join(u'\n');
+}
+
 bool labelSheetFromName(const QString& name, LabelSheet* sheet)
 {
     if (name == u"3x8"_s) {
@@ -549,8 +608,10 @@ Status drawPages(QPagedPaintDevice& device, const Request& request, bool* cancel
     if (!read)
         return read;
     painters.finish();
-    if (printed)
+    if (printed) {
+        *printed = painters.printed();
         printed->pages = pages;
+    }
     return {};
 }
 

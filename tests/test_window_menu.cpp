@@ -348,8 +348,10 @@ private slots:
         QFETCH(qint64, cancelAt);
         QFETCH(QString, target);
         QFETCH(int, remark);
+        QFETCH(QString, options);
         QFETCH(QString, text);
         QFETCH(QPointF, firstName);
+        QFETCH(QString, said);
         if (target == u"full"_s && !m_disk.mounted())
             QSKIP("A full disk is a tmpfs, which only root can mount: not tested here.");
         QList<Person> people = contactsFrom(u"threeContacts"_s);
@@ -391,6 +393,8 @@ private slots:
             choice.layout = PrintChoice::Layout(layout);
             choice.sheet = u"2x7"_s;
             choice.start = start;
+            choice.ulteriore = options.contains(u"ulteriore"_s);
+            choice.withoutAddress = options.contains(u"senzaIndirizzo"_s);
             // The preview draws the same choice, its first page and its last.
             QImage page(210, 297, QImage::Format_RGB32);
             return choice.drawPage(choice, 0, page, &previewPages).isEmpty() &&
@@ -413,8 +417,17 @@ private slots:
             return;
         }
         const QList<Word> printed = wordsOf(pdf);
-        QVERIFY2(!printed.isEmpty(), "pdftotext (poppler-utils) is needed");
-        QCOMPARE(printed.last().page, previewPages);
+        QVERIFY2(fileBytes(pdf).startsWith("%PDF") && (!printed.isEmpty() || text.isEmpty()),
+                 "pdftotext (poppler-utils) is needed");
+        if (!printed.isEmpty())
+            QCOMPARE(printed.last().page, previewPages);
+        if (said.isEmpty())
+            QCOMPARE(m_dialogs->shown.last().kind, u"progress"_s);
+        else
+            QVERIFY2(m_dialogs->shown.last().text.contains(said), qPrintable(m_dialogs->shown.last().text));
+        if (text.isEmpty())
+            for (const Word& each : printed)
+                QVERIFY2(each.text != u"Rossi"_s, "a contact without an address was printed");
         QStringList words;
         QPointF first;
         for (const Word& each : printed) {
@@ -452,6 +465,7 @@ private slots:
         request.index = index;
         request.layout = printing::Layout(layout);
         request.sheet.start = start;
+        request.withoutAddress = true;
         auto pages = printing::Pages::open(request);
         QVERIFY(pages);
         QStringList expected; // cities in the order, page by page
