@@ -261,11 +261,13 @@ namespace {
 
 // What a print choice asks of the painters.
 printing::Request printRequest(const QString& book, const PrintChoice& choice, const Contacts* card,
-                               const QString& index)
+                               const QString& index, const Contacts* selected)
 {
     printing::Request request;
     request.book = book;
     request.index = index;
+    if (choice.onlySelected && selected && !selected->isEmpty())
+        request.only = selected;
     if (choice.layout == PrintChoice::Layout::Scheda) {
         request.only = card;
         request.layout = printing::Layout::Scheda;
@@ -282,24 +284,27 @@ printing::Request printRequest(const QString& book, const PrintChoice& choice, c
 
 } // namespace
 
-void printContacts(QWidget* parent, const QString& book, const Contact* current, const QString& index)
+void printContacts(QWidget* parent, const QString& book, const Contact* current, const QString& index,
+                   const Contacts* selected)
 {
     Dialogs& dialogs = Dialogs::instance();
     PrintChoice choice;
     choice.haveCard = current != nullptr;
+    choice.selected = selected ? selected->size() : 0;
+    choice.onlySelected = choice.selected > 0;
     Contacts card;
     if (current)
         card.append(*current);
     // The preview keeps the pages of the choice it last drew, and with them the places of the pages
     // it has seen, so that turning a page reads only that page's contacts.
     std::unique_ptr<printing::Pages> pages;
-    std::optional<std::tuple<PrintChoice::Layout, QString, double, int, bool, bool>> drawn;
+    std::optional<std::tuple<PrintChoice::Layout, QString, double, int, bool, bool, bool>> drawn;
     choice.drawPage = [&](const PrintChoice& shown, qint64 page, QImage& image, qint64* count) {
         const auto key = std::make_tuple(shown.layout, shown.sheet, shown.margin, shown.start, shown.ulteriore,
-                                         shown.withoutAddress);
+                                         shown.withoutAddress, shown.onlySelected);
         if (!pages || drawn != key) {
             pages.reset();
-            auto opened = printing::Pages::open(printRequest(book, shown, &card, index));
+            auto opened = printing::Pages::open(printRequest(book, shown, &card, index, selected));
             if (!opened)
                 return opened.error().fullText();
             pages = std::move(opened.value());
@@ -313,7 +318,7 @@ void printContacts(QWidget* parent, const QString& book, const Contact* current,
     pages.reset(); // its connection to the book goes with it
     if (!chosen || (choice.layout == PrintChoice::Layout::Scheda && !current))
         return;
-    printing::Request request = printRequest(book, choice, &card, index);
+    printing::Request request = printRequest(book, choice, &card, index, selected);
     std::unique_ptr<QPagedPaintDevice> printer = dialogs.askPrinter(parent);
     if (!printer)
         return;

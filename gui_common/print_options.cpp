@@ -53,6 +53,14 @@ bool QtDialogs::doAskPrintOptions(QWidget* parent, PrintChoice& choice)
         layout->removeItem(2);
     layout->setCurrentIndex(int(choice.layout));
     form->addRow(u"Che cosa stampare:"_s, layout);
+    auto* onlySelected =
+        new QCheckBox(choice.selected == 1 ? u"Solo la riga selezionata"_s
+                                           : u"Solo le %L1 righe selezionate"_s.arg(choice.selected),
+                      &dialog);
+    onlySelected->setObjectName(u"soloSelezionate"_s);
+    onlySelected->setChecked(choice.onlySelected);
+    onlySelected->setVisible(choice.selected > 0);
+    form->addRow(onlySelected);
     auto* sheet = new QComboBox(&dialog);
     sheet->setObjectName(u"sheet"_s);
     sheet->addItem(u"A4, 3 x 8 etichette da 70 x 37 mm"_s, u"3x8"_s);
@@ -122,6 +130,7 @@ bool QtDialogs::doAskPrintOptions(QWidget* parent, PrintChoice& choice)
         choice.sheet = sheet->currentData().toString();
         choice.margin = margin->value();
         choice.start = start->value();
+        choice.onlySelected = choice.selected > 0 && onlySelected->isChecked();
         choice.ulteriore = ulteriore->isChecked();
         choice.withoutAddress = withoutAddress->isChecked();
     };
@@ -158,6 +167,7 @@ bool QtDialogs::doAskPrintOptions(QWidget* parent, PrintChoice& choice)
         start->setEnabled(labels);
         ulteriore->setEnabled(labels);
         withoutAddress->setEnabled(labels);
+        onlySelected->setEnabled(layout->currentIndex() != 2);
         start->setMaximum(sheet->currentIndex() == 1 ? 14 : 24);
         draw(0);
     };
@@ -166,6 +176,7 @@ bool QtDialogs::doAskPrintOptions(QWidget* parent, PrintChoice& choice)
     QObject::connect(margin, &QDoubleSpinBox::valueChanged, &dialog, [&] { draw(shown); });
     QObject::connect(start, &QSpinBox::valueChanged, &dialog, [&] { draw(0); });
     QObject::connect(ulteriore, &QCheckBox::toggled, &dialog, [&] { draw(0); });
+    QObject::connect(onlySelected, &QCheckBox::toggled, &dialog, [&] { draw(0); });
     QObject::connect(withoutAddress, &QCheckBox::toggled, &dialog, [&] { draw(0); });
     QObject::connect(first, &QPushButton::clicked, &dialog, [&] { draw(0); });
     QObject::connect(previous, &QPushButton::clicked, &dialog, [&] { draw(shown - 1); });

@@ -216,6 +216,7 @@ private slots:
         QFETCH(QString, name);
         QFETCH(QString, clicks);
         QFETCH(QList<int>, selected);
+        QFETCH(QString, answer);
         QFETCH(qint64, cancelAt);
         QFETCH(bool, written);
         Card card(contactsFrom(u"threeContacts"_s));
@@ -239,10 +240,23 @@ private slots:
         m_dialogs->clear();
         m_dialogs->fileAnswers = {out.filePath(name)};
         m_dialogs->filterAnswers = {filter};
-        m_dialogs->yesNoAnswers = {true}; // export only the selection
+        if (answer != u"Esc"_s)
+            m_dialogs->yesNoAnswers = {true}; // export only the selection
         m_dialogs->cancelProgressAt = cancelAt;
         QTest::keySequence(keys, QKeySequence(Qt::CTRL | Qt::Key_E));
         QCOMPARE(m_dialogs->shown.first().kind, selected.isEmpty() ? u"file"_s : u"yesno"_s);
+        if (answer == u"Esc"_s) { // nothing more is asked, nothing written
+            QCOMPARE(m_dialogs->shown.size(), 1);
+            QCOMPARE(fileBytes(old), QByteArray("vecchio"));
+            // And the real question's Esc is its Cancel, not its No.
+            const QString question = m_dialogs->shown.first().text;
+            Dialogs::install(nullptr);
+            whenModalShows([](QWidget* box) { QTest::keyClick(box, Qt::Key_Escape); });
+            const auto real = Dialogs::instance().askYesNoCancel(keys, QString(), question);
+            m_dialogs = &ScriptedDialogs::install();
+            QCOMPARE(real, Dialogs::Answer::Cancel);
+            return;
+        }
         const QStringList left =
             QDir(out.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
         QCOMPARE(left, QStringList{QFileInfo(old).fileName()}); // no temporary file stays
@@ -343,6 +357,7 @@ private slots:
     void printFromTheWindows()
     {
         QFETCH(bool, grid);
+        QFETCH(QString, clicks);
         QFETCH(int, layout);
         QFETCH(int, start);
         QFETCH(qint64, cancelAt);
@@ -377,7 +392,12 @@ private slots:
         const QStringList files = QDir(folder).entryList(QDir::Files | QDir::Hidden);
         QWidget* keys = card.widget(u"Text2"_s);
         if (grid) {
-            openTableView(card);
+            BoundGrid* table = openTableView(card);
+            for (const QString& click : clicks.split(u' ', Qt::SkipEmptyParts))
+                clickSelector(table, click.right(1).toInt(),
+                              click.startsWith(u'S')   ? Qt::ShiftModifier
+                              : click.startsWith(u'C') ? Qt::ControlModifier
+                                                       : Qt::NoModifier);
             keys = QApplication::focusWidget();
         }
         m_dialogs->clear();
@@ -395,6 +415,9 @@ private slots:
             choice.start = start;
             choice.ulteriore = options.contains(u"ulteriore"_s);
             choice.withoutAddress = options.contains(u"senzaIndirizzo"_s);
+            if (choice.selected != clicks.split(u' ', Qt::SkipEmptyParts).size() ||
+                choice.onlySelected != (choice.selected > 0))
+                return false; // the selected rows offered, as they were chosen
             // The preview draws the same choice, its first page and its last.
             QImage page(210, 297, QImage::Format_RGB32);
             return choice.drawPage(choice, 0, page, &previewPages).isEmpty() &&
