@@ -300,8 +300,8 @@ void printContacts(QWidget* parent, const QString& book, const Contact* current,
     std::unique_ptr<printing::Pages> pages;
     std::optional<std::tuple<PrintChoice::Layout, QString, double, int, bool, bool, bool>> drawn;
     choice.drawPage = [&](const PrintChoice& shown, qint64 page, QImage& image, qint64* count) {
-        const auto key = std::make_tuple(shown.layout, shown.sheet, shown.margin, shown.start, shown.ulteriore,
-                                         shown.withoutAddress, shown.onlySelected);
+        const auto key = std::make_tuple(shown.layout, shown.sheet, shown.margin, shown.start,
+                                         shown.ulteriore, shown.withoutAddress, shown.onlySelected);
         if (!pages || drawn != key) {
             pages.reset();
             auto opened = printing::Pages::open(printRequest(book, shown, &card, index, selected));
@@ -328,7 +328,8 @@ void printContacts(QWidget* parent, const QString& book, const Contact* current,
     // A PDF file is written as vinzal-db writes one, through a pending file: a cancel or a failure
     // (a full disk) keeps the file it was to replace. The print dialog already asked about it.
     const auto* file = dynamic_cast<const QPrinter*>(printer.get());
-    const QString pdf = file && file->outputFormat() == QPrinter::PdfFormat ? file->outputFileName() : QString();
+    const QString pdf =
+        file && file->outputFormat() == QPrinter::PdfFormat ? file->outputFileName() : QString();
     Status printed;
     printing::Printed done;
     if (!pdf.isEmpty()) {
@@ -346,9 +347,10 @@ void printContacts(QWidget* parent, const QString& book, const Contact* current,
         dialogs.reportError(parent, error);
     } else if (cancelled) {
         dialogs.inform(parent, u"Stampa"_s,
-                       pdf.isEmpty() ? u"Stampa annullata."_s
-                                     : u"Stampa annullata: «"_s + pdf +
-                                           u"» non è stato scritto (un file che c'era già è rimasto com'era)."_s,
+                       pdf.isEmpty()
+                           ? u"Stampa annullata."_s
+                           : u"Stampa annullata: «"_s + pdf +
+                                 u"» non è stato scritto (un file che c'era già è rimasto com'era)."_s,
                        Dialogs::Icon::Information);
     } else if (const QString said = printing::remarks(done); !said.isEmpty()) {
         dialogs.inform(parent, u"Stampa"_s, u"Stampa eseguita.\n\n"_s + said, Dialogs::Icon::Information);

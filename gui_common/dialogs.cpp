@@ -162,8 +162,8 @@ bool QtDialogs::doAskYesNo(QWidget* parent, const QString& title, const QString&
 
 Dialogs::Answer QtDialogs::doAskYesNoCancel(QWidget* parent, const QString& title, const QString& text)
 {
-    QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel,
-                    parent);
+    QMessageBox box(QMessageBox::Question, title, text,
+                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, parent);
     box.setDefaultButton(QMessageBox::Yes);
     box.setEscapeButton(QMessageBox::Cancel);
     const int answer = box.exec();

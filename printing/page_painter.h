@@ -2,8 +2,8 @@
 
 #include "print_export.h"
 
-#include <vector>
 #include <memory>
+#include <vector>
 
 class QImage;
 class QPagedPaintDevice;

@@ -204,8 +204,8 @@ private:
         m_used = 0;
         m_y = kListMargin + kListLine;
         if (QPainter* painter = m_sheet.painter) {
-            const QString date = QLocale(QLocale::Italian, QLocale::Italy)
-                                     .toString(QDate::currentDate(), u"dd/MM/yyyy"_s);
+            const QString date =
+                QLocale(QLocale::Italian, QLocale::Italy).toString(QDate::currentDate(), u"dd/MM/yyyy"_s);
             painter->setFont(m_font);
             painter->drawText(QPointF(px(kListMargin), px(m_y)), m_book + u" — "_s + date);
             const QString page = u"pagina %1 di %2"_s.arg(m_page).arg(m_pages);
@@ -214,7 +214,8 @@ private:
         }
         m_y += kListLine * 1.5;
         QList<QStringList> header;
-        for (const QString& title : {u"Cognome e nome"_s, u"Città"_s, u"Indirizzo"_s, u"Telefoni"_s, u"E-Mail"_s})
+        for (const QString& title :
+             {u"Cognome e nome"_s, u"Città"_s, u"Indirizzo"_s, u"Telefoni"_s, u"E-Mail"_s})
             header.append({title});
         row(header, true);
     }

@@ -105,8 +105,9 @@ void Form2::exportRows()
         // No exports the whole book; Esc (Annulla) nothing.
         const auto answer = Dialogs::instance().askYesNoCancel(
             this, windowTitle(),
-            (selected.size() == 1 ? u"È selezionata una riga. Esportare solo quella?"_s
-                                  : u"Sono selezionate %1 righe. Esportare solo quelle?"_s.arg(selected.size())) +
+            (selected.size() == 1
+                 ? u"È selezionata una riga. Esportare solo quella?"_s
+                 : u"Sono selezionate %1 righe. Esportare solo quelle?"_s.arg(selected.size())) +
                 u"\n\nRispondendo No si esporta tutta la rubrica."_s);
         if (answer == Dialogs::Answer::Cancel)
             return;

@@ -14,9 +14,9 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPageLayout>
-#include <QPrinter>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QPrinter>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>

@@ -659,10 +659,11 @@ private slots:
         const bool huge = extra == u"10MB"_s;
         for (int i = 0; i < contacts; ++i) {
             names.append(u"Nome%1"_s.arg(i, 3, 10, QChar(u'0')));
-            people.append({{u"Cognone e nome o denominazione"_s,
-                            names.last() + u" Rossi"_s +
-                                (huge && i == 0 ? u" "_s + u"lunghissimo"_s.repeated((10 << 20) / 11) : QString())},
-                           {u"Città"_s, u"Forlì"_s}});
+            people.append(
+                {{u"Cognone e nome o denominazione"_s,
+                  names.last() + u" Rossi"_s +
+                      (huge && i == 0 ? u" "_s + u"lunghissimo"_s.repeated((10 << 20) / 11) : QString())},
+                 {u"Città"_s, u"Forlì"_s}});
             if (!extra.isEmpty() && !huge)
                 people.last().append({extra.section(u'=', 0, 0), extra.section(u'=', 1)});
             if (!extra.startsWith(u"Indirizzo="_s))
@@ -673,7 +674,8 @@ private slots:
         makeAddressBook(book, people);
         const Run printed = db(QStringList{u"export"_s, u"--pdf"_s, pdf, book} + options);
         QVERIFY2(printed.code == 0 && printed.err.isEmpty(), qPrintable(printed.err));
-        QVERIFY2(said.isEmpty() ? printed.out.count(u'\n') == 1 : printed.out.contains(said), qPrintable(printed.out));
+        QVERIFY2(said.isEmpty() ? printed.out.count(u'\n') == 1 : printed.out.contains(said),
+                 qPrintable(printed.out));
         const Run text = run(u"pdftotext"_s, {u"-bbox"_s, pdf, u"-"_s});
         QVERIFY2(text.code == 0, "pdftotext (poppler-utils) is needed");
         const QString& page = text.out;
@@ -713,12 +715,15 @@ private slots:
                 ++pageAt;
                 for (auto m = boxed.globalMatch(onPage); m.hasNext();) {
                     const auto w = m.next();
-                    const double x = w.captured(1).toDouble() * 25.4 / 72, y = w.captured(2).toDouble() * 25.4 / 72,
+                    const double x = w.captured(1).toDouble() * 25.4 / 72,
+                                 y = w.captured(2).toDouble() * 25.4 / 72,
                                  right = w.captured(3).toDouble() * 25.4 / 72;
-                    QVERIFY2(!w.captured(4).contains(u"lunghissimo"_s) || (x >= column.x() - 0.5 && right <= column.y()),
+                    QVERIFY2(!w.captured(4).contains(u"lunghissimo"_s) ||
+                                 (x >= column.x() - 0.5 && right <= column.y()),
                              qPrintable(u"%1 at %2-%3 mm"_s.arg(w.captured(4)).arg(x).arg(right)));
                     if (x >= column.x() - 0.5 && x < column.y() - 0.5 && y > 25) {
-                        QVERIFY2(right <= column.y(), qPrintable(u"%1 ends at %2 mm"_s.arg(w.captured(4)).arg(right)));
+                        QVERIFY2(right <= column.y(),
+                                 qPrintable(u"%1 ends at %2 mm"_s.arg(w.captured(4)).arg(right)));
                         inColumn.append({{y + pageAt * 1000.0, x}, w.captured(4)});
                     }
                 }
@@ -737,7 +742,8 @@ private slots:
             for (const auto& each : std::as_const(inColumn))
                 shown += each.second;
             if (huge) {
-                QVERIFY2(shown.startsWith(u"Nome000Rossilunghissimo"_s) && shown.contains(u"…"_s), qPrintable(shown.left(300)));
+                QVERIFY2(shown.startsWith(u"Nome000Rossilunghissimo"_s) && shown.contains(u"…"_s),
+                         qPrintable(shown.left(300)));
             } else {
                 QVERIFY(!page.contains(u"…"_s));
                 QCOMPARE(shown, QString(extra.section(u'=', 1)).remove(u' ').repeated(contacts));

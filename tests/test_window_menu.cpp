@@ -3,8 +3,8 @@
 #include "application.h"
 #include "book_export.h"
 #include "book_io.h"
-#include "database.h"
 #include "bound_grid.h"
+#include "database.h"
 #include "form1.h"
 #include "form2.h"
 #include "grid_model.h"
@@ -63,7 +63,8 @@ QList<Word> wordsOf(const QString& pdf)
             ++page;
             continue;
         }
-        words.append({page, found.captured(3),
+        words.append({page,
+                      found.captured(3),
                       {found.captured(1).toDouble() * 25.4 / 72, found.captured(2).toDouble() * 25.4 / 72}});
     }
     std::stable_sort(words.begin(), words.end(), [](const Word& a, const Word& b) {
@@ -430,10 +431,10 @@ private slots:
         QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), expected);
         if (cancelAt >= 0 || target == u"full"_s) {
             const auto& said = m_dialogs->shown.last();
-            QVERIFY2(cancelAt >= 0 ? said.text.contains(u"annullata"_s)
-                                   : said.icon == Dialogs::Icon::Critical &&
-                                         said.text.contains(u"disco è pieno"_s) &&
-                                         said.text.contains(u"stampa.pdf»"_s),
+            QVERIFY2(cancelAt >= 0
+                         ? said.text.contains(u"annullata"_s)
+                         : said.icon == Dialogs::Icon::Critical && said.text.contains(u"disco è pieno"_s) &&
+                               said.text.contains(u"stampa.pdf»"_s),
                      qPrintable(said.text));
             if (target != u"new"_s)
                 QCOMPARE(fileBytes(pdf), QByteArray("vecchio"));
