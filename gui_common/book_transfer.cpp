@@ -295,8 +295,8 @@ void printContacts(QWidget* parent, const QString& book, const Contact* current,
     Contacts card;
     if (current)
         card.append(*current);
-    // The preview keeps the pages of the choice it last drew, and with them the places of the pages
-    // it has seen, so that turning a page reads only that page's contacts.
+    // The preview keeps the pages of the choice it last drew, and with them where each page laid out
+    // so far begins, so that turning a page reads only that page's contacts.
     std::unique_ptr<printing::Pages> pages;
     std::optional<std::tuple<PrintChoice::Layout, QString, double, int, bool, bool, bool>> drawn;
     choice.drawPage = [&](const PrintChoice& shown, qint64 page, QImage& image, qint64* count) {
@@ -310,8 +310,8 @@ void printContacts(QWidget* parent, const QString& book, const Contact* current,
             pages = std::move(opened.value());
             drawn = key;
         }
-        *count = pages->count();
         const Status painted = pages->draw(page, image);
+        *count = pages->exact() ? pages->count() : -pages->count();
         return painted ? QString() : painted.error().fullText();
     };
     const bool chosen = dialogs.askPrintOptions(parent, choice);

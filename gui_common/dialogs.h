@@ -28,9 +28,10 @@ struct PrintChoice
     bool ulteriore = false;                // labels: the «ulteriore identificativo» line too
     bool withoutAddress = false;           // labels: contacts without an address too
     bool haveCard = true;                  // whether Scheda can be chosen
-    // Draws page `page` (0 = the first) of what the choice prints on `image`, an A4 page at the
-    // image's resolution, and sets `pages` to how many there are; the message when the book cannot
-    // be read, else empty. What the preview shows.
+    // Draws page `page` (0 = the first; past the last, the last) of what the choice prints on
+    // `image`, an A4 page at the image's resolution, and sets `pages` to how many there are (negative
+    // when only about so many are known: the rest of the book is not laid out yet); the message when
+    // the book cannot be read, else empty. What the preview shows.
     std::function<QString(const PrintChoice& choice, qint64 page, QImage& image, qint64* pages)> drawPage;
 };
 

@@ -19,6 +19,8 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include <limits>
+
 using namespace Qt::StringLiterals;
 
 namespace vinzal {
@@ -125,6 +127,7 @@ bool QtDialogs::doAskPrintOptions(QWidget* parent, PrintChoice& choice)
     next->setShortcut(QKeySequence(Qt::Key_PageDown));
 
     qint64 shown = 0, pages = 1;
+    bool about = false; // pages is an estimate
     const auto read = [&] {
         choice.layout = PrintChoice::Layout(layout->currentIndex());
         choice.sheet = sheet->currentData().toString();
@@ -145,7 +148,10 @@ bool QtDialogs::doAskPrintOptions(QWidget* parent, PrintChoice& choice)
             image.setDotsPerMeterX(dotsPerMetre);
             image.setDotsPerMeterY(dotsPerMetre);
             QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-            problem = choice.drawPage(choice, wanted, image, &pages);
+            qint64 counted = 1;
+            problem = choice.drawPage(choice, wanted, image, &counted);
+            about = counted < 0;
+            pages = std::max<qint64>(1, std::abs(counted));
             QGuiApplication::restoreOverrideCursor();
             if (problem.isEmpty())
                 page->setPixmap(QPixmap::fromImage(image));
@@ -153,7 +159,7 @@ bool QtDialogs::doAskPrintOptions(QWidget* parent, PrintChoice& choice)
         if (!problem.isEmpty())
             page->setText(problem);
         shown = std::clamp<qint64>(wanted, 0, std::max<qint64>(pages - 1, 0));
-        number->setText(u"pagina %L1 di %L2"_s.arg(shown + 1).arg(pages));
+        number->setText((about ? u"pagina %L1 di circa %L2"_s : u"pagina %L1 di %L2"_s).arg(shown + 1).arg(pages));
         first->setEnabled(shown > 0);
         previous->setEnabled(shown > 0);
         next->setEnabled(shown + 1 < pages);
@@ -181,7 +187,9 @@ bool QtDialogs::doAskPrintOptions(QWidget* parent, PrintChoice& choice)
     QObject::connect(first, &QPushButton::clicked, &dialog, [&] { draw(0); });
     QObject::connect(previous, &QPushButton::clicked, &dialog, [&] { draw(shown - 1); });
     QObject::connect(next, &QPushButton::clicked, &dialog, [&] { draw(shown + 1); });
-    QObject::connect(last, &QPushButton::clicked, &dialog, [&] { draw(pages - 1); });
+    // The last page is found by laying out the whole book.
+    QObject::connect(last, &QPushButton::clicked, &dialog,
+                     [&] { draw(std::numeric_limits<qint64>::max() / 2); });
     changed();
     if (dialog.exec() != QDialog::Accepted)
         return false;

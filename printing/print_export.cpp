@@ -21,6 +21,7 @@
 #include <QTextLayout>
 
 #include <cstdio>
+#include <limits>
 
 using namespace Qt::StringLiterals;
 
@@ -620,26 +621,99 @@ Result<std::unique_ptr<Pages>> Pages::open(const Request& request)
 {
     std::unique_ptr<Pages> pages(new Pages);
     pages->m_request = request;
-    if (!request.only) {
-        auto reader = OrderedReader::open(request.book, request.index);
-        if (!reader)
-            return reader.error();
-        pages->m_reader = std::move(reader.value());
+    if (request.only) { // already in memory: laid out at once
+        if (Status laid = layOut(request, pages->m_starts, &pages->m_total); !laid)
+            return laid.error();
+        pages->m_complete = true;
+        return pages;
     }
-    if (Status laid = layOut(request, pages->m_starts, &pages->m_total); !laid)
+    auto reader = OrderedReader::open(request.book, request.index);
+    if (!reader)
+        return reader.error();
+    pages->m_reader = std::move(reader.value());
+    pages->m_total = pages->m_reader->total();
+    pages->m_starts = {Start{}};
+    if (Status laid = pages->layOutTo(0); !laid)
         return laid.error();
-    pages->m_count = qint64(pages->m_starts.size());
     return pages;
 }
 
 Pages::~Pages() = default;
 
+qint64 Pages::count() const
+{
+    const qint64 known = qint64(m_starts.size());
+    if (m_complete)
+        return known;
+    const qint64 perPage = m_request.layout == Layout::Etichette
+                               ? std::max(1, m_request.sheet.columns * m_request.sheet.rows)
+                           : m_request.layout == Layout::Scheda ? 1
+                                                                : kListRows;
+    const qint64 left = std::max<qint64>(0, m_total - m_starts.back().position);
+    return known - 1 + std::max<qint64>(1, (left + perPage - 1) / perPage);
+}
+
+Result<qint64> Pages::exactCount()
+{
+    if (Status laid = layOutTo(std::numeric_limits<qint64>::max() - 1); !laid)
+        return laid.error();
+    return count();
+}
+
+Status Pages::layOutTo(qint64 page)
+{
+    while (!m_complete && qint64(m_starts.size()) <= page + 1) {
+        // From the last page known to begin, until the next one begins.
+        const size_t known = m_starts.size();
+        const qint64 from = qint64(known) - 1;
+        qint64 position = m_starts.back().position, rowid = m_starts.back().rowid;
+        auto there = m_reader->moveTo(rowid);
+        if (!there)
+            return there.error();
+        Sheet sheet{nullptr, [&] { m_starts.push_back({position, rowid}); }};
+        Painter painter(sheet, m_request, 1, from);
+        bool first = true;
+        for (bool more = there.value(); more && m_starts.size() == known;) {
+            Contacts batch;
+            if (Status read = m_reader->read(500, [&](const Contact& c) { return batch.append(c), true; });
+                !read)
+                return read;
+            for (const Contact& contact : std::as_const(batch)) {
+                rowid = contact[Field::Id].toInteger();
+                if (first && from == 0)
+                    m_starts.front().rowid = rowid;
+                first = false;
+                painter.add(contact);
+                if (m_starts.size() > known)
+                    break; // the next page begins with this contact
+                ++position;
+            }
+            if (batch.isEmpty() || m_starts.size() > known)
+                break;
+            auto stepped = m_reader->next();
+            if (!stepped)
+                return stepped.error();
+            more = stepped.value();
+        }
+        if (m_starts.size() == known) {
+            m_complete = true;
+            m_total = position;
+        }
+    }
+    return {};
+}
+
 Status Pages::contactsOn(qint64 page, Contacts& out)
 {
-    if (page < 0 || page >= m_count || m_total == 0)
+    if (page < 0 || m_total == 0)
+        return {};
+    if (Status laid = layOutTo(page); !laid)
+        return laid;
+    const qint64 known = qint64(m_starts.size());
+    if (page >= known)
         return {};
     const Start& start = m_starts[size_t(page)];
-    const qint64 end = page + 1 < m_count ? m_starts[size_t(page + 1)].position : m_total;
+    const qint64 end = page + 1 < known ? m_starts[size_t(page + 1)].position : m_total;
     const qint64 count = std::max<qint64>(1, end - start.position);
     if (m_request.only) {
         out = m_request.only->mid(start.position, count);
@@ -655,7 +729,9 @@ Status Pages::contactsOn(qint64 page, Contacts& out)
 
 Status Pages::draw(qint64 page, QImage& image)
 {
-    page = std::clamp<qint64>(page, 0, m_count - 1);
+    if (Status laid = layOutTo(std::max<qint64>(page, 0)); !laid)
+        return laid;
+    page = std::clamp<qint64>(page, 0, qint64(m_starts.size()) - 1);
     // A contact that began on an earlier page is drawn from that page on, and only this page shown.
     qint64 first = page;
     while (first > 0 && m_starts[size_t(first - 1)].position == m_starts[size_t(page)].position)
@@ -671,7 +747,7 @@ Status Pages::draw(qint64 page, QImage& image)
     qint64 at = first;
     Sheet sheet{at == page ? &painter : nullptr, {}};
     sheet.newPage = [&] { sheet.painter = ++at == page ? &painter : nullptr; };
-    Painter pages(sheet, m_request, m_count, first);
+    Painter pages(sheet, m_request, count(), first);
     for (const Contact& contact : std::as_const(contacts))
         pages.add(contact);
     pages.finish();
