@@ -57,6 +57,7 @@ protected:
     QString doAskItem(QWidget*, const QString&, const QString&, const QStringList&) override { return {}; }
     QString doAskSaveFile(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
     bool doAskYesNo(QWidget*, const QString&, const QString&, bool) override { return false; }
+    Answer doAskYesNoCancel(QWidget*, const QString&, const QString&) override { return Answer::No; }
     void doInform(QWidget*, const QString&, const QString& text, Icon) override
     {
         say << "  " << text << "\n";

@@ -14,6 +14,7 @@
 
 #include <QImage>
 #include <QPagedPaintDevice>
+#include <QPrinter>
 
 #include <QFile>
 #include <QFileInfo>
@@ -261,11 +262,13 @@ namespace {
 
 // What a print choice asks of the painters.
 printing::Request printRequest(const QString& book, const PrintChoice& choice, const Contacts* card,
-                               const QString& index)
+                               const QString& index, const Contacts* selected)
 {
     printing::Request request;
     request.book = book;
     request.index = index;
+    if (choice.onlySelected && selected && !selected->isEmpty())
+        request.only = selected;
     if (choice.layout == PrintChoice::Layout::Scheda) {
         request.only = card;
         request.layout = printing::Layout::Scheda;
@@ -274,56 +277,85 @@ printing::Request printRequest(const QString& book, const PrintChoice& choice, c
         printing::labelSheetFromName(choice.sheet, &request.sheet);
         request.sheet.margin = choice.margin;
         request.sheet.start = choice.start;
+        request.ulteriore = choice.ulteriore;
+        request.withoutAddress = choice.withoutAddress;
     }
     return request;
 }
 
 } // namespace
 
-void printContacts(QWidget* parent, const QString& book, const Contact* current, const QString& index)
+void printContacts(QWidget* parent, const QString& book, const Contact* current, const QString& index,
+                   const Contacts* selected)
 {
     Dialogs& dialogs = Dialogs::instance();
     PrintChoice choice;
     choice.haveCard = current != nullptr;
+    choice.selected = selected ? selected->size() : 0;
+    choice.onlySelected = choice.selected > 0;
     Contacts card;
     if (current)
         card.append(*current);
-    // The preview keeps the pages of the choice it last drew, and with them the places of the pages
-    // it has seen, so that turning a page reads only that page's contacts.
+    // The preview keeps the pages of the choice it last drew, and with them where each page laid out
+    // so far begins, so that turning a page reads only that page's contacts.
     std::unique_ptr<printing::Pages> pages;
-    std::optional<std::tuple<PrintChoice::Layout, QString, double, int>> drawn;
+    std::optional<std::tuple<PrintChoice::Layout, QString, double, int, bool, bool, bool>> drawn;
     choice.drawPage = [&](const PrintChoice& shown, qint64 page, QImage& image, qint64* count) {
-        const auto key = std::make_tuple(shown.layout, shown.sheet, shown.margin, shown.start);
+        const auto key = std::make_tuple(shown.layout, shown.sheet, shown.margin, shown.start,
+                                         shown.ulteriore, shown.withoutAddress, shown.onlySelected);
         if (!pages || drawn != key) {
             pages.reset();
-            auto opened = printing::Pages::open(printRequest(book, shown, &card, index));
+            auto opened = printing::Pages::open(printRequest(book, shown, &card, index, selected));
             if (!opened)
                 return opened.error().fullText();
             pages = std::move(opened.value());
             drawn = key;
         }
-        *count = pages->count();
         const Status painted = pages->draw(page, image);
+        *count = pages->exact() ? pages->count() : -pages->count();
         return painted ? QString() : painted.error().fullText();
     };
     const bool chosen = dialogs.askPrintOptions(parent, choice);
     pages.reset(); // its connection to the book goes with it
     if (!chosen || (choice.layout == PrintChoice::Layout::Scheda && !current))
         return;
-    printing::Request request = printRequest(book, choice, &card, index);
+    printing::Request request = printRequest(book, choice, &card, index, selected);
     std::unique_ptr<QPagedPaintDevice> printer = dialogs.askPrinter(parent);
     if (!printer)
         return;
     auto progress = dialogs.startProgress(parent, u"Stampa"_s, u"Preparazione delle pagine…"_s);
     request.progress = [&](qint64 done, qint64 total) { return progress->advance(done, total); };
     bool cancelled = false;
-    const Status printed = printing::drawPages(*printer, request, &cancelled);
+    // A PDF file is written as vinzal-db writes one, through a pending file: a cancel or a failure
+    // (a full disk) keeps the file it was to replace. The print dialog already asked about it.
+    const auto* file = dynamic_cast<const QPrinter*>(printer.get());
+    const QString pdf =
+        file && file->outputFormat() == QPrinter::PdfFormat ? file->outputFileName() : QString();
+    Status printed;
+    printing::Printed done;
+    if (!pdf.isEmpty()) {
+        printer.reset();
+        printed = printing::writePdf(pdf, true, request, &cancelled, &done);
+    } else {
+        printed = printing::drawPages(*printer, request, &cancelled, &done);
+    }
     progress.reset();
-    printer.reset(); // the pages go to the printer (or the file) now
-    if (!printed)
-        dialogs.reportError(parent, printed.error());
-    else if (cancelled)
-        dialogs.inform(parent, u"Stampa"_s, u"Stampa annullata."_s, Dialogs::Icon::Information);
+    printer.reset(); // the pages go to the printer now
+    if (!printed) {
+        StoreError error = printed.error();
+        if (!pdf.isEmpty())
+            error.message += u"\n\nLa rubrica non è cambiata."_s;
+        dialogs.reportError(parent, error);
+    } else if (cancelled) {
+        dialogs.inform(parent, u"Stampa"_s,
+                       pdf.isEmpty()
+                           ? u"Stampa annullata."_s
+                           : u"Stampa annullata: «"_s + pdf +
+                                 u"» non è stato scritto (un file che c'era già è rimasto com'era)."_s,
+                       Dialogs::Icon::Information);
+    } else if (const QString said = printing::remarks(done); !said.isEmpty()) {
+        dialogs.inform(parent, u"Stampa"_s, u"Stampa eseguita.\n\n"_s + said, Dialogs::Icon::Information);
+    }
 }
 
 } // namespace vinzal

@@ -20,8 +20,10 @@ bool importContacts(QWidget* parent, const QString& book);
 
 // What the windows' "Stampa…" does: a preview of the list, labels or the card `current` (when
 // given), then Qt's print dialog, the pages drawn one at a time with a progress dialog that can be
-// cancelled. The contacts in the order of `index` (the card's search order), else of their IDs.
+// cancelled. The contacts in the order of `index` (the card's search order), else of their IDs;
+// `selected`, when it holds any, the grid's selected rows, which the list and the labels may print
+// instead of the whole book.
 void printContacts(QWidget* parent, const QString& book, const Contact* current,
-                   const QString& index = QString());
+                   const QString& index = QString(), const Contacts* selected = nullptr);
 
 } // namespace vinzal

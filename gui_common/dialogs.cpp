@@ -70,6 +70,11 @@ bool Dialogs::askYesNo(QWidget* parent, const QString& title, const QString& tex
     return doAskYesNo(parent, titleOrApplication(title), text, defaultNo);
 }
 
+Dialogs::Answer Dialogs::askYesNoCancel(QWidget* parent, const QString& title, const QString& text)
+{
+    return doAskYesNoCancel(parent, titleOrApplication(title), text);
+}
+
 QString Dialogs::askFileName(QWidget* parent, FileMode mode, const QString& title, const QStringList& filters,
                              QString* filter, const QString& suggested)
 {
@@ -153,6 +158,16 @@ bool QtDialogs::doAskYesNo(QWidget* parent, const QString& title, const QString&
     QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No, parent);
     box.setDefaultButton(defaultNo ? QMessageBox::No : QMessageBox::Yes);
     return box.exec() == QMessageBox::Yes;
+}
+
+Dialogs::Answer QtDialogs::doAskYesNoCancel(QWidget* parent, const QString& title, const QString& text)
+{
+    QMessageBox box(QMessageBox::Question, title, text,
+                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, parent);
+    box.setDefaultButton(QMessageBox::Yes);
+    box.setEscapeButton(QMessageBox::Cancel);
+    const int answer = box.exec();
+    return answer == QMessageBox::Yes ? Answer::Yes : answer == QMessageBox::No ? Answer::No : Answer::Cancel;
 }
 
 QString QtDialogs::doAskFileName(QWidget* parent, FileMode mode, const QString& title,

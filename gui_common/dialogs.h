@@ -23,10 +23,15 @@ struct PrintChoice
     QString sheet = QStringLiteral("3x8"); // labels: "3x8" or "2x7"
     double margin = 4;                     // labels: mm inside each label
     int start = 1;                         // labels: the first free label of the first sheet
+    qsizetype selected = 0;                // rows selected in the grid (0: the choice is not offered)
+    bool onlySelected = false;             // the list or labels: only the selected rows
+    bool ulteriore = false;                // labels: the «ulteriore identificativo» line too
+    bool withoutAddress = false;           // labels: contacts without an address too
     bool haveCard = true;                  // whether Scheda can be chosen
-    // Draws page `page` (0 = the first) of what the choice prints on `image`, an A4 page at the
-    // image's resolution, and sets `pages` to how many there are; the message when the book cannot
-    // be read, else empty. What the preview shows.
+    // Draws page `page` (0 = the first; past the last, the last) of what the choice prints on
+    // `image`, an A4 page at the image's resolution, and sets `pages` to how many there are (negative
+    // when only about so many are known: the rest of the book is not laid out yet); the message when
+    // the book cannot be read, else empty. What the preview shows.
     std::function<QString(const PrintChoice& choice, qint64 page, QImage& image, qint64* pages)> drawPage;
 };
 
@@ -74,6 +79,10 @@ public:
     // Yes and No with the question icon: true for Yes. `defaultNo` makes No the button Enter presses
     // (a question whose Yes cannot be undone).
     bool askYesNo(QWidget* parent, const QString& title, const QString& text, bool defaultNo = false);
+    // Yes, No and Cancel, Yes the default: a question whose No still goes on, so that Esc (Cancel)
+    // must stop.
+    enum class Answer { Yes, No, Cancel };
+    Answer askYesNoCancel(QWidget* parent, const QString& title, const QString& text);
     // OK alone. An empty title is the application's, "Vinzal".
     void inform(QWidget* parent, const QString& title, const QString& text, Icon icon);
     // The error dialog: critical, titled "Vinzal", the message with the engine's words quoted.
@@ -117,6 +126,7 @@ protected:
     virtual QString doAskSaveFile(QWidget* parent, const QString& title, const QString& proposed,
                                   const QString& filter) = 0;
     virtual bool doAskYesNo(QWidget* parent, const QString& title, const QString& text, bool defaultNo) = 0;
+    virtual Answer doAskYesNoCancel(QWidget* parent, const QString& title, const QString& text) = 0;
     virtual void doInform(QWidget* parent, const QString& title, const QString& text, Icon icon) = 0;
     virtual QString doAskFileName(QWidget* parent, FileMode mode, const QString& title,
                                   const QStringList& filters, QString* filter, const QString& suggested) = 0;
@@ -138,6 +148,7 @@ protected:
     QString doAskSaveFile(QWidget* parent, const QString& title, const QString& proposed,
                           const QString& filter) override;
     bool doAskYesNo(QWidget* parent, const QString& title, const QString& text, bool defaultNo) override;
+    Answer doAskYesNoCancel(QWidget* parent, const QString& title, const QString& text) override;
     void doInform(QWidget* parent, const QString& title, const QString& text, Icon icon) override;
     QString doAskFileName(QWidget* parent, FileMode mode, const QString& title, const QStringList& filters,
                           QString* filter, const QString& suggested) override;

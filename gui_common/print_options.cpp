@@ -1,6 +1,7 @@
 // What to print and where, as the real dialogs ask it.
 #include "dialogs.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -17,6 +18,8 @@
 #include <QScreen>
 #include <QSpinBox>
 #include <QVBoxLayout>
+
+#include <limits>
 
 using namespace Qt::StringLiterals;
 
@@ -52,6 +55,14 @@ bool QtDialogs::doAskPrintOptions(QWidget* parent, PrintChoice& choice)
         layout->removeItem(2);
     layout->setCurrentIndex(int(choice.layout));
     form->addRow(u"Che cosa stampare:"_s, layout);
+    auto* onlySelected =
+        new QCheckBox(choice.selected == 1 ? u"Solo la riga selezionata"_s
+                                           : u"Solo le %L1 righe selezionate"_s.arg(choice.selected),
+                      &dialog);
+    onlySelected->setObjectName(u"soloSelezionate"_s);
+    onlySelected->setChecked(choice.onlySelected);
+    onlySelected->setVisible(choice.selected > 0);
+    form->addRow(onlySelected);
     auto* sheet = new QComboBox(&dialog);
     sheet->setObjectName(u"sheet"_s);
     sheet->addItem(u"A4, 3 x 8 etichette da 70 x 37 mm"_s, u"3x8"_s);
@@ -69,6 +80,14 @@ bool QtDialogs::doAskPrintOptions(QWidget* parent, PrintChoice& choice)
     start->setRange(1, 24);
     start->setValue(choice.start);
     form->addRow(u"Prima etichetta libera del foglio:"_s, start);
+    auto* ulteriore = new QCheckBox(u"Stampare anche l'«ulteriore identificativo»"_s, &dialog);
+    ulteriore->setObjectName(u"ulteriore"_s);
+    ulteriore->setChecked(choice.ulteriore);
+    form->addRow(ulteriore);
+    auto* withoutAddress = new QCheckBox(u"Anche i contatti senza indirizzo"_s, &dialog);
+    withoutAddress->setObjectName(u"senzaIndirizzo"_s);
+    withoutAddress->setChecked(choice.withoutAddress);
+    form->addRow(withoutAddress);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, &dialog);
     QPushButton* print = buttons->addButton(u"Stampa…"_s, QDialogButtonBox::AcceptRole);
     print->setObjectName(u"stampa"_s);
@@ -108,11 +127,15 @@ bool QtDialogs::doAskPrintOptions(QWidget* parent, PrintChoice& choice)
     next->setShortcut(QKeySequence(Qt::Key_PageDown));
 
     qint64 shown = 0, pages = 1;
+    bool about = false; // pages is an estimate
     const auto read = [&] {
         choice.layout = PrintChoice::Layout(layout->currentIndex());
         choice.sheet = sheet->currentData().toString();
         choice.margin = margin->value();
         choice.start = start->value();
+        choice.onlySelected = choice.selected > 0 && onlySelected->isChecked();
+        choice.ulteriore = ulteriore->isChecked();
+        choice.withoutAddress = withoutAddress->isChecked();
     };
     const auto draw = [&](qint64 wanted) {
         read();
@@ -125,7 +148,10 @@ bool QtDialogs::doAskPrintOptions(QWidget* parent, PrintChoice& choice)
             image.setDotsPerMeterX(dotsPerMetre);
             image.setDotsPerMeterY(dotsPerMetre);
             QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-            problem = choice.drawPage(choice, wanted, image, &pages);
+            qint64 counted = 1;
+            problem = choice.drawPage(choice, wanted, image, &counted);
+            about = counted < 0;
+            pages = std::max<qint64>(1, std::abs(counted));
             QGuiApplication::restoreOverrideCursor();
             if (problem.isEmpty())
                 page->setPixmap(QPixmap::fromImage(image));
@@ -133,7 +159,7 @@ bool QtDialogs::doAskPrintOptions(QWidget* parent, PrintChoice& choice)
         if (!problem.isEmpty())
             page->setText(problem);
         shown = std::clamp<qint64>(wanted, 0, std::max<qint64>(pages - 1, 0));
-        number->setText(u"pagina %L1 di %L2"_s.arg(shown + 1).arg(pages));
+        number->setText((about ? u"pagina %L1 di circa %L2"_s : u"pagina %L1 di %L2"_s).arg(shown + 1).arg(pages));
         first->setEnabled(shown > 0);
         previous->setEnabled(shown > 0);
         next->setEnabled(shown + 1 < pages);
@@ -145,6 +171,9 @@ bool QtDialogs::doAskPrintOptions(QWidget* parent, PrintChoice& choice)
         sheet->setEnabled(labels);
         margin->setEnabled(labels);
         start->setEnabled(labels);
+        ulteriore->setEnabled(labels);
+        withoutAddress->setEnabled(labels);
+        onlySelected->setEnabled(layout->currentIndex() != 2);
         start->setMaximum(sheet->currentIndex() == 1 ? 14 : 24);
         draw(0);
     };
@@ -152,10 +181,15 @@ bool QtDialogs::doAskPrintOptions(QWidget* parent, PrintChoice& choice)
     QObject::connect(sheet, &QComboBox::currentIndexChanged, &dialog, changed);
     QObject::connect(margin, &QDoubleSpinBox::valueChanged, &dialog, [&] { draw(shown); });
     QObject::connect(start, &QSpinBox::valueChanged, &dialog, [&] { draw(0); });
+    QObject::connect(ulteriore, &QCheckBox::toggled, &dialog, [&] { draw(0); });
+    QObject::connect(onlySelected, &QCheckBox::toggled, &dialog, [&] { draw(0); });
+    QObject::connect(withoutAddress, &QCheckBox::toggled, &dialog, [&] { draw(0); });
     QObject::connect(first, &QPushButton::clicked, &dialog, [&] { draw(0); });
     QObject::connect(previous, &QPushButton::clicked, &dialog, [&] { draw(shown - 1); });
     QObject::connect(next, &QPushButton::clicked, &dialog, [&] { draw(shown + 1); });
-    QObject::connect(last, &QPushButton::clicked, &dialog, [&] { draw(pages - 1); });
+    // The last page is found by laying out the whole book.
+    QObject::connect(last, &QPushButton::clicked, &dialog,
+                     [&] { draw(std::numeric_limits<qint64>::max() / 2); });
     changed();
     if (dialog.exec() != QDialog::Accepted)
         return false;

@@ -10,6 +10,8 @@
 #include <QRegularExpression>
 #include <QSet>
 
+#include <limits>
+
 using namespace Qt::StringLiterals;
 
 namespace vinzal::book {
@@ -248,27 +250,36 @@ Status readInBatches(Connection& opened, qsizetype batch, const std::function<bo
             return counted.error();
         *total = counted.value() ? counted.value()->value(0).toInteger() : 0;
     }
-    sql::Statement query(opened.db(),
-                         u"SELECT "_s + columnList(true) + u" FROM "_s +
-                             quoteIdentifier(contacts::tableName()) + u" ORDER BY "_s +
-                             dialect::rowid(opened.engine()),
-                         u"leggere la rubrica"_s);
+    // Each batch is a short read of its own, continuing after the last key read: between batches
+    // (while the caller writes or draws them) no lock is held, and a writer to the book gets in.
+    const QString rowid = dialect::rowid(opened.engine());
+    const QString sql = u"SELECT "_s + columnList(true) + u", "_s + rowid + u" FROM "_s +
+                        quoteIdentifier(contacts::tableName()) + u" WHERE "_s + rowid + u" > ? ORDER BY "_s +
+                        rowid + u" LIMIT ?"_s;
     Contacts records;
     records.reserve(batch);
+    qint64 after = std::numeric_limits<qint64>::min();
     for (;;) {
-        auto row = query.next();
-        if (!row)
-            return row.error();
-        if (!row.value() || records.size() == batch) {
-            if (!records.isEmpty() && !take(records))
-                return {};
-            records.clear();
-            if (!row.value())
-                return {};
+        records.clear();
+        {
+            sql::Statement query(opened.db(), sql, u"leggere la rubrica"_s);
+            query.bind(after).bind(qint64(batch));
+            for (;;) {
+                auto row = query.next();
+                if (!row)
+                    return row.error();
+                if (!row.value())
+                    break;
+                Contact& record = records.emplace_back();
+                for (int i = 0; i < fieldCount; ++i)
+                    record.at(i) = query.value(i);
+                after = query.integer(fieldCount);
+            }
         }
-        Contact& record = records.emplace_back();
-        for (int i = 0; i < fieldCount; ++i)
-            record.at(i) = query.value(i);
+        if (!records.isEmpty() && !take(records))
+            return {};
+        if (records.size() < batch)
+            return {};
     }
 }
 

@@ -41,12 +41,29 @@ struct Request
     QString index;
     Layout layout = Layout::Elenco;
     LabelSheet sheet;
+    // Labels: the «ulteriore identificativo» line too; contacts without an address too (they are
+    // left off otherwise).
+    bool ulteriore = false, withoutAddress = false;
     // As pages are written: contacts done of the total; false cancels and nothing is written.
     std::function<bool(qint64 done, qint64 total)> progress;
 };
 
-// Writes the pages as a PDF at `target`, through a pending file as every export is.
-Status writePdf(const QString& target, bool force, const Request& request);
+// What was printed, beyond the pages.
+struct Printed
+{
+    qint64 pages = 0;
+    qint64 leftOff = 0;    // labels: contacts without an address, not printed
+    qint64 notFitting = 0; // labels whose text was cut short even in the smallest type
+};
+
+// What deserves to be said about `printed`, in Italian: one sentence a line; empty when nothing.
+QString remarks(const Printed& printed);
+
+// Writes the pages as a PDF at `target`, through a pending file as every export is: a failure or a
+// cancel leaves a file already there byte for byte. A cancel sets `cancelled` when given (and is then
+// no failure), else it is reported as one.
+Status writePdf(const QString& target, bool force, const Request& request, bool* cancelled = nullptr,
+                Printed* printed = nullptr);
 
 // The application object for a program that may draw without a display: a QGuiApplication on the
 // offscreen platform when `drawing`, else a plain QCoreApplication.

@@ -53,8 +53,11 @@ Form2::Form2(QWidget* parent, const QString& book)
     WindowMenu::Handlers handlers;
     handlers.exportFile = [this] { exportRows(); };
     handlers.print = [this] {
+        Contacts selected;
+        if (!selectedContacts(selected))
+            return;
         const std::optional<Row>& row = m_data1.currentRow();
-        printContacts(this, m_book, row ? &row->fields : nullptr);
+        printContacts(this, m_book, row ? &row->fields : nullptr, QString(), &selected);
     };
     handlers.importFile = [this] {
         if (importContacts(this, m_book))
@@ -72,31 +75,46 @@ void Form2::contextMenuEvent(QContextMenuEvent* event)
     m_menu->exec(event->globalPos());
 }
 
-void Form2::exportRows()
+bool Form2::selectedContacts(Contacts& selected)
 {
     QList<int> rows;
     if (m_grid->selectionModel())
         for (const QModelIndex& index : m_grid->selectionModel()->selectedRows())
             rows.append(index.row());
-    Contacts selected;
-    if (!rows.isEmpty() && m_data1.dynaset() &&
-        Dialogs::instance().askYesNo(
-            this, windowTitle(),
-            (rows.size() == 1 ? u"È selezionata una riga. Esportare solo quella?"_s
-                              : u"Sono selezionate %1 righe. Esportare solo quelle?"_s.arg(rows.size())) +
-                u"\n\nRispondendo No si esporta tutta la rubrica."_s)) {
-        std::sort(rows.begin(), rows.end());
-        // Read afresh, as they are in the book now.
-        for (int row : std::as_const(rows)) {
-            auto read = readRow(*m_data1.connection(), m_data1.dynaset()->rowidAt(row));
-            if (!read) {
-                Dialogs::instance().reportError(this, read.error());
-                return;
-            }
-            selected.append(read.value().fields);
+    if (!m_data1.dynaset())
+        return true;
+    std::sort(rows.begin(), rows.end());
+    // Read afresh, as they are in the book now.
+    for (int row : std::as_const(rows)) {
+        auto read = readRow(*m_data1.connection(), m_data1.dynaset()->rowidAt(row));
+        if (!read) {
+            Dialogs::instance().reportError(this, read.error());
+            return false;
         }
-        exportContacts(this, m_book, &selected);
+        selected.append(read.value().fields);
+    }
+    return true;
+}
+
+void Form2::exportRows()
+{
+    Contacts selected;
+    if (!selectedContacts(selected))
         return;
+    if (!selected.isEmpty()) {
+        // No exports the whole book; Esc (Annulla) nothing.
+        const auto answer = Dialogs::instance().askYesNoCancel(
+            this, windowTitle(),
+            (selected.size() == 1
+                 ? u"È selezionata una riga. Esportare solo quella?"_s
+                 : u"Sono selezionate %1 righe. Esportare solo quelle?"_s.arg(selected.size())) +
+                u"\n\nRispondendo No si esporta tutta la rubrica."_s);
+        if (answer == Dialogs::Answer::Cancel)
+            return;
+        if (answer == Dialogs::Answer::Yes) {
+            exportContacts(this, m_book, &selected);
+            return;
+        }
     }
     exportContacts(this, m_book);
 }

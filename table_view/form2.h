@@ -29,6 +29,9 @@ protected:
 private:
     void deleteContact(); // the menu's "Elimina contatto…"
     void exportRows();    // the menu's "Esporta…": the rows selected, or the whole book
+    // The rows selected in the grid, read afresh, in the grid's order; false (after saying why) when
+    // one cannot be read.
+    bool selectedContacts(Contacts& selected);
     // Another window added or removed contacts: the rows are read again, unless some are being typed.
     void bookChanged(const QString& book, QObject* origin);
 

@@ -14,9 +14,9 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPageLayout>
-#include <QPdfWriter>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QPrinter>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -212,10 +212,13 @@ std::unique_ptr<QPagedPaintDevice> ScriptedDialogs::doAskPrinter(QWidget*)
 {
     if (printFile.isEmpty())
         return nullptr;
-    auto writer = std::make_unique<QPdfWriter>(printFile);
-    writer->setResolution(600);
-    writer->setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF()));
-    return writer;
+    // What Qt's print dialog gives when printing to a file.
+    auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    printer->setOutputFormat(QPrinter::PdfFormat);
+    printer->setOutputFileName(printFile);
+    printer->setFullPage(true);
+    printer->setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF()));
+    return printer;
 }
 
 Card::Card(const QList<Person>& contacts, bool makeFile) : Card(QString(), contacts, makeFile) {}

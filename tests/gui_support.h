@@ -52,7 +52,8 @@ public:
 
     QList<Shown> shown;
     QStringList textAnswers;      // consumed in order; the empty text once they run out (cancel)
-    QList<bool> yesNoAnswers;     // consumed in order; No once they run out
+    QList<bool> yesNoAnswers;     // consumed in order; No once they run out (Cancel, as Esc gives, for a
+                                  // question with Cancel)
     QStringList fileAnswers;      // file names, consumed in order; cancel once they run out
     QStringList filterAnswers;    // the filter chosen with each file name, when given
     qint64 cancelProgressAt = -1; // a progress dialog is cancelled once this many are done
@@ -87,6 +88,11 @@ protected:
     {
         record(QStringLiteral("yesno"), title, text, Icon::Question, {}, defaultNo);
         return !yesNoAnswers.isEmpty() && yesNoAnswers.takeFirst();
+    }
+    Answer doAskYesNoCancel(QWidget*, const QString& title, const QString& text) override
+    {
+        record(QStringLiteral("yesno"), title, text, Icon::Question);
+        return yesNoAnswers.isEmpty() ? Answer::Cancel : yesNoAnswers.takeFirst() ? Answer::Yes : Answer::No;
     }
     void doInform(QWidget*, const QString& title, const QString& text, Icon icon) override
     {

@@ -631,11 +631,41 @@ private slots:
         QTest::addColumn<QStringList>("options");
         QTest::addColumn<int>("pages");
         QTest::addColumn<QList<QPointF>>("corners"); // of the first contacts' names, in mm
-        QTest::newRow("list") << 130 << QStringList{} << -1 << QList<QPointF>{}; // more than one page
-        QTest::newRow("labels 3x8") << 25 << QStringList{u"--etichette"_s, u"3x8"_s} << 2
-                                    << QList<QPointF>{{4, 4.5}, {74, 4.5}, {144, 4.5}, {4, 41.5}};
+        // A field and its value on every contact ("10MB": a name of 10 MB on the first), and the
+        // list's column it is printed in, from and to in mm: wrapped inside it, never cut short. On
+        // labels, every word of it printed.
+        QTest::addColumn<QString>("extra");
+        QTest::addColumn<QPointF>("column");
+        QTest::addColumn<QString>("said"); // after the line saying where the pages were written
+        const QStringList labels3x8{u"--etichette"_s, u"3x8"_s};
+        QTest::newRow("list") << 130 << QStringList{} << -1 << QList<QPointF>{} << QString() << QPointF()
+                              << QString(); // more than one page
+        QTest::newRow("labels 3x8") << 25 << labels3x8 << 2
+                                    << QList<QPointF>{{4, 4.5}, {74, 4.5}, {144, 4.5}, {4, 41.5}} << QString()
+                                    << QPointF() << QString();
         QTest::newRow("labels 2x7") << 15 << QStringList{u"--etichette"_s, u"2x7"_s} << 2
-                                    << QList<QPointF>{{4, 4.45}, {109, 4.45}, {4, 46.75}};
+                                    << QList<QPointF>{{4, 4.45}, {109, 4.45}, {4, 46.75}} << QString()
+                                    << QPointF() << QString();
+        QTest::newRow("list, long phone numbers wrap")
+            << 70 << QStringList{} << -1 << QList<QPointF>{}
+            << u"Telefono Ufficio=0543 123456 interno 7, 0543 654321 centralino"_s << QPointF(133.8, 162.6)
+            << QString();
+        QTest::newRow("list, a long e-mail wraps inside the word")
+            << 70 << QStringList{} << -1 << QList<QPointF>{}
+            << u"E-Mail=mario.rossi.amministrazione@studio-legale-esempio.example.it"_s << QPointF(162.6, 195)
+            << QString();
+        QTest::newRow("list, a name of 10 MB")
+            << 3 << QStringList{} << 1 << QList<QPointF>{} << u"10MB"_s << QPointF(15, 65.4) << QString();
+        QTest::newRow("labels, a long address wraps")
+            << 25 << labels3x8 << 2 << QList<QPointF>{{4, 4.5}}
+            << u"Indirizzo=Via del Lavoro 1234/B scala C interno 56 presso lo studio associato Bianchi"_s
+            << QPointF() << QString();
+        QTest::newRow("labels, an address too long for the smallest type")
+            << 3 << labels3x8 << 1 << QList<QPointF>{} << u"Indirizzo="_s + u"parola "_s.repeated(200)
+            << QPointF() << u"3 etichette non entrano per intero"_s;
+        QTest::newRow("labels, contacts without an address left off")
+            << 3 << labels3x8 << 1 << QList<QPointF>{} << u"Indirizzo="_s << QPointF()
+            << u"Lasciati fuori 3 contatti senza indirizzo."_s;
     }
 
     void printedPages()
@@ -644,18 +674,31 @@ private slots:
         QFETCH(QStringList, options);
         QFETCH(int, pages);
         QFETCH(QList<QPointF>, corners);
+        QFETCH(QString, extra);
+        QFETCH(QPointF, column);
+        QFETCH(QString, said);
         QList<Person> people;
         QStringList names;
+        const bool huge = extra == u"10MB"_s;
         for (int i = 0; i < contacts; ++i) {
             names.append(u"Nome%1"_s.arg(i, 3, 10, QChar(u'0')));
-            people.append({{u"Cognone e nome o denominazione"_s, names.last() + u" Rossi"_s},
-                           {u"Città"_s, u"Forlì"_s}});
+            people.append(
+                {{u"Cognone e nome o denominazione"_s,
+                  names.last() + u" Rossi"_s +
+                      (huge && i == 0 ? u" "_s + u"lunghissimo"_s.repeated((10 << 20) / 11) : QString())},
+                 {u"Città"_s, u"Forlì"_s}});
+            if (!extra.isEmpty() && !huge)
+                people.last().append({extra.section(u'=', 0, 0), extra.section(u'=', 1)});
+            if (!extra.startsWith(u"Indirizzo="_s))
+                people.last().append({u"Indirizzo"_s, u"Via Roma 1"_s});
         }
         QTemporaryDir folder;
         const QString book = folder.filePath(u"stampa.mdb"_s), pdf = folder.filePath(u"stampa.pdf"_s);
         makeAddressBook(book, people);
         const Run printed = db(QStringList{u"export"_s, u"--pdf"_s, pdf, book} + options);
         QVERIFY2(printed.code == 0 && printed.err.isEmpty(), qPrintable(printed.err));
+        QVERIFY2(said.isEmpty() ? printed.out.count(u'\n') == 1 : printed.out.contains(said),
+                 qPrintable(printed.out));
         const Run text = run(u"pdftotext"_s, {u"-bbox"_s, pdf, u"-"_s});
         QVERIFY2(text.code == 0, "pdftotext (poppler-utils) is needed");
         const QString& page = text.out;
@@ -676,7 +719,59 @@ private slots:
                 placed.append({w.captured(1).toDouble() * 25.4 / 72, w.captured(2).toDouble() * 25.4 / 72});
             }
         }
+        if (said.contains(u"Lasciat"_s))
+            names.clear();
         QCOMPARE(order, names);
+        if (!options.isEmpty() && !extra.isEmpty() && said.isEmpty()) {
+            QVERIFY(!page.contains(u"…"_s));
+            for (const QString& each : extra.section(u'=', 1).split(u' ', Qt::SkipEmptyParts))
+                QCOMPARE(page.count(u">"_s + each + u"</word>"_s),
+                         contacts * extra.section(u'=', 1).split(u' ').count(each));
+        }
+        if (!column.isNull()) {
+            // What stands in the column below its heading, in reading order, each word inside it.
+            static const QRegularExpression boxed(
+                u"<word xMin=\"([0-9.]+)\" yMin=\"([0-9.]+)\" xMax=\"([0-9.]+)\"[^>]*>([^<]*)</word>"_s);
+            QList<std::pair<QPointF, QString>> inColumn;
+            int pageAt = 0;
+            for (const QString& onPage : page.split(u"<page "_s).mid(1)) {
+                ++pageAt;
+                for (auto m = boxed.globalMatch(onPage); m.hasNext();) {
+                    const auto w = m.next();
+                    const double x = w.captured(1).toDouble() * 25.4 / 72,
+                                 y = w.captured(2).toDouble() * 25.4 / 72,
+                                 right = w.captured(3).toDouble() * 25.4 / 72;
+                    QVERIFY2(!w.captured(4).contains(u"lunghissimo"_s) ||
+                                 (x >= column.x() - 0.5 && right <= column.y()),
+                             qPrintable(u"%1 at %2-%3 mm"_s.arg(w.captured(4)).arg(x).arg(right)));
+                    if (x >= column.x() - 0.5 && x < column.y() - 0.5 && y > 25) {
+                        QVERIFY2(right <= column.y(),
+                                 qPrintable(u"%1 ends at %2 mm"_s.arg(w.captured(4)).arg(right)));
+                        inColumn.append({{y + pageAt * 1000.0, x}, w.captured(4)});
+                    }
+                }
+            }
+            std::stable_sort(inColumn.begin(), inColumn.end(),
+                             [](const auto& a, const auto& b) { return a.first.x() < b.first.x(); });
+            for (qsizetype line = 0; line < inColumn.size();) { // the words of a line, from the left
+                qsizetype end = line + 1;
+                while (end < inColumn.size() && inColumn[end].first.x() - inColumn[line].first.x() < 2)
+                    ++end;
+                std::stable_sort(inColumn.begin() + line, inColumn.begin() + end,
+                                 [](const auto& a, const auto& b) { return a.first.y() < b.first.y(); });
+                line = end;
+            }
+            QString shown;
+            for (const auto& each : std::as_const(inColumn))
+                shown += each.second;
+            if (huge) {
+                QVERIFY2(shown.startsWith(u"Nome000Rossilunghissimo"_s) && shown.contains(u"…"_s),
+                         qPrintable(shown.left(300)));
+            } else {
+                QVERIFY(!page.contains(u"…"_s));
+                QCOMPARE(shown, QString(extra.section(u'=', 1)).remove(u' ').repeated(contacts));
+            }
+        }
         for (qsizetype i = 0; i < corners.size(); ++i)
             QVERIFY2(std::abs(placed.at(i).x() - corners.at(i).x()) < 1.0 &&
                          std::abs(placed.at(i).y() - corners.at(i).y()) < 1.5,

@@ -612,10 +612,13 @@ int exportPdf(const Arguments& args)
         return fail(allowed.error());
     QElapsedTimer timer;
     timer.start();
-    if (Status written = printing::writePdf(data, args.force, request); !written)
+    printing::Printed printed;
+    if (Status written = printing::writePdf(data, args.force, request, nullptr, &printed); !written)
         return fail(written.error(), data);
     out() << "Scritte le pagine " << (args.labels.isEmpty() ? "dell'elenco" : "delle etichette") << " in «"
           << data << "» in " << seconds(timer) << " s.\n";
+    if (const QString said = printing::remarks(printed); !said.isEmpty())
+        out() << said << "\n";
     return Success;
 }
 
