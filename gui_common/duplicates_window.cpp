@@ -7,7 +7,6 @@
 #include "wording.h"
 
 #include <QComboBox>
-#include <QElapsedTimer>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -16,10 +15,13 @@
 #include <QSplitter>
 #include <QTableWidget>
 #include <QThread>
+#include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
@@ -44,15 +46,62 @@ QString idList(const QList<qint64>& ids)
     return text.join(u", "_s);
 }
 
+// The IDs of a list item: a group of thousands would make a line of megabytes that the list lays out
+// again and again, so past the first few the rest are counted.
+constexpr int listedIds = 10;
+
+QString someIds(const QList<qint64>& ids)
+{
+    if (ids.size() <= listedIds)
+        return idList(ids);
+    const qint64 others = ids.size() - listedIds;
+    return idList(ids.mid(0, listedIds)) +
+           words::plural(others, u" e 1 altro"_s, u" e altri %1"_s.arg(others));
+}
+
+QString groupText(const duplicates::Group& group)
+{
+    QStringList reasons;
+    for (const duplicates::Link& link : group.links)
+        reasons.append(link.ids.size() <= listedIds ? link.text()
+                                                    : link.what() + u": ID "_s + someIds(link.ids));
+    return u"ID "_s + someIds(group.ids) + u" — "_s + group.names.value(0).toText() + u" — "_s +
+           reasons.join(u"; "_s);
+}
+
+// The group without the contacts `gone` (merged into another), its reasons kept where two still share
+// them.
+duplicates::Group without(const duplicates::Group& group, const QList<qint64>& gone)
+{
+    duplicates::Group kept;
+    for (int i = 0; i < group.ids.size(); ++i)
+        if (!gone.contains(group.ids.at(i))) {
+            kept.ids.append(group.ids.at(i));
+            kept.names.append(group.names.value(i));
+        }
+    for (duplicates::Link link : group.links) {
+        link.ids.removeIf([&](qint64 id) { return gone.contains(id); });
+        if (link.ids.size() > 1)
+            kept.links.append(link);
+    }
+    return kept;
+}
+
 } // namespace
 
-// What the window and its search thread share: the request to stop, and the thread's connection,
-// so that the window can interrupt a statement that is running.
+// What the window and its search thread share: the request to stop, the thread's connection, so that
+// the window can interrupt a statement that is running, and what it found since the window last
+// looked. The window takes the groups on a timer rather than being sent each one: a search finds
+// thousands a second, and a queue that never empties keeps the list from ever laying itself out.
 struct DuplicatesWindow::Search
 {
     std::atomic<bool> stop{false};
     std::mutex mutex;
     sql::Database* db = nullptr;
+    std::vector<duplicates::Group> found; // not listed yet
+    bool announced = false;               // the window was told of the first group
+    qint64 done = 0, total = 0;
+    bool checking = false;
 
     void cancel()
     {
@@ -85,10 +134,31 @@ DuplicatesWindow::DuplicatesWindow(const QString& book, QWidget* parent) : QDial
     QStringList labels = contacts::fields().mid(1);
     m_fields->setRowCount(int(labels.size()));
     m_fields->setVerticalHeaderLabels(labels);
+    m_list->setUniformItemSizes(true);
+
+    m_pageText = new QLabel(this);
+    m_pageText->setObjectName(u"page"_s);
+    m_previous = new QPushButton(u"&Precedenti"_s, this);
+    m_previous->setObjectName(u"previousPage"_s);
+    m_next = new QPushButton(u"&Successivi"_s, this);
+    m_next->setObjectName(u"nextPage"_s);
+    auto* paging = new QWidget(this);
+    auto* pagingLayout = new QHBoxLayout(paging);
+    pagingLayout->setContentsMargins(0, 0, 0, 0);
+    pagingLayout->addWidget(m_pageText, 1);
+    pagingLayout->addWidget(m_previous);
+    pagingLayout->addWidget(m_next);
+    auto* group = new QWidget(this);
+    auto* groupLayout = new QVBoxLayout(group);
+    groupLayout->setContentsMargins(0, 0, 0, 0);
+    groupLayout->addWidget(paging);
+    groupLayout->addWidget(m_fields, 1);
+    paging->hide();
+    m_paging = paging;
 
     auto* splitter = new QSplitter(Qt::Vertical, this);
     splitter->addWidget(m_list);
-    splitter->addWidget(m_fields);
+    splitter->addWidget(group);
     splitter->setStretchFactor(1, 2);
 
     m_merge = new QPushButton(u"&Unisci"_s, this);
@@ -97,15 +167,18 @@ DuplicatesWindow::DuplicatesWindow(const QString& book, QWidget* parent) : QDial
     m_ignore->setObjectName(u"ignore"_s);
     m_undo = new QPushButton(u"Annulla u&nione"_s, this);
     m_undo->setObjectName(u"unmerge"_s);
+    m_undoIgnore = new QPushButton(u"&Annulla «Ignora»"_s, this);
+    m_undoIgnore->setObjectName(u"unignore"_s);
     auto* close = new QPushButton(u"&Chiudi"_s, this);
     close->setObjectName(u"close"_s);
-    for (QPushButton* button : {m_merge, m_ignore, m_undo, close})
+    for (QPushButton* button : {m_merge, m_ignore, m_undo, m_undoIgnore, close, m_previous, m_next})
         button->setAutoDefault(false);
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(m_merge);
     buttons->addWidget(m_ignore);
     buttons->addStretch();
+    buttons->addWidget(m_undoIgnore);
     buttons->addWidget(m_undo);
     buttons->addWidget(close);
     auto* layout = new QVBoxLayout(this);
@@ -113,10 +186,19 @@ DuplicatesWindow::DuplicatesWindow(const QString& book, QWidget* parent) : QDial
     layout->addWidget(splitter, 1);
     layout->addLayout(buttons);
 
-    connect(m_list, &QListWidget::currentRowChanged, this, &DuplicatesWindow::showGroup);
+    connect(m_list, &QListWidget::currentRowChanged, this, [this] {
+        m_page = 0;
+        showGroup();
+    });
     connect(m_merge, &QPushButton::clicked, this, &DuplicatesWindow::mergeGroup);
     connect(m_ignore, &QPushButton::clicked, this, &DuplicatesWindow::ignoreGroup);
     connect(m_undo, &QPushButton::clicked, this, &DuplicatesWindow::undoMerge);
+    connect(m_undoIgnore, &QPushButton::clicked, this, &DuplicatesWindow::undoIgnore);
+    connect(m_previous, &QPushButton::clicked, this, [this] { turnPage(-1); });
+    connect(m_next, &QPushButton::clicked, this, [this] { turnPage(1); });
+    m_ticks = new QTimer(this);
+    m_ticks->setInterval(100);
+    connect(m_ticks, &QTimer::timeout, this, &DuplicatesWindow::takeGroups);
     connect(close, &QPushButton::clicked, this, &QDialog::close);
     updateButtons();
     startSearch();
@@ -132,7 +214,7 @@ DuplicatesWindow::~DuplicatesWindow()
 
 bool DuplicatesWindow::searching() const
 {
-    return m_thread && !m_thread->isFinished();
+    return m_ticks->isActive(); // until the window has taken the last groups and told the end
 }
 
 bool DuplicatesWindow::ensureConnection()
@@ -165,27 +247,30 @@ void DuplicatesWindow::startSearch()
                 const std::lock_guard lock(search->mutex);
                 search->db = &opened.value()->db();
             }
-            QElapsedTimer shown;
-            shown.start();
             duplicates::Progress progress;
             progress.group = [&](const duplicates::Group& group) {
                 if (search->stop)
                     return false;
-                QMetaObject::invokeMethod(window, [window, group] {
-                    if (window)
-                        window->addGroup(group);
-                });
+                bool first = false;
+                {
+                    const std::lock_guard lock(search->mutex);
+                    search->found.push_back(group);
+                    search->checking = true;
+                    first = !std::exchange(search->announced, true);
+                }
+                if (first) // shown at once; the rest on the window's timer
+                    QMetaObject::invokeMethod(window, [window] {
+                        if (window)
+                            window->takeGroups();
+                    });
                 return true;
             };
             const auto step = [&](bool checking) {
-                return [&shown, window, checking](qint64 done, qint64 total) {
-                    if (shown.elapsed() < 100)
-                        return;
-                    shown.restart();
-                    QMetaObject::invokeMethod(window, [window, done, total, checking] {
-                        if (window)
-                            window->showProgress(done, total, checking);
-                    });
+                return [search, checking](qint64 done, qint64 total) {
+                    const std::lock_guard lock(search->mutex);
+                    search->done = done;
+                    search->total = total;
+                    search->checking = checking;
                 };
             };
             progress.reading = step(false);
@@ -205,10 +290,40 @@ void DuplicatesWindow::startSearch()
     });
     m_thread->setParent(this);
     m_thread->start();
+    m_ticks->start();
 }
 
-void DuplicatesWindow::showProgress(qint64 done, qint64 total, bool checking)
+void DuplicatesWindow::takeGroups()
 {
+    std::vector<duplicates::Group> found;
+    {
+        const std::lock_guard lock(m_search->mutex);
+        found.swap(m_search->found);
+    }
+    for (const duplicates::Group& group : found) {
+        ++m_found;
+        addGroup(group);
+    }
+    if (m_list->count() > 0 && !m_list->currentItem())
+        m_list->setCurrentRow(0);
+    if (searching()) {
+        showProgress();
+        emit searchProgressed();
+    }
+}
+
+void DuplicatesWindow::showProgress()
+{
+    qint64 done = 0, total = 0;
+    bool checking = false;
+    {
+        const std::lock_guard lock(m_search->mutex);
+        done = m_search->done;
+        total = m_search->total;
+        checking = m_search->checking;
+    }
+    if (!checking && total == 0)
+        return; // nothing read yet: the status says the search has begun
     m_status->setText(checking
                           ? words::plural(done, u"Ricerca in corso: controllato 1 contatto simile"_s,
                                           u"Ricerca in corso: controllati %1 contatti simili"_s.arg(done)) +
@@ -219,20 +334,38 @@ void DuplicatesWindow::showProgress(qint64 done, qint64 total, bool checking)
                                 u" su %1…"_s.arg(total));
 }
 
-void DuplicatesWindow::addGroup(const duplicates::Group& group)
+// Lists a group in the order of the lowest IDs (the search finds them in that order; a group given
+// back by an undo goes to its place), and gives its row.
+int DuplicatesWindow::addGroup(const duplicates::Group& group)
 {
-    ++m_found;
     m_groups.push_back(group);
-    const QString text = u"ID "_s + idList(group.ids) + u" — "_s + group.names.value(0).toText() + u" — "_s +
-                         group.reasonsText();
-    auto* item = new QListWidgetItem(text, m_list);
+    const qint64 first = group.ids.value(0);
+    const auto firstOf = [this](int row) {
+        return m_groups.at(m_list->item(row)->data(Qt::UserRole).toULongLong()).ids.value(0);
+    };
+    int row = m_list->count();
+    if (row > 0 && firstOf(row - 1) > first) {
+        int low = 0;
+        while (low < row) {
+            const int middle = (low + row) / 2;
+            if (firstOf(middle) > first)
+                row = middle;
+            else
+                low = middle + 1;
+        }
+    }
+    auto* item = new QListWidgetItem(groupText(group));
     item->setData(Qt::UserRole, qulonglong(m_groups.size() - 1));
-    if (m_list->count() == 1)
-        m_list->setCurrentRow(0);
+    m_list->insertItem(row, item);
+    return row;
 }
 
 void DuplicatesWindow::finishSearch(const std::optional<StoreError>& error)
 {
+    m_ticks->stop();
+    if (m_thread)
+        m_thread->wait(); // it has nothing left to do but end
+    takeGroups();
     if (error) {
         m_status->setText(u"La ricerca non è riuscita."_s);
         Dialogs::instance().reportError(this, *error);
@@ -252,15 +385,57 @@ void DuplicatesWindow::clearGroup()
     updateButtons();
 }
 
+const duplicates::Group* DuplicatesWindow::currentGroup() const
+{
+    const QListWidgetItem* item = m_list->currentItem();
+    return item ? &m_groups.at(item->data(Qt::UserRole).toULongLong()) : nullptr;
+}
+
+// The lowest ID of the group, and the others of the page: a merge always keeps the lowest ID.
+QList<qint64> DuplicatesWindow::pageIds() const
+{
+    const duplicates::Group* group = currentGroup();
+    if (!group || group->ids.isEmpty())
+        return {};
+    return QList<qint64>{group->ids.first()} +
+           group->ids.mid(1 + qsizetype(m_page) * (pageSize - 1), pageSize - 1);
+}
+
+void DuplicatesWindow::turnPage(int by)
+{
+    const duplicates::Group* group = currentGroup();
+    if (!group)
+        return;
+    const int pages = int((group->ids.size() - 2) / (pageSize - 1)) + 1;
+    m_page = std::clamp(m_page + by, 0, pages - 1);
+    showGroup();
+}
+
 void DuplicatesWindow::showGroup()
 {
     clearGroup();
-    QListWidgetItem* item = m_list->currentItem();
-    if (!item || !ensureConnection())
+    const duplicates::Group* group = currentGroup();
+    const qsizetype others = group ? group->ids.size() - 1 : 0;
+    const int pages = others > 0 ? int((others - 1) / (pageSize - 1)) + 1 : 1;
+    m_page = std::clamp(m_page, 0, pages - 1);
+    m_paging->setVisible(pages > 1);
+    if (pages > 1) {
+        const qsizetype from = 2 + qsizetype(m_page) * (pageSize - 1);
+        const qsizetype to = std::min(from + pageSize - 2, others + 1);
+        m_pageText->setText(
+            u"Gruppo di %L1 contatti: il primo con quelli dal %L2° al %L3° (pagina %L4 di %L5)."_s
+                .arg(others + 1)
+                .arg(from)
+                .arg(to)
+                .arg(m_page + 1)
+                .arg(pages));
+        m_previous->setEnabled(m_page > 0);
+        m_next->setEnabled(m_page < pages - 1);
+    }
+    if (!group || !ensureConnection())
         return;
-    const duplicates::Group& group = m_groups.at(item->data(Qt::UserRole).toULongLong());
     QList<Row> rows;
-    for (qint64 id : group.ids) {
+    for (qint64 id : pageIds()) {
         auto row = readRow(*m_connection, id);
         if (!row) {
             if (row.error().kind != StoreError::Kind::NoCurrentRow) {
@@ -277,12 +452,12 @@ void DuplicatesWindow::showGroup()
         return;
     }
     m_shown = rows;
+    // The choice comes first, so that it stays in view however many contacts are beside it.
     const int fieldRows = fieldCount - 1;
     m_fields->setColumnCount(int(rows.size()) + 1);
-    QStringList headers;
+    QStringList headers{u"Da tenere"_s};
     for (const Row& row : rows)
         headers.append(u"ID %1"_s.arg(row.rowid));
-    headers.append(u"Da tenere"_s);
     m_fields->setHorizontalHeaderLabels(headers);
     const Contact kept = duplicates::defaultChoice(rows);
     for (int f = 0; f < fieldRows; ++f) {
@@ -290,7 +465,7 @@ void DuplicatesWindow::showGroup()
         for (int c = 0; c < rows.size(); ++c) {
             auto* cell = new QTableWidgetItem(shownValue(rows.at(c).fields[field]));
             cell->setToolTip(cell->text());
-            m_fields->setItem(f, c, cell);
+            m_fields->setItem(f, c + 1, cell);
         }
         auto* choice = new QComboBox(m_fields);
         choice->setObjectName(u"scelta "_s + contacts::fields().at(f + 1));
@@ -305,11 +480,11 @@ void DuplicatesWindow::showGroup()
                 chosen = choice->count() - 1;
         }
         choice->setCurrentIndex(field == Field::Osservazioni ? 0 : std::max(chosen, 0));
-        m_fields->setCellWidget(f, int(rows.size()), choice);
+        m_fields->setCellWidget(f, 0, choice);
         m_choices.append(choice);
     }
     m_fields->resizeColumnsToContents();
-    for (int c = 0; c < rows.size(); ++c)
+    for (int c = 1; c <= rows.size(); ++c)
         m_fields->setColumnWidth(c, std::min(m_fields->columnWidth(c), 260));
     updateButtons();
 }
@@ -319,10 +494,12 @@ void DuplicatesWindow::updateButtons()
     const bool group = m_shown.size() > 1;
     m_merge->setEnabled(group);
     m_ignore->setEnabled(group);
+    m_undoIgnore->setEnabled(!m_ignored.empty());
 }
 
 void DuplicatesWindow::removeCurrentGroup()
 {
+    m_page = 0;
     delete m_list->takeItem(m_list->currentRow());
     showGroup();
 }
@@ -356,13 +533,21 @@ void DuplicatesWindow::mergeGroup()
         showGroup(); // what the book holds now
         return;
     }
-    const duplicates::Group& group = m_groups.at(m_list->currentItem()->data(Qt::UserRole).toULongLong());
-    m_merged.emplace_back(survivor, group);
+    m_merged.push_back(survivor);
     m_status->setText(
         u"Uniti i contatti con ID %1 nel contatto con ID %2. «Annulla unione» li rimette come erano."_s
             .arg(idList(others))
             .arg(survivor));
-    removeCurrentGroup();
+    // The rest of a large group stays listed, without the contacts merged, on the same page.
+    const duplicates::Group rest = without(*currentGroup(), others);
+    if (!m_paging->isHidden() && rest.ids.size() > 1) {
+        m_groups.push_back(rest);
+        m_list->currentItem()->setData(Qt::UserRole, qulonglong(m_groups.size() - 1));
+        m_list->currentItem()->setText(groupText(rest));
+        showGroup();
+    } else {
+        removeCurrentGroup();
+    }
     emit bookChanged();
 }
 
@@ -370,15 +555,62 @@ void DuplicatesWindow::ignoreGroup()
 {
     if (m_shown.size() < 2 || !ensureConnection())
         return;
+    // The whole group, pages not shown included: it is the group that is not one of duplicates.
     QList<qint64> ids;
-    for (const Row& row : std::as_const(m_shown))
-        ids.append(row.rowid);
+    if (!m_paging->isHidden()) {
+        ids = currentGroup()->ids;
+    } else {
+        for (const Row& row : std::as_const(m_shown))
+            ids.append(row.rowid);
+    }
     if (Status ignored = duplicates::ignore(*m_connection, ids); !ignored) {
         Dialogs::instance().reportError(this, ignored.error());
         return;
     }
-    m_status->setText(u"I contatti con ID %1 non saranno più proposti come doppioni."_s.arg(idList(ids)));
+    m_ignored.push_back(ids);
+    m_status->setText(u"I contatti con ID %1 non saranno più proposti come doppioni."_s.arg(someIds(ids)));
     removeCurrentGroup();
+}
+
+void DuplicatesWindow::undoIgnore()
+{
+    if (m_ignored.empty() || !ensureConnection())
+        return;
+    const QList<qint64> ids = m_ignored.back();
+    if (Status taken = duplicates::unignore(*m_connection, ids); !taken) {
+        Dialogs::instance().reportError(this, taken.error());
+        return;
+    }
+    m_ignored.pop_back();
+    m_status->setText(u"I contatti con ID %1 saranno di nuovo proposti come doppioni."_s.arg(someIds(ids)));
+    listAgain(ids);
+}
+
+// Lists again what the contacts `ids` make now, with the groups listed that hold any of them (the
+// rest of a large group a page of which was merged), and selects it.
+void DuplicatesWindow::listAgain(const QList<qint64>& ids)
+{
+    QList<qint64> all = ids;
+    for (int row = m_list->count() - 1; row >= 0; --row) {
+        const auto& listed = m_groups.at(m_list->item(row)->data(Qt::UserRole).toULongLong()).ids;
+        if (std::any_of(ids.begin(), ids.end(), [&](qint64 id) { return listed.contains(id); })) {
+            all += listed;
+            delete m_list->takeItem(row);
+        }
+    }
+    auto groups = duplicates::groupsAmong(*m_connection, all);
+    if (!groups) {
+        Dialogs::instance().reportError(this, groups.error());
+        return;
+    }
+    int first = -1;
+    for (const duplicates::Group& group : groups.value()) {
+        const int row = addGroup(group);
+        first = first < 0 ? row : std::min(first, row);
+    }
+    if (first >= 0)
+        m_list->setCurrentRow(first);
+    updateButtons();
 }
 
 void DuplicatesWindow::undoMerge()
@@ -387,7 +619,7 @@ void DuplicatesWindow::undoMerge()
         return;
     qint64 id = 0;
     if (!m_merged.empty()) {
-        id = m_merged.back().first;
+        id = m_merged.back();
         if (!Dialogs::instance().askYesNo(
                 this, title,
                 u"Annullare l'ultima unione nel contatto con ID %1? I contatti uniti "
@@ -416,11 +648,9 @@ void DuplicatesWindow::undoMerge()
         Dialogs::instance().reportError(this, undone.error());
         return;
     }
-    if (!m_merged.empty() && m_merged.back().first == id) {
-        addGroup(m_merged.back().second);
-        --m_found;
+    if (!m_merged.empty() && m_merged.back() == id)
         m_merged.pop_back();
-    }
+    listAgain(undone.value());
     m_status->setText(u"Annullata l'unione: il contatto con ID %1 ha di nuovo i suoi valori e sono tornati i "
                       u"contatti con ID %2."_s.arg(undone.value().first())
                           .arg(idList(undone.value().mid(1))));

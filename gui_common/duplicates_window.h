@@ -16,6 +16,7 @@ class QListWidget;
 class QPushButton;
 class QTableWidget;
 class QThread;
+class QTimer;
 
 namespace vinzal {
 
@@ -30,6 +31,9 @@ class RecordNavigator;
 // The search runs on a thread of its own with a connection of its own, so the window stays usable
 // and shows the first groups while it goes on; the window's own connection reads the selected group
 // and writes. The values shown are the originals of the merge's lost-update guard.
+//
+// A group can hold thousands of contacts (a common name in a large book): it is shown a page at a
+// time, the lowest ID with up to pageSize - 1 others, and Unisci merges the page shown.
 class DuplicatesWindow : public QDialog
 {
     Q_OBJECT
@@ -37,25 +41,37 @@ public:
     explicit DuplicatesWindow(const QString& book, QWidget* parent = nullptr);
     ~DuplicatesWindow() override;
 
+    // Whether the search goes on: until the window has listed its last groups and told the end.
     bool searching() const;
+
+    // Contacts side by side at most, the lowest ID of the group included.
+    static constexpr int pageSize = 8;
 
 signals:
     // A merge or its undoing changed the book: windows showing it should read it again.
     void bookChanged();
     void searchFinished();
+    // The status has told how far the search has gone (and how many groups it has listed).
+    void searchProgressed();
 
 private:
     struct Search;
     void startSearch();
-    void addGroup(const duplicates::Group& group);
-    void showProgress(qint64 done, qint64 total, bool checking);
+    void takeGroups();
+    int addGroup(const duplicates::Group& group);
+    void showProgress();
     void finishSearch(const std::optional<StoreError>& error);
     void showGroup();
     void clearGroup();
     void mergeGroup();
     void ignoreGroup();
     void undoMerge();
+    void undoIgnore();
+    void listAgain(const QList<qint64>& ids);
     void removeCurrentGroup();
+    const duplicates::Group* currentGroup() const;
+    QList<qint64> pageIds() const;
+    void turnPage(int by);
     void updateButtons();
     bool ensureConnection();
 
@@ -63,11 +79,14 @@ private:
     std::unique_ptr<Connection> m_connection; // reads the selected group and writes
     std::shared_ptr<Search> m_search;
     QThread* m_thread = nullptr;
+    QTimer* m_ticks = nullptr; // takes the groups found meanwhile into the list
     qint64 m_found = 0;
 
     std::vector<duplicates::Group> m_groups; // indexed by the list items' data
-    QList<Row> m_shown;                      // the selected group as shown: the guard's originals
-    std::vector<std::pair<qint64, duplicates::Group>> m_merged; // merges made here: survivor, group
+    QList<Row> m_shown;                      // the page shown: the guard's originals
+    int m_page = 0;                          // of the selected group
+    std::vector<qint64> m_merged;            // merges made here: their survivors
+    std::vector<QList<qint64>> m_ignored;    // groups ignored here
 
     QLabel* m_status = nullptr;
     QListWidget* m_list = nullptr;
@@ -76,6 +95,11 @@ private:
     QPushButton* m_merge = nullptr;
     QPushButton* m_ignore = nullptr;
     QPushButton* m_undo = nullptr;
+    QPushButton* m_undoIgnore = nullptr;
+    QWidget* m_paging = nullptr; // shown for a group of more than one page
+    QLabel* m_pageText = nullptr;
+    QPushButton* m_previous = nullptr;
+    QPushButton* m_next = nullptr;
 };
 
 // Opens the duplicates window on the book of `navigator` (or raises the one already open for

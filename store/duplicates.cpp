@@ -709,6 +709,21 @@ Result<bool> alike(Connection& connection, const QList<qint64>& ids)
            groups.first().ids.size() == qsizetype(std::set<qint64>(ids.begin(), ids.end()).size());
 }
 
+Result<QList<Group>> groupsAmong(Connection& connection, QList<qint64> ids)
+{
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    if (ids.size() < 2)
+        return QList<Group>();
+    if (Status connected = connection.ready(); !connected)
+        return connected.error();
+    std::vector<qint64> wanted(ids.begin(), ids.end());
+    std::vector<Candidate> read;
+    if (Status done = readCandidates(connection, wanted, read); !done)
+        return done.error();
+    return exactGroups(read);
+}
+
 namespace {
 
 // A field's value compared as the duplicate rules compare: a phone by its number, an e-mail without
@@ -1130,6 +1145,55 @@ Status ignore(Connection& connection, QList<qint64> ids)
                               what);
         insert.bind(group).bind(id);
         if (auto done = insert.run(); !done)
+            return done.error();
+    }
+    return transaction.commit();
+}
+
+Status unignore(Connection& connection, QList<qint64> ids)
+{
+    const QString what = u"proporre di nuovo i contatti come doppioni"_s;
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    if (ids.size() < 2)
+        return {};
+    auto exists = tableExists(connection, ignoredTable());
+    if (!exists)
+        return exists.error();
+    if (!exists.value())
+        return {};
+    sql::Database& db = connection.db();
+    sql::Transaction transaction(db, what, begin(connection.engine()));
+    if (!transaction.begun())
+        return transaction.begun();
+    // The groups that hold the first contact, and of those the ones made of exactly `ids`.
+    QList<qint64> groups;
+    {
+        sql::Statement read(db,
+                            u"SELECT \"Gruppo\", \"ID\" FROM "_s + quoteIdentifier(ignoredTable()) +
+                                u" WHERE \"Gruppo\" IN (SELECT \"Gruppo\" FROM "_s +
+                                quoteIdentifier(ignoredTable()) +
+                                u" WHERE \"ID\" = ?) ORDER BY \"Gruppo\", \"ID\""_s,
+                            what);
+        read.bind(ids.first());
+        QMap<qint64, QList<qint64>> members;
+        for (;;) {
+            auto row = read.next();
+            if (!row)
+                return row.error();
+            if (!row.value())
+                break;
+            members[read.integer(0)].append(read.integer(1));
+        }
+        for (auto it = members.cbegin(); it != members.cend(); ++it)
+            if (it.value() == ids)
+                groups.append(it.key());
+    }
+    for (qint64 group : std::as_const(groups)) {
+        sql::Statement forget(
+            db, u"DELETE FROM "_s + quoteIdentifier(ignoredTable()) + u" WHERE \"Gruppo\" = ?"_s, what);
+        forget.bind(group);
+        if (auto done = forget.run(); !done)
             return done.error();
     }
     return transaction.commit();

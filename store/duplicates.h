@@ -85,6 +85,10 @@ Status find(Connection& connection, const Progress& progress);
 // The same, gathered.
 Result<QList<Group>> findAll(Connection& connection);
 
+// The groups of likely duplicates among the contacts `ids` alone, as they are now (the ones no longer in
+// the book left out), whether or not they were ignored: what a window lists again after an undo.
+Result<QList<Group>> groupsAmong(Connection& connection, QList<qint64> ids);
+
 // Whether the contacts `ids` are one group of likely duplicates by themselves (every one reached from
 // every other through shared keys), as they are now.
 Result<bool> alike(Connection& connection, const QList<qint64>& ids);
@@ -121,6 +125,9 @@ Result<QList<qint64>> unmerge(Connection& connection, qint64 id);
 // Remembers that `ids` are not duplicates of each other: find() no longer shows a group made only of
 // them. Kept in the book's table "VinzalIgnorati" (made when first needed).
 Status ignore(Connection& connection, QList<qint64> ids);
+// Takes back ignore() of exactly `ids`: the groups remembered with those contacts and no others are
+// forgotten, so that find() shows them again. Nothing to forget is no failure.
+Status unignore(Connection& connection, QList<qint64> ids);
 
 // The two tables of the book's own, which other programs may ignore.
 QString mergedTable();  // "VinzalUniti"
