@@ -102,22 +102,34 @@ Result<Written> write(const Request& request)
     };
     Written written;
     if (request.format == Format::Xlsx) {
-        Contacts all;
-        if (request.only) {
-            all = *request.only;
-        } else {
-            auto read = book::readAll(request.book);
-            if (!read)
-                return read.error();
-            all = std::move(read.value());
-        }
-        if (!go(0, all.size()))
+        // A batch at a time, as the text formats: the workbook writer streams its sheet, and puts the
+        // file in place itself once it is whole and on disk; a cancel leaves the old file.
+        bool stopped = false;
+        qint64 total = request.only ? request.only->size() : 0;
+        const interchange::RowBatches batches = [&](const std::function<bool(const Contacts&)>& take) -> Status {
+            const auto each = [&](const Contacts& batch) {
+                if (!take(batch))
+                    return false;
+                note(written, batch);
+                written.count += batch.size();
+                return !(stopped = !go(written.count, total));
+            };
+            if (request.only) {
+                for (qsizetype at = 0; at < request.only->size(); at += kBatch)
+                    if (!each(request.only->mid(at, kBatch)))
+                        break;
+            } else if (Status read = book::readInBatches(request.book, kBatch, each, &total); !read) {
+                return read;
+            }
+            return stopped ? Status(StoreError{StoreError::Kind::Engine, u"Esportazione annullata."_s, {}}) : Status();
+        };
+        if (!go(0, total))
             return cancelled();
-        note(written, all);
-        // The workbook writer puts the file in place itself, once it is whole and on disk.
-        if (Status done = interchange::writeXlsx(request.target, all, request.force, {request.book}); !done)
+        if (Status done = interchange::writeXlsx(request.target, batches, request.force, {request.book}); !done) {
+            if (stopped)
+                return cancelled();
             return done.error();
-        written.count = all.size();
+        }
         return written;
     }
 

@@ -303,29 +303,23 @@ QByteArray rowXml(qint64 number, const QStringList& texts)
 
 Status writeXlsx(const QString& target, const Contacts& rows, bool force, const QStringList& inputs)
 {
+    return writeXlsx(target, [&rows](const std::function<bool(const Contacts&)>& take) {
+        static_cast<void>(take(rows));
+        return Status();
+    }, force, inputs);
+}
+
+Status writeXlsx(const QString& target, const RowBatches& batches, bool force, const QStringList& inputs)
+{
     const QStringList& fields = contacts::fields();
     const qsizetype columns = std::min<qsizetype>(fieldCount, fields.size());
-    if (rows.size() + 1 > kMaxRows)
-        return failure(
-            target,
-            u"un foglio tiene al massimo %1 contatti, qui sono %2"_s.arg(kMaxRows - 1).arg(rows.size()));
-    // Everything that can be refused is refused before the file is begun. The length is the one a
-    // spreadsheet counts: the characters of the text, not of the escapes it travels in.
-    for (const Contact& row : rows)
-        for (qsizetype c = 0; c < columns; ++c)
-            if (const qsizetype length = row.at(int(c)).toText().size(); length > kMaxCellText)
-                return failure(target,
-                               u"il contatto con ID %1 ha nel campo «%2» un testo di %3 caratteri e una "
-                               u"cella ne tiene al massimo %4; esportarlo in CSV o vCard"_s
-                                   .arg(row.at(0).toText(), fields.at(c))
-                                   .arg(length)
-                                   .arg(kMaxCellText));
 
     auto pending = safefile::PendingFile::begin(target, force, inputs);
     if (!pending)
         return pending.error();
     // Written front to back through the pending file, every write checked: the target is replaced
-    // only by a whole workbook, and nothing goes through a temporary file of another library.
+    // only by a whole workbook, and nothing goes through a temporary file of another library. What
+    // is refused on the way (too many contacts, too long a text) leaves the target as it was.
     ZipWriter zip(*pending.value(), target);
     const auto part = [&zip](const QByteArray& name, const QByteArray& content) -> Status {
         if (Status begun = zip.begin(name); !begun)
@@ -340,23 +334,48 @@ Status writeXlsx(const QString& target, const Contacts& rows, bool force, const 
 
     if (Status begun = zip.begin("xl/worksheets/sheet1.xml"); !begun)
         return begun;
-    const QByteArray dimension = "A1:" + columnName(columns - 1) + QByteArray::number(rows.size() + 1);
+    // No <dimension>: it is optional, and the rows are counted only as they come.
     QByteArray xml = kXmlHead + R"(<worksheet xmlns=")" + kMain + R"(" xmlns:r=")" + kRelationships +
-                     R"("><dimension ref=")" + dimension + R"("/><sheetData>)";
+                     R"("><sheetData>)";
     QStringList texts;
     for (qsizetype c = 0; c < columns; ++c)
         texts.append(cellText(fields.at(c)));
     xml += rowXml(1, texts);
-    for (qsizetype r = 0; r < rows.size(); ++r) {
-        for (qsizetype c = 0; c < columns; ++c)
-            texts[c] = cellText(rows.at(r).at(int(c)).toText());
-        xml += rowXml(r + 2, texts);
-        if (xml.size() >= kFlushAt) {
-            if (Status added = zip.add(xml); !added)
-                return added;
-            xml.clear();
+    qint64 written = 0;
+    Status failed;
+    const auto take = [&](const Contacts& rows) {
+        for (const Contact& row : rows) {
+            if (written + 2 > kMaxRows) {
+                failed = failure(target, u"un foglio tiene al massimo %1 contatti"_s.arg(kMaxRows - 1));
+                return false;
+            }
+            // The length is the one a spreadsheet counts: the characters of the text, not of the
+            // escapes it travels in.
+            for (qsizetype c = 0; c < columns; ++c) {
+                texts[c] = row.at(int(c)).toText();
+                if (texts[c].size() > kMaxCellText) {
+                    failed = failure(target, u"il contatto con ID %1 ha nel campo «%2» un testo di %3 caratteri e "
+                                             u"una cella ne tiene al massimo %4; esportarlo in CSV o vCard"_s
+                                                 .arg(row.at(0).toText(), fields.at(c))
+                                                 .arg(texts[c].size())
+                                                 .arg(kMaxCellText));
+                    return false;
+                }
+                texts[c] = cellText(texts[c]);
+            }
+            xml += rowXml(++written + 1, texts);
+            if (xml.size() >= kFlushAt) {
+                if (failed = zip.add(xml); !failed)
+                    return false;
+                xml.clear();
+            }
         }
-    }
+        return true;
+    };
+    if (Status read = batches(take); !read)
+        return read;
+    if (!failed)
+        return failed;
     xml += "</sheetData></worksheet>";
     if (Status added = zip.add(xml); !added)
         return added;

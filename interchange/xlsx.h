@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 namespace vinzal::interchange {
 
 // Writes `rows` (the twelve values each, in contacts::fields() order) to `target` as a spreadsheet
@@ -22,6 +24,12 @@ namespace vinzal::interchange {
 // (only with `force` when it exists, never one of `inputs`) once it is whole and on disk. A failure
 // (a full disk, a file size limit) leaves `target` as it was and nothing else behind.
 Status writeXlsx(const QString& target, const Contacts& rows, bool force = false,
+                 const QStringList& inputs = {});
+// The same for rows that come a batch at a time, so that the workbook never holds the book: `batches`
+// hands each batch to the function it is given, and stops when that returns false (a refusal, or
+// `take` cancelling: a Status of its own, which is then what batches() returns).
+using RowBatches = std::function<Status(const std::function<bool(const Contacts&)>& take)>;
+Status writeXlsx(const QString& target, const RowBatches& batches, bool force = false,
                  const QStringList& inputs = {});
 
 } // namespace vinzal::interchange
