@@ -410,15 +410,23 @@ bool convertAccessFile(const QString& path, const QString& importTool, Conversio
     const QString stamp = QDateTime::currentDateTime().toString(u"yyyyMMdd-HHmmss"_s);
     const QString suffix = info.suffix().isEmpty() ? QString() : u"."_s + info.suffix();
     conversion.kept = unusedName(folder, info.completeBaseName() + u"-access-"_s + stamp, suffix);
-    if (!QFile::rename(original, conversion.kept)) {
+    // A hard link gives the Access file its new name while it keeps the old one, and the rename puts
+    // the new book in its place in one step: there is no moment without a file under the user's name.
+    // Only where links cannot be made is the old file renamed first.
+    const bool linked = ::link(QFile::encodeName(original).constData(),
+                               QFile::encodeName(conversion.kept).constData()) == 0;
+    if (!linked && !QFile::rename(original, conversion.kept)) {
         QFile::remove(staging);
         conversion.problem =
             u"Il file di Access non può essere rinominato; controllare i permessi della cartella "_s +
             shown(folder.absolutePath()) + u"."_s;
         return false;
     }
-    if (!QFile::rename(staging, original)) {
-        QFile::rename(conversion.kept, original);
+    if (::rename(QFile::encodeName(staging).constData(), QFile::encodeName(original).constData()) != 0) {
+        if (linked)
+            QFile::remove(conversion.kept);
+        else
+            QFile::rename(conversion.kept, original);
         QFile::remove(staging);
         conversion.problem = u"La nuova rubrica non può prendere il nome "_s + shown(original) + u"."_s;
         return false;
