@@ -413,8 +413,8 @@ bool convertAccessFile(const QString& path, const QString& importTool, Conversio
     // A hard link gives the Access file its new name while it keeps the old one, and the rename puts
     // the new book in its place in one step: there is no moment without a file under the user's name.
     // Only where links cannot be made is the old file renamed first.
-    const bool linked = ::link(QFile::encodeName(original).constData(),
-                               QFile::encodeName(conversion.kept).constData()) == 0;
+    const bool linked =
+        ::link(QFile::encodeName(original).constData(), QFile::encodeName(conversion.kept).constData()) == 0;
     if (!linked && !QFile::rename(original, conversion.kept)) {
         QFile::remove(staging);
         conversion.problem =

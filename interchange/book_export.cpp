@@ -106,7 +106,8 @@ Result<Written> write(const Request& request)
         // file in place itself once it is whole and on disk; a cancel leaves the old file.
         bool stopped = false;
         qint64 total = request.only ? request.only->size() : 0;
-        const interchange::RowBatches batches = [&](const std::function<bool(const Contacts&)>& take) -> Status {
+        const interchange::RowBatches batches =
+            [&](const std::function<bool(const Contacts&)>& take) -> Status {
             const auto each = [&](const Contacts& batch) {
                 if (!take(batch))
                     return false;
@@ -121,11 +122,13 @@ Result<Written> write(const Request& request)
             } else if (Status read = book::readInBatches(request.book, kBatch, each, &total); !read) {
                 return read;
             }
-            return stopped ? Status(StoreError{StoreError::Kind::Engine, u"Esportazione annullata."_s, {}}) : Status();
+            return stopped ? Status(StoreError{StoreError::Kind::Engine, u"Esportazione annullata."_s, {}})
+                           : Status();
         };
         if (!go(0, total))
             return cancelled();
-        if (Status done = interchange::writeXlsx(request.target, batches, request.force, {request.book}); !done) {
+        if (Status done = interchange::writeXlsx(request.target, batches, request.force, {request.book});
+            !done) {
             if (stopped)
                 return cancelled();
             return done.error();

@@ -389,10 +389,9 @@ Result<Copied> copy(const QString& source, const QString& target, bool force, bo
     Connection& from = *opened.value();
     // One snapshot of the source for the contacts and the merges alike: a copy whose history did not
     // match its contacts could not undo a merge. The batches alone would each see the book anew.
-    sql::Transaction snapshot(from.db(), u"leggere la rubrica"_s,
-                              from.engine() == Engine::Sqlite
-                                  ? u"BEGIN"_s
-                                  : u"BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"_s);
+    sql::Transaction snapshot(
+        from.db(), u"leggere la rubrica"_s,
+        from.engine() == Engine::Sqlite ? u"BEGIN"_s : u"BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"_s);
     if (!snapshot.begun()) {
         if (sourceFailed)
             *sourceFailed = true;

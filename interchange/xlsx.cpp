@@ -303,10 +303,13 @@ QByteArray rowXml(qint64 number, const QStringList& texts)
 
 Status writeXlsx(const QString& target, const Contacts& rows, bool force, const QStringList& inputs)
 {
-    return writeXlsx(target, [&rows](const std::function<bool(const Contacts&)>& take) {
-        static_cast<void>(take(rows));
-        return Status();
-    }, force, inputs);
+    return writeXlsx(
+        target,
+        [&rows](const std::function<bool(const Contacts&)>& take) {
+            static_cast<void>(take(rows));
+            return Status();
+        },
+        force, inputs);
 }
 
 Status writeXlsx(const QString& target, const RowBatches& batches, bool force, const QStringList& inputs)
@@ -335,8 +338,8 @@ Status writeXlsx(const QString& target, const RowBatches& batches, bool force, c
     if (Status begun = zip.begin("xl/worksheets/sheet1.xml"); !begun)
         return begun;
     // No <dimension>: it is optional, and the rows are counted only as they come.
-    QByteArray xml = kXmlHead + R"(<worksheet xmlns=")" + kMain + R"(" xmlns:r=")" + kRelationships +
-                     R"("><sheetData>)";
+    QByteArray xml =
+        kXmlHead + R"(<worksheet xmlns=")" + kMain + R"(" xmlns:r=")" + kRelationships + R"("><sheetData>)";
     QStringList texts;
     for (qsizetype c = 0; c < columns; ++c)
         texts.append(cellText(fields.at(c)));
@@ -354,11 +357,12 @@ Status writeXlsx(const QString& target, const RowBatches& batches, bool force, c
             for (qsizetype c = 0; c < columns; ++c) {
                 texts[c] = row.at(int(c)).toText();
                 if (texts[c].size() > kMaxCellText) {
-                    failed = failure(target, u"il contatto con ID %1 ha nel campo «%2» un testo di %3 caratteri e "
-                                             u"una cella ne tiene al massimo %4; esportarlo in CSV o vCard"_s
-                                                 .arg(row.at(0).toText(), fields.at(c))
-                                                 .arg(texts[c].size())
-                                                 .arg(kMaxCellText));
+                    failed =
+                        failure(target, u"il contatto con ID %1 ha nel campo «%2» un testo di %3 caratteri e "
+                                        u"una cella ne tiene al massimo %4; esportarlo in CSV o vCard"_s
+                                            .arg(row.at(0).toText(), fields.at(c))
+                                            .arg(texts[c].size())
+                                            .arg(kMaxCellText));
                     return false;
                 }
                 texts[c] = cellText(texts[c]);

@@ -1019,12 +1019,13 @@ Result<QList<qint64>> unmerge(Connection& connection, qint64 id)
     if (!later)
         return later.error();
     if (later.value())
-        return StoreError{StoreError::Kind::Conflict,
-                          u"L'unione del contatto con ID %1 non può essere annullata prima di quella, più "
-                          u"recente, del contatto con ID %2, che riguarda uno degli stessi contatti: annullare "
-                          u"prima quella. Non è cambiato nulla."_s.arg(id)
-                              .arg(later.value()->value(1).toInteger()),
-                          {}};
+        return StoreError{
+            StoreError::Kind::Conflict,
+            u"L'unione del contatto con ID %1 non può essere annullata prima di quella, più "
+            u"recente, del contatto con ID %2, che riguarda uno degli stessi contatti: annullare "
+            u"prima quella. Non è cambiato nulla."_s.arg(id)
+                .arg(later.value()->value(1).toInteger()),
+            {}};
 
     QStringList columns;
     for (const QString& field : contacts::fields())
@@ -1239,8 +1240,8 @@ Status copyTables(Connection& source, sql::Database& target, qsizetype* changedK
     QStringList mergedColumns{u"\"Unione\""_s, u"\"Stato\""_s, u"\"Quando\""_s};
     for (const QString& field : contacts::fields())
         mergedColumns.append(quoteIdentifier(field));
-    const QList<std::pair<QString, QStringList>> tables{
-        {mergedTable(), mergedColumns}, {ignoredTable(), {u"\"Gruppo\""_s, u"\"ID\""_s}}};
+    const QList<std::pair<QString, QStringList>> tables{{mergedTable(), mergedColumns},
+                                                        {ignoredTable(), {u"\"Gruppo\""_s, u"\"ID\""_s}}};
     const bool toServer = target.engine() == Engine::Postgres;
     for (const auto& [table, columns] : tables) {
         auto exists = tableExists(source, table);

@@ -397,8 +397,9 @@ Result<QStringList> dropIndexes(sql::Database& db)
         return statements;
     const QString what = u"importare i contatti"_s;
     for (const QString& index : contacts::indexNames()) {
-        auto found = select(db, u"SELECT sql FROM sqlite_master WHERE type = 'index' AND name = ? AND tbl_name = ?"_s,
-                            {text(index), text(contacts::tableName())});
+        auto found =
+            select(db, u"SELECT sql FROM sqlite_master WHERE type = 'index' AND name = ? AND tbl_name = ?"_s,
+                   {text(index), text(contacts::tableName())});
         if (!found)
             return found.error();
         if (found.value().isEmpty() || found.value().first().value(0).isNull())

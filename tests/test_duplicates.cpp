@@ -42,10 +42,12 @@ QList<Row> rowsOf(Connection& connection, const QList<qint64>& ids)
 // Every row of the book and of the merge's table, as stored: what "nothing was written" compares.
 QVariantList everything(const QString& book)
 {
-    return query(book, u"SELECT quote(CAST(ID AS TEXT)) || quote(Genere) || quote(\"Cognone e nome o denominazione\") || "
-                       u"quote(\"Città\") || quote(\"E-Mail\") || quote(\"Telefonino\") || "
-                       u"quote(\"Osservazioni\") FROM Nomelia ORDER BY ID"_s.replace(
-                           u"quote("_s, isServerBook(book) ? u"quote_nullable("_s : u"quote("_s));
+    return query(
+        book,
+        u"SELECT quote(CAST(ID AS TEXT)) || quote(Genere) || quote(\"Cognone e nome o denominazione\") || "
+        u"quote(\"Città\") || quote(\"E-Mail\") || quote(\"Telefonino\") || "
+        u"quote(\"Osservazioni\") FROM Nomelia ORDER BY ID"_s.replace(
+            u"quote("_s, isServerBook(book) ? u"quote_nullable("_s : u"quote("_s));
 }
 
 // How many rows the merge's table holds (none when a refused merge did not even make it).
@@ -245,9 +247,9 @@ private slots:
         QCOMPARE(vinzalDb(QStringList{u"merge"_s, odd} + first, folder, &output), 0);
         const QString undo = output.section(u"Per annullare: "_s, 1).trimmed();
         QVERIFY2(undo.startsWith(u"vinzal-db unmerge "_s), qPrintable(output));
-        const Run undone = run(u"/bin/sh"_s,
-                               {u"-c"_s, QStringLiteral(VINZAL_DB) + undo.mid(QStringLiteral("vinzal-db").size())},
-                               folder);
+        const Run undone =
+            run(u"/bin/sh"_s,
+                {u"-c"_s, QStringLiteral(VINZAL_DB) + undo.mid(QStringLiteral("vinzal-db").size())}, folder);
         QVERIFY2(undone.code == 0, qPrintable(undo + u" → "_s + undone.err));
         QCOMPARE(everything(m_dir.filePath(odd)), before);
     }
@@ -294,9 +296,10 @@ private slots:
         QCOMPARE(kept[Field::TelefonoCasa], Value::fromEditedText(u"06 123456"_s));
         QCOMPARE(kept[Field::Telefonino], Value::fromEditedText(u"333 1234567"_s));
         QCOMPARE(kept[Field::EMail], Value::fromEditedText(u"m@r.it"_s));
-        QCOMPARE(kept[Field::Osservazioni].bytes(),
-                 "prima\r\nseconda\r\n— unito da ID 2 —\r\naltro\r\n— valori non tenuti —\r\nCittà, da ID 2: " +
-                     rows.at(1).fields[Field::Citta].bytes());
+        QCOMPARE(
+            kept[Field::Osservazioni].bytes(),
+            "prima\r\nseconda\r\n— unito da ID 2 —\r\naltro\r\n— valori non tenuti —\r\nCittà, da ID 2: " +
+                rows.at(1).fields[Field::Citta].bytes());
         if (chooseOthers) {
             kept[Field::Nome] = rows.at(1).fields[Field::Nome];
             kept[Field::Citta] = rows.at(1).fields[Field::Citta];
@@ -323,16 +326,17 @@ private slots:
     void proposalKeepsWhatMostAgreeOn()
     {
         const QString via = u"Via Garibaldi 10/B scala C interno 56"_s;
-        makeAddressBook(m_book, {{{nome, u"De Luca Anna"_s}, {mail, u" DELUCA.ANNA@TISCALI.IT"_s},
-                                  {u"Indirizzo"_s, u"Via Roma 1"_s}, {citta, u"Forlì"_s}},
-                                 {{nome, u"DE LUCA ANNA"_s}, {mail, u"deluca.anna@tiscali.it"_s},
-                                  {cellulare, u"333 1234567"_s}},
-                                 {{nome, u"De Luca Anna"_s}, {cellulare, u"+39 333 1234567"_s},
-                                  {u"Indirizzo"_s, via}},
-                                 {{nome, u"De Luca  Anna"_s}, {cellulare, u"3331234567"_s}, {citta, u"Cesena"_s}},
-                                 {{nome, u"De Luca Anna"_s}, {cellulare, u"347 7654321"_s}},
-                                 {{nome, u"de luca anna"_s}, {u"Indirizzo"_s, u"Viale Italia 2"_s},
-                                  {citta, u"Rimini"_s}}});
+        makeAddressBook(
+            m_book,
+            {{{nome, u"De Luca Anna"_s},
+              {mail, u" DELUCA.ANNA@TISCALI.IT"_s},
+              {u"Indirizzo"_s, u"Via Roma 1"_s},
+              {citta, u"Forlì"_s}},
+             {{nome, u"DE LUCA ANNA"_s}, {mail, u"deluca.anna@tiscali.it"_s}, {cellulare, u"333 1234567"_s}},
+             {{nome, u"De Luca Anna"_s}, {cellulare, u"+39 333 1234567"_s}, {u"Indirizzo"_s, via}},
+             {{nome, u"De Luca  Anna"_s}, {cellulare, u"3331234567"_s}, {citta, u"Cesena"_s}},
+             {{nome, u"De Luca Anna"_s}, {cellulare, u"347 7654321"_s}},
+             {{nome, u"de luca anna"_s}, {u"Indirizzo"_s, u"Viale Italia 2"_s}, {citta, u"Rimini"_s}}});
         auto connection = open(m_book);
         const QList<Row> rows = rowsOf(*connection, {1, 2, 3, 4, 5, 6});
         const Contact kept = duplicates::defaultChoice(rows);
@@ -342,9 +346,10 @@ private slots:
         QCOMPARE(kept[Field::Indirizzo].toText(), via);
         QVERIFY(kept[Field::Citta].isNull()); // the address's own contact has none
         const QString remarks = kept[Field::Osservazioni].toText();
-        for (const QString& line : {u"Telefonino, da ID 5: 347 7654321"_s, u"Indirizzo, da ID 1: Via Roma 1"_s,
-                                    u"Città, da ID 1: Forlì"_s, u"Città, da ID 4: Cesena"_s,
-                                    u"Città, da ID 6: Rimini"_s, u"Indirizzo, da ID 6: Viale Italia 2"_s})
+        for (const QString& line :
+             {u"Telefonino, da ID 5: 347 7654321"_s, u"Indirizzo, da ID 1: Via Roma 1"_s,
+              u"Città, da ID 1: Forlì"_s, u"Città, da ID 4: Cesena"_s, u"Città, da ID 6: Rimini"_s,
+              u"Indirizzo, da ID 6: Viale Italia 2"_s})
             QVERIFY2(remarks.contains(line), qPrintable(remarks));
         QVERIFY2(!remarks.contains(u"E-Mail"_s) && !remarks.contains(u"333"_s), qPrintable(remarks));
         QVERIFY(duplicates::merge(*connection, rows, kept).ok());
@@ -417,15 +422,17 @@ private slots:
             QSKIP("a server book's columns are text");
         QStringList columns;
         for (const QString& field : contacts::fields())
-            columns.append(quoteIdentifier(field) +
-                           (field == contacts::idField() ? u" INTEGER PRIMARY KEY AUTOINCREMENT"_s : QString()));
+            columns.append(quoteIdentifier(field) + (field == contacts::idField()
+                                                         ? u" INTEGER PRIMARY KEY AUTOINCREMENT"_s
+                                                         : QString()));
         query(m_book, u"CREATE TABLE \"Nomelia\" ("_s + columns.join(u", "_s) + u")"_s);
         query(m_book, u"INSERT INTO Nomelia (\"Cognone e nome o denominazione\", Fax, Telefonino) "
                       u"VALUES ('Rossi Mario', 1e20, 1e999), ('ROSSI MARIO', -1e999, 2.5e-310)"_s);
         const QVariantList before = everything(m_book);
         const auto kinds = [this] {
-            return query(m_book, u"SELECT typeof(Fax) || typeof(Telefonino) || quote(Fax) || quote(Telefonino) "
-                                 u"FROM Nomelia ORDER BY ID"_s);
+            return query(m_book,
+                         u"SELECT typeof(Fax) || typeof(Telefonino) || quote(Fax) || quote(Telefonino) "
+                         u"FROM Nomelia ORDER BY ID"_s);
         };
         const QVariantList stored = kinds();
         QCOMPARE(stored.first().toString().left(8), u"realreal"_s);

@@ -461,19 +461,21 @@ private slots:
         QVERIFY(m_server.exec(u"INSERT INTO \"Nomelia\" (\"Cognone e nome o denominazione\", \"Fax\") "
                               u"VALUES ('Rossi Mario', '1'), ('ROSSI MARIO', '2')"_s,
                               u"taglio"_s));
-        const QStringList before = sql(u"taglio"_s, u"SELECT string_agg(\"ID\" || \"Fax\", ',') FROM \"Nomelia\""_s);
+        const QStringList before =
+            sql(u"taglio"_s, u"SELECT string_agg(\"ID\" || \"Fax\", ',') FROM \"Nomelia\""_s);
         QProcess holder;
-        holder.start(u"psql"_s, {u"-h"_s, m_server.socketDir(), u"-U"_s, u"vinzal"_s, u"-d"_s, u"taglio"_s,
-                                 u"-c"_s, u"BEGIN"_s, u"-c"_s,
-                                 u"UPDATE \"Nomelia\" SET \"Fax\" = \"Fax\" WHERE \"ID\" = 2"_s, u"-c"_s,
-                                 u"SELECT pg_sleep(2.5)"_s, u"-c"_s, u"COMMIT"_s});
+        holder.start(u"psql"_s,
+                     {u"-h"_s, m_server.socketDir(), u"-U"_s, u"vinzal"_s, u"-d"_s, u"taglio"_s, u"-c"_s,
+                      u"BEGIN"_s, u"-c"_s, u"UPDATE \"Nomelia\" SET \"Fax\" = \"Fax\" WHERE \"ID\" = 2"_s,
+                      u"-c"_s, u"SELECT pg_sleep(2.5)"_s, u"-c"_s, u"COMMIT"_s});
         QTRY_COMPARE_WITH_TIMEOUT(
             sql(u"taglio"_s, u"SELECT count(*) FROM pg_stat_activity WHERE query LIKE 'SELECT pg_sleep%'"_s),
             QStringList{u"1"_s}, 10000);
         QProcess merge;
         merge.start(QStringLiteral(VINZAL_DB), {u"merge"_s, book, u"1"_s, u"2"_s, u"--force"_s});
-        QTRY_COMPARE_WITH_TIMEOUT(sql(u"taglio"_s, u"SELECT count(*) FROM pg_stat_activity WHERE "
-                                                    u"wait_event_type = 'Lock' AND query LIKE '%FOR UPDATE%'"_s),
+        QTRY_COMPARE_WITH_TIMEOUT(sql(u"taglio"_s,
+                                      u"SELECT count(*) FROM pg_stat_activity WHERE "
+                                      u"wait_event_type = 'Lock' AND query LIKE '%FOR UPDATE%'"_s),
                                   QStringList{u"1"_s}, 10000);
         QVERIFY(m_server.exec(u"SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE "
                               u"wait_event_type = 'Lock' AND query LIKE '%FOR UPDATE%'"_s,

@@ -136,7 +136,8 @@ private slots:
         writeFile(path(u"lone.csv"_s), "Genere\r\nnuovo\r\n");
         // Another program gave a contact the highest ID there is: no ID is left to give.
         QVERIFY(QFile::copy(path(u"small.mdb"_s), path(u"usedup.mdb"_s)));
-        query(path(u"usedup.mdb"_s), u"INSERT INTO Nomelia (ID, Genere) VALUES (9223372036854775807, 'Altro')"_s);
+        query(path(u"usedup.mdb"_s),
+              u"INSERT INTO Nomelia (ID, Genere) VALUES (9223372036854775807, 'Altro')"_s);
         QVERIFY(::mkfifo(QFile::encodeName(path(u"fifo"_s)).constData(), 0600) == 0);
         QVERIFY(QDir(m_dir.path()).mkdir(u"cartella"_s));
         QVERIFY(QFile::link(path(u"Vinzal.mdb"_s), path(u"alias.csv"_s)));

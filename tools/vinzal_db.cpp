@@ -401,8 +401,8 @@ int exportBook(const Arguments& args)
             return fail(streamed.error(), shownBook(bookPath));
         // The data alone go to standard output; what is said about them, to the other channel.
         warnAboutExport(streamed.value(), bookPath, u"nei dati scritti"_s, true);
-        err() << (streamed.value().count == 1 ? "Esportato " : "Esportati ") << countOf(streamed.value().count)
-              << " sull'uscita standard in " << seconds(timer) << " s.\n";
+        err() << (streamed.value().count == 1 ? "Esportato " : "Esportati ")
+              << countOf(streamed.value().count) << " sull'uscita standard in " << seconds(timer) << " s.\n";
         return Success;
     }
     bookexport::Request request;
