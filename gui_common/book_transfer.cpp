@@ -111,11 +111,14 @@ namespace {
 // The largest CSV or vCard file read: as vinzal-db reads.
 constexpr qint64 kLargestInput = qint64(2) << 30;
 
-enum class Kind { Access, Csv, VCard };
+enum class Kind { Book, Access, Csv, VCard };
 
 Kind kindOf(const QString& path, const QByteArray& start)
 {
     const QString suffix = QFileInfo(path).suffix().toLower();
+    // Another Vinzal book, whatever its name: "Vinzal.mdb" is the usual one.
+    if (start.startsWith(QByteArrayView("SQLite format 3\0", 16)))
+        return Kind::Book;
     if (start.mid(4, 15) == "Standard Jet DB" || start.mid(4, 15) == "Standard ACE DB" ||
         suffix == u"mdb"_s || suffix == u"accdb"_s)
         return Kind::Access;
@@ -150,7 +153,18 @@ bool importContacts(QWidget* parent, const QString& book)
         bytes = file.read(64);
     }
     const Kind kind = kindOf(path, bytes);
-    if (kind != Kind::Access) {
+    if (kind == Kind::Book) {
+        // The same file under another name too: importing it into itself would only double it.
+        const QString canonical = QFileInfo(path).canonicalFilePath();
+        if (!canonical.isEmpty() && canonical == QFileInfo(book).canonicalFilePath()) {
+            dialogs.inform(parent, title,
+                           u"«"_s + path +
+                               u"» è la rubrica aperta: non può essere importata in sé stessa. Scegliere "
+                               u"un'altra rubrica."_s,
+                           Dialogs::Icon::Warning);
+            return false;
+        }
+    } else if (kind != Kind::Access) {
         QFile file(path);
         if (!file.open(QIODevice::ReadOnly)) {
             dialogs.inform(parent, title, u"Il file «"_s + path + u"» non può essere letto."_s,
@@ -170,7 +184,17 @@ bool importContacts(QWidget* parent, const QString& book)
         preview.problems.clear();
         preview.notes.clear();
         records.clear();
-        if (kind == Kind::Access) {
+        if (kind == Kind::Book) {
+            auto read = book::readAll(path);
+            if (!read) {
+                preview.problems.append(read.error().fullText());
+            } else {
+                records = std::move(read.value());
+                // The contacts get this book's next IDs: theirs belong to the other book.
+                for (Contact& contact : records)
+                    contact[Field::Id] = Value();
+            }
+        } else if (kind == Kind::Access) {
             access::Options options;
             auto read = access::readShielded(path, options, preview.notes);
             if (!read)
