@@ -12,7 +12,9 @@
 #include "vcard.h"
 #include "wording.h"
 
+#include <QDropEvent>
 #include <QImage>
+#include <QMimeData>
 #include <QPagedPaintDevice>
 #include <QPrinter>
 
@@ -138,8 +140,13 @@ bool importContacts(QWidget* parent, const QString& book)
                               u"Tutti i file (*)"_s};
     QString filter = filters.first();
     const QString path = dialogs.askFileName(parent, Dialogs::FileMode::Open, title, filters, &filter);
-    if (path.isEmpty())
-        return false;
+    return !path.isEmpty() && importFile(parent, book, path);
+}
+
+bool importFile(QWidget* parent, const QString& book, const QString& path)
+{
+    Dialogs& dialogs = Dialogs::instance();
+    const QString title = u"Importa contatti"_s;
     QByteArray bytes;
     {
         QFile file(path);
@@ -280,6 +287,31 @@ bool importContacts(QWidget* parent, const QString& book)
                                              : u"Saltati %L1 contatti già presenti."_s.arg(done.skipped));
     dialogs.inform(parent, title, text, Dialogs::Icon::Information);
     return done.added > 0;
+}
+
+QStringList droppedFiles(const QDropEvent& event)
+{
+    QStringList files;
+    if (!(event.possibleActions() & Qt::CopyAction) || !event.mimeData() || !event.mimeData()->hasUrls())
+        return files;
+    for (const QUrl& url : event.mimeData()->urls()) {
+        if (!url.isLocalFile())
+            return {};
+        files.append(url.toLocalFile());
+    }
+    return files;
+}
+
+bool acceptFileDrop(QDropEvent& event)
+{
+    if (droppedFiles(event).isEmpty()) {
+        event.ignore();
+        return false;
+    }
+    // A copy, never a move: a file manager would delete the file it thinks was moved.
+    event.setDropAction(Qt::CopyAction);
+    event.accept();
+    return true;
 }
 
 namespace {

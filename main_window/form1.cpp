@@ -13,6 +13,7 @@
 
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QDropEvent>
 #include <QLabel>
 #include <QTimer>
 
@@ -151,6 +152,7 @@ Form1::Form1(QWidget* parent, const QString& book)
       m_book(book.isEmpty() ? contacts::fileName() : book)
 {
     setObjectName(u"Form1"_s);
+    setAcceptDrops(true); // files dropped on the card are imported
     setWindowTitle(u"Nomelia elettronica"_s);
     setWindowIcon(look::icon());
     setFont(look::sans825());
@@ -177,14 +179,7 @@ Form1::Form1(QWidget* parent, const QString& book)
         printContacts(this, m_book, row ? &row->fields : nullptr,
                       m_data1.tableCursor() ? m_data1.tableCursor()->index() : QString());
     };
-    handlers.importFile = [this] {
-        if (!importContacts(this, m_book))
-            return;
-        emit BookEvents::instance().changed(m_book, this);
-        // The card reads the book as it moves: only an empty card needs to look again.
-        if (!m_data1.hasCurrentRow() && m_data1.editMode() == RecordNavigator::EditMode::None)
-            succeeded(m_data1.refresh());
-    };
+    handlers.importFile = [this] { imported(importContacts(this, m_book)); };
     handlers.findDuplicates = [this] { showDuplicatesWindow(this, &m_data1); };
     handlers.deleteContact = [this] { deleteContact(); };
     handlers.canDelete = [this] {
@@ -349,6 +344,43 @@ void Form1::resizeEvent(QResizeEvent* event)
 void Form1::contextMenuEvent(QContextMenuEvent* event)
 {
     m_menu->exec(event->globalPos());
+}
+
+void Form1::imported(bool added)
+{
+    if (!added)
+        return;
+    emit BookEvents::instance().changed(m_book, this);
+    // The card reads the book as it moves: only an empty card needs to look again.
+    if (!m_data1.hasCurrentRow() && m_data1.editMode() == RecordNavigator::EditMode::None)
+        succeeded(m_data1.refresh());
+}
+
+void Form1::dragEnterEvent(QDragEnterEvent* event)
+{
+    acceptFileDrop(*event);
+}
+
+void Form1::dragMoveEvent(QDragMoveEvent* event)
+{
+    acceptFileDrop(*event);
+}
+
+void Form1::dropEvent(QDropEvent* event)
+{
+    if (!acceptFileDrop(*event))
+        return;
+    // The previews once the drop is over, so that the program the files came from is not kept
+    // waiting for it.
+    QMetaObject::invokeMethod(
+        this,
+        [this, files = droppedFiles(*event)] {
+            bool added = false;
+            for (const QString& file : files)
+                added = importFile(this, m_book, file) || added;
+            imported(added);
+        },
+        Qt::QueuedConnection);
 }
 
 void Form1::deleteContact()

@@ -17,6 +17,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QHeaderView>
+#include <QMimeData>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
@@ -298,6 +299,7 @@ private slots:
     void importFromTheWindows()
     {
         QFETCH(bool, grid);
+        QFETCH(QString, by);
         QFETCH(QString, file);
         QFETCH(QString, change);
         QFETCH(qint64, cancelAt);
@@ -307,8 +309,12 @@ private slots:
         Card card(contactsFrom(u"threeContacts"_s));
         QTemporaryDir data;
         QString path = data.filePath(u"dati.csv"_s);
+        QList<QUrl> dropped;
         if (file.contains(u'.')) {
-            path = QFINDTESTDATA(u"data/csv/"_s + file);
+            for (const QString& each : file.split(u'+'))
+                dropped.append(QUrl::fromLocalFile(path = QFINDTESTDATA(u"data/csv/"_s + each)));
+        } else if (file == u"web"_s) {
+            dropped.append(QUrl(u"https://rubrica.example/contatti.vcf"_s));
         } else if (file == u"self"_s) {
             path = QDir(QDir::currentPath()).filePath(u"./Vinzal.mdb"_s);
         } else if (file == u"book"_s) { // its IDs 1 to 3, as this book's
@@ -341,14 +347,35 @@ private slots:
                     change.section(u'=', 1);
                 shown.reread();
             }
-            seen = u"%1/%2 %3"_s.arg(shown.total)
-                       .arg(shown.duplicates)
-                       .arg(shown.first.isEmpty() ? QString() : shown.first.first()[Field::Nome].toText());
+            if (!seen.isEmpty())
+                seen += u"; "_s;
+            seen += u"%1/%2 %3"_s.arg(shown.total)
+                        .arg(shown.duplicates)
+                        .arg(shown.first.isEmpty() ? QString() : shown.first.first()[Field::Nome].toText());
             if (!shown.notes.isEmpty())
                 seen += u" — "_s + shown.notes.join(u" — "_s);
             return true;
         };
-        QTest::keySequence(keys, QKeySequence(Qt::CTRL | Qt::Key_I));
+        if (by == u"drop"_s) { // as a file manager drops them, over the window's background
+            if (dropped.isEmpty())
+                dropped.append(QUrl::fromLocalFile(path));
+            QWidget* window = table ? static_cast<QWidget*>(tableView()) : &card.form();
+            QVERIFY(window->acceptDrops());
+            QMimeData files;
+            files.setUrls(dropped);
+            QDragEnterEvent enter(QPoint(4, 4), Qt::CopyAction | Qt::MoveAction, &files, Qt::LeftButton,
+                                  Qt::NoModifier);
+            QApplication::sendEvent(window, &enter);
+            QCOMPARE(enter.isAccepted(), file != u"web"_s);
+            QCOMPARE(enter.dropAction(), Qt::CopyAction); // never a move: the file stays where it is
+            QDropEvent drop(QPointF(4, 4), Qt::CopyAction | Qt::MoveAction, &files, Qt::LeftButton,
+                            Qt::NoModifier);
+            QApplication::sendEvent(window, &drop);
+            QCOMPARE(drop.isAccepted(), file != u"web"_s);
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall); // once the drop is over
+        } else {
+            QTest::keySequence(keys, QKeySequence(Qt::CTRL | Qt::Key_I));
+        }
         QCOMPARE(seen, preview);
         QCOMPARE(names(card.path()).size(), 3 + added);
         QVariantList ids; // new ones, whatever the file said
@@ -359,6 +386,10 @@ private slots:
             QCOMPARE(fileBytes(card.path()), before);
         if (table)
             QCOMPARE(table->model()->rowCount(), 3 + added);
+        if (report.isEmpty()) {
+            QCOMPARE(m_dialogs->shown.size(), 0);
+            return;
+        }
         const QString said = m_dialogs->shown.last().text;
         QVERIFY2(said.contains(report), qPrintable(said));
     }
