@@ -18,8 +18,12 @@
 #include <QPagedPaintDevice>
 #include <QPrinter>
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSettings>
+
+#include <algorithm>
 
 using namespace Qt::StringLiterals;
 
@@ -47,6 +51,19 @@ QString countOf(qint64 count)
     return words::counted(count, u"contatto"_s, u"contatti"_s, true);
 }
 
+// The folder of the file chosen last in Importa… or Esporta…, kept between runs; none when it has
+// gone since.
+QString lastFolder()
+{
+    const QString folder = QSettings().value(u"cartelle/ultima"_s).toString();
+    return !folder.isEmpty() && QFileInfo(folder).isDir() ? folder : QString();
+}
+
+void rememberFolderOf(const QString& file)
+{
+    QSettings().setValue(u"cartelle/ultima"_s, QFileInfo(file).absolutePath());
+}
+
 } // namespace
 
 void exportContacts(QWidget* parent, const QString& book, const Contacts* only)
@@ -57,10 +74,13 @@ void exportContacts(QWidget* parent, const QString& book, const Contacts* only)
         filters.append(QString::fromUtf16(each.filter));
     QString filter = filters.first();
     const QString title = only ? u"Esporta i contatti selezionati"_s : u"Esporta la rubrica"_s;
-    QString target =
-        dialogs.askFileName(parent, Dialogs::FileMode::Save, title, filters, &filter, u"rubrica.csv"_s);
+    const QString folder = lastFolder();
+    QString target = dialogs.askFileName(parent, Dialogs::FileMode::Save, title, filters, &filter,
+                                         folder.isEmpty() ? u"rubrica.csv"_s
+                                                          : QDir(folder).filePath(u"rubrica.csv"_s));
     if (target.isEmpty())
         return;
+    rememberFolderOf(target);
     const ExportFormat* chosen = &exportFormats[0];
     for (const ExportFormat& each : exportFormats)
         if (filter == QString::fromUtf16(each.filter))
@@ -139,8 +159,12 @@ bool importContacts(QWidget* parent, const QString& book)
                               u"Access (*.mdb *.accdb)"_s, u"CSV (*.csv *.txt)"_s, u"vCard (*.vcf *.vcard)"_s,
                               u"Tutti i file (*)"_s};
     QString filter = filters.first();
-    const QString path = dialogs.askFileName(parent, Dialogs::FileMode::Open, title, filters, &filter);
-    return !path.isEmpty() && importFile(parent, book, path);
+    const QString path =
+        dialogs.askFileName(parent, Dialogs::FileMode::Open, title, filters, &filter, lastFolder());
+    if (path.isEmpty())
+        return false;
+    rememberFolderOf(path);
+    return importFile(parent, book, path);
 }
 
 bool importFile(QWidget* parent, const QString& book, const QString& path)
@@ -316,6 +340,37 @@ bool acceptFileDrop(QDropEvent& event)
 
 namespace {
 
+// The choices printed last are the preview's the next time, in this run and the next.
+void recallPrintChoice(PrintChoice& choice)
+{
+    QSettings settings;
+    settings.beginGroup(u"stampa"_s);
+    const int layout = settings.value(u"layout"_s, int(choice.layout)).toInt();
+    if (layout >= 0 && layout <= int(PrintChoice::Layout::Scheda) &&
+        (choice.haveCard || layout != int(PrintChoice::Layout::Scheda)))
+        choice.layout = PrintChoice::Layout(layout);
+    const QString sheet = settings.value(u"foglio"_s).toString();
+    if (sheet == u"3x8"_s || sheet == u"2x7"_s)
+        choice.sheet = sheet;
+    // Within the ranges the preview offers.
+    choice.margin = std::clamp(settings.value(u"margine"_s, choice.margin).toDouble(), 0.0, 15.0);
+    choice.start = std::clamp(settings.value(u"primaEtichetta"_s, choice.start).toInt(), 1, 24);
+    choice.ulteriore = settings.value(u"ulteriore"_s, choice.ulteriore).toBool();
+    choice.withoutAddress = settings.value(u"senzaIndirizzo"_s, choice.withoutAddress).toBool();
+}
+
+void rememberPrintChoice(const PrintChoice& choice)
+{
+    QSettings settings;
+    settings.beginGroup(u"stampa"_s);
+    settings.setValue(u"layout"_s, int(choice.layout));
+    settings.setValue(u"foglio"_s, choice.sheet);
+    settings.setValue(u"margine"_s, choice.margin);
+    settings.setValue(u"primaEtichetta"_s, choice.start);
+    settings.setValue(u"ulteriore"_s, choice.ulteriore);
+    settings.setValue(u"senzaIndirizzo"_s, choice.withoutAddress);
+}
+
 // What a print choice asks of the painters.
 printing::Request printRequest(const QString& book, const PrintChoice& choice, const Contacts* card,
                                const QString& index, const Contacts* selected)
@@ -349,6 +404,7 @@ void printContacts(QWidget* parent, const QString& book, const Contact* current,
     choice.haveCard = current != nullptr;
     choice.selected = selected ? selected->size() : 0;
     choice.onlySelected = choice.selected > 0;
+    recallPrintChoice(choice);
     Contacts card;
     if (current)
         card.append(*current);
@@ -373,6 +429,8 @@ void printContacts(QWidget* parent, const QString& book, const Contact* current,
     };
     const bool chosen = dialogs.askPrintOptions(parent, choice);
     pages.reset(); // its connection to the book goes with it
+    if (chosen)
+        rememberPrintChoice(choice);
     if (!chosen || (choice.layout == PrintChoice::Layout::Scheda && !current))
         return;
     printing::Request request = printRequest(book, choice, &card, index, selected);

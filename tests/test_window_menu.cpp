@@ -20,6 +20,7 @@
 #include <QMimeData>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -530,6 +531,92 @@ private slots:
         if (!firstName.isNull())
             QVERIFY2(std::abs(first.x() - firstName.x()) < 1 && std::abs(first.y() - firstName.y()) < 1.5,
                      qPrintable(u"%1, %2"_s.arg(first.x()).arg(first.y())));
+    }
+
+    // The file dialogs propose the folder used last, Importa…'s and Esporta…'s alike, and the print
+    // preview opens on the choices printed last; all of it kept in the settings, which the tests keep
+    // in a folder of their own.
+    void theWindowsRememberTheLastFolderAndPrintChoices()
+    {
+        QVERIFY2(QSettings().fileName().startsWith(QDir::tempPath()), qPrintable(QSettings().fileName()));
+        Card card(contactsFrom(u"threeContacts"_s));
+        QWidget* keys = card.widget(u"Text2"_s);
+        const auto proposed = [&](const QKeySequence& shortcut) {
+            m_dialogs->clear();
+            QTest::keySequence(keys, shortcut); // and the file dialog cancelled
+            return m_dialogs->shown.value(0).offered.value(0);
+        };
+        QCOMPARE(proposed(Qt::CTRL | Qt::Key_E), u"rubrica.csv"_s); // nothing remembered yet
+        QTemporaryDir folder;
+        m_dialogs->fileAnswers = {folder.filePath(u"r.csv"_s)};
+        QCOMPARE(proposed(Qt::CTRL | Qt::Key_E), u"rubrica.csv"_s);
+        QVERIFY(QFileInfo::exists(folder.filePath(u"r.csv"_s)));
+        QCOMPARE(proposed(Qt::CTRL | Qt::Key_E), folder.filePath(u"rubrica.csv"_s));
+        QCOMPARE(proposed(Qt::CTRL | Qt::Key_I), folder.path());
+        const QString csv = QFINDTESTDATA(u"data/csv/google_en.csv"_s);
+        m_dialogs->fileAnswers = {csv};
+        proposed(Qt::CTRL | Qt::Key_I);
+        QCOMPARE(names(card.path()).size(), 5);
+        QCOMPARE(proposed(Qt::CTRL | Qt::Key_E), QFileInfo(csv).absoluteDir().filePath(u"rubrica.csv"_s));
+        // A folder that has gone since is not proposed.
+        const QString gone = folder.path();
+        m_dialogs->fileAnswers = {gone + u"/r.vcf"_s};
+        m_dialogs->filterAnswers = {u"vCard 4.0 (*.vcf)"_s};
+        proposed(Qt::CTRL | Qt::Key_E);
+        QVERIFY(folder.remove());
+        QCOMPARE(proposed(Qt::CTRL | Qt::Key_E), u"rubrica.csv"_s);
+
+        // Printed once: the next preview offers the same choices.
+        PrintChoice chosen;
+        chosen.layout = PrintChoice::Layout::Etichette;
+        chosen.sheet = u"2x7"_s;
+        chosen.margin = 6.5;
+        chosen.start = 5;
+        chosen.ulteriore = true;
+        chosen.withoutAddress = true;
+        QTemporaryDir out;
+        m_dialogs->printFile = out.filePath(u"stampa.pdf"_s);
+        PrintChoice offered;
+        for (bool print : {true, false}) {
+            m_dialogs->onPrintOptions = [&](PrintChoice& choice) {
+                offered = choice;
+                if (print) {
+                    choice.layout = chosen.layout;
+                    choice.sheet = chosen.sheet;
+                    choice.margin = chosen.margin;
+                    choice.start = chosen.start;
+                    choice.ulteriore = chosen.ulteriore;
+                    choice.withoutAddress = chosen.withoutAddress;
+                }
+                return print;
+            };
+            QTest::keySequence(keys, QKeySequence(Qt::CTRL | Qt::Key_P));
+        }
+        QVERIFY(QFileInfo::exists(m_dialogs->printFile));
+        const auto choices = [](const PrintChoice& c) {
+            return u"%1 %2 %3 %4 %5 %6"_s.arg(int(c.layout))
+                .arg(c.sheet)
+                .arg(c.margin)
+                .arg(c.start)
+                .arg(c.ulteriore)
+                .arg(c.withoutAddress);
+        };
+        QCOMPARE(choices(offered), choices(chosen));
+        // The card printed last is not offered where there is none to print: an empty book's preview
+        // opens on the list.
+        m_dialogs->onPrintOptions = [&](PrintChoice& choice) {
+            choice.layout = PrintChoice::Layout::Scheda;
+            return true;
+        };
+        QTest::keySequence(keys, QKeySequence(Qt::CTRL | Qt::Key_P));
+        Card empty(QList<Person>{});
+        m_dialogs->onPrintOptions = [&](PrintChoice& choice) {
+            offered = choice;
+            return false;
+        };
+        QTest::keySequence(empty.widget(u"Text2"_s), QKeySequence(Qt::CTRL | Qt::Key_P));
+        QCOMPARE(offered.haveCard, false);
+        QCOMPARE(offered.layout, PrintChoice::Layout::Elenco);
     }
 
     // The preview reads only the page it shows, finding it from the pages it has seen: whatever
