@@ -249,6 +249,11 @@ void Form1::buildControls()
             bound = box;
         }
         m_boxes.append(bound);
+        // Files dropped on a box are the card's to import; text dropped there stays the box's.
+        if (auto* memo = qobject_cast<QPlainTextEdit*>(widget))
+            memo->viewport()->installEventFilter(this);
+        else
+            widget->installEventFilter(this);
         widget->setObjectName(u"Text%1"_s.arg(item.number));
         widget->setGeometry(look::twips(item.left, item.top, item.width, item.height));
         QPalette colours = widget->palette();
@@ -354,6 +359,22 @@ void Form1::imported(bool added)
     // The card reads the book as it moves: only an empty card needs to look again.
     if (!m_data1.hasCurrentRow() && m_data1.editMode() == RecordNavigator::EditMode::None)
         succeeded(m_data1.refresh());
+}
+
+bool Form1::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove) {
+        auto* drag = static_cast<QDragMoveEvent*>(event);
+        if (!droppedFiles(*drag).isEmpty())
+            return acceptFileDrop(*drag);
+    } else if (event->type() == QEvent::Drop) {
+        auto* drop = static_cast<QDropEvent*>(event);
+        if (!droppedFiles(*drop).isEmpty()) {
+            dropEvent(drop);
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void Form1::dragEnterEvent(QDragEnterEvent* event)

@@ -12,6 +12,7 @@
 #include "page_painter.h"
 #include "window_menu.h"
 
+#include <QAbstractScrollArea>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -357,13 +358,21 @@ private slots:
                 seen += u" — "_s + shown.notes.join(u" — "_s);
             return true;
         };
-        if (by == u"drop"_s) { // as a file manager drops them, over the window's background
+        const QString box = by.section(u':', 1);
+        const QString boxText = box.isEmpty() ? QString() : card.text(box);
+        if (by != u"keys"_s) { // as a file manager drops them, with their names as text too
             if (dropped.isEmpty())
                 dropped.append(QUrl::fromLocalFile(path));
             QWidget* window = table ? static_cast<QWidget*>(tableView()) : &card.form();
+            if (!box.isEmpty()) {
+                window = card.widget(box);
+                if (auto* scrolled = qobject_cast<QAbstractScrollArea*>(window))
+                    window = scrolled->viewport(); // where a scrolled box takes its drops
+            }
             QVERIFY(window->acceptDrops());
             QMimeData files;
             files.setUrls(dropped);
+            files.setText(path);
             QDragEnterEvent enter(QPoint(4, 4), Qt::CopyAction | Qt::MoveAction, &files, Qt::LeftButton,
                                   Qt::NoModifier);
             QApplication::sendEvent(window, &enter);
@@ -378,6 +387,8 @@ private slots:
             QTest::keySequence(keys, QKeySequence(Qt::CTRL | Qt::Key_I));
         }
         QCOMPARE(seen, preview);
+        if (!box.isEmpty())
+            QCOMPARE(card.text(box), boxText);
         QCOMPARE(names(card.path()).size(), 3 + added);
         QVariantList ids; // new ones, whatever the file said
         for (int id = 1; id <= 3 + added; ++id)
