@@ -75,9 +75,9 @@ void exportContacts(QWidget* parent, const QString& book, const Contacts* only)
     QString filter = filters.first();
     const QString title = only ? u"Esporta i contatti selezionati"_s : u"Esporta la rubrica"_s;
     const QString folder = lastFolder();
-    QString target = dialogs.askFileName(parent, Dialogs::FileMode::Save, title, filters, &filter,
-                                         folder.isEmpty() ? u"rubrica.csv"_s
-                                                          : QDir(folder).filePath(u"rubrica.csv"_s));
+    QString target =
+        dialogs.askFileName(parent, Dialogs::FileMode::Save, title, filters, &filter,
+                            folder.isEmpty() ? u"rubrica.csv"_s : QDir(folder).filePath(u"rubrica.csv"_s));
     if (target.isEmpty())
         return;
     rememberFolderOf(target);

@@ -24,7 +24,7 @@ Form2::Form2(QWidget* parent, const QString& book)
     : QWidget(parent, Qt::Window), m_book(book.isEmpty() ? contacts::fileName() : book)
 {
     setObjectName(u"Form2"_s);
-    setAcceptDrops(true); // files dropped on the table view are imported
+    setAcceptDrops(true);               // files dropped on the table view are imported
     setAttribute(Qt::WA_DeleteOnClose); // closing unloads the window, its grid and its cursor
     setWindowTitle(u"Tabella Nomelia"_s);
     setWindowIcon(look::icon());
