@@ -12,12 +12,18 @@
 #include "vcard.h"
 #include "wording.h"
 
+#include <QDropEvent>
 #include <QImage>
+#include <QMimeData>
 #include <QPagedPaintDevice>
 #include <QPrinter>
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSettings>
+
+#include <algorithm>
 
 using namespace Qt::StringLiterals;
 
@@ -45,6 +51,19 @@ QString countOf(qint64 count)
     return words::counted(count, u"contatto"_s, u"contatti"_s, true);
 }
 
+// The folder of the file chosen last in Importa… or Esporta…, kept between runs; none when it has
+// gone since.
+QString lastFolder()
+{
+    const QString folder = QSettings().value(u"cartelle/ultima"_s).toString();
+    return !folder.isEmpty() && QFileInfo(folder).isDir() ? folder : QString();
+}
+
+void rememberFolderOf(const QString& file)
+{
+    QSettings().setValue(u"cartelle/ultima"_s, QFileInfo(file).absolutePath());
+}
+
 } // namespace
 
 void exportContacts(QWidget* parent, const QString& book, const Contacts* only)
@@ -55,10 +74,13 @@ void exportContacts(QWidget* parent, const QString& book, const Contacts* only)
         filters.append(QString::fromUtf16(each.filter));
     QString filter = filters.first();
     const QString title = only ? u"Esporta i contatti selezionati"_s : u"Esporta la rubrica"_s;
+    const QString folder = lastFolder();
     QString target =
-        dialogs.askFileName(parent, Dialogs::FileMode::Save, title, filters, &filter, u"rubrica.csv"_s);
+        dialogs.askFileName(parent, Dialogs::FileMode::Save, title, filters, &filter,
+                            folder.isEmpty() ? u"rubrica.csv"_s : QDir(folder).filePath(u"rubrica.csv"_s));
     if (target.isEmpty())
         return;
+    rememberFolderOf(target);
     const ExportFormat* chosen = &exportFormats[0];
     for (const ExportFormat& each : exportFormats)
         if (filter == QString::fromUtf16(each.filter))
@@ -111,11 +133,14 @@ namespace {
 // The largest CSV or vCard file read: as vinzal-db reads.
 constexpr qint64 kLargestInput = qint64(2) << 30;
 
-enum class Kind { Access, Csv, VCard };
+enum class Kind { Book, Access, Csv, VCard };
 
 Kind kindOf(const QString& path, const QByteArray& start)
 {
     const QString suffix = QFileInfo(path).suffix().toLower();
+    // Another Vinzal book, whatever its name: "Vinzal.mdb" is the usual one.
+    if (start.startsWith(QByteArrayView("SQLite format 3\0", 16)))
+        return Kind::Book;
     if (start.mid(4, 15) == "Standard Jet DB" || start.mid(4, 15) == "Standard ACE DB" ||
         suffix == u"mdb"_s || suffix == u"accdb"_s)
         return Kind::Access;
@@ -134,9 +159,18 @@ bool importContacts(QWidget* parent, const QString& book)
                               u"Access (*.mdb *.accdb)"_s, u"CSV (*.csv *.txt)"_s, u"vCard (*.vcf *.vcard)"_s,
                               u"Tutti i file (*)"_s};
     QString filter = filters.first();
-    const QString path = dialogs.askFileName(parent, Dialogs::FileMode::Open, title, filters, &filter);
+    const QString path =
+        dialogs.askFileName(parent, Dialogs::FileMode::Open, title, filters, &filter, lastFolder());
     if (path.isEmpty())
         return false;
+    rememberFolderOf(path);
+    return importFile(parent, book, path);
+}
+
+bool importFile(QWidget* parent, const QString& book, const QString& path)
+{
+    Dialogs& dialogs = Dialogs::instance();
+    const QString title = u"Importa contatti"_s;
     QByteArray bytes;
     {
         QFile file(path);
@@ -150,7 +184,18 @@ bool importContacts(QWidget* parent, const QString& book)
         bytes = file.read(64);
     }
     const Kind kind = kindOf(path, bytes);
-    if (kind != Kind::Access) {
+    if (kind == Kind::Book) {
+        // The same file under another name too: importing it into itself would only double it.
+        const QString canonical = QFileInfo(path).canonicalFilePath();
+        if (!canonical.isEmpty() && canonical == QFileInfo(book).canonicalFilePath()) {
+            dialogs.inform(parent, title,
+                           u"«"_s + path +
+                               u"» è la rubrica aperta: non può essere importata in sé stessa. Scegliere "
+                               u"un'altra rubrica."_s,
+                           Dialogs::Icon::Warning);
+            return false;
+        }
+    } else if (kind != Kind::Access) {
         QFile file(path);
         if (!file.open(QIODevice::ReadOnly)) {
             dialogs.inform(parent, title, u"Il file «"_s + path + u"» non può essere letto."_s,
@@ -170,7 +215,17 @@ bool importContacts(QWidget* parent, const QString& book)
         preview.problems.clear();
         preview.notes.clear();
         records.clear();
-        if (kind == Kind::Access) {
+        if (kind == Kind::Book) {
+            auto read = book::readAll(path);
+            if (!read) {
+                preview.problems.append(read.error().fullText());
+            } else {
+                records = std::move(read.value());
+                // The contacts get this book's next IDs: theirs belong to the other book.
+                for (Contact& contact : records)
+                    contact[Field::Id] = Value();
+            }
+        } else if (kind == Kind::Access) {
             access::Options options;
             auto read = access::readShielded(path, options, preview.notes);
             if (!read)
@@ -258,7 +313,63 @@ bool importContacts(QWidget* parent, const QString& book)
     return done.added > 0;
 }
 
+QStringList droppedFiles(const QDropEvent& event)
+{
+    QStringList files;
+    if (!(event.possibleActions() & Qt::CopyAction) || !event.mimeData() || !event.mimeData()->hasUrls())
+        return files;
+    for (const QUrl& url : event.mimeData()->urls()) {
+        if (!url.isLocalFile())
+            return {};
+        files.append(url.toLocalFile());
+    }
+    return files;
+}
+
+bool acceptFileDrop(QDropEvent& event)
+{
+    if (droppedFiles(event).isEmpty()) {
+        event.ignore();
+        return false;
+    }
+    // A copy, never a move: a file manager would delete the file it thinks was moved.
+    event.setDropAction(Qt::CopyAction);
+    event.accept();
+    return true;
+}
+
 namespace {
+
+// The choices printed last are the preview's the next time, in this run and the next.
+void recallPrintChoice(PrintChoice& choice)
+{
+    QSettings settings;
+    settings.beginGroup(u"stampa"_s);
+    const int layout = settings.value(u"layout"_s, int(choice.layout)).toInt();
+    if (layout >= 0 && layout <= int(PrintChoice::Layout::Scheda) &&
+        (choice.haveCard || layout != int(PrintChoice::Layout::Scheda)))
+        choice.layout = PrintChoice::Layout(layout);
+    const QString sheet = settings.value(u"foglio"_s).toString();
+    if (sheet == u"3x8"_s || sheet == u"2x7"_s)
+        choice.sheet = sheet;
+    // Within the ranges the preview offers.
+    choice.margin = std::clamp(settings.value(u"margine"_s, choice.margin).toDouble(), 0.0, 15.0);
+    choice.start = std::clamp(settings.value(u"primaEtichetta"_s, choice.start).toInt(), 1, 24);
+    choice.ulteriore = settings.value(u"ulteriore"_s, choice.ulteriore).toBool();
+    choice.withoutAddress = settings.value(u"senzaIndirizzo"_s, choice.withoutAddress).toBool();
+}
+
+void rememberPrintChoice(const PrintChoice& choice)
+{
+    QSettings settings;
+    settings.beginGroup(u"stampa"_s);
+    settings.setValue(u"layout"_s, int(choice.layout));
+    settings.setValue(u"foglio"_s, choice.sheet);
+    settings.setValue(u"margine"_s, choice.margin);
+    settings.setValue(u"primaEtichetta"_s, choice.start);
+    settings.setValue(u"ulteriore"_s, choice.ulteriore);
+    settings.setValue(u"senzaIndirizzo"_s, choice.withoutAddress);
+}
 
 // What a print choice asks of the painters.
 printing::Request printRequest(const QString& book, const PrintChoice& choice, const Contacts* card,
@@ -293,6 +404,7 @@ void printContacts(QWidget* parent, const QString& book, const Contact* current,
     choice.haveCard = current != nullptr;
     choice.selected = selected ? selected->size() : 0;
     choice.onlySelected = choice.selected > 0;
+    recallPrintChoice(choice);
     Contacts card;
     if (current)
         card.append(*current);
@@ -317,6 +429,8 @@ void printContacts(QWidget* parent, const QString& book, const Contact* current,
     };
     const bool chosen = dialogs.askPrintOptions(parent, choice);
     pages.reset(); // its connection to the book goes with it
+    if (chosen)
+        rememberPrintChoice(choice);
     if (!chosen || (choice.layout == PrintChoice::Layout::Scheda && !current))
         return;
     printing::Request request = printRequest(book, choice, &card, index, selected);

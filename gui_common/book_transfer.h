@@ -3,7 +3,9 @@
 #include "contact.h"
 
 #include <QString>
+#include <QStringList>
 
+class QDropEvent;
 class QWidget;
 
 namespace vinzal {
@@ -17,6 +19,13 @@ void exportContacts(QWidget* parent, const QString& book, const Contacts* only =
 // is written, then the contacts added in one transaction with a progress dialog that can be
 // cancelled; a failure or a cancel leaves the book as it was. True when contacts were added.
 bool importContacts(QWidget* parent, const QString& book);
+// The same after the file dialog: the preview of `path`, then its contacts added.
+bool importFile(QWidget* parent, const QString& book, const QString& path);
+
+// The files a drag brings, when it brings only local files and lets them be copied; none otherwise.
+QStringList droppedFiles(const QDropEvent& event);
+// Accepts a drag or a drop of such files as a copy, and ignores any other; true when accepted.
+bool acceptFileDrop(QDropEvent& event);
 
 // What the windows' "Stampa…" does: a preview of the list, labels or the card `current` (when
 // given), then Qt's print dialog, the pages drawn one at a time with a progress dialog that can be

@@ -13,6 +13,7 @@
 
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QDropEvent>
 #include <QLabel>
 #include <QTimer>
 
@@ -151,6 +152,7 @@ Form1::Form1(QWidget* parent, const QString& book)
       m_book(book.isEmpty() ? contacts::fileName() : book)
 {
     setObjectName(u"Form1"_s);
+    setAcceptDrops(true); // files dropped on the card are imported
     setWindowTitle(u"Nomelia elettronica"_s);
     setWindowIcon(look::icon());
     setFont(look::sans825());
@@ -177,14 +179,7 @@ Form1::Form1(QWidget* parent, const QString& book)
         printContacts(this, m_book, row ? &row->fields : nullptr,
                       m_data1.tableCursor() ? m_data1.tableCursor()->index() : QString());
     };
-    handlers.importFile = [this] {
-        if (!importContacts(this, m_book))
-            return;
-        emit BookEvents::instance().changed(m_book, this);
-        // The card reads the book as it moves: only an empty card needs to look again.
-        if (!m_data1.hasCurrentRow() && m_data1.editMode() == RecordNavigator::EditMode::None)
-            succeeded(m_data1.refresh());
-    };
+    handlers.importFile = [this] { imported(importContacts(this, m_book)); };
     handlers.findDuplicates = [this] { showDuplicatesWindow(this, &m_data1); };
     handlers.deleteContact = [this] { deleteContact(); };
     handlers.canDelete = [this] {
@@ -254,6 +249,11 @@ void Form1::buildControls()
             bound = box;
         }
         m_boxes.append(bound);
+        // Files dropped on a box are the card's to import; text dropped there stays the box's.
+        if (auto* memo = qobject_cast<QPlainTextEdit*>(widget))
+            memo->viewport()->installEventFilter(this);
+        else
+            widget->installEventFilter(this);
         widget->setObjectName(u"Text%1"_s.arg(item.number));
         widget->setGeometry(look::twips(item.left, item.top, item.width, item.height));
         QPalette colours = widget->palette();
@@ -349,6 +349,59 @@ void Form1::resizeEvent(QResizeEvent* event)
 void Form1::contextMenuEvent(QContextMenuEvent* event)
 {
     m_menu->exec(event->globalPos());
+}
+
+void Form1::imported(bool added)
+{
+    if (!added)
+        return;
+    emit BookEvents::instance().changed(m_book, this);
+    // The card reads the book as it moves: only an empty card needs to look again.
+    if (!m_data1.hasCurrentRow() && m_data1.editMode() == RecordNavigator::EditMode::None)
+        succeeded(m_data1.refresh());
+}
+
+bool Form1::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove) {
+        auto* drag = static_cast<QDragMoveEvent*>(event);
+        if (!droppedFiles(*drag).isEmpty())
+            return acceptFileDrop(*drag);
+    } else if (event->type() == QEvent::Drop) {
+        auto* drop = static_cast<QDropEvent*>(event);
+        if (!droppedFiles(*drop).isEmpty()) {
+            dropEvent(drop);
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void Form1::dragEnterEvent(QDragEnterEvent* event)
+{
+    acceptFileDrop(*event);
+}
+
+void Form1::dragMoveEvent(QDragMoveEvent* event)
+{
+    acceptFileDrop(*event);
+}
+
+void Form1::dropEvent(QDropEvent* event)
+{
+    if (!acceptFileDrop(*event))
+        return;
+    // The previews once the drop is over, so that the program the files came from is not kept
+    // waiting for it.
+    QMetaObject::invokeMethod(
+        this,
+        [this, files = droppedFiles(*event)] {
+            bool added = false;
+            for (const QString& file : files)
+                added = importFile(this, m_book, file) || added;
+            imported(added);
+        },
+        Qt::QueuedConnection);
 }
 
 void Form1::deleteContact()

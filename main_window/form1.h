@@ -34,6 +34,11 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     // The shared menu, on the background, the bar and the buttons (the boxes keep their own).
     void contextMenuEvent(QContextMenuEvent* event) override;
+    // Files dropped on the window are imported, each in turn, as Importa… imports a file.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildControls();
@@ -49,6 +54,7 @@ private:
     void showTable();      // Command17 "Visualizza Tabella"
     void data1Validate(RecordNavigator::Action action, bool save);
     void deleteContact(); // the menu's "Elimina contatto…"
+    void imported(bool added); // after an import: the windows on the book read it again
 
     // Shows a failed store operation in the error dialog; true when it succeeded.
     bool succeeded(const Status& status);

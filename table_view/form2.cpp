@@ -11,6 +11,7 @@
 
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QDropEvent>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QStyle>
@@ -23,6 +24,7 @@ Form2::Form2(QWidget* parent, const QString& book)
     : QWidget(parent, Qt::Window), m_book(book.isEmpty() ? contacts::fileName() : book)
 {
     setObjectName(u"Form2"_s);
+    setAcceptDrops(true);               // files dropped on the table view are imported
     setAttribute(Qt::WA_DeleteOnClose); // closing unloads the window, its grid and its cursor
     setWindowTitle(u"Tabella Nomelia"_s);
     setWindowIcon(look::icon());
@@ -73,6 +75,34 @@ Form2::Form2(QWidget* parent, const QString& book)
 void Form2::contextMenuEvent(QContextMenuEvent* event)
 {
     m_menu->exec(event->globalPos());
+}
+
+void Form2::dragEnterEvent(QDragEnterEvent* event)
+{
+    acceptFileDrop(*event);
+}
+
+void Form2::dragMoveEvent(QDragMoveEvent* event)
+{
+    acceptFileDrop(*event);
+}
+
+void Form2::dropEvent(QDropEvent* event)
+{
+    if (!acceptFileDrop(*event))
+        return;
+    // The previews once the drop is over, so that the program the files came from is not kept
+    // waiting for it.
+    QMetaObject::invokeMethod(
+        this,
+        [this, files = droppedFiles(*event)] {
+            bool added = false;
+            for (const QString& file : files)
+                added = importFile(this, m_book, file) || added;
+            if (added)
+                emit BookEvents::instance().changed(m_book, nullptr); // this grid reads them too
+        },
+        Qt::QueuedConnection);
 }
 
 bool Form2::selectedContacts(Contacts& selected)

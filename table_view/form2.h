@@ -25,6 +25,10 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     // The shared menu, on the grid and around it (the cell being edited keeps its own).
     void contextMenuEvent(QContextMenuEvent* event) override;
+    // Files dropped on the window are imported, each in turn, as Importa… imports a file.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void deleteContact(); // the menu's "Elimina contatto…"

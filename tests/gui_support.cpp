@@ -17,6 +17,7 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPrinter>
+#include <QSettings>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -29,6 +30,7 @@ namespace vinzal::test {
 
 ScriptedDialogs& ScriptedDialogs::install()
 {
+    QSettings().clear();
     auto dialogs = std::make_unique<ScriptedDialogs>();
     ScriptedDialogs& script = *dialogs;
     Dialogs::install(std::move(dialogs));
@@ -52,9 +54,9 @@ QStringList ScriptedDialogs::texts() const
 }
 
 QString ScriptedDialogs::doAskFileName(QWidget*, FileMode, const QString& title, const QStringList& filters,
-                                       QString* filter, const QString&)
+                                       QString* filter, const QString& suggested)
 {
-    record(u"file"_s, title, filters.join(u'\n'));
+    record(u"file"_s, title, filters.join(u'\n'), Icon::None, {suggested});
     if (filter && !filterAnswers.isEmpty())
         *filter = filterAnswers.takeFirst();
     return take(fileAnswers);

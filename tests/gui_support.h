@@ -43,11 +43,12 @@ public:
         QString title;
         QString text;
         Icon icon = Icon::None;
-        QStringList offered;    // the items of a list; the file a save dialog proposes
+        QStringList offered;    // the items of a list; the file a save or file dialog proposes
         bool defaultNo = false; // a yes/no question whose Enter means No
     };
 
-    // Installs a fresh script for the whole process and returns it.
+    // Installs a fresh script for the whole process and returns it; what the windows remember
+    // (QSettings, in the tests' own folder) is forgotten, so that each case starts as a first run.
     static ScriptedDialogs& install();
 
     QList<Shown> shown;

@@ -9,9 +9,11 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <unistd.h>
@@ -19,6 +21,24 @@
 using namespace Qt::StringLiterals;
 
 namespace vinzal::test {
+
+namespace {
+
+// What the program remembers between runs (QSettings) goes, in every test program, to a folder of
+// the run's own: never into the home of whoever runs the tests, and nothing left from an earlier run.
+// Set before the application exists, since Qt looks the folder up once.
+const struct OwnSettingsFolder
+{
+    QTemporaryDir folder;
+    OwnSettingsFolder()
+    {
+        if (!folder.isValid())
+            qFatal("no temporary folder for the settings");
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(folder.path()));
+    }
+} ownSettingsFolder;
+
+} // namespace
 
 bool onServer()
 {

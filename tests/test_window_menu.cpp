@@ -12,13 +12,16 @@
 #include "page_painter.h"
 #include "window_menu.h"
 
+#include <QAbstractScrollArea>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QHeaderView>
+#include <QMimeData>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -298,16 +301,29 @@ private slots:
     void importFromTheWindows()
     {
         QFETCH(bool, grid);
+        QFETCH(QString, by);
         QFETCH(QString, file);
         QFETCH(QString, change);
         QFETCH(qint64, cancelAt);
         QFETCH(QString, preview);
         QFETCH(int, added);
+        QFETCH(QString, report);
         Card card(contactsFrom(u"threeContacts"_s));
         QTemporaryDir data;
         QString path = data.filePath(u"dati.csv"_s);
+        QList<QUrl> dropped;
         if (file.contains(u'.')) {
-            path = QFINDTESTDATA(u"data/csv/"_s + file);
+            for (const QString& each : file.split(u'+'))
+                dropped.append(QUrl::fromLocalFile(path = QFINDTESTDATA(u"data/csv/"_s + each)));
+        } else if (file == u"web"_s) {
+            dropped.append(QUrl(u"https://rubrica.example/contatti.vcf"_s));
+        } else if (file == u"self"_s) {
+            path = QDir(QDir::currentPath()).filePath(u"./Vinzal.mdb"_s);
+        } else if (file == u"book"_s) { // its IDs 1 to 3, as this book's
+            path = data.filePath(u"altra.mdb"_s);
+            makeAddressBook(path, {contactsFrom(u"threeContacts"_s).at(1),
+                                   {{nameField, u"Neri Sara"_s}, {u"Città"_s, u"Roma"_s}},
+                                   {{nameField, u"Gialli Marco"_s}}});
         } else {
             QVERIFY(writeBytes(path, file == u"bad"_s
                                          ? QByteArray("Nome,Cognome\r\n\"Anna,Verdi\r\n")
@@ -333,25 +349,61 @@ private slots:
                     change.section(u'=', 1);
                 shown.reread();
             }
-            seen = u"%1/%2 %3"_s.arg(shown.total)
-                       .arg(shown.duplicates)
-                       .arg(shown.first.isEmpty() ? QString() : shown.first.first()[Field::Nome].toText());
+            if (!seen.isEmpty())
+                seen += u"; "_s;
+            seen += u"%1/%2 %3"_s.arg(shown.total)
+                        .arg(shown.duplicates)
+                        .arg(shown.first.isEmpty() ? QString() : shown.first.first()[Field::Nome].toText());
             if (!shown.notes.isEmpty())
                 seen += u" — "_s + shown.notes.join(u" — "_s);
             return true;
         };
-        QTest::keySequence(keys, QKeySequence(Qt::CTRL | Qt::Key_I));
+        const QString box = by.section(u':', 1);
+        const QString boxText = box.isEmpty() ? QString() : card.text(box);
+        if (by != u"keys"_s) { // as a file manager drops them, with their names as text too
+            if (dropped.isEmpty())
+                dropped.append(QUrl::fromLocalFile(path));
+            QWidget* window = table ? static_cast<QWidget*>(tableView()) : &card.form();
+            if (!box.isEmpty()) {
+                window = card.widget(box);
+                if (auto* scrolled = qobject_cast<QAbstractScrollArea*>(window))
+                    window = scrolled->viewport(); // where a scrolled box takes its drops
+            }
+            QVERIFY(window->acceptDrops());
+            QMimeData files;
+            files.setUrls(dropped);
+            files.setText(path);
+            QDragEnterEvent enter(QPoint(4, 4), Qt::CopyAction | Qt::MoveAction, &files, Qt::LeftButton,
+                                  Qt::NoModifier);
+            QApplication::sendEvent(window, &enter);
+            QCOMPARE(enter.isAccepted(), file != u"web"_s);
+            QCOMPARE(enter.dropAction(), Qt::CopyAction); // never a move: the file stays where it is
+            QDropEvent drop(QPointF(4, 4), Qt::CopyAction | Qt::MoveAction, &files, Qt::LeftButton,
+                            Qt::NoModifier);
+            QApplication::sendEvent(window, &drop);
+            QCOMPARE(drop.isAccepted(), file != u"web"_s);
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall); // once the drop is over
+        } else {
+            QTest::keySequence(keys, QKeySequence(Qt::CTRL | Qt::Key_I));
+        }
         QCOMPARE(seen, preview);
+        if (!box.isEmpty())
+            QCOMPARE(card.text(box), boxText);
         QCOMPARE(names(card.path()).size(), 3 + added);
+        QVariantList ids; // new ones, whatever the file said
+        for (int id = 1; id <= 3 + added; ++id)
+            ids.append(qlonglong(id));
+        QCOMPARE(query(card.path(), u"SELECT ID FROM Nomelia ORDER BY ID"_s), ids);
         if (added == 0 && change.isEmpty())
             QCOMPARE(fileBytes(card.path()), before);
         if (table)
             QCOMPARE(table->model()->rowCount(), 3 + added);
-        const QString report = m_dialogs->shown.last().text;
-        QVERIFY2(file == u"bad"_s ? report.contains(u"virgolette"_s)
-                 : cancelAt >= 0  ? report.contains(u"annullata"_s)
-                                  : report.contains(u"Aggiunt"_s),
-                 qPrintable(report));
+        if (report.isEmpty()) {
+            QCOMPARE(m_dialogs->shown.size(), 0);
+            return;
+        }
+        const QString said = m_dialogs->shown.last().text;
+        QVERIFY2(said.contains(report), qPrintable(said));
     }
 
     // The real preview's words agree with the number of contacts already in the book.
@@ -490,6 +542,92 @@ private slots:
         if (!firstName.isNull())
             QVERIFY2(std::abs(first.x() - firstName.x()) < 1 && std::abs(first.y() - firstName.y()) < 1.5,
                      qPrintable(u"%1, %2"_s.arg(first.x()).arg(first.y())));
+    }
+
+    // The file dialogs propose the folder used last, Importa…'s and Esporta…'s alike, and the print
+    // preview opens on the choices printed last; all of it kept in the settings, which the tests keep
+    // in a folder of their own.
+    void theWindowsRememberTheLastFolderAndPrintChoices()
+    {
+        QVERIFY2(QSettings().fileName().startsWith(QDir::tempPath()), qPrintable(QSettings().fileName()));
+        Card card(contactsFrom(u"threeContacts"_s));
+        QWidget* keys = card.widget(u"Text2"_s);
+        const auto proposed = [&](const QKeySequence& shortcut) {
+            m_dialogs->clear();
+            QTest::keySequence(keys, shortcut); // and the file dialog cancelled
+            return m_dialogs->shown.value(0).offered.value(0);
+        };
+        QCOMPARE(proposed(Qt::CTRL | Qt::Key_E), u"rubrica.csv"_s); // nothing remembered yet
+        QTemporaryDir folder;
+        m_dialogs->fileAnswers = {folder.filePath(u"r.csv"_s)};
+        QCOMPARE(proposed(Qt::CTRL | Qt::Key_E), u"rubrica.csv"_s);
+        QVERIFY(QFileInfo::exists(folder.filePath(u"r.csv"_s)));
+        QCOMPARE(proposed(Qt::CTRL | Qt::Key_E), folder.filePath(u"rubrica.csv"_s));
+        QCOMPARE(proposed(Qt::CTRL | Qt::Key_I), folder.path());
+        const QString csv = QFINDTESTDATA(u"data/csv/google_en.csv"_s);
+        m_dialogs->fileAnswers = {csv};
+        proposed(Qt::CTRL | Qt::Key_I);
+        QCOMPARE(names(card.path()).size(), 5);
+        QCOMPARE(proposed(Qt::CTRL | Qt::Key_E), QFileInfo(csv).absoluteDir().filePath(u"rubrica.csv"_s));
+        // A folder that has gone since is not proposed.
+        const QString gone = folder.path();
+        m_dialogs->fileAnswers = {gone + u"/r.vcf"_s};
+        m_dialogs->filterAnswers = {u"vCard 4.0 (*.vcf)"_s};
+        proposed(Qt::CTRL | Qt::Key_E);
+        QVERIFY(folder.remove());
+        QCOMPARE(proposed(Qt::CTRL | Qt::Key_E), u"rubrica.csv"_s);
+
+        // Printed once: the next preview offers the same choices.
+        PrintChoice chosen;
+        chosen.layout = PrintChoice::Layout::Etichette;
+        chosen.sheet = u"2x7"_s;
+        chosen.margin = 6.5;
+        chosen.start = 5;
+        chosen.ulteriore = true;
+        chosen.withoutAddress = true;
+        QTemporaryDir out;
+        m_dialogs->printFile = out.filePath(u"stampa.pdf"_s);
+        PrintChoice offered;
+        for (bool print : {true, false}) {
+            m_dialogs->onPrintOptions = [&](PrintChoice& choice) {
+                offered = choice;
+                if (print) {
+                    choice.layout = chosen.layout;
+                    choice.sheet = chosen.sheet;
+                    choice.margin = chosen.margin;
+                    choice.start = chosen.start;
+                    choice.ulteriore = chosen.ulteriore;
+                    choice.withoutAddress = chosen.withoutAddress;
+                }
+                return print;
+            };
+            QTest::keySequence(keys, QKeySequence(Qt::CTRL | Qt::Key_P));
+        }
+        QVERIFY(QFileInfo::exists(m_dialogs->printFile));
+        const auto choices = [](const PrintChoice& c) {
+            return u"%1 %2 %3 %4 %5 %6"_s.arg(int(c.layout))
+                .arg(c.sheet)
+                .arg(c.margin)
+                .arg(c.start)
+                .arg(c.ulteriore)
+                .arg(c.withoutAddress);
+        };
+        QCOMPARE(choices(offered), choices(chosen));
+        // The card printed last is not offered where there is none to print: an empty book's preview
+        // opens on the list.
+        m_dialogs->onPrintOptions = [&](PrintChoice& choice) {
+            choice.layout = PrintChoice::Layout::Scheda;
+            return true;
+        };
+        QTest::keySequence(keys, QKeySequence(Qt::CTRL | Qt::Key_P));
+        Card empty(QList<Person>{});
+        m_dialogs->onPrintOptions = [&](PrintChoice& choice) {
+            offered = choice;
+            return false;
+        };
+        QTest::keySequence(empty.widget(u"Text2"_s), QKeySequence(Qt::CTRL | Qt::Key_P));
+        QCOMPARE(offered.haveCard, false);
+        QCOMPARE(offered.layout, PrintChoice::Layout::Elenco);
     }
 
     // The preview reads only the page it shows, finding it from the pages it has seen: whatever
