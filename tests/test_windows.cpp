@@ -14,16 +14,28 @@
 #include "look.h"
 #include "record_navigator.h"
 
+#include <QAbstractButton>
 #include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QGroupBox>
 #include <QHeaderView>
 #include <QInputDialog>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPagedPaintDevice>
 #include <QPlainTextEdit>
+#include <QPrintDialog>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QScrollBar>
+#include <QTabWidget>
 #include <QTest>
+#include <QTimer>
+#include <QTreeView>
 
 #include <sqlite3.h>
 
@@ -64,6 +76,64 @@ struct LateRelease
     }};
     ~LateRelease() { thread.join(); }
 };
+
+// Every text a dialog shows or can show: labels, buttons, group titles, tabs, list items, tooltips, and
+// the item views' headers and cells (a file list's "Tipo" column too).
+QStringList dialogTexts(QWidget* dialog)
+{
+    QStringList texts{dialog->windowTitle()};
+    const QList<QWidget*> widgets = dialog->findChildren<QWidget*>();
+    for (QWidget* widget : widgets) {
+        texts << widget->toolTip();
+        if (auto* label = qobject_cast<QLabel*>(widget))
+            texts << label->text();
+        if (auto* button = qobject_cast<QAbstractButton*>(widget))
+            texts << button->text();
+        if (auto* group = qobject_cast<QGroupBox*>(widget))
+            texts << group->title();
+        if (auto* combo = qobject_cast<QComboBox*>(widget))
+            for (int i = 0; i < combo->count(); ++i)
+                texts << combo->itemText(i);
+        if (auto* tabs = qobject_cast<QTabWidget*>(widget))
+            for (int i = 0; i < tabs->count(); ++i)
+                texts << tabs->tabText(i) << tabs->tabToolTip(i);
+        if (auto* view = qobject_cast<QAbstractItemView*>(widget); view && view->model()) {
+            const QAbstractItemModel* model = view->model();
+            const QModelIndex root = view->rootIndex();
+            for (int column = 0; column < model->columnCount(root); ++column) {
+                texts << model->headerData(column, Qt::Horizontal).toString();
+                for (int row = 0; row < model->rowCount(root); ++row)
+                    texts << model->index(row, column, root).data().toString();
+            }
+        }
+    }
+    texts.removeAll(QString());
+    return texts;
+}
+
+// The texts of `texts` in which a word of Qt's English dialogs is left.
+QStringList english(QStringList texts)
+{
+    static const QRegularExpression words(
+        uR"(\b(Folder|Drive|Shortcut|Unknown|Pages?|Double Sided|Off|Long side|Short side|binding|Advanced|)"
+        uR"(Print|Cancel|Options?|Properties|Copies|Collate|Reverse|All|Current|Selection|Color|Grayscale|)"
+        uR"(Portrait|Landscape|Paper|Margins|Name|Size|Type|Kind|Date|Modified|Open|Look in|Files|Back|)"
+        uR"(Forward|View|Specify|ranges|conflicts|Please|Printer|Preview|Location|Output|Width|Height|Custom)\b)"_s);
+    texts.replaceInStrings(u"&"_s, QString());
+    return texts.filter(words);
+}
+
+// Answers the modal dialog that shows over `over`.
+void whenModalShowsOver(QWidget* over, std::function<void(QWidget*)> answer)
+{
+    auto poll = std::make_shared<std::function<void()>>();
+    *poll = [over, answer, poll] {
+        if (QWidget* modal = QApplication::activeModalWidget(); modal && modal != over && modal->isVisible())
+            return answer(modal);
+        QTimer::singleShot(10, *poll);
+    };
+    QTimer::singleShot(10, *poll);
+}
 
 int statementsCounted = 0;
 int countStatement(unsigned, void*, void*, void*)
@@ -320,6 +390,51 @@ private slots:
         // The title, and the icon and three buttons a title bar puts beside it.
         QVERIFY2(width >= QFontMetrics(bold).horizontalAdvance(text) + 3 * 24,
                  qPrintable(QString::number(width)));
+    }
+
+    // Qt's own file dialog, as import opens it, and its print dialog with the printer's properties
+    // speak Italian throughout: no text, cell, header or tooltip keeps a word of Qt's English.
+    void realFileAndPrintDialogs()
+    {
+        Dialogs::install(nullptr);
+        QTemporaryDir folder;
+        QVERIFY(QDir(folder.path()).mkdir(u"sottocartella"_s));
+        QStringList texts;
+        whenModalShows([&](QWidget* modal) {
+            const auto close = qScopeGuard([modal] { modal->close(); }); // a failed check too
+            auto* dialog = qobject_cast<QFileDialog*>(modal);
+            QVERIFY(dialog);
+            auto* files = dialog->findChild<QTreeView*>(u"treeView"_s);
+            QVERIFY(files && files->model());
+            // The folder is read by another thread; its subfolder's kind comes with it.
+            QTRY_VERIFY(files->model()->rowCount(files->rootIndex()) == 1 &&
+                        !files->model()->index(0, 2, files->rootIndex()).data().toString().isEmpty());
+            texts << dialogTexts(dialog);
+        });
+        QString filter = u"CSV (*.csv)"_s;
+        QVERIFY(Dialogs::instance()
+                    .askFileName(nullptr, Dialogs::FileMode::Open, u"Importa contatti"_s, {filter}, &filter,
+                                 folder.path())
+                    .isEmpty());
+
+        bool sawProperties = false;
+        whenModalShows([&](QWidget* modal) {
+            const auto close = qScopeGuard([modal] { modal->close(); });
+            auto* dialog = qobject_cast<QPrintDialog*>(modal);
+            QVERIFY(dialog);
+            texts << dialogTexts(dialog);
+            whenModalShowsOver(dialog, [&](QWidget* properties) {
+                texts << dialogTexts(properties);
+                sawProperties = true;
+                properties->close();
+            });
+            auto* button = dialog->findChild<QAbstractButton*>(u"properties"_s);
+            QVERIFY(button);
+            button->click(); // the properties show over the dialog until closed
+        });
+        QVERIFY(!Dialogs::instance().askPrinter(nullptr));
+        QVERIFY(sawProperties);
+        QVERIFY2(english(texts).isEmpty(), qPrintable(english(texts).join(u" | "_s)));
     }
 
     // Each search button asks for a name, finds the first contact at or after it in its index's
