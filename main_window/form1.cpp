@@ -7,6 +7,7 @@
 #include "dialogs.h"
 #include "duplicates_window.h"
 #include "form2.h"
+#include "keyboard_menu.h"
 #include "look.h"
 #include "navigator_bar.h"
 #include "window_menu.h"
@@ -202,6 +203,7 @@ Form1::Form1(QWidget* parent, const QString& book)
                !m_command6->isVisible();
     };
     m_menu = new WindowMenu(this, m_book, std::move(handlers));
+    openContextMenuFromKeyboard(this);
     load();
     // The navigator opens the file by itself once the window has been shown, as a data control does.
     m_data1.openWhenShown(this);
