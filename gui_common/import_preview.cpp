@@ -73,7 +73,8 @@ public:
         layout->addWidget(m_rows, 1);
         auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
         m_import = buttons->button(QDialogButtonBox::Ok);
-        m_import->setText(u"Importa"_s);
+        m_import->setText(u"&Importa"_s);
+        buttons->button(QDialogButtonBox::Cancel)->setText(u"&Annulla"_s);
         connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
         connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
         layout->addWidget(buttons);
