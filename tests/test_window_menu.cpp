@@ -20,6 +20,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTableWidget>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -379,8 +380,9 @@ private slots:
     }
 
     // Every button of the real preview, print and guide windows is reached by Alt and a letter; the
-    // print preview's arrows, which have no letter to give, are named for a screen reader.
-    void realDialogsButtonsHaveAccessKeys()
+    // print preview's arrows, which have no letter to give, are named for a screen reader; Tab leaves
+    // the import preview's table of contacts rather than walk its cells.
+    void realDialogsByKeyboard()
     {
         QStringList lacking;
         qsizetype buttons = 0;
@@ -396,7 +398,8 @@ private slots:
         Dialogs& dialogs = real;
         ImportPreview preview;
         preview.file = u"dati.vcf"_s;
-        preview.total = 1;
+        preview.total = 2;
+        preview.first = Contacts(2);
         preview.reread = [] {};
         PrintChoice choice;
         choice.drawPage = [](const PrintChoice&, qint64, QImage&, qint64* pages) {
@@ -408,6 +411,13 @@ private slots:
                  [&] { return dialogs.askPrintOptions(nullptr, choice); }}) {
             whenModalShows([&](QWidget* modal) {
                 look(modal);
+                if (auto* rows = modal->findChild<QTableWidget*>(u"firstRows"_s)) {
+                    rows->setFocus();
+                    rows->setCurrentCell(0, 0);
+                    QTest::keyClick(rows, Qt::Key_Tab);
+                    if (modal->focusWidget() == rows)
+                        lacking.append(u"Tab stays in the table"_s);
+                }
                 QTest::keyClick(modal, Qt::Key_Escape);
             });
             QVERIFY(!open());
