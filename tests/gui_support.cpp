@@ -322,10 +322,9 @@ void Card::barMove(const QString& move)
 
 QString Card::state() const
 {
-    const bool salva = button(u"Command6"_s)->isVisible();
-    const QString shown = !salva ? u"Browsing"_s
-                          : button(u"Command3"_s)->text() == u"ANNULLA"_s ? u"Modifying"_s
-                                                                          : u"Adding"_s;
+    QString shown = u"Browsing"_s;
+    if (button(u"Command6"_s)->isVisible()) // SALVA
+        shown = button(u"Command3"_s)->text() == u"ANNULLA"_s ? u"Modifying"_s : u"Adding"_s;
     // A screen reader hears the state as the window's description: it must follow the controls.
     static const QHash<QString, QString> told{{u"Browsing"_s, u"Consultazione"_s},
                                               {u"Modifying"_s, u"Modifica del contatto"_s},

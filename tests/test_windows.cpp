@@ -24,8 +24,8 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QScrollBar>
-#include <QTimer>
 #include <QTest>
+#include <QTimer>
 
 #include <sqlite3.h>
 
