@@ -10,6 +10,7 @@
 #include <QMessageBox>
 #include <QPagedPaintDevice>
 #include <QProgressDialog>
+#include <QPushButton>
 #include <QTextBrowser>
 #include <QVBoxLayout>
 
@@ -244,6 +245,7 @@ void QtDialogs::doShowDocument(QWidget* parent, const QString& title, const QStr
     text->setMarkdown(markdown);
     layout->addWidget(text);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, window);
+    buttons->button(QDialogButtonBox::Close)->setText(u"&Chiudi"_s);
     QObject::connect(buttons, &QDialogButtonBox::rejected, window, &QDialog::close);
     layout->addWidget(buttons);
     window->resize(640, 560);

@@ -131,6 +131,7 @@ DuplicatesWindow::DuplicatesWindow(const QString& book, QWidget* parent) : QDial
     m_fields->setObjectName(u"fields"_s);
     m_fields->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_fields->setWordWrap(true);
+    m_fields->setTabKeyNavigation(false); // Tab goes on to the buttons; the arrows move inside
     QStringList labels = contacts::fields().mid(1);
     m_fields->setRowCount(int(labels.size()));
     m_fields->setVerticalHeaderLabels(labels);

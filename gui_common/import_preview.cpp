@@ -48,6 +48,7 @@ public:
             layout->addWidget(new QLabel(u"Colonne del file e campi della rubrica in cui vanno:"_s, this));
             m_columns = new QTableWidget(int(preview.headers.size()), 2, this);
             m_columns->setObjectName(u"columns"_s);
+            m_columns->setTabKeyNavigation(false); // Tab goes on to the next control
             m_columns->setHorizontalHeaderLabels({u"Colonna del file"_s, u"Campo"_s});
             m_columns->horizontalHeader()->setStretchLastSection(true);
             m_columns->verticalHeader()->hide();
@@ -68,10 +69,12 @@ public:
         m_rows->setHorizontalHeaderLabels(contacts::fields().mid(1));
         m_rows->setEditTriggers(QAbstractItemView::NoEditTriggers);
         m_rows->setWordWrap(false);
+        m_rows->setTabKeyNavigation(false);
         layout->addWidget(m_rows, 1);
         auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
         m_import = buttons->button(QDialogButtonBox::Ok);
-        m_import->setText(u"Importa"_s);
+        m_import->setText(u"&Importa"_s);
+        buttons->button(QDialogButtonBox::Cancel)->setText(u"&Annulla"_s);
         connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
         connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
         layout->addWidget(buttons);

@@ -89,8 +89,9 @@ bool QtDialogs::doAskPrintOptions(QWidget* parent, PrintChoice& choice)
     withoutAddress->setChecked(choice.withoutAddress);
     form->addRow(withoutAddress);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, &dialog);
-    QPushButton* print = buttons->addButton(u"Stampa…"_s, QDialogButtonBox::AcceptRole);
+    QPushButton* print = buttons->addButton(u"&Stampa…"_s, QDialogButtonBox::AcceptRole);
     print->setObjectName(u"stampa"_s);
+    buttons->button(QDialogButtonBox::Cancel)->setText(u"&Annulla"_s);
     print->setDefault(true);
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
@@ -111,6 +112,7 @@ bool QtDialogs::doAskPrintOptions(QWidget* parent, PrintChoice& choice)
         auto* b = new QPushButton(text, &dialog);
         b->setObjectName(name);
         b->setToolTip(tip);
+        b->setAccessibleName(tip); // the arrows alone say nothing to a screen reader
         b->setAutoDefault(false);
         turn->addWidget(b);
         return b;

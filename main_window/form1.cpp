@@ -7,6 +7,7 @@
 #include "dialogs.h"
 #include "duplicates_window.h"
 #include "form2.h"
+#include "keyboard_menu.h"
 #include "look.h"
 #include "navigator_bar.h"
 #include "window_menu.h"
@@ -144,6 +145,16 @@ const char16_t* const lockList[] = {u"Command7",  u"Command2",  u"Command3",  u"
 
 constexpr QSize clientSize(581, 499); // 8715 x 7485 twips
 
+// The name a screen reader gives a box: the caption of the button that searches its field, else the
+// field's own name (the key, "ID").
+QString boxName(const QString& field)
+{
+    for (const ButtonItem& item : buttons)
+        if (item.index && field == QString::fromUtf16(item.index))
+            return QString::fromUtf16(item.caption);
+    return field;
+}
+
 } // namespace
 
 Form1::Form1(QWidget* parent, const QString& book)
@@ -187,6 +198,7 @@ Form1::Form1(QWidget* parent, const QString& book)
                !m_command6->isVisible();
     };
     m_menu = new WindowMenu(this, m_book, std::move(handlers));
+    openContextMenuFromKeyboard(this);
     load();
     // The navigator opens the file by itself once the window has been shown, as a data control does.
     m_data1.openWhenShown(this);
@@ -255,6 +267,8 @@ void Form1::buildControls()
         else
             widget->installEventFilter(this);
         widget->setObjectName(u"Text%1"_s.arg(item.number));
+        // A screen reader names a box after the caption of the button that searches its field.
+        widget->setAccessibleName(boxName(field));
         widget->setGeometry(look::twips(item.left, item.top, item.width, item.height));
         QPalette colours = widget->palette();
         const bool key = item.number == 12;
@@ -306,6 +320,11 @@ void Form1::buildControls()
     m_bar = new NavigatorBar(m_data1, this);
     m_bar->setObjectName(u"Data1"_s);
     m_bar->setGeometry(look::twips(960, 720, 3300, 495));
+    m_bar->setAccessibleName(u"Scorrimento dei contatti"_s);
+    // Where the card stands, for a screen reader: the bar says which contact each move reached.
+    connect(&m_data1, &RecordNavigator::currentChanged, this, &Form1::showPosition);
+    showPosition();
+    showMode();
 
     QWidget* previous = nullptr;
     for (const char16_t* name : tabOrder) {
@@ -447,6 +466,7 @@ void Form1::addContact()
         m_text1->setText(contacts::defaultCategory());
     m_command6->setVisible(true);
     setLocked(true);
+    showMode();
 }
 
 void Form1::modifyOrCancel()
@@ -462,6 +482,7 @@ void Form1::modifyOrCancel()
         m_command6->setVisible(false);
         m_command3->setText(kModifica);
     }
+    showMode();
 }
 
 void Form1::save()
@@ -476,11 +497,33 @@ void Form1::save()
         m_command6->setVisible(m_data1.editMode() != RecordNavigator::EditMode::None);
         if (m_data1.editMode() == RecordNavigator::EditMode::Editing)
             m_command3->setText(kAnnulla);
+        showMode();
         return;
     }
     m_command6->setVisible(false);
     m_command3->setText(kModifica);
     setLocked(false);
+    showMode();
+}
+
+void Form1::showMode()
+{
+    // The state as the controls show it: SALVA hidden is browsing; with the buttons locked, adding.
+    QString mode = u"Consultazione"_s;
+    if (!m_command6->isHidden())
+        mode = m_lockList.first()->isEnabled() ? u"Modifica del contatto"_s : u"Aggiunta di un contatto"_s;
+    if (accessibleDescription() != mode)
+        setAccessibleDescription(mode);
+}
+
+void Form1::showPosition()
+{
+    QString position = u"Nessun contatto"_s;
+    if (m_data1.editMode() == RecordNavigator::EditMode::Adding)
+        position = u"Nuovo contatto"_s;
+    else if (const std::optional<Row>& row = m_data1.currentRow())
+        position = u"Contatto con ID %1"_s.arg(row->text(contacts::idField()));
+    m_bar->setAccessibleDescription(position);
 }
 
 void Form1::setLocked(bool locked)
@@ -519,6 +562,7 @@ void Form1::data1Validate(RecordNavigator::Action, bool save)
     }
     m_command6->setVisible(false);
     m_command3->setText(kModifica);
+    showMode();
 }
 
 } // namespace vinzal

@@ -59,6 +59,10 @@ private:
     // Shows a failed store operation in the error dialog; true when it succeeded.
     bool succeeded(const Status& status);
     void setLocked(bool locked);
+    // What a screen reader is told: the card's state as the window's description, and the contact
+    // shown as the bar's.
+    void showMode();
+    void showPosition();
 
     RecordNavigator m_data1;
     NavigatorBar* m_bar = nullptr;

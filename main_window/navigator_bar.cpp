@@ -78,6 +78,7 @@ QToolButton* NavigatorBar::addButton(const QString& name, const QString& tip, co
     auto* button = new QToolButton(this);
     button->setObjectName(name);
     button->setToolTip(tip);
+    button->setAccessibleName(tip); // the arrow alone says nothing to a screen reader
     button->setIcon(icon);
     button->setFocusPolicy(Qt::NoFocus);
     button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);

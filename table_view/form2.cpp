@@ -6,6 +6,7 @@
 #include "dialogs.h"
 #include "duplicates_window.h"
 #include "grid_model.h"
+#include "keyboard_menu.h"
 #include "look.h"
 #include "window_menu.h"
 
@@ -69,6 +70,7 @@ Form2::Form2(QWidget* parent, const QString& book)
     handlers.deleteContact = [this] { deleteContact(); };
     handlers.canDelete = [this] { return m_data1.hasCurrentRow(); };
     m_menu = new WindowMenu(this, m_book, std::move(handlers));
+    openContextMenuFromKeyboard(this);
     connect(&BookEvents::instance(), &BookEvents::changed, this, &Form2::bookChanged);
 }
 

@@ -5,10 +5,12 @@
 #include "form1.h"
 #include "form2.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QHash>
 #include <QHeaderView>
 #include <QKeySequence>
 #include <QLineEdit>
@@ -322,10 +324,18 @@ void Card::barMove(const QString& move)
 
 QString Card::state() const
 {
-    const bool salva = button(u"Command6"_s)->isVisible();
-    if (!salva)
-        return u"Browsing"_s;
-    return button(u"Command3"_s)->text() == u"ANNULLA"_s ? u"Modifying"_s : u"Adding"_s;
+    QString shown = u"Browsing"_s;
+    if (button(u"Command6"_s)->isVisible()) // SALVA
+        shown = button(u"Command3"_s)->text() == u"ANNULLA"_s ? u"Modifying"_s : u"Adding"_s;
+    // A screen reader hears the state as the window's description: it must follow the controls.
+    static const QHash<QString, QString> told{{u"Browsing"_s, u"Consultazione"_s},
+                                              {u"Modifying"_s, u"Modifica del contatto"_s},
+                                              {u"Adding"_s, u"Aggiunta di un contatto"_s}};
+    QAccessibleInterface* window = QAccessible::queryAccessibleInterface(m_form.get());
+    const QString description = window ? window->text(QAccessible::Description) : QString();
+    if (description != told.value(shown))
+        return shown + u", but a screen reader hears \u00ab"_s + description + u"\u00bb"_s;
+    return shown;
 }
 
 Form2* tableView()

@@ -149,7 +149,8 @@ public:
     // The bar's moves: "MoveFirst", "MovePrevious", "MoveNext", "MoveLast".
     void barMove(const QString& move);
 
-    // The state the controls show: "Browsing", "Adding" or "Modifying".
+    // The state the controls show: "Browsing", "Adding" or "Modifying"; with what a screen reader
+    // hears added when the window's description says otherwise.
     QString state() const;
 
 private:

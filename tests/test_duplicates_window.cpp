@@ -189,6 +189,28 @@ private slots:
                      qPrintable(choice->objectName()));
     }
 
+    // Tab goes from the table of values on to the next control, rather than from cell to cell, and
+    // leaves it; the arrows still move inside.
+    void tabLasciaLaTabella()
+    {
+        ScriptedDialogs::install();
+        auto window = openWindow();
+        auto* fields = child<QTableWidget>(window.get(), u"fields"_s);
+        activate(window.get());
+        fields->setFocus();
+        fields->setCurrentCell(0, 0);
+        QTest::keyClick(fields, Qt::Key_Down);
+        QCOMPARE(fields->currentRow(), 1);
+        // On through the choices of the values to keep, then out of the table.
+        QWidget* focus = fields;
+        for (int presses = 0; presses < 20 && (focus == fields || fields->isAncestorOf(focus)); ++presses) {
+            QTest::keyClick(focus, Qt::Key_Tab);
+            QVERIFY(window->focusWidget() != focus);
+            focus = window->focusWidget();
+        }
+        QVERIFY2(focus != fields && !fields->isAncestorOf(focus), focus->metaObject()->className());
+    }
+
     // A common name in a large book: its group of thousands is one short line of the list and is shown a
     // page at a time; Unisci merges the page shown and the rest stays listed. Meanwhile every progress
     // the status tells counts only groups already in the list.

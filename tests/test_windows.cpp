@@ -25,6 +25,7 @@
 #include <QHeaderView>
 #include <QInputDialog>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPagedPaintDevice>
 #include <QPlainTextEdit>
@@ -744,6 +745,43 @@ private slots:
         QCOMPARE(grid->model()->rowCount(), 4);
         closeTableView();
         QCOMPARE(fileBytes(card.path()), before);
+    }
+
+    // Shift+F10 and the Menu key open, where the keyboard is, the menu a right click there opens: the
+    // window's own on a button of the card and on the grid, a box's own (Qt's) in a box.
+    void menuFromTheKeyboard()
+    {
+        Card card(fourContacts());
+        BoundGrid* grid = openTableView(card);
+        struct Place
+        {
+            QWidget* window;
+            QWidget* focus;
+            QString menu;
+        } places[] = {{&card.form(), card.button(u"Command1"_s), u"contextMenu"_s},
+                      {grid->window(), grid, u"contextMenu"_s},
+                      {&card.form(), card.widget(u"Text2"_s), u"qt_edit_menu"_s}};
+        for (const Place& place : places)
+            for (const QKeyCombination keys : {Qt::SHIFT | Qt::Key_F10, QKeyCombination(Qt::Key_Menu)}) {
+                activate(place.window);
+                place.focus->setFocus();
+                QCOMPARE(QApplication::focusWidget(), place.focus);
+                std::optional<QString> opened;
+                QWidget* owner = nullptr;
+                QTimer::singleShot(0, [&] {
+                    if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+                        opened = menu->objectName();
+                        owner = menu->parentWidget();
+                        QTest::keyClick(menu, Qt::Key_Escape);
+                    }
+                });
+                QTest::keyClick(place.focus, keys.key(), keys.keyboardModifiers());
+                QCoreApplication::processEvents();
+                QVERIFY2(opened, qPrintable(place.focus->objectName()));
+                QCOMPARE(*opened, place.menu);
+                if (place.menu == u"contextMenu"_s)
+                    QCOMPARE(owner, place.window);
+            }
     }
 
     // Type-ahead in the key column would read a page of rows after another until the whole table

@@ -1,0 +1,331 @@
+#!/usr/bin/env python3
+"""The windows as a screen reader reads them: starts vinzal on a demo book on a display and a
+session bus of its own, with the accessibility bus, and walks the card's tree through AT-SPI (pyatspi,
+as Orca does). Every control that takes the keyboard has a name; no two controls side by side share
+name and role; the twelve boxes carry the names of their fields; the window's description follows
+the card's state and the bar's the contact each move reaches.
+
+Usage: check_accessibility.py VINZAL VINZAL_DB
+Needs Xvfb, dbus-daemon, at-spi2-core and python3-pyatspi; everything it starts it stops.
+"""
+
+import json
+import os
+import select
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+# The names of Text1 to Text12, in the order the card makes them: each the caption of the button
+# that searches its field, and the key's "ID".
+BOX_NAMES = [
+    "Genere", "Cognome e nome o denominazione", "Telefono casa", "Telefonino", "Fax", "E-Mail",
+    "Telefono ufficio", "Osservazioni", "Ulteriore identificativo", "Città", "Indirizzo", "ID",
+]
+BAR_NAMES = ["Primo contatto", "Contatto precedente", "Contatto successivo", "Ultimo contatto"]
+TEXT_ROLES = {"text", "entry", "paragraph", "password text"}
+WAIT = 60  # seconds for anything to appear; the whole check stays well inside CTest's timeout
+
+
+def fail(message):
+    print("FAIL: " + message, file=sys.stderr)
+    sys.exit(1)
+
+
+# --- the reader: runs in a process of its own on the private buses, so that a hung bus call is
+# --- ended by the parent's timeout rather than hanging the test.
+
+def node_of(acc, depth=0):
+    states = acc.getState()
+    import pyatspi
+    node = {
+        "name": acc.name or "",
+        "role": acc.getRoleName(),
+        "description": acc.description or "",
+        "focusable": states.contains(pyatspi.STATE_FOCUSABLE),
+        "showing": states.contains(pyatspi.STATE_SHOWING),
+        "children": [],
+    }
+    if depth < 12:
+        for i in range(acc.childCount):
+            child = acc.getChildAtIndex(i)
+            if child is not None:
+                node["children"].append(node_of(child, depth + 1))
+    return node
+
+
+def find(acc, test, depth=0):
+    if test(acc):
+        return acc
+    if depth < 12:
+        for i in range(acc.childCount):
+            child = acc.getChildAtIndex(i)
+            if child is not None:
+                found = find(child, test, depth + 1)
+                if found is not None:
+                    return found
+    return None
+
+
+def card_window():
+    import pyatspi
+    deadline = time.monotonic() + WAIT
+    while time.monotonic() < deadline:
+        desktop = pyatspi.Registry.getDesktop(0)
+        for i in range(desktop.childCount):
+            app = desktop.getChildAtIndex(i)
+            if app is None or app.name.lower() != "vinzal":
+                continue
+            for j in range(app.childCount):
+                window = app.getChildAtIndex(j)
+                if window is not None and window.name == "Nomelia elettronica":
+                    # Filled once the book is open: the last box, the key, shows a number.
+                    boxes = []
+                    find(window, lambda a: a.getRoleName() in TEXT_ROLES and boxes.append(a) is not None)
+                    if boxes and boxes[-1].queryText().getText(0, -1).strip():
+                        return window
+        time.sleep(0.5)
+    return None
+
+
+def press(window, name):
+    button = find(window, lambda a: a.name == name and a.getRoleName() == "push button")
+    if button is None:
+        return False
+    action = button.queryAction()
+    for i in range(action.nActions):
+        if action.getName(i) in ("Press", "press", "click"):
+            return action.doAction(i)
+    return action.doAction(0)
+
+
+def wait_for(read, wanted):
+    deadline = time.monotonic() + WAIT
+    seen = read()
+    while seen != wanted and time.monotonic() < deadline:
+        time.sleep(0.2)
+        seen = read()
+    return seen
+
+
+def reader():
+    window = card_window()
+    if window is None:
+        print(json.dumps({"error": "the card never appeared on the accessibility bus"}))
+        return
+    bar = find(window, lambda a: a.name == "Scorrimento dei contatti")
+    report = {"tree": node_of(window), "states": []}
+    # The state as the window's description, the contact shown as the bar's, as the user acts.
+    bar_text = lambda: bar.description if bar is not None else None
+    report["states"].append(["start", window.description, bar_text()])
+    press(window, "Ultimo contatto")
+    report["states"].append(["last", window.description, wait_for(bar_text, "Contatto con ID 20")])
+    press(window, "Contatto precedente")
+    report["states"].append(["previous", window.description, wait_for(bar_text, "Contatto con ID 19")])
+    press(window, "MODIFICA")
+    report["states"].append(["modify", wait_for(lambda: window.description, "Modifica del contatto"),
+                             bar_text()])
+    press(window, "ANNULLA")
+    report["states"].append(["cancel", wait_for(lambda: window.description, "Consultazione"), bar_text()])
+    print(json.dumps(report))
+
+
+# --- the checks, over the tree the reader saw
+
+def problems(tree):
+    found = []
+
+    def walk(node, path):
+        here = path + "/" + (node["name"] or node["role"])
+        if node["focusable"] and not node["name"].strip():
+            found.append("%s: a %s that takes the keyboard without a name" % (here, node["role"]))
+        seen = {}
+        for child in node["children"]:
+            # Unnamed decorations (the card's ruled lines) are left out; controls never are.
+            if not child["showing"] or not (child["name"] or child["focusable"]):
+                continue
+            key = (child["name"], child["role"])
+            if key in seen:
+                found.append("%s: two children named %r with role %s" % (here, child["name"], child["role"]))
+            seen[key] = True
+        for child in node["children"]:
+            walk(child, here)
+
+    walk(tree, "")
+    boxes = []
+
+    def collect(node):
+        if node["role"] in TEXT_ROLES:
+            boxes.append(node["name"])
+        for child in node["children"]:
+            collect(child)
+
+    collect(tree)
+    if boxes != BOX_NAMES:
+        found.append("the card's boxes are named %r, not %r" % (boxes, BOX_NAMES))
+    buttons = []
+
+    def collect_bar(node):
+        if node["name"] in BAR_NAMES and node["role"] == "push button":
+            buttons.append(node["name"])
+        for child in node["children"]:
+            collect_bar(child)
+
+    collect_bar(tree)
+    if buttons != BAR_NAMES:
+        found.append("the bar's buttons are named %r, not %r" % (buttons, BAR_NAMES))
+    return found
+
+
+EXPECTED_STATES = [
+    ["start", "Consultazione", "Contatto con ID 1"],
+    ["last", "Consultazione", "Contatto con ID 20"],
+    ["previous", "Consultazione", "Contatto con ID 19"],
+    ["modify", "Modifica del contatto", "Contatto con ID 19"],
+    ["cancel", "Consultazione", "Contatto con ID 19"],
+]
+
+
+def without_a_name(tree):
+    """The tree with the first box's name removed: the checks must see it."""
+    copy = json.loads(json.dumps(tree))
+
+    def strip(node):
+        if node["role"] in TEXT_ROLES:
+            node["name"] = ""
+            return True
+        return any(strip(child) for child in node["children"])
+
+    strip(copy)
+    return copy
+
+
+# --- the parent: the display, the buses, the program, and the clean-up whatever happens
+
+def start(command, env, **options):
+    return subprocess.Popen(command, env=env, start_new_session=True, **options)
+
+
+def stop(process):
+    if process is None or process.poll() is not None:
+        return
+    try:
+        os.killpg(process.pid, signal.SIGTERM)
+        process.wait(timeout=10)
+    except (ProcessLookupError, subprocess.TimeoutExpired):
+        try:
+            os.killpg(process.pid, signal.SIGKILL)
+            process.wait(timeout=10)
+        except (ProcessLookupError, subprocess.TimeoutExpired):
+            pass
+
+
+def read_line(stream, timeout):
+    ready, _, _ = select.select([stream], [], [], timeout)
+    return stream.readline().decode().strip() if ready else ""
+
+
+def main():
+    if len(sys.argv) == 2 and sys.argv[1] == "--read":
+        reader()
+        return
+    if len(sys.argv) != 3:
+        fail("usage: check_accessibility.py VINZAL VINZAL_DB")
+    vinzal, vinzal_db = sys.argv[1:]
+    launcher = next((p for p in ("/usr/libexec/at-spi-bus-launcher", "/usr/lib/at-spi2-core/at-spi-bus-launcher")
+                     if os.path.exists(p)), None)
+    for tool in ("Xvfb", "dbus-daemon"):
+        if shutil.which(tool) is None:
+            fail(tool + " is missing (scripts/setup --tests installs it)")
+    if launcher is None:
+        fail("at-spi-bus-launcher is missing (package at-spi2-core)")
+    # pyatspi comes with the system's Python, which may not be the one running this.
+    python = next((p for p in (sys.executable, "/usr/bin/python3")
+                   if subprocess.run([p, "-c", "import pyatspi"], capture_output=True, timeout=WAIT).returncode == 0),
+                  None)
+    if python is None:
+        fail("pyatspi is missing (package python3-pyatspi)")
+
+    work = tempfile.mkdtemp(prefix="vinzal-a11y-")
+    started = []
+    try:
+        env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM",
+                                                              "DBUS_SESSION_BUS_ADDRESS", "AT_SPI_BUS_ADDRESS")}
+        env.update({"HOME": work, "XDG_RUNTIME_DIR": work, "XDG_CONFIG_HOME": os.path.join(work, "config"),
+                    "XDG_DATA_HOME": os.path.join(work, "data"), "XDG_CACHE_HOME": os.path.join(work, "cache"),
+                    "LC_ALL": "C.UTF-8", "NO_AT_BRIDGE": "0"})
+        os.chmod(work, 0o700)
+
+        # A display of its own: Xvfb picks a free number and writes it to the pipe.
+        read_end, write_end = os.pipe()
+        xvfb = start(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                     env, pass_fds=(write_end,), stderr=subprocess.DEVNULL)
+        started.append(xvfb)
+        os.close(write_end)
+        with os.fdopen(read_end, "rb") as pipe:
+            number = read_line(pipe, WAIT)
+        if not number.isdigit():
+            fail("Xvfb did not start")
+        env["DISPLAY"] = ":" + number
+
+        # A session bus of its own, then the accessibility bus on it.
+        bus = start(["dbus-daemon", "--session", "--nofork", "--print-address=1"], env, stdout=subprocess.PIPE)
+        started.append(bus)
+        address = read_line(bus.stdout, WAIT)
+        if not address:
+            fail("the session bus did not start")
+        env["DBUS_SESSION_BUS_ADDRESS"] = address
+        started.append(start([launcher, "--launch-immediately", "--a11y=1"], env,
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+
+        book = os.path.join(work, "x.mdb")
+        made = subprocess.run([vinzal_db, "demo", book, "--rows", "20"], env=env, cwd=work, timeout=WAIT,
+                              capture_output=True)
+        if made.returncode != 0:
+            fail("vinzal-db demo failed: " + made.stderr.decode())
+        program_env = dict(env, QT_ACCESSIBILITY="1", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
+                           QT_QPA_PLATFORM="xcb")
+        log = open(os.path.join(work, "vinzal.log"), "wb")
+        program = start([vinzal, book], program_env, cwd=work, stdout=log, stderr=subprocess.STDOUT)
+        started.append(program)
+
+        try:
+            read = subprocess.run([python, os.path.abspath(__file__), "--read"], env=env, cwd=work,
+                                  timeout=3 * WAIT, capture_output=True)
+        except subprocess.TimeoutExpired:
+            fail("reading the accessible tree did not finish")
+        if program.poll() is not None:
+            log.close()
+            fail("vinzal ended early:\n" + open(os.path.join(work, "vinzal.log"), errors="replace").read())
+        try:
+            report = json.loads(read.stdout.decode() or "{}")
+        except json.JSONDecodeError:
+            report = {}
+        if "tree" not in report:
+            fail(report.get("error", "the reader failed") + "\n" + read.stderr.decode())
+
+        # The checks must catch a name taken away; then they look at the real tree.
+        if not problems(without_a_name(report["tree"])):
+            fail("the checks did not notice a box without a name")
+        found = problems(report["tree"])
+        for state, expected in zip(report["states"], EXPECTED_STATES):
+            if state != expected:
+                found.append("after %s the window says %r and the bar %r, not %r and %r"
+                             % (state[0], state[1], state[2], expected[1], expected[2]))
+        if len(report["states"]) != len(EXPECTED_STATES):
+            found.append("only %d of the steps ran" % len(report["states"]))
+        if found:
+            fail("\n".join(found))
+        print("ok: %d boxes, %d bar buttons named; state and position follow the card"
+              % (len(BOX_NAMES), len(BAR_NAMES)))
+    finally:
+        for process in reversed(started):
+            stop(process)
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
