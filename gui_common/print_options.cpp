@@ -161,7 +161,8 @@ bool QtDialogs::doAskPrintOptions(QWidget* parent, PrintChoice& choice)
         if (!problem.isEmpty())
             page->setText(problem);
         shown = std::clamp<qint64>(wanted, 0, std::max<qint64>(pages - 1, 0));
-        number->setText((about ? u"pagina %L1 di circa %L2"_s : u"pagina %L1 di %L2"_s).arg(shown + 1).arg(pages));
+        number->setText(
+            (about ? u"pagina %L1 di circa %L2"_s : u"pagina %L1 di %L2"_s).arg(shown + 1).arg(pages));
         first->setEnabled(shown > 0);
         previous->setEnabled(shown > 0);
         next->setEnabled(shown + 1 < pages);
