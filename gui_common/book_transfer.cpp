@@ -22,6 +22,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
+#include <QTimer>
+#include <QWidget>
 
 #include <algorithm>
 
@@ -336,6 +338,19 @@ bool acceptFileDrop(QDropEvent& event)
     event.setDropAction(Qt::CopyAction);
     event.accept();
     return true;
+}
+
+void importDropped(QWidget* window, const QString& book, QDropEvent& event,
+                   const std::function<void(bool added)>& done)
+{
+    if (!acceptFileDrop(event))
+        return;
+    QTimer::singleShot(0, window, [window, book, done, files = droppedFiles(event)] {
+        bool added = false;
+        for (const QString& file : files)
+            added = importFile(window, book, file) || added;
+        done(added);
+    });
 }
 
 namespace {

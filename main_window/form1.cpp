@@ -408,19 +408,7 @@ void Form1::dragMoveEvent(QDragMoveEvent* event)
 
 void Form1::dropEvent(QDropEvent* event)
 {
-    if (!acceptFileDrop(*event))
-        return;
-    // The previews once the drop is over, so that the program the files came from is not kept
-    // waiting for it.
-    QMetaObject::invokeMethod(
-        this,
-        [this, files = droppedFiles(*event)] {
-            bool added = false;
-            for (const QString& file : files)
-                added = importFile(this, m_book, file) || added;
-            imported(added);
-        },
-        Qt::QueuedConnection);
+    importDropped(this, m_book, *event, [this](bool added) { imported(added); });
 }
 
 void Form1::deleteContact()

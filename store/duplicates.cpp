@@ -709,10 +709,21 @@ Result<bool> alike(Connection& connection, const QList<qint64>& ids)
            groups.first().ids.size() == qsizetype(std::set<qint64>(ids.begin(), ids.end()).size());
 }
 
-Result<QList<Group>> groupsAmong(Connection& connection, QList<qint64> ids)
+namespace {
+
+// The IDs a caller gave, each once, lowest first: what a group is made of.
+QList<qint64> sortedDistinct(QList<qint64> ids)
 {
     std::sort(ids.begin(), ids.end());
     ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    return ids;
+}
+
+} // namespace
+
+Result<QList<Group>> groupsAmong(Connection& connection, QList<qint64> ids)
+{
+    ids = sortedDistinct(std::move(ids));
     if (ids.size() < 2)
         return QList<Group>();
     if (Status connected = connection.ready(); !connected)
@@ -1116,8 +1127,7 @@ Result<QList<qint64>> unmerge(Connection& connection, qint64 id)
 Status ignore(Connection& connection, QList<qint64> ids)
 {
     const QString what = u"ricordare che i contatti non sono doppioni"_s;
-    std::sort(ids.begin(), ids.end());
-    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    ids = sortedDistinct(std::move(ids));
     if (ids.size() < 2)
         return {};
     if (Status connected = connection.ready(); !connected)
@@ -1154,8 +1164,7 @@ Status ignore(Connection& connection, QList<qint64> ids)
 Status unignore(Connection& connection, QList<qint64> ids)
 {
     const QString what = u"proporre di nuovo i contatti come doppioni"_s;
-    std::sort(ids.begin(), ids.end());
-    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    ids = sortedDistinct(std::move(ids));
     if (ids.size() < 2)
         return {};
     auto exists = tableExists(connection, ignoredTable());

@@ -91,20 +91,10 @@ void Form2::dragMoveEvent(QDragMoveEvent* event)
 
 void Form2::dropEvent(QDropEvent* event)
 {
-    if (!acceptFileDrop(*event))
-        return;
-    // The previews once the drop is over, so that the program the files came from is not kept
-    // waiting for it.
-    QMetaObject::invokeMethod(
-        this,
-        [this, files = droppedFiles(*event)] {
-            bool added = false;
-            for (const QString& file : files)
-                added = importFile(this, m_book, file) || added;
-            if (added)
-                emit BookEvents::instance().changed(m_book, nullptr); // this grid reads them too
-        },
-        Qt::QueuedConnection);
+    importDropped(this, m_book, *event, [this](bool added) {
+        if (added)
+            emit BookEvents::instance().changed(m_book, nullptr); // this grid reads them too
+    });
 }
 
 bool Form2::selectedContacts(Contacts& selected)
