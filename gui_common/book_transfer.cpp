@@ -340,16 +340,13 @@ bool acceptFileDrop(QDropEvent& event)
     return true;
 }
 
-void importDropped(QWidget* window, const QString& book, QDropEvent& event,
-                   const std::function<void(bool added)>& done)
+void importDropped(QWidget* window, const QString& book, QDropEvent& event)
 {
     if (!acceptFileDrop(event))
         return;
-    QTimer::singleShot(0, window, [window, book, done, files = droppedFiles(event)] {
-        bool added = false;
+    QTimer::singleShot(0, window, [window, book, files = droppedFiles(event)] {
         for (const QString& file : files)
-            added = importFile(window, book, file) || added;
-        done(added);
+            importFile(window, book, file);
     });
 }
 

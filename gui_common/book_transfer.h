@@ -29,10 +29,8 @@ QStringList droppedFiles(const QDropEvent& event);
 // Accepts a drag or a drop of such files as a copy, and ignores any other; true when accepted.
 bool acceptFileDrop(QDropEvent& event);
 // A window's drop: when accepted, each file's preview and import in turn once the drop is over (so
-// that the program the files came from is not kept waiting), then `done` with whether any contact
-// was added.
-void importDropped(QWidget* window, const QString& book, QDropEvent& event,
-                   const std::function<void(bool added)>& done);
+// that the program the files came from is not kept waiting).
+void importDropped(QWidget* window, const QString& book, QDropEvent& event);
 
 // What the windows' "Stampa…" does: a preview of the list, labels or the card `current` (when
 // given), then Qt's print dialog, the pages drawn one at a time with a progress dialog that can be

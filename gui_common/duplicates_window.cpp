@@ -549,7 +549,6 @@ void DuplicatesWindow::mergeGroup()
     } else {
         removeCurrentGroup();
     }
-    emit bookChanged();
 }
 
 void DuplicatesWindow::ignoreGroup()
@@ -655,7 +654,6 @@ void DuplicatesWindow::undoMerge()
     m_status->setText(u"Annullata l'unione: il contatto con ID %1 ha di nuovo i suoi valori e sono tornati i "
                       u"contatti con ID %2."_s.arg(undone.value().first())
                           .arg(idList(undone.value().mid(1))));
-    emit bookChanged();
 }
 
 DuplicatesWindow* showDuplicatesWindow(QWidget* parent, RecordNavigator* navigator)
@@ -668,15 +666,9 @@ DuplicatesWindow* showDuplicatesWindow(QWidget* parent, RecordNavigator* navigat
         }
     const QString book =
         navigator && !navigator->databaseName().isEmpty() ? navigator->databaseName() : contacts::fileName();
+    // The windows on the book hear of its merges from the store, as of every write.
     auto* window = new DuplicatesWindow(book, parent);
     window->setAttribute(Qt::WA_DeleteOnClose);
-    QPointer<RecordNavigator> guarded(navigator);
-    QObject::connect(window, &DuplicatesWindow::bookChanged, window, [guarded, window] {
-        if (!guarded || !guarded->isOpen() || guarded->editMode() != RecordNavigator::EditMode::None)
-            return;
-        if (Status read = guarded->refresh(); !read)
-            Dialogs::instance().reportError(window, read.error());
-    });
     window->show();
     return window;
 }

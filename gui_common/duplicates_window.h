@@ -48,8 +48,6 @@ public:
     static constexpr int pageSize = 8;
 
 signals:
-    // A merge or its undoing changed the book: windows showing it should read it again.
-    void bookChanged();
     void searchFinished();
     // The status has told how far the search has gone (and how many groups it has listed).
     void searchProgressed();

@@ -1,5 +1,6 @@
 #include "window_menu.h"
 
+#include "book_notices.h"
 #include "contact_table.h"
 #include "dialogs.h"
 #include "engine.h"
@@ -99,6 +100,21 @@ BookEvents& BookEvents::instance()
 {
     static BookEvents events;
     return events;
+}
+
+BookEvents::BookEvents()
+{
+    // Writes may be committed on a worker's thread (an import): the windows hear of them on theirs,
+    // after the writer's code has returned, never from inside it.
+    m_listening = notices::listen([this](const QString& book, const void* origin) {
+        QMetaObject::invokeMethod(
+            this, [this, book, origin] { emit changed(book, origin); }, Qt::QueuedConnection);
+    });
+}
+
+BookEvents::~BookEvents()
+{
+    notices::stopListening(m_listening);
 }
 
 } // namespace vinzal

@@ -54,17 +54,24 @@ private:
     Handlers m_handlers;
 };
 
-// Tells every window that a book's contacts were added or removed, so that each window on it reads
-// it again (when it is not in the middle of an edit).
+// Tells every window that a book's contacts were written through this program, so that each window
+// on it reads it again (when it is not in the middle of an edit). The store tells it, once the write
+// is committed, whichever window, dialog or thread made it (book_notices.h).
 class BookEvents : public QObject
 {
     Q_OBJECT
 public:
     static BookEvents& instance();
+    ~BookEvents() override;
 
 signals:
-    // `origin` is the window that changed it, which has already shown the change.
-    void changed(const QString& book, QObject* origin);
+    // `book` as Connection::path() names it (notices::sameBook() compares it); `origin` the
+    // Connection that wrote, whose window has already shown the change.
+    void changed(const QString& book, const void* origin);
+
+private:
+    BookEvents();
+    int m_listening = 0;
 };
 
 } // namespace vinzal

@@ -1,5 +1,6 @@
 #include "form1.h"
 
+#include "book_notices.h"
 #include "book_transfer.h"
 #include "bound_text_box.h"
 #include "card_controls.h"
@@ -181,6 +182,7 @@ Form1::Form1(QWidget* parent, const QString& book)
     m_data1.setRecordsetType(RecordNavigator::RecordsetType::Table);
     buildControls();
     connect(&m_data1, &RecordNavigator::validate, this, &Form1::data1Validate);
+    connect(&BookEvents::instance(), &BookEvents::changed, this, &Form1::bookChanged);
     connect(&m_data1, &RecordNavigator::openFailed, this,
             [this](const StoreError& error) { Dialogs::instance().reportError(this, error); });
     WindowMenu::Handlers handlers;
@@ -190,7 +192,7 @@ Form1::Form1(QWidget* parent, const QString& book)
         printContacts(this, m_book, row ? &row->fields : nullptr,
                       m_data1.tableCursor() ? m_data1.tableCursor()->index() : QString());
     };
-    handlers.importFile = [this] { imported(importContacts(this, m_book)); };
+    handlers.importFile = [this] { importContacts(this, m_book); };
     handlers.findDuplicates = [this] { showDuplicatesWindow(this, &m_data1); };
     handlers.deleteContact = [this] { deleteContact(); };
     handlers.canDelete = [this] {
@@ -370,14 +372,18 @@ void Form1::contextMenuEvent(QContextMenuEvent* event)
     m_menu->exec(event->globalPos());
 }
 
-void Form1::imported(bool added)
+void Form1::bookChanged(const QString& book, const void* origin)
 {
-    if (!added)
+    // Another window or dialog of this program wrote to the book (an import, a merge, the grid): the
+    // card shows it at once, unless it holds something typed, which only the user may write or drop.
+    if (!m_data1.isOpen() || origin == m_data1.connection() ||
+        !notices::sameBook(book, m_data1.connection()->path()) ||
+        m_data1.editMode() != RecordNavigator::EditMode::None)
         return;
-    emit BookEvents::instance().changed(m_book, this);
-    // The card reads the book as it moves: only an empty card needs to look again.
-    if (!m_data1.hasCurrentRow() && m_data1.editMode() == RecordNavigator::EditMode::None)
-        succeeded(m_data1.refresh());
+    for (const BoundField* box : std::as_const(m_boxes))
+        if (box->dataChanged())
+            return;
+    succeeded(m_data1.refresh());
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event)
@@ -408,7 +414,7 @@ void Form1::dragMoveEvent(QDragMoveEvent* event)
 
 void Form1::dropEvent(QDropEvent* event)
 {
-    importDropped(this, m_book, *event, [this](bool added) { imported(added); });
+    importDropped(this, m_book, *event);
 }
 
 void Form1::deleteContact()
@@ -417,9 +423,7 @@ void Form1::deleteContact()
         return;
     if (!WindowMenu::confirmDelete(this, *m_data1.currentRow()))
         return;
-    if (!succeeded(m_data1.deleteCurrent()))
-        return;
-    emit BookEvents::instance().changed(m_book, this);
+    succeeded(m_data1.deleteCurrent());
 }
 
 bool Form1::succeeded(const Status& status)

@@ -54,7 +54,7 @@ private:
     void showTable();      // Command17 "Visualizza Tabella"
     void data1Validate(RecordNavigator::Action action, bool save);
     void deleteContact(); // the menu's "Elimina contatto…"
-    void imported(bool added); // after an import: the windows on the book read it again
+    void bookChanged(const QString& book, const void* origin);
 
     // Shows a failed store operation in the error dialog; true when it succeeded.
     bool succeeded(const Status& status);

@@ -119,6 +119,7 @@ Result<std::unique_ptr<Connection>> Connection::open(const QString& path)
     if (!opened)
         return opened.error();
     connection->m_db = std::move(opened.value());
+    connection->m_db->announceWritesAs(connection->m_path, connection.get());
     if (Status prepared = connection->prepareFile(what); !prepared)
         return prepared.error();
     if (Status read = connection->readColumns(where); !read)
@@ -210,6 +211,7 @@ Result<std::unique_ptr<Connection>> Connection::openServer(const QString& book, 
                              u"di dati e dell'utente, e la password in «~/.pgpass»."_s)
             .withDetail(opened.error().detail);
     connection->m_db = std::move(opened.value());
+    connection->m_db->announceWritesAs(connection->m_path, connection.get());
     // Every text is stored as the user typed it only in a UTF-8 database: another encoding refuses
     // (or, SQL_ASCII, garbles) what it cannot hold.
     auto encoding = connection->readOne(u"SELECT current_setting('server_encoding')"_s, {});

@@ -1,12 +1,36 @@
 #include "database.h"
 
+#include "book_notices.h"
+
 using namespace Qt::StringLiterals;
 
 namespace vinzal::sql {
 
 Database::~Database() = default;
 
-Statement::Statement(Database& database, const QString& sql, const QString& what) : m_what(what)
+void Database::announceWritesAs(const QString& book, const void* origin)
+{
+    m_book = book;
+    m_origin = origin;
+}
+
+void Database::noteWritten()
+{
+    if (m_transactions > 0)
+        m_unannounced = true;
+    else
+        announce();
+}
+
+void Database::announce()
+{
+    m_unannounced = false;
+    if (!m_book.isEmpty())
+        notices::written(m_book, m_origin);
+}
+
+Statement::Statement(Database& database, const QString& sql, const QString& what)
+    : m_what(what), m_database(database)
 {
     auto kept = database.m_kept.constFind(sql);
     if (kept != database.m_kept.cend() && !kept.value()->busy) {
@@ -46,7 +70,10 @@ Result<bool> Statement::next()
 {
     if (m_error)
         return *m_error;
-    return m_impl->step(m_what);
+    auto stepped = m_impl->step(m_what);
+    if (stepped && !stepped.value() && m_impl->changes() > 0)
+        m_database.noteWritten();
+    return stepped;
 }
 
 Result<qint64> Statement::run()
@@ -57,8 +84,11 @@ Result<qint64> Statement::run()
         auto stepped = m_impl->step(m_what);
         if (!stepped)
             return stepped.error();
-        if (!stepped.value())
+        if (!stepped.value()) {
+            if (m_impl->changes() > 0)
+                m_database.noteWritten();
             return m_impl->changes();
+        }
     }
 }
 
@@ -97,8 +127,8 @@ Transaction::~Transaction()
 {
     if (m_open && m_database.inTransaction())
         static_cast<void>(m_database.exec(u"ROLLBACK"_s, m_what));
-    if (m_open)
-        --m_database.m_transactions;
+    if (m_open && --m_database.m_transactions == 0)
+        m_database.m_unannounced = false; // rolled back: nothing was written
 }
 
 Status Transaction::commit()
@@ -110,7 +140,8 @@ Status Transaction::commit()
     // destructor rolls it back, so nothing half written stays.
     if (done) {
         m_open = false;
-        --m_database.m_transactions;
+        if (--m_database.m_transactions == 0 && m_database.m_unannounced)
+            m_database.announce();
     }
     return done;
 }

@@ -66,6 +66,10 @@ public:
     // How long a statement waits for a lock held by another connection before it reports Busy.
     static constexpr int busyTimeoutMs = 4000;
 
+    // Rows this connection adds, changes or removes are told to the listeners of notices (book_notices.h)
+    // under `book` and `origin`, once committed. Without this, nothing is told (a book being made).
+    void announceWritesAs(const QString& book, const void* origin);
+
 protected:
     Database() = default;
     friend class Statement;
@@ -77,7 +81,13 @@ protected:
 
 private:
     friend class Transaction;
+    // A statement changed rows: told now outside a transaction, else when it commits.
+    void noteWritten();
+    void announce();
     int m_transactions = 0;
+    QString m_book;
+    const void* m_origin = nullptr;
+    bool m_unannounced = false; // rows changed in the transaction under way
 };
 
 // One statement: prepared once per connection (and kept), bound with values, stepped through its rows.
@@ -110,6 +120,7 @@ public:
 private:
     std::shared_ptr<StatementImpl> m_impl;
     QString m_what;
+    Database& m_database;
     std::optional<StoreError> m_error; // from preparing
     int m_bound = 0;
 };

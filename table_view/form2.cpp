@@ -1,5 +1,6 @@
 #include "form2.h"
 
+#include "book_notices.h"
 #include "book_transfer.h"
 #include "bound_grid.h"
 #include "contact_table.h"
@@ -62,10 +63,7 @@ Form2::Form2(QWidget* parent, const QString& book)
         const std::optional<Row>& row = m_data1.currentRow();
         printContacts(this, m_book, row ? &row->fields : nullptr, QString(), &selected);
     };
-    handlers.importFile = [this] {
-        if (importContacts(this, m_book))
-            emit BookEvents::instance().changed(m_book, nullptr); // this grid reads them too
-    };
+    handlers.importFile = [this] { importContacts(this, m_book); };
     handlers.findDuplicates = [this] { showDuplicatesWindow(this, &m_data1); };
     handlers.deleteContact = [this] { deleteContact(); };
     handlers.canDelete = [this] { return m_data1.hasCurrentRow(); };
@@ -91,10 +89,7 @@ void Form2::dragMoveEvent(QDragMoveEvent* event)
 
 void Form2::dropEvent(QDropEvent* event)
 {
-    importDropped(this, m_book, *event, [this](bool added) {
-        if (added)
-            emit BookEvents::instance().changed(m_book, nullptr); // this grid reads them too
-    });
+    importDropped(this, m_book, *event);
 }
 
 bool Form2::selectedContacts(Contacts& selected)
@@ -159,12 +154,12 @@ void Form2::deleteContact()
     }
     if (m_data1.currentPosition() >= 0)
         m_grid->setCurrentIndex(m_grid->gridModel()->index(int(m_data1.currentPosition()), column));
-    emit BookEvents::instance().changed(m_book, this);
 }
 
-void Form2::bookChanged(const QString& book, QObject* origin)
+void Form2::bookChanged(const QString& book, const void* origin)
 {
-    if (origin == this || book != m_book || !m_data1.isOpen() || m_grid->gridModel()->dirtyRow() >= 0)
+    if (!m_data1.isOpen() || origin == m_data1.connection() ||
+        !notices::sameBook(book, m_data1.connection()->path()) || m_grid->gridModel()->dirtyRow() >= 0)
         return;
     const qsizetype position = m_data1.currentPosition();
     const int column = std::max(m_grid->currentIndex().column(), 0);

@@ -37,7 +37,7 @@ private:
     // one cannot be read.
     bool selectedContacts(Contacts& selected);
     // Another window added or removed contacts: the rows are read again, unless some are being typed.
-    void bookChanged(const QString& book, QObject* origin);
+    void bookChanged(const QString& book, const void* origin);
 
     RecordNavigator m_data1;
     BoundGrid* m_grid;
