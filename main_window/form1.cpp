@@ -197,7 +197,7 @@ Form1::Form1(QWidget* parent, const QString& book)
     handlers.deleteContact = [this] { deleteContact(); };
     handlers.canDelete = [this] {
         return m_data1.hasCurrentRow() && m_data1.editMode() == RecordNavigator::EditMode::None &&
-               !m_command6->isVisible();
+               m_mode == Mode::Browsing;
     };
     m_menu = new WindowMenu(this, m_book, std::move(handlers));
     openContextMenuFromKeyboard(this);
@@ -241,7 +241,6 @@ void Form1::buildControls()
     connect(button(u"Command17"), &QPushButton::clicked, this, &Form1::showTable);
     m_command3 = button(u"Command3");
     m_command6 = button(u"Command6");
-    m_command6->setVisible(false);
     for (const char16_t* name : lockList)
         m_lockList.append(button(name));
 
@@ -326,7 +325,7 @@ void Form1::buildControls()
     // Where the card stands, for a screen reader: the bar says which contact each move reached.
     connect(&m_data1, &RecordNavigator::currentChanged, this, &Form1::showPosition);
     showPosition();
-    showMode();
+    setMode(Mode::Browsing);
 
     QWidget* previous = nullptr;
     for (const char16_t* name : tabOrder) {
@@ -456,25 +455,17 @@ void Form1::addContact()
     Dialogs::instance().inform(this, QString(), kNewRecordNotice, Dialogs::Icon::None);
     if (!contacts::isCategory(m_text1->text()))
         m_text1->setText(contacts::defaultCategory());
-    m_command6->setVisible(true);
-    setLocked(true);
-    showMode();
+    setMode(Mode::Adding);
 }
 
 void Form1::modifyOrCancel()
 {
-    if (m_command3->text() == kModifica) {
-        if (!succeeded(m_data1.edit()))
-            return;
-        m_command3->setText(kAnnulla);
-        m_command6->setVisible(true);
-    } else {
-        if (!succeeded(m_data1.cancelUpdate()))
-            return;
-        m_command6->setVisible(false);
-        m_command3->setText(kModifica);
+    if (m_mode == Mode::Browsing) {
+        if (succeeded(m_data1.edit()))
+            setMode(Mode::Modifying);
+    } else if (succeeded(m_data1.cancelUpdate())) {
+        setMode(Mode::Browsing);
     }
-    showMode();
 }
 
 void Form1::save()
@@ -483,29 +474,36 @@ void Form1::save()
         Dialogs::instance().inform(this, QString(), kCategoryWarning, Dialogs::Icon::None);
     if (!contacts::isCategory(m_text1->text()))
         m_text1->setText(contacts::defaultCategory());
-    if (!succeeded(m_data1.update())) {
-        // Validate has put the buttons back to Browsing, but the row is still pending with the typed
-        // values: show SALVA (and ANNULLA) again so that the user can retry or give up.
-        m_command6->setVisible(m_data1.editMode() != RecordNavigator::EditMode::None);
-        if (m_data1.editMode() == RecordNavigator::EditMode::Editing)
-            m_command3->setText(kAnnulla);
-        showMode();
-        return;
-    }
-    m_command6->setVisible(false);
-    m_command3->setText(kModifica);
-    setLocked(false);
-    showMode();
+    // Validate has put the card back to Browsing; a failed write keeps the row pending with the typed
+    // values: SALVA (and ANNULLA) come back so that the user can retry or give up.
+    setMode(succeeded(m_data1.update()) ? Mode::Browsing : pendingMode());
 }
 
-void Form1::showMode()
+Form1::Mode Form1::pendingMode() const
 {
-    // The state as the controls show it: SALVA hidden is browsing; with the buttons locked, adding.
-    QString mode = u"Consultazione"_s;
-    if (!m_command6->isHidden())
-        mode = m_lockList.first()->isEnabled() ? u"Modifica del contatto"_s : u"Aggiunta di un contatto"_s;
-    if (accessibleDescription() != mode)
-        setAccessibleDescription(mode);
+    switch (m_data1.editMode()) {
+    case RecordNavigator::EditMode::Adding:
+        return Mode::Adding;
+    case RecordNavigator::EditMode::Editing:
+        return Mode::Modifying;
+    case RecordNavigator::EditMode::None:
+        break;
+    }
+    return Mode::Browsing;
+}
+
+void Form1::setMode(Mode mode)
+{
+    m_mode = mode;
+    m_command6->setVisible(mode != Mode::Browsing);
+    m_command3->setText(mode == Mode::Modifying ? kAnnulla : kModifica);
+    m_data1.setEnabled(mode != Mode::Adding);
+    for (QPushButton* button : std::as_const(m_lockList))
+        button->setEnabled(mode != Mode::Adding);
+    static const QString told[] = {u"Consultazione"_s, u"Aggiunta di un contatto"_s,
+                                   u"Modifica del contatto"_s};
+    if (accessibleDescription() != told[int(mode)])
+        setAccessibleDescription(told[int(mode)]);
 }
 
 void Form1::showPosition()
@@ -516,13 +514,6 @@ void Form1::showPosition()
     else if (const std::optional<Row>& row = m_data1.currentRow())
         position = u"Contatto con ID %1"_s.arg(row->text(contacts::idField()));
     m_bar->setAccessibleDescription(position);
-}
-
-void Form1::setLocked(bool locked)
-{
-    m_data1.setEnabled(!locked);
-    for (QPushButton* button : std::as_const(m_lockList))
-        button->setEnabled(!locked);
 }
 
 void Form1::exit()
@@ -552,9 +543,7 @@ void Form1::data1Validate(RecordNavigator::Action, bool save)
         for (BoundField* box : m_boxes.first(11)) // Text1 to Text11; Text12 is left alone
             box->setDataChanged(false);
     }
-    m_command6->setVisible(false);
-    m_command3->setText(kModifica);
-    showMode();
+    setMode(Mode::Browsing);
 }
 
 } // namespace vinzal

@@ -56,12 +56,18 @@ private:
     void deleteContact(); // the menu's "Elimina contatto…"
     void bookChanged(const QString& book, const void* origin);
 
+    // What the card is doing, as its buttons show it. Not the navigator's edit mode: typing in a box
+    // while browsing begins an edit there, yet the card stays in Browsing until MODIFICA.
+    enum class Mode { Browsing, Adding, Modifying };
+    // The mode the navigator's pending row calls for, after a write that failed kept it pending.
+    Mode pendingMode() const;
+
     // Shows a failed store operation in the error dialog; true when it succeeded.
     bool succeeded(const Status& status);
-    void setLocked(bool locked);
-    // What a screen reader is told: the card's state as the window's description, and the contact
-    // shown as the bar's.
-    void showMode();
+    // Enters `mode` and shows it, in one place: SALVA, MODIFICA or ANNULLA, the buttons that adding
+    // locks, and the window's accessible description, which is what a screen reader is told.
+    void setMode(Mode mode);
+    // The contact shown, as the bar's accessible description.
     void showPosition();
 
     RecordNavigator m_data1;
@@ -70,6 +76,7 @@ private:
     BoundTextBox* m_text1 = nullptr;
     QPushButton* m_command3 = nullptr;
     QPushButton* m_command6 = nullptr;
+    Mode m_mode = Mode::Browsing;
     QList<QPushButton*> m_lockList; // the fifteen buttons that adding disables, in order
     QPointer<Form2> m_form2;
     WindowMenu* m_menu = nullptr;
