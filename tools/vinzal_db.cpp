@@ -18,7 +18,6 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -789,16 +788,6 @@ int importData(const Arguments& args)
     return Success;
 }
 
-// A name for the Access file kept beside the new book, unused so far.
-QString keptName()
-{
-    const QString stamp = QDateTime::currentDateTime().toString(u"yyyyMMdd-HHmmss"_s);
-    QString kept = u"Vinzal-access-%1.mdb"_s.arg(stamp);
-    for (int n = 2; QFileInfo::exists(kept) || QFileInfo(kept).isSymLink(); ++n)
-        kept = u"Vinzal-access-%1-%2.mdb"_s.arg(stamp).arg(n);
-    return kept;
-}
-
 int importAccess(const Arguments& args)
 {
     const QString old = args.file;
@@ -808,66 +797,51 @@ int importAccess(const Arguments& args)
     const QString target = args.haveSecond ? args.second : contacts::fileName();
     if (const auto refused = refuseConnectionLike(target))
         return *refused;
-    if (isServerBook(target)) {
-        // A server's table is replaced in one transaction, and only with --force when it holds
-        // contacts: nothing to check on disk.
-    } else if (!inPlace) {
-        if (Status allowed = safefile::checkTarget(target, args.force, {old}); !allowed)
-            return fail(allowed.error());
-    } else {
-        // Through a link the file replaced would be the Access file itself, kept under no name.
-        if (oldInfo.isSymLink())
-            return fail(
-                u"«"_s + old +
-                u"» è un collegamento simbolico: per convertirlo indicare il nome della nuova rubrica "
-                u"(vinzal-db import "_s +
-                old + u" NUOVA.mdb). Non è cambiato nulla."_s);
-    }
     QElapsedTimer timer;
     timer.start();
-    access::Options options;
-    options.table = args.table;
-    options.skipExtraColumns = args.skipExtraColumns;
-    QStringList notes;
-    auto read = access::readShielded(old, options, notes);
-    for (const QString& note : std::as_const(notes))
-        err() << "vinzal-db: " << note << "\n";
-    if (!read)
-        return fail(read.error());
-    Contacts records = std::move(read.value());
-    const QStringList problems =
-        book::checkIds(records, [](qsizetype i) { return u"la riga n. %1 della tabella"_s.arg(i + 1); });
-    if (!problems.isEmpty())
-        return refuse(old, problems);
-
-    if (!inPlace) {
-        if (Status made = book::create(target, records, args.force, {old}); !made)
-            return fail(made.error(), shownBook(target));
-    } else {
-        // The new book takes the name "Vinzal.mdb" once complete; the Access file stays, under
-        // another name. A hard link gives it that name before anything is replaced, so there is no
-        // moment without both files.
-        auto pending = safefile::PendingFile::begin(target, true);
-        if (!pending)
-            return fail(pending.error());
-        if (Status built = book::buildFrom(*pending.value(), records); !built)
-            return fail(built.error(), target);
-        const QString kept = keptName();
-        const bool linked =
-            ::link(QFile::encodeName(old).constData(), QFile::encodeName(kept).constData()) == 0;
-        if (!linked && !QFile::rename(old, kept))
-            return fail(u"il file di Access non può essere conservato come «"_s + kept +
-                        u"»: non è cambiato nulla."_s);
-        if (Status committed = pending.value()->commit(); !committed) {
-            if (linked)
-                QFile::remove(kept);
-            else
-                QFile::rename(kept, old);
-            return fail(committed.error());
-        }
-        out() << "Il file di Access è stato conservato come «" << kept << "».\n";
+    access::ConversionRequest request;
+    request.source = old;
+    request.target = inPlace ? QString() : target;
+    request.options.table = args.table;
+    request.options.skipExtraColumns = args.skipExtraColumns;
+    request.force = args.force;
+    const access::Conversion done = access::convert(request);
+    if (args.skipExtraColumns && !done.extraColumns.isEmpty())
+        err() << "vinzal-db: Colonne non importate: " << done.extraColumns.join(u", "_s) << ".\n";
+    using Problem = access::Conversion::Problem;
+    StoreError advised = done.error;
+    switch (done.problem) {
+    case Problem::None:
+        break;
+    case Problem::SourceIsLink:
+        // Through a link the file replaced would be the Access file itself, kept under no name.
+        return fail(u"«"_s + old +
+                    u"» è un collegamento simbolico: per convertirlo indicare il nome della nuova rubrica "
+                    u"(vinzal-db import "_s +
+                    old + u" NUOVA.mdb). Non è cambiato nulla."_s);
+    case Problem::NoSuchTable:
+        advised.message += u" Indicare quella giusta con --table NOME."_s;
+        return fail(advised);
+    case Problem::ExtraColumns:
+        advised.message += u" Per importare senza di esse usare --skip-extra-columns."_s;
+        return fail(advised);
+    case Problem::Target:
+    case Problem::Reading:
+        return fail(done.error);
+    case Problem::BadIds:
+        return refuse(old, done.badIds);
+    case Problem::Creating:
+    case Problem::Replacing:
+        return inPlace ? fail(done.error) : fail(done.error, shownBook(target));
+    case Problem::Writing:
+        return fail(done.error, inPlace ? target : shownBook(target));
+    case Problem::Keeping:
+        return fail(u"il file di Access non può essere conservato come «"_s +
+                    QFileInfo(done.kept).fileName() + u"»: non è cambiato nulla."_s);
     }
-    out() << (records.size() == 1 ? "Importato " : "Importati ") << countOf(records.size()) << " da «" << old
+    if (inPlace)
+        out() << "Il file di Access è stato conservato come «" << QFileInfo(done.kept).fileName() << "».\n";
+    out() << (done.written == 1 ? "Importato " : "Importati ") << countOf(done.written) << " da «" << old
           << "» in «" << shownBook(target) << "» in " << seconds(timer) << " s.\n";
     return Success;
 }
