@@ -99,7 +99,7 @@ int main(int argc, char* argv[])
     const CommandLine line = vinzal::startup::parse(app.arguments().mid(1));
     if (line.action == CommandLine::Action::BadUsage)
         return badUsage(line.problem);
-    const QString book = vinzal::startup::prepareBook(line, vinzal::startup::findImportTool());
+    const QString book = vinzal::startup::prepareBook(line);
     vinzal::Form1 form1(nullptr, book);
     form1.show();
     return app.exec();

@@ -7,12 +7,12 @@
 
 #include <QCoreApplication>
 #include <QCursor>
-#include <QDateTime>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QProcess>
 #include <QStandardPaths>
+#include <QThread>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -100,14 +100,6 @@ void makePersonalBook(const QString& path)
         Dialogs::Icon::Information);
 }
 
-QString unusedName(const QDir& folder, const QString& base, const QString& suffix)
-{
-    QString name = folder.filePath(base + suffix);
-    for (int n = 2; QFileInfo(name).exists() || QFileInfo(name).isSymLink(); ++n)
-        name = folder.filePath(u"%1-%2%3"_s.arg(base).arg(n).arg(suffix));
-    return name;
-}
-
 } // namespace
 
 CommandLine parse(const QStringList& arguments)
@@ -184,11 +176,39 @@ bool writable(const QString& folder)
     return ::faccessat(AT_FDCWD, QFile::encodeName(folder).constData(), W_OK | X_OK, AT_EACCESS) == 0;
 }
 
+// What stopped a conversion, for the window's user: no message sends them to the command line.
+QString whyNotConverted(const QString& path, const access::Conversion& conversion)
+{
+    using Problem = access::Conversion::Problem;
+    const QString folder = shown(QFileInfo(path).absolutePath());
+    switch (conversion.problem) {
+    case Problem::SourceIsLink:
+        return u"Il file è un collegamento simbolico: la nuova rubrica prenderebbe il posto del "
+               u"collegamento. Aprire con Vinzal il file a cui rimanda."_s;
+    case Problem::NoSuchTable:
+        return u"Il file non contiene alcuna tabella da convertire."_s;
+    case Problem::BadIds:
+        return u"Alcune righe hanno un ID che una rubrica di Vinzal non può conservare:\n"_s +
+               conversion.badIds.join(u"\n"_s);
+    case Problem::Keeping:
+        return u"Il file di Access non può essere rinominato; controllare i permessi della cartella "_s +
+               folder + u"."_s;
+    case Problem::Replacing:
+        if (conversion.kept.isEmpty())
+            break;
+        return u"La nuova rubrica non può prendere il nome "_s + shown(path) + u": "_s +
+               conversion.error.fullText();
+    default:
+        break;
+    }
+    return conversion.error.fullText();
+}
+
 // Offers to convert the Access file at `path` and returns the book to open: `path`, or the new book
 // when it was saved elsewhere. Every question a window user can answer is asked here, so that no
 // message sends them to an option of the command line: which table holds the contacts when the file
 // has no "Nomelia", and where the new book goes when the file's folder cannot be written.
-QString offerConversion(const QString& path, const QString& importTool)
+QString offerConversion(const QString& path)
 {
     Dialogs& dialogs = Dialogs::instance();
     const QFileInfo info(path);
@@ -206,7 +226,8 @@ QString offerConversion(const QString& path, const QString& importTool)
         u"\n\nConvertire ora?"_s;
     if (!dialogs.askYesNo(nullptr, QString(), question))
         return path;
-    Conversion conversion;
+    access::ConversionRequest request;
+    request.source = path;
     if (!inPlace) {
         // Proposed beside the personal book, the one folder that is surely the user's.
         const QString folder = QFileInfo(personalBook()).absolutePath();
@@ -214,84 +235,69 @@ QString offerConversion(const QString& path, const QString& importTool)
             const PrivateFiles privateFiles;
             QDir().mkpath(folder);
         }
-        conversion.target = dialogs.askSaveFile(nullptr, u"Salva la rubrica convertita"_s,
-                                                folder + u'/' + info.completeBaseName() + u".mdb"_s,
-                                                u"Rubriche di Vinzal (*.mdb)"_s);
-        if (conversion.target.isEmpty())
+        request.target = dialogs.askSaveFile(nullptr, u"Salva la rubrica convertita"_s,
+                                             folder + u'/' + info.completeBaseName() + u".mdb"_s,
+                                             u"Rubriche di Vinzal (*.mdb)"_s);
+        if (request.target.isEmpty())
             return path;
+        // The save dialog has asked before replacing a file; the import never replaces the one read.
+        request.force = true;
     }
+    access::Conversion conversion;
     for (;;) {
         QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
-        const bool converted = convertAccessFile(path, importTool, conversion);
+        conversion = convertAccessFile(request);
         QGuiApplication::restoreOverrideCursor();
-        if (converted)
+        using Problem = access::Conversion::Problem;
+        if (conversion.outcome == access::Conversion::Outcome::Converted)
             break;
-        if (conversion.cancelled)
+        if (conversion.outcome == access::Conversion::Outcome::Cancelled)
             return path;
-        if (!conversion.extraColumns.isEmpty()) {
-            conversion.skipExtraColumns = dialogs.askYesNo(
+        if (conversion.problem == Problem::ExtraColumns) {
+            request.options.skipExtraColumns = dialogs.askYesNo(
                 nullptr, QString(),
                 u"La tabella del file "_s + shown(path) +
-                    u" ha colonne che le rubriche di Vinzal non hanno: "_s + conversion.extraColumns +
+                    u" ha colonne che le rubriche di Vinzal non hanno: "_s +
+                    conversion.extraColumns.join(u", "_s) +
                     u".\n\nConvertire i contatti senza queste colonne? I loro valori non saranno nella nuova "
                     u"rubrica; il file di Access non cambia."_s);
-            if (!conversion.skipExtraColumns)
+            if (!request.options.skipExtraColumns)
                 return path;
             continue;
         }
-        if (conversion.tables.isEmpty()) {
+        if (conversion.problem != Problem::NoSuchTable || conversion.tables.isEmpty()) {
             dialogs.inform(nullptr, QString(),
                            u"La conversione del file "_s + shown(path) +
-                               u" non è riuscita; il file non è stato cambiato.\n\n"_s + conversion.problem,
+                               u" non è riuscita; il file non è stato cambiato.\n\n"_s +
+                               whyNotConverted(path, conversion),
                            Dialogs::Icon::Critical);
             return path;
         }
-        conversion.table =
+        request.options.table =
             dialogs.askItem(nullptr, QString(),
                             u"Il file "_s + shown(path) + u" non ha la tabella «"_s + contacts::tableName() +
                                 u"» delle rubriche di Vinzal. Quale tabella contiene i "
                                 u"contatti da convertire?"_s,
                             conversion.tables);
-        if (conversion.table.isEmpty())
+        if (request.options.table.isEmpty())
             return path;
     }
     dialogs.inform(
         nullptr, QString(),
-        conversion.target.isEmpty()
+        request.target.isEmpty()
             ? u"Il file "_s + shown(path) +
                   u" è stato convertito ed è ora una rubrica di Vinzal.\nIl file di Access originale "
                   u"è conservato come "_s +
                   shown(conversion.kept) + u"."_s
             : u"Il file "_s + shown(path) + u" è stato convertito nella nuova rubrica "_s +
-                  shown(conversion.target) + u", che Vinzal apre ora.\nIl file di Access è rimasto com'è."_s,
+                  shown(request.target) + u", che Vinzal apre ora.\nIl file di Access è rimasto com'è."_s,
         Dialogs::Icon::Information);
-    return conversion.target.isEmpty() ? path : conversion.target;
-}
-
-// The import names the tables of a file that lacks the one asked for: "Tabelle presenti: «A», «B».".
-QStringList tablesNamedIn(const QString& said)
-{
-    const QString before = u"Tabelle presenti: «"_s, after = u"». "_s;
-    const qsizetype from = said.indexOf(before);
-    const qsizetype to = from < 0 ? -1 : said.indexOf(after, from);
-    if (to < 0)
-        return {};
-    return said.mid(from + before.size(), to - from - before.size()).split(u"», «"_s);
-}
-
-// The import names the columns a table has and the address book lacks: "…non ha: «A», «B». Per
-// importare senza di esse usare --skip-extra-columns.".
-QString extraColumnsNamedIn(const QString& said)
-{
-    const QString before = u"colonne che la rubrica di Vinzal non ha: "_s, after = u". Per importare"_s;
-    const qsizetype from = said.indexOf(before);
-    const qsizetype to = from < 0 ? -1 : said.indexOf(after, from);
-    return to < 0 ? QString() : said.mid(from + before.size(), to - from - before.size());
+    return request.target.isEmpty() ? path : request.target;
 }
 
 } // namespace
 
-QString prepareBook(const CommandLine& line, const QString& importTool)
+QString prepareBook(const CommandLine& line)
 {
     if (line.book.isEmpty() && !line.personal)
         return contacts::fileName(); // as it always was: the working directory's, never created
@@ -300,138 +306,34 @@ QString prepareBook(const CommandLine& line, const QString& importTool)
     if (line.book.isEmpty() && !info.exists() && !info.isSymLink())
         makePersonalBook(path);
     else if (probeFile(path) == FileKind::Access)
-        return offerConversion(path, importTool);
+        return offerConversion(path);
     return path;
 }
 
-QString findImportTool()
+access::Conversion convertAccessFile(const access::ConversionRequest& request)
 {
-    const QString here = QCoreApplication::applicationDirPath();
-    // Installed, both programs lie in one folder; in the build tree vinzal-db has its own.
-    for (const QString& candidate : {here + u"/vinzal-db"_s, here + u"/../tools/vinzal-db"_s}) {
-        const QFileInfo info(candidate);
-        if (info.isFile() && info.isExecutable())
-            return info.canonicalFilePath();
-    }
-    return {};
-}
-
-bool convertAccessFile(const QString& path, const QString& importTool, Conversion& conversion)
-{
-    conversion.kept.clear();
-    conversion.problem.clear();
-    conversion.tables.clear();
-    conversion.extraColumns.clear();
-    if (importTool.isEmpty()) {
-        conversion.problem =
-            u"Il programma di conversione «vinzal-db» non è stato trovato nella cartella di Vinzal "_s +
-            shown(QCoreApplication::applicationDirPath()) + u". Reinstallare Vinzal."_s;
-        return false;
-    }
-    const QFileInfo info(path);
-    const QDir folder = info.absoluteDir();
-    const QString original = info.absoluteFilePath();
-    const bool inPlace = conversion.target.isEmpty();
-    // In place, the new book is written beside the old file under a name of its own and takes the
-    // old name only once it is complete: a failed or interrupted import leaves the old file as it
-    // was. Elsewhere vinzal-db itself writes it so; an existing file there is one the user chose to
-    // replace.
-    const QString staging = inPlace
-                                ? unusedName(folder,
-                                             u"."_s + info.completeBaseName() +
-                                                 u"-conversione-%1"_s.arg(QCoreApplication::applicationPid()),
-                                             u".mdb"_s)
-                                : QFileInfo(conversion.target).absoluteFilePath();
-    QStringList arguments{u"import"_s, original, staging};
-    if (!conversion.table.isEmpty())
-        arguments << u"--table"_s << conversion.table;
-    if (conversion.skipExtraColumns)
-        arguments << u"--skip-extra-columns"_s;
-    if (!inPlace && QFileInfo::exists(staging))
-        arguments << u"--force"_s;
-
-    QProcess import;
-    import.setWorkingDirectory(QFileInfo(staging).absolutePath());
-    import.start(importTool, arguments);
-    if (!import.waitForStarted(-1)) {
-        conversion.problem = u"Il programma di conversione "_s + shown(importTool) +
-                             u" non si è avviato: "_s + import.errorString();
-        return false;
-    }
-    // A conversion of a large file takes a while: the progress dialog keeps the window painted and
-    // can stop it. vinzal-db, interrupted, leaves no file behind and the old one as it was.
-    {
-        auto progress = Dialogs::instance().startProgress(
-            nullptr, QString(), u"Conversione di "_s + shown(path) + u" in una rubrica di Vinzal…"_s);
-        do {
-            if (progress->advance(0, 0))
-                continue;
-            import.terminate();
-            import.waitForFinished(-1);
-            if (import.exitStatus() == QProcess::NormalExit && import.exitCode() == 0)
-                break; // it had finished: the book is whole
-            if (inPlace)
-                QFile::remove(staging);
-            conversion.cancelled = true;
-            conversion.problem = u"Conversione annullata: il file non è stato cambiato."_s;
-            return false;
-        } while (!import.waitForFinished(100));
-    }
-    const QString said = QString::fromUtf8(import.readAllStandardError()).trimmed();
-    if (import.exitStatus() != QProcess::NormalExit || import.exitCode() != 0) {
-        if (inPlace)
-            QFile::remove(staging);
-        conversion.tables = tablesNamedIn(said);
-        conversion.extraColumns = extraColumnsNamedIn(said);
-        // Its advice for a file without tables names an option of the command line.
-        if (said.contains(u"Tabelle presenti: nessuna"_s))
-            conversion.problem = u"Il file non contiene alcuna tabella da convertire."_s;
-        if (conversion.problem.isEmpty())
-            conversion.problem =
-                !said.isEmpty() ? said
-                : import.exitStatus() != QProcess::NormalExit
-                    ? u"Il programma di conversione si è interrotto in modo anomalo."_s
-                    : u"Il programma di conversione è terminato con lo stato %1."_s.arg(import.exitCode());
-        return false;
-    }
-    if (!QFileInfo(staging).isFile()) {
-        conversion.problem = u"Il programma di conversione non ha scritto la nuova rubrica."_s;
-        return false;
-    }
-    if (!inPlace)
-        return true;
-
-    // The new book takes the place of the Access file, and so its permissions: a file only its owner
-    // could read stays so.
-    struct stat old = {};
-    if (::stat(QFile::encodeName(original).constData(), &old) == 0)
-        ::chmod(QFile::encodeName(staging).constData(), old.st_mode & 07777);
-
-    const QString stamp = QDateTime::currentDateTime().toString(u"yyyyMMdd-HHmmss"_s);
-    const QString suffix = info.suffix().isEmpty() ? QString() : u"."_s + info.suffix();
-    conversion.kept = unusedName(folder, info.completeBaseName() + u"-access-"_s + stamp, suffix);
-    // A hard link gives the Access file its new name while it keeps the old one, and the rename puts
-    // the new book in its place in one step: there is no moment without a file under the user's name.
-    // Only where links cannot be made is the old file renamed first.
-    const bool linked =
-        ::link(QFile::encodeName(original).constData(), QFile::encodeName(conversion.kept).constData()) == 0;
-    if (!linked && !QFile::rename(original, conversion.kept)) {
-        QFile::remove(staging);
-        conversion.problem =
-            u"Il file di Access non può essere rinominato; controllare i permessi della cartella "_s +
-            shown(folder.absolutePath()) + u"."_s;
-        return false;
-    }
-    if (::rename(QFile::encodeName(staging).constData(), QFile::encodeName(original).constData()) != 0) {
-        if (linked)
-            QFile::remove(conversion.kept);
-        else
-            QFile::rename(conversion.kept, original);
-        QFile::remove(staging);
-        conversion.problem = u"La nuova rubrica non può prendere il nome "_s + shown(original) + u"."_s;
-        return false;
-    }
-    return true;
+    // A conversion of a large file takes a while: the progress dialog keeps the window painted and can
+    // stop it. The worker asks it through this thread's event loop, so the dialog is only ever touched
+    // here.
+    auto progress = Dialogs::instance().startProgress(
+        nullptr, QString(), u"Conversione di "_s + shown(request.source) + u" in una rubrica di Vinzal…"_s);
+    access::Conversion conversion;
+    QObject here;
+    QEventLoop loop;
+    std::unique_ptr<QThread> worker(QThread::create([&] {
+        conversion = access::convert(request, [&](qint64 done, qint64 total) {
+            bool carryOn = false;
+            QMetaObject::invokeMethod(
+                &here, [&] { return progress->advance(done, total); }, Qt::BlockingQueuedConnection,
+                &carryOn);
+            return carryOn;
+        });
+    }));
+    QObject::connect(worker.get(), &QThread::finished, &loop, &QEventLoop::quit);
+    worker->start();
+    loop.exec();
+    worker->wait();
+    return conversion;
 }
 
 } // namespace vinzal::startup

@@ -3,9 +3,13 @@
 #include "book_io.h"
 #include "connection.h"
 #include "contact_table.h"
+#include "engine.h"
+#include "safe_file.h"
 #include "wording.h"
 
 #include <QDataStream>
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -14,6 +18,8 @@
 #include <mdbtools.h>
 
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -188,8 +194,10 @@ int fieldFor(const QString& column)
 
 } // namespace
 
-Result<Contacts> read(const QString& path, const Options& options, QStringList& notes)
+Result<Contacts> read(const QString& path, const Options& options, QStringList& notes, Report* report)
 {
+    Report unused;
+    Report& found = report ? *report : unused;
     // The same conversion whatever the user's environment: UTF-8 out, Windows-1252 for Jet 3 text.
     qputenv("MDBICONV", "UTF-8");
     qputenv("MDB_JET3_CHARSET", "CP1252");
@@ -218,11 +226,13 @@ Result<Contacts> read(const QString& path, const Options& options, QStringList& 
                     "MSysObjects") == 0;
     if (!catalogListed)
         return damaged(path, u"l'elenco delle sue tabelle è incompleto"_s);
-    if (!tables.contains(options.table, Qt::CaseInsensitive))
+    if (!tables.contains(options.table, Qt::CaseInsensitive)) {
+        found.tableMissing = true;
+        found.tables = tables;
         return failure(u"Il file «"_s + path + u"» non ha la tabella «"_s + options.table +
                        u"». Tabelle presenti: "_s +
-                       (tables.isEmpty() ? u"nessuna"_s : u"«"_s + tables.join(u"», «"_s) + u"»"_s) +
-                       u". Indicare quella giusta con --table NOME."_s);
+                       (tables.isEmpty() ? u"nessuna"_s : u"«"_s + tables.join(u"», «"_s) + u"»"_s) + u"."_s);
+    }
     QByteArray wanted = options.table.toUtf8();
     MdbTableDef* table = mdb_read_table_by_name(mdb, wanted.data(), MDB_TABLE);
     if (!table)
@@ -247,11 +257,11 @@ Result<Contacts> read(const QString& path, const Options& options, QStringList& 
             extra.append(u"«"_s + columnName + u"»"_s);
         mdb_bind_column(table, c + 1, buffers[std::size_t(c)].data(), &lengths[std::size_t(c)]);
     }
+    found.extraColumns = extra;
     if (!extra.isEmpty()) {
         const QString list = extra.join(u", "_s);
         if (!options.skipExtraColumns)
-            return failure(u"La tabella ha colonne che la rubrica di Vinzal non ha: "_s + list +
-                           u". Per importare senza di esse usare --skip-extra-columns."_s);
+            return failure(u"La tabella ha colonne che la rubrica di Vinzal non ha: "_s + list + u"."_s);
         notes.append(u"Colonne non importate: "_s + list + u"."_s);
     }
 
@@ -298,8 +308,11 @@ bool writeAllTo(int fd, const QByteArray& bytes)
 
 } // namespace
 
-Result<Contacts> readShielded(const QString& path, const Options& options, QStringList& notes)
+Result<Contacts> readShielded(const QString& path, const Options& options, QStringList& notes, Report* found,
+                              const std::function<bool()>& carryOn)
 {
+    Report unused;
+    Report& said = found ? *found : unused;
     switch (probeFile(path)) {
     case FileKind::Missing:
         return failure(u"Il file «"_s + path + u"» non esiste."_s);
@@ -329,10 +342,12 @@ Result<Contacts> readShielded(const QString& path, const Options& options, QStri
         if (devNull >= 0)
             ::dup2(devNull, STDERR_FILENO);
         QStringList childNotes;
-        auto rows = read(path, options, childNotes);
+        Report childReport;
+        auto rows = read(path, options, childNotes, &childReport);
         QByteArray report;
         QDataStream stream(&report, QIODevice::WriteOnly);
-        stream << bool(rows.ok()) << childNotes;
+        stream << bool(rows.ok()) << childNotes << childReport.tableMissing << childReport.tables
+               << childReport.extraColumns;
         if (rows) {
             stream << qint64(rows.value().size());
             for (const Contact& record : std::as_const(rows.value()))
@@ -345,8 +360,18 @@ Result<Contacts> readShielded(const QString& path, const Options& options, QStri
     close(channel[1]);
     QByteArray report;
     char buffer[65536];
+    bool stopped = false;
     for (;;) {
-        const ssize_t n = ::read(channel[0], buffer, sizeof buffer);
+        if (carryOn && !carryOn()) {
+            stopped = true;
+            ::kill(child, SIGKILL);
+            break;
+        }
+        pollfd ready = {channel[0], POLLIN, 0};
+        const int polled = ::poll(&ready, 1, 100);
+        if (polled == 0 || (polled < 0 && errno == EINTR))
+            continue;
+        const ssize_t n = polled < 0 ? -1 : ::read(channel[0], buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -357,6 +382,10 @@ Result<Contacts> readShielded(const QString& path, const Options& options, QStri
     int status = 0;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
+    if (stopped) {
+        said.cancelled = true;
+        return failure(u"La lettura di «"_s + path + u"» è stata interrotta. Non è stato scritto nulla."_s);
+    }
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         return failure(u"La lettura di «"_s + path +
                        u"» si è interrotta: il file è danneggiato o cifrato. Non è "
@@ -364,7 +393,7 @@ Result<Contacts> readShielded(const QString& path, const Options& options, QStri
     QDataStream stream(report);
     bool ok = false;
     QStringList childNotes;
-    stream >> ok >> childNotes;
+    stream >> ok >> childNotes >> said.tableMissing >> said.tables >> said.extraColumns;
     notes += childNotes;
     if (ok) {
         qint64 count = 0;
@@ -399,6 +428,124 @@ Result<Contacts> readShielded(const QString& path, const Options& options, QStri
     }
     return failure(u"La lettura di «"_s + path +
                    u"» non ha dato un risultato leggibile. Non è stato scritto nulla."_s);
+}
+
+namespace {
+
+// A name for the Access file kept beside its new book, unused so far: NAME-access-DATE-TIME.EXT.
+QString keptName(const QString& source)
+{
+    const QFileInfo info(source);
+    const QString stamp = QDateTime::currentDateTime().toString(u"yyyyMMdd-HHmmss"_s);
+    const QString suffix = info.suffix().isEmpty() ? QString() : u"."_s + info.suffix();
+    const QString base = info.completeBaseName() + u"-access-"_s + stamp;
+    const QString folder = info.path() == u"."_s ? QString() : info.path() + u'/';
+    QString kept = folder + base + suffix;
+    for (int n = 2; QFileInfo::exists(kept) || QFileInfo(kept).isSymLink(); ++n)
+        kept = folder + u"%1-%2%3"_s.arg(base).arg(n).arg(suffix);
+    return kept;
+}
+
+Conversion failed(Conversion::Problem problem, const StoreError& error = {})
+{
+    Conversion result;
+    result.problem = problem;
+    result.error = error;
+    return result;
+}
+
+} // namespace
+
+Conversion convert(const ConversionRequest& request, const std::function<bool(qint64, qint64)>& progress)
+{
+    const QString& source = request.source;
+    const bool inPlace = request.target.isEmpty();
+    const QString target = inPlace ? source : request.target;
+    const auto cancelled = [] {
+        Conversion result;
+        result.outcome = Conversion::Outcome::Cancelled;
+        return result;
+    };
+    // The target is judged before anything is read, so that a mistake costs nothing.
+    if (inPlace && QFileInfo(source).isSymLink())
+        return failed(Conversion::Problem::SourceIsLink);
+    if (!inPlace && !isServerBook(target))
+        if (Status allowed = safefile::checkTarget(target, request.force, {source}); !allowed)
+            return failed(Conversion::Problem::Target, allowed.error());
+
+    QStringList notes;
+    Report report;
+    auto read = readShielded(source, request.options, notes, &report,
+                             progress ? std::function<bool()>([&] { return progress(0, 0); })
+                                      : std::function<bool()>());
+    if (report.cancelled)
+        return cancelled();
+    if (!read) {
+        Conversion result = failed(report.tableMissing ? Conversion::Problem::NoSuchTable
+                                   : !report.extraColumns.isEmpty() && !request.options.skipExtraColumns
+                                       ? Conversion::Problem::ExtraColumns
+                                       : Conversion::Problem::Reading,
+                                   read.error());
+        result.tables = report.tables;
+        result.extraColumns = report.extraColumns;
+        return result;
+    }
+    Contacts records = std::move(read.value());
+    const qint64 count = records.size();
+    if (progress && !progress(0, count))
+        return cancelled();
+    Conversion result;
+    result.extraColumns = report.extraColumns;
+    result.badIds =
+        book::checkIds(records, [](qsizetype i) { return u"la riga n. %1 della tabella"_s.arg(i + 1); });
+    if (!result.badIds.isEmpty()) {
+        result.problem = Conversion::Problem::BadIds;
+        return result;
+    }
+
+    if (isServerBook(target)) {
+        // A server's table is replaced in one transaction, and only with `force` when it holds
+        // contacts.
+        if (Status made = book::create(target, records, request.force, {source}); !made)
+            return failed(Conversion::Problem::Writing, made.error());
+    } else {
+        // Written beside the target under a name of its own: a failure or a cancel leaves nothing.
+        auto pending = safefile::PendingFile::begin(target, inPlace || request.force,
+                                                    inPlace ? QStringList() : QStringList{source});
+        if (!pending)
+            return failed(Conversion::Problem::Creating, pending.error());
+        if (Status built = book::buildFrom(*pending.value(), records); !built)
+            return failed(Conversion::Problem::Writing, built.error());
+        if (progress && !progress(count, count))
+            return cancelled();
+        if (inPlace) {
+            // A hard link gives the Access file its kept name while it still has its own, so the
+            // rename below puts the new book in its place in one step. Only where links cannot be
+            // made is the Access file renamed first; a failure then renames it back.
+            result.kept = keptName(source);
+            const QByteArray original = QFile::encodeName(source), kept = QFile::encodeName(result.kept);
+            const bool linked = ::link(original.constData(), kept.constData()) == 0;
+            if (!linked && ::rename(original.constData(), kept.constData()) != 0) {
+                result.problem = Conversion::Problem::Keeping;
+                result.error = StoreError{StoreError::Kind::ReadOnly, safefile::reason(errno), {}};
+                return result;
+            }
+            if (Status committed = pending.value()->commit(); !committed) {
+                if (linked)
+                    ::unlink(kept.constData());
+                else
+                    ::rename(kept.constData(), original.constData());
+                result.problem = Conversion::Problem::Replacing;
+                result.error = committed.error();
+                return result;
+            }
+        } else if (Status committed = pending.value()->commit(); !committed) {
+            return failed(Conversion::Problem::Replacing, committed.error());
+        }
+    }
+    result.outcome = Conversion::Outcome::Converted;
+    result.written = count;
+    return result;
 }
 
 } // namespace vinzal::access

@@ -18,7 +18,6 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -53,86 +52,6 @@ QTextStream& err()
     static QTextStream stream(stderr);
     return stream;
 }
-
-const QString usage = uR"(Uso: vinzal-db COMANDO [OPZIONI] [FILE]
-
-Crea, riempie e controlla le rubriche di Vinzal. FILE è "Vinzal.mdb" nella cartella corrente
-quando non è indicato. Al posto di un file si può indicare una rubrica su un server PostgreSQL,
-con un indirizzo "postgresql://server/base?sslmode=require" oppure "service=NOME" (la password
-si legge da ~/.pgpass).
-
-Comandi:
-  create [FILE] [--force]              crea una rubrica vuota
-  demo [FILE] [--rows N] [--seed S] [--duplicates P%] [--force]
-                                       crea una rubrica dimostrativa con N contatti italiani
-                                       realistici (1000 se N non è indicato); lo stesso seme dà
-                                       sempre gli stessi contatti; con --duplicates il P% dei
-                                       contatti sono doppioni di altri (stesso nome scritto
-                                       altrimenti, stesso numero, stessa e-mail)
-  check [FILE]                         controlla l'integrità e lo schema della rubrica
-  upgrade [FILE]                       sostituisce gli indici di una rubrica fatta prima
-                                       dell'ordine italiano (accenti e maiuscole non contano)
-  import VECCHIO.mdb [FILE] [--table NOME] [--skip-extra-columns] [--force]
-                                       converte una rubrica di Access (Jet 3, Jet 4, ACCDB dove
-                                       la libreria può) in una nuova rubrica di Vinzal; se VECCHIO
-                                       è "Vinzal.mdb" nella cartella corrente e FILE non è indicato,
-                                       il file di Access è conservato con un altro nome e la nuova
-                                       rubrica prende il nome "Vinzal.mdb"
-  import --csv DATI [FILE] [--keep-duplicates] [--encoding CODIFICA] [--map "COLONNA=CAMPO,..."]
-                                       aggiunge i contatti di un file CSV (separatore , ; o
-                                       tabulazione); le esportazioni dei programmi di posta e delle
-                                       rubriche web sono riconosciute dall'intestazione; la codifica
-                                       (UTF-8 o Windows-1252) è riconosciuta se non è indicata;
-                                       --map assegna a mano una colonna a un campo
-  import --vcard DATI [FILE] [--keep-duplicates]
-                                       aggiunge i contatti di un file vCard (2.1, 3.0, 4.0)
-                                       (in una rubrica esistente con nuovi ID, in una transazione,
-                                       saltando quelli già presenti con tutti gli undici campi
-                                       uguali, a meno di --keep-duplicates; se FILE non esiste
-                                       viene creato con gli ID dei dati, da 1 a 2147483647)
-  export --csv DATI [FILE] [--spreadsheet] [--force]
-                                       scrive i contatti in CSV (RFC 4180, UTF-8); con
-                                       --spreadsheet come lo aprono i fogli di calcolo italiani
-                                       (separatore ; e UTF-8 con BOM)
-  export --vcard DATI [FILE] [--vcard-version 4.0] [--force]
-                                       scrive i contatti in vCard 3.0 (o 4.0); in CSV e vCard
-                                       DATI «-» è l'uscita standard
-  export --xlsx DATI [FILE] [--force]  scrive i contatti in un foglio di calcolo .xlsx
-  export --pdf DATI [FILE] [--etichette FORMATO] [--force]
-                                       scrive l'elenco dei contatti in un PDF da stampare; con
-                                       --etichette le etichette degli indirizzi su fogli A4
-                                       (FORMATO colonne x righe: 3x8 da 70 x 37 mm, 2x7 da
-                                       105 x 42,3 mm)
-  copy ORIGINE DESTINAZIONE [--force]  copia tutti i contatti, con i loro ID, da una rubrica
-                                       (file o server) a un'altra, in una transazione; una
-                                       destinazione che contiene già contatti è sostituita
-                                       solo con --force
-  duplicates [FILE] [--csv]            elenca i gruppi di probabili doppioni, con gli ID, i nomi
-                                       e i motivi: stesso nome (maiuscole, accenti, spazi e
-                                       punteggiatura non contano), stesso numero di telefono
-                                       (solo le cifre, senza +39 o 0039, il numero intero) in uno
-                                       qualsiasi dei quattro campi, stessa e-mail; con --csv una
-                                       riga per contatto: gruppo, ID, nome, motivi
-  merge FILE ID ID... [--force]        unisce i contatti nel contatto con l'ID più basso: di ogni
-                                       campo resta il valore non vuoto (fra due diversi il più
-                                       lungo), le osservazioni di tutti sono unite; gli altri
-                                       contatti sono eliminati, in una transazione, e conservati
-                                       per poter annullare l'unione. Senza --force i contatti
-                                       devono essere probabili doppioni fra loro
-  unmerge FILE ID                      annulla l'ultima unione del contatto ID: i contatti uniti
-                                       tornano con i loro ID e i loro valori, byte per byte
-  help                                 mostra questo aiuto
-
-Opzioni:
-  --force      sostituisce un file esistente, ma solo dopo che il nuovo è stato scritto per
-               intero sul disco; non sostituisce mai una cartella, un dispositivo, una FIFO o il
-               file che viene letto
-  -h, --help   mostra questo aiuto
-  --version    mostra la versione
-
-Un file il cui nome comincia con "-" va scritto dopo "--" (per esempio: vinzal-db check -- -a.mdb).
-Stato di uscita: 0 riuscito, 1 non riuscito, 2 uso errato.
-)"_s;
 
 QString seconds(const QElapsedTimer& timer)
 {
@@ -789,16 +708,6 @@ int importData(const Arguments& args)
     return Success;
 }
 
-// A name for the Access file kept beside the new book, unused so far.
-QString keptName()
-{
-    const QString stamp = QDateTime::currentDateTime().toString(u"yyyyMMdd-HHmmss"_s);
-    QString kept = u"Vinzal-access-%1.mdb"_s.arg(stamp);
-    for (int n = 2; QFileInfo::exists(kept) || QFileInfo(kept).isSymLink(); ++n)
-        kept = u"Vinzal-access-%1-%2.mdb"_s.arg(stamp).arg(n);
-    return kept;
-}
-
 int importAccess(const Arguments& args)
 {
     const QString old = args.file;
@@ -808,66 +717,51 @@ int importAccess(const Arguments& args)
     const QString target = args.haveSecond ? args.second : contacts::fileName();
     if (const auto refused = refuseConnectionLike(target))
         return *refused;
-    if (isServerBook(target)) {
-        // A server's table is replaced in one transaction, and only with --force when it holds
-        // contacts: nothing to check on disk.
-    } else if (!inPlace) {
-        if (Status allowed = safefile::checkTarget(target, args.force, {old}); !allowed)
-            return fail(allowed.error());
-    } else {
-        // Through a link the file replaced would be the Access file itself, kept under no name.
-        if (oldInfo.isSymLink())
-            return fail(
-                u"«"_s + old +
-                u"» è un collegamento simbolico: per convertirlo indicare il nome della nuova rubrica "
-                u"(vinzal-db import "_s +
-                old + u" NUOVA.mdb). Non è cambiato nulla."_s);
-    }
     QElapsedTimer timer;
     timer.start();
-    access::Options options;
-    options.table = args.table;
-    options.skipExtraColumns = args.skipExtraColumns;
-    QStringList notes;
-    auto read = access::readShielded(old, options, notes);
-    for (const QString& note : std::as_const(notes))
-        err() << "vinzal-db: " << note << "\n";
-    if (!read)
-        return fail(read.error());
-    Contacts records = std::move(read.value());
-    const QStringList problems =
-        book::checkIds(records, [](qsizetype i) { return u"la riga n. %1 della tabella"_s.arg(i + 1); });
-    if (!problems.isEmpty())
-        return refuse(old, problems);
-
-    if (!inPlace) {
-        if (Status made = book::create(target, records, args.force, {old}); !made)
-            return fail(made.error(), shownBook(target));
-    } else {
-        // The new book takes the name "Vinzal.mdb" once complete; the Access file stays, under
-        // another name. A hard link gives it that name before anything is replaced, so there is no
-        // moment without both files.
-        auto pending = safefile::PendingFile::begin(target, true);
-        if (!pending)
-            return fail(pending.error());
-        if (Status built = book::buildFrom(*pending.value(), records); !built)
-            return fail(built.error(), target);
-        const QString kept = keptName();
-        const bool linked =
-            ::link(QFile::encodeName(old).constData(), QFile::encodeName(kept).constData()) == 0;
-        if (!linked && !QFile::rename(old, kept))
-            return fail(u"il file di Access non può essere conservato come «"_s + kept +
-                        u"»: non è cambiato nulla."_s);
-        if (Status committed = pending.value()->commit(); !committed) {
-            if (linked)
-                QFile::remove(kept);
-            else
-                QFile::rename(kept, old);
-            return fail(committed.error());
-        }
-        out() << "Il file di Access è stato conservato come «" << kept << "».\n";
+    access::ConversionRequest request;
+    request.source = old;
+    request.target = inPlace ? QString() : target;
+    request.options.table = args.table;
+    request.options.skipExtraColumns = args.skipExtraColumns;
+    request.force = args.force;
+    const access::Conversion done = access::convert(request);
+    if (args.skipExtraColumns && !done.extraColumns.isEmpty())
+        err() << "vinzal-db: Colonne non importate: " << done.extraColumns.join(u", "_s) << ".\n";
+    using Problem = access::Conversion::Problem;
+    StoreError advised = done.error;
+    switch (done.problem) {
+    case Problem::None:
+        break;
+    case Problem::SourceIsLink:
+        // Through a link the file replaced would be the Access file itself, kept under no name.
+        return fail(u"«"_s + old +
+                    u"» è un collegamento simbolico: per convertirlo indicare il nome della nuova rubrica "
+                    u"(vinzal-db import "_s +
+                    old + u" NUOVA.mdb). Non è cambiato nulla."_s);
+    case Problem::NoSuchTable:
+        advised.message += u" Indicare quella giusta con --table NOME."_s;
+        return fail(advised);
+    case Problem::ExtraColumns:
+        advised.message += u" Per importare senza di esse usare --skip-extra-columns."_s;
+        return fail(advised);
+    case Problem::Target:
+    case Problem::Reading:
+        return fail(done.error);
+    case Problem::BadIds:
+        return refuse(old, done.badIds);
+    case Problem::Creating:
+    case Problem::Replacing:
+        return inPlace ? fail(done.error) : fail(done.error, shownBook(target));
+    case Problem::Writing:
+        return fail(done.error, inPlace ? target : shownBook(target));
+    case Problem::Keeping:
+        return fail(u"il file di Access non può essere conservato come «"_s +
+                    QFileInfo(done.kept).fileName() + u"»: non è cambiato nulla."_s);
     }
-    out() << (records.size() == 1 ? "Importato " : "Importati ") << countOf(records.size()) << " da «" << old
+    if (inPlace)
+        out() << "Il file di Access è stato conservato come «" << QFileInfo(done.kept).fileName() << "».\n";
+    out() << (done.written == 1 ? "Importato " : "Importati ") << countOf(done.written) << " da «" << old
           << "» in «" << shownBook(target) << "» in " << seconds(timer) << " s.\n";
     return Success;
 }
@@ -876,6 +770,8 @@ int importAccess(const Arguments& args)
 
 int copyCommand(const Arguments& args)
 {
+    if (!args.haveSecond)
+        return badUsage(u"copy vuole la rubrica da copiare e quella in cui copiarla"_s);
     const QString& source = args.file;
     const QString& target = args.second;
     if (const auto refused = refuseConnectionLike(target))
@@ -909,48 +805,254 @@ int copyCommand(const Arguments& args)
 
 // --- the command line ---------------------------------------------------------------------------
 
-// The options each command takes; anything else given to it is refused.
-QStringList allowedOptions(const QString& command, const QString& format)
+// One form of a command: its name, the option choosing the form (a format: "csv", "pdf"), the options
+// it takes besides, the files it takes, what does it and its lines in the help. Parsing, the checks
+// of what is given, the dispatch and the help all come from the table below.
+struct Command
 {
-    if (command == u"create"_s || command == u"copy"_s)
-        return {u"force"_s};
-    if (command == u"demo"_s)
-        return {u"force"_s, u"rows"_s, u"seed"_s, u"duplicates"_s};
-    if (command == u"duplicates"_s)
-        return {u"csv"_s};
-    if (command == u"merge"_s)
-        return {u"force"_s};
-    if (command == u"import"_s) {
-        if (format.isEmpty())
-            return {u"force"_s, u"table"_s, u"skip-extra-columns"_s};
-        if (format == u"csv"_s)
-            return {u"csv"_s, u"keep-duplicates"_s, u"encoding"_s, u"map"_s};
-        return {u"csv"_s, u"vcard"_s, u"keep-duplicates"_s};
-    }
-    if (command == u"export"_s) {
-        QStringList allowed{u"force"_s, u"csv"_s, u"vcard"_s, u"xlsx"_s, u"pdf"_s};
-        if (format == u"pdf"_s)
-            allowed.append(u"etichette"_s);
-        if (format == u"csv"_s)
-            allowed.append(u"spreadsheet"_s);
-        if (format == u"vcard"_s)
-            allowed.append(u"vcard-version"_s);
-        return allowed;
-    }
-    return {};
+    QString name = {};
+    QString format = {};      // empty: the form without a format option
+    QString synopsis = {};    // the help's left column; empty: the form is not listed
+    QString help = {};        // the right column, its lines
+    QStringList options = {}; // without "--"; "NAME=VALUE" for one taking a value, VALUE naming it
+    int files = 1;            // the most file names it takes
+    bool needsFile = false;
+    bool takesIds = false; // the words after the book are contacts' IDs (merge, unmerge)
+    bool draws = false;    // needs Qt's drawing (never a display)
+    int (*run)(const Arguments&) = nullptr;
+    QString refusal = {}; // a form given only to be refused, with this message
+};
+
+int helpCommand(const Arguments&);
+
+const QList<Command>& commands()
+{
+    static const QList<Command> table{
+        {.name = u"create"_s,
+         .synopsis = u"create [FILE] [--force]"_s,
+         .help = u"crea una rubrica vuota"_s,
+         .options = {u"force"_s},
+         .run = createCommand},
+        {.name = u"demo"_s,
+         .synopsis = u"demo [FILE] [--rows N] [--seed S] [--duplicates P%] [--force]"_s,
+         .help = u"crea una rubrica dimostrativa con N contatti italiani\n"
+                 u"realistici (1000 se N non è indicato); lo stesso seme dà\n"
+                 u"sempre gli stessi contatti; con --duplicates il P% dei\n"
+                 u"contatti sono doppioni di altri (stesso nome scritto\n"
+                 u"altrimenti, stesso numero, stessa e-mail)"_s,
+         .options = {u"force"_s, u"rows=N"_s, u"seed=S"_s, u"duplicates=P%"_s},
+         .run = demoCommand},
+        {.name = u"check"_s,
+         .synopsis = u"check [FILE]"_s,
+         .help = u"controlla l'integrità e lo schema della rubrica"_s,
+         .run = checkCommand},
+        {.name = u"upgrade"_s,
+         .synopsis = u"upgrade [FILE]"_s,
+         .help = u"sostituisce gli indici di una rubrica fatta prima\n"
+                 u"dell'ordine italiano (accenti e maiuscole non contano)"_s,
+         .run = upgradeCommand},
+        {.name = u"import"_s,
+         .synopsis = u"import VECCHIO.mdb [FILE] [--table NOME] [--skip-extra-columns] [--force]"_s,
+         .help = u"converte una rubrica di Access (Jet 3, Jet 4, ACCDB dove\n"
+                 u"la libreria può) in una nuova rubrica di Vinzal; se VECCHIO\n"
+                 u"è \"Vinzal.mdb\" nella cartella corrente e FILE non è indicato,\n"
+                 u"il file di Access è conservato con un altro nome e la nuova\n"
+                 u"rubrica prende il nome \"Vinzal.mdb\""_s,
+         .options = {u"force"_s, u"table=NOME"_s, u"skip-extra-columns"_s},
+         .files = 2,
+         .needsFile = true,
+         .run = importAccess},
+        {.name = u"import"_s,
+         .format = u"csv"_s,
+         .synopsis =
+             u"import --csv DATI [FILE] [--keep-duplicates] [--encoding CODIFICA] [--map \"COLONNA=CAMPO,...\"]"_s,
+         .help = u"aggiunge i contatti di un file CSV (separatore , ; o\n"
+                 u"tabulazione); le esportazioni dei programmi di posta e delle\n"
+                 u"rubriche web sono riconosciute dall'intestazione; la codifica\n"
+                 u"(UTF-8 o Windows-1252) è riconosciuta se non è indicata;\n"
+                 u"--map assegna a mano una colonna a un campo"_s,
+         .options = {u"keep-duplicates"_s, u"encoding=CODIFICA"_s, u"map=COLONNE"_s},
+         .files = 2,
+         .needsFile = true,
+         .run = importData},
+        {.name = u"import"_s,
+         .format = u"vcard"_s,
+         .synopsis = u"import --vcard DATI [FILE] [--keep-duplicates]"_s,
+         .help = u"aggiunge i contatti di un file vCard (2.1, 3.0, 4.0)\n"
+                 u"(in una rubrica esistente con nuovi ID, in una transazione,\n"
+                 u"saltando quelli già presenti con tutti gli undici campi\n"
+                 u"uguali, a meno di --keep-duplicates; se FILE non esiste\n"
+                 u"viene creato con gli ID dei dati, da 1 a 2147483647)"_s,
+         .options = {u"keep-duplicates"_s},
+         .files = 2,
+         .needsFile = true,
+         .run = importData},
+        {.name = u"import"_s, .format = u"pdf"_s, .refusal = u"import non legge i file PDF"_s},
+        {.name = u"import"_s,
+         .format = u"xlsx"_s,
+         .refusal = u"import non legge i file .xlsx: esportarli in CSV dal foglio di calcolo"_s},
+        {.name = u"export"_s,
+         .format = u"csv"_s,
+         .synopsis = u"export --csv DATI [FILE] [--spreadsheet] [--force]"_s,
+         .help = u"scrive i contatti in CSV (RFC 4180, UTF-8); con\n"
+                 u"--spreadsheet come lo aprono i fogli di calcolo italiani\n"
+                 u"(separatore ; e UTF-8 con BOM)"_s,
+         .options = {u"force"_s, u"spreadsheet"_s},
+         .files = 2,
+         .needsFile = true,
+         .run = exportBook},
+        {.name = u"export"_s,
+         .format = u"vcard"_s,
+         .synopsis = u"export --vcard DATI [FILE] [--vcard-version 4.0] [--force]"_s,
+         .help = u"scrive i contatti in vCard 3.0 (o 4.0); in CSV e vCard\n"
+                 u"DATI «-» è l'uscita standard"_s,
+         .options = {u"force"_s, u"vcard-version=VERSIONE"_s},
+         .files = 2,
+         .needsFile = true,
+         .run = exportBook},
+        {.name = u"export"_s,
+         .format = u"xlsx"_s,
+         .synopsis = u"export --xlsx DATI [FILE] [--force]"_s,
+         .help = u"scrive i contatti in un foglio di calcolo .xlsx"_s,
+         .options = {u"force"_s},
+         .files = 2,
+         .needsFile = true,
+         .run = exportBook},
+        {.name = u"export"_s,
+         .format = u"pdf"_s,
+         .synopsis = u"export --pdf DATI [FILE] [--etichette FORMATO] [--force]"_s,
+         .help = u"scrive l'elenco dei contatti in un PDF da stampare; con\n"
+                 u"--etichette le etichette degli indirizzi su fogli A4\n"
+                 u"(FORMATO colonne x righe: 3x8 da 70 x 37 mm, 2x7 da\n"
+                 u"105 x 42,3 mm)"_s,
+         .options = {u"force"_s, u"etichette=FORMATO"_s},
+         .files = 2,
+         .needsFile = true,
+         .draws = true,
+         .run = exportPdf},
+        // Without a format, export is refused once its files are known.
+        {.name = u"export"_s,
+         .options = {u"force"_s},
+         .files = 2,
+         .needsFile = true,
+         .run =
+             [](const Arguments&) {
+                 return badUsage(u"export vuole --csv, --vcard, --xlsx oppure --pdf"_s);
+             }},
+        {.name = u"copy"_s,
+         .synopsis = u"copy ORIGINE DESTINAZIONE [--force]"_s,
+         .help = u"copia tutti i contatti, con i loro ID, da una rubrica\n"
+                 u"(file o server) a un'altra, in una transazione; una\n"
+                 u"destinazione che contiene già contatti è sostituita\n"
+                 u"solo con --force"_s,
+         .options = {u"force"_s},
+         .files = 2,
+         .needsFile = true,
+         .run = copyCommand},
+        {.name = u"duplicates"_s,
+         .synopsis = u"duplicates [FILE] [--csv]"_s,
+         .help = u"elenca i gruppi di probabili doppioni, con gli ID, i nomi\n"
+                 u"e i motivi: stesso nome (maiuscole, accenti, spazi e\n"
+                 u"punteggiatura non contano), stesso numero di telefono\n"
+                 u"(solo le cifre, senza +39 o 0039, il numero intero) in uno\n"
+                 u"qualsiasi dei quattro campi, stessa e-mail; con --csv una\n"
+                 u"riga per contatto: gruppo, ID, nome, motivi"_s,
+         .options = {u"csv"_s},
+         .run = duplicatesCommand},
+        {.name = u"merge"_s,
+         .synopsis = u"merge FILE ID ID... [--force]"_s,
+         .help = u"unisce i contatti nel contatto con l'ID più basso: di ogni\n"
+                 u"campo resta il valore non vuoto (fra due diversi il più\n"
+                 u"lungo), le osservazioni di tutti sono unite; gli altri\n"
+                 u"contatti sono eliminati, in una transazione, e conservati\n"
+                 u"per poter annullare l'unione. Senza --force i contatti\n"
+                 u"devono essere probabili doppioni fra loro"_s,
+         .options = {u"force"_s},
+         .takesIds = true,
+         .run = mergeCommand},
+        {.name = u"unmerge"_s,
+         .synopsis = u"unmerge FILE ID"_s,
+         .help = u"annulla l'ultima unione del contatto ID: i contatti uniti\n"
+                 u"tornano con i loro ID e i loro valori, byte per byte"_s,
+         .takesIds = true,
+         .run = unmergeCommand},
+        // help takes nothing at all: anything given with it is refused before any other check.
+        {.name = u"help"_s,
+         .synopsis = u"help"_s,
+         .help = u"mostra questo aiuto"_s,
+         .files = 0,
+         .run = helpCommand},
+    };
+    return table;
 }
 
-QString commandShown(const QString& command, const QString& format)
+QString usage()
 {
-    return format.isEmpty() ? command : command + u" --"_s + format;
+    // The right column of the list of commands; a synopsis too long for the left one has it alone.
+    constexpr qsizetype column = 39;
+    QString listed;
+    for (const Command& command : commands()) {
+        if (command.synopsis.isEmpty())
+            continue;
+        QString left = u"  "_s + command.synopsis;
+        left = left.size() + 2 <= column ? left.leftJustified(column) : left + u'\n' + QString(column, u' ');
+        listed += left + QString(command.help).replace(u"\n"_s, u"\n"_s + QString(column, u' ')) + u'\n';
+    }
+    return uR"(Uso: vinzal-db COMANDO [OPZIONI] [FILE]
+
+Crea, riempie e controlla le rubriche di Vinzal. FILE è "Vinzal.mdb" nella cartella corrente
+quando non è indicato. Al posto di un file si può indicare una rubrica su un server PostgreSQL,
+con un indirizzo "postgresql://server/base?sslmode=require" oppure "service=NOME" (la password
+si legge da ~/.pgpass).
+
+Comandi:
+)"_s + listed +
+           uR"(
+Opzioni:
+  --force      sostituisce un file esistente, ma solo dopo che il nuovo è stato scritto per
+               intero sul disco; non sostituisce mai una cartella, un dispositivo, una FIFO o il
+               file che viene letto
+  -h, --help   mostra questo aiuto
+  --version    mostra la versione
+
+Un file il cui nome comincia con "-" va scritto dopo "--" (per esempio: vinzal-db check -- -a.mdb).
+Stato di uscita: 0 riuscito, 1 non riuscito, 2 uso errato.
+)"_s;
+}
+
+int helpCommand(const Arguments&)
+{
+    out() << usage();
+    return Success;
+}
+
+// The form of `name` chosen by `format`, else its form without a format (whose options then judge
+// the format's), else none.
+const Command* formOf(const QString& name, const QString& format)
+{
+    const Command* plain = nullptr;
+    for (const Command& command : commands()) {
+        if (command.name == name && command.format == format)
+            return &command;
+        if (command.name == name && command.format.isEmpty())
+            plain = &command;
+    }
+    return plain;
+}
+
+QString optionName(const QString& option)
+{
+    return option.section(u'=', 0, 0);
 }
 
 int run(int argc, char* argv[])
 {
-    // Only the PDF export draws; it needs Qt's drawing, never a display.
+    // Only the commands that draw need Qt's drawing, and never a display.
     bool drawing = false;
     for (int i = 1; i < argc && std::string_view(argv[i]) != "--"; ++i)
-        drawing = drawing || std::string_view(argv[i]) == "--pdf" || std::string_view(argv[i]) == "-pdf";
+        for (const Command& command : commands())
+            drawing = drawing || (command.draws && (QLatin1StringView(argv[i]) == u"--"_s + command.format ||
+                                                    QLatin1StringView(argv[i]) == u"-"_s + command.format));
     const auto application = printing::makeApplication(argc, argv, drawing);
     QCoreApplication& app = *application;
     QCoreApplication::setApplicationName(u"vinzal-db"_s);
@@ -960,27 +1062,19 @@ int run(int argc, char* argv[])
     QCommandLineParser parser;
     // "-rows" is an option named "rows", not -r -o -w -s; a file name starting with '-' comes after "--".
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QList<QCommandLineOption> options{
-        {{u"h"_s, u"help"_s}, {}},
-        {u"version"_s, {}},
-        {u"force"_s, {}},
-        {u"rows"_s, {}, u"N"_s},
-        {u"seed"_s, {}, u"S"_s},
-        {u"table"_s, {}, u"NOME"_s},
-        {u"skip-extra-columns"_s, {}},
-        {u"keep-duplicates"_s, {}},
-        {u"csv"_s, {}},
-        {u"vcard"_s, {}},
-        {u"xlsx"_s, {}},
-        {u"spreadsheet"_s, {}},
-        {u"vcard-version"_s, {}, u"VERSIONE"_s},
-        {u"duplicates"_s, {}, u"P%"_s},
-        {u"encoding"_s, {}, u"CODIFICA"_s},
-        {u"pdf"_s, {}},
-        {u"etichette"_s, {}, u"FORMATO"_s},
-        {u"map"_s, {}, u"COLONNE"_s},
-    };
-    parser.addOptions(options);
+    parser.addOption({{u"h"_s, u"help"_s}, {}});
+    parser.addOption({u"version"_s, {}});
+    QStringList formats, known;
+    for (const Command& command : commands()) {
+        if (!command.format.isEmpty() && !formats.contains(command.format))
+            formats.append(command.format);
+        for (const QString& option : command.options + QStringList{command.format}) {
+            if (option.isEmpty() || known.contains(optionName(option)))
+                continue;
+            known.append(optionName(option));
+            parser.addOption({optionName(option), {}, option.section(u'=', 1)});
+        }
+    }
     if (!parser.parse(app.arguments())) {
         const QStringList unknown = parser.unknownOptionNames();
         if (!unknown.isEmpty()) {
@@ -1003,7 +1097,7 @@ int run(int argc, char* argv[])
         return badUsage(u"riga di comando non valida"_s);
     }
     if (parser.isSet(u"help"_s)) {
-        out() << usage;
+        out() << usage();
         return Success;
     }
     if (parser.isSet(u"version"_s)) {
@@ -1016,43 +1110,38 @@ int run(int argc, char* argv[])
         return badUsage(u"manca il comando"_s);
     Arguments args;
     args.command = words.takeFirst();
-    const QString& command = args.command;
-    const QStringList commands{u"create"_s,     u"demo"_s,   u"check"_s,  u"upgrade"_s,
-                               u"import"_s,     u"export"_s, u"copy"_s,   u"help"_s,
-                               u"duplicates"_s, u"merge"_s,  u"unmerge"_s};
-    if (!commands.contains(command))
-        return badUsage(u"comando sconosciuto «"_s + command + u"»"_s);
-    if (command == u"help"_s) {
-        if (!words.isEmpty() || !parser.optionNames().isEmpty())
-            return badUsage(u"help non vuole altri argomenti"_s);
-        out() << usage;
-        return Success;
-    }
+    const QString& name = args.command;
+    const Command* plain = formOf(name, {});
+    if (!plain)
+        return badUsage(u"comando sconosciuto «"_s + name + u"»"_s);
+    if (plain->files == 0 && (!words.isEmpty() || !parser.optionNames().isEmpty()))
+        return badUsage(name + u" non vuole altri argomenti"_s);
 
-    QStringList formats;
-    for (const QString& format : {u"csv"_s, u"vcard"_s, u"xlsx"_s, u"pdf"_s})
+    QStringList given;
+    for (const QString& format : std::as_const(formats))
         if (parser.isSet(format))
-            formats.append(format);
-    if (formats.size() > 1)
+            given.append(format);
+    if (given.size() > 1)
         return badUsage(u"indicare un solo formato tra --csv, --vcard, --xlsx e --pdf"_s);
-    args.format = formats.value(0);
-    if (command == u"import"_s && args.format == u"pdf"_s)
-        return badUsage(u"import non legge i file PDF"_s);
-    if (command == u"import"_s && args.format == u"xlsx"_s)
-        return badUsage(u"import non legge i file .xlsx: esportarli in CSV dal foglio di calcolo"_s);
+    args.format = given.value(0);
+    const Command& command = *formOf(name, args.format);
+    if (!command.refusal.isEmpty())
+        return badUsage(command.refusal);
 
     // Every option given must belong to the command; each at most once.
-    const QStringList allowed = allowedOptions(command, args.format);
+    QStringList allowed{command.format};
+    for (const QString& option : command.options)
+        allowed.append(optionName(option));
     QStringList seen;
-    for (QString name : parser.optionNames()) {
-        if (name == u"h"_s)
-            name = u"help"_s;
-        if (!allowed.contains(name))
-            return badUsage(u"l'opzione «--"_s + name + u"» non vale per «"_s +
-                            commandShown(command, args.format) + u"»"_s);
-        if (seen.contains(name))
-            return badUsage(u"l'opzione «--"_s + name + u"» è indicata più di una volta"_s);
-        seen.append(name);
+    for (QString option : parser.optionNames()) {
+        if (option == u"h"_s)
+            option = u"help"_s;
+        if (!allowed.contains(option))
+            return badUsage(u"l'opzione «--"_s + option + u"» non vale per «"_s +
+                            (args.format.isEmpty() ? name : name + u" --"_s + args.format) + u"»"_s);
+        if (seen.contains(option))
+            return badUsage(u"l'opzione «--"_s + option + u"» è indicata più di una volta"_s);
+        seen.append(option);
     }
 
     args.force = parser.isSet(u"force"_s);
@@ -1078,29 +1167,28 @@ int run(int argc, char* argv[])
         if (!ok || args.duplicatesPercent < 0 || args.duplicatesPercent > 50)
             return badUsage(u"--duplicates vuole una percentuale da 0% a 50% (per esempio 1%)"_s);
     }
-    for (const QString& name : {u"rows"_s, u"seed"_s}) {
-        if (!parser.isSet(name))
+    for (const QString& option : {u"rows"_s, u"seed"_s}) {
+        if (!parser.isSet(option))
             continue;
         bool ok = false;
-        const qlonglong number = parser.value(name).toLongLong(&ok);
+        const qlonglong number = parser.value(option).toLongLong(&ok);
         if (!ok || number < 0)
-            return badUsage(u"--"_s + name + u" vuole un numero intero non negativo"_s);
-        if (name == u"rows"_s)
+            return badUsage(u"--"_s + option + u" vuole un numero intero non negativo"_s);
+        if (option == u"rows"_s)
             args.rows = number;
         else
             args.seed = quint64(number);
     }
 
-    if (command == u"merge"_s || command == u"unmerge"_s) {
+    if (command.takesIds) {
         if (words.isEmpty())
-            return badUsage(command + u" vuole la rubrica e gli ID dei contatti"_s);
+            return badUsage(name + u" vuole la rubrica e gli ID dei contatti"_s);
         args.more = words.mid(1);
         words = words.mid(0, 1);
     }
-    const qsizetype most = command == u"import"_s || command == u"export"_s || command == u"copy"_s ? 2 : 1;
-    if (words.size() > most)
-        return badUsage(most == 1 ? command + u" vuole un solo file"_s
-                                  : u"troppi argomenti: «"_s + words.at(most) + u"»"_s);
+    if (words.size() > command.files)
+        return badUsage(command.files == 1 ? name + u" vuole un solo file"_s
+                                           : u"troppi argomenti: «"_s + words.at(command.files) + u"»"_s);
     if (!words.isEmpty()) {
         args.file = words.at(0);
         args.haveFile = true;
@@ -1112,36 +1200,9 @@ int run(int argc, char* argv[])
     for (const QString& word : std::as_const(words))
         if (word.isEmpty())
             return badUsage(u"un nome di file è vuoto"_s);
-
-    if (command == u"create"_s)
-        return createCommand(args);
-    if (command == u"demo"_s)
-        return demoCommand(args);
-    if (command == u"check"_s)
-        return checkCommand(args);
-    if (command == u"upgrade"_s)
-        return upgradeCommand(args);
-    if (command == u"duplicates"_s)
-        return duplicatesCommand(args);
-    if (command == u"merge"_s)
-        return mergeCommand(args);
-    if (command == u"unmerge"_s)
-        return unmergeCommand(args);
-    if (!args.haveFile)
-        return badUsage(command + u" vuole il nome del file da leggere o da scrivere"_s);
-    if (command == u"copy"_s) {
-        if (!args.haveSecond)
-            return badUsage(u"copy vuole la rubrica da copiare e quella in cui copiarla"_s);
-        return copyCommand(args);
-    }
-    if (command == u"export"_s) {
-        if (args.format.isEmpty())
-            return badUsage(u"export vuole --csv, --vcard, --xlsx oppure --pdf"_s);
-        if (args.format == u"pdf"_s)
-            return exportPdf(args);
-        return exportBook(args);
-    }
-    return args.format.isEmpty() ? importAccess(args) : importData(args);
+    if (command.needsFile && !args.haveFile)
+        return badUsage(name + u" vuole il nome del file da leggere o da scrivere"_s);
+    return command.run(args);
 }
 
 } // namespace
