@@ -4,12 +4,14 @@
 #include "contact_table.h"
 #include "dialogs.h"
 #include "engine.h"
+#include "record_navigator.h"
 #include "row.h"
 
 #include <QAction>
 #include <QFile>
 #include <QFileInfo>
 #include <QMenu>
+#include <QTimer>
 #include <QWidget>
 
 using namespace Qt::StringLiterals;
@@ -94,6 +96,13 @@ QString WindowMenu::aboutText(const QString& book)
     return u"Vinzal %1\n\nRubrica di indirizzi.\n\nLicenza: GNU General Public License, versione 3 o "
            u"successiva (GPL-3.0-or-later). Il programma è distribuito senza alcuna garanzia.\n\n"
            u"La rubrica mostrata si trova %2."_s.arg(QStringLiteral(VINZAL_VERSION), where);
+}
+
+void openShownBook(QWidget* window, RecordNavigator& navigator)
+{
+    if (Status opened = navigator.open(); !opened)
+        QTimer::singleShot(
+            0, window, [window, error = opened.error()] { Dialogs::instance().reportError(window, error); });
 }
 
 BookEvents& BookEvents::instance()

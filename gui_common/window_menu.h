@@ -12,6 +12,8 @@ class QWidget;
 
 namespace vinzal {
 
+class RecordNavigator;
+
 struct Row;
 
 // The menu both windows share, reached without changing their layout: a right click on the
@@ -53,6 +55,11 @@ private:
     QAction* m_delete = nullptr;
     Handlers m_handlers;
 };
+
+// Opens the book of a window being shown for the first time: before its first paint, which then
+// shows the rows (no empty window painted first). A failure is reported once the show has
+// completed, over a visible window.
+void openShownBook(QWidget* window, RecordNavigator& navigator);
 
 // Tells every window that a book's contacts were written through this program, so that each window
 // on it reads it again (when it is not in the middle of an edit). The store tells it, once the write

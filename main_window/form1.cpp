@@ -176,15 +176,12 @@ Form1::Form1(QWidget* parent, const QString& book)
     setGeometry(QRect(QPoint(look::px(45), look::px(435)), clientSize));
     setMinimumSize(clientSize);
 
-    m_data1.setCaption(u"Nomelia elettronica"_s);
     m_data1.setConnect(contacts::connectString());
     m_data1.setRecordSource(contacts::tableName());
     m_data1.setRecordsetType(RecordNavigator::RecordsetType::Table);
     buildControls();
     connect(&m_data1, &RecordNavigator::validate, this, &Form1::data1Validate);
     connect(&BookEvents::instance(), &BookEvents::changed, this, &Form1::bookChanged);
-    connect(&m_data1, &RecordNavigator::openFailed, this,
-            [this](const StoreError& error) { Dialogs::instance().reportError(this, error); });
     WindowMenu::Handlers handlers;
     handlers.exportFile = [this] { exportContacts(this, m_book); };
     handlers.print = [this] {
@@ -202,8 +199,14 @@ Form1::Form1(QWidget* parent, const QString& book)
     m_menu = new WindowMenu(this, m_book, std::move(handlers));
     openContextMenuFromKeyboard(this);
     load();
-    // The navigator opens the file by itself once the window has been shown, as a data control does.
-    m_data1.openWhenShown(this);
+}
+
+void Form1::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // The book opens once the window is first shown, after the load handler, as a data control does.
+    if (!std::exchange(m_shownOnce, true))
+        openShownBook(this, m_data1);
 }
 
 Form1::~Form1()
@@ -318,7 +321,7 @@ void Form1::buildControls()
     image->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     image->setPixmap(look::icon().pixmap(QSize(32, 32)));
 
-    m_bar = new NavigatorBar(m_data1, this);
+    m_bar = new NavigatorBar(m_data1, u"Nomelia elettronica"_s, this);
     m_bar->setObjectName(u"Data1"_s);
     m_bar->setGeometry(look::twips(960, 720, 3300, 495));
     m_bar->setAccessibleName(u"Scorrimento dei contatti"_s);
@@ -497,7 +500,7 @@ void Form1::setMode(Mode mode)
     m_mode = mode;
     m_command6->setVisible(mode != Mode::Browsing);
     m_command3->setText(mode == Mode::Modifying ? kAnnulla : kModifica);
-    m_data1.setEnabled(mode != Mode::Adding);
+    m_bar->setEnabled(mode != Mode::Adding);
     for (QPushButton* button : std::as_const(m_lockList))
         button->setEnabled(mode != Mode::Adding);
     static const QString told[] = {u"Consultazione"_s, u"Aggiunta di un contatto"_s,

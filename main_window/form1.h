@@ -30,6 +30,7 @@ public:
     RecordNavigator& navigator() { return m_data1; }
 
 protected:
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     // The shared menu, on the background, the bar and the buttons (the boxes keep their own).
@@ -81,6 +82,7 @@ private:
     QPointer<Form2> m_form2;
     WindowMenu* m_menu = nullptr;
     bool m_exiting = false; // set only while "ESCI" closes the window
+    bool m_shownOnce = false;
     QString m_book;         // the table view opens the same book
 };
 

@@ -38,7 +38,7 @@ QIcon arrow(bool pointsLeft, bool toEnd)
 
 } // namespace
 
-NavigatorBar::NavigatorBar(RecordNavigator& navigator, QWidget* parent)
+NavigatorBar::NavigatorBar(RecordNavigator& navigator, const QString& caption, QWidget* parent)
     : QFrame(parent), m_navigator(navigator), m_caption(new QLabel(this))
 {
     setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -52,7 +52,7 @@ NavigatorBar::NavigatorBar(RecordNavigator& navigator, QWidget* parent)
     m_caption->setObjectName(u"Caption"_s);
     m_caption->setFont(look::timesBold12());
     m_caption->setAlignment(Qt::AlignCenter);
-    m_caption->setText(navigator.caption());
+    m_caption->setText(caption);
 
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(1, 1, 1, 1);
@@ -66,11 +66,6 @@ NavigatorBar::NavigatorBar(RecordNavigator& navigator, QWidget* parent)
                              [](RecordNavigator& n) { return n.moveNext(); }));
     row->addWidget(addButton(u"MoveLast"_s, u"Ultimo contatto"_s, arrow(false, true),
                              [](RecordNavigator& n) { return n.moveLast(); }));
-
-    connect(&navigator, &RecordNavigator::captionChanged, m_caption, &QLabel::setText);
-    connect(&navigator, &RecordNavigator::enabledChanged, this, &QWidget::setEnabled);
-    connect(&navigator, &RecordNavigator::visibleChanged, this, &QWidget::setVisible);
-    setEnabled(navigator.isEnabled());
 }
 
 QToolButton* NavigatorBar::addButton(const QString& name, const QString& tip, const QIcon& icon, Move move)
@@ -84,7 +79,7 @@ QToolButton* NavigatorBar::addButton(const QString& name, const QString& tip, co
     button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
     button->setFixedWidth(19);
     connect(button, &QToolButton::clicked, this, [this, move] {
-        if (!m_navigator.isEnabled())
+        if (!isEnabled())
             return;
         const Status moved = move(m_navigator);
         if (!moved)

@@ -18,7 +18,7 @@ class NavigatorBar : public QFrame
 {
     Q_OBJECT
 public:
-    NavigatorBar(RecordNavigator& navigator, QWidget* parent);
+    NavigatorBar(RecordNavigator& navigator, const QString& caption, QWidget* parent);
 
 private:
     using Move = Status (*)(RecordNavigator&);

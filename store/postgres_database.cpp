@@ -296,7 +296,11 @@ Result<bool> PostgresStatement::step(const QString& what)
     Status status = m_database.check(result, what);
     if (result) {
         m_columns = PQnfields(result);
-        m_changes = QByteArray(PQcmdTuples(result)).toLongLong();
+        // PQcmdTuples() counts the rows a SELECT returned too: only a write changes rows.
+        const QByteArray command = PQcmdStatus(result);
+        const bool write =
+            command.startsWith("INSERT ") || command.startsWith("UPDATE ") || command.startsWith("DELETE ");
+        m_changes = write ? QByteArray(PQcmdTuples(result)).toLongLong() : 0;
     }
     PQclear(result);
     while (PGresult* rest = PQgetResult(conn)) {

@@ -3,9 +3,6 @@
 #include "contact_table.h"
 #include "engine.h"
 
-#include <QEvent>
-#include <QTimer>
-
 using namespace Qt::StringLiterals;
 
 namespace vinzal {
@@ -18,42 +15,6 @@ RecordNavigator::RecordNavigator(QObject* parent)
 RecordNavigator::~RecordNavigator()
 {
     close();
-}
-
-void RecordNavigator::setCaption(const QString& caption)
-{
-    m_caption = caption;
-    emit captionChanged(caption);
-}
-
-void RecordNavigator::setEnabled(bool enabled)
-{
-    m_enabled = enabled;
-    emit enabledChanged(enabled);
-}
-
-void RecordNavigator::setVisible(bool visible)
-{
-    m_visible = visible;
-    emit visibleChanged(visible);
-}
-
-void RecordNavigator::openWhenShown(QObject* window)
-{
-    m_window = window;
-    window->installEventFilter(this);
-}
-
-bool RecordNavigator::eventFilter(QObject* watched, QEvent* event)
-{
-    if (watched == m_window && event->type() == QEvent::Show) {
-        m_window->removeEventFilter(this);
-        // Opened before the window's first paint, which then shows the rows (no empty window painted
-        // first); a failure is reported once the show has completed, over a visible window.
-        if (Status opened = open(); !opened)
-            QTimer::singleShot(0, this, [this, error = opened.error()] { emit openFailed(error); });
-    }
-    return QObject::eventFilter(watched, event);
 }
 
 Status RecordNavigator::requireOpen() const

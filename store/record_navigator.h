@@ -9,7 +9,6 @@
 
 #include <QList>
 #include <QObject>
-#include <QPointer>
 #include <QString>
 
 #include <memory>
@@ -20,8 +19,8 @@ namespace vinzal {
 
 // Joins one window to the contact table: opens the file, keeps a cursor with one current row, shows
 // it in the bound fields, moves, and writes changed fields back when the row is left, raising
-// validate() first. It shows nothing itself: failures come back as StoreError, or through
-// openFailed() for the open it does on its own.
+// validate() first. It shows nothing itself and keeps no state of a widget (its window draws the
+// bar and decides when to open it): failures come back as StoreError.
 class RecordNavigator : public QObject
 {
     Q_OBJECT
@@ -61,18 +60,9 @@ public:
     void setRecordSource(const QString& source) { m_recordSource = source; }
     RecordsetType recordsetType() const { return m_recordsetType; }
     void setRecordsetType(RecordsetType type) { m_recordsetType = type; }
-    QString caption() const { return m_caption; }
-    void setCaption(const QString& caption);
-    bool isEnabled() const { return m_enabled; }
-    void setEnabled(bool enabled);
-    bool isVisible() const { return m_visible; }
-    void setVisible(bool visible);
 
     void bind(BoundField* field) { m_fields.append(field); }
     const QList<BoundField*>& boundFields() const { return m_fields; }
-
-    // Opens by itself once `window` has been shown for the first time, after its load handler.
-    void openWhenShown(QObject* window);
 
     bool isOpen() const { return bool(m_connection); }
     Connection* connection() const { return m_connection.get(); }
@@ -117,16 +107,9 @@ signals:
     // Raised before the current row is left or written; `save` is true when a bound field changed.
     // Handlers run synchronously and may clear DataChanged on the fields to keep their text out.
     void validate(vinzal::RecordNavigator::Action action, bool save);
-    void openFailed(const vinzal::StoreError& error);
     void opened();
     void closed();
     void currentChanged();
-    void captionChanged(const QString& caption);
-    void enabledChanged(bool enabled);
-    void visibleChanged(bool visible);
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     template <typename Move> Status leaveAndMove(Action action, Move move);
@@ -150,12 +133,8 @@ private:
     QString m_databaseName;
     QString m_recordSource;
     RecordsetType m_recordsetType = RecordsetType::Table;
-    QString m_caption;
-    bool m_enabled = true;
-    bool m_visible = true;
 
     QList<BoundField*> m_fields;
-    QPointer<QObject> m_window;
 
     std::unique_ptr<Connection> m_connection;
     std::unique_ptr<TableCursor> m_cursor;

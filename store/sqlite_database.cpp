@@ -72,7 +72,8 @@ public:
             return true;
         m_done = true;
         if (code == SQLITE_DONE) {
-            m_changes = sqlite3_changes64(m_db);
+            // sqlite3_changes64() keeps the count of the connection's last write: a read changed nothing.
+            m_changes = sqlite3_stmt_readonly(m_statement) ? 0 : sqlite3_changes64(m_db);
             return false;
         }
         StoreError error = failure(m_db, code, what);

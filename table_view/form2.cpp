@@ -40,19 +40,15 @@ Form2::Form2(QWidget* parent, const QString& book)
     m_data1.setConnect(contacts::connectString());
     m_data1.setRecordSource(contacts::tableName());
     m_data1.setRecordsetType(RecordNavigator::RecordsetType::Dynaset);
-    m_data1.setVisible(false);
 
     m_grid = new BoundGrid(m_data1, this);
     m_grid->setObjectName(u"DBGrid1"_s);
     m_grid->setGeometry(look::twips(240, 840, 11535, 6975)); // keeps its place and size on resize
     m_grid->setFocus();
 
-    connect(&m_data1, &RecordNavigator::openFailed, this,
-            [this](const StoreError& error) { Dialogs::instance().reportError(this, error); });
-    // The load handler: the main window's book, else the file in the working directory; the
-    // navigator opens once shown.
+    // The load handler: the main window's book, else the file in the working directory, opened once
+    // the window is first shown.
     m_data1.setDatabaseName(m_book);
-    m_data1.openWhenShown(this);
 
     WindowMenu::Handlers handlers;
     handlers.exportFile = [this] { exportRows(); };
@@ -70,6 +66,13 @@ Form2::Form2(QWidget* parent, const QString& book)
     m_menu = new WindowMenu(this, m_book, std::move(handlers));
     openContextMenuFromKeyboard(this);
     connect(&BookEvents::instance(), &BookEvents::changed, this, &Form2::bookChanged);
+}
+
+void Form2::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (!std::exchange(m_shownOnce, true))
+        openShownBook(this, m_data1);
 }
 
 void Form2::contextMenuEvent(QContextMenuEvent* event)

@@ -22,6 +22,7 @@ public:
     RecordNavigator& navigator() { return m_data1; }
 
 protected:
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     // The shared menu, on the grid and around it (the cell being edited keeps its own).
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -43,6 +44,7 @@ private:
     BoundGrid* m_grid;
     WindowMenu* m_menu = nullptr;
     QString m_book;
+    bool m_shownOnce = false;
 };
 
 } // namespace vinzal
