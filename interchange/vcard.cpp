@@ -33,7 +33,7 @@ enum Field {
 const QString kUidPrefix = u"vinzal-"_s;
 const QByteArray kUlteriore = "X-VINZAL-ULTERIORE-IDENTIFICATIVO";
 const QByteArray kEol = "X-VINZAL-EOL";
-// Says that a card is Vinzal's own, read exactly as written (see readCard).
+// Says that a card is Vinzal's own, read exactly as written (see CardReader).
 const QByteArray kProductId = "-//Vinzal//Vinzal//IT";
 
 // Characters written as "\n" (see vcard.h): line breaks, what some programs split lines at, and
@@ -511,230 +511,326 @@ private:
     QStringList m_lines;
 };
 
-// The record of one card, from its properties in file order.
+// The record of one card, from its properties in file order, built by one reader per property.
 //
 // A card Vinzal wrote (its PRODID, or a UID vinzal-N) is read exactly as written: each field from
 // its one property. Cards of other programs carry more than the book has fields (several numbers of
 // one kind, a pager, a birthday); what has no field of its own goes into "Osservazioni" with an
 // Italian label, never into a field of another kind, and never is lost.
-Contact readCard(const QList<Property>& properties, int beginLine, ReadResult& result, Notes& notes)
+class CardReader
 {
-    QList<QVariant> record(fieldCount);
-    bool version21 = false, own = false, hasAddress = false;
-    QHash<QByteArray, QString> groupLabels; // itemN -> the label of X-ABLABEL
-    bool legacyUsed = false;
+public:
+    CardReader(const QList<Property>& properties, ReadResult& result);
+    Contact read(int beginLine, Notes& notes);
+
+private:
+    // One property as its reader sees it: the decoded value, and the kind and label the phone gave it.
+    struct Read
+    {
+        const Property& p;
+        QString value;
+        QList<QByteArray> types; // TYPE and what a standard label stands for
+        bool customLabel;        // a label of the user's own, which names the value in the remarks
+        QString ownLabel;
+    };
+    using Reader = void (CardReader::*)(const Read&);
+    // The properties that have a field of their own; the others of remarkLabels() go to the remarks.
+    static const QHash<QByteArray, Reader>& readers();
+
+    QString unescaped(const Read& r) { return unescapeValue(r.value, r.p, m_result.warnings); }
+    QStringList parts(const Read& r, QChar separator, qsizetype atLeast = 0);
+
+    void uid(const Read& r);
+    void fullName(const Read& r);
+    void name(const Read& r);
+    void organisation(const Read& r);
+    void categories(const Read& r);
+    void address(const Read& r);
+    void phone(const Read& r);
+    void email(const Read& r);
+    void note(const Read& r);
+    void ulteriore(const Read& r);
+    void printedAddress(const Read& r);
+    void remark(const Read& r);
+    void finishName();
+
+    const QList<Property>& m_properties;
+    ReadResult& m_result;
+    QList<QVariant> m_record = QList<QVariant>(fieldCount);
+    bool m_version21 = false, m_own = false, m_hasAddress = false, m_legacyUsed = false;
+    QHash<QByteArray, QString> m_groupLabels; // itemN -> the label of X-ABLABEL
+    Remarks m_remarks;
+    QString m_fromName, m_fromFullName, m_organisation;
+    bool m_haveFullName = false;
+    QStringList m_nameRemarks, m_notes, m_categories;
+};
+
+const QHash<QByteArray, CardReader::Reader>& CardReader::readers()
+{
+    static const QHash<QByteArray, Reader> all{
+        {"UID", &CardReader::uid},           {"FN", &CardReader::fullName},  {"N", &CardReader::name},
+        {"ORG", &CardReader::organisation},  {"CATEGORIES", &CardReader::categories},
+        {"ADR", &CardReader::address},       {"TEL", &CardReader::phone},    {"EMAIL", &CardReader::email},
+        {"NOTE", &CardReader::note},         {kUlteriore, &CardReader::ulteriore},
+        {"LABEL", &CardReader::printedAddress}};
+    return all;
+}
+
+CardReader::CardReader(const QList<Property>& properties, ReadResult& result)
+    : m_properties(properties), m_result(result)
+{
+    // What decides how the rest is read comes first, wherever it stands in the card.
     for (const Property& p : properties) {
         if (p.name == "VERSION")
-            version21 = p.rawValue.trimmed() == "2.1";
+            m_version21 = p.rawValue.trimmed() == "2.1";
         else if (p.name == "PRODID")
-            own = own || p.rawValue.startsWith(kProductId);
+            m_own = m_own || p.rawValue.startsWith(kProductId);
         else if (p.name == "UID")
-            own = own || p.rawValue.startsWith(kUidPrefix.toLatin1());
+            m_own = m_own || p.rawValue.startsWith(kUidPrefix.toLatin1());
         else if (p.name == "ADR")
-            hasAddress = true;
+            m_hasAddress = true;
     }
     for (const Property& p : properties)
         if (p.name == "X-ABLABEL" && !p.group.isEmpty())
-            groupLabels[p.group] =
-                plainLabel(unescape(decodeText(p, version21, legacyUsed, result.errors, result.warnings)));
+            m_groupLabels[p.group] =
+                plainLabel(unescape(decodeText(p, m_version21, m_legacyUsed, result.errors, result.warnings)));
+}
 
-    static const QList<QByteArray> used = {"UID", "FN",    "N",    "CATEGORIES", "ADR",
-                                           "TEL", "EMAIL", "NOTE", "ORG",        kUlteriore};
-    Remarks remarks;
-    QString fromName, fromFullName, organisation;
-    bool haveFullName = false;
-    QStringList nameRemarks, notesRead, categories;
-    for (const Property& p : properties) {
+QStringList CardReader::parts(const Read& r, QChar separator, qsizetype atLeast)
+{
+    QStringList list = split(r.value, separator);
+    restoreBreaks(list, r.p, m_result.warnings);
+    while (list.size() < atLeast)
+        list.append(u""_s);
+    return list;
+}
+
+void CardReader::uid(const Read& r)
+{
+    const QString uid = unescaped(r);
+    if (uid.startsWith(kUidPrefix))
+        m_record[Id] = uid.mid(kUidPrefix.size()); // checked where it is written
+}
+
+void CardReader::fullName(const Read& r)
+{
+    if (r.p.param("X-VINZAL-NULL").contains("1") || m_haveFullName)
+        return;
+    m_fromFullName = unescaped(r);
+    m_haveFullName = true;
+}
+
+void CardReader::name(const Read& r)
+{
+    if (!m_fromName.isNull())
+        return;
+    // Family name first, as Italian address books write it. A family name alone is taken as it is
+    // (that is how Vinzal writes a name); the courtesy words go to the remarks.
+    const QStringList list = parts(r, u';', 5);
+    if (list.join(QString()).trimmed().isEmpty())
+        return;
+    if (list.mid(1).join(QString()).isEmpty()) {
+        m_fromName = list.at(0);
+        return;
+    }
+    QStringList words;
+    for (int i = 0; i < 3; ++i)
+        if (const QString word = QString(list.at(i)).replace(u',', u' ').simplified(); !word.isEmpty())
+            words.append(word);
+    if (words.isEmpty())
+        return;
+    m_fromName = words.join(u' ');
+    m_nameRemarks = {list.at(3).trimmed(), list.at(4).trimmed()};
+}
+
+void CardReader::organisation(const Read& r)
+{
+    QStringList units = parts(r, u';');
+    units.removeIf([](const QString& unit) { return unit.trimmed().isEmpty(); });
+    if (m_organisation.isNull())
+        m_organisation = units.join(u", "_s);
+    else
+        m_remarks.add(u"Azienda"_s, units.join(u", "_s));
+}
+
+void CardReader::categories(const Read& r)
+{
+    if (m_own) {
+        m_record[Genere] = unescaped(r);
+        return;
+    }
+    // Another program's categories are a list; the book knows three of them (see read()).
+    m_categories += parts(r, u',');
+}
+
+void CardReader::address(const Read& r)
+{
+    const QStringList list = parts(r, u';', 7);
+    const QString where = r.types.contains("WORK")   ? u" ufficio"_s
+                          : r.types.contains("HOME") ? u" casa"_s
+                                                     : QString();
+    if (!m_record[Indirizzo].isNull() || !m_record[Citta].isNull()) {
+        QStringList pieces;
+        for (const QString& piece : list)
+            if (!piece.trimmed().isEmpty())
+                pieces.append(piece.trimmed());
+        m_remarks.add(r.ownLabel.isEmpty() ? u"Indirizzo"_s + where : r.ownLabel, pieces.join(u", "_s));
+        return;
+    }
+    m_remarks.countField(u"Indirizzo"_s + where);
+    const QList<QByteArray> nulls = r.p.param("X-VINZAL-NULL");
+    QString street = list.at(2);
+    if (!list.at(1).trimmed().isEmpty())
+        street = street.trimmed().isEmpty() ? list.at(1).trimmed() : street.trimmed() + u", "_s + list.at(1).trimmed();
+    if (!nulls.contains("STREET"))
+        m_record[Indirizzo] = street;
+    if (!nulls.contains("LOCALITY"))
+        m_record[Citta] = list.at(3);
+    m_remarks.add(u"Casella postale"_s, list.at(0).trimmed());
+    m_remarks.add(u"CAP"_s, list.at(5).trimmed());
+    m_remarks.add(u"Provincia"_s, list.at(4).trimmed());
+    m_remarks.add(u"Paese"_s, foreign::remarkValue(u"Paese"_s, list.at(6).trimmed()));
+}
+
+void CardReader::phone(const Read& r)
+{
+    QString number = unescaped(r);
+    if (r.p.param("VALUE").contains("URI") && number.startsWith(u"tel:"_s, Qt::CaseInsensitive))
+        number = number.mid(4);
+    // Which field a number may go to, and the label it has when that field is taken.
+    const QList<QByteArray>& types = r.types;
+    int field = -1;
+    QString kind;
+    if (types.contains("FAX")) {
+        field = Fax;
+        kind = types.contains("WORK") ? u"Fax ufficio"_s : types.contains("HOME") ? u"Fax casa"_s : u"Fax"_s;
+    } else if (types.contains("PAGER")) {
+        kind = u"Cercapersone"_s;
+    } else if (types.contains("CELL") || types.contains("MOBILE") || types.contains("IPHONE")) {
+        field = Cellulare;
+        kind = u"Cellulare"_s;
+    } else if (!r.ownLabel.isEmpty()) {
+        kind = r.ownLabel;
+    } else if (types.contains("WORK")) {
+        field = Ufficio;
+        kind = u"Telefono ufficio"_s;
+    } else if (types.contains("HOME")) {
+        field = Casa;
+        kind = u"Telefono casa"_s;
+    } else if (types.contains("MAIN")) {
+        kind = u"Telefono principale"_s;
+    } else if (types.contains("OTHER")) {
+        kind = u"Altro telefono"_s;
+    } else if (types.contains("CAR")) {
+        kind = u"Telefono auto"_s;
+    } else {
+        field = Casa; // a number without a kind: the home number, as it always was
+        kind = u"Telefono"_s;
+    }
+    if (field >= 0 && m_record[field].isNull()) {
+        m_record[field] = number;
+        m_remarks.countField(kind);
+    } else {
+        m_remarks.add(kind, number);
+    }
+}
+
+void CardReader::email(const Read& r)
+{
+    const QString address = unescaped(r);
+    if (m_record[Email].isNull()) {
+        m_record[Email] = address;
+        m_remarks.countField(u"E-mail"_s);
+    } else {
+        m_remarks.add(r.customLabel ? r.ownLabel : u"E-mail"_s, address);
+    }
+}
+
+void CardReader::note(const Read& r)
+{
+    m_notes.append(unescaped(r));
+}
+
+void CardReader::ulteriore(const Read& r)
+{
+    m_record[Ulteriore] = unescaped(r);
+}
+
+void CardReader::printedAddress(const Read& r)
+{
+    if (!m_hasAddress) // otherwise the printed form of an address the card also has
+        m_remarks.add(u"Indirizzo"_s, unescaped(r));
+}
+
+void CardReader::remark(const Read& r)
+{
+    QString text = unescaped(r);
+    const QByteArray& name = r.p.name;
+    if (name == "BDAY" || name == "ANNIVERSARY" || name == "X-ANNIVERSARY" || name == "X-ABDATE")
+        text = italianDate(text);
+    m_remarks.add(r.customLabel ? r.ownLabel : remarkLabels().value(name), text);
+}
+
+// The name: from N, else FN, else the organisation when the card is not of a person.
+void CardReader::finishName()
+{
+    if (!m_fromName.isNull()) {
+        m_record[Nome] = m_fromName;
+        m_remarks.add(u"Prefisso del nome"_s, m_nameRemarks.value(0));
+        m_remarks.add(u"Suffisso del nome"_s, m_nameRemarks.value(1));
+    } else if (m_haveFullName && (!m_fromFullName.trimmed().isEmpty() || m_organisation.isEmpty())) {
+        m_record[Nome] = m_fromFullName;
+    } else if (!m_organisation.isEmpty()) {
+        m_record[Nome] = m_organisation;
+    }
+    if (!m_organisation.isEmpty() && m_record[Nome].toString() != m_organisation)
+        m_remarks.add(u"Azienda"_s, m_organisation);
+}
+
+Contact CardReader::read(int beginLine, Notes& notes)
+{
+    for (const Property& p : m_properties) {
         // What the address book does not keep (a photo, a key) is never decoded, so it can neither
         // stop the import nor bring a warning.
-        if (!used.contains(p.name) && !remarkLabels().contains(p.name))
+        const Reader reader = readers().value(p.name, remarkLabels().contains(p.name) ? &CardReader::remark : nullptr);
+        if (!reader)
             continue;
-        const QString value = decodeText(p, version21, legacyUsed, result.errors, result.warnings);
-        const QString label = groupLabels.value(p.group);
-        QList<QByteArray> types = p.param("TYPE") + typesOfLabel(label);
-        const bool customLabel = !label.isEmpty() && typesOfLabel(label).isEmpty();
+        const QString label = m_groupLabels.value(p.group);
+        const QList<QByteArray> ofLabel = typesOfLabel(label);
+        const bool customLabel = !label.isEmpty() && ofLabel.isEmpty();
         QString typeLabel; // 2.1's bare X-words name a label of the user's own
         for (const auto& [key, raw] : p.params)
             if (key == "TYPE" && raw.startsWith("X-") && !raw.startsWith("X-VINZAL"))
                 typeLabel = QString::fromUtf8(raw.mid(2)).trimmed();
-        const QString ownLabel = customLabel ? italianLabel(label) : typeLabel;
-        if (p.name == "UID") {
-            const QString uid = unescapeValue(value, p, result.warnings);
-            if (uid.startsWith(kUidPrefix))
-                record[Id] = uid.mid(kUidPrefix.size()); // checked where it is written
-        } else if (p.name == "FN") {
-            if (!p.param("X-VINZAL-NULL").contains("1") && !haveFullName) {
-                fromFullName = unescapeValue(value, p, result.warnings);
-                haveFullName = true;
-            }
-        } else if (p.name == "N" && fromName.isNull()) {
-            // Family name first, as Italian address books write it. A family name alone is taken
-            // as it is (that is how Vinzal writes a name); the courtesy words go to the remarks.
-            QStringList parts = split(value, u';');
-            restoreBreaks(parts, p, result.warnings);
-            while (parts.size() < 5)
-                parts.append(u""_s);
-            if (parts.join(QString()).trimmed().isEmpty())
-                continue;
-            if (parts.mid(1).join(QString()).isEmpty()) {
-                fromName = parts.at(0);
-                continue;
-            }
-            QStringList words;
-            for (int i = 0; i < 3; ++i)
-                if (const QString word = QString(parts.at(i)).replace(u',', u' ').simplified();
-                    !word.isEmpty())
-                    words.append(word);
-            if (words.isEmpty())
-                continue;
-            fromName = words.join(u' ');
-            nameRemarks = {parts.at(3).trimmed(), parts.at(4).trimmed()};
-        } else if (p.name == "ORG") {
-            QStringList units = split(value, u';');
-            restoreBreaks(units, p, result.warnings);
-            units.removeIf([](const QString& unit) { return unit.trimmed().isEmpty(); });
-            if (organisation.isNull())
-                organisation = units.join(u", "_s);
-            else
-                remarks.add(u"Azienda"_s, units.join(u", "_s));
-        } else if (p.name == "CATEGORIES") {
-            if (own) {
-                record[Genere] = unescapeValue(value, p, result.warnings);
-                continue;
-            }
-            // Another program's categories are a list; the book knows three of them (see the end).
-            QStringList list = split(value, u',');
-            restoreBreaks(list, p, result.warnings);
-            categories += list;
-        } else if (p.name == "ADR") {
-            QStringList parts = split(value, u';');
-            restoreBreaks(parts, p, result.warnings);
-            while (parts.size() < 7)
-                parts.append(u""_s);
-            const QString where = types.contains("WORK")   ? u" ufficio"_s
-                                  : types.contains("HOME") ? u" casa"_s
-                                                           : QString();
-            if (!record[Indirizzo].isNull() || !record[Citta].isNull()) {
-                QStringList pieces;
-                for (const QString& piece : std::as_const(parts))
-                    if (!piece.trimmed().isEmpty())
-                        pieces.append(piece.trimmed());
-                remarks.add(ownLabel.isEmpty() ? u"Indirizzo"_s + where : ownLabel, pieces.join(u", "_s));
-                continue;
-            }
-            remarks.countField(u"Indirizzo"_s + where);
-            const QList<QByteArray> nulls = p.param("X-VINZAL-NULL");
-            QString street = parts.at(2);
-            if (!parts.at(1).trimmed().isEmpty())
-                street = street.trimmed().isEmpty() ? parts.at(1).trimmed()
-                                                    : street.trimmed() + u", "_s + parts.at(1).trimmed();
-            if (!nulls.contains("STREET"))
-                record[Indirizzo] = street;
-            if (!nulls.contains("LOCALITY"))
-                record[Citta] = parts.at(3);
-            remarks.add(u"Casella postale"_s, parts.at(0).trimmed());
-            remarks.add(u"CAP"_s, parts.at(5).trimmed());
-            remarks.add(u"Provincia"_s, parts.at(4).trimmed());
-            remarks.add(u"Paese"_s, foreign::remarkValue(u"Paese"_s, parts.at(6).trimmed()));
-        } else if (p.name == "TEL") {
-            QString number = unescapeValue(value, p, result.warnings);
-            if (p.param("VALUE").contains("URI") && number.startsWith(u"tel:"_s, Qt::CaseInsensitive))
-                number = number.mid(4);
-            // Which field a number may go to, and the label it has when that field is taken.
-            int field = -1;
-            QString kind;
-            if (types.contains("FAX")) {
-                field = Fax;
-                kind = types.contains("WORK")   ? u"Fax ufficio"_s
-                       : types.contains("HOME") ? u"Fax casa"_s
-                                                : u"Fax"_s;
-            } else if (types.contains("PAGER")) {
-                kind = u"Cercapersone"_s;
-            } else if (types.contains("CELL") || types.contains("MOBILE") || types.contains("IPHONE")) {
-                field = Cellulare;
-                kind = u"Cellulare"_s;
-            } else if (!ownLabel.isEmpty()) {
-                kind = ownLabel;
-            } else if (types.contains("WORK")) {
-                field = Ufficio;
-                kind = u"Telefono ufficio"_s;
-            } else if (types.contains("HOME")) {
-                field = Casa;
-                kind = u"Telefono casa"_s;
-            } else if (types.contains("MAIN")) {
-                kind = u"Telefono principale"_s;
-            } else if (types.contains("OTHER")) {
-                kind = u"Altro telefono"_s;
-            } else if (types.contains("CAR")) {
-                kind = u"Telefono auto"_s;
-            } else {
-                field = Casa; // a number without a kind: the home number, as it always was
-                kind = u"Telefono"_s;
-            }
-            if (field >= 0 && record[field].isNull()) {
-                record[field] = number;
-                remarks.countField(kind);
-            } else {
-                remarks.add(kind, number);
-            }
-        } else if (p.name == "EMAIL") {
-            const QString address = unescapeValue(value, p, result.warnings);
-            if (record[Email].isNull()) {
-                record[Email] = address;
-                remarks.countField(u"E-mail"_s);
-            } else {
-                remarks.add(customLabel ? ownLabel : u"E-mail"_s, address);
-            }
-        } else if (p.name == "NOTE") {
-            notesRead.append(unescapeValue(value, p, result.warnings));
-        } else if (p.name == kUlteriore) {
-            record[Ulteriore] = unescapeValue(value, p, result.warnings);
-        } else if (p.name == "LABEL") {
-            if (!hasAddress) // otherwise the printed form of an address the card also has
-                remarks.add(u"Indirizzo"_s, unescapeValue(value, p, result.warnings));
-        } else {
-            QString text = unescapeValue(value, p, result.warnings);
-            const QString generic = remarkLabels().value(p.name);
-            if (p.name == "BDAY" || p.name == "ANNIVERSARY" || p.name == "X-ANNIVERSARY" ||
-                p.name == "X-ABDATE")
-                text = italianDate(text);
-            remarks.add(customLabel ? italianLabel(label) : generic, text);
-        }
+        const Read read{p,
+                        decodeText(p, m_version21, m_legacyUsed, m_result.errors, m_result.warnings),
+                        p.param("TYPE") + ofLabel,
+                        customLabel,
+                        customLabel ? italianLabel(label) : typeLabel};
+        (this->*reader)(read);
     }
-
-    // The name: from N, else FN, else the organisation when the card is not of a person.
-    if (!fromName.isNull()) {
-        record[Nome] = fromName;
-        remarks.add(u"Prefisso del nome"_s, nameRemarks.value(0));
-        remarks.add(u"Suffisso del nome"_s, nameRemarks.value(1));
-    } else if (haveFullName && (!fromFullName.trimmed().isEmpty() || organisation.isEmpty())) {
-        record[Nome] = fromFullName;
-    } else if (!organisation.isEmpty()) {
-        record[Nome] = organisation;
-    }
-    if (!organisation.isEmpty() && record[Nome].toString() != organisation)
-        remarks.add(u"Azienda"_s, organisation);
+    finishName();
     // "Genere" by the rule every import of another program's contacts follows.
-    if (!own) {
+    if (!m_own) {
         QStringList others;
-        record[Genere] = foreign::category(categories, &others);
+        m_record[Genere] = foreign::category(m_categories, &others);
         for (const QString& other : std::as_const(others))
-            remarks.add(u"Categoria"_s, other);
+            m_remarks.add(u"Categoria"_s, other);
     }
 
     // The note as it was, then one line for each value without a field of its own.
-    QStringList remark = notesRead + remarks.lines();
+    QStringList remark = m_notes + m_remarks.lines();
     if (remark.size() > 1)
         remark.removeAll(QString());
-    if (!notesRead.isEmpty() || !remark.isEmpty())
-        record[Osservazioni] = remark.isEmpty() ? u""_s : remark.join(u'\n');
-    result.remarked += int(remarks.lines().size());
-    if (legacyUsed && notes.legacyCards++ == 0)
+    if (!m_notes.isEmpty() || !remark.isEmpty())
+        m_record[Osservazioni] = remark.isEmpty() ? u""_s : remark.join(u'\n');
+    m_result.remarked += int(m_remarks.lines().size());
+    if (m_legacyUsed && notes.legacyCards++ == 0)
         notes.firstLegacyLine = beginLine;
     Contact contact;
     for (int i = 0; i < fieldCount; ++i)
-        if (!record.at(i).isNull())
-            contact.at(i) = Value::fromEditedText(record.at(i).toString());
+        if (!m_record.at(i).isNull())
+            contact.at(i) = Value::fromEditedText(m_record.at(i).toString());
     return contact;
 }
 
@@ -801,7 +897,7 @@ ReadResult read(const QByteArray& data)
         }
         if (p.name == "END") {
             inCard = false;
-            result.records.append(readCard(card, cardLine, result, notes));
+            result.records.append(CardReader(card, result).read(cardLine, notes));
             continue;
         }
         card.append(std::move(p));
