@@ -125,10 +125,13 @@ DuplicatesWindow::DuplicatesWindow(const QString& book, QWidget* parent) : QDial
 
     m_list = new QListWidget(this);
     m_list->setObjectName(u"groups"_s);
+    // No caption above the two lists: their names are for a screen reader only.
+    m_list->setAccessibleName(u"Gruppi di probabili doppioni"_s);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
 
     m_fields = new QTableWidget(this);
     m_fields->setObjectName(u"fields"_s);
+    m_fields->setAccessibleName(u"Campi dei contatti del gruppo"_s);
     m_fields->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_fields->setWordWrap(true);
     m_fields->setTabKeyNavigation(false); // Tab goes on to the buttons; the arrows move inside
