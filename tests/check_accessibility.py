@@ -158,9 +158,9 @@ def reader():
     bar_text = lambda: bar.description if bar is not None else None
     report["states"].append(["start", window.description, bar_text()])
     press(window, "Ultimo contatto")
-    report["states"].append(["last", window.description, wait_for(bar_text, "Contatto con ID 20")])
+    report["states"].append(["last", window.description, wait_for(bar_text, "Contatto con ID 22")])
     press(window, "Contatto precedente")
-    report["states"].append(["previous", window.description, wait_for(bar_text, "Contatto con ID 19")])
+    report["states"].append(["previous", window.description, wait_for(bar_text, "Contatto con ID 21")])
     press(window, "MODIFICA")
     report["states"].append(["modify", wait_for(lambda: window.description, "Modifica del contatto"),
                              bar_text()])
@@ -281,10 +281,10 @@ def message_read(node, text):
 
 EXPECTED_STATES = [
     ["start", "Consultazione", "Contatto con ID 1"],
-    ["last", "Consultazione", "Contatto con ID 20"],
-    ["previous", "Consultazione", "Contatto con ID 19"],
-    ["modify", "Modifica del contatto", "Contatto con ID 19"],
-    ["cancel", "Consultazione", "Contatto con ID 19"],
+    ["last", "Consultazione", "Contatto con ID 22"],
+    ["previous", "Consultazione", "Contatto con ID 21"],
+    ["modify", "Modifica del contatto", "Contatto con ID 21"],
+    ["cancel", "Consultazione", "Contatto con ID 21"],
 ]
 
 
@@ -381,14 +381,19 @@ def main():
                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
 
         book = os.path.join(work, "x.mdb")
-        # A file to import, whose preview the reader opens.
-        env["VINZAL_IMPORT"] = os.path.join(work, "nuovi.csv")
+        # A file to import, whose preview the reader opens; imported once already, its two contacts
+        # are a group for the duplicates window too.
+        env["VINZAL_IMPORT"] = os.path.join(work, "doppi.csv")
         with open(env["VINZAL_IMPORT"], "w", encoding="utf-8") as csv:
-            csv.write("Nome,Telefono,Città\nRossi Mario,010 123456,Genova\nBianchi Anna,011 654321,Torino\n")
+            csv.write("Cognone e nome o denominazione,Telelefono casa,Città\n"
+                      "Rossi Mario,010 123456,Genova\nRossi Mario,010 654321,Genova\n")
         made = subprocess.run([vinzal_db, "demo", book, "--rows", "20"], env=env, cwd=work, timeout=WAIT,
                               capture_output=True)
+        if made.returncode == 0:
+            made = subprocess.run([vinzal_db, "import", "--csv", env["VINZAL_IMPORT"], book], env=env, cwd=work,
+                                  timeout=WAIT, capture_output=True)
         if made.returncode != 0:
-            fail("vinzal-db demo failed: " + made.stderr.decode())
+            fail("vinzal-db demo or import failed: " + made.stderr.decode())
         program_env = dict(env, QT_ACCESSIBILITY="1", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
                            QT_QPA_PLATFORM="xcb")
         log = open(os.path.join(work, "vinzal.log"), "wb")
