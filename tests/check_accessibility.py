@@ -425,6 +425,8 @@ def main():
                 continue
             found += ["%s: %s" % (key, problem) for problem in problems(tree, card=False)]
         message = report.get("windows", {}).get("message")
+        if message is not None and message_read(dict(message, children=[]), "Nome non trovato."):
+            fail("the checks did not notice a message without its text")
         if message is not None and not message_read(message, "Nome non trovato."):
             found.append("the message is a %s named %r that does not say its text" % (message["role"], message["name"]))
         if len(report.get("windows", {})) != 5:

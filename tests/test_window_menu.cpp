@@ -614,6 +614,7 @@ private slots:
         QCOMPARE(windows, 2 * 10);
 
         BoundGrid* grid = openTableView(card);
+        laidOut(grid->window());
         for (QWidget* window : {static_cast<QWidget*>(&card.form()), grid->window()})
             for (QMenu* menu : window->findChildren<QMenu*>()) {
                 QList<QKeySequence> letters;
