@@ -171,9 +171,15 @@ def reader():
     import pyatspi
     report["windows"] = {}
 
-    def closed(name):
+    def named(name):
+        found = []
+        program_window(lambda w: w.name == name and found.append(w) and False, 0)
+        return len(found)
+
+    def closed(name, before):
+        """Waits until one of the windows named `name` (a message takes the card's) has gone."""
         deadline = time.monotonic() + WAIT
-        while program_window(lambda w: w.name == name, 0) is not None and time.monotonic() < deadline:
+        while named(name) >= before and time.monotonic() < deadline:
             time.sleep(0.2)
 
     def walk(key, opened, close):
@@ -185,8 +191,9 @@ def reader():
         report["windows"][key] = node_of(opened)
         if close:
             name = opened.name
+            before = named(name)
             press(opened, close)
-            closed(name)
+            closed(name, before)
 
     def from_menu(letter):
         """The window's menu by a right click on the card's background, then an entry by its letter."""
