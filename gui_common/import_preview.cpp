@@ -42,15 +42,13 @@ public:
             auto* form = new QFormLayout;
             m_encoding = new QComboBox(this);
             m_encoding->setObjectName(u"encoding"_s);
-            // A screen reader names a list box and a table by the name given here, not by their labels.
-            m_encoding->setAccessibleName(u"Codifica dei caratteri"_s);
             m_encoding->addItems(preview.encodings);
             form->addRow(u"C&odifica dei caratteri:"_s, m_encoding);
             layout->addLayout(form);
             auto* columnsLabel = new QLabel(u"Colonne del file e campi della rubrica in cui &vanno:"_s, this);
             layout->addWidget(columnsLabel);
             m_columns = new QTableWidget(int(preview.headers.size()), 2, this);
-            columnsLabel->setBuddy(m_columns); // Alt+V
+            columnsLabel->setBuddy(m_columns); // Alt+V; a screen reader takes a table's name from itself
             m_columns->setAccessibleName(u"Colonne del file e campi della rubrica"_s);
             m_columns->setObjectName(u"columns"_s);
             m_columns->setTabKeyNavigation(false); // Tab goes on to the next control
@@ -138,9 +136,9 @@ private:
         // never narrower than its heading, whatever the size of the type.
         m_rows->resizeColumnsToContents();
         for (int column = 0; column < m_rows->columnCount(); ++column)
-            m_rows->setColumnWidth(column,
-                                   std::min(m_rows->columnWidth(column),
-                                            std::max(260, m_rows->horizontalHeader()->sectionSizeHint(column))));
+            m_rows->setColumnWidth(
+                column, std::min(m_rows->columnWidth(column),
+                                 std::max(260, m_rows->horizontalHeader()->sectionSizeHint(column))));
         if (!m_connected) {
             m_connected = true;
             if (m_encoding)

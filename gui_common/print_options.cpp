@@ -49,7 +49,6 @@ bool QtDialogs::doAskPrintOptions(QWidget* parent, PrintChoice& choice)
     columns->addLayout(form);
     auto* layout = new QComboBox(&dialog);
     layout->setObjectName(u"layout"_s);
-    layout->setAccessibleName(u"Che cosa stampare"_s); // a screen reader would say the choice alone
     layout->addItems(
         {u"Elenco dei contatti"_s, u"Etichette degli indirizzi"_s, u"Scheda del contatto mostrato"_s});
     if (!choice.haveCard)
@@ -66,7 +65,6 @@ bool QtDialogs::doAskPrintOptions(QWidget* parent, PrintChoice& choice)
     form->addRow(onlySelected);
     auto* sheet = new QComboBox(&dialog);
     sheet->setObjectName(u"sheet"_s);
-    sheet->setAccessibleName(u"Foglio di etichette"_s);
     sheet->addItem(u"A4, 3 x 8 etichette da 70 x 37 mm"_s, u"3x8"_s);
     sheet->addItem(u"A4, 2 x 7 etichette da 105 x 42,3 mm"_s, u"2x7"_s);
     sheet->setCurrentIndex(choice.sheet == u"2x7"_s ? 1 : 0);

@@ -50,6 +50,7 @@ def node_of(acc, depth=0):
         "description": acc.description or "",
         "focusable": states.contains(pyatspi.STATE_FOCUSABLE),
         "showing": states.contains(pyatspi.STATE_SHOWING),
+        "labelled": any(r.getRelationType() == pyatspi.RELATION_LABELLED_BY for r in acc.getRelationSet()),
         "children": [],
     }
     if depth < 12:
@@ -238,10 +239,9 @@ def problems(tree, card=True):
         # A list box's hidden list is named once it opens.
         if node["focusable"] and node["showing"] and not node["name"].strip() and node["role"] != "table cell":
             found.append("%s: a %s that takes the keyboard without a name" % (here, node["role"]))
-        # Qt names a list box by its choice when it has no name of its own: it is read as the choice alone.
-        if node["role"] == "combo box" and any(item["name"] == node["name"] for items in node["children"]
-                                               for item in items["children"]):
-            found.append("%s: a list box named only by its choice" % here)
+        # A list box's name is its choice; what it asks is read from the label that names it.
+        if node["role"] == "combo box" and node["showing"] and not node["labelled"]:
+            found.append("%s: a list box without a label" % here)
         seen = {}
         for child in node["children"]:
             # Unnamed decorations (the card's ruled lines) are left out; controls never are.
