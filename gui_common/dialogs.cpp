@@ -1,5 +1,6 @@
 #include "dialogs.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -16,6 +17,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
@@ -35,6 +37,26 @@ constexpr int titleBarButtons = 160;
 QString titleOrApplication(const QString& title)
 {
     return title.isEmpty() ? QApplication::applicationDisplayName() : title;
+}
+
+// Every button of a message box is reached by Alt and a letter; Qt's own Italian OK and Annulla have
+// none.
+void giveAccessKeys(QMessageBox& box)
+{
+    static constexpr std::pair<QMessageBox::StandardButton, const char16_t*> texts[] = {
+        {QMessageBox::Ok, u"&OK"},
+        {QMessageBox::Yes, u"&Sì"},
+        {QMessageBox::No, u"&No"},
+        {QMessageBox::Cancel, u"&Annulla"}};
+    for (const auto& [which, text] : texts)
+        if (QAbstractButton* button = box.button(which))
+            button->setText(QString::fromUtf16(text));
+}
+
+void giveAccessKeys(QInputDialog& dialog)
+{
+    dialog.setOkButtonText(u"&OK"_s);
+    dialog.setCancelButtonText(u"&Annulla"_s);
 }
 
 } // namespace
@@ -124,6 +146,7 @@ QString QtDialogs::doAskText(QWidget* parent, const QString& title, const QStrin
     dialog.setWindowTitle(title);
     dialog.setLabelText(prompt);
     dialog.setInputMode(QInputDialog::TextInput);
+    giveAccessKeys(dialog);
     // A search text has no length limit of its own (QLineEdit's default is 32767 characters).
     auto* edit = dialog.findChild<QLineEdit*>();
     if (edit)
@@ -143,9 +166,13 @@ QString QtDialogs::doAskText(QWidget* parent, const QString& title, const QStrin
 QString QtDialogs::doAskItem(QWidget* parent, const QString& title, const QString& prompt,
                              const QStringList& items)
 {
-    bool chosen = false;
-    const QString item = QInputDialog::getItem(parent, title, prompt, items, 0, false, &chosen);
-    return chosen ? item : QString();
+    QInputDialog dialog(parent);
+    dialog.setWindowTitle(title);
+    dialog.setLabelText(prompt);
+    dialog.setComboBoxItems(items);
+    dialog.setComboBoxEditable(false);
+    giveAccessKeys(dialog);
+    return dialog.exec() == QDialog::Accepted ? dialog.textValue() : QString();
 }
 
 QString QtDialogs::doAskSaveFile(QWidget* parent, const QString& title, const QString& proposed,
@@ -158,6 +185,7 @@ bool QtDialogs::doAskYesNo(QWidget* parent, const QString& title, const QString&
 {
     QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No, parent);
     box.setDefaultButton(defaultNo ? QMessageBox::No : QMessageBox::Yes);
+    giveAccessKeys(box);
     return box.exec() == QMessageBox::Yes;
 }
 
@@ -165,8 +193,10 @@ Dialogs::Answer QtDialogs::doAskYesNoCancel(QWidget* parent, const QString& titl
 {
     QMessageBox box(QMessageBox::Question, title, text,
                     QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, parent);
+    box.setObjectName(u"question"_s);
     box.setDefaultButton(QMessageBox::Yes);
     box.setEscapeButton(QMessageBox::Cancel);
+    giveAccessKeys(box);
     const int answer = box.exec();
     return answer == QMessageBox::Yes ? Answer::Yes : answer == QMessageBox::No ? Answer::No : Answer::Cancel;
 }
@@ -193,7 +223,7 @@ class QtProgress : public Dialogs::Progress
 {
 public:
     QtProgress(QWidget* parent, const QString& title, const QString& label)
-        : m_dialog(label, u"Annulla"_s, 0, 1000, parent), m_label(label)
+        : m_dialog(label, u"&Annulla"_s, 0, 1000, parent), m_label(label)
     {
         m_dialog.setObjectName(u"progressDialog"_s);
         m_dialog.setWindowTitle(title);
@@ -258,6 +288,8 @@ void QtDialogs::doInform(QWidget* parent, const QString& title, const QString& t
                                                   QMessageBox::Question, QMessageBox::Warning,
                                                   QMessageBox::Critical};
     QMessageBox box(icons[int(icon)], title, text, QMessageBox::Ok, parent);
+    box.setObjectName(u"message"_s);
+    giveAccessKeys(box);
     box.exec();
 }
 

@@ -126,10 +126,13 @@ DuplicatesWindow::DuplicatesWindow(const QString& book, QWidget* parent) : QDial
 
     m_list = new QListWidget(this);
     m_list->setObjectName(u"groups"_s);
+    // No caption above the two lists: their names are for a screen reader only.
+    m_list->setAccessibleName(u"Gruppi di probabili doppioni"_s);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
 
     m_fields = new QTableWidget(this);
     m_fields->setObjectName(u"fields"_s);
+    m_fields->setAccessibleName(u"Campi dei contatti del gruppo"_s);
     m_fields->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_fields->setWordWrap(true);
     m_fields->setTabKeyNavigation(false); // Tab goes on to the buttons; the arrows move inside
@@ -471,6 +474,12 @@ void DuplicatesWindow::showGroup()
         }
         auto* choice = new QComboBox(m_fields);
         choice->setObjectName(u"scelta "_s + contacts::fields().at(f + 1));
+        choice->setAccessibleName(u"Valore da tenere per «"_s + contacts::fields().at(f + 1) + u"»"_s);
+        // Tab goes from the table through its choices, then on to the buttons: made after them, the
+        // choices would come last, and the table, handing the keyboard to its first choice, would
+        // skip the buttons.
+        QWidget::setTabOrder(m_choices.isEmpty() ? static_cast<QWidget*>(m_fields) : m_choices.last(),
+                             choice);
         if (field == Field::Osservazioni)
             choice->addItem(u"Tutte, unite"_s, -1);
         int chosen = -1;
@@ -488,6 +497,9 @@ void DuplicatesWindow::showGroup()
     m_fields->resizeColumnsToContents();
     for (int c = 1; c <= rows.size(); ++c)
         m_fields->setColumnWidth(c, std::min(m_fields->columnWidth(c), 260));
+    // The table takes the keyboard on the first contact's values, to be read with the arrows; on a
+    // choice it would hand it on to that choice, where an arrow changes the value kept.
+    m_fields->setCurrentCell(0, 1);
     updateButtons();
 }
 

@@ -43,10 +43,13 @@ public:
             m_encoding = new QComboBox(this);
             m_encoding->setObjectName(u"encoding"_s);
             m_encoding->addItems(preview.encodings);
-            form->addRow(u"Codifica dei caratteri:"_s, m_encoding);
+            form->addRow(u"C&odifica dei caratteri:"_s, m_encoding);
             layout->addLayout(form);
-            layout->addWidget(new QLabel(u"Colonne del file e campi della rubrica in cui vanno:"_s, this));
+            auto* columnsLabel = new QLabel(u"Colonne del file e campi della rubrica in cui &vanno:"_s, this);
+            layout->addWidget(columnsLabel);
             m_columns = new QTableWidget(int(preview.headers.size()), 2, this);
+            columnsLabel->setBuddy(m_columns); // Alt+V; a screen reader takes a table's name from itself
+            m_columns->setAccessibleName(u"Colonne del file e campi della rubrica"_s);
             m_columns->setObjectName(u"columns"_s);
             m_columns->setTabKeyNavigation(false); // Tab goes on to the next control
             m_columns->setHorizontalHeaderLabels({u"Colonna del file"_s, u"Campo"_s});
@@ -57,14 +60,18 @@ public:
                 header->setFlags(Qt::ItemIsEnabled);
                 m_columns->setItem(row, 0, header);
                 auto* choice = new QComboBox(m_columns);
+                choice->setAccessibleName(u"Campo per la colonna «"_s + preview.headers.at(row) + u"»"_s);
                 choice->addItems(preview.choices);
                 m_columns->setCellWidget(row, 1, choice);
             }
             m_columns->resizeColumnToContents(0);
             layout->addWidget(m_columns, 1);
         }
-        layout->addWidget(new QLabel(u"I primi contatti, come saranno scritti:"_s, this));
+        auto* rowsLabel = new QLabel(u"I &primi contatti, come saranno scritti:"_s, this);
+        layout->addWidget(rowsLabel);
         m_rows = new QTableWidget(0, fieldCount - 1, this);
+        rowsLabel->setBuddy(m_rows);
+        m_rows->setAccessibleName(u"I primi contatti"_s);
         m_rows->setObjectName(u"firstRows"_s);
         m_rows->setHorizontalHeaderLabels(contacts::fields().mid(1));
         m_rows->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -109,8 +116,8 @@ private:
             summary += u"\n"_s + p.notes.join(u"\n"_s);
         m_summary->setText(summary);
         m_keep->setText(
-            words::plural(p.duplicates, u"Aggiungere comunque il contatto già presente"_s,
-                          u"Aggiungere comunque i %L1 contatti già presenti"_s.arg(p.duplicates)));
+            words::plural(p.duplicates, u"Aggiungere &comunque il contatto già presente"_s,
+                          u"Aggiungere &comunque i %L1 contatti già presenti"_s.arg(p.duplicates)));
         m_keep->setEnabled(p.duplicates > 0);
         m_import->setEnabled(p.problems.isEmpty());
         if (m_encoding)
@@ -125,10 +132,13 @@ private:
         for (int row = 0; row < int(p.first.size()); ++row)
             for (int column = 1; column < fieldCount; ++column)
                 m_rows->setItem(row, column - 1, new QTableWidgetItem(p.first.at(row).at(column).toText()));
-        // Each column as wide as its longest value, up to a limit: one line per contact, as in the grid.
+        // Each column as wide as its longest value, up to a limit: one line per contact, as in the grid;
+        // never narrower than its heading, whatever the size of the type.
         m_rows->resizeColumnsToContents();
         for (int column = 0; column < m_rows->columnCount(); ++column)
-            m_rows->setColumnWidth(column, std::min(m_rows->columnWidth(column), 260));
+            m_rows->setColumnWidth(
+                column, std::min(m_rows->columnWidth(column),
+                                 std::max(260, m_rows->horizontalHeader()->sectionSizeHint(column))));
         if (!m_connected) {
             m_connected = true;
             if (m_encoding)

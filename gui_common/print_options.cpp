@@ -54,10 +54,10 @@ bool QtDialogs::doAskPrintOptions(QWidget* parent, PrintChoice& choice)
     if (!choice.haveCard)
         layout->removeItem(2);
     layout->setCurrentIndex(int(choice.layout));
-    form->addRow(u"Che cosa stampare:"_s, layout);
+    form->addRow(u"&Che cosa stampare:"_s, layout);
     auto* onlySelected =
-        new QCheckBox(choice.selected == 1 ? u"Solo la riga selezionata"_s
-                                           : u"Solo le %L1 righe selezionate"_s.arg(choice.selected),
+        new QCheckBox(choice.selected == 1 ? u"S&olo la riga selezionata"_s
+                                           : u"S&olo le %L1 righe selezionate"_s.arg(choice.selected),
                       &dialog);
     onlySelected->setObjectName(u"soloSelezionate"_s);
     onlySelected->setChecked(choice.onlySelected);
@@ -68,23 +68,23 @@ bool QtDialogs::doAskPrintOptions(QWidget* parent, PrintChoice& choice)
     sheet->addItem(u"A4, 3 x 8 etichette da 70 x 37 mm"_s, u"3x8"_s);
     sheet->addItem(u"A4, 2 x 7 etichette da 105 x 42,3 mm"_s, u"2x7"_s);
     sheet->setCurrentIndex(choice.sheet == u"2x7"_s ? 1 : 0);
-    form->addRow(u"Foglio di etichette:"_s, sheet);
+    form->addRow(u"&Foglio di etichette:"_s, sheet);
     auto* margin = new QDoubleSpinBox(&dialog);
     margin->setObjectName(u"margin"_s);
     margin->setRange(0, 15);
     margin->setSuffix(u" mm"_s);
     margin->setValue(choice.margin);
-    form->addRow(u"Margine dentro l'etichetta:"_s, margin);
+    form->addRow(u"&Margine dentro l'etichetta:"_s, margin);
     auto* start = new QSpinBox(&dialog);
     start->setObjectName(u"start"_s);
     start->setRange(1, 24);
     start->setValue(choice.start);
-    form->addRow(u"Prima etichetta libera del foglio:"_s, start);
-    auto* ulteriore = new QCheckBox(u"Stampare anche l'«ulteriore identificativo»"_s, &dialog);
+    form->addRow(u"&Prima etichetta libera del foglio:"_s, start);
+    auto* ulteriore = new QCheckBox(u"Stampare anche l'«&ulteriore identificativo»"_s, &dialog);
     ulteriore->setObjectName(u"ulteriore"_s);
     ulteriore->setChecked(choice.ulteriore);
     form->addRow(ulteriore);
-    auto* withoutAddress = new QCheckBox(u"Anche i contatti senza indirizzo"_s, &dialog);
+    auto* withoutAddress = new QCheckBox(u"Anche i contatti senza &indirizzo"_s, &dialog);
     withoutAddress->setObjectName(u"senzaIndirizzo"_s);
     withoutAddress->setChecked(choice.withoutAddress);
     form->addRow(withoutAddress);
@@ -117,16 +117,19 @@ bool QtDialogs::doAskPrintOptions(QWidget* parent, PrintChoice& choice)
         turn->addWidget(b);
         return b;
     };
-    QPushButton* first = button(u"primaPagina"_s, u"|<"_s, u"Prima pagina"_s);
+    QPushButton* first = button(u"primaPagina"_s, u"|<"_s, u"Prima pagina (Ctrl+Inizio)"_s);
     QPushButton* previous = button(u"paginaPrecedente"_s, u"<"_s, u"Pagina precedente (PgSu)"_s);
     auto* number = new QLabel(&dialog);
     number->setObjectName(u"numeroPagina"_s);
     number->setAlignment(Qt::AlignCenter);
     turn->addWidget(number, 1);
     QPushButton* next = button(u"paginaSuccessiva"_s, u">"_s, u"Pagina successiva (PgGiù)"_s);
-    QPushButton* last = button(u"ultimaPagina"_s, u">|"_s, u"Ultima pagina"_s);
+    QPushButton* last = button(u"ultimaPagina"_s, u">|"_s, u"Ultima pagina (Ctrl+Fine)"_s);
+    // The arrows have no letter to give: keys of their own instead, none that a box uses.
+    first->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Home));
     previous->setShortcut(QKeySequence(Qt::Key_PageUp));
     next->setShortcut(QKeySequence(Qt::Key_PageDown));
+    last->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_End));
 
     qint64 shown = 0, pages = 1;
     bool about = false; // pages is an estimate

@@ -28,19 +28,19 @@ WindowMenu::WindowMenu(QWidget* window, const QString& book, Handlers handlers)
     : QObject(window), m_window(window), m_menu(new QMenu(window)), m_handlers(std::move(handlers))
 {
     m_menu->setObjectName(u"contextMenu"_s);
-    add(u"actionImporta"_s, u"Importa…"_s, QKeySequence(Qt::CTRL | Qt::Key_I), m_handlers.importFile);
-    add(u"actionEsporta"_s, u"Esporta…"_s, QKeySequence(Qt::CTRL | Qt::Key_E), m_handlers.exportFile);
-    add(u"actionStampa"_s, u"Stampa…"_s, QKeySequence(Qt::CTRL | Qt::Key_P), m_handlers.print);
-    add(u"actionDuplicati"_s, u"Trova duplicati…"_s, QKeySequence(Qt::CTRL | Qt::Key_D),
+    add(u"actionImporta"_s, u"&Importa…"_s, QKeySequence(Qt::CTRL | Qt::Key_I), m_handlers.importFile);
+    add(u"actionEsporta"_s, u"&Esporta…"_s, QKeySequence(Qt::CTRL | Qt::Key_E), m_handlers.exportFile);
+    add(u"actionStampa"_s, u"&Stampa…"_s, QKeySequence(Qt::CTRL | Qt::Key_P), m_handlers.print);
+    add(u"actionDuplicati"_s, u"&Trova duplicati…"_s, QKeySequence(Qt::CTRL | Qt::Key_D),
         m_handlers.findDuplicates);
     m_menu->addSeparator();
     // No shortcut: every key a box or the grid uses stays theirs, and a deletion is never one
     // keystroke away.
-    m_delete = add(u"actionElimina"_s, u"Elimina contatto…"_s, {}, m_handlers.deleteContact);
+    m_delete = add(u"actionElimina"_s, u"E&limina contatto…"_s, {}, m_handlers.deleteContact);
     m_menu->addSeparator();
-    add(u"actionGuida"_s, u"Guida"_s, QKeySequence(Qt::Key_F1),
+    add(u"actionGuida"_s, u"&Guida"_s, QKeySequence(Qt::Key_F1),
         [this] { Dialogs::instance().showDocument(m_window, u"Guida di Vinzal"_s, guide()); });
-    add(u"actionInformazioni"_s, u"Informazioni su Vinzal"_s, {}, [this, book] {
+    add(u"actionInformazioni"_s, u"I&nformazioni su Vinzal"_s, {}, [this, book] {
         Dialogs::instance().inform(m_window, u"Informazioni su Vinzal"_s, aboutText(book),
                                    Dialogs::Icon::Information);
     });

@@ -1,9 +1,12 @@
 #!/usr/bin/env python3
 """The windows as a screen reader reads them: starts vinzal on a demo book on a display and a
-session bus of its own, with the accessibility bus, and walks the card's tree through AT-SPI (pyatspi,
-as Orca does). Every control that takes the keyboard has a name; no two controls side by side share
-name and role; the twelve boxes carry the names of their fields; the window's description follows
-the card's state and the bar's the contact each move reaches.
+session bus of its own, with the accessibility bus, and walks through AT-SPI (pyatspi, as Orca does)
+the trees of the card, of the windows a user opens from it by the keyboard (the import preview, the
+duplicates window) and by its buttons (the table view, the search box and the message that follows).
+In every one, every control that takes the keyboard has a name and no two controls side by side share
+name and role; a message is an alert (or a dialog) whose text is read. The card's twelve boxes carry
+the names of their fields; the window's description follows the card's state and the bar's the
+contact each move reaches.
 
 Usage: check_accessibility.py VINZAL VINZAL_DB
 Needs Xvfb, dbus-daemon, at-spi2-core and python3-pyatspi; everything it starts it stops.
@@ -47,6 +50,7 @@ def node_of(acc, depth=0):
         "description": acc.description or "",
         "focusable": states.contains(pyatspi.STATE_FOCUSABLE),
         "showing": states.contains(pyatspi.STATE_SHOWING),
+        "labelled": any(r.getRelationType() == pyatspi.RELATION_LABELLED_BY for r in acc.getRelationSet()),
         "children": [],
     }
     if depth < 12:
@@ -70,10 +74,11 @@ def find(acc, test, depth=0):
     return None
 
 
-def card_window():
+def program_window(wanted, wait=WAIT):
+    """The first of the program's windows for which wanted(window) holds, waiting for it."""
     import pyatspi
-    deadline = time.monotonic() + WAIT
-    while time.monotonic() < deadline:
+    deadline = time.monotonic() + wait
+    while True:
         desktop = pyatspi.Registry.getDesktop(0)
         for i in range(desktop.childCount):
             app = desktop.getChildAtIndex(i)
@@ -81,14 +86,46 @@ def card_window():
                 continue
             for j in range(app.childCount):
                 window = app.getChildAtIndex(j)
-                if window is not None and window.name == "Nomelia elettronica":
-                    # Filled once the book is open: the last box, the key, shows a number.
-                    boxes = []
-                    find(window, lambda a: a.getRoleName() in TEXT_ROLES and boxes.append(a) is not None)
-                    if boxes and boxes[-1].queryText().getText(0, -1).strip():
+                try:
+                    if window is not None and wanted(window):
                         return window
-        time.sleep(0.5)
-    return None
+                except Exception:  # a window closing under the reader
+                    pass
+        if time.monotonic() >= deadline:
+            return None
+        time.sleep(0.3)
+
+
+def card_window():
+    def filled(window):
+        if window.name != "Nomelia elettronica" or window.getRoleName() in ("dialog", "alert"):
+            return False
+        # Filled once the book is open: the last box, the key, shows a number.
+        boxes = []
+        find(window, lambda a: a.getRoleName() in TEXT_ROLES and boxes.append(a) is not None)
+        return bool(boxes) and bool(boxes[-1].queryText().getText(0, -1).strip())
+    return program_window(filled)
+
+
+def keys(*codes):
+    """Presses the keys (X key codes) in order and lets them go in reverse, as a user's chord; they go
+    where the keyboard is (with no window manager, an open menu holds it)."""
+    import pyatspi
+    for code in codes:
+        pyatspi.Registry.generateKeyboardEvent(code, None, pyatspi.KEY_PRESS)
+    for code in reversed(codes):
+        pyatspi.Registry.generateKeyboardEvent(code, None, pyatspi.KEY_RELEASE)
+
+
+KEY_I, KEY_T = 31, 28  # the X server's standard key codes
+
+
+def dialog_named(start):
+    return program_window(lambda w: w.getRoleName() in ("dialog", "alert") and w.name.startswith(start))
+
+
+def other_dialog(but):
+    return program_window(lambda w: w.getRoleName() in ("dialog", "alert") and w.name != but)
 
 
 def press(window, name):
@@ -122,30 +159,93 @@ def reader():
     bar_text = lambda: bar.description if bar is not None else None
     report["states"].append(["start", window.description, bar_text()])
     press(window, "Ultimo contatto")
-    report["states"].append(["last", window.description, wait_for(bar_text, "Contatto con ID 20")])
+    report["states"].append(["last", window.description, wait_for(bar_text, "Contatto con ID 22")])
     press(window, "Contatto precedente")
-    report["states"].append(["previous", window.description, wait_for(bar_text, "Contatto con ID 19")])
+    report["states"].append(["previous", window.description, wait_for(bar_text, "Contatto con ID 21")])
     press(window, "MODIFICA")
     report["states"].append(["modify", wait_for(lambda: window.description, "Modifica del contatto"),
                              bar_text()])
     press(window, "ANNULLA")
     report["states"].append(["cancel", wait_for(lambda: window.description, "Consultazione"), bar_text()])
+
+    # The other windows, each opened as a user opens it and closed by its own button.
+    import pyatspi
+    report["windows"] = {}
+
+    def named(name):
+        found = []
+        program_window(lambda w: w.name == name and found.append(w) and False, 0)
+        return len(found)
+
+    def closed(name, before):
+        """Waits until one of the windows named `name` (a message takes the card's) has gone."""
+        deadline = time.monotonic() + WAIT
+        while named(name) >= before and time.monotonic() < deadline:
+            time.sleep(0.2)
+
+    def walk(key, opened, close):
+        print("%s: %s" % (key, "read" if opened is not None else "missing"), file=sys.stderr, flush=True)
+        if opened is None:
+            report["windows"][key] = None
+            return
+        time.sleep(0.5)  # filled just after it shows
+        report["windows"][key] = node_of(opened)
+        if close:
+            name = opened.name
+            before = named(name)
+            press(opened, close)
+            closed(name, before)
+
+    def from_menu(letter):
+        """The window's menu by a right click on the card's background, then an entry by its letter."""
+        corner = window.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+        pyatspi.Registry.generateMouseEvent(corner.x + 4, corner.y + 4, "b3c")
+        time.sleep(1)  # the menu shows and takes the keyboard
+        keys(letter)
+
+    # Importa…: the file dialog, the file's name written into it, then the preview of the import.
+    from_menu(KEY_I)
+    files = dialog_named("Importa contatti")
+    name = files and find(files, lambda a: a.getRoleName() in TEXT_ROLES and a.getState().contains(
+        pyatspi.STATE_EDITABLE) and a.getState().contains(pyatspi.STATE_SHOWING))
+    if name:
+        name.queryEditableText().setTextContents(os.environ["VINZAL_IMPORT"])
+        press(files, "Apri")
+    walk("import preview", dialog_named("Importa da"), "Annulla")
+    from_menu(KEY_T)
+    walk("duplicates", dialog_named("Trova duplicati"), "Chiudi")
+    # A search button asks for a name; one that is not there is told by a message.
+    press(window, "Città")
+    search = dialog_named("Ricerca")
+    box = search and find(search, lambda a: a.getRoleName() in TEXT_ROLES)
+    if box:
+        box.queryEditableText().setTextContents("zzzz")
+    walk("search", search, "OK")
+    walk("message", other_dialog("Ricerca nella nomelia elettronica"), "OK")
+    press(window, "Visualizza Tabella")
+    walk("table view", program_window(lambda w: w.name == "Tabella Nomelia" and find(
+        w, lambda a: a.getRoleName() == "table cell") is not None), None)
     print(json.dumps(report))
 
 
 # --- the checks, over the tree the reader saw
 
-def problems(tree):
+def problems(tree, card=True):
     found = []
 
     def walk(node, path):
         here = path + "/" + (node["name"] or node["role"])
-        if node["focusable"] and not node["name"].strip():
+        # A table's cell is read with its column's header: an empty one, or two alike, are fine.
+        # A list box's hidden list is named once it opens.
+        if node["focusable"] and node["showing"] and not node["name"].strip() and node["role"] != "table cell":
             found.append("%s: a %s that takes the keyboard without a name" % (here, node["role"]))
+        # A list box's name is its choice; what it asks is read from the label that names it.
+        if node["role"] == "combo box" and node["showing"] and not node["labelled"]:
+            found.append("%s: a list box without a label" % here)
         seen = {}
         for child in node["children"]:
             # Unnamed decorations (the card's ruled lines) are left out; controls never are.
-            if not child["showing"] or not (child["name"] or child["focusable"]):
+            if not child["showing"] or not (child["name"] or child["focusable"]) or child["role"] == "table cell":
                 continue
             key = (child["name"], child["role"])
             if key in seen:
@@ -155,6 +255,8 @@ def problems(tree):
             walk(child, here)
 
     walk(tree, "")
+    if not card:
+        return found
     boxes = []
 
     def collect(node):
@@ -180,12 +282,20 @@ def problems(tree):
     return found
 
 
+def message_read(node, text):
+    """Whether a screen reader hears `text` as the message opens: an alert (or dialog) saying it."""
+    def says(node):
+        return text in node["name"] or text in node["description"] or any(
+            says(child) for child in node["children"] if child["role"] == "label")
+    return node["role"] in ("alert", "dialog") and says(node)
+
+
 EXPECTED_STATES = [
     ["start", "Consultazione", "Contatto con ID 1"],
-    ["last", "Consultazione", "Contatto con ID 20"],
-    ["previous", "Consultazione", "Contatto con ID 19"],
-    ["modify", "Modifica del contatto", "Contatto con ID 19"],
-    ["cancel", "Consultazione", "Contatto con ID 19"],
+    ["last", "Consultazione", "Contatto con ID 22"],
+    ["previous", "Consultazione", "Contatto con ID 21"],
+    ["modify", "Modifica del contatto", "Contatto con ID 21"],
+    ["cancel", "Consultazione", "Contatto con ID 21"],
 ]
 
 
@@ -282,10 +392,19 @@ def main():
                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
 
         book = os.path.join(work, "x.mdb")
+        # A file to import, whose preview the reader opens; imported once already, its two contacts
+        # are a group for the duplicates window too.
+        env["VINZAL_IMPORT"] = os.path.join(work, "doppi.csv")
+        with open(env["VINZAL_IMPORT"], "w", encoding="utf-8") as csv:
+            csv.write("Cognone e nome o denominazione,Telelefono casa,Città\n"
+                      "Rossi Mario,010 123456,Genova\nRossi Mario,010 654321,Genova\n")
         made = subprocess.run([vinzal_db, "demo", book, "--rows", "20"], env=env, cwd=work, timeout=WAIT,
                               capture_output=True)
+        if made.returncode == 0:
+            made = subprocess.run([vinzal_db, "import", "--csv", env["VINZAL_IMPORT"], book], env=env, cwd=work,
+                                  timeout=WAIT, capture_output=True)
         if made.returncode != 0:
-            fail("vinzal-db demo failed: " + made.stderr.decode())
+            fail("vinzal-db demo or import failed: " + made.stderr.decode())
         program_env = dict(env, QT_ACCESSIBILITY="1", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
                            QT_QPA_PLATFORM="xcb")
         log = open(os.path.join(work, "vinzal.log"), "wb")
@@ -295,8 +414,8 @@ def main():
         try:
             read = subprocess.run([python, os.path.abspath(__file__), "--read"], env=env, cwd=work,
                                   timeout=3 * WAIT, capture_output=True)
-        except subprocess.TimeoutExpired:
-            fail("reading the accessible tree did not finish")
+        except subprocess.TimeoutExpired as late:
+            fail("reading the accessible tree did not finish; it got as far as:\n" + (late.stderr or b"").decode())
         if program.poll() is not None:
             log.close()
             fail("vinzal ended early:\n" + open(os.path.join(work, "vinzal.log"), errors="replace").read())
@@ -311,6 +430,18 @@ def main():
         if not problems(without_a_name(report["tree"])):
             fail("the checks did not notice a box without a name")
         found = problems(report["tree"])
+        for key, tree in sorted(report.get("windows", {}).items()):
+            if tree is None:
+                found.append("the %s never appeared on the accessibility bus" % key)
+                continue
+            found += ["%s: %s" % (key, problem) for problem in problems(tree, card=False)]
+        message = report.get("windows", {}).get("message")
+        if message is not None and message_read(dict(message, children=[]), "Nome non trovato."):
+            fail("the checks did not notice a message without its text")
+        if message is not None and not message_read(message, "Nome non trovato."):
+            found.append("the message is a %s named %r that does not say its text" % (message["role"], message["name"]))
+        if len(report.get("windows", {})) != 5:
+            found.append("only %r of the windows were read" % sorted(report.get("windows", {})))
         for state, expected in zip(report["states"], EXPECTED_STATES):
             if state != expected:
                 found.append("after %s the window says %r and the bar %r, not %r and %r"
@@ -319,8 +450,8 @@ def main():
             found.append("only %d of the steps ran" % len(report["states"]))
         if found:
             fail("\n".join(found))
-        print("ok: %d boxes, %d bar buttons named; state and position follow the card"
-              % (len(BOX_NAMES), len(BAR_NAMES)))
+        print("ok: %d boxes, %d bar buttons named; state and position follow the card; %s read"
+              % (len(BOX_NAMES), len(BAR_NAMES), ", ".join(sorted(report["windows"]))))
     finally:
         for process in reversed(started):
             stop(process)

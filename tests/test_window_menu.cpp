@@ -5,6 +5,7 @@
 #include "book_io.h"
 #include "bound_grid.h"
 #include "database.h"
+#include "duplicates_window.h"
 #include "form1.h"
 #include "form2.h"
 #include "grid_model.h"
@@ -16,13 +17,18 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
 #include <QMimeData>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSettings>
+#include <QSplitter>
 #include <QTableWidget>
 #include <QTest>
 
@@ -106,10 +112,10 @@ private slots:
     void menuOpensOnBackgroundBarAndGrid()
     {
         Card card(contactsFrom(u"threeContacts"_s));
-        const QStringList expected{u"Importa…\tCtrl+I"_s,        u"Esporta…\tCtrl+E"_s,
-                                   u"Stampa…\tCtrl+P"_s,         u"Trova duplicati…\tCtrl+D"_s,
-                                   u"Elimina contatto…\t"_s,     u"Guida\tF1"_s,
-                                   u"Informazioni su Vinzal\t"_s};
+        const QStringList expected{u"&Importa…\tCtrl+I"_s,        u"&Esporta…\tCtrl+E"_s,
+                                   u"&Stampa…\tCtrl+P"_s,         u"&Trova duplicati…\tCtrl+D"_s,
+                                   u"E&limina contatto…\t"_s,     u"&Guida\tF1"_s,
+                                   u"I&nformazioni su Vinzal\t"_s};
         QCOMPARE(pickFromMenu(card.widget(u"Line12"_s), {}), expected);
         QCOMPARE(pickFromMenu(card.widget(u"Data1"_s), {}), expected);
         QCOMPARE(pickFromMenu(card.button(u"Command7"_s), {}), expected);
@@ -462,7 +468,7 @@ private slots:
             QString seen;
             whenModalShows([&seen](QWidget* modal) {
                 if (auto* keep = modal->findChild<QCheckBox*>(u"keepDuplicates"_s))
-                    seen = keep->text();
+                    seen = keep->text().remove(u'&');
                 QTest::keyClick(modal, Qt::Key_Escape);
             });
             QtDialogs real;
@@ -471,57 +477,198 @@ private slots:
         }
     }
 
-    // Every button of the real preview, print and guide windows is reached by Alt and a letter; the
-    // print preview's arrows, which have no letter to give, are named for a screen reader; Tab leaves
-    // the import preview's table of contacts rather than walk its cells.
-    void realDialogsByKeyboard()
+    // Every window over the card and the grid, as the real dialogs show it, at the application's
+    // font and at a large one (CTest runs it at 150% and 200% too): each button is reached by Alt and
+    // a letter or by a key of its own, no letter twice in a window; Tab from the first control goes
+    // round every control and comes back, out of a table rather than from cell to cell; nothing
+    // overlaps, is cut or lies outside the window. Each entry of the windows' menu has a letter or a
+    // shortcut, no letter twice.
+    void everyWindowByKeyboardAtAnySize()
     {
-        QStringList lacking;
-        qsizetype buttons = 0;
-        const auto look = [&](QWidget* window) {
-            for (QPushButton* button : window->findChildren<QPushButton*>()) {
-                ++buttons;
-                const bool arrow = !button->text().contains(QRegularExpression(u"\\w"_s));
-                if (arrow ? button->accessibleName().isEmpty() : !button->text().contains(u'&'))
-                    lacking.append(window->windowTitle() + u": "_s + button->text());
+        QStringList problems;
+        qsizetype windows = 0;
+        const auto describe = [](const QWidget* w) {
+            const auto* button = qobject_cast<const QAbstractButton*>(w);
+            return w->window()->windowTitle() + u": "_s + (button ? button->text() : QString()) + u' ' +
+                   QString::fromLatin1(w->metaObject()->className()) + u' ' + w->objectName();
+        };
+        const auto keysOf = [&](QWidget* window) {
+            QList<QKeySequence> letters;
+            for (QWidget* w : window->findChildren<QWidget*>()) {
+                auto* button = qobject_cast<QAbstractButton*>(w);
+                auto* label = qobject_cast<QLabel*>(w);
+                if (!w->isVisible() ||
+                    !((button && button->focusPolicy() != Qt::NoFocus) || (label && label->buddy())))
+                    continue;
+                const QKeySequence letter = QKeySequence::mnemonic(button ? button->text() : label->text());
+                if (button && letter.isEmpty() && button->shortcut().isEmpty())
+                    problems << describe(w) + u" has no access key"_s;
+                else if (letters.contains(letter))
+                    problems << describe(w) + u" has a letter already taken"_s;
+                if (!letter.isEmpty())
+                    letters << letter;
             }
         };
+        const auto tabGoesRound = [&](QWidget* window) {
+            const auto taker = [](QWidget* w) {
+                while (w->focusProxy())
+                    w = w->focusProxy();
+                return w;
+            };
+            QSet<QWidget*> controls;
+            for (QWidget* w : window->findChildren<QWidget*>())
+                if (w->isVisible() && w->isEnabled() && (w->focusPolicy() & Qt::TabFocus))
+                    controls.insert(taker(w));
+            QWidget* start = activate(window);
+            if (!start)
+                return problems.append(window->windowTitle() + u": no control has the keyboard"_s);
+            QSet<QWidget*> visited{start};
+            QWidget* at = start;
+            for (qsizetype presses = 0; presses < 2 * controls.size() + 20; ++presses) {
+                QTest::keyClick(at, Qt::Key_Tab);
+                at = QApplication::focusWidget();
+                if (!at || (at == start && visited.size() > 1)) // a text's links are passed in it
+                    break;
+                visited.insert(at);
+            }
+            if (at != start)
+                problems << describe(start) + u": Tab does not come back to it"_s;
+            for (QWidget* control : std::as_const(controls)) {
+                if (!visited.contains(control))
+                    problems << describe(control) + u": Tab never reaches it"_s;
+                // A control in a table's cell has no label beside it to be read by.
+                if (qobject_cast<QAbstractItemView*>(control->parentWidget()->parentWidget()) &&
+                    control->accessibleName().isEmpty())
+                    problems << describe(control) + u": in a table without a name"_s;
+            }
+        };
+        const auto laidOut = [&](QWidget* window) {
+            // The window's own controls, not the parts of a box, a list or a table.
+            const auto own = [window](const QWidget* w) {
+                for (const QWidget* p = w->parentWidget(); p != window; p = p->parentWidget())
+                    if (!p ||
+                        !(p->metaObject() == &QWidget::staticMetaObject ||
+                          qobject_cast<const QSplitter*>(p) || qobject_cast<const QDialogButtonBox*>(p)))
+                        return false;
+                return true;
+            };
+            for (QWidget* w : window->findChildren<QWidget*>()) {
+                if (!w->isVisible() || !own(w))
+                    continue;
+                if (!window->rect().contains(QRect(w->mapTo(window, QPoint()), w->size())))
+                    problems << describe(w) + u" lies outside the window"_s;
+                const auto* label = qobject_cast<const QLabel*>(w);
+                const QSize least = w->minimumSizeHint();
+                if (label && label->wordWrap() ? w->height() < w->heightForWidth(w->width())
+                                               : w->width() < least.width() || w->height() < least.height())
+                    problems << describe(w) + u" is cut"_s;
+                for (QWidget* other : w->parentWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+                    if (other < w && other->isVisible() && other->geometry().intersects(w->geometry()))
+                        problems << describe(w) + u" overlaps "_s + describe(other);
+            }
+        };
+        // Pictures of the windows with large type, one for each scale, for a person to look at.
+        const QString scale = qEnvironmentVariable("QT_SCALE_FACTOR");
+        bool pictures = false;
+        const auto inspect = [&](QWidget* window) {
+            ++windows;
+            if (pictures && !window->objectName().isEmpty())
+                window->grab().save(QCoreApplication::applicationDirPath() + u'/' + window->objectName() +
+                                    (scale.isEmpty() ? QString() : u'-' + scale) + u".png"_s);
+            keysOf(window);
+            laidOut(window);
+            tabGoesRound(window);
+            for (auto* view : window->findChildren<QAbstractItemView*>())
+                if (view->tabKeyNavigation())
+                    problems << describe(view) + u": Tab walks its cells"_s;
+            // A column is as wide as its heading at least.
+            for (auto* header : window->findChildren<QHeaderView*>())
+                for (int column = 0; header->isVisible() && header->orientation() == Qt::Horizontal &&
+                                     column < header->count();
+                     ++column)
+                    if (header->sectionSize(column) < header->sectionSizeHint(column))
+                        problems << describe(header) + u": the heading of column %1 is cut"_s.arg(column);
+        };
+
+        QList<Person> people = contactsFrom(u"threeContacts"_s);
+        people.append(people.first()); // a group in the duplicates window
+        Card card(people);
         QtDialogs real;
         Dialogs& dialogs = real;
         ImportPreview preview;
-        preview.file = u"dati.vcf"_s;
+        preview.file = u"dati.csv"_s;
         preview.total = 2;
+        preview.duplicates = 1;
         preview.first = Contacts(2);
+        preview.headers = {u"Nome"_s, u"Telefono"_s};
+        preview.choices = {u"Cognome e nome o denominazione"_s, u"Telefono casa"_s, u"(non importare)"_s};
+        preview.columnChoices = {preview.choices.at(0), preview.choices.at(1)};
+        preview.encodings = {u"UTF-8"_s, u"Windows-1252"_s};
+        preview.encoding = u"UTF-8"_s;
         preview.reread = [] {};
         PrintChoice choice;
+        choice.selected = 2;
         choice.drawPage = [](const PrintChoice&, qint64, QImage&, qint64* pages) {
-            *pages = 1;
+            *pages = 2;
             return QString();
         };
-        for (const std::function<bool()>& open : std::initializer_list<std::function<bool()>>{
-                 [&] { return dialogs.reviewImport(nullptr, preview); },
-                 [&] { return dialogs.askPrintOptions(nullptr, choice); }}) {
-            whenModalShows([&](QWidget* modal) {
-                look(modal);
-                if (auto* rows = modal->findChild<QTableWidget*>(u"firstRows"_s)) {
-                    rows->setFocus();
-                    rows->setCurrentCell(0, 0);
-                    QTest::keyClick(rows, Qt::Key_Tab);
-                    if (modal->focusWidget() == rows)
-                        lacking.append(u"Tab stays in the table"_s);
-                }
-                QTest::keyClick(modal, Qt::Key_Escape);
-            });
-            QVERIFY(!open());
-        }
-        dialogs.showDocument(nullptr, u"Guida di Vinzal"_s, u"Testo"_s);
-        for (QWidget* window : QApplication::topLevelWidgets())
-            if (window->isVisible() && window->windowTitle() == u"Guida di Vinzal"_s) {
-                look(window);
-                window->close();
+        const std::function<void()> modals[] = {
+            [&] { dialogs.reviewImport(nullptr, preview); },
+            [&] { dialogs.askPrintOptions(nullptr, choice); },
+            [&] { dialogs.askYesNo(nullptr, u"Domanda"_s, u"Eliminare il contatto?"_s); },
+            [&] { dialogs.askYesNoCancel(nullptr, u"Domanda"_s, u"Esportare solo quelle?"_s); },
+            [&] { dialogs.inform(nullptr, u"Avviso"_s, u"Nome non trovato."_s, Dialogs::Icon::Information); },
+            [&] { dialogs.askText(nullptr, u"Ricerca"_s, u"Immettere il nome da ricercare:"_s); },
+            [&] {
+                dialogs.askItem(nullptr, u"Tabella"_s, u"Quale tabella?"_s, {u"Uno"_s, u"Due"_s});
+            }};
+        const QFont normal = QApplication::font();
+        const auto restore = qScopeGuard([&] { QApplication::setFont(normal); });
+        for (const qreal points : {normal.pointSizeF(), 18.0}) {
+            QFont font = normal;
+            font.setPointSizeF(points);
+            QApplication::setFont(font);
+            pictures = points > normal.pointSizeF();
+            for (const auto& open : modals) {
+                whenModalShows([&](QWidget* modal) {
+                    inspect(modal);
+                    static_cast<QDialog*>(modal)->reject();
+                });
+                open();
             }
-        QVERIFY(buttons >= 9);
-        QCOMPARE(lacking, QStringList());
+            auto progress = dialogs.startProgress(nullptr, u"Esportazione"_s, u"Contatti scritti"_s);
+            dialogs.showDocument(nullptr, u"Guida di Vinzal"_s, u"Testo della [guida](#guida)."_s);
+            auto duplicates = std::make_unique<DuplicatesWindow>(card.path());
+            duplicates->show();
+            QTRY_VERIFY(!duplicates->searching());
+            for (QWidget* window : QApplication::topLevelWidgets())
+                if (window->objectName() == u"progressDialog"_s ||
+                    window->objectName() == u"documentWindow"_s || window == duplicates.get()) {
+                    window->show();
+                    inspect(window);
+                    if (window->objectName() == u"documentWindow"_s)
+                        window->close();
+                }
+            QCoreApplication::processEvents();
+        }
+        QCOMPARE(windows, 2 * 10);
+
+        BoundGrid* grid = openTableView(card);
+        laidOut(grid->window());
+        for (QWidget* window : {static_cast<QWidget*>(&card.form()), grid->window()})
+            for (QMenu* menu : window->findChildren<QMenu*>()) {
+                QList<QKeySequence> letters;
+                for (QAction* action : menu->actions()) {
+                    const QKeySequence letter = QKeySequence::mnemonic(action->text());
+                    if (!action->isSeparator() && letter.isEmpty() && action->shortcut().isEmpty())
+                        problems << window->windowTitle() + u": "_s + action->text() + u" has no key"_s;
+                    if (!letter.isEmpty() && letters.contains(letter))
+                        problems << window->windowTitle() + u": "_s + action->text() +
+                                        u" has a letter taken"_s;
+                    letters << letter;
+                }
+            }
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join(u'\n')));
     }
 
     // Stampa… (Ctrl+P): labels from a start position, the card, the list from the grid; a cancel

@@ -248,15 +248,18 @@ private slots:
         }
         QCOMPARE(visited.join(u' '), expected);
 
-        // The tests leave pictures of the window for a person to look at.
+        // The tests leave pictures of the window for a person to look at, one for each scale.
+        const QString scale = qEnvironmentVariable("QT_SCALE_FACTOR");
         const QString folder = QCoreApplication::applicationDirPath();
-        QVERIFY(form.grab().save(folder + u"/Form1.png"_s));
+        QVERIFY(form.grab().save(folder + u"/Form1"_s + (scale.isEmpty() ? QString() : u'-' + scale) +
+                                 u".png"_s));
         const QRect before = card.widget(u"Text8"_s)->geometry();
         form.showMaximized();
         QTRY_VERIFY(form.width() > 581);
         QCOMPARE(card.widget(u"Text8"_s)->geometry(), before);
         const QImage maximized = form.grab().toImage();
-        QVERIFY(maximized.save(folder + u"/Form1-maximized.png"_s));
+        if (scale.isEmpty())
+            QVERIFY(maximized.save(folder + u"/Form1-maximized.png"_s));
         QCOMPARE(maximized.pixelColor(maximized.width() - 5, maximized.height() - 5), look::windowCyan);
         form.showNormal();
         QTRY_COMPARE(form.size(), QSize(581, 499));
