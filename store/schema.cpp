@@ -365,7 +365,7 @@ Result<int> upgradeIndexes(sql::Database& db)
     // IMMEDIATE: the write lock is taken before the schema is read, so that what is read is what
     // gets replaced. The indexes are derived from the rows: a failure rolls back to the old ones.
     const QString what = u"aggiornare gli indici della rubrica"_s;
-    sql::Transaction transaction(db, what, u"BEGIN IMMEDIATE"_s);
+    sql::Transaction transaction(db, what, sql::Transaction::Kind::Write);
     if (!transaction.begun())
         return transaction.begun().error();
     int replaced = 0;
