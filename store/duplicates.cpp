@@ -1,5 +1,6 @@
 #include "duplicates.h"
 
+#include "contact_rows.h"
 #include "contact_table.h"
 #include "italian_order.h"
 
@@ -592,9 +593,8 @@ Status find(Connection& connection, const Progress& progress)
     std::vector<qint64> ids;
     std::vector<Entry> entries;
     qint64 total = 0;
-    if (auto counted = connection.readOne(u"SELECT count(*) FROM "_s + table(), {});
-        counted && counted.value())
-        total = counted.value()->value(0).toInteger();
+    if (auto counted = contacts::count(connection); counted)
+        total = counted.value();
     ids.reserve(std::size_t(total));
     entries.reserve(std::size_t(total) * 4);
     {
