@@ -9,9 +9,6 @@
 
 #include <functional>
 
-namespace vinzal {
-class Connection;
-}
 namespace vinzal::safefile {
 class PendingFile;
 }
@@ -29,8 +26,6 @@ Result<Contacts> readAll(const QString& path);
 // contacts (for a progress bar: a contact added meanwhile may make it one short).
 Status readInBatches(const QString& path, qsizetype batch, const std::function<bool(const Contacts&)>& take,
                      qint64* total = nullptr);
-Status readInBatches(Connection& connection, qsizetype batch,
-                     const std::function<bool(const Contacts&)>& take, qint64* total = nullptr);
 
 // Checks the IDs of records about to be imported: each must be NULL (a new ID is given) or a whole
 // number from 1 to maxId; a valid ID given as text becomes a number. `where(i)` names record i for

@@ -1,6 +1,6 @@
 #include "demo_data.h"
 
-#include "connection.h"
+#include "contact_rows.h"
 #include "contact_table.h"
 
 #include <QHash>
@@ -296,13 +296,17 @@ Status fill(sql::Database& db, qint64 rows, quint64 seed, double duplicatesPerce
             QList<std::pair<qint64, qint64>>* planted)
 {
     Random random(seed);
-    QStringList columns;
-    for (const QString& field : contacts::fields().mid(1))
-        columns.append(quoteIdentifier(field));
-    sql::Statement insert(db,
-                          u"INSERT INTO "_s + quoteIdentifier(contacts::tableName()) + u" ("_s +
-                              columns.join(u", "_s) + u") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"_s,
-                          u"scrivere la rubrica dimostrativa"_s);
+    // The contacts go to the book a thousand at a time, each given a new ID in the order made.
+    Contacts batch;
+    const auto add = [&](const std::array<Value, 11>& values) -> Status {
+        Contact& contact = batch.emplace_back();
+        std::copy(values.begin(), values.end(), contact.values.begin() + 1);
+        if (batch.size() < 1000)
+            return {};
+        const Status written = contacts::insert(db, batch, false, u"scrivere la rubrica dimostrativa"_s);
+        batch.clear();
+        return written;
+    };
 
     const bool planting = duplicatesPercent > 0;
     std::vector<Planted> recent; // the last contacts made, to copy
@@ -336,11 +340,8 @@ Status fill(sql::Database& db, qint64 rows, quint64 seed, double duplicatesPerce
                 values[5] = Value::fromEditedText(u' ' + original.mail.toUpper());
             }
             values[10] = Value::fromEditedText(u"Forse lo stesso di un altro contatto."_s);
-            insert.reset();
-            for (const Value& value : values)
-                insert.bind(value);
-            if (auto done = insert.run(); !done)
-                return done.error();
+            if (Status added = add(values); !added)
+                return added;
             if (planted)
                 planted->append({n + 1, original.row});
             continue;
@@ -406,18 +407,11 @@ Status fill(sql::Database& db, qint64 rows, quint64 seed, double duplicatesPerce
                 if (!phones[i].isNull())
                     phones[i] =
                         Value::fromEditedText(i == 3 ? numbers.mobile(random) : numbers.fixed(random, town));
-        insert.reset();
-        insert.bind(Value::storedValue(category));
-        insert.bind(Value::fromEditedText(name));
-        insert.bind(furtherValue);
-        insert.bind(townValue);
-        insert.bind(addressValue);
-        insert.bind(mailValue);
-        for (const Value& number : phones)
-            insert.bind(number);
-        insert.bind(Value::storedValue(remark));
-        if (auto done = insert.run(); !done)
-            return done.error();
+        if (Status added = add({Value::storedValue(category), Value::fromEditedText(name), furtherValue,
+                                townValue, addressValue, mailValue, phones[0], phones[1], phones[2],
+                                phones[3], Value::storedValue(remark)});
+            !added)
+            return added;
         if (planting) {
             ++own;
             Planted kept{n + 1, name, mailValue.toText(), {}};
@@ -429,7 +423,8 @@ Status fill(sql::Database& db, qint64 rows, quint64 seed, double duplicatesPerce
                 recent[std::size_t(random.below(int(recentSize)))] = std::move(kept);
         }
     }
-    return {};
+    return batch.isEmpty() ? Status()
+                           : contacts::insert(db, batch, false, u"scrivere la rubrica dimostrativa"_s);
 }
 
 } // namespace vinzal::demo

@@ -4,6 +4,7 @@
 
 #include "book_io.h"
 #include "connection.h"
+#include "contact_rows.h"
 #include "contact_table.h"
 #include "engine.h"
 #include "safe_file.h"
@@ -424,11 +425,10 @@ public:
         if (!index.isEmpty())
             if (Status set = reader->m_cursor.setIndex(index); !set)
                 return set.error();
-        auto counted = reader->m_connection->readOne(
-            u"SELECT count(*) FROM "_s + quoteIdentifier(contacts::tableName()), {});
+        auto counted = contacts::count(*reader->m_connection);
         if (!counted)
             return counted.error();
-        reader->m_total = counted.value() ? counted.value()->value(0).toInteger() : 0;
+        reader->m_total = counted.value();
         return reader;
     }
 

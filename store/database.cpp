@@ -114,10 +114,14 @@ qint64 Statement::integer(int column) const
     return m_impl ? m_impl->integer(column) : 0;
 }
 
-Transaction::Transaction(Database& database, const QString& what, const QString& begin)
+Transaction::Transaction(Database& database, const QString& what, Kind kind)
     : m_database(database), m_what(what)
 {
-    m_begun = m_database.exec(begin, what);
+    const Engine engine = m_database.engine();
+    m_begun = m_database.exec(kind == Kind::Write      ? dialect::beginWrite(engine)
+                              : kind == Kind::Snapshot ? dialect::beginSnapshot(engine)
+                                                       : u"BEGIN"_s,
+                              what);
     m_open = m_begun.ok();
     if (m_open)
         ++m_database.m_transactions;

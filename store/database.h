@@ -129,7 +129,10 @@ private:
 class Transaction
 {
 public:
-    Transaction(Database& database, const QString& what, const QString& begin = QStringLiteral("BEGIN"));
+    // Plain: BEGIN. Write and Snapshot: as each engine begins them (dialect::beginWrite(),
+    // dialect::beginSnapshot()).
+    enum class Kind { Plain, Write, Snapshot };
+    Transaction(Database& database, const QString& what, Kind kind = Kind::Plain);
     ~Transaction();
     Transaction(const Transaction&) = delete;
     Transaction& operator=(const Transaction&) = delete;

@@ -1,5 +1,6 @@
 #include "duplicates.h"
 
+#include "contact_rows.h"
 #include "contact_table.h"
 #include "italian_order.h"
 
@@ -413,11 +414,6 @@ QList<Group> exactGroups(const std::vector<Candidate>& candidates)
 
 // --- writing -------------------------------------------------------------------------------------
 
-QString begin(Engine engine)
-{
-    return engine == Engine::Sqlite ? u"BEGIN IMMEDIATE"_s : u"BEGIN"_s;
-}
-
 // The merged contacts' table: the merge's number, what the row is ("unito": a contact merged away;
 // "prima" and "dopo": the survivor before and after), when, and the twelve fields. On a file the
 // fields have no declared type, so that SQLite keeps each value's kind and bytes as they were.
@@ -597,9 +593,8 @@ Status find(Connection& connection, const Progress& progress)
     std::vector<qint64> ids;
     std::vector<Entry> entries;
     qint64 total = 0;
-    if (auto counted = connection.readOne(u"SELECT count(*) FROM "_s + table(), {});
-        counted && counted.value())
-        total = counted.value()->value(0).toInteger();
+    if (auto counted = contacts::count(connection); counted)
+        total = counted.value();
     ids.reserve(std::size_t(total));
     entries.reserve(std::size_t(total) * 4);
     {
@@ -932,7 +927,7 @@ Result<qint64> merge(Connection& connection, const QList<Row>& shownRows, const 
         return connected.error();
     const Engine engine = connection.engine();
     sql::Database& db = connection.db();
-    sql::Transaction transaction(db, what, begin(engine));
+    sql::Transaction transaction(db, what, sql::Transaction::Kind::Write);
     if (!transaction.begun())
         return transaction.begun().error();
     if (Status made = makeTableIfMissing(connection, mergedTable(), createMerged(engine), what); !made)
@@ -1001,7 +996,7 @@ Result<QList<qint64>> unmerge(Connection& connection, qint64 id)
         return exists.error();
     if (!exists.value())
         return none;
-    sql::Transaction transaction(db, what, begin(engine));
+    sql::Transaction transaction(db, what, sql::Transaction::Kind::Write);
     if (!transaction.begun())
         return transaction.begun().error();
     if (engine == Engine::Postgres)
@@ -1134,7 +1129,7 @@ Status ignore(Connection& connection, QList<qint64> ids)
         return connected;
     const Engine engine = connection.engine();
     sql::Database& db = connection.db();
-    sql::Transaction transaction(db, what, begin(engine));
+    sql::Transaction transaction(db, what, sql::Transaction::Kind::Write);
     if (!transaction.begun())
         return transaction.begun();
     if (Status made = makeTableIfMissing(connection, ignoredTable(), createIgnored(engine), what); !made)
@@ -1173,7 +1168,7 @@ Status unignore(Connection& connection, QList<qint64> ids)
     if (!exists.value())
         return {};
     sql::Database& db = connection.db();
-    sql::Transaction transaction(db, what, begin(connection.engine()));
+    sql::Transaction transaction(db, what, sql::Transaction::Kind::Write);
     if (!transaction.begun())
         return transaction.begun();
     // The groups that hold the first contact, and of those the ones made of exactly `ids`.

@@ -163,9 +163,7 @@ Status readList(Dynaset::Reader& reader, const QString& book, Engine engine)
     std::unique_ptr<void, decltype(forget)> forgetting(&reader, forget);
     if (reader.stopped) // before the connection could be interrupted
         return interrupted();
-    sql::Transaction snapshot(db, what,
-                              engine == Engine::Sqlite ? u"BEGIN"_s
-                                                       : u"BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"_s);
+    sql::Transaction snapshot(db, what, sql::Transaction::Kind::Snapshot);
     if (!snapshot.begun())
         return snapshot.begun();
 

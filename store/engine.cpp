@@ -146,6 +146,16 @@ QString descending(Engine engine, const QString& key)
     return engine == Engine::Sqlite ? key + u" DESC"_s : key + u" DESC NULLS LAST"_s;
 }
 
+QString beginWrite(Engine engine)
+{
+    return engine == Engine::Sqlite ? u"BEGIN IMMEDIATE"_s : u"BEGIN"_s;
+}
+
+QString beginSnapshot(Engine engine)
+{
+    return engine == Engine::Sqlite ? u"BEGIN"_s : u"BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"_s;
+}
+
 QString tableSchema()
 {
     return u"(SELECT n.nspname FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "

@@ -54,6 +54,13 @@ Value guardValue(Engine engine, const Value& stored);
 QString ascending(Engine engine, const QString& key);
 QString descending(Engine engine, const QString& key);
 
+// How a transaction begins. A write takes the file's write lock at once (readers go on), so that
+// nobody else writes between what it reads and what it writes; on a server each statement locks
+// what it needs. A snapshot sees one version of the book for all its reads: a read transaction on a
+// file, a read-only REPEATABLE READ on a server.
+QString beginWrite(Engine engine);
+QString beginSnapshot(Engine engine);
+
 // On a server: the schema in which the contact table was found on the search path (a user's own
 // schema may come first), bound to the quoted table name; and the table's mark, its comment, which
 // every create or replacement of the book sets anew (bound the same way).

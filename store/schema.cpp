@@ -365,7 +365,7 @@ Result<int> upgradeIndexes(sql::Database& db)
     // IMMEDIATE: the write lock is taken before the schema is read, so that what is read is what
     // gets replaced. The indexes are derived from the rows: a failure rolls back to the old ones.
     const QString what = u"aggiornare gli indici della rubrica"_s;
-    sql::Transaction transaction(db, what, u"BEGIN IMMEDIATE"_s);
+    sql::Transaction transaction(db, what, sql::Transaction::Kind::Write);
     if (!transaction.begun())
         return transaction.begun().error();
     int replaced = 0;
@@ -390,12 +390,53 @@ Result<int> upgradeIndexes(sql::Database& db)
     return replaced;
 }
 
+namespace {
+
+// On a server the indexes go only where the role may drop them: as the table's owner (or a member of
+// its role). Another role that may write fills the table with its indexes in place.
+Result<QStringList> dropServerIndexes(sql::Database& db, const QString& what)
+{
+    QStringList statements;
+    const Value table = text(quoteIdentifier(contacts::tableName()));
+    auto owner = select(db,
+                        u"SELECT count(*) FROM pg_class WHERE oid = to_regclass(?) AND "
+                        u"pg_has_role(relowner, 'USAGE')"_s,
+                        {table}, what);
+    if (!owner)
+        return owner.error();
+    if (owner.value().isEmpty() || owner.value().first().value(0).toInteger() != 1)
+        return statements;
+    for (const QString& index : contacts::indexNames()) {
+        // In the table's schema, which may not be the first on the search path; the definition names
+        // the table with its schema.
+        auto found = select(db,
+                            u"SELECT schemaname, indexdef FROM pg_indexes WHERE schemaname = "_s +
+                                dialect::tableSchema() + u" AND tablename = ? AND indexname = ?"_s,
+                            {table, text(contacts::tableName()), text(index)}, what);
+        if (!found)
+            return found.error();
+        if (found.value().isEmpty())
+            continue;
+        const Values& row = found.value().first();
+        if (Status dropped = run(db,
+                                 u"DROP INDEX "_s + quoteIdentifier(row.value(0).toText()) + u"."_s +
+                                     quoteIdentifier(index),
+                                 what);
+            !dropped)
+            return dropped.error();
+        statements.append(row.value(1).toText());
+    }
+    return statements;
+}
+
+} // namespace
+
 Result<QStringList> dropIndexes(sql::Database& db)
 {
     QStringList statements;
-    if (db.engine() != Engine::Sqlite)
-        return statements;
     const QString what = u"importare i contatti"_s;
+    if (db.engine() != Engine::Sqlite)
+        return dropServerIndexes(db, what);
     for (const QString& index : contacts::indexNames()) {
         auto found =
             select(db, u"SELECT sql FROM sqlite_master WHERE type = 'index' AND name = ? AND tbl_name = ?"_s,
@@ -646,9 +687,16 @@ Status createOnServer(const QString& book, bool replace, const Fill& fill)
         return made;
     if (Status emptied = duplicates::emptyTables(session.database()); !emptied)
         return emptied;
-    if (fill)
+    if (fill) {
+        // A kept table is filled as a new one is, with no index to keep up to date row by row: they
+        // are made again below, once over all the rows.
+        if (exists.value())
+            if (auto dropped = dropServerIndexes(session.database(), u"preparare la rubrica sul server"_s);
+                !dropped)
+                return dropped.error();
         if (Status filled = fill(session.database()); !filled)
             return filled;
+    }
     if (auto indexes = makeServerIndexes(session); !indexes)
         return indexes.error();
     // A new mark (our own text, with no quote in it): a program that opened the table before can

@@ -44,10 +44,11 @@ Result<int> upgradeIndexes(sql::Database& db);
 // The same on the address book at `path`, which is opened and never created.
 Result<int> upgrade(const QString& path);
 
-// For filling an empty book as a restore does: drops the eleven indexes of the contact table on a file,
-// inside the caller's transaction, and gives the statements that make them again exactly as they were
+// For filling an empty book as a restore does: drops the eleven indexes of the contact table inside
+// the caller's transaction, and gives the statements that make them again exactly as they were
 // (restoreIndexes()). Building an index once over all the rows is much faster than keeping it up to
-// date row by row. Nothing on a server, where only the table's owner could drop them.
+// date row by row. On a server only when the role owns the table (otherwise nothing is dropped); there
+// readers of the table then wait for the transaction's end.
 Result<QStringList> dropIndexes(sql::Database& db);
 Status restoreIndexes(sql::Database& db, const QStringList& statements);
 

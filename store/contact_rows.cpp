@@ -1,0 +1,272 @@
+#include "contact_rows.h"
+
+#include "contact_table.h"
+#include "schema.h"
+
+#include <limits>
+#include <optional>
+
+using namespace Qt::StringLiterals;
+
+namespace vinzal::contacts {
+
+namespace {
+
+const QString comparing = u"confrontare i contatti con quelli della rubrica"_s;
+
+QString columnList(bool withId)
+{
+    QStringList columns;
+    for (const QString& field : contacts::fields())
+        if (withId || field != contacts::idField())
+            columns.append(quoteIdentifier(field));
+    return columns.join(u", "_s);
+}
+
+QString table()
+{
+    return quoteIdentifier(tableName());
+}
+
+// The positions of the records whose eleven fields equal a contact's on a server. INTERSECT compares
+// NULL with NULL as equal and text byte by byte, and the server answers it with one hash over the
+// book; only the few tuples found come back, to be matched here. The records go as one array per
+// field, so that importing needs no right beyond reading and writing the table (no temporary table).
+Result<QSet<qsizetype>> findOnServer(sql::Database& db, const Contacts& records)
+{
+    QSet<qsizetype> found;
+    if (records.isEmpty())
+        return found;
+    QList<QByteArray> arrays(fieldCount);
+    for (int i = 1; i < fieldCount; ++i) {
+        QByteArray& array = arrays[i];
+        array = "{";
+        for (qsizetype r = 0; r < records.size(); ++r) {
+            if (r > 0)
+                array += ',';
+            const Value& value = records.at(r).at(i);
+            if (value.isNull()) {
+                array += "NULL";
+                continue;
+            }
+            QByteArray bytes = value.bytes();
+            bytes.replace('\\', "\\\\").replace('"', "\\\"");
+            array += '"' + bytes + '"';
+        }
+        array += '}';
+    }
+    QStringList unnest, names;
+    for (int i = 1; i < fieldCount; ++i) {
+        unnest.append(u"?::text[]"_s);
+        names.append(u"f%1"_s.arg(i));
+    }
+    sql::Statement query(db,
+                         u"SELECT * FROM unnest("_s + unnest.join(u", "_s) + u") AS t("_s +
+                             names.join(u", "_s) + u") INTERSECT SELECT "_s + columnList(false) +
+                             u" FROM "_s + table(),
+                         comparing);
+    for (int i = 1; i < fieldCount; ++i)
+        query.bind(Value::text(arrays.at(i)));
+    const auto tupleOf = [](const auto& value) {
+        QByteArray tuple;
+        for (int i = 1; i < fieldCount; ++i) {
+            const Value field = value(i);
+            tuple += field.isNull() ? QByteArray("\x01") : "\x02" + field.bytes();
+            tuple += '\0';
+        }
+        return tuple;
+    };
+    QSet<QByteArray> present;
+    for (;;) {
+        auto row = query.next();
+        if (!row)
+            return row.error();
+        if (!row.value())
+            break;
+        present.insert(tupleOf([&](int i) { return query.value(i - 1); }));
+    }
+    for (qsizetype r = 0; r < records.size(); ++r)
+        if (present.contains(tupleOf([&](int i) { return records.at(r).at(i); })))
+            found.insert(r);
+    return found;
+}
+
+// The positions of the records that are already in the book. The records go into a temporary table
+// (in memory or SQLite's temporary folder, never the book) indexed on all eleven fields, and the book
+// is read once, each contact looked up in that index: one pass over the book however many rows are
+// imported, and no dependence on the book's own indexes. `IS` compares NULL with NULL; the temporary
+// columns have no collation, so the comparison is exact (the book's columns are NOCASE).
+Result<QSet<qsizetype>> findInFile(sql::Database& db, const Contacts& records, const Between& between)
+{
+    QSet<qsizetype> found;
+    if (records.isEmpty())
+        return found;
+    QStringList columns, marks{u"?"_s}, matches;
+    for (int i = 1; i < fieldCount; ++i) {
+        columns.append(u"f%1"_s.arg(i));
+        marks.append(u"?"_s);
+        matches.append(u"t.f%1 IS n."_s.arg(i) + quoteIdentifier(contacts::fields().at(i)));
+    }
+    if (Status made =
+            db.exec(u"DROP TABLE IF EXISTS temp.vinzal_import; CREATE TEMP TABLE vinzal_import(position, "_s +
+                        columns.join(u", "_s) + u")"_s,
+                    comparing);
+        !made)
+        return made.error();
+    {
+        sql::Statement insert(db, u"INSERT INTO temp.vinzal_import VALUES ("_s + marks.join(u", "_s) + u")"_s,
+                              comparing);
+        for (qsizetype r = 0; r < records.size(); ++r) {
+            if (between)
+                if (Status go = between(); !go)
+                    return go.error();
+            insert.reset();
+            insert.bind(qint64(r));
+            for (int i = 1; i < fieldCount; ++i)
+                insert.bind(records.at(r).at(i));
+            if (auto done = insert.run(); !done)
+                return done.error();
+        }
+    }
+    if (Status indexed = db.exec(u"CREATE INDEX temp.vinzal_import_fields ON vinzal_import("_s +
+                                     columns.join(u", "_s) + u")"_s,
+                                 comparing);
+        !indexed)
+        return indexed.error();
+    {
+        sql::Statement query(db,
+                             u"SELECT DISTINCT t.position FROM "_s + table() +
+                                 u" AS n JOIN temp.vinzal_import AS t ON "_s + matches.join(u" AND "_s),
+                             comparing);
+        for (;;) {
+            auto row = query.next();
+            if (!row)
+                return row.error();
+            if (!row.value())
+                break;
+            found.insert(qsizetype(query.integer(0)));
+        }
+    }
+    static_cast<void>(db.exec(u"DROP TABLE temp.vinzal_import"_s, comparing));
+    return found;
+}
+
+} // namespace
+
+Status insert(sql::Database& db, const Contacts& records, bool keepIds, const QString& what,
+              const Between& between)
+{
+    const int first = keepIds ? 0 : 1;
+    const int columns = fieldCount - first;
+    // A server answers each statement over the network: rows go a batch per statement there, while
+    // SQLite, in the same process, takes them one by one at no cost.
+    const qsizetype batch = db.engine() == Engine::Postgres ? 200 : 1;
+    const QString marks = u"("_s + QStringList(columns, u"?"_s).join(u", "_s) + u")"_s;
+    const auto statement = [&](qsizetype rows) {
+        return u"INSERT INTO "_s + table() + u" ("_s + columnList(keepIds) + u") VALUES "_s +
+               QStringList(rows, marks).join(u", "_s);
+    };
+    std::optional<sql::Statement> insert;
+    for (qsizetype at = 0; at < records.size(); at += batch) {
+        if (between)
+            if (Status go = between(); !go)
+                return go;
+        const qsizetype rows = std::min(batch, records.size() - at);
+        if (!insert || rows < batch)
+            insert.emplace(db, statement(rows), what);
+        else
+            insert->reset();
+        for (qsizetype r = at; r < at + rows; ++r)
+            for (int i = first; i < fieldCount; ++i)
+                insert->bind(records.at(r).at(i));
+        if (auto done = insert->run(); !done)
+            return done.error();
+    }
+    return {};
+}
+
+Result<qint64> count(Connection& connection)
+{
+    auto counted = connection.readOne(u"SELECT count(*) FROM "_s + table(), {});
+    if (!counted)
+        return counted.error();
+    return counted.value() ? counted.value()->value(0).toInteger() : 0;
+}
+
+Result<bool> isEmpty(sql::Database& db, const QString& what)
+{
+    sql::Statement any(db, u"SELECT 1 FROM "_s + table() + u" LIMIT 1"_s, what);
+    auto row = any.next();
+    if (!row)
+        return row.error();
+    return !row.value();
+}
+
+Result<qint64> largestId(sql::Database& db, const QString& what)
+{
+    sql::Statement last(db, u"SELECT max("_s + dialect::rowid(db.engine()) + u") FROM "_s + table(), what);
+    auto row = last.next();
+    if (!row)
+        return row.error();
+    return last.integer(0);
+}
+
+Status readInBatches(Connection& connection, qsizetype batch,
+                     const std::function<bool(const Contacts&)>& take, qint64* total)
+{
+    // The count is for a progress bar: a contact added between it and the rows makes no harm.
+    if (total) {
+        auto counted = count(connection);
+        if (!counted)
+            return counted.error();
+        *total = counted.value();
+    }
+    // Each batch is a short read of its own, continuing after the last key read: between batches
+    // (while the caller writes or draws them) no lock is held, and a writer to the book gets in.
+    const QString rowid = dialect::rowid(connection.engine());
+    const QString sql = u"SELECT "_s + columnList(true) + u", "_s + rowid + u" FROM "_s + table() +
+                        u" WHERE "_s + rowid + u" > ? ORDER BY "_s + rowid + u" LIMIT ?"_s;
+    Contacts records;
+    records.reserve(batch);
+    qint64 after = std::numeric_limits<qint64>::min();
+    for (;;) {
+        records.clear();
+        {
+            sql::Statement query(connection.db(), sql, u"leggere la rubrica"_s);
+            query.bind(after).bind(qint64(batch));
+            for (;;) {
+                auto row = query.next();
+                if (!row)
+                    return row.error();
+                if (!row.value())
+                    break;
+                Contact& record = records.emplace_back();
+                for (int i = 0; i < fieldCount; ++i)
+                    record.at(i) = query.value(i);
+                after = query.integer(fieldCount);
+            }
+        }
+        if (!records.isEmpty() && !take(records))
+            return {};
+        if (records.size() < batch)
+            return {};
+    }
+}
+
+Result<QSet<qsizetype>> findExisting(sql::Database& db, const Contacts& records, const Between& between)
+{
+    return db.engine() == Engine::Sqlite ? findInFile(db, records, between) : findOnServer(db, records);
+}
+
+Status guardForAdding(sql::Database& db, const QString& book, const QString& what)
+{
+    if (db.engine() == Engine::Sqlite)
+        return {};
+    if (Status locked = db.exec(u"LOCK TABLE "_s + table() + u" IN EXCLUSIVE MODE"_s, what); !locked)
+        return locked;
+    if (const QStringList problems = schema::serverColumnProblems(db); !problems.isEmpty())
+        return schema::keptTableRefused(book, problems);
+    return {};
+}
+
+} // namespace vinzal::contacts

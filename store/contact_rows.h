@@ -1,0 +1,50 @@
+#pragma once
+
+#include "connection.h"
+#include "contact.h"
+#include "database.h"
+#include "store_error.h"
+
+#include <QSet>
+#include <QString>
+
+#include <functional>
+
+// The contact table's rows in bulk, as import, export, copy, printing and the demo book use them:
+// every statement they need, written once for both engines. A write goes inside the caller's
+// transaction (sql::Transaction::Kind::Write), a reading of the whole book inside its snapshot
+// (sql::Transaction::Kind::Snapshot) when it must see one version of it.
+namespace vinzal::contacts {
+
+// Asked before each batch of a long write: a failure stops the write with that error (the caller
+// rolls back). Import passes whether the user interrupted the program.
+using Between = std::function<Status()>;
+
+// Adds `records` to the contact table: with their IDs when `keepIds`, otherwise every ID NULL and a
+// new one given. `what` says what was being done, for the error's message.
+Status insert(sql::Database& db, const Contacts& records, bool keepIds, const QString& what,
+              const Between& between = {});
+
+// How many contacts the book holds. A read: on a server it connects again if the connection was lost.
+Result<qint64> count(Connection& connection);
+// Whether the contact table holds no row.
+Result<bool> isEmpty(sql::Database& db, const QString& what);
+// The largest ID stored (0 in an empty book).
+Result<qint64> largestId(sql::Database& db, const QString& what);
+
+// Every contact in ID order, handed to `take` `batch` contacts at a time so that a long book is
+// never held whole; `take` returning false stops the reading. `total`, when given, is set first to
+// the number of contacts (for a progress bar: a contact added meanwhile may make it one short).
+Status readInBatches(Connection& connection, qsizetype batch,
+                     const std::function<bool(const Contacts&)>& take, qint64* total = nullptr);
+
+// The positions of the `records` whose eleven fields (all but the ID) equal those of a contact in the
+// book, exactly: case, spaces, NULL against the empty text all count.
+Result<QSet<qsizetype>> findExisting(sql::Database& db, const Contacts& records, const Between& between = {});
+
+// Inside a write transaction about to add contacts to `book`: on a server, keeps other writers off
+// the table to its end (on a file the write transaction does so already), and refuses a kept table
+// whose columns would change the values (schema::keptTableRefused()).
+Status guardForAdding(sql::Database& db, const QString& book, const QString& what);
+
+} // namespace vinzal::contacts
