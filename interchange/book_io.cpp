@@ -285,18 +285,23 @@ Result<Appended> append(const QString& path, Contacts records, bool keepDuplicat
         return transaction.begun().error();
     if (Status guarded = contacts::guardForAdding(db, path, writing); !guarded)
         return guarded.error();
-    Contacts kept;
-    if (keepDuplicates) {
-        kept = records;
-    } else {
+    // The contacts already in the book are taken out in place: the records are the largest thing an
+    // import holds, and a second list of them would double it.
+    if (!keepDuplicates) {
         auto duplicates = contacts::findExisting(db, records, notInterrupted);
         if (!duplicates)
             return duplicates.error();
+        qsizetype to = 0;
         for (qsizetype i = 0; i < records.size(); ++i)
-            if (!duplicates.value().contains(i))
-                kept.append(records.at(i));
+            if (!duplicates.value().contains(i)) {
+                if (to != i)
+                    records[to] = std::move(records[i]);
+                ++to;
+            }
+        records.resize(to);
         result.skipped = duplicates.value().size();
     }
+    const Contacts kept = std::move(records);
     // Into an empty book, as a restore does: the indexes are dropped and built once over all the rows
     // at the end, in the same transaction (a failure or a cancel rolls them back with the rows).
     QStringList indexes;

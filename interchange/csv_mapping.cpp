@@ -482,27 +482,44 @@ Result read(const QByteArray& data, const Encoding* encoding, const Mapping* giv
     }
     const QByteArray& bytes = littleEndian || bigEndian ? utf16 : data;
     result.encoding = encoding ? *encoding : detectEncoding(bytes);
-    const QString text = decode(bytes, result.encoding);
-    const QString headerLine = text::firstLine(text);
+    qsizetype headerEnd = 0;
+    while (headerEnd < bytes.size() && bytes.at(headerEnd) != '\n' && bytes.at(headerEnd) != '\r')
+        ++headerEnd;
+    const QString headerLine = decode(bytes.left(headerEnd), result.encoding);
     QChar separator = u',';
     for (QChar candidate : {u';', u'\t'})
         if (headerLine.count(candidate) > headerLine.count(separator))
             separator = candidate;
+    // The book's own file: read as it was written, byte for byte, by its own reader.
+    const auto readOwn = [&](const QString* text) {
+        const QByteArray utf8 = result.encoding == Encoding::Utf8 ? bytes
+                                : text                            ? text->toUtf8()
+                                                                  : decode(bytes, result.encoding).toUtf8();
+        auto own = csv::read(utf8);
+        result.records = std::move(own.records);
+        result.errors = std::move(own.errors);
+        result.warnings = std::move(own.warnings);
+        return result;
+    };
+    // The header alone tells the book's own file, which then is never decoded and split here as well:
+    // that held the whole file several times over beside its contacts.
+    if (!given) {
+        QStringList broken; // a quoted line break in the header: known only from the whole text
+        const auto header = parse(headerLine, separator, broken);
+        if (broken.isEmpty() && !header.isEmpty() && guess(header.first().first).own) {
+            result.mapping = guess(header.first().first);
+            return readOwn(nullptr);
+        }
+    }
+    const QString text = decode(bytes, result.encoding);
     auto lines = parse(text, separator, result.errors);
     if (lines.isEmpty()) {
         result.errors.append(u"il file è vuoto: manca anche la riga d'intestazione"_s);
         return result;
     }
     result.mapping = given ? *given : guess(lines.first().first);
-    if (result.mapping.own && !given) {
-        // The book's own file: read as it was written, byte for byte.
-        const QByteArray utf8 = result.encoding == Encoding::Utf8 ? bytes : text.toUtf8();
-        auto own = csv::read(utf8);
-        result.records = std::move(own.records);
-        result.errors = std::move(own.errors);
-        result.warnings = std::move(own.warnings);
-        return result;
-    }
+    if (result.mapping.own && !given)
+        return readOwn(&text);
     if (const qsizetype bad = text::firstInvalidUtf8(bytes); result.encoding == Encoding::Utf8 && bad >= 0)
         result.errors.append(u"riga %1: il testo non è in UTF-8 (byte 0x%2); indicare la codifica del file "
                              u"(per esempio Windows-1252)"_s.arg(text::lineOfOffset(bytes, bad))

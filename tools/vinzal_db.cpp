@@ -618,7 +618,7 @@ int importData(const Arguments& args)
     QElapsedTimer timer;
     timer.start();
     QString problem;
-    const std::optional<QByteArray> bytes = readInput(data, problem);
+    std::optional<QByteArray> bytes = readInput(data, problem);
     if (!bytes)
         return fail(problem);
     Contacts records;
@@ -652,6 +652,7 @@ int importData(const Arguments& args)
         warnings = std::move(read.warnings);
         remarked = read.remarked;
     }
+    bytes.reset(); // read: the file's bytes are not needed beside its contacts
     // Said after the count of what was added, on standard output: part of the report, not a fault.
     const auto reportRemarks = [remarked] {
         if (remarked > 0)
@@ -680,14 +681,15 @@ int importData(const Arguments& args)
         exists = has.value();
     }
     if (!exists) {
-        if (Status made = book::create(bookPath, records, false, {data}); !made)
+        const qsizetype count = records.size();
+        if (Status made = book::create(bookPath, std::move(records), false, {data}); !made)
             return fail(made.error(), shown);
-        out() << "Creata la rubrica «" << shown << "» con " << countOf(records.size()) << " in "
-              << seconds(timer) << " s.\n";
+        out() << "Creata la rubrica «" << shown << "» con " << countOf(count) << " in " << seconds(timer)
+              << " s.\n";
         reportRemarks();
         return Success;
     }
-    auto appended = book::append(bookPath, records, args.keepDuplicates);
+    auto appended = book::append(bookPath, std::move(records), args.keepDuplicates);
     if (!appended)
         return fail(appended.error(), shown);
     const book::Appended& done = appended.value();
