@@ -5,6 +5,7 @@
 #include "duplicates.h"
 #include "italian_order.h"
 #include "row.h"
+#include "sync_state.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -92,6 +93,8 @@ Status build(sql::Database& db, const Fill& fill)
         if (Status status = run(db, sql); !status)
             return status;
     if (Status made = duplicates::makeTables(db); !made)
+        return made;
+    if (Status made = syncstate::makeTables(db); !made)
         return made;
     if (fill)
         if (Status status = fill(db); !status)
@@ -385,6 +388,8 @@ Result<int> upgradeIndexes(sql::Database& db)
     // Books made before the tables of merges came with them get them here, where the owner is.
     if (Status made = duplicates::makeTables(db); !made)
         return made.error();
+    if (Status made = syncstate::makeTables(db); !made)
+        return made.error();
     if (Status committed = transaction.commit(); !committed)
         return committed.error();
     return replaced;
@@ -630,6 +635,8 @@ Result<int> upgradeServer(const QString& book)
         return made;
     if (Status tables = duplicates::makeTables(session.database()); !tables)
         return tables.error();
+    if (Status tables = syncstate::makeTables(session.database()); !tables)
+        return tables.error();
     if (Status committed = session.commit(); !committed)
         return committed.error();
     return made;
@@ -686,6 +693,11 @@ Status createOnServer(const QString& book, bool replace, const Fill& fill)
     if (Status made = duplicates::makeTables(session.database()); !made)
         return made;
     if (Status emptied = duplicates::emptyTables(session.database()); !emptied)
+        return emptied;
+    // Nor its synchronisation: the cards belong to the contacts replaced.
+    if (Status made = syncstate::makeTables(session.database()); !made)
+        return made;
+    if (Status emptied = syncstate::emptyTables(session.database()); !emptied)
         return emptied;
     if (fill) {
         // A kept table is filled as a new one is, with no index to keep up to date row by row: they

@@ -11,7 +11,7 @@ import pathlib
 import re
 import sys
 
-FOLDERS = ["interchange", "printing", "gui_common", "main_window", "table_view", "app", "tools"]
+FOLDERS = ["interchange", "printing", "gui_common", "main_window", "table_view", "app", "tools", "sync"]
 
 # Read from left to right, so that a quote in a comment or a "//" in a string is taken for what it is.
 TOKEN = re.compile(
