@@ -522,6 +522,10 @@ class CardReader
 public:
     CardReader(const QList<Property>& properties, ReadResult& result);
     Contact read(int beginLine, Notes& notes);
+    // Which property (its position in the card) filled each field, or -1.
+    const QList<int>& sources() const { return m_sources; }
+    const QStringList& remarkLines() const { return m_remarks.lines(); }
+    bool own() const { return m_own; }
 
 private:
     // One property as its reader sees it: the decoded value, and the kind and label the phone gave it.
@@ -563,6 +567,8 @@ private:
     QString m_fromName, m_fromFullName, m_organisation;
     bool m_haveFullName = false;
     QStringList m_nameRemarks, m_notes, m_categories;
+    QList<int> m_sources = QList<int>(fieldCount, -1);
+    int m_at = -1; // the position of the property being read
 };
 
 const QHash<QByteArray, CardReader::Reader>& CardReader::readers()
@@ -678,6 +684,7 @@ void CardReader::address(const Read& r)
         return;
     }
     m_remarks.countField(u"Indirizzo"_s + where);
+    m_sources[Indirizzo] = m_sources[Citta] = m_at;
     const QList<QByteArray> nulls = r.p.param("X-VINZAL-NULL");
     QString street = list.at(2);
     if (!list.at(1).trimmed().isEmpty())
@@ -729,6 +736,7 @@ void CardReader::phone(const Read& r)
     }
     if (field >= 0 && m_record[field].isNull()) {
         m_record[field] = number;
+        m_sources[field] = m_at;
         m_remarks.countField(kind);
     } else {
         m_remarks.add(kind, number);
@@ -740,6 +748,7 @@ void CardReader::email(const Read& r)
     const QString address = unescaped(r);
     if (m_record[Email].isNull()) {
         m_record[Email] = address;
+        m_sources[Email] = m_at;
         m_remarks.countField(u"E-mail"_s);
     } else {
         m_remarks.add(r.customLabel ? r.ownLabel : u"E-mail"_s, address);
@@ -790,6 +799,7 @@ void CardReader::finishName()
 Contact CardReader::read(int beginLine, Notes& notes)
 {
     for (const Property& p : m_properties) {
+        ++m_at;
         // What the address book does not keep (a photo, a key) is never decoded, so it can neither
         // stop the import nor bring a warning.
         const Reader reader = readers().value(p.name, remarkLabels().contains(p.name) ? &CardReader::remark : nullptr);
@@ -914,6 +924,441 @@ ReadResult read(const QByteArray& data)
                                        u"controllare le lettere accentate"_s);
     }
     return result;
+}
+
+namespace {
+
+// One content line of a card as it stands in the text: where its bytes begin and end (folded
+// continuation lines and the line break included) and what it says, unfolded.
+struct CardLine
+{
+    qsizetype begin = 0, end = 0;
+    QByteArray content;
+    Property property;
+    bool isProperty = false; // not BEGIN, END or a blank line
+};
+
+struct SplitCard
+{
+    QList<CardLine> lines;
+    QList<qsizetype> properties; // the positions in `lines` of the card's properties, in order
+    QByteArray eol;              // the card's own line break
+    bool version21 = false;
+};
+
+SplitCard splitCard(const QByteArray& text)
+{
+    SplitCard card;
+    card.eol = text.contains("\r\n") ? QByteArray("\r\n") : QByteArray("\n");
+    const auto softBreak = [](const QByteArray& line) {
+        if (!line.endsWith('='))
+            return false;
+        const qsizetype colon = valueColon(line);
+        return colon >= 0 && parseProperty(line, colon, 0).quotedPrintable();
+    };
+    qsizetype at = 0;
+    int number = 0;
+    while (at < text.size()) {
+        qsizetype next = text.indexOf('\n', at);
+        next = next < 0 ? text.size() : next + 1;
+        QByteArray line = text.mid(at, next - at);
+        if (line.endsWith('\n'))
+            line.chop(1);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        ++number;
+        if (!card.lines.isEmpty() && (line.startsWith(' ') || line.startsWith('\t'))) {
+            card.lines.last().content += line.mid(1);
+            card.lines.last().end = next;
+        } else if (!card.lines.isEmpty() && softBreak(card.lines.last().content)) {
+            card.lines.last().content.chop(1);
+            card.lines.last().content += line;
+            card.lines.last().end = next;
+        } else {
+            card.lines.append(CardLine{at, next, line, {}, false});
+        }
+        at = next;
+    }
+    for (qsizetype i = 0; i < card.lines.size(); ++i) {
+        CardLine& line = card.lines[i];
+        const qsizetype colon = valueColon(line.content);
+        if (line.content.trimmed().isEmpty() || colon < 0)
+            continue;
+        line.property = parseProperty(line.content, colon, int(i + 1));
+        if (line.property.name == "BEGIN" || line.property.name == "END")
+            continue;
+        line.isProperty = true;
+        card.properties.append(i);
+        if (line.property.name == "VERSION")
+            card.version21 = line.property.rawValue.trimmed() == "2.1";
+    }
+    return card;
+}
+
+struct ReadCard
+{
+    Contact contact;
+    QList<int> sources;
+    QStringList remarks;
+    bool own = false;
+    QStringList errors;
+};
+
+ReadCard readSplit(const SplitCard& split)
+{
+    QList<Property> properties;
+    for (const qsizetype i : split.properties)
+        properties.append(split.lines.at(i).property);
+    ReadResult result;
+    Notes notes;
+    CardReader reader(properties, result);
+    ReadCard card;
+    card.contact = reader.read(1, notes);
+    card.contact[vinzal::Field::Id] = Value();
+    card.sources = reader.sources();
+    card.remarks = reader.remarkLines();
+    card.own = reader.own();
+    card.errors = result.errors;
+    return card;
+}
+
+// Splits a still escaped value at the separators that are not escaped, keeping the escapes.
+QStringList rawSplit(const QString& value, QChar separator)
+{
+    QStringList parts{u""_s};
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        const QChar c = value.at(i);
+        if (c == u'\\' && i + 1 < value.size()) {
+            parts.last() += c;
+            parts.last() += value.at(++i);
+        } else if (c == separator) {
+            parts.append(u""_s);
+        } else {
+            parts.last() += c;
+        }
+    }
+    return parts;
+}
+
+// The name and parameters of a property as the card has them, without those that describe the old
+// value's encoding.
+QString keptHead(const CardLine& line)
+{
+    const QByteArray head = line.content.left(valueColon(line.content));
+    QStringList kept;
+    const QList<QByteArray> parts = head.split(';');
+    for (qsizetype i = 0; i < parts.size(); ++i) {
+        const QByteArray part = parts.at(i);
+        const QByteArray name =
+            part.left(part.indexOf('=') < 0 ? part.size() : part.indexOf('=')).trimmed().toUpper();
+        if (i > 0 && (name == "ENCODING" || name == "CHARSET" || name == kEol || name == "X-VINZAL-NULL" ||
+                      name == "QUOTED-PRINTABLE" || name == "QP"))
+            continue;
+        kept.append(QString::fromUtf8(part));
+    }
+    return kept.join(u';');
+}
+
+class Patcher
+{
+public:
+    Patcher(const QByteArray& text) : m_text(text), m_split(splitCard(text)), m_read(readSplit(m_split)) {}
+
+    // The property `name`'s first line, or -1.
+    qsizetype find(const QByteArray& name) const
+    {
+        for (const qsizetype i : m_split.properties)
+            if (m_split.lines.at(i).property.name == name)
+                return i;
+        return -1;
+    }
+    QList<qsizetype> findAll(const QByteArray& name) const
+    {
+        QList<qsizetype> all;
+        for (const qsizetype i : m_split.properties)
+            if (m_split.lines.at(i).property.name == name)
+                all.append(i);
+        return all;
+    }
+    qsizetype source(int field) const
+    {
+        const int at = m_read.sources.value(field, -1);
+        return at < 0 ? -1 : m_split.properties.at(at);
+    }
+
+    // The value of a line decoded to its text, still escaped.
+    QString escapedValue(qsizetype line) const
+    {
+        bool legacy = false;
+        QStringList errors, warnings;
+        return decodeText(m_split.lines.at(line).property, m_split.version21, legacy, errors, warnings);
+    }
+
+    // A content line in the card's own line breaks.
+    QByteArray folded(const QString& line) const
+    {
+        QByteArray bytes = fold(line);
+        if (m_split.eol != "\r\n")
+            bytes.replace("\r\n", m_split.eol);
+        return bytes;
+    }
+    QString charset(const QString& value) const
+    {
+        if (!m_split.version21)
+            return QString();
+        for (const QChar c : value)
+            if (c.unicode() >= 0x80)
+                return u";CHARSET=UTF-8"_s;
+        return QString();
+    }
+
+    // Gives line `line` a new value, already escaped, with what its "\n" stand for.
+    void replace(qsizetype line, const QString& escaped, const QStringList& breaks, const QString& extra = {})
+    {
+        m_replaced[line] = folded(keptHead(m_split.lines.at(line)) + extra + eolParameter(breaks) +
+                                  charset(escaped) + u':' + escaped);
+    }
+    void replaceText(qsizetype line, const QString& value)
+    {
+        const Escaped e = escape(value);
+        replace(line, e.value, e.breaks);
+    }
+    void remove(qsizetype line) { m_replaced[line] = QByteArray(); }
+    void addRaw(const QString& line) { m_added += folded(line); }
+    void add(const QString& name, const QString& params, const QString& value)
+    {
+        const Escaped e = escape(value);
+        m_added += folded(name + params + eolParameter(e.breaks) + charset(e.value) + u':' + e.value);
+    }
+
+    QByteArray result() const
+    {
+        QByteArray out;
+        out.reserve(m_text.size() + m_added.size() + 64);
+        qsizetype endLine = -1;
+        for (qsizetype i = m_split.lines.size() - 1; i >= 0; --i)
+            if (m_split.lines.at(i).property.name == "END") {
+                endLine = i;
+                break;
+            }
+        for (qsizetype i = 0; i < m_split.lines.size(); ++i) {
+            const CardLine& line = m_split.lines.at(i);
+            if (i == endLine)
+                out += m_added;
+            if (const auto found = m_replaced.constFind(i); found != m_replaced.cend())
+                out += *found;
+            else
+                out += m_text.mid(line.begin, line.end - line.begin);
+        }
+        if (endLine < 0)
+            out += m_added;
+        return out;
+    }
+
+    const ReadCard& read() const { return m_read; }
+
+private:
+    QByteArray m_text;
+    SplitCard m_split;
+    ReadCard m_read;
+    QHash<qsizetype, QByteArray> m_replaced; // empty: removed
+    QByteArray m_added;
+};
+
+// The note the user wrote: the remarks with what the card holds beyond the fields ("Compleanno: ...")
+// taken out, each once, with the line break before it.
+QString noteOf(const QString& remarks, const QStringList& cardRemarks)
+{
+    static const QRegularExpression breaks(u"\r\n|\n|\r"_s);
+    QStringList lines, separators{QString()};
+    qsizetype at = 0;
+    for (auto it = breaks.globalMatch(remarks); it.hasNext();) {
+        const auto m = it.next();
+        lines.append(remarks.mid(at, m.capturedStart() - at));
+        separators.append(m.captured());
+        at = m.capturedEnd();
+    }
+    lines.append(remarks.mid(at));
+    QStringList left = cardRemarks;
+    QString note;
+    bool first = true;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (left.removeOne(lines.at(i)))
+            continue;
+        if (!first)
+            note += separators.at(i);
+        note += lines.at(i);
+        first = false;
+    }
+    return note;
+}
+
+} // namespace
+
+Card readCard(const QByteArray& text)
+{
+    const ReadCard read = readSplit(splitCard(text));
+    return Card{read.contact, read.remarks, read.errors};
+}
+
+QString cardUid(const QByteArray& text)
+{
+    const SplitCard split = splitCard(text);
+    for (const qsizetype i : split.properties)
+        if (split.lines.at(i).property.name == "UID")
+            return QString::fromUtf8(split.lines.at(i).property.rawValue).trimmed();
+    return QString();
+}
+
+QByteArray newCard(const Contact& contact, const QString& uid)
+{
+    Contact copy = contact;
+    copy[vinzal::Field::Id] = Value();
+    QByteArray card = write({copy});
+    const QByteArray product = "PRODID:" + kProductId + "\r\n";
+    const qsizetype at = card.indexOf(product);
+    card.insert(at < 0 ? 0 : at + product.size(), property(u"UID"_s, QString(), uid));
+    return card;
+}
+
+QByteArray patchCard(const QByteArray& text, const Contact& contact, const QList<int>& fields)
+{
+    Patcher patch(text);
+    const ReadCard& read = patch.read();
+    const auto value = [&](int field) { return contact.at(field).toText(); };
+    const auto has = [&](int field) { return !contact.at(field).isNull(); };
+    for (const int field : fields) {
+        switch (field) {
+        case Nome: {
+            const qsizetype fn = patch.find("FN"), n = patch.find("N");
+            if (fn >= 0) {
+                const Escaped e = escape(value(Nome));
+                patch.replace(fn, e.value, e.breaks, has(Nome) ? QString() : u";X-VINZAL-NULL=1"_s);
+            } else {
+                patch.add(u"FN"_s, has(Nome) ? QString() : u";X-VINZAL-NULL=1"_s, value(Nome));
+            }
+            if (!has(Nome)) {
+                if (n >= 0)
+                    patch.remove(n);
+                break;
+            }
+            const Escaped e = escape(value(Nome));
+            if (n >= 0) {
+                // The family name takes the whole name; the courtesy words stay.
+                QStringList parts = rawSplit(patch.escapedValue(n), u';');
+                while (parts.size() < 5)
+                    parts.append(QString());
+                parts[0] = e.value;
+                parts[1] = parts[2] = QString();
+                patch.replace(n, parts.join(u';'), e.breaks);
+            } else {
+                patch.addRaw(u"N"_s + eolParameter(e.breaks) + patch.charset(e.value) + u':' + e.value +
+                             u";;;;"_s);
+            }
+            break;
+        }
+        case Genere: {
+            const qsizetype line = patch.find("CATEGORIES");
+            QStringList items;
+            if (line >= 0 && !read.own) {
+                // Another program's categories are a list: only the one the book shows changes.
+                items = rawSplit(patch.escapedValue(line), u',');
+                const QString old = read.contact.at(Genere).toText();
+                items.removeIf([&](const QString& item) { return unescape(item) == old || item.isEmpty(); });
+            }
+            if (has(Genere))
+                items.prepend(escape(value(Genere)).value);
+            if (items.isEmpty()) {
+                if (line >= 0)
+                    patch.remove(line);
+            } else if (line >= 0) {
+                patch.replace(line, items.join(u','), escape(value(Genere)).breaks);
+            } else {
+                patch.add(u"CATEGORIES"_s, QString(), value(Genere));
+            }
+            break;
+        }
+        case Indirizzo:
+        case Citta: {
+            const qsizetype line = patch.source(Indirizzo);
+            if (!has(Indirizzo) && !has(Citta)) {
+                if (line >= 0)
+                    patch.remove(line);
+                break;
+            }
+            Escaped street = escape(value(Indirizzo)), city = escape(value(Citta));
+            QStringList parts = line >= 0 ? rawSplit(patch.escapedValue(line), u';') : QStringList();
+            while (parts.size() < 7)
+                parts.append(QString());
+            parts[1] = QString();
+            parts[2] = street.value;
+            parts[3] = city.value;
+            const QString nulls = !has(Indirizzo) ? u";X-VINZAL-NULL=street"_s
+                                  : !has(Citta)   ? u";X-VINZAL-NULL=locality"_s
+                                                  : QString();
+            if (line >= 0) {
+                patch.replace(line, parts.join(u';'), street.breaks + city.breaks, nulls);
+            } else {
+                Escaped adr{parts.join(u';'), street.breaks + city.breaks};
+                patch.addRaw(u"ADR"_s + nulls + eolParameter(adr.breaks) + patch.charset(adr.value) + u':' +
+                             adr.value);
+            }
+            break;
+        }
+        case Email:
+        case Casa:
+        case Ufficio:
+        case Fax:
+        case Cellulare: {
+            const qsizetype line = patch.source(field);
+            if (!has(field)) {
+                if (line >= 0)
+                    patch.remove(line);
+            } else if (line >= 0) {
+                patch.replaceText(line, value(field));
+            } else if (field == Email) {
+                patch.add(u"EMAIL"_s, QString(), value(field));
+            } else {
+                const QString type = field == Casa      ? u"home"_s
+                                     : field == Ufficio ? u"work"_s
+                                     : field == Fax     ? u"fax"_s
+                                                        : u"cell"_s;
+                patch.add(u"TEL"_s, u";TYPE="_s + type, value(field));
+            }
+            break;
+        }
+        case Osservazioni: {
+            const QList<qsizetype> notes = patch.findAll("NOTE");
+            const QString note = has(Osservazioni) ? noteOf(value(Osservazioni), read.remarks) : QString();
+            for (qsizetype i = 1; i < notes.size(); ++i)
+                patch.remove(notes.at(i));
+            if (note.isEmpty() && !(has(Osservazioni) && read.remarks.isEmpty())) {
+                if (!notes.isEmpty())
+                    patch.remove(notes.first());
+            } else if (!notes.isEmpty()) {
+                patch.replaceText(notes.first(), note);
+            } else {
+                patch.add(u"NOTE"_s, QString(), note);
+            }
+            break;
+        }
+        case Ulteriore: {
+            const qsizetype line = patch.find(kUlteriore);
+            if (!has(Ulteriore)) {
+                if (line >= 0)
+                    patch.remove(line);
+            } else if (line >= 0) {
+                patch.replaceText(line, value(Ulteriore));
+            } else {
+                patch.add(QString::fromLatin1(kUlteriore), QString(), value(Ulteriore));
+            }
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    return patch.result();
 }
 
 } // namespace vinzal::vcard

@@ -42,4 +42,26 @@ struct ReadResult
 // restates a default (the country of an Italian address) is left out.
 ReadResult read(const QByteArray& data);
 
+// --- One card, as synchronising with a CardDAV address book sees it ---------------------------
+
+struct Card
+{
+    Contact contact;     // the fields as read() gives them; the ID NULL
+    QStringList remarks; // the lines "Compleanno: 17/05/1980" that "Osservazioni" has after the note
+    QStringList errors;
+};
+Card readCard(const QByteArray& text);
+
+// The card's UID as written, or empty.
+QString cardUid(const QByteArray& text);
+
+// A new card (vCard 3.0, as write() makes it) for `contact`, with `uid`.
+QByteArray newCard(const Contact& contact, const QString& uid);
+
+// `text` with the properties that hold the `fields` (positions in contacts::fields()) rewritten to
+// hold `contact`'s values, added where the card has none and removed for a NULL; every other line keeps
+// its bytes, folding and line breaks included. "Osservazioni" goes to NOTE without the lines that
+// readCard() added from the card's other properties.
+QByteArray patchCard(const QByteArray& text, const Contact& contact, const QList<int>& fields);
+
 } // namespace vinzal::vcard
