@@ -13,6 +13,7 @@
 #include "print_export.h"
 #include "safe_file.h"
 #include "schema.h"
+#include "sync_service.h"
 #include "vcard.h"
 #include "wording.h"
 
@@ -27,6 +28,7 @@
 #include <algorithm>
 
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -128,6 +130,7 @@ struct Arguments
     QString encoding; // import --csv: as given, else detected
     QString map;      // import --csv: "Header=Field" pairs
     QString labels;   // export --pdf: the label sheet, "3x8" or "2x7"; none: the list
+    QString user;     // sync: the user on the CardDAV server
 };
 
 // --- create, demo, check ------------------------------------------------------------------------
@@ -810,6 +813,143 @@ int copyCommand(const Arguments& args)
 // One form of a command: its name, the option choosing the form (a format: "csv", "pdf"), the options
 // it takes besides, the files it takes, what does it and its lines in the help. Parsing, the checks
 // of what is given, the dispatch and the help all come from the table below.
+
+// --- sync ---------------------------------------------------------------------------------------
+
+bool looksLikeUrl(const QString& word)
+{
+    return word.startsWith(u"http://"_s, Qt::CaseInsensitive) ||
+           word.startsWith(u"https://"_s, Qt::CaseInsensitive);
+}
+
+// The login and password ~/.netrc gives for `host` (and `user`, when given), as curl reads it.
+std::optional<std::pair<QString, QString>> fromNetrc(const QString& host, const QString& user)
+{
+    QFile file(QDir::homePath() + u"/.netrc"_s);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QStringList tokens =
+        QString::fromUtf8(file.readAll()).split(QRegularExpression(u"\\s+"_s), Qt::SkipEmptyParts);
+    std::optional<std::pair<QString, QString>> found;
+    bool matching = false;
+    QString login, password;
+    const auto finish = [&] {
+        if (matching && !found && (user.isEmpty() || login == user) && !password.isNull())
+            found = std::pair{login, password};
+    };
+    for (qsizetype i = 0; i < tokens.size(); ++i) {
+        const QString& token = tokens.at(i);
+        if (token == u"machine"_s || token == u"default"_s) {
+            finish();
+            matching = token == u"default"_s || (i + 1 < tokens.size() && tokens.at(i + 1) == host);
+            if (token == u"machine"_s)
+                ++i;
+            login.clear();
+            password = QString();
+        } else if (token == u"login"_s && i + 1 < tokens.size()) {
+            login = tokens.at(++i);
+        } else if (token == u"password"_s && i + 1 < tokens.size()) {
+            password = tokens.at(++i);
+        }
+    }
+    finish();
+    return found;
+}
+
+// Asks for the password on the terminal, without showing it; empty when there is no terminal.
+QString askPassword(const QString& user, const QString& host)
+{
+    if (!::isatty(STDIN_FILENO))
+        return QString();
+    err() << "Password di «" << user << "» su " << host << ": ";
+    err().flush();
+    termios old{};
+    const bool quiet = ::tcgetattr(STDIN_FILENO, &old) == 0;
+    if (quiet) {
+        termios silent = old;
+        silent.c_lflag &= ~tcflag_t(ECHO);
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &silent);
+    }
+    QTextStream in(stdin);
+    const QString password = in.readLine();
+    if (quiet)
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &old);
+    err() << "\n";
+    return password;
+}
+
+QString countedCards(qsizetype count)
+{
+    return words::counted(count, u"scheda"_s, u"schede"_s);
+}
+
+int syncCommand(const Arguments& args)
+{
+    QString book = args.file, url;
+    if (args.haveSecond) {
+        url = args.second;
+    } else if (args.haveFile && looksLikeUrl(args.file)) {
+        url = args.file;
+        book = contacts::fileName();
+    }
+    sync::Account account{url, args.user, QString()};
+    // Without an address, the address book the book remembers, and its user unless another is given.
+    const sync::Account before = url.isEmpty() ? sync::remembered(book) : sync::Account{};
+    if (account.user.isEmpty())
+        account.user = before.user;
+    const QString host = QUrl::fromUserInput(url.isEmpty() ? before.url : url).host();
+    if (!host.isEmpty()) {
+        if (const auto netrc = fromNetrc(host, account.user)) {
+            account.user = netrc->first;
+            account.password = netrc->second;
+        } else if (!account.user.isEmpty()) {
+            account.password = askPassword(account.user, host);
+        }
+    }
+    const sync::Result result = sync::synchronize(book, account, {});
+    const QString shown = shownBook(book);
+    for (const sync::Conflict& conflict : result.conflicts)
+        out() << "Contatto con ID " << conflict.id << ": «" << conflict.field
+              << "» è cambiato sia nella rubrica sia sul server; resta il valore della rubrica, quello del "
+                 "server è nelle Osservazioni.\n";
+    for (const qint64 id : result.keptDeleted)
+        out() << "Contatto con ID " << id
+              << ": eliminato da una parte ma modificato dall'altra dopo l'ultima sincronizzazione, è stato "
+                 "conservato.\n";
+    for (const QString& skipped : result.skipped)
+        out() << "Rimandato alla prossima sincronizzazione: " << skipped << ".\n";
+    const auto counts = [](const sync::Counts& c, bool cards) {
+        const auto one = [cards](int n) { return cards ? countedCards(n) : countOf(n); };
+        QStringList parts;
+        if (c.created)
+            parts.append(one(c.created) + (cards ? (c.created == 1 ? u" creata"_s : u" create"_s)
+                                                 : (c.created == 1 ? u" aggiunto"_s : u" aggiunti"_s)));
+        if (c.updated)
+            parts.append(one(c.updated) + (cards ? (c.updated == 1 ? u" modificata"_s : u" modificate"_s)
+                                                 : (c.updated == 1 ? u" modificato"_s : u" modificati"_s)));
+        if (c.deleted)
+            parts.append(one(c.deleted) + (cards ? (c.deleted == 1 ? u" eliminata"_s : u" eliminate"_s)
+                                                 : (c.deleted == 1 ? u" eliminato"_s : u" eliminati"_s)));
+        return parts.isEmpty() ? u"nessuna modifica"_s : parts.join(u", "_s);
+    };
+    if (result.failure) {
+        err() << "vinzal-db: " << result.failure->cause << "\n"
+              << result.failure->advice << "\n"
+              << (result.failure->written ? "Una parte del lavoro è già stata scritta; la prossima "
+                                            "sincronizzazione lo completa senza doppioni.\n"
+                                          : "Non è stato scritto nulla.\n");
+        return Failure;
+    }
+    if (result.cancelled) {
+        err() << "vinzal-db: sincronizzazione interrotta; la prossima la completa senza doppioni.\n";
+        return Failure;
+    }
+    out() << "Sincronizzata la rubrica «" << shown << "» con " << result.addressBook.toDisplayString()
+          << ".\nNella rubrica: " << counts(result.book, false)
+          << ".\nSul server: " << counts(result.server, true) << ".\n";
+    return Success;
+}
+
 struct Command
 {
     QString name = {};
@@ -978,6 +1118,15 @@ const QList<Command>& commands()
                  u"tornano con i loro ID e i loro valori, byte per byte"_s,
          .takesIds = true,
          .run = unmergeCommand},
+        {.name = u"sync"_s,
+         .synopsis = u"sync [FILE] URL [--user NOME]"_s,
+         .help = u"sincronizza la rubrica con una rubrica CardDAV (URL è il\n"
+                 u"suo indirizzo o quello del server, dove le rubriche sono\n"
+                 u"cercate); la password si legge da ~/.netrc o si chiede;\n"
+                 u"senza URL si usa la rubrica CardDAV dell'ultima volta"_s,
+         .options = {u"user=NOME"_s},
+         .files = 2,
+         .run = syncCommand},
         // help takes nothing at all: anything given with it is refused before any other check.
         {.name = u"help"_s,
          .synopsis = u"help"_s,
@@ -1155,6 +1304,7 @@ int run(int argc, char* argv[])
     args.encoding = parser.value(u"encoding"_s);
     args.labels = parser.value(u"etichette"_s);
     args.map = parser.value(u"map"_s);
+    args.user = parser.value(u"user"_s);
     if (parser.isSet(u"vcard-version"_s)) {
         args.vcardVersion = parser.value(u"vcard-version"_s);
         if (args.vcardVersion != u"3.0"_s && args.vcardVersion != u"4.0"_s)
