@@ -21,13 +21,13 @@ QString createSettings(Engine)
            u" (\"Chiave\" TEXT PRIMARY KEY, \"Valore\" TEXT)"_s;
 }
 
+// The card's text and ETag are text, as the server sends them (UTF-8 in its XML); the fields as they
+// were are packed and written in Base64, so that a server book holds them in a text column too.
 QString createCards(Engine engine)
 {
-    const bool lite = engine == Engine::Sqlite;
     return u"CREATE TABLE IF NOT EXISTS "_s + quoteIdentifier(cardsTable()) + u" (\"ID\" "_s +
-           (lite ? u"INTEGER"_s : u"bigint"_s) + u" PRIMARY KEY, \"Href\" TEXT NOT NULL UNIQUE, \"ETag\" "_s +
-           (lite ? u"BLOB"_s : u"bytea"_s) + u", \"Testo\" "_s + (lite ? u"BLOB"_s : u"bytea"_s) +
-           u", \"Base\" "_s + (lite ? u"BLOB"_s : u"bytea"_s) + u")"_s;
+           (engine == Engine::Sqlite ? u"INTEGER"_s : u"bigint"_s) +
+           u" PRIMARY KEY, \"Href\" TEXT NOT NULL UNIQUE, \"ETag\" TEXT, \"Testo\" TEXT, \"Base\" TEXT)"_s;
 }
 
 Result<bool> exists(sql::Database& db, const QString& name)
@@ -158,7 +158,7 @@ Result<QHash<qint64, Card>> readCards(Connection& connection)
         card.href = query.value(1).toText();
         card.etag = query.value(2).bytes();
         card.text = query.value(3).bytes();
-        card.base = unpackFields(query.value(4).bytes());
+        card.base = unpackFields(QByteArray::fromBase64(query.value(4).bytes()));
         card.base[Field::Id] = Value::integer(card.id);
         cards.insert(card.id, card);
     }
@@ -276,9 +276,9 @@ Status Batch::putCard(const Card& card)
                           writing);
     insert.bind(card.id)
         .bind(Value::fromEditedText(card.href))
-        .bind(Value::blob(card.etag))
-        .bind(Value::blob(card.text))
-        .bind(Value::blob(packFields(card.base)));
+        .bind(Value::text(card.etag))
+        .bind(Value::text(card.text))
+        .bind(Value::text(packFields(card.base).toBase64()));
     if (auto ran = insert.run(); !ran)
         return ran.error();
     return {};
