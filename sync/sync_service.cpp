@@ -167,6 +167,11 @@ Discovery discover(const Account& account, const Progress& progress)
             found.failure = failure;
             return found;
         }
+        if (found.books.isEmpty())
+            found.failure =
+                Failure{u"L'utente «%1» non ha ancora alcuna rubrica CardDAV su «%2»."_s.arg(account.user,
+                                                                                             url.host()),
+                        u"Crearne una sul server (o dal telefono), poi sincronizzare di nuovo."_s, false};
         return found;
     }
     if (found.books.isEmpty())
@@ -299,7 +304,13 @@ bool Synchronizer::chooseAddressBook()
         }
         return false;
     }
-    QList<AddressBook> books = found.books;
+    const QList<AddressBook> books = found.books;
+    if (books.isEmpty()) {
+        m_result.failure =
+            Failure{u"All'indirizzo «%1» non si trova alcuna rubrica CardDAV."_s.arg(m_account.url),
+                    u"Indicare l'indirizzo della rubrica sul server."_s, false};
+        return false;
+    }
     if (!remembered.isEmpty()) {
         for (const AddressBook& book : std::as_const(books))
             if (book.url == QUrl(remembered)) {

@@ -11,8 +11,11 @@
 
 #include <QFile>
 #include <QProcess>
+#include <QSslCertificate>
+#include <QSslConfiguration>
 #include <QStandardPaths>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 #include <QThread>
 
@@ -87,6 +90,12 @@ class DavServer
 {
 public:
     explicit DavServer(const QString& kind) : m_kind(kind), m_client(user, password) {}
+    // Before start(): Radicale answers only HTTPS, with this certificate and key.
+    void useTls(const QString& certificate, const QString& key)
+    {
+        m_certificate = certificate;
+        m_key = key;
+    }
     ~DavServer() { stop(); }
 
     // The program, or empty when its package is not installed.
@@ -107,11 +116,15 @@ public:
             users.close();
             QFile config(m_dir.filePath(u"config"_s));
             config.open(QIODevice::WriteOnly);
-            config.write(u"[server]\nhosts = 127.0.0.1:%1\n[auth]\ntype = htpasswd\nhtpasswd_filename = %2\n"
-                         u"htpasswd_encryption = plain\n[storage]\nfilesystem_folder = %3\n[rights]\ntype = "
-                         u"owner_only\n[logging]\nlevel = warning\n"_s.arg(m_port)
-                             .arg(m_dir.filePath(u"users"_s), m_dir.filePath(u"data"_s))
-                             .toUtf8());
+            config.write(
+                u"[server]\nhosts = 127.0.0.1:%1\n%4[auth]\ntype = htpasswd\nhtpasswd_filename = %2\n"
+                u"htpasswd_encryption = plain\n[storage]\nfilesystem_folder = %3\n[rights]\ntype = "
+                u"owner_only\n[logging]\nlevel = warning\n"_s.arg(m_port)
+                    .arg(m_dir.filePath(u"users"_s), m_dir.filePath(u"data"_s),
+                         m_certificate.isEmpty()
+                             ? QString()
+                             : u"ssl = True\ncertificate = %1\nkey = %2\n"_s.arg(m_certificate, m_key))
+                    .toUtf8());
             config.close();
             arguments = {u"--config"_s, m_dir.filePath(u"config"_s)};
             m_book = u"/mario/rubrica/"_s;
@@ -126,14 +139,24 @@ public:
         if (!m_process.waitForStarted(10000))
             return false;
         for (int i = 0; i < 200; ++i) {
-            const carddav::Response answer = m_client.propfind(root(), 0, "<d:resourcetype/>");
-            if (answer.status == 207)
+            if (!m_certificate.isEmpty()) {
+                QTcpSocket socket;
+                socket.connectToHost(QHostAddress::LocalHost, m_port);
+                if (socket.waitForConnected(1000))
+                    return true;
+            } else if (m_client.propfind(root(), 0, "<d:resourcetype/>").status == 207) {
                 break;
+            }
             if (m_process.state() != QProcess::Running)
                 return false;
             QThread::msleep(100);
         }
-        if (m_kind == u"radicale"_s && !m_made) {
+        return m_kind != u"radicale"_s || m_made || makeBook();
+    }
+    // Makes the address book on Radicale (Xandikos makes one by itself).
+    bool makeBook()
+    {
+        {
             const carddav::Response made = m_client.send(
                 "MKCOL", url(),
                 "<?xml version=\"1.0\"?><mkcol xmlns=\"DAV:\" xmlns:C=\"urn:ietf:params:xml:ns:carddav\">"
@@ -165,7 +188,11 @@ public:
         }
     }
 
-    QUrl root() const { return QUrl(u"http://127.0.0.1:%1/"_s.arg(m_port)); }
+    QUrl root() const
+    {
+        return QUrl(
+            (m_certificate.isEmpty() ? u"http://127.0.0.1:%1/"_s : u"https://127.0.0.1:%1/"_s).arg(m_port));
+    }
     QUrl url(const QString& name = {}) const
     {
         QUrl at = root();
@@ -206,6 +233,7 @@ private:
     quint16 m_port = 0;
     QString m_book;
     bool m_made = false;
+    QString m_certificate, m_key;
     carddav::Client m_client;
 };
 
@@ -740,6 +768,75 @@ private slots:
         QCOMPARE(names.size(), 130);
         QCOMPARE(countOf(m_book), qint64(130));
         QCOMPARE(synchronized().written, false);
+    }
+
+    // HTTPS with the system's certificates: a certificate of an authority the system does not know
+    // is refused with the reason, nothing written; once the system trusts that authority, the same
+    // synchronisation goes through.
+    void tls_data()
+    {
+        servers();
+        QTest::newRow("radicale") << u"radicale"_s;
+    }
+    void tls()
+    {
+        QFETCH(QString, server);
+        m_server = std::make_unique<DavServer>(server);
+        if (m_server->program().isEmpty())
+            QSKIP("the CardDAV server is not installed");
+        QTemporaryDir keys;
+        QFile extensions(keys.filePath(u"server.ext"_s));
+        QVERIFY(extensions.open(QIODevice::WriteOnly));
+        extensions.write("subjectAltName = IP:127.0.0.1\n");
+        extensions.close();
+        const QStringList newKey{u"-newkey"_s, u"ec"_s, u"-pkeyopt"_s, u"ec_paramgen_curve:prime256v1"_s,
+                                 u"-nodes"_s};
+        QCOMPARE(run(u"openssl"_s,
+                     QStringList{u"req"_s, u"-x509"_s, u"-subj"_s, u"/CN=Ufficio"_s, u"-days"_s, u"2"_s,
+                                 u"-keyout"_s, u"ca.key"_s, u"-out"_s, u"ca.crt"_s} +
+                         newKey,
+                     keys.path())
+                     .code,
+                 0);
+        QCOMPARE(run(u"openssl"_s,
+                     QStringList{u"req"_s, u"-subj"_s, u"/CN=127.0.0.1"_s, u"-keyout"_s, u"server.key"_s,
+                                 u"-out"_s, u"server.csr"_s} +
+                         newKey,
+                     keys.path())
+                     .code,
+                 0);
+        QCOMPARE(run(u"openssl"_s,
+                     {u"x509"_s, u"-req"_s, u"-days"_s, u"2"_s, u"-in"_s, u"server.csr"_s, u"-CA"_s,
+                      u"ca.crt"_s, u"-CAkey"_s, u"ca.key"_s, u"-CAcreateserial"_s, u"-extfile"_s,
+                      u"server.ext"_s, u"-out"_s, u"server.crt"_s},
+                     keys.path())
+                     .code,
+                 0);
+        m_server->useTls(keys.filePath(u"server.crt"_s), keys.filePath(u"server.key"_s));
+        QVERIFY2(m_server->start(), m_server->log().constData());
+        m_book = testBook(m_dir.filePath(u"rubrica-%1.mdb"_s.arg(++m_books)));
+        makeAddressBook(m_book, {{{nameField, u"Rossi Mario"_s}}});
+        const QVariantList before = everything(m_book);
+        const sync::Result refused = synchronize();
+        QVERIFY(refused.failure);
+        QVERIFY2(refused.failure->cause.contains(u"certificato"_s), qPrintable(refused.failure->cause));
+        QCOMPARE(refused.failure->written, false);
+        QCOMPARE(everything(m_book), before);
+        // The authority made known, as update-ca-certificates does for the whole system.
+        const QSslConfiguration system = QSslConfiguration::defaultConfiguration();
+        QSslConfiguration trusting = system;
+        trusting.addCaCertificates(QSslCertificate::fromPath(keys.filePath(u"ca.crt"_s)));
+        QSslConfiguration::setDefaultConfiguration(trusting);
+        // A user with no address book yet is told so.
+        const sync::Result none = synchronize();
+        QVERIFY(none.failure);
+        QVERIFY2(none.failure->cause.contains(u"non ha ancora alcuna rubrica"_s),
+                 qPrintable(none.failure->cause));
+        QVERIFY(m_server->makeBook());
+        const sync::Result taken = synchronize();
+        QSslConfiguration::setDefaultConfiguration(system);
+        QVERIFY(taken.ok());
+        QCOMPARE(taken.server.created, 1);
     }
 
     // vinzal-db sync with the password from ~/.netrc; a wrong password is refused with the cause and
