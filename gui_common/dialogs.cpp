@@ -125,6 +125,11 @@ bool Dialogs::askPrintOptions(QWidget* parent, PrintChoice& choice)
     return doAskPrintOptions(parent, choice);
 }
 
+bool Dialogs::askSyncAccount(QWidget* parent, SyncAccountForm& form)
+{
+    return doAskSyncAccount(parent, form);
+}
+
 std::unique_ptr<QPagedPaintDevice> Dialogs::askPrinter(QWidget* parent)
 {
     return doAskPrinter(parent);

@@ -54,6 +54,18 @@ struct ImportPreview
     std::function<void()> reread;
 };
 
+// The account of a synchronisation with a CardDAV address book, as the user fills it in: the server's
+// (or the address book's) address, the user and the password; find() looks the address books up with
+// them and fills `books` (an error message, or the empty text); `chosen` is the one to synchronise.
+// A book already synchronised has `address` set to its address book, which it keeps.
+struct SyncAccountForm
+{
+    QString address, user, password;
+    QStringList books;
+    QString chosen;
+    std::function<QString()> find;
+};
+
 // Every modal dialog of the program goes through here, so that tests can answer them: they install
 // a scripted implementation that records each dialog and gives the scripted answer.
 class Dialogs
@@ -115,6 +127,8 @@ public:
 
     // What to print: true to go on.
     bool askPrintOptions(QWidget* parent, PrintChoice& choice);
+    // The account of «Sincronizza…»: true to synchronise with `form.chosen`.
+    bool askSyncAccount(QWidget* parent, SyncAccountForm& form);
     // Qt's print dialog: the printer (or PDF file) chosen, set to A4 and the whole sheet; nullptr
     // when cancelled.
     std::unique_ptr<QPagedPaintDevice> askPrinter(QWidget* parent);
@@ -135,6 +149,7 @@ protected:
     virtual void doShowDocument(QWidget* parent, const QString& title, const QString& markdown) = 0;
     virtual bool doReviewImport(QWidget* parent, ImportPreview& preview) = 0;
     virtual bool doAskPrintOptions(QWidget* parent, PrintChoice& choice) = 0;
+    virtual bool doAskSyncAccount(QWidget* parent, SyncAccountForm& form) = 0;
     virtual std::unique_ptr<QPagedPaintDevice> doAskPrinter(QWidget* parent) = 0;
 };
 
@@ -157,6 +172,7 @@ protected:
     void doShowDocument(QWidget* parent, const QString& title, const QString& markdown) override;
     bool doReviewImport(QWidget* parent, ImportPreview& preview) override; // import_preview.cpp
     bool doAskPrintOptions(QWidget* parent, PrintChoice& choice) override; // print_options.cpp
+    bool doAskSyncAccount(QWidget* parent, SyncAccountForm& form) override; // book_sync.cpp
     std::unique_ptr<QPagedPaintDevice> doAskPrinter(QWidget* parent) override;
 };
 

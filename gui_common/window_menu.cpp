@@ -33,6 +33,7 @@ WindowMenu::WindowMenu(QWidget* window, const QString& book, Handlers handlers)
     add(u"actionStampa"_s, u"&Stampa…"_s, QKeySequence(Qt::CTRL | Qt::Key_P), m_handlers.print);
     add(u"actionDuplicati"_s, u"&Trova duplicati…"_s, QKeySequence(Qt::CTRL | Qt::Key_D),
         m_handlers.findDuplicates);
+    add(u"actionSincronizza"_s, u"Sin&cronizza…"_s, {}, m_handlers.synchronize);
     m_menu->addSeparator();
     // No shortcut: every key a box or the grid uses stays theirs, and a deletion is never one
     // keystroke away.

@@ -26,7 +26,7 @@ public:
     // What the window does for the entries that depend on it; an entry without one is disabled.
     struct Handlers
     {
-        std::function<void()> importFile, exportFile, print, findDuplicates, deleteContact;
+        std::function<void()> importFile, exportFile, print, findDuplicates, synchronize, deleteContact;
         // Whether "Elimina contatto…" applies now (a contact shown, nothing being typed).
         std::function<bool()> canDelete;
     };

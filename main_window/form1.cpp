@@ -1,6 +1,7 @@
 #include "form1.h"
 
 #include "book_notices.h"
+#include "book_sync.h"
 #include "book_transfer.h"
 #include "bound_text_box.h"
 #include "card_controls.h"
@@ -191,6 +192,7 @@ Form1::Form1(QWidget* parent, const QString& book)
     };
     handlers.importFile = [this] { importContacts(this, m_book); };
     handlers.findDuplicates = [this] { showDuplicatesWindow(this, &m_data1); };
+    handlers.synchronize = [this] { synchronizeBook(this, m_book); };
     handlers.deleteContact = [this] { deleteContact(); };
     handlers.canDelete = [this] {
         return m_data1.hasCurrentRow() && m_data1.editMode() == RecordNavigator::EditMode::None &&

@@ -1,6 +1,7 @@
 #include "form2.h"
 
 #include "book_notices.h"
+#include "book_sync.h"
 #include "book_transfer.h"
 #include "bound_grid.h"
 #include "contact_table.h"
@@ -62,6 +63,7 @@ Form2::Form2(QWidget* parent, const QString& book)
     };
     handlers.importFile = [this] { importContacts(this, m_book); };
     handlers.findDuplicates = [this] { showDuplicatesWindow(this, &m_data1); };
+    handlers.synchronize = [this] { synchronizeBook(this, m_book); };
     handlers.deleteContact = [this] { deleteContact(); };
     handlers.canDelete = [this] { return m_data1.hasCurrentRow(); };
     m_menu = new WindowMenu(this, m_book, std::move(handlers));

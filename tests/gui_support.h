@@ -65,6 +65,8 @@ public:
     QString printFile;
     QStringList itemAnswers; // consumed in order; the empty text once they run out (cancel)
     QStringList saveAnswers; // consumed in order; the empty text once they run out (cancel)
+    // Fills in the account of «Sincronizza…» as a user would (none: cancel).
+    std::function<bool(SyncAccountForm&)> onSyncAccount;
     // Called as each dialog appears, to look at the window behind it.
     std::function<void(const Shown&)> onShow;
 
@@ -110,6 +112,11 @@ protected:
     bool doReviewImport(QWidget* parent, ImportPreview& preview) override;
     bool doAskPrintOptions(QWidget* parent, PrintChoice& choice) override;
     std::unique_ptr<QPagedPaintDevice> doAskPrinter(QWidget* parent) override;
+    bool doAskSyncAccount(QWidget*, SyncAccountForm& form) override
+    {
+        record(QStringLiteral("sync"), QStringLiteral("Sincronizza"), form.address);
+        return onSyncAccount && onSyncAccount(form);
+    }
 
 private:
     void record(const QString& kind, const QString& title, const QString& text = {}, Icon icon = Icon::None,

@@ -2,14 +2,18 @@
 // 127.0.0.1 in a temporary folder (Radicale with HTTP basic auth, Xandikos), with cards written as
 // phones write them. Each case compares the server's cards and the book's values before and after.
 // Runs on files and, with VINZAL_TEST_ENGINE=postgres, on a book on a private PostgreSQL server.
+#include "application.h"
 #include "carddav.h"
 #include "contact_table.h"
+#include "form1.h"
+#include "gui_support.h"
 #include "sync_service.h"
 #include "sync_state.h"
 #include "test_support.h"
 #include "vcard.h"
 
 #include <QFile>
+#include <QLineEdit>
 #include <QProcess>
 #include <QSslCertificate>
 #include <QSslConfiguration>
@@ -275,7 +279,7 @@ QVariantList everything(const QString& book)
     return all;
 }
 
-QByteArray fileBytes(const QString& book)
+QByteArray bookBytes(const QString& book)
 {
     if (onServer())
         return {};
@@ -342,7 +346,11 @@ private:
     static void servers() { QTest::addColumn<QString>("server"); }
 
 private slots:
-    void initTestCase() { QVERIFY(m_dir.isValid()); }
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        setUpApplication(*qobject_cast<QApplication*>(qApp));
+    }
 
     // --- the card's text, without a server -----------------------------------------------------
 
@@ -446,14 +454,14 @@ private slots:
         Q_UNUSED(pushed);
         const auto cards = m_server->cards();
         const QVariantList book = everything(m_book);
-        const QByteArray bytes = fileBytes(m_book);
+        const QByteArray bytes = bookBytes(m_book);
         QCOMPARE(cards.size(), int(countOf(m_book)));
         for (int i = 0; i < 2; ++i) {
             const sync::Result again = synchronized();
             QCOMPARE(again.written, false);
             QCOMPARE(m_server->cards(), cards);
             QCOMPARE(everything(m_book), book);
-            QCOMPARE(fileBytes(m_book), bytes);
+            QCOMPARE(bookBytes(m_book), bytes);
         }
         // A round trip adds nothing: the remarks made from the card's other properties never went
         // back into its NOTE.
@@ -839,6 +847,68 @@ private slots:
         QCOMPARE(taken.server.created, 1);
     }
 
+    // «Sincronizza…» from the card's menu, with the real keys: the account dialog finds the address
+    // book, the progress can cancel, the report names what was done, and the card follows a change
+    // that came from the server. The second time the book's own address book is offered.
+    void fromTheWindow_data()
+    {
+        servers();
+        QTest::newRow("radicale") << u"radicale"_s;
+    }
+    void fromTheWindow()
+    {
+        if (!prepare({{{nameField, u"Rossi Mario"_s}, {u"Telefonino"_s, u"333 1234567"_s}},
+                      {{nameField, u"Bianchi Anna"_s}}}))
+            QSKIP("the CardDAV server is not installed");
+        ScriptedDialogs& dialogs = ScriptedDialogs::install();
+        QString found;
+        dialogs.onSyncAccount = [&](SyncAccountForm& form) {
+            if (form.books.isEmpty()) {
+                form.address = m_server->root().toString();
+                form.user = user;
+                form.password = password;
+                found = form.find();
+            }
+            if (form.books.isEmpty())
+                return false;
+            form.chosen = form.books.first();
+            form.password = password;
+            return true;
+        };
+        Card card{Card::Book(m_book)};
+        // Cancelled at once: nothing written.
+        dialogs.cancelProgressAt = 0;
+        pickFromMenu(card.widget(u"Line12"_s), u"actionSincronizza"_s);
+        QVERIFY2(found.isEmpty(), qPrintable(found));
+        QVERIFY2(dialogs.texts().join(u'\n').contains(u"Sincronizzazione annullata"_s),
+                 qPrintable(dialogs.texts().join(u'\n')));
+        QCOMPARE(m_server->cards().size(), 0);
+        dialogs.clear();
+        dialogs.cancelProgressAt = -1;
+        pickFromMenu(card.widget(u"Line12"_s), u"actionSincronizza"_s);
+        QVERIFY2(dialogs.texts().join(u'\n').contains(u"Sul server: 2 schede create."_s),
+                 qPrintable(dialogs.texts().join(u'\n')));
+        auto cards = m_server->cards();
+        QCOMPARE(cards.size(), 2);
+        for (auto it = cards.cbegin(); it != cards.cend(); ++it)
+            if (it.value().second.contains("333 1234567"))
+                QVERIFY(m_server->put(it.key(),
+                                      QByteArray(it.value().second).replace("333 1234567", "333 7654321"),
+                                      it.value().first));
+        dialogs.clear();
+        pickFromMenu(card.widget(u"Line12"_s), u"actionSincronizza"_s);
+        QCOMPARE(dialogs.shown.first().text, m_server->url().toString());
+        QVERIFY2(dialogs.texts().join(u'\n').contains(u"Nella rubrica: 1 contatto modificato."_s),
+                 qPrintable(dialogs.texts().join(u'\n')));
+        const auto shows = [&](const QString& text) {
+            for (const QLineEdit* box : card.form().findChildren<QLineEdit*>())
+                if (box->text() == text)
+                    return true;
+            return false;
+        };
+        QTRY_VERIFY(shows(u"333 7654321"_s));
+    }
+
     // vinzal-db sync with the password from ~/.netrc; a wrong password is refused with the cause and
     // nothing written.
     void commandLine_data()
@@ -886,5 +956,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestSync)
+QTEST_MAIN(TestSync)
 #include "test_sync.moc"

@@ -112,10 +112,10 @@ private slots:
     void menuOpensOnBackgroundBarAndGrid()
     {
         Card card(contactsFrom(u"threeContacts"_s));
-        const QStringList expected{u"&Importa…\tCtrl+I"_s,        u"&Esporta…\tCtrl+E"_s,
-                                   u"&Stampa…\tCtrl+P"_s,         u"&Trova duplicati…\tCtrl+D"_s,
-                                   u"E&limina contatto…\t"_s,     u"&Guida\tF1"_s,
-                                   u"I&nformazioni su Vinzal\t"_s};
+        const QStringList expected{u"&Importa…\tCtrl+I"_s, u"&Esporta…\tCtrl+E"_s,
+                                   u"&Stampa…\tCtrl+P"_s,  u"&Trova duplicati…\tCtrl+D"_s,
+                                   u"Sin&cronizza…\t"_s,   u"E&limina contatto…\t"_s,
+                                   u"&Guida\tF1"_s,        u"I&nformazioni su Vinzal\t"_s};
         QCOMPARE(pickFromMenu(card.widget(u"Line12"_s), {}), expected);
         QCOMPARE(pickFromMenu(card.widget(u"Data1"_s), {}), expected);
         QCOMPARE(pickFromMenu(card.button(u"Command7"_s), {}), expected);
