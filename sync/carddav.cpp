@@ -161,7 +161,9 @@ Response Client::send(const QByteArray& method, const QUrl& start, const QByteAr
     // GET would answer something else); at most a few, and never from HTTPS to HTTP.
     for (int hop = 0; hop < 5; ++hop) {
         QNetworkRequest request(url);
-        request.setTransferTimeout(60000);
+        // A server may think for minutes before its first byte (Radicale indexing a large address book
+        // for the first time); the user can cancel at any moment.
+        request.setTransferTimeout(600000);
         if (!m_authorization.isEmpty())
             request.setRawHeader("Authorization", m_authorization);
         for (const auto& [name, value] : headers)

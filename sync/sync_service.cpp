@@ -20,7 +20,7 @@ constexpr int fetchBatch = 200; // cards a multiget asks for at once
 constexpr int writeBatch = 500; // contacts written to the book in one transaction
 
 const QByteArray listProps = "<d:resourcetype/><d:displayname/><d:current-user-principal/>"
-                             "<c:addressbook-home-set/><d:sync-token/>";
+                             "<c:addressbook-home-set/>";
 
 QString httpCause(const carddav::Response& response, const QUrl& url)
 {
