@@ -23,6 +23,9 @@
 #include <QTest>
 #include <QThread>
 
+#include <csignal>
+#include <sys/prctl.h>
+
 using namespace Qt::StringLiterals;
 using namespace vinzal;
 using namespace vinzal::test;
@@ -137,6 +140,8 @@ public:
                          u"127.0.0.1"_s,  u"-p"_s, QString::number(m_port)};
             m_book = u"/user/contacts/addressbook/"_s;
         }
+        // The server goes with the test, even one that crashes.
+        m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
         m_process.setProcessChannelMode(QProcess::MergedChannels);
         m_process.setStandardOutputFile(m_dir.filePath(u"log"_s), QIODevice::Append);
         m_process.start(program(), arguments);
