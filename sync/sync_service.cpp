@@ -251,6 +251,19 @@ private:
     bool applyServerChanges();
     bool pushBookChanges();
     bool settleToken();
+    // A card the server would not take (a value it cannot store, say: Xandikos answers 500 to text
+    // that is not UTF-8): noted and left, the rest goes on. A server that is down or refuses us
+    // (401, 403, 502, 503, 504) stops the synchronisation instead.
+    bool refusedCard(const carddav::Response& response, qint64 id)
+    {
+        if (response.failure || response.status < 400 || response.status > 500 || response.status == 401 ||
+            response.status == 403 || response.status == 404)
+            return false;
+        m_result.skipped.append(
+            u"il server non ha accettato la scheda del contatto con ID %1 (errore %2)"_s.arg(id).arg(
+                response.status));
+        return true;
+    }
 
     // Book writes gathered and run in batches.
     struct Write
@@ -408,6 +421,33 @@ bool Synchronizer::fetch(const QList<QString>& paths, QHash<QString, carddav::En
         step(m_progress, u"Lettura delle schede dal server"_s, at, paths.size());
         const QList<QString> some = paths.mid(at, fetchBatch);
         const carddav::Response response = m_client.report(m_book, 1, carddav::multigetBody(some, m_book));
+        if (response.status != 207 && !response.failure && response.status >= 400 && response.status != 401 &&
+            response.status != 403) {
+            // One card the server cannot give back spoils the whole batch (Xandikos answers 500 for a
+            // card that is not UTF-8): each is read on its own, and those that fail are left.
+            for (const QString& path : some) {
+                const QUrl url = withPath(m_book, path);
+                const carddav::Response one = m_client.send("GET", url);
+                if (one.failure) {
+                    fail(one, url);
+                    return false;
+                }
+                if (one.ok()) {
+                    carddav::Entry entry;
+                    entry.path = path;
+                    entry.status = one.status;
+                    entry.etag = one.headers.value("etag");
+                    entry.data = one.body;
+                    into.insert(path, entry);
+                } else {
+                    m_result.skipped.append(
+                        u"la scheda «%1» non si può leggere dal server (errore %2)"_s.arg(path).arg(
+                            one.status));
+                    m_skippedServer = true;
+                }
+            }
+            continue;
+        }
         if (response.status != 207) {
             fail(response, m_book);
             return false;
@@ -691,6 +731,8 @@ bool Synchronizer::pushBookChanges()
                 m_byPath.insert(path, id);
                 continue;
             }
+            if (refusedCard(response, id))
+                continue;
             if (!response.ok()) {
                 fail(response, url);
                 return false;
@@ -723,6 +765,8 @@ bool Synchronizer::pushBookChanges()
                                     u"sincronizzazione"_s.arg(id));
             continue;
         }
+        if (refusedCard(response, id))
+            continue;
         if (!response.ok()) {
             fail(response, url);
             return false;

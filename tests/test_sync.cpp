@@ -225,6 +225,15 @@ public:
             all.insert(entry.path.section(u'/', -1), {entry.etag, entry.data});
         return all;
     }
+    // How many cards the server lists.
+    int count()
+    {
+        int cards = 0;
+        const carddav::Response listed = m_client.propfind(url(), 1, "<d:getetag/>");
+        for (const carddav::Entry& entry : carddav::parseMultiStatus(listed.body, url()).entries)
+            cards += entry.path.endsWith(u'/') ? 0 : 1;
+        return cards;
+    }
     // Whether the server took the card (201 for a new one, 200 or 204 for a change).
     bool put(const QString& name, const QByteArray& card, const QByteArray& etag = {})
     {
@@ -759,6 +768,32 @@ private slots:
                  u"081 5550001"_s);
         QCOMPARE(m_server->cards().size(), cards.size());
         QCOMPARE(synchronized().written, false);
+    }
+
+    // A card that spoils every batch read that holds it (Xandikos takes a name whose bytes are not
+    // UTF-8, kept as they are in a file book, then answers 500 to an addressbook-multiget of it) is
+    // read on its own; every other contact goes up all the same, and the next synchronisation doubles
+    // nothing and writes nothing.
+    void aCardThatSpoilsABatchIsReadAlone_data()
+    {
+        servers();
+        QTest::newRow("xandikos") << u"xandikos"_s;
+    }
+    void aCardThatSpoilsABatchIsReadAlone()
+    {
+        if (onServer())
+            QSKIP("a server book holds only UTF-8");
+        if (!prepare({{{nameField, QVariant::fromValue(Value::text("Rossi \xFF\xFE"))}},
+                      {{nameField, u"Bianchi Anna"_s}}}))
+            QSKIP("the CardDAV server is not installed");
+        for (int i = 0; i < 2; ++i) {
+            const sync::Result result = synchronize();
+            QVERIFY2(!result.failure, qPrintable(result.failure ? result.failure->cause : QString()));
+            QCOMPARE(result.server.created, i == 0 ? 2 : 0);
+            QCOMPARE(result.written, i == 0);
+            QCOMPARE(m_server->count(), 2);
+        }
+        QCOMPARE(countOf(m_book), qint64(2));
     }
 
     // Interrupted at any point (the server stopped in the middle, the run cancelled): the next
