@@ -79,6 +79,7 @@ protected:
     bool doReviewImport(QWidget*, ImportPreview& preview) override { return preview.problems.isEmpty(); }
     bool doAskPrintOptions(QWidget*, PrintChoice&) override { return false; }
     std::unique_ptr<QPagedPaintDevice> doAskPrinter(QWidget*) override { return nullptr; }
+    bool doAskSyncAccount(QWidget*, SyncAccountForm&) override { return false; }
 
 private:
     QString m_file;

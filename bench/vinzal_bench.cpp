@@ -1278,6 +1278,7 @@ QString ratio(double a, double b)
 
 int benchDuplicates(const QStringList& args);
 int transferChild(const QString& mode, const QString& book, const QString& other);
+int benchSync(const QList<qint64>& sizes);
 int benchMemory(const QString& data, const QList<qint64>& sizes);
 int benchTransfer(const QString& data, const QList<qint64>& sizes,
                   const std::function<void(const QString&, qint64)>& ensure);
@@ -1309,6 +1310,8 @@ int main(int argc, char* argv[])
                "  --transfer     measure the windows' import, export and print instead: the import\n"
                "                 against vinzal-db's, peak memory against reading the whole book\n"
                "                 first, the print preview's first page against drawing every page\n"
+               "  --sync         measure vinzal-db sync against a Radicale of its own instead (first\n"
+               "                 sync, nothing changed, 1% changed), beside vdirsyncer when installed\n"
                "  --memory       measure the peak memory of vinzal-db's bulk paths instead (copy,\n"
                "                 import, export, duplicates) at each size, side by side\n"
                "  --csv FILE     where the figures are written (default: bench-results.csv;\n"
@@ -1324,6 +1327,7 @@ int main(int argc, char* argv[])
         return transferChild(args.value(1), args.value(2), args.value(3));
     const bool transfer = args.removeAll(u"--transfer"_s) > 0;
     const bool memory = args.removeAll(u"--memory"_s) > 0;
+    const bool synchronise = args.removeAll(u"--sync"_s) > 0;
 
     QString data = QDir::currentPath() + u"/bench-data"_s;
     QString csv = u"bench-results.csv"_s;
@@ -1352,6 +1356,8 @@ int main(int argc, char* argv[])
         return benchTransfer(data, sizes, ensureFile);
     if (memory)
         return benchMemory(data, sizes);
+    if (synchronise)
+        return benchSync(sizes);
 
     std::unique_ptr<test::PrivateServer> own;
     if (privateServer) {
