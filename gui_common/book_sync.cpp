@@ -131,6 +131,8 @@ bool QtDialogs::doAskSyncAccount(QWidget* parent, SyncAccountForm& form)
     layout->addLayout(fields);
     auto* find = new QPushButton(u"&Cerca le rubriche"_s);
     find->setObjectName(u"syncFind"_s);
+    // Enter synchronises once an address book is chosen; it never starts a look-up by surprise.
+    find->setAutoDefault(false);
     layout->addWidget(find, 0, Qt::AlignLeft);
     auto* message = new QLabel;
     message->setObjectName(u"syncMessage"_s);
@@ -142,6 +144,7 @@ bool QtDialogs::doAskSyncAccount(QWidget* parent, SyncAccountForm& form)
     layout->addWidget(books);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     buttons->button(QDialogButtonBox::Ok)->setText(u"&Sincronizza"_s);
+    buttons->button(QDialogButtonBox::Ok)->setDefault(true);
     buttons->button(QDialogButtonBox::Cancel)->setText(u"&Annulla"_s);
     layout->addWidget(buttons);
     const auto fill = [&] {

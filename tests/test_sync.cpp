@@ -12,9 +12,12 @@
 #include "test_support.h"
 #include "vcard.h"
 
+#include <QDialog>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QStandardPaths>
@@ -22,6 +25,7 @@
 #include <QTcpSocket>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 
 #include <csignal>
 #include <sys/prctl.h>
@@ -996,6 +1000,56 @@ private slots:
             return false;
         };
         QTRY_VERIFY(shows(u"333 7654321"_s));
+    }
+
+    // The account dialog itself, with the keyboard: the address, the user and the password typed,
+    // the address books looked up with Alt+C, the one found chosen with Enter.
+    void accountDialog_data()
+    {
+        servers();
+        QTest::newRow("radicale") << u"radicale"_s;
+    }
+    void accountDialog()
+    {
+        if (!prepare())
+            QSKIP("the CardDAV server is not installed");
+        Dialogs::install(nullptr);
+        auto scripted = qScopeGuard([] { ScriptedDialogs::install(); });
+        SyncAccountForm form;
+        form.find = [&form] {
+            form.books.clear();
+            const sync::Discovery found = sync::discover({form.address, form.user, form.password});
+            for (const sync::AddressBook& book : found.books)
+                form.books.append(book.url.toString());
+            return found.failure ? found.failure->cause : QString();
+        };
+        QString message;
+        whenModalShows([&](QWidget* dialog) {
+            // Whatever happens, the dialog closes: a failure must not leave the test waiting on it.
+            auto closing = qScopeGuard([dialog] {
+                QTimer::singleShot(0, dialog, [dialog] {
+                    if (dialog->isVisible())
+                        static_cast<QDialog*>(dialog)->reject();
+                });
+            });
+            activate(dialog);
+            typeText(keys(), m_server->root().toString());
+            QTest::keyClick(keys(), Qt::Key_Tab);
+            typeText(keys(), user);
+            QTest::keyClick(keys(), Qt::Key_Tab);
+            typeText(keys(), password);
+            QTest::keyClick(keys(), Qt::Key_C, Qt::AltModifier);
+            auto* label = dialog->findChild<QLabel*>(u"syncMessage"_s);
+            QTRY_VERIFY_WITH_TIMEOUT(!label->text().isEmpty(), 20000);
+            message = label->text();
+            QTest::keyClick(keys(), Qt::Key_Return);
+        });
+        const bool accepted = Dialogs::instance().askSyncAccount(nullptr, form);
+        QVERIFY2(accepted, qPrintable(message));
+        QCOMPARE(message, u"Trovata una rubrica."_s);
+        QCOMPARE(form.chosen, m_server->url().toString());
+        QCOMPARE(form.user, user);
+        QCOMPARE(form.password, password);
     }
 
     // vinzal-db sync with the password from ~/.netrc; a wrong password is refused with the cause and
