@@ -1,12 +1,14 @@
 #include "book_io.h"
 
 #include "connection.h"
+#include "contact_file.h"
 #include "contact_rows.h"
 #include "contact_table.h"
 #include "duplicates.h"
 #include "row.h"
 #include "safe_file.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSet>
@@ -68,7 +70,247 @@ bool idsCanBeKept(const Contacts& records)
     return true;
 }
 
+// "il contatto n. 4 del file", "la scheda n. 4": how the file's own format counts its records.
+QString recordName(const importing::ContactFile& file, qsizetype position)
+{
+    return (file.format() == importing::ContactFile::Format::Csv ? u"il contatto n. %1 del file"_s
+                                                                 : u"la scheda n. %1"_s)
+        .arg(position + 1);
+}
+
+// The next contacts of `file` with their IDs checked (checkIds()); false after the last.
+bool nextChecked(importing::ContactFile& file, Contacts& batch, QStringList& idProblems)
+{
+    if (!file.next(batch))
+        return false;
+    const qsizetype first = file.first();
+    idProblems += checkIds(batch, [&](qsizetype i) { return recordName(file, first + i); });
+    return true;
+}
+
+// The file's problems: those of its text first; the IDs count only in a file that reads well.
+QStringList problemsOf(const importing::ContactFile& file, const QStringList& idProblems)
+{
+    return file.errors().isEmpty() ? idProblems : file.errors();
+}
+
+// Whether the contacts of `batch` can keep their IDs in a book being made: every one has one, and
+// none is repeated or already given to an earlier contact.
+Result<bool> idsStillKept(sql::Database& db, const Contacts& batch)
+{
+    QList<qint64> ids;
+    QSet<qint64> seen;
+    for (const Contact& record : batch) {
+        const Value& id = record[Field::Id];
+        if (id.kind() != Value::Kind::Integer || seen.contains(id.toInteger()))
+            return false;
+        seen.insert(id.toInteger());
+        ids.append(id.toInteger());
+    }
+    auto taken = contacts::anyIdTaken(db, ids, writing);
+    if (!taken)
+        return taken.error();
+    return !taken.value();
+}
+
+// importFile() into a book that does not exist yet.
+Result<Imported> createFrom(const QString& path, importing::ContactFile& file)
+{
+    const bool server = isServerBook(path);
+    Imported result;
+    result.created = true;
+    QStringList idProblems;
+    bool refused = false;
+    const schema::Fill fill = [&](sql::Database& db) -> Status {
+        // The IDs are kept unless some are missing or repeated; that is known only on the way, and then
+        // the book is filled again from the start with new ones.
+        bool keepIds = true;
+        for (;;) {
+            bool renumber = false;
+            Contacts batch;
+            while (nextChecked(file, batch, idProblems)) {
+                if (!file.errors().isEmpty() || !idProblems.isEmpty())
+                    continue; // nothing more is written, but every problem is listed
+                if (server)
+                    if (Status fits = fitForServer(batch, nullptr); !fits)
+                        return fits;
+                if (keepIds) {
+                    auto kept = idsStillKept(db, batch);
+                    if (!kept)
+                        return kept.error();
+                    if (!kept.value()) {
+                        renumber = true;
+                        break;
+                    }
+                }
+                if (Status inserted = insertAll(db, batch, keepIds); !inserted)
+                    return inserted;
+                result.added += batch.size();
+            }
+            if (!renumber)
+                break;
+            keepIds = false;
+            if (Status removed = contacts::removeAll(db, writing); !removed)
+                return removed;
+            file.rewind();
+            idProblems.clear();
+            result.added = 0;
+        }
+        result.read = file.given();
+        refused = !problemsOf(file, idProblems).isEmpty();
+        return refused ? failure(u"refused"_s) : Status();
+    };
+    Status done;
+    if (server) {
+        done = schema::createOnServer(path, false, fill);
+    } else {
+        QStringList inputs;
+        if (!file.fileName().isEmpty())
+            inputs.append(file.fileName());
+        auto pending = safefile::PendingFile::begin(path, false, inputs);
+        if (!pending)
+            return pending.error();
+        done = build(*pending.value(), fill);
+        if (done)
+            done = pending.value()->commit();
+    }
+    if (refused) {
+        result.problems = problemsOf(file, idProblems);
+        result.added = 0;
+        return result;
+    }
+    if (!done)
+        return done.error();
+    return result;
+}
+
+// importFile() into a book that exists.
+Result<Imported> appendFrom(const QString& path, importing::ContactFile& file, bool keepDuplicates,
+                            const std::function<bool(qint64 read)>& progress, bool* cancelled)
+{
+    auto connection = Connection::open(path);
+    if (!connection)
+        return connection.error();
+    sql::Database& db = connection.value()->db();
+    const bool server = isServerBook(path);
+    Imported result;
+    // The book is changed in place: an interruption (Ctrl+C, kill) rolls the transaction back before
+    // the program ends, so the book stays as it was, with no journal left beside it.
+    const safefile::InterruptionsDeferred deferred;
+    // Nobody else writes between looking for duplicates and adding the rows (readers go on).
+    sql::Transaction transaction(db, writing, sql::Transaction::Kind::Write);
+    if (!transaction.begun())
+        return transaction.begun().error();
+    if (Status guarded = contacts::guardForAdding(db, path, writing); !guarded)
+        return guarded.error();
+    // Duplicates are looked for among the contacts the book held before: two equal contacts of the
+    // file are both added, as when the whole file was checked before writing.
+    auto before = contacts::largestId(db, writing);
+    if (!before)
+        return before.error();
+    QStringList idProblems, indexes;
+    bool first = true;
+    Contacts batch;
+    while (nextChecked(file, batch, idProblems)) {
+        if (!file.errors().isEmpty() || !idProblems.isEmpty())
+            continue; // nothing more is written, but every problem is listed
+        qsizetype changed = 0;
+        if (server)
+            if (Status fits = fitForServer(batch, &changed); !fits)
+                return fits.error();
+        result.changedKind += changed;
+        if (!keepDuplicates && before.value() > 0) {
+            auto duplicates = contacts::findExisting(db, batch, before.value(), notInterrupted);
+            if (!duplicates)
+                return duplicates.error();
+            qsizetype to = 0;
+            for (qsizetype i = 0; i < batch.size(); ++i)
+                if (!duplicates.value().contains(i)) {
+                    if (to != i)
+                        batch[to] = std::move(batch[i]);
+                    ++to;
+                }
+            batch.resize(to);
+            result.skipped += duplicates.value().size();
+        }
+        // Into an empty book, as a restore does: the indexes are dropped and built once over all the
+        // rows at the end, in the same transaction (a failure or a cancel rolls them back with the rows).
+        if (first && before.value() == 0 && batch.size() >= 1000) {
+            auto dropped = schema::dropIndexes(db);
+            if (!dropped)
+                return dropped.error();
+            indexes = dropped.value();
+        }
+        first = false;
+        if (Status inserted = insertAll(db, batch, false); !inserted)
+            return insertFailure(db, inserted.error(), u"importare i contatti"_s);
+        result.added += batch.size();
+        if (progress && !progress(file.given())) {
+            if (cancelled)
+                *cancelled = true;
+            return failure(u"Importazione annullata: la rubrica è rimasta com'era."_s);
+        }
+    }
+    result.read = file.given();
+    if (result.problems = problemsOf(file, idProblems); !result.problems.isEmpty()) {
+        result.added = result.skipped = result.changedKind = 0;
+        return result;
+    }
+    if (Status rebuilt = schema::restoreIndexes(db, indexes); !rebuilt)
+        return rebuilt.error();
+    auto last = contacts::largestId(db, writing);
+    if (!last)
+        return last.error();
+    if (last.value() > maxId)
+        return failure(u"La rubrica «"_s + shownBook(path) +
+                       u"» non ha abbastanza ID liberi (l'ultimo ammesso è 2147483647): non è "
+                       u"stato aggiunto nessun contatto."_s);
+    if (Status committed = transaction.commit(); !committed)
+        return committed.error();
+    return result;
+}
+
 } // namespace
+
+Result<Imported> importFile(const QString& path, importing::ContactFile& file, bool keepDuplicates,
+                            const std::function<bool(qint64 read)>& progress, bool* cancelled)
+{
+    bool exists = QFileInfo::exists(path);
+    if (isServerBook(path)) {
+        const Result<bool> has = schema::serverHasTable(path);
+        if (!has)
+            return has.error();
+        exists = has.value();
+    }
+    file.rewind();
+    return exists ? appendFrom(path, file, keepDuplicates, progress, cancelled) : createFrom(path, file);
+}
+
+Result<Previewed> previewImport(const QString& path, importing::ContactFile& file, qsizetype shown)
+{
+    auto connection = Connection::open(path);
+    if (!connection)
+        return connection.error();
+    file.rewind();
+    Previewed previewed;
+    QStringList idProblems;
+    Contacts batch;
+    while (nextChecked(file, batch, idProblems)) {
+        if (previewed.first.size() < shown)
+            previewed.first += batch.mid(0, shown - previewed.first.size());
+        if (!file.errors().isEmpty() || !idProblems.isEmpty())
+            continue;
+        auto duplicates = contacts::findExisting(connection.value()->db(), batch);
+        if (!duplicates)
+            return duplicates.error();
+        previewed.duplicates += duplicates.value().size();
+    }
+    previewed.total = file.given();
+    previewed.problems = problemsOf(file, idProblems);
+    if (!previewed.problems.isEmpty())
+        previewed.duplicates = 0;
+    return previewed;
+}
 
 Result<Contacts> readAll(const QString& path)
 {
@@ -259,7 +501,8 @@ Result<qsizetype> countDuplicates(const QString& path, const Contacts& records)
     auto connection = Connection::open(path);
     if (!connection)
         return connection.error();
-    auto duplicates = contacts::findExisting(connection.value()->db(), records, notInterrupted);
+    auto duplicates = contacts::findExisting(connection.value()->db(), records,
+                                             std::numeric_limits<qint64>::max(), notInterrupted);
     if (!duplicates)
         return duplicates.error();
     return qsizetype(duplicates.value().size());
@@ -288,7 +531,8 @@ Result<Appended> append(const QString& path, Contacts records, bool keepDuplicat
     // The contacts already in the book are taken out in place: the records are the largest thing an
     // import holds, and a second list of them would double it.
     if (!keepDuplicates) {
-        auto duplicates = contacts::findExisting(db, records, notInterrupted);
+        auto duplicates =
+            contacts::findExisting(db, records, std::numeric_limits<qint64>::max(), notInterrupted);
         if (!duplicates)
             return duplicates.error();
         qsizetype to = 0;

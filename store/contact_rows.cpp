@@ -32,7 +32,7 @@ QString table()
 // NULL with NULL as equal and text byte by byte, and the server answers it with one hash over the
 // book; only the few tuples found come back, to be matched here. The records go as one array per
 // field, so that importing needs no right beyond reading and writing the table (no temporary table).
-Result<QSet<qsizetype>> findOnServer(sql::Database& db, const Contacts& records)
+Result<QSet<qsizetype>> findOnServer(sql::Database& db, const Contacts& records, qint64 upTo)
 {
     QSet<qsizetype> found;
     if (records.isEmpty())
@@ -63,10 +63,11 @@ Result<QSet<qsizetype>> findOnServer(sql::Database& db, const Contacts& records)
     sql::Statement query(db,
                          u"SELECT * FROM unnest("_s + unnest.join(u", "_s) + u") AS t("_s +
                              names.join(u", "_s) + u") INTERSECT SELECT "_s + columnList(false) +
-                             u" FROM "_s + table(),
+                             u" FROM "_s + table() + u" WHERE "_s + quoteIdentifier(idField()) + u" <= ?"_s,
                          comparing);
     for (int i = 1; i < fieldCount; ++i)
         query.bind(Value::text(arrays.at(i)));
+    query.bind(upTo);
     const auto tupleOf = [](const auto& value) {
         QByteArray tuple;
         for (int i = 1; i < fieldCount; ++i) {
@@ -96,7 +97,8 @@ Result<QSet<qsizetype>> findOnServer(sql::Database& db, const Contacts& records)
 // is read once, each contact looked up in that index: one pass over the book however many rows are
 // imported, and no dependence on the book's own indexes. `IS` compares NULL with NULL; the temporary
 // columns have no collation, so the comparison is exact (the book's columns are NOCASE).
-Result<QSet<qsizetype>> findInFile(sql::Database& db, const Contacts& records, const Between& between)
+Result<QSet<qsizetype>> findInFile(sql::Database& db, const Contacts& records, qint64 upTo,
+                                   const Between& between)
 {
     QSet<qsizetype> found;
     if (records.isEmpty())
@@ -136,8 +138,10 @@ Result<QSet<qsizetype>> findInFile(sql::Database& db, const Contacts& records, c
     {
         sql::Statement query(db,
                              u"SELECT DISTINCT t.position FROM "_s + table() +
-                                 u" AS n JOIN temp.vinzal_import AS t ON "_s + matches.join(u" AND "_s),
+                                 u" AS n JOIN temp.vinzal_import AS t ON "_s + matches.join(u" AND "_s) +
+                                 u" WHERE n.rowid <= ?"_s,
                              comparing);
+        query.bind(upTo);
         for (;;) {
             auto row = query.next();
             if (!row)
@@ -253,9 +257,56 @@ Status readInBatches(Connection& connection, qsizetype batch,
     }
 }
 
-Result<QSet<qsizetype>> findExisting(sql::Database& db, const Contacts& records, const Between& between)
+Result<QSet<qsizetype>> findExisting(sql::Database& db, const Contacts& records, qint64 upTo,
+                                     const Between& between)
 {
-    return db.engine() == Engine::Sqlite ? findInFile(db, records, between) : findOnServer(db, records);
+    return db.engine() == Engine::Sqlite ? findInFile(db, records, upTo, between)
+                                         : findOnServer(db, records, upTo);
+}
+
+Result<bool> anyIdTaken(sql::Database& db, const QList<qint64>& ids, const QString& what)
+{
+    if (ids.isEmpty())
+        return false;
+    // One statement for the whole list: on a server each statement is a trip over the network.
+    QByteArray array = "{";
+    for (qsizetype i = 0; i < ids.size(); ++i)
+        array += (i > 0 ? "," : "") + QByteArray::number(ids.at(i));
+    array += '}';
+    const QString id = dialect::rowid(db.engine());
+    sql::Statement query(db,
+                         db.engine() == Engine::Postgres
+                             ? u"SELECT 1 FROM "_s + table() + u" WHERE "_s + id +
+                                   u" = ANY(?::bigint[]) LIMIT 1"_s
+                             : u"SELECT 1 FROM "_s + table() + u" WHERE "_s + id +
+                                   u" IN (SELECT value FROM json_each(?)) LIMIT 1"_s,
+                         what);
+    query.bind(db.engine() == Engine::Postgres ? Value::text(array)
+                                               : Value::text("[" + array.mid(1, array.size() - 2) + "]"));
+    auto row = query.next();
+    if (!row)
+        return row.error();
+    return row.value();
+}
+
+Status removeAll(sql::Database& db, const QString& what)
+{
+    if (Status removed = db.exec(u"DELETE FROM "_s + table(), what); !removed)
+        return removed;
+    // New IDs start again from 1, as in a book just made.
+    if (db.engine() == Engine::Sqlite) {
+        sql::Statement reset(db, u"DELETE FROM sqlite_sequence WHERE name = ?"_s, what);
+        reset.bind(Value::text(tableName().toUtf8()));
+        if (auto done = reset.run(); !done)
+            return done.error();
+        return {};
+    }
+    sql::Statement reset(db, u"SELECT setval(pg_get_serial_sequence(?, 'ID'), 1, false)"_s, what);
+    reset.bind(Value::text(table().toUtf8()));
+    auto row = reset.next();
+    if (!row)
+        return row.error();
+    return {};
 }
 
 Status guardForAdding(sql::Database& db, const QString& book, const QString& what)
