@@ -184,16 +184,20 @@ Result<Imported> createFrom(const QString& path, importing::ContactFile& file)
     return result;
 }
 
-// importFile() into a book that exists.
-Result<Imported> appendFrom(const QString& path, importing::ContactFile& file, bool keepDuplicates,
-                            const std::function<bool(qint64 read)>& progress, bool* cancelled)
+// Adds the contacts `next` gives, a batch at a time, to the book at `path` with new IDs, in one
+// transaction: the shared body of append() and importFile(). `next` returns false after the last
+// batch, and an error to give up (the book stays as it was); `progress`, after each batch written,
+// returns false to cancel. Duplicates are those of the contacts the book held before.
+Result<Appended> appendBatches(const QString& path, bool keepDuplicates,
+                               const std::function<Result<bool>(Contacts&)>& next,
+                               const std::function<bool()>& progress, bool* cancelled)
 {
     auto connection = Connection::open(path);
     if (!connection)
         return connection.error();
     sql::Database& db = connection.value()->db();
     const bool server = isServerBook(path);
-    Imported result;
+    Appended result;
     // The book is changed in place: an interruption (Ctrl+C, kill) rolls the transaction back before
     // the program ends, so the book stays as it was, with no journal left beside it.
     const safefile::InterruptionsDeferred deferred;
@@ -203,23 +207,28 @@ Result<Imported> appendFrom(const QString& path, importing::ContactFile& file, b
         return transaction.begun().error();
     if (Status guarded = contacts::guardForAdding(db, path, writing); !guarded)
         return guarded.error();
-    // Duplicates are looked for among the contacts the book held before: two equal contacts of the
-    // file are both added, as when the whole file was checked before writing.
+    // Duplicates are looked for among the contacts the book held before: two equal contacts being
+    // added are both added.
     auto before = contacts::largestId(db, writing);
     if (!before)
         return before.error();
-    QStringList idProblems, indexes;
+    QStringList indexes;
     bool first = true;
     Contacts batch;
-    while (nextChecked(file, batch, idProblems)) {
-        if (!file.errors().isEmpty() || !idProblems.isEmpty())
-            continue; // nothing more is written, but every problem is listed
+    for (;;) {
+        auto more = next(batch);
+        if (!more)
+            return more.error();
+        if (!more.value())
+            break;
         qsizetype changed = 0;
         if (server)
             if (Status fits = fitForServer(batch, &changed); !fits)
                 return fits.error();
         result.changedKind += changed;
-        if (!keepDuplicates && before.value() > 0) {
+        // The contacts already in the book are taken out in place: a batch is the largest thing an
+        // import holds, and a second list of it would double it.
+        if (!keepDuplicates && before.value() > 0 && !batch.isEmpty()) {
             auto duplicates = contacts::findExisting(db, batch, before.value(), notInterrupted);
             if (!duplicates)
                 return duplicates.error();
@@ -241,20 +250,15 @@ Result<Imported> appendFrom(const QString& path, importing::ContactFile& file, b
                 return dropped.error();
             indexes = dropped.value();
         }
-        first = false;
+        first = first && batch.isEmpty();
         if (Status inserted = insertAll(db, batch, false); !inserted)
             return insertFailure(db, inserted.error(), u"importare i contatti"_s);
         result.added += batch.size();
-        if (progress && !progress(file.given())) {
+        if (progress && !progress()) {
             if (cancelled)
                 *cancelled = true;
             return failure(u"Importazione annullata: la rubrica è rimasta com'era."_s);
         }
-    }
-    result.read = file.given();
-    if (result.problems = problemsOf(file, idProblems); !result.problems.isEmpty()) {
-        result.added = result.skipped = result.changedKind = 0;
-        return result;
     }
     if (Status rebuilt = schema::restoreIndexes(db, indexes); !rebuilt)
         return rebuilt.error();
@@ -267,6 +271,38 @@ Result<Imported> appendFrom(const QString& path, importing::ContactFile& file, b
                        u"stato aggiunto nessun contatto."_s);
     if (Status committed = transaction.commit(); !committed)
         return committed.error();
+    return result;
+}
+
+// importFile() into a book that exists.
+Result<Imported> appendFrom(const QString& path, importing::ContactFile& file, bool keepDuplicates,
+                            const std::function<bool(qint64 read)>& progress, bool* cancelled)
+{
+    QStringList idProblems;
+    bool refused = false;
+    const auto next = [&](Contacts& batch) -> Result<bool> {
+        if (!nextChecked(file, batch, idProblems)) {
+            // Read to the end: a problem anywhere gives up the contacts written.
+            refused = !problemsOf(file, idProblems).isEmpty();
+            return refused ? Result<bool>(failure(u"refused"_s)) : Result<bool>(false);
+        }
+        if (!file.errors().isEmpty() || !idProblems.isEmpty())
+            batch.clear(); // nothing more is written, but every problem is listed
+        return true;
+    };
+    const auto advance = [&] { return !progress || progress(file.given()); };
+    auto appended = appendBatches(path, keepDuplicates, next, advance, cancelled);
+    Imported result;
+    result.read = file.given();
+    if (refused) {
+        result.problems = problemsOf(file, idProblems);
+        return result;
+    }
+    if (!appended)
+        return appended.error();
+    result.added = appended.value().added;
+    result.skipped = appended.value().skipped;
+    result.changedKind = appended.value().changedKind;
     return result;
 }
 
@@ -511,81 +547,19 @@ Result<qsizetype> countDuplicates(const QString& path, const Contacts& records)
 Result<Appended> append(const QString& path, Contacts records, bool keepDuplicates,
                         const std::function<bool(qint64 done, qint64 total)>& progress, bool* cancelled)
 {
-    auto connection = Connection::open(path);
-    if (!connection)
-        return connection.error();
-    sql::Database& db = connection.value()->db();
-    Appended result;
-    if (isServerBook(path))
-        if (Status fits = fitForServer(records, &result.changedKind); !fits)
-            return fits.error();
-    // The book is changed in place: an interruption (Ctrl+C, kill) rolls the transaction back before
-    // the program ends, so the book stays as it was, with no journal left beside it.
-    const safefile::InterruptionsDeferred deferred;
-    // Nobody else writes between looking for duplicates and adding the rows (readers go on).
-    sql::Transaction transaction(db, writing, sql::Transaction::Kind::Write);
-    if (!transaction.begun())
-        return transaction.begun().error();
-    if (Status guarded = contacts::guardForAdding(db, path, writing); !guarded)
-        return guarded.error();
-    // The contacts already in the book are taken out in place: the records are the largest thing an
-    // import holds, and a second list of them would double it.
-    if (!keepDuplicates) {
-        auto duplicates =
-            contacts::findExisting(db, records, std::numeric_limits<qint64>::max(), notInterrupted);
-        if (!duplicates)
-            return duplicates.error();
-        qsizetype to = 0;
-        for (qsizetype i = 0; i < records.size(); ++i)
-            if (!duplicates.value().contains(i)) {
-                if (to != i)
-                    records[to] = std::move(records[i]);
-                ++to;
-            }
-        records.resize(to);
-        result.skipped = duplicates.value().size();
-    }
-    const Contacts kept = std::move(records);
-    // Into an empty book, as a restore does: the indexes are dropped and built once over all the rows
-    // at the end, in the same transaction (a failure or a cancel rolls them back with the rows).
-    QStringList indexes;
-    if (kept.size() >= 1000) {
-        auto empty = contacts::isEmpty(db, writing);
-        if (!empty)
-            return empty.error();
-        if (empty.value()) {
-            auto dropped = schema::dropIndexes(db);
-            if (!dropped)
-                return dropped.error();
-            indexes = dropped.value();
-        }
-    }
-    // A batch at a time when someone is shown the progress, and may cancel.
-    const qsizetype step = progress ? 2000 : std::max<qsizetype>(kept.size(), 1);
-    for (qsizetype at = 0; at < kept.size(); at += step) {
-        if (Status inserted =
-                insertAll(db, at == 0 && step >= kept.size() ? kept : kept.mid(at, step), false);
-            !inserted)
-            return insertFailure(db, inserted.error(), u"importare i contatti"_s);
-        if (progress && !progress(std::min(at + step, kept.size()), kept.size())) {
-            if (cancelled)
-                *cancelled = true;
-            return failure(u"Importazione annullata: la rubrica è rimasta com'era."_s);
-        }
-    }
-    if (Status rebuilt = schema::restoreIndexes(db, indexes); !rebuilt)
-        return rebuilt.error();
-    auto last = contacts::largestId(db, writing);
-    if (!last)
-        return last.error();
-    if (last.value() > maxId)
-        return failure(u"La rubrica «"_s + shownBook(path) +
-                       u"» non ha abbastanza ID liberi (l'ultimo ammesso è 2147483647): non è "
-                       u"stato aggiunto nessun contatto."_s);
-    if (Status committed = transaction.commit(); !committed)
-        return committed.error();
-    result.added = kept.size();
-    return result;
+    // In batches when someone is shown the progress, and may cancel; else all at once.
+    const qsizetype step = progress ? 20000 : std::max<qsizetype>(records.size(), 1);
+    qsizetype at = 0;
+    const auto next = [&](Contacts& batch) -> Result<bool> {
+        if (at >= records.size())
+            return false;
+        batch = at == 0 && step >= records.size() ? std::move(records) : records.mid(at, step);
+        at += step;
+        return true;
+    };
+    const qsizetype total = records.size();
+    const auto advance = [&] { return !progress || progress(std::min(at, total), total); };
+    return appendBatches(path, keepDuplicates, next, advance, cancelled);
 }
 
 } // namespace vinzal::book
