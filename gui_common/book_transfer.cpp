@@ -109,6 +109,7 @@ void exportContacts(QWidget* parent, const QString& book, const Contacts* only)
     progress.reset();
     if (!written) {
         StoreError error = written.error();
+        error.unchanged = false; // said here in the words of what was asked
         error.message += u"\n\nLa rubrica non è cambiata; un file che c'era già è rimasto com'era."_s;
         dialogs.reportError(parent, error);
         return;
@@ -330,6 +331,7 @@ bool importFile(QWidget* parent, const QString& book, const QString& path)
             dialogs.inform(parent, title, appended.error().message, Dialogs::Icon::Information);
         } else {
             StoreError error = appended.error();
+            error.unchanged = false; // said here in the words of what was asked
             error.message += u"\n\nNon è stato aggiunto nessun contatto: la rubrica è rimasta com'era."_s;
             dialogs.reportError(parent, error);
         }
@@ -499,6 +501,7 @@ void printContacts(QWidget* parent, const QString& book, const Contact* current,
     printer.reset(); // the pages go to the printer now
     if (!printed) {
         StoreError error = printed.error();
+        error.unchanged = false; // said here in the words of what was asked
         if (!pdf.isEmpty())
             error.message += u"\n\nLa rubrica non è cambiata."_s;
         dialogs.reportError(parent, error);

@@ -137,7 +137,11 @@ void Dialogs::inform(QWidget* parent, const QString& title, const QString& text,
 
 void Dialogs::reportError(QWidget* parent, const StoreError& error)
 {
-    inform(parent, QString(), error.fullText(), Icon::Critical);
+    StoreError shown = error;
+    // A write that failed without touching the book leaves the typed values where they were.
+    if (error.unchanged)
+        shown.message += u" I dati inseriti sono ancora nella finestra."_s;
+    inform(parent, QString(), shown.fullText(), Icon::Critical);
 }
 
 QString QtDialogs::doAskText(QWidget* parent, const QString& title, const QString& prompt)

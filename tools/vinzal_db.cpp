@@ -74,21 +74,12 @@ int badUsage(const QString& message)
     return BadUsage;
 }
 
-// The store words some failures for the windows of the program ("i dati inseriti sono ancora nella
-// finestra"); here there is no window, and nothing was written.
+// The store's message, and when nothing of the operation reached the book, that nothing was written.
 QString forTheCommandLine(const StoreError& error)
 {
-    QString message = error.message;
-    message.replace(u" o da un'altra finestra"_s, QString());
-    const qsizetype window = message.indexOf(u"i dati inseriti sono ancora"_s, 0, Qt::CaseInsensitive);
-    if (window >= 0) {
-        message = message.left(window).trimmed();
-        while (message.endsWith(u':') || message.endsWith(u',') || message.endsWith(u'.'))
-            message.chop(1);
-        message += u". Non è stato scritto nulla."_s;
-    }
     StoreError shown = error;
-    shown.message = message;
+    if (error.unchanged)
+        shown.message += u" Non è stato scritto nulla."_s;
     return shown.fullText();
 }
 
