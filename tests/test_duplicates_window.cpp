@@ -202,6 +202,7 @@ private slots:
 
     // Tab goes from the table of values on to the next control, rather than from cell to cell: through
     // the value to keep of each field, in the table's order, then to Unisci; the arrows move inside.
+    // Alt and the letter of the values to keep reach them from anywhere.
     void tabLasciaLaTabella()
     {
         ScriptedDialogs::install();
@@ -216,6 +217,10 @@ private slots:
         for (const QString& field : contacts::fields().mid(1))
             expected.append(u"scelta "_s + field);
         expected.append(u"merge"_s);
+        // Alt+T, the letter of «Valori da tenere», goes to the first of them.
+        QTest::keyClick(fields, Qt::Key_T, Qt::AltModifier);
+        QCOMPARE(window->focusWidget()->objectName(), expected.first());
+        fields->setFocus();
         QWidget* focus = fields;
         while (stops.size() < expected.size()) {
             QTest::keyClick(focus, Qt::Key_Tab);

@@ -20,6 +20,7 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
@@ -457,7 +458,7 @@ private slots:
 
     // The real preview: each column of the file is named by its heading beside the list box of its
     // field (by its place when the heading is missing or repeated, and as plain words); a field chosen
-    // there by the keyboard is the one the file is read again with.
+    // there by the keyboard (Alt+V goes to the first) is the one the file is read again with.
     void previewColumnsByKeyboard()
     {
         ImportPreview preview;
@@ -479,6 +480,10 @@ private slots:
                     if (label->buddy() == choice && label->textFormat() == Qt::PlainText)
                         labels.append(label->text());
             }
+            // Alt+V, the letter of the columns, goes to the first column's field.
+            activate(modal);
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_V, Qt::AltModifier);
+            QCOMPARE(QApplication::focusWidget()->objectName(), u"column1"_s);
             auto* phone = modal->findChild<QComboBox*>(u"column2"_s);
             phone->setFocus();
             QTest::keyClick(phone, Qt::Key_Down);
@@ -534,10 +539,13 @@ private slots:
             for (QWidget* w : window->findChildren<QWidget*>()) {
                 auto* button = qobject_cast<QAbstractButton*>(w);
                 auto* label = qobject_cast<QLabel*>(w);
+                auto* group = qobject_cast<QGroupBox*>(w); // its letter goes to the controls inside
                 if (!w->isVisible() ||
-                    !((button && button->focusPolicy() != Qt::NoFocus) || (label && label->buddy())))
+                    !((button && button->focusPolicy() != Qt::NoFocus) || (label && label->buddy()) || group))
                     continue;
-                const QKeySequence letter = QKeySequence::mnemonic(button ? button->text() : label->text());
+                const QKeySequence letter = QKeySequence::mnemonic(button  ? button->text()
+                                                                   : label ? label->text()
+                                                                           : group->title());
                 if (button && letter.isEmpty() && button->shortcut().isEmpty())
                     problems << describe(w) + u" has no access key"_s;
                 else if (letters.contains(letter))
