@@ -18,6 +18,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSplitter>
+#include <QStyle>
 #include <QTableWidget>
 #include <QThread>
 #include <QTimer>
@@ -160,7 +161,7 @@ DuplicatesWindow::DuplicatesWindow(const QString& book, QWidget* parent) : QDial
         choice->setAccessibleName(u"Valore da tenere per «"_s + name + u"»"_s);
         // As wide as the form, not as the longest value: the whole value is in the table beside.
         choice->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-        choice->setMinimumContentsLength(14);
+        choice->setMinimumContentsLength(12);
         auto* label = new QLabel(name + u":"_s, form);
         label->setBuddy(choice);
         formLayout->addRow(label, choice);
@@ -270,10 +271,11 @@ void DuplicatesWindow::showEvent(QShowEvent* event)
     QDialog::showEvent(event);
     if (std::exchange(m_sized, true))
         return;
-    // The choices as wide as they like up to a little less than half: with large type they go under
-    // their names rather than leave the contacts' values no room.
+    // The choices as wide as they like, with the bar that scrolls them, up to half: with large type
+    // they go under their names rather than leave the contacts' values no room.
     const int width = m_sideBySide->width() - m_sideBySide->handleWidth();
-    const int choices = std::min(m_choicesBox->sizeHint().width(), width * 9 / 20);
+    const int choices = std::min(
+        m_choicesBox->sizeHint().width() + style()->pixelMetric(QStyle::PM_ScrollBarExtent), width / 2);
     m_sideBySide->setSizes({width - choices, choices});
 }
 
