@@ -23,8 +23,10 @@ bool isCardEnd(QByteArrayView line)
 
 } // namespace
 
-ContactFile::ContactFile(std::unique_ptr<QIODevice> device, Format format, qsizetype pieceBytes)
-    : m_device(std::move(device)), m_format(format), m_pieceBytes(std::max<qsizetype>(pieceBytes, 1))
+ContactFile::ContactFile(std::unique_ptr<QIODevice> device, Format format, qsizetype pieceBytes,
+                         qsizetype longestRecord)
+    : m_device(std::move(device)), m_format(format), m_pieceBytes(std::max<qsizetype>(pieceBytes, 1)),
+      m_longestRecord(longestRecord)
 {
 }
 
@@ -149,6 +151,21 @@ bool ContactFile::nextPiece(qsizetype atLeast, QByteArray& piece, int& linesBefo
         }
         if (!m_whole && m_boundary >= atLeast)
             break;
+        // A record this long is a quote never closed or a card never ended, and a piece this long
+        // would be held several times over by its reader: the file is refused, naming the line.
+        if (m_buffer.size() - m_boundary > m_longestRecord) {
+            say(m_errors,
+                {m_whole ? u"il file in UTF-16 è più grande di %1 MB: salvarlo in UTF-8 e riprovare"_s.arg(
+                               m_longestRecord >> 20)
+                         : u"riga %1: un contatto che occupa più di %2 MB (virgolette aperte e mai "
+                           u"chiuse, o una scheda senza END:VCARD?): il file non è stato letto oltre"_s
+                               .arg(m_linesGiven + m_boundaryLines + 1)
+                               .arg(m_longestRecord >> 20)});
+            m_buffer.clear();
+            m_scanned = m_lineStart = 0;
+            m_end = true;
+            return false;
+        }
         if (m_end || !fill()) {
             m_end = true;
             if (m_scanned >= m_buffer.size())

@@ -25,8 +25,11 @@ public:
     enum class Format { Csv, VCard };
 
     // Reads `device`, open for reading and able to go back to its start (a file, or a buffer holding
-    // what a pipe gave), in pieces of about `pieceBytes`.
-    ContactFile(std::unique_ptr<QIODevice> device, Format format, qsizetype pieceBytes = 1 << 20);
+    // what a pipe gave), in pieces of about `pieceBytes`. A record longer than `longestRecord` (by
+    // default a hundred times the longest name anyone typed, far less than the memory a reader
+    // needs for it) is a quote never closed or a card never ended: the file is refused there.
+    ContactFile(std::unique_ptr<QIODevice> device, Format format, qsizetype pieceBytes = 1 << 20,
+                qsizetype longestRecord = qsizetype(256) << 20);
 
     Format format() const { return m_format; }
     // The file's name, when the device is a file.
@@ -70,7 +73,7 @@ private:
 
     std::unique_ptr<QIODevice> m_device;
     Format m_format;
-    qsizetype m_pieceBytes;
+    qsizetype m_pieceBytes, m_longestRecord;
     std::optional<csvmap::Encoding> m_givenEncoding;
     std::optional<csvmap::Mapping> m_givenMapping;
 

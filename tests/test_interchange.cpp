@@ -439,6 +439,18 @@ private slots:
                 QCOMPARE(file.warnings(), warnings);
             }
         }
+        // A quote never closed is not read to the end of a long file: the file is refused there.
+        auto buffer = std::make_unique<QBuffer>();
+        buffer->setData("ID,Genere\r\n1,Lavoro\r\n2,\"open\r\n" + QByteArray(4000, '\n'));
+        QVERIFY(buffer->open(QIODevice::ReadOnly));
+        importing::ContactFile file(std::move(buffer), Format::Csv, 16, 1000);
+        file.rewind();
+        Contacts batch;
+        while (file.next(batch))
+            ;
+        QVERIFY2(file.errors().size() == 1 &&
+                     file.errors().first().startsWith(u"riga 3: un contatto che occupa"_s),
+                 qPrintable(file.errors().join(u'\n')));
     }
 
     // An import writes each piece as it reads it, in one transaction: the duplicates are those of
