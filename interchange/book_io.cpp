@@ -214,6 +214,7 @@ Result<Appended> appendBatches(const QString& path, bool keepDuplicates,
         return before.error();
     QStringList indexes;
     bool first = true;
+    contacts::Existing existing(db, before.value(), notInterrupted);
     Contacts batch;
     for (;;) {
         auto more = next(batch);
@@ -229,7 +230,7 @@ Result<Appended> appendBatches(const QString& path, bool keepDuplicates,
         // The contacts already in the book are taken out in place: a batch is the largest thing an
         // import holds, and a second list of it would double it.
         if (!keepDuplicates && before.value() > 0 && !batch.isEmpty()) {
-            auto duplicates = contacts::findExisting(db, batch, before.value(), notInterrupted);
+            auto duplicates = existing.find(batch);
             if (!duplicates)
                 return duplicates.error();
             qsizetype to = 0;

@@ -97,8 +97,10 @@ Result<QSet<qsizetype>> findOnServer(sql::Database& db, const Contacts& records,
 // is read once, each contact looked up in that index: one pass over the book however many rows are
 // imported, and no dependence on the book's own indexes. `IS` compares NULL with NULL; the temporary
 // columns have no collation, so the comparison is exact (the book's columns are NOCASE).
+// With `copied`, the book's contacts are those of temp.vinzal_existing (Existing below), each
+// record looked up in its index; otherwise the book itself is read once.
 Result<QSet<qsizetype>> findInFile(sql::Database& db, const Contacts& records, qint64 upTo,
-                                   const Between& between)
+                                   const Between& between, bool copied = false)
 {
     QSet<qsizetype> found;
     if (records.isEmpty())
@@ -136,12 +138,18 @@ Result<QSet<qsizetype>> findInFile(sql::Database& db, const Contacts& records, q
         !indexed)
         return indexed.error();
     {
-        sql::Statement query(db,
-                             u"SELECT DISTINCT t.position FROM "_s + table() +
-                                 u" AS n JOIN temp.vinzal_import AS t ON "_s + matches.join(u" AND "_s) +
-                                 u" WHERE n.rowid <= ?"_s,
-                             comparing);
-        query.bind(upTo);
+        sql::Statement query(
+            db,
+            copied
+                ? u"SELECT DISTINCT t.position FROM temp.vinzal_import AS t CROSS JOIN temp.vinzal_existing "
+                  u"AS n ON "_s +
+                      matches.join(u" AND "_s)
+                : u"SELECT DISTINCT t.position FROM "_s + table() +
+                      u" AS n JOIN temp.vinzal_import AS t ON "_s + matches.join(u" AND "_s) +
+                      u" WHERE n.rowid <= ?"_s,
+            comparing);
+        if (!copied)
+            query.bind(upTo);
         for (;;) {
             auto row = query.next();
             if (!row)
@@ -262,6 +270,52 @@ Result<QSet<qsizetype>> findExisting(sql::Database& db, const Contacts& records,
 {
     return db.engine() == Engine::Sqlite ? findInFile(db, records, upTo, between)
                                          : findOnServer(db, records, upTo);
+}
+
+Existing::Existing(sql::Database& db, qint64 upTo, const Between& between)
+    : m_db(db), m_upTo(upTo), m_between(between)
+{
+}
+
+Existing::~Existing()
+{
+    if (m_copied)
+        static_cast<void>(m_db.exec(u"DROP TABLE IF EXISTS temp.vinzal_existing"_s, comparing));
+}
+
+Result<QSet<qsizetype>> Existing::find(const Contacts& records)
+{
+    if (m_db.engine() != Engine::Sqlite)
+        return findOnServer(m_db, records, m_upTo);
+    // One batch: the book is read once. From the second, each further batch would read the whole book
+    // again: its contacts are copied once into a temporary table (SQLite's temporary file, not memory)
+    // indexed on all eleven fields, where each record is looked up. The columns have no type and no
+    // collation, so every value keeps its kind and bytes and the comparison stays exact.
+    if (++m_batches == 2) {
+        QStringList columns;
+        for (int i = 1; i < fieldCount; ++i)
+            columns.append(quoteIdentifier(contacts::fields().at(i)));
+        if (Status made = m_db.exec(u"DROP TABLE IF EXISTS temp.vinzal_existing; CREATE TEMP TABLE "
+                                    u"vinzal_existing("_s +
+                                        columns.join(u", "_s) + u")"_s,
+                                    comparing);
+            !made)
+            return made.error();
+        m_copied = true;
+        sql::Statement copy(m_db,
+                            u"INSERT INTO temp.vinzal_existing SELECT "_s + columnList(false) + u" FROM "_s +
+                                table() + u" WHERE rowid <= ?"_s,
+                            comparing);
+        copy.bind(m_upTo);
+        if (auto done = copy.run(); !done)
+            return done.error();
+        if (Status indexed = m_db.exec(u"CREATE INDEX temp.vinzal_existing_fields ON vinzal_existing("_s +
+                                           columns.join(u", "_s) + u")"_s,
+                                       comparing);
+            !indexed)
+            return indexed.error();
+    }
+    return findInFile(m_db, records, m_upTo, m_between, m_copied);
 }
 
 Result<bool> anyIdTaken(sql::Database& db, const QList<qint64>& ids, const QString& what)

@@ -47,6 +47,26 @@ Result<QSet<qsizetype>> findExisting(sql::Database& db, const Contacts& records,
                                      qint64 upTo = std::numeric_limits<qint64>::max(),
                                      const Between& between = {});
 
+// The same for an import that looks up batch after batch, inside its write transaction, among the
+// contacts the book held before it began (ID at most `upTo`): quick however many batches come.
+class Existing
+{
+public:
+    Existing(sql::Database& db, qint64 upTo, const Between& between = {});
+    ~Existing();
+    Existing(const Existing&) = delete;
+    Existing& operator=(const Existing&) = delete;
+
+    Result<QSet<qsizetype>> find(const Contacts& records);
+
+private:
+    sql::Database& m_db;
+    qint64 m_upTo;
+    Between m_between;
+    int m_batches = 0;
+    bool m_copied = false;
+};
+
 // Whether the book holds a contact with one of `ids`.
 Result<bool> anyIdTaken(sql::Database& db, const QList<qint64>& ids, const QString& what);
 
