@@ -231,6 +231,9 @@ def reader():
     def import_file(path):
         from_menu(KEY_I)
         files = dialog_named("Importa contatti")
+        if files is not None:
+            time.sleep(0.5)  # filled just after it shows
+            report["windows"]["file dialog"] = node_of(files)
         name = files and find(files, lambda a: a.getRoleName() in TEXT_ROLES and a.getState().contains(
             pyatspi.STATE_EDITABLE) and a.getState().contains(pyatspi.STATE_SHOWING))
         if name:
@@ -570,7 +573,7 @@ def check():
                 if not (problems(broken, card=False) + choice_problems(broken, expected)):
                     fail("the checks did not notice %s in the %s" % (fault, key))
             found += ["%s: %s" % (key, problem) for problem in choice_problems(windows[key], expected)]
-        for key in ("import preview", "duplicates", "print preview", "progress", "search"):
+        for key in ("import preview", "duplicates", "print preview", "progress", "search", "file dialog"):
             if windows.get(key) is not None and windows[key]["role"] != "dialog":
                 found.append("the %s is read as a %s, not as a dialog" % (key, windows[key]["role"]))
         message = report.get("windows", {}).get("message")
@@ -578,7 +581,7 @@ def check():
             fail("the checks did not notice a message without its text")
         if message is not None and not message_read(message, "Nome non trovato."):
             found.append("the message is a %s named %r that does not say its text" % (message["role"], message["name"]))
-        if len(report.get("windows", {})) != 7:
+        if len(report.get("windows", {})) != 8:
             found.append("only %r of the windows were read" % sorted(report.get("windows", {})))
         for state, expected in zip(report["states"], EXPECTED_STATES):
             if state != expected:
