@@ -245,7 +245,8 @@ def reader():
     from_menu(KEY_T)
     walk("duplicates", dialog_named("Trova duplicati"), "Chiudi")
     from_menu(KEY_S)
-    walk("print preview", dialog_named("Anteprima di stampa"), "Annulla")
+    walk("print preview", dialog_named("Anteprima di stampa"), "Stampa…")
+    walk("print dialog", dialog_named("Stampa"), "Annulla")
     # A search button asks for a name; one that is not there is told by a message.
     press(window, "Città")
     search = dialog_named("Ricerca")
@@ -573,7 +574,8 @@ def check():
                 if not (problems(broken, card=False) + choice_problems(broken, expected)):
                     fail("the checks did not notice %s in the %s" % (fault, key))
             found += ["%s: %s" % (key, problem) for problem in choice_problems(windows[key], expected)]
-        for key in ("import preview", "duplicates", "print preview", "progress", "search", "file dialog"):
+        for key in ("import preview", "duplicates", "print preview", "progress", "search", "file dialog",
+                    "print dialog"):
             if windows.get(key) is not None and windows[key]["role"] != "dialog":
                 found.append("the %s is read as a %s, not as a dialog" % (key, windows[key]["role"]))
         message = report.get("windows", {}).get("message")
@@ -581,7 +583,7 @@ def check():
             fail("the checks did not notice a message without its text")
         if message is not None and not message_read(message, "Nome non trovato."):
             found.append("the message is a %s named %r that does not say its text" % (message["role"], message["name"]))
-        if len(report.get("windows", {})) != 8:
+        if len(report.get("windows", {})) != 9:
             found.append("only %r of the windows were read" % sorted(report.get("windows", {})))
         for state, expected in zip(report["states"], EXPECTED_STATES):
             if state != expected:
