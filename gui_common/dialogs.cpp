@@ -7,6 +7,7 @@
 #include <QFileDialog>
 #include <QFontMetrics>
 #include <QInputDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPagedPaintDevice>
@@ -142,7 +143,11 @@ void Dialogs::inform(QWidget* parent, const QString& title, const QString& text,
 
 void Dialogs::reportError(QWidget* parent, const StoreError& error)
 {
-    inform(parent, QString(), error.fullText(), Icon::Critical);
+    StoreError shown = error;
+    // A write that failed without touching the book leaves the typed values where they were.
+    if (error.unchanged)
+        shown.message += u" I dati inseriti sono ancora nella finestra."_s;
+    inform(parent, QString(), shown.fullText(), Icon::Critical);
 }
 
 QString QtDialogs::doAskText(QWidget* parent, const QString& title, const QString& prompt)
@@ -215,6 +220,12 @@ QString QtDialogs::doAskFileName(QWidget* parent, FileMode mode, const QString& 
     dialog.setNameFilters(filters);
     if (filter && !filter->isEmpty())
         dialog.selectNameFilter(*filter);
+    // Qt's own dialog leaves its folder and file-type lists without the label beside them, and a
+    // screen reader names a list box by that label (its own name is the value chosen).
+    for (const auto& [label, box] :
+         {std::pair{"lookInLabel", "lookInCombo"}, {"fileTypeLabel", "fileTypeCombo"}})
+        if (auto* shown = dialog.findChild<QLabel*>(QLatin1StringView(label)))
+            shown->setBuddy(dialog.findChild<QWidget*>(QLatin1StringView(box)));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return QString();
     if (filter)

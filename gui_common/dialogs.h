@@ -97,7 +97,8 @@ public:
     Answer askYesNoCancel(QWidget* parent, const QString& title, const QString& text);
     // OK alone. An empty title is the application's, "Vinzal".
     void inform(QWidget* parent, const QString& title, const QString& text, Icon icon);
-    // The error dialog: critical, titled "Vinzal", the message with the engine's words quoted.
+    // The error dialog: critical, titled "Vinzal", the message with the engine's words quoted; when
+    // the book is unchanged, that what was typed is still in the window.
     void reportError(QWidget* parent, const StoreError& error);
 
     // The file dialogs. `filters` are Qt's ("CSV (*.csv)"); `filter` is the one chosen first and

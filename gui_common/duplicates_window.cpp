@@ -7,13 +7,18 @@
 #include "wording.h"
 
 #include <QComboBox>
+#include <QFormLayout>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
 #include <QPointer>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSplitter>
+#include <QStyle>
 #include <QTableWidget>
 #include <QThread>
 #include <QTimer>
@@ -135,11 +140,44 @@ DuplicatesWindow::DuplicatesWindow(const QString& book, QWidget* parent) : QDial
     m_fields->setAccessibleName(u"Campi dei contatti del gruppo"_s);
     m_fields->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_fields->setWordWrap(true);
-    m_fields->setTabKeyNavigation(false); // Tab goes on to the buttons; the arrows move inside
+    m_fields->setTabKeyNavigation(false); // Tab goes on to the choices; the arrows move inside
     QStringList labels = contacts::fields().mid(1);
     m_fields->setRowCount(int(labels.size()));
     m_fields->setVerticalHeaderLabels(labels);
     m_list->setUniformItemSizes(true);
+
+    // The value to keep of each field, a list box with its field's name beside it, in the order of the
+    // table's rows. Outside the table: a screen reader sees neither a widget in a table's cell nor the
+    // label it would need, and here each is read as "Città, casella combinata, ID 4: Roma (RM)".
+    m_choicesBox = new QGroupBox(u"Valori da &tenere"_s, this);
+    m_choicesBox->setObjectName(u"choices"_s);
+    auto* form = new QWidget;
+    auto* formLayout = new QFormLayout(form);
+    formLayout->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+    formLayout->setRowWrapPolicy(QFormLayout::WrapLongRows);
+    for (const QString& name : std::as_const(labels)) {
+        auto* choice = new QComboBox(form);
+        choice->setObjectName(u"scelta "_s + name);
+        choice->setAccessibleName(u"Valore da tenere per «"_s + name + u"»"_s);
+        // As wide as the form, not as the longest value: the whole value is in the table beside.
+        choice->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        choice->setMinimumContentsLength(12);
+        auto* label = new QLabel(name + u":"_s, form);
+        label->setBuddy(choice);
+        formLayout->addRow(label, choice);
+        m_choices.append(choice);
+    }
+    auto* scroller = new QScrollArea(m_choicesBox);
+    scroller->setWidget(form);
+    scroller->setWidgetResizable(true);
+    scroller->setFrameShape(QFrame::NoFrame);
+    scroller->setFocusPolicy(Qt::NoFocus); // the keyboard goes to the choices
+    scroller->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Wide enough for the form and the bar that scrolls it when the window is low.
+    scroller->setMinimumWidth(form->minimumSizeHint().width() +
+                              scroller->verticalScrollBar()->sizeHint().width());
+    auto* boxLayout = new QVBoxLayout(m_choicesBox);
+    boxLayout->addWidget(scroller);
 
     m_pageText = new QLabel(this);
     m_pageText->setObjectName(u"page"_s);
@@ -157,7 +195,11 @@ DuplicatesWindow::DuplicatesWindow(const QString& book, QWidget* parent) : QDial
     auto* groupLayout = new QVBoxLayout(group);
     groupLayout->setContentsMargins(0, 0, 0, 0);
     groupLayout->addWidget(paging);
-    groupLayout->addWidget(m_fields, 1);
+    m_sideBySide = new QSplitter(Qt::Horizontal, group);
+    m_sideBySide->addWidget(m_fields);
+    m_sideBySide->addWidget(m_choicesBox);
+    m_sideBySide->setChildrenCollapsible(false);
+    groupLayout->addWidget(m_sideBySide, 1);
     paging->hide();
     m_paging = paging;
 
@@ -186,6 +228,13 @@ DuplicatesWindow::DuplicatesWindow(const QString& book, QWidget* parent) : QDial
     buttons->addWidget(m_undoIgnore);
     buttons->addWidget(m_undo);
     buttons->addWidget(close);
+    // Tab goes from the table through the choices beside it, field by field, then on to the buttons.
+    QWidget* previous = m_next;
+    for (QWidget* next : QList<QWidget*>{m_fields} + QList<QWidget*>(m_choices.begin(), m_choices.end()) +
+                             QList<QWidget*>{m_merge, m_ignore, m_undoIgnore, m_undo, close}) {
+        QWidget::setTabOrder(previous, next);
+        previous = next;
+    }
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_status);
     layout->addWidget(splitter, 1);
@@ -215,6 +264,19 @@ DuplicatesWindow::~DuplicatesWindow()
         m_search->cancel();
     if (m_thread)
         m_thread->wait();
+}
+
+void DuplicatesWindow::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (std::exchange(m_sized, true))
+        return;
+    // The choices as wide as they like, with the bar that scrolls them, up to half: with large type
+    // they go under their names rather than leave the contacts' values no room.
+    const int width = m_sideBySide->width() - m_sideBySide->handleWidth();
+    const int choices = std::min(
+        m_choicesBox->sizeHint().width() + style()->pixelMetric(QStyle::PM_ScrollBarExtent), width / 2);
+    m_sideBySide->setSizes({width - choices, choices});
 }
 
 bool DuplicatesWindow::searching() const
@@ -386,7 +448,9 @@ void DuplicatesWindow::clearGroup()
 {
     m_shown.clear();
     m_fields->setColumnCount(0);
-    m_choices.clear();
+    for (QComboBox* choice : std::as_const(m_choices))
+        choice->clear();
+    m_choicesBox->setEnabled(false);
     updateButtons();
 }
 
@@ -457,10 +521,9 @@ void DuplicatesWindow::showGroup()
         return;
     }
     m_shown = rows;
-    // The choice comes first, so that it stays in view however many contacts are beside it.
     const int fieldRows = fieldCount - 1;
-    m_fields->setColumnCount(int(rows.size()) + 1);
-    QStringList headers{u"Da tenere"_s};
+    m_fields->setColumnCount(int(rows.size()));
+    QStringList headers;
     for (const Row& row : rows)
         headers.append(u"ID %1"_s.arg(row.rowid));
     m_fields->setHorizontalHeaderLabels(headers);
@@ -470,16 +533,9 @@ void DuplicatesWindow::showGroup()
         for (int c = 0; c < rows.size(); ++c) {
             auto* cell = new QTableWidgetItem(shownValue(rows.at(c).fields[field]));
             cell->setToolTip(cell->text());
-            m_fields->setItem(f, c + 1, cell);
+            m_fields->setItem(f, c, cell);
         }
-        auto* choice = new QComboBox(m_fields);
-        choice->setObjectName(u"scelta "_s + contacts::fields().at(f + 1));
-        choice->setAccessibleName(u"Valore da tenere per «"_s + contacts::fields().at(f + 1) + u"»"_s);
-        // Tab goes from the table through its choices, then on to the buttons: made after them, the
-        // choices would come last, and the table, handing the keyboard to its first choice, would
-        // skip the buttons.
-        QWidget::setTabOrder(m_choices.isEmpty() ? static_cast<QWidget*>(m_fields) : m_choices.last(),
-                             choice);
+        QComboBox* choice = m_choices.at(f);
         if (field == Field::Osservazioni)
             choice->addItem(u"Tutte, unite"_s, -1);
         int chosen = -1;
@@ -487,19 +543,17 @@ void DuplicatesWindow::showGroup()
             const Value& value = rows.at(c).fields[field];
             choice->addItem(
                 u"ID %1: %2"_s.arg(rows.at(c).rowid).arg(shownValue(value).section(u'\n', 0, 0).left(40)), c);
+            choice->setItemData(choice->count() - 1, shownValue(value), Qt::ToolTipRole);
             if (chosen < 0 && value == kept[field])
                 chosen = choice->count() - 1;
         }
         choice->setCurrentIndex(field == Field::Osservazioni ? 0 : std::max(chosen, 0));
-        m_fields->setCellWidget(f, 0, choice);
-        m_choices.append(choice);
     }
+    m_choicesBox->setEnabled(true);
     m_fields->resizeColumnsToContents();
-    for (int c = 1; c <= rows.size(); ++c)
+    for (int c = 0; c < rows.size(); ++c)
         m_fields->setColumnWidth(c, std::min(m_fields->columnWidth(c), 260));
-    // The table takes the keyboard on the first contact's values, to be read with the arrows; on a
-    // choice it would hand it on to that choice, where an arrow changes the value kept.
-    m_fields->setCurrentCell(0, 1);
+    m_fields->setCurrentCell(0, 0);
     updateButtons();
 }
 

@@ -11,9 +11,11 @@
 #include <vector>
 
 class QComboBox;
+class QGroupBox;
 class QLabel;
 class QListWidget;
 class QPushButton;
+class QSplitter;
 class QTableWidget;
 class QThread;
 class QTimer;
@@ -25,7 +27,7 @@ class RecordNavigator;
 
 // "Trova duplicati…": the groups of likely duplicates of a book (store/duplicates.h), listed as the
 // search finds them; the selected group side by side, field by field, with a choice per field of
-// the value to keep; Unisci, Ignora and Annulla unione. Nothing is merged but by Unisci, and every
+// the value to keep beside it; Unisci, Ignora and Annulla unione. Nothing is merged but by Unisci, and every
 // question and failure goes through Dialogs.
 //
 // The search runs on a thread of its own with a connection of its own, so the window stays usable
@@ -51,6 +53,9 @@ signals:
     void searchFinished();
     // The status has told how far the search has gone (and how many groups it has listed).
     void searchProgressed();
+
+protected:
+    void showEvent(QShowEvent* event) override;
 
 private:
     struct Search;
@@ -89,7 +94,10 @@ private:
     QLabel* m_status = nullptr;
     QListWidget* m_list = nullptr;
     QTableWidget* m_fields = nullptr;
-    QList<QComboBox*> m_choices; // one per field after ID
+    QSplitter* m_sideBySide = nullptr; // the table, the choices beside it
+    bool m_sized = false;              // the two given their widths on the first show
+    QGroupBox* m_choicesBox = nullptr;
+    QList<QComboBox*> m_choices; // one per field after ID, beside the table
     QPushButton* m_merge = nullptr;
     QPushButton* m_ignore = nullptr;
     QPushButton* m_undo = nullptr;

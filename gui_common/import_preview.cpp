@@ -9,9 +9,11 @@
 #include <QDialogButtonBox>
 #include <QFileInfo>
 #include <QFormLayout>
+#include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -45,27 +47,41 @@ public:
             m_encoding->addItems(preview.encodings);
             form->addRow(u"C&odifica dei caratteri:"_s, m_encoding);
             layout->addLayout(form);
-            auto* columnsLabel = new QLabel(u"Colonne del file e campi della rubrica in cui &vanno:"_s, this);
-            layout->addWidget(columnsLabel);
-            m_columns = new QTableWidget(int(preview.headers.size()), 2, this);
-            columnsLabel->setBuddy(m_columns); // Alt+V; a screen reader takes a table's name from itself
-            m_columns->setAccessibleName(u"Colonne del file e campi della rubrica"_s);
-            m_columns->setObjectName(u"columns"_s);
-            m_columns->setTabKeyNavigation(false); // Tab goes on to the next control
-            m_columns->setHorizontalHeaderLabels({u"Colonna del file"_s, u"Campo"_s});
-            m_columns->horizontalHeader()->setStretchLastSection(true);
-            m_columns->verticalHeader()->hide();
-            for (int row = 0; row < m_columns->rowCount(); ++row) {
-                auto* header = new QTableWidgetItem(preview.headers.at(row));
-                header->setFlags(Qt::ItemIsEnabled);
-                m_columns->setItem(row, 0, header);
-                auto* choice = new QComboBox(m_columns);
-                choice->setAccessibleName(u"Campo per la colonna «"_s + preview.headers.at(row) + u"»"_s);
+            // Each column of the file with a list box of the fields beside it, the column's heading its
+            // label: a screen reader reads "«Telefono», casella combinata, Telefono casa", which a
+            // list box inside a table's cell never is.
+            auto* columns = new QGroupBox(u"Colonne del file e campi della rubrica in cui &vanno"_s, this);
+            columns->setObjectName(u"columns"_s);
+            auto* list = new QWidget;
+            auto* listLayout = new QFormLayout(list);
+            listLayout->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+            for (int column = 0; column < preview.headers.size(); ++column) {
+                const QString& header = preview.headers.at(column);
+                // Two columns with one heading, or one without, are told apart by their place.
+                QString text = header.trimmed().isEmpty() ? u"Colonna %1"_s.arg(column + 1)
+                               : preview.headers.count(header) > 1
+                                   ? u"«%1» (colonna %2)"_s.arg(header).arg(column + 1)
+                                   : u"«%1»"_s.arg(header);
+                auto* label = new QLabel(text.replace(u'&', u"&&"_s) + u":"_s, list);
+                label->setTextFormat(Qt::PlainText); // the file's words, never markup
+                auto* choice = new QComboBox(list);
+                choice->setObjectName(u"column%1"_s.arg(column + 1));
+                choice->setAccessibleName(u"Campo per la colonna "_s + (header.trimmed().isEmpty()
+                                                                            ? QString::number(column + 1)
+                                                                            : u"«"_s + header + u"»"_s));
                 choice->addItems(preview.choices);
-                m_columns->setCellWidget(row, 1, choice);
+                label->setBuddy(choice);
+                listLayout->addRow(label, choice);
+                m_choices.append(choice);
             }
-            m_columns->resizeColumnToContents(0);
-            layout->addWidget(m_columns, 1);
+            auto* scroller = new QScrollArea(columns);
+            scroller->setWidget(list);
+            scroller->setWidgetResizable(true);
+            scroller->setFrameShape(QFrame::NoFrame);
+            scroller->setFocusPolicy(Qt::NoFocus); // the keyboard goes to the list boxes
+            auto* columnsLayout = new QVBoxLayout(columns);
+            columnsLayout->addWidget(scroller);
+            layout->addWidget(columns, 1);
         }
         auto* rowsLabel = new QLabel(u"I &primi contatti, come saranno scritti:"_s, this);
         layout->addWidget(rowsLabel);
@@ -122,12 +138,12 @@ private:
         m_import->setEnabled(p.problems.isEmpty());
         if (m_encoding)
             m_encoding->setCurrentText(p.encoding);
-        for (int row = 0; m_columns && row < m_columns->rowCount(); ++row)
-            if (auto* choice = qobject_cast<QComboBox*>(m_columns->cellWidget(row, 1))) {
-                if (choice->findText(p.columnChoices.value(row)) < 0)
-                    choice->addItem(p.columnChoices.value(row));
-                choice->setCurrentText(p.columnChoices.value(row));
-            }
+        for (int column = 0; column < m_choices.size(); ++column) {
+            QComboBox* choice = m_choices.at(column);
+            if (choice->findText(p.columnChoices.value(column)) < 0)
+                choice->addItem(p.columnChoices.value(column));
+            choice->setCurrentText(p.columnChoices.value(column));
+        }
         m_rows->setRowCount(int(p.first.size()));
         for (int row = 0; row < int(p.first.size()); ++row)
             for (int column = 1; column < fieldCount; ++column)
@@ -143,9 +159,8 @@ private:
             m_connected = true;
             if (m_encoding)
                 connect(m_encoding, &QComboBox::currentTextChanged, this, [this] { changed(); });
-            for (int row = 0; m_columns && row < m_columns->rowCount(); ++row)
-                connect(qobject_cast<QComboBox*>(m_columns->cellWidget(row, 1)),
-                        &QComboBox::currentTextChanged, this, [this] { changed(); });
+            for (QComboBox* choice : std::as_const(m_choices))
+                connect(choice, &QComboBox::currentTextChanged, this, [this] { changed(); });
             connect(m_keep, &QCheckBox::toggled, this, [this] { show(true); });
         }
         m_updating = false;
@@ -157,9 +172,8 @@ private:
             return;
         if (m_encoding)
             m_preview.encoding = m_encoding->currentText();
-        for (int row = 0; m_columns && row < m_columns->rowCount(); ++row)
-            m_preview.columnChoices[row] =
-                qobject_cast<QComboBox*>(m_columns->cellWidget(row, 1))->currentText();
+        for (int column = 0; column < m_choices.size(); ++column)
+            m_preview.columnChoices[column] = m_choices.at(column)->currentText();
         m_preview.reread();
         show(true);
     }
@@ -168,7 +182,7 @@ private:
     QLabel* m_summary;
     QCheckBox* m_keep;
     QComboBox* m_encoding = nullptr;
-    QTableWidget* m_columns = nullptr;
+    QList<QComboBox*> m_choices; // the field of each column of the file
     QTableWidget* m_rows;
     QPushButton* m_import;
     bool m_updating = false, m_connected = false;

@@ -1,12 +1,14 @@
 #include "book_io.h"
 
 #include "connection.h"
+#include "contact_file.h"
 #include "contact_rows.h"
 #include "contact_table.h"
 #include "duplicates.h"
 #include "row.h"
 #include "safe_file.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSet>
@@ -68,7 +70,284 @@ bool idsCanBeKept(const Contacts& records)
     return true;
 }
 
+// "il contatto n. 4 del file", "la scheda n. 4": how the file's own format counts its records.
+QString recordName(const importing::ContactFile& file, qsizetype position)
+{
+    return (file.format() == importing::ContactFile::Format::Csv ? u"il contatto n. %1 del file"_s
+                                                                 : u"la scheda n. %1"_s)
+        .arg(position + 1);
+}
+
+// The next contacts of `file` with their IDs checked (checkIds()); false after the last.
+bool nextChecked(importing::ContactFile& file, Contacts& batch, QStringList& idProblems)
+{
+    if (!file.next(batch))
+        return false;
+    const qsizetype first = file.first();
+    idProblems += checkIds(batch, [&](qsizetype i) { return recordName(file, first + i); });
+    return true;
+}
+
+// The file's problems: those of its text first; the IDs count only in a file that reads well.
+QStringList problemsOf(const importing::ContactFile& file, const QStringList& idProblems)
+{
+    return file.errors().isEmpty() ? idProblems : file.errors();
+}
+
+// Whether the contacts of `batch` can keep their IDs in a book being made: every one has one, and
+// none is repeated or already given to an earlier contact.
+Result<bool> idsStillKept(sql::Database& db, const Contacts& batch)
+{
+    QList<qint64> ids;
+    QSet<qint64> seen;
+    for (const Contact& record : batch) {
+        const Value& id = record[Field::Id];
+        if (id.kind() != Value::Kind::Integer || seen.contains(id.toInteger()))
+            return false;
+        seen.insert(id.toInteger());
+        ids.append(id.toInteger());
+    }
+    auto taken = contacts::anyIdTaken(db, ids, writing);
+    if (!taken)
+        return taken.error();
+    return !taken.value();
+}
+
+// importFile() into a book that does not exist yet.
+Result<Imported> createFrom(const QString& path, importing::ContactFile& file)
+{
+    const bool server = isServerBook(path);
+    Imported result;
+    result.created = true;
+    QStringList idProblems;
+    bool refused = false;
+    const schema::Fill fill = [&](sql::Database& db) -> Status {
+        // The IDs are kept unless some are missing or repeated; that is known only on the way, and then
+        // the book is filled again from the start with new ones.
+        bool keepIds = true;
+        for (;;) {
+            bool renumber = false;
+            Contacts batch;
+            while (nextChecked(file, batch, idProblems)) {
+                if (!file.errors().isEmpty() || !idProblems.isEmpty())
+                    continue; // nothing more is written, but every problem is listed
+                if (server)
+                    if (Status fits = fitForServer(batch, nullptr); !fits)
+                        return fits;
+                if (keepIds) {
+                    auto kept = idsStillKept(db, batch);
+                    if (!kept)
+                        return kept.error();
+                    if (!kept.value()) {
+                        renumber = true;
+                        break;
+                    }
+                }
+                if (Status inserted = insertAll(db, batch, keepIds); !inserted)
+                    return inserted;
+                result.added += batch.size();
+            }
+            if (!renumber)
+                break;
+            keepIds = false;
+            if (Status removed = contacts::removeAll(db, writing); !removed)
+                return removed;
+            file.rewind();
+            idProblems.clear();
+            result.added = 0;
+        }
+        result.read = file.given();
+        refused = !problemsOf(file, idProblems).isEmpty();
+        return refused ? failure(u"refused"_s) : Status();
+    };
+    Status done;
+    if (server) {
+        done = schema::createOnServer(path, false, fill);
+    } else {
+        QStringList inputs;
+        if (!file.fileName().isEmpty())
+            inputs.append(file.fileName());
+        auto pending = safefile::PendingFile::begin(path, false, inputs);
+        if (!pending)
+            return pending.error();
+        done = build(*pending.value(), fill);
+        if (done)
+            done = pending.value()->commit();
+    }
+    if (refused) {
+        result.problems = problemsOf(file, idProblems);
+        result.added = 0;
+        return result;
+    }
+    if (!done)
+        return done.error();
+    return result;
+}
+
+// Adds the contacts `next` gives, a batch at a time, to the book at `path` with new IDs, in one
+// transaction: the shared body of append() and importFile(). `next` returns false after the last
+// batch, and an error to give up (the book stays as it was); `progress`, after each batch written,
+// returns false to cancel. Duplicates are those of the contacts the book held before.
+Result<Appended> appendBatches(const QString& path, bool keepDuplicates,
+                               const std::function<Result<bool>(Contacts&)>& next,
+                               const std::function<bool()>& progress, bool* cancelled)
+{
+    auto connection = Connection::open(path);
+    if (!connection)
+        return connection.error();
+    sql::Database& db = connection.value()->db();
+    const bool server = isServerBook(path);
+    Appended result;
+    // The book is changed in place: an interruption (Ctrl+C, kill) rolls the transaction back before
+    // the program ends, so the book stays as it was, with no journal left beside it.
+    const safefile::InterruptionsDeferred deferred;
+    // Nobody else writes between looking for duplicates and adding the rows (readers go on).
+    sql::Transaction transaction(db, writing, sql::Transaction::Kind::Write);
+    if (!transaction.begun())
+        return transaction.begun().error();
+    if (Status guarded = contacts::guardForAdding(db, path, writing); !guarded)
+        return guarded.error();
+    // Duplicates are looked for among the contacts the book held before: two equal contacts being
+    // added are both added.
+    auto before = contacts::largestId(db, writing);
+    if (!before)
+        return before.error();
+    QStringList indexes;
+    bool first = true;
+    contacts::Existing existing(db, before.value(), notInterrupted);
+    Contacts batch;
+    for (;;) {
+        auto more = next(batch);
+        if (!more)
+            return more.error();
+        if (!more.value())
+            break;
+        qsizetype changed = 0;
+        if (server)
+            if (Status fits = fitForServer(batch, &changed); !fits)
+                return fits.error();
+        result.changedKind += changed;
+        // The contacts already in the book are taken out in place: a batch is the largest thing an
+        // import holds, and a second list of it would double it.
+        if (!keepDuplicates && before.value() > 0 && !batch.isEmpty()) {
+            auto duplicates = existing.find(batch);
+            if (!duplicates)
+                return duplicates.error();
+            qsizetype to = 0;
+            for (qsizetype i = 0; i < batch.size(); ++i)
+                if (!duplicates.value().contains(i)) {
+                    if (to != i)
+                        batch[to] = std::move(batch[i]);
+                    ++to;
+                }
+            batch.resize(to);
+            result.skipped += duplicates.value().size();
+        }
+        // Into an empty book, as a restore does: the indexes are dropped and built once over all the
+        // rows at the end, in the same transaction (a failure or a cancel rolls them back with the rows).
+        if (first && before.value() == 0 && batch.size() >= 1000) {
+            auto dropped = schema::dropIndexes(db);
+            if (!dropped)
+                return dropped.error();
+            indexes = dropped.value();
+        }
+        first = first && batch.isEmpty();
+        if (Status inserted = insertAll(db, batch, false); !inserted)
+            return insertFailure(db, inserted.error(), u"importare i contatti"_s);
+        result.added += batch.size();
+        if (progress && !progress()) {
+            if (cancelled)
+                *cancelled = true;
+            return failure(u"Importazione annullata: la rubrica è rimasta com'era."_s);
+        }
+    }
+    if (Status rebuilt = schema::restoreIndexes(db, indexes); !rebuilt)
+        return rebuilt.error();
+    auto last = contacts::largestId(db, writing);
+    if (!last)
+        return last.error();
+    if (last.value() > maxId)
+        return failure(u"La rubrica «"_s + shownBook(path) +
+                       u"» non ha abbastanza ID liberi (l'ultimo ammesso è 2147483647): non è "
+                       u"stato aggiunto nessun contatto."_s);
+    if (Status committed = transaction.commit(); !committed)
+        return committed.error();
+    return result;
+}
+
+// importFile() into a book that exists.
+Result<Imported> appendFrom(const QString& path, importing::ContactFile& file, bool keepDuplicates,
+                            const std::function<bool(qint64 read)>& progress, bool* cancelled)
+{
+    QStringList idProblems;
+    bool refused = false;
+    const auto next = [&](Contacts& batch) -> Result<bool> {
+        if (!nextChecked(file, batch, idProblems)) {
+            // Read to the end: a problem anywhere gives up the contacts written.
+            refused = !problemsOf(file, idProblems).isEmpty();
+            return refused ? Result<bool>(failure(u"refused"_s)) : Result<bool>(false);
+        }
+        if (!file.errors().isEmpty() || !idProblems.isEmpty())
+            batch.clear(); // nothing more is written, but every problem is listed
+        return true;
+    };
+    const auto advance = [&] { return !progress || progress(file.given()); };
+    auto appended = appendBatches(path, keepDuplicates, next, advance, cancelled);
+    Imported result;
+    result.read = file.given();
+    if (refused) {
+        result.problems = problemsOf(file, idProblems);
+        return result;
+    }
+    if (!appended)
+        return appended.error();
+    result.added = appended.value().added;
+    result.skipped = appended.value().skipped;
+    result.changedKind = appended.value().changedKind;
+    return result;
+}
+
 } // namespace
+
+Result<Imported> importFile(const QString& path, importing::ContactFile& file, bool keepDuplicates,
+                            const std::function<bool(qint64 read)>& progress, bool* cancelled)
+{
+    bool exists = QFileInfo::exists(path);
+    if (isServerBook(path)) {
+        const Result<bool> has = schema::serverHasTable(path);
+        if (!has)
+            return has.error();
+        exists = has.value();
+    }
+    file.rewind();
+    return exists ? appendFrom(path, file, keepDuplicates, progress, cancelled) : createFrom(path, file);
+}
+
+Result<Previewed> previewImport(const QString& path, importing::ContactFile& file, qsizetype shown)
+{
+    auto connection = Connection::open(path);
+    if (!connection)
+        return connection.error();
+    file.rewind();
+    Previewed previewed;
+    QStringList idProblems;
+    Contacts batch;
+    while (nextChecked(file, batch, idProblems)) {
+        if (previewed.first.size() < shown)
+            previewed.first += batch.mid(0, shown - previewed.first.size());
+        if (!file.errors().isEmpty() || !idProblems.isEmpty())
+            continue;
+        auto duplicates = contacts::findExisting(connection.value()->db(), batch);
+        if (!duplicates)
+            return duplicates.error();
+        previewed.duplicates += duplicates.value().size();
+    }
+    previewed.total = file.given();
+    previewed.problems = problemsOf(file, idProblems);
+    if (!previewed.problems.isEmpty())
+        previewed.duplicates = 0;
+    return previewed;
+}
 
 Result<Contacts> readAll(const QString& path)
 {
@@ -259,7 +538,8 @@ Result<qsizetype> countDuplicates(const QString& path, const Contacts& records)
     auto connection = Connection::open(path);
     if (!connection)
         return connection.error();
-    auto duplicates = contacts::findExisting(connection.value()->db(), records, notInterrupted);
+    auto duplicates = contacts::findExisting(connection.value()->db(), records,
+                                             std::numeric_limits<qint64>::max(), notInterrupted);
     if (!duplicates)
         return duplicates.error();
     return qsizetype(duplicates.value().size());
@@ -268,80 +548,19 @@ Result<qsizetype> countDuplicates(const QString& path, const Contacts& records)
 Result<Appended> append(const QString& path, Contacts records, bool keepDuplicates,
                         const std::function<bool(qint64 done, qint64 total)>& progress, bool* cancelled)
 {
-    auto connection = Connection::open(path);
-    if (!connection)
-        return connection.error();
-    sql::Database& db = connection.value()->db();
-    Appended result;
-    if (isServerBook(path))
-        if (Status fits = fitForServer(records, &result.changedKind); !fits)
-            return fits.error();
-    // The book is changed in place: an interruption (Ctrl+C, kill) rolls the transaction back before
-    // the program ends, so the book stays as it was, with no journal left beside it.
-    const safefile::InterruptionsDeferred deferred;
-    // Nobody else writes between looking for duplicates and adding the rows (readers go on).
-    sql::Transaction transaction(db, writing, sql::Transaction::Kind::Write);
-    if (!transaction.begun())
-        return transaction.begun().error();
-    if (Status guarded = contacts::guardForAdding(db, path, writing); !guarded)
-        return guarded.error();
-    // The contacts already in the book are taken out in place: the records are the largest thing an
-    // import holds, and a second list of them would double it.
-    if (!keepDuplicates) {
-        auto duplicates = contacts::findExisting(db, records, notInterrupted);
-        if (!duplicates)
-            return duplicates.error();
-        qsizetype to = 0;
-        for (qsizetype i = 0; i < records.size(); ++i)
-            if (!duplicates.value().contains(i)) {
-                if (to != i)
-                    records[to] = std::move(records[i]);
-                ++to;
-            }
-        records.resize(to);
-        result.skipped = duplicates.value().size();
-    }
-    const Contacts kept = std::move(records);
-    // Into an empty book, as a restore does: the indexes are dropped and built once over all the rows
-    // at the end, in the same transaction (a failure or a cancel rolls them back with the rows).
-    QStringList indexes;
-    if (kept.size() >= 1000) {
-        auto empty = contacts::isEmpty(db, writing);
-        if (!empty)
-            return empty.error();
-        if (empty.value()) {
-            auto dropped = schema::dropIndexes(db);
-            if (!dropped)
-                return dropped.error();
-            indexes = dropped.value();
-        }
-    }
-    // A batch at a time when someone is shown the progress, and may cancel.
-    const qsizetype step = progress ? 2000 : std::max<qsizetype>(kept.size(), 1);
-    for (qsizetype at = 0; at < kept.size(); at += step) {
-        if (Status inserted =
-                insertAll(db, at == 0 && step >= kept.size() ? kept : kept.mid(at, step), false);
-            !inserted)
-            return insertFailure(db, inserted.error(), u"importare i contatti"_s);
-        if (progress && !progress(std::min(at + step, kept.size()), kept.size())) {
-            if (cancelled)
-                *cancelled = true;
-            return failure(u"Importazione annullata: la rubrica è rimasta com'era."_s);
-        }
-    }
-    if (Status rebuilt = schema::restoreIndexes(db, indexes); !rebuilt)
-        return rebuilt.error();
-    auto last = contacts::largestId(db, writing);
-    if (!last)
-        return last.error();
-    if (last.value() > maxId)
-        return failure(u"La rubrica «"_s + shownBook(path) +
-                       u"» non ha abbastanza ID liberi (l'ultimo ammesso è 2147483647): non è "
-                       u"stato aggiunto nessun contatto."_s);
-    if (Status committed = transaction.commit(); !committed)
-        return committed.error();
-    result.added = kept.size();
-    return result;
+    // In batches when someone is shown the progress, and may cancel; else all at once.
+    const qsizetype step = progress ? 20000 : std::max<qsizetype>(records.size(), 1);
+    qsizetype at = 0;
+    const auto next = [&](Contacts& batch) -> Result<bool> {
+        if (at >= records.size())
+            return false;
+        batch = at == 0 && step >= records.size() ? std::move(records) : records.mid(at, step);
+        at += step;
+        return true;
+    };
+    const qsizetype total = records.size();
+    const auto advance = [&] { return !progress || progress(std::min(at, total), total); };
+    return appendBatches(path, keepDuplicates, next, advance, cancelled);
 }
 
 } // namespace vinzal::book

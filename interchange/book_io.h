@@ -12,6 +12,9 @@
 namespace vinzal::safefile {
 class PendingFile;
 }
+namespace vinzal::importing {
+class ContactFile;
+}
 
 namespace vinzal::book {
 
@@ -82,6 +85,38 @@ struct Appended
 Result<Appended> append(const QString& path, Contacts records, bool keepDuplicates = false,
                         const std::function<bool(qint64 done, qint64 total)>& progress = {},
                         bool* cancelled = nullptr);
+
+// What an import of a CSV or vCard file did. With `problems` (the file's errors, with their lines or
+// contacts) nothing was written.
+struct Imported
+{
+    QStringList problems;
+    qsizetype read = 0;  // contacts in the file
+    qsizetype added = 0; // with the book's counts as append() gives them
+    qsizetype skipped = 0;
+    qsizetype changedKind = 0;
+    bool created = false; // the book did not exist and was made with the file's contacts and IDs
+};
+
+// Adds the contacts of `file` to the book at `path`, or makes the book from them (as create() does,
+// keeping their IDs when it can) when there is none. The file is read a piece at a time and each piece
+// written as it is read, inside one transaction (a new file book: under a temporary name): a problem
+// anywhere in the file, a failure, an interruption or a cancel leaves the book as it was. Duplicates
+// are those of append(), looked up among the contacts the book held before. `progress` hears how
+// many contacts of the file were read so far; false cancels (the error then says so, `cancelled` set).
+Result<Imported> importFile(const QString& path, importing::ContactFile& file, bool keepDuplicates = false,
+                            const std::function<bool(qint64 read)>& progress = {}, bool* cancelled = nullptr);
+
+// What importFile() would find, reading the whole file and writing nothing: the count, the
+// problems, how many are already in the book, and the first `shown` contacts as they would be stored.
+struct Previewed
+{
+    qsizetype total = 0;
+    qsizetype duplicates = 0;
+    Contacts first;
+    QStringList problems;
+};
+Result<Previewed> previewImport(const QString& path, importing::ContactFile& file, qsizetype shown = 5);
 
 // How many of `records` append() would skip as already in the book; nothing is written.
 Result<qsizetype> countDuplicates(const QString& path, const Contacts& records);

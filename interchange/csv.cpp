@@ -83,7 +83,7 @@ QByteArray write(const Contacts& records, const WriteOptions& options)
     return bytes;
 }
 
-ReadResult read(const QByteArray& data)
+ReadResult read(const QByteArray& data, int linesBefore)
 {
     ReadResult result;
     QByteArray bytes = data;
@@ -91,9 +91,10 @@ ReadResult read(const QByteArray& data)
     if (byteOrderMark)
         bytes.remove(0, 3);
     if (const qsizetype bad = text::firstInvalidUtf8(bytes); bad >= 0) {
-        result.errors.append(u"riga %1: il testo non è in UTF-8 (byte 0x%2); salvare il file in UTF-8 e "
-                             u"riprovare"_s.arg(text::lineOfOffset(bytes, bad))
-                                 .arg(quint8(bytes.at(bad)), 2, 16, QChar(u'0')));
+        result.errors.append(
+            u"riga %1: il testo non è in UTF-8 (byte 0x%2); salvare il file in UTF-8 e "
+            u"riprovare"_s.arg(text::afterHeader(text::lineOfOffset(bytes, bad), linesBefore))
+                .arg(quint8(bytes.at(bad)), 2, 16, QChar(u'0')));
         return result;
     }
     // A second byte-order mark is text, not a mark.
@@ -147,6 +148,8 @@ ReadResult read(const QByteArray& data)
         } else if (c == u'\n' || c == u'\r') {
             endField();
             lines.append(current);
+            if (lines.size() == 1)
+                lineNumber += linesBefore; // the header: the rest of the piece follows that many lines
             current = Line{{}, ++lineNumber};
         } else if (quoted) {
             const QString error = u"riga %1: testo dopo le virgolette di chiusura"_s.arg(lineNumber);

@@ -40,6 +40,10 @@ struct ReadResult
 // Reads CSV with ',' or ';' (whichever the header row uses), with or without a byte-order mark.
 // Columns are matched by name; a column the address book lacks or one named twice is an error, as
 // is any bad line and text that is not UTF-8.
-ReadResult read(const QByteArray& data);
+//
+// A long file can be read in pieces that each begin with the file's header row and end at the end of
+// a line: `linesBefore` is then how many lines of the file come between the header and the piece's
+// first line after it, so that every message names the line of the file.
+ReadResult read(const QByteArray& data, int linesBefore = 0);
 
 } // namespace vinzal::csv

@@ -166,7 +166,8 @@ bool isOwnHeader(const QStringList& header)
 }
 
 // RFC 4180 lines of `text`, with the line each began on; an empty unquoted field is an empty text.
-QList<std::pair<QStringList, int>> parse(const QString& text, QChar separator, QStringList& errors)
+QList<std::pair<QStringList, int>> parse(const QString& text, QChar separator, QStringList& errors,
+                                         int linesBefore = 0)
 {
     QList<std::pair<QStringList, int>> lines;
     QStringList current;
@@ -198,6 +199,8 @@ QList<std::pair<QStringList, int>> parse(const QString& text, QChar separator, Q
             value.clear();
             if (any || current.size() > 1 || !current.first().isEmpty())
                 lines.append({current, began});
+            if (began == 1)
+                line += linesBefore; // the header: the rest of the piece follows that many lines
             current.clear();
             any = false;
             began = ++line;
@@ -332,27 +335,39 @@ struct Builder
 
 } // namespace
 
-Encoding detectEncoding(const QByteArray& bytes)
+void EncodingClues::add(QByteArrayView piece)
 {
-    QByteArrayView view(bytes);
-    if (view.startsWith(kByteOrderMark) || text::firstInvalidUtf8(view) < 0)
-        return Encoding::Utf8;
+    const bool first = m_pieces++ == 0;
+    if (first && piece.startsWith(kByteOrderMark))
+        m_utf8Sequence = true; // a UTF-8 byte-order mark says so itself
+    if (m_utf8Sequence || text::firstInvalidUtf8(piece) < 0)
+        return;
+    m_invalid = true;
     // Windows-1252 text hardly ever holds a well-formed UTF-8 sequence of two or more bytes ("Ã¨").
     // A file that does is UTF-8 with a few foreign bytes (a book's own export of text another
     // program stored): read as Windows-1252, all its other letters would change, so it stays UTF-8
     // and the reader refuses it with the line, as before.
-    for (qsizetype i = 0; i + 1 < view.size(); ++i) {
-        const auto lead = quint8(view[i]);
+    for (qsizetype i = 0; i + 1 < piece.size() && !m_utf8Sequence; ++i) {
+        const auto lead = quint8(piece[i]);
         const int length = lead >= 0xC2 && lead <= 0xDF   ? 2
                            : lead >= 0xE0 && lead <= 0xEF ? 3
                            : lead >= 0xF0 && lead <= 0xF4 ? 4
                                                           : 0;
-        if (length == 0 || i + length > view.size())
-            continue;
-        if (text::firstInvalidUtf8(view.sliced(i, length)) < 0)
-            return Encoding::Utf8;
+        if (length != 0 && i + length <= piece.size() && text::firstInvalidUtf8(piece.sliced(i, length)) < 0)
+            m_utf8Sequence = true;
     }
-    return Encoding::Windows1252;
+}
+
+Encoding EncodingClues::encoding() const
+{
+    return m_utf8Sequence || !m_invalid ? Encoding::Utf8 : Encoding::Windows1252;
+}
+
+Encoding detectEncoding(const QByteArray& bytes)
+{
+    EncodingClues clues;
+    clues.add(bytes);
+    return clues.encoding();
 }
 
 QString encodingName(Encoding encoding)
@@ -460,7 +475,7 @@ Mapping guess(const QStringList& header)
     return mapping;
 }
 
-Result read(const QByteArray& data, const Encoding* encoding, const Mapping* given)
+Result read(const QByteArray& data, const Encoding* encoding, const Mapping* given, int linesBefore)
 {
     Result result;
     // UTF-16 (what some programs save as "Unicode text") is known by its byte-order mark, in
@@ -495,7 +510,7 @@ Result read(const QByteArray& data, const Encoding* encoding, const Mapping* giv
         const QByteArray utf8 = result.encoding == Encoding::Utf8 ? bytes
                                 : text                            ? text->toUtf8()
                                                                   : decode(bytes, result.encoding).toUtf8();
-        auto own = csv::read(utf8);
+        auto own = csv::read(utf8, linesBefore);
         result.records = std::move(own.records);
         result.errors = std::move(own.errors);
         result.warnings = std::move(own.warnings);
@@ -512,7 +527,7 @@ Result read(const QByteArray& data, const Encoding* encoding, const Mapping* giv
         }
     }
     const QString text = decode(bytes, result.encoding);
-    auto lines = parse(text, separator, result.errors);
+    auto lines = parse(text, separator, result.errors, linesBefore);
     if (lines.isEmpty()) {
         result.errors.append(u"il file è vuoto: manca anche la riga d'intestazione"_s);
         return result;
@@ -522,7 +537,8 @@ Result read(const QByteArray& data, const Encoding* encoding, const Mapping* giv
         return readOwn(&text);
     if (const qsizetype bad = text::firstInvalidUtf8(bytes); result.encoding == Encoding::Utf8 && bad >= 0)
         result.errors.append(u"riga %1: il testo non è in UTF-8 (byte 0x%2); indicare la codifica del file "
-                             u"(per esempio Windows-1252)"_s.arg(text::lineOfOffset(bytes, bad))
+                             u"(per esempio Windows-1252)"_s
+                                 .arg(text::afterHeader(text::lineOfOffset(bytes, bad), linesBefore))
                                  .arg(quint8(bytes.at(bad)), 2, 16, QChar(u'0')));
     if (!result.errors.isEmpty())
         return result;

@@ -3,6 +3,7 @@
 #include "contact.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -19,6 +20,17 @@ enum class Encoding { Utf8, Windows1252 };
 // Valid UTF-8 (with or without a byte-order mark) is UTF-8; anything else is taken as Windows-1252,
 // what spreadsheets save in Italy.
 Encoding detectEncoding(const QByteArray& bytes);
+// The same decision over a file read in pieces that end at line ends (no character is split).
+class EncodingClues
+{
+public:
+    void add(QByteArrayView piece);
+    Encoding encoding() const;
+
+private:
+    int m_pieces = 0;
+    bool m_invalid = false, m_utf8Sequence = false;
+};
 QString encodingName(Encoding encoding);                        // "UTF-8", "Windows-1252"
 bool encodingFromName(const QString& name, Encoding* encoding); // also "cp1252", "latin1"...
 
@@ -76,7 +88,9 @@ struct Result
 // Reads `bytes`: with `encoding` (detected when null), with `mapping` (guessed when null; `--map`
 // and the preview's changes come this way). A file beginning with a UTF-16 byte-order mark (either
 // byte order) is read as UTF-16 whatever `encoding` says. Lines end at CR LF, LF or a lone CR.
-Result read(const QByteArray& bytes, const Encoding* encoding = nullptr, const Mapping* mapping = nullptr);
+// A long file is read in pieces as csv::read describes, with `linesBefore`.
+Result read(const QByteArray& bytes, const Encoding* encoding = nullptr, const Mapping* mapping = nullptr,
+            int linesBefore = 0);
 
 // Applies "Header=Choice" pairs (comma-separated, as vinzal-db import --map takes them) to
 // `mapping`; false with `problem` set for a pair without its "=Choice" (with the expected form), a

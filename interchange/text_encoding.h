@@ -17,6 +17,13 @@ QString firstLine(const QString& text);
 // lone CR.
 int lineOfOffset(QByteArrayView bytes, qsizetype offset);
 
+// The line of the file for line `line` of a CSV piece that repeats the file's header row before the
+// `linesBefore` lines it skips (csv::read).
+inline int afterHeader(int line, int linesBefore)
+{
+    return line > 1 ? line + linesBefore : line;
+}
+
 // Windows-1252 as browsers read it: the five bytes the code page leaves undefined become the C1
 // controls of the same value, so no byte is ever lost.
 QString fromWindows1252(QByteArrayView bytes);

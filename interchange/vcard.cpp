@@ -255,12 +255,7 @@ QByteArray decodeQuotedPrintable(const QByteArray& in)
     return out;
 }
 
-// What the reader has to say about the whole file besides the errors.
-struct Notes
-{
-    int legacyCards = 0; // 2.1 cards whose text was taken as Windows-1252
-    int firstLegacyLine = 0;
-};
+using Notes = Reader::Notes;
 
 bool isAscii(const QByteArray& bytes)
 {
@@ -846,10 +841,10 @@ Contact CardReader::read(int beginLine, Notes& notes)
 
 } // namespace
 
-ReadResult read(const QByteArray& data)
+ReadResult Reader::read(const QByteArray& piece, int linesBefore)
 {
     ReadResult result;
-    QByteArray bytes = data;
+    QByteArray bytes = piece;
     if (bytes.startsWith("\xEF\xBB\xBF"))
         bytes.remove(0, 3);
 
@@ -857,7 +852,7 @@ ReadResult read(const QByteArray& data)
     // value (2.1) a '=' at the end of a line does. Only the parameters can say that a value is
     // quoted-printable: the value's own words never do.
     QList<QPair<QByteArray, int>> lines;
-    int number = 0;
+    int number = linesBefore;
     const auto softBreak = [](const QByteArray& line) {
         if (!line.endsWith('='))
             return false;
@@ -880,7 +875,7 @@ ReadResult read(const QByteArray& data)
         lines.append({line, number});
     }
 
-    Notes notes;
+    Notes& notes = m_notes;
     QList<Property> card;
     int cardLine = 0;
     bool inCard = false;
@@ -914,15 +909,30 @@ ReadResult read(const QByteArray& data)
     }
     if (inCard)
         result.errors.append(u"riga %1: la scheda iniziata non finisce con END:VCARD"_s.arg(cardLine));
+    return result;
+}
+
+QStringList Reader::finish() const
+{
+    const Notes& notes = m_notes;
+    QStringList warnings;
     if (notes.legacyCards > 0) {
         const QString which =
             notes.legacyCards == 1
                 ? u"la scheda vCard 2.1 della riga %1 non dichiara"_s.arg(notes.firstLegacyLine)
                 : u"%1 schede vCard 2.1 (la prima alla riga %2) non dichiarano"_s.arg(notes.legacyCards)
                       .arg(notes.firstLegacyLine);
-        result.warnings.append(which + u" l'insieme di caratteri: il testo è stato letto come Windows-1252; "
-                                       u"controllare le lettere accentate"_s);
+        warnings.append(which + u" l'insieme di caratteri: il testo è stato letto come Windows-1252; "
+                                u"controllare le lettere accentate"_s);
     }
+    return warnings;
+}
+
+ReadResult read(const QByteArray& data)
+{
+    Reader reader;
+    ReadResult result = reader.read(data, 0);
+    result.warnings += reader.finish();
     return result;
 }
 

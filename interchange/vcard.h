@@ -42,6 +42,26 @@ struct ReadResult
 // restates a default (the country of an Italian address) is left out.
 ReadResult read(const QByteArray& data);
 
+// The same, for a file read in pieces that each end after a card (a long file is never held whole):
+// the line numbers of a piece continue from `linesBefore`, and what is said once about the whole
+// file comes from finish(), after the last piece.
+class Reader
+{
+public:
+    ReadResult read(const QByteArray& piece, int linesBefore);
+    QStringList finish() const;
+
+    // What the reader has to say about the whole file besides the errors.
+    struct Notes
+    {
+        int legacyCards = 0; // 2.1 cards whose text was taken as Windows-1252
+        int firstLegacyLine = 0;
+    };
+
+private:
+    Notes m_notes;
+};
+
 // --- One card, as synchronising with a CardDAV address book sees it ---------------------------
 
 struct Card

@@ -32,7 +32,7 @@ QString table()
 // NULL with NULL as equal and text byte by byte, and the server answers it with one hash over the
 // book; only the few tuples found come back, to be matched here. The records go as one array per
 // field, so that importing needs no right beyond reading and writing the table (no temporary table).
-Result<QSet<qsizetype>> findOnServer(sql::Database& db, const Contacts& records)
+Result<QSet<qsizetype>> findOnServer(sql::Database& db, const Contacts& records, qint64 upTo)
 {
     QSet<qsizetype> found;
     if (records.isEmpty())
@@ -63,10 +63,11 @@ Result<QSet<qsizetype>> findOnServer(sql::Database& db, const Contacts& records)
     sql::Statement query(db,
                          u"SELECT * FROM unnest("_s + unnest.join(u", "_s) + u") AS t("_s +
                              names.join(u", "_s) + u") INTERSECT SELECT "_s + columnList(false) +
-                             u" FROM "_s + table(),
+                             u" FROM "_s + table() + u" WHERE "_s + quoteIdentifier(idField()) + u" <= ?"_s,
                          comparing);
     for (int i = 1; i < fieldCount; ++i)
         query.bind(Value::text(arrays.at(i)));
+    query.bind(upTo);
     const auto tupleOf = [](const auto& value) {
         QByteArray tuple;
         for (int i = 1; i < fieldCount; ++i) {
@@ -96,7 +97,10 @@ Result<QSet<qsizetype>> findOnServer(sql::Database& db, const Contacts& records)
 // is read once, each contact looked up in that index: one pass over the book however many rows are
 // imported, and no dependence on the book's own indexes. `IS` compares NULL with NULL; the temporary
 // columns have no collation, so the comparison is exact (the book's columns are NOCASE).
-Result<QSet<qsizetype>> findInFile(sql::Database& db, const Contacts& records, const Between& between)
+// With `copied`, the book's contacts are those of temp.vinzal_existing (Existing below), each
+// record looked up in its index; otherwise the book itself is read once.
+Result<QSet<qsizetype>> findInFile(sql::Database& db, const Contacts& records, qint64 upTo,
+                                   const Between& between, bool copied = false)
 {
     QSet<qsizetype> found;
     if (records.isEmpty())
@@ -134,10 +138,18 @@ Result<QSet<qsizetype>> findInFile(sql::Database& db, const Contacts& records, c
         !indexed)
         return indexed.error();
     {
-        sql::Statement query(db,
-                             u"SELECT DISTINCT t.position FROM "_s + table() +
-                                 u" AS n JOIN temp.vinzal_import AS t ON "_s + matches.join(u" AND "_s),
-                             comparing);
+        sql::Statement query(
+            db,
+            copied
+                ? u"SELECT DISTINCT t.position FROM temp.vinzal_import AS t CROSS JOIN temp.vinzal_existing "
+                  u"AS n ON "_s +
+                      matches.join(u" AND "_s)
+                : u"SELECT DISTINCT t.position FROM "_s + table() +
+                      u" AS n JOIN temp.vinzal_import AS t ON "_s + matches.join(u" AND "_s) +
+                      u" WHERE n.rowid <= ?"_s,
+            comparing);
+        if (!copied)
+            query.bind(upTo);
         for (;;) {
             auto row = query.next();
             if (!row)
@@ -253,9 +265,102 @@ Status readInBatches(Connection& connection, qsizetype batch,
     }
 }
 
-Result<QSet<qsizetype>> findExisting(sql::Database& db, const Contacts& records, const Between& between)
+Result<QSet<qsizetype>> findExisting(sql::Database& db, const Contacts& records, qint64 upTo,
+                                     const Between& between)
 {
-    return db.engine() == Engine::Sqlite ? findInFile(db, records, between) : findOnServer(db, records);
+    return db.engine() == Engine::Sqlite ? findInFile(db, records, upTo, between)
+                                         : findOnServer(db, records, upTo);
+}
+
+Existing::Existing(sql::Database& db, qint64 upTo, const Between& between)
+    : m_db(db), m_upTo(upTo), m_between(between)
+{
+}
+
+Existing::~Existing()
+{
+    if (m_copied)
+        static_cast<void>(m_db.exec(u"DROP TABLE IF EXISTS temp.vinzal_existing"_s, comparing));
+}
+
+Result<QSet<qsizetype>> Existing::find(const Contacts& records)
+{
+    if (m_db.engine() != Engine::Sqlite)
+        return findOnServer(m_db, records, m_upTo);
+    // One batch: the book is read once. From the second, each further batch would read the whole book
+    // again: its contacts are copied once into a temporary table (SQLite's temporary file, not memory)
+    // indexed on all eleven fields, where each record is looked up. The columns have no type and no
+    // collation, so every value keeps its kind and bytes and the comparison stays exact.
+    if (++m_batches == 2) {
+        QStringList columns;
+        for (int i = 1; i < fieldCount; ++i)
+            columns.append(quoteIdentifier(contacts::fields().at(i)));
+        if (Status made = m_db.exec(u"DROP TABLE IF EXISTS temp.vinzal_existing; CREATE TEMP TABLE "
+                                    u"vinzal_existing("_s +
+                                        columns.join(u", "_s) + u")"_s,
+                                    comparing);
+            !made)
+            return made.error();
+        m_copied = true;
+        sql::Statement copy(m_db,
+                            u"INSERT INTO temp.vinzal_existing SELECT "_s + columnList(false) + u" FROM "_s +
+                                table() + u" WHERE rowid <= ?"_s,
+                            comparing);
+        copy.bind(m_upTo);
+        if (auto done = copy.run(); !done)
+            return done.error();
+        if (Status indexed = m_db.exec(u"CREATE INDEX temp.vinzal_existing_fields ON vinzal_existing("_s +
+                                           columns.join(u", "_s) + u")"_s,
+                                       comparing);
+            !indexed)
+            return indexed.error();
+    }
+    return findInFile(m_db, records, m_upTo, m_between, m_copied);
+}
+
+Result<bool> anyIdTaken(sql::Database& db, const QList<qint64>& ids, const QString& what)
+{
+    if (ids.isEmpty())
+        return false;
+    // One statement for the whole list: on a server each statement is a trip over the network.
+    QByteArray array = "{";
+    for (qsizetype i = 0; i < ids.size(); ++i)
+        array += (i > 0 ? "," : "") + QByteArray::number(ids.at(i));
+    array += '}';
+    const QString id = dialect::rowid(db.engine());
+    sql::Statement query(db,
+                         db.engine() == Engine::Postgres
+                             ? u"SELECT 1 FROM "_s + table() + u" WHERE "_s + id +
+                                   u" = ANY(?::bigint[]) LIMIT 1"_s
+                             : u"SELECT 1 FROM "_s + table() + u" WHERE "_s + id +
+                                   u" IN (SELECT value FROM json_each(?)) LIMIT 1"_s,
+                         what);
+    query.bind(db.engine() == Engine::Postgres ? Value::text(array)
+                                               : Value::text("[" + array.mid(1, array.size() - 2) + "]"));
+    auto row = query.next();
+    if (!row)
+        return row.error();
+    return row.value();
+}
+
+Status removeAll(sql::Database& db, const QString& what)
+{
+    if (Status removed = db.exec(u"DELETE FROM "_s + table(), what); !removed)
+        return removed;
+    // New IDs start again from 1, as in a book just made.
+    if (db.engine() == Engine::Sqlite) {
+        sql::Statement reset(db, u"DELETE FROM sqlite_sequence WHERE name = ?"_s, what);
+        reset.bind(Value::text(tableName().toUtf8()));
+        if (auto done = reset.run(); !done)
+            return done.error();
+        return {};
+    }
+    sql::Statement reset(db, u"SELECT setval(pg_get_serial_sequence(?, 'ID'), 1, false)"_s, what);
+    reset.bind(Value::text(table().toUtf8()));
+    auto row = reset.next();
+    if (!row)
+        return row.error();
+    return {};
 }
 
 Status guardForAdding(sql::Database& db, const QString& book, const QString& what)

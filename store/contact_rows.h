@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <functional>
+#include <limits>
 
 // The contact table's rows in bulk, as import, export, copy, printing and the demo book use them:
 // every statement they need, written once for both engines. A write goes inside the caller's
@@ -39,8 +40,39 @@ Status readInBatches(Connection& connection, qsizetype batch,
                      const std::function<bool(const Contacts&)>& take, qint64* total = nullptr);
 
 // The positions of the `records` whose eleven fields (all but the ID) equal those of a contact in the
-// book, exactly: case, spaces, NULL against the empty text all count.
-Result<QSet<qsizetype>> findExisting(sql::Database& db, const Contacts& records, const Between& between = {});
+// book whose ID is at most `upTo`, exactly: case, spaces, NULL against the empty text all count. An
+// import that writes as it reads passes the largest ID from before it began, so that two equal
+// contacts of the file are both added, as they would be if the file were checked before writing.
+Result<QSet<qsizetype>> findExisting(sql::Database& db, const Contacts& records,
+                                     qint64 upTo = std::numeric_limits<qint64>::max(),
+                                     const Between& between = {});
+
+// The same for an import that looks up batch after batch, inside its write transaction, among the
+// contacts the book held before it began (ID at most `upTo`): quick however many batches come.
+class Existing
+{
+public:
+    Existing(sql::Database& db, qint64 upTo, const Between& between = {});
+    ~Existing();
+    Existing(const Existing&) = delete;
+    Existing& operator=(const Existing&) = delete;
+
+    Result<QSet<qsizetype>> find(const Contacts& records);
+
+private:
+    sql::Database& m_db;
+    qint64 m_upTo;
+    Between m_between;
+    int m_batches = 0;
+    bool m_copied = false;
+};
+
+// Whether the book holds a contact with one of `ids`.
+Result<bool> anyIdTaken(sql::Database& db, const QList<qint64>& ids, const QString& what);
+
+// Removes every contact; new IDs start again from 1. For a book being made, which an import fills
+// again with new IDs when the file's own cannot all be kept.
+Status removeAll(sql::Database& db, const QString& what);
 
 // Inside a write transaction about to add contacts to `book`: on a server, keeps other writers off
 // the table to its end (on a file the write transaction does so already), and refuses a kept table

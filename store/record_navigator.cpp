@@ -52,7 +52,7 @@ void RecordNavigator::close()
     m_position = -1;
     m_shown.reset();
     m_editMode = EditMode::None;
-    m_buffer.clear();
+    m_editor.load({});
 }
 
 Status RecordNavigator::open()
@@ -225,7 +225,7 @@ Status RecordNavigator::addNew()
     if (Status left = leaveRow(Action::AddNew); !left)
         return left;
     m_editMode = EditMode::Adding;
-    m_buffer.clear();
+    m_editor.load({});
     for (BoundField* field : std::as_const(m_fields))
         field->showValue(QString());
     emit currentChanged();
@@ -243,7 +243,7 @@ Status RecordNavigator::edit()
                           {}};
     if (m_editMode == EditMode::None) {
         m_editMode = EditMode::Editing;
-        m_buffer.clear();
+        m_editor.discard();
     }
     return {};
 }
@@ -311,22 +311,12 @@ Status RecordNavigator::deleteCurrent()
     return show(std::move(row));
 }
 
-QList<FieldChange> RecordNavigator::changedFields() const
+void RecordNavigator::takeTyped()
 {
-    QList<FieldChange> changes;
-    for (const BoundField* field : m_fields) {
-        // The key is given by the file and never written.
-        if (!field->dataChanged() || field->dataField() == contacts::idField())
-            continue;
-        const QString text = field->boundText();
-        // Typed and then typed back: the field is not rewritten, so bytes the box cannot show (text
-        // that is not UTF-8) stay as stored.
-        if (m_editMode != EditMode::Adding && m_shown && text == m_shown->text(field->dataField()))
-            continue;
-        const Value original = m_shown ? m_shown->value(field->dataField()) : Value();
-        changes.append({field->dataField(), Value::storedValue(text), original});
-    }
-    return changes;
+    m_editor.discard();
+    for (const BoundField* field : std::as_const(m_fields))
+        if (field->dataChanged())
+            m_editor.type(field->dataField(), field->boundText());
 }
 
 Status RecordNavigator::leaveRow(Action action)
@@ -340,8 +330,8 @@ Status RecordNavigator::leaveRow(Action action)
 
     // The copy buffer is what the fields hold now, never what an earlier, failed write prepared:
     // a field the user has since given up (a "No" to the question) is not written.
-    m_buffer = changedFields();
-    if (m_buffer.isEmpty()) {
+    takeTyped();
+    if (!m_editor.isTyped()) {
         // An edit or a new row left without a change ends without a write.
         if (action != Action::Update)
             endPending();
@@ -366,7 +356,7 @@ Status RecordNavigator::storePending()
         return {};
     // Nothing left to write: an edit ends as it began, and a new row that received no value is
     // dropped rather than stored empty.
-    if (m_buffer.isEmpty()) {
+    if (!m_editor.isTyped()) {
         endPending();
         return {};
     }
@@ -393,7 +383,7 @@ Status RecordNavigator::writePending()
     case EditMode::None:
         return {};
     case EditMode::Adding: {
-        auto added = insertRow(*m_connection, m_buffer);
+        auto added = insertRow(*m_connection, m_editor.changes());
         if (!added)
             return added.error();
         endPending();
@@ -406,7 +396,7 @@ Status RecordNavigator::writePending()
             endPending();
             return {};
         }
-        if (Status written = updateRow(*m_connection, m_shown->rowid, m_buffer); !written)
+        if (Status written = updateRow(*m_connection, m_editor.row().rowid, m_editor.changes()); !written)
             return written;
         endPending();
         if (m_dynaset)
@@ -424,7 +414,7 @@ Status RecordNavigator::writePending()
 void RecordNavigator::endPending()
 {
     m_editMode = EditMode::None;
-    m_buffer.clear();
+    m_editor.load(m_shown.value_or(Row()));
 }
 
 std::optional<Result<Row>> RecordNavigator::readCurrent()
@@ -449,6 +439,7 @@ Status RecordNavigator::show(std::optional<Result<Row>> row)
         return row ? Status(row->error()) : Status();
     }
     m_shown = row->value();
+    m_editor.load(*m_shown);
     for (BoundField* field : std::as_const(m_fields))
         field->showValue(m_shown->text(field->dataField()));
     emit currentChanged();
@@ -458,6 +449,7 @@ Status RecordNavigator::show(std::optional<Result<Row>> row)
 void RecordNavigator::showNothing()
 {
     m_shown.reset();
+    m_editor.load({});
     for (BoundField* field : std::as_const(m_fields))
         field->showValue(QString());
     emit currentChanged();

@@ -4,6 +4,7 @@
 #include "connection.h"
 #include "dynaset.h"
 #include "row.h"
+#include "row_editor.h"
 #include "store_error.h"
 #include "table_cursor.h"
 
@@ -114,7 +115,8 @@ signals:
 private:
     template <typename Move> Status leaveAndMove(Action action, Move move);
     Status leaveRow(Action action);
-    QList<FieldChange> changedFields() const;
+    // The copy buffer takes what the bound fields hold now over the row they showed.
+    void takeTyped();
     Status storePending();
     Status writePending();
     // Runs a write; after one refused by a read-only file, the connection is opened afresh first.
@@ -143,7 +145,7 @@ private:
 
     std::optional<Row> m_shown; // the current row as shown: the originals for the lost-update guard
     EditMode m_editMode = EditMode::None;
-    QList<FieldChange> m_buffer;      // the copy buffer of the pending operation
+    RowEditor m_editor; // the copy buffer: the row shown (blank while adding) and what was typed
     bool m_reopenBeforeWrite = false; // a write failed on a read-only file or folder
 };
 

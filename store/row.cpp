@@ -63,16 +63,16 @@ Status storable(const Connection& connection, const QList<FieldChange>& changes)
             return StoreError{StoreError::Kind::Engine,
                               u"Il campo «"_s + change.field +
                                   u"» contiene il carattere nullo, che la rubrica sul server non può "
-                                  u"conservare. Toglierlo e riprovare: i dati inseriti sono ancora nella "
-                                  u"finestra."_s,
-                              {}};
+                                  u"conservare. Toglierlo e riprovare."_s,
+                              {},
+                              true};
         if (!change.value.isValidUtf8())
             return StoreError{StoreError::Kind::Engine,
                               u"Il campo «"_s + change.field +
                                   u"» contiene byte che non sono testo UTF-8, che la rubrica sul server non "
-                                  u"può conservare. Riscrivere il testo e riprovare: i dati inseriti sono "
-                                  u"ancora nella finestra."_s,
-                              {}};
+                                  u"può conservare. Riscrivere il testo e riprovare."_s,
+                              {},
+                              true};
     }
     return {};
 }

@@ -21,19 +21,15 @@ StoreError StoreError::fromSqlite(int extendedCode, const QString& detail, const
     case 6: // SQLITE_LOCKED
         return {Kind::Busy,
                 head + u"L'archivio è occupato da un altro programma o da un'altra finestra. "
-                       u"Riprovare tra qualche istante: i dati inseriti sono ancora nella finestra."_s,
-                detail};
+                       u"Riprovare tra qualche istante."_s,
+                detail, true};
     case 8: // SQLITE_READONLY
         return {Kind::ReadOnly,
                 head + u"L'archivio è di sola lettura, oppure la sua cartella non permette di scrivere. "
-                       u"Controllare i permessi del file e della cartella: i dati inseriti sono ancora "
-                       u"nella finestra."_s,
-                detail};
+                       u"Controllare i permessi del file e della cartella."_s,
+                detail, true};
     case 13: // SQLITE_FULL
-        return {Kind::DiskFull,
-                head + u"Il disco è pieno. Liberare spazio e riprovare: i dati inseriti sono ancora "
-                       u"nella finestra e l'archivio non è stato modificato."_s,
-                detail};
+        return {Kind::DiskFull, head + u"Il disco è pieno. Liberare spazio e riprovare."_s, detail, true};
     case 11: // SQLITE_CORRUPT
     case 26: // SQLITE_NOTADB
         return {Kind::Damaged,
@@ -60,9 +56,9 @@ StoreError StoreError::disconnected(const QString& what, const QString& detail)
     return {Kind::Disconnected,
             u"Non è stato possibile "_s + what +
                 u". Il collegamento con il server della rubrica si è interrotto (il server è stato "
-                u"riavviato, oppure la rete non risponde). I dati inseriti sono ancora nella finestra: "
-                u"riprovare tra qualche istante, Vinzal si ricollega da sé."_s,
-            detail};
+                u"riavviato, oppure la rete non risponde). Riprovare tra qualche istante: Vinzal si "
+                u"ricollega da sé."_s,
+            detail, true};
 }
 
 namespace {
@@ -95,27 +91,25 @@ StoreError StoreError::fromServer(const QString& state, const QString& detail, c
             Kind::ReadOnly,
             head + u"Il server non dà a questo utente il permesso di farlo"_s + missingRight(detail) +
                 u" (per esempio a chi può solo leggere la rubrica). Chiedere a chi amministra il server il "
-                u"permesso che manca: i dati inseriti sono ancora nella finestra."_s,
-            detail};
+                u"permesso che manca."_s,
+            detail, true};
     // query_canceled: the server's own time limit for one statement, or a cancel by its administrator;
     // neither means that somebody else holds the book, and waiting would not help.
     if (state == u"57014"_s && detail.contains(u"statement timeout"_s))
         return {Kind::Engine,
                 head + u"Il server ha interrotto l'operazione perché è durata più del tempo massimo che "
                        u"concede a un'istruzione (statement_timeout). Chiedere a chi amministra il server "
-                       u"di aumentare quel limite: i dati inseriti sono ancora nella finestra e la rubrica "
-                       u"non è stata modificata."_s,
-                detail};
+                       u"di aumentare quel limite."_s,
+                detail, true};
     if (state == u"57014"_s)
         return {Kind::Engine,
-                head + u"Il server ha annullato l'operazione su richiesta di chi lo amministra. I dati "
-                       u"inseriti sono ancora nella finestra e la rubrica non è stata modificata."_s,
-                detail};
+                head + u"Il server ha annullato l'operazione su richiesta di chi lo amministra."_s, detail,
+                true};
     if (state == u"40001"_s || state == u"40P01"_s || state == u"55P03"_s)
         return {Kind::Busy,
                 head + u"La rubrica sul server è occupata da un altro utente. Riprovare tra qualche "
-                       u"istante: i dati inseriti sono ancora nella finestra."_s,
-                detail};
+                       u"istante."_s,
+                detail, true};
     if (state == u"2200H"_s) // sequence_generator_limit_exceeded: the identity that numbers the IDs
         return {Kind::Engine,
                 head + u"Gli ID della rubrica sono esauriti: il contatore che li numera ha raggiunto il "
@@ -124,17 +118,15 @@ StoreError StoreError::fromServer(const QString& state, const QString& detail, c
                        u"la rubrica non è stata modificata."_s,
                 detail};
     if (state == u"53100"_s)
-        return {Kind::DiskFull,
-                head + u"Il disco del server è pieno. Avvisare chi amministra il server: i dati inseriti "
-                       u"sono ancora nella finestra e la rubrica non è stata modificata."_s,
-                detail};
+        return {Kind::DiskFull, head + u"Il disco del server è pieno. Avvisare chi amministra il server."_s,
+                detail, true};
     if (state.startsWith(u"08"_s) || state.startsWith(u"57P"_s))
         return disconnected(what, detail);
     if (state == u"22021"_s) // a character the server does not store (NUL)
         return {Kind::Engine,
                 head + u"Il testo contiene un carattere che il server non può conservare (il carattere "
-                       u"nullo). Toglierlo e riprovare: i dati inseriti sono ancora nella finestra."_s,
-                detail};
+                       u"nullo). Toglierlo e riprovare."_s,
+                detail, true};
     if (state == u"42P01"_s || state == u"42703"_s)
         return {Kind::TableMissing,
                 head + u"La rubrica sul server non ha la tabella o i campi che Vinzal si aspetta. "

@@ -31,8 +31,11 @@ struct StoreError
     };
 
     Kind kind = Kind::Engine;
-    QString message; // Italian: what happened and what to do
+    QString message; // Italian: what happened and what to do, in words that fit every front end
     QString detail;  // the engine's own words, when there are any
+    // Nothing of the operation reached the book: each front end says so in its own words (a window,
+    // that what was typed is still there; the command line, that nothing was written).
+    bool unchanged = false;
 
     // The message with the engine's words quoted below it, as the error dialog shows it.
     QString fullText() const;

@@ -16,7 +16,7 @@ GridModel::GridModel(RecordNavigator& navigator, QObject* parent)
         beginResetModel();
         m_markedRow = -1;
         m_dirtyRow = -1;
-        m_typed.clear();
+        m_editor.load({});
         endResetModel();
         Dynaset* rows = this->rows();
         if (!rows)
@@ -83,11 +83,9 @@ QVariant GridModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::EditRole))
         return {};
-    if (index.row() == m_dirtyRow) {
-        auto typed = m_typed.constFind(index.column());
-        if (typed != m_typed.cend())
-            return typed.value();
-    }
+    if (index.row() == m_dirtyRow)
+        if (const std::optional<QString>& typed = m_editor.typed(index.column()))
+            return *typed;
     return fetched(index.row(), index.column());
 }
 
@@ -129,18 +127,14 @@ bool GridModel::setData(const QModelIndex& index, const QVariant& value, int rol
         if (!row)
             return false;
         m_dirtyRow = index.row();
-        m_originals = row.value().fields;
+        m_editor.load(row.value());
         emit headerDataChanged(Qt::Vertical, m_dirtyRow, m_dirtyRow);
     }
-    // A cell whose text is what it showed when the row was first typed into was not changed: it is
-    // never written, so that its stored kind and bytes stay (an empty text is not made NULL, a blob
-    // is not made text). An editor commits every cell it passes through, touched or not.
-    if (text == m_originals.at(index.column()).toText())
-        m_typed.remove(index.column());
-    else
-        m_typed.insert(index.column(), text);
+    // An editor commits every cell it passes through, touched or not: the row editor keeps only
+    // what differs from what the cell showed.
+    m_editor.type(index.column(), text);
     emit dataChanged(index, index, {Qt::DisplayRole, Qt::EditRole});
-    if (m_typed.isEmpty())
+    if (!m_editor.isTyped())
         abandonDirtyRow(); // every cell typed back as it was: nothing to write
     return true;
 }
@@ -154,14 +148,10 @@ Status GridModel::writeDirtyRow()
 {
     if (m_dirtyRow < 0)
         return {};
-    QList<FieldChange> changes;
-    for (auto typed = m_typed.cbegin(); typed != m_typed.cend(); ++typed)
-        changes.append({contacts::fields().at(typed.key()), Value::storedValue(typed.value()),
-                        m_originals.at(typed.key())});
     // Written as typed: no question and no category rule here.
     if (!m_navigator)
         return StoreError{StoreError::Kind::NotOpen, u"La tabella è già stata chiusa."_s, {}};
-    if (Status written = m_navigator->storeRow(m_dirtyRow, changes); !written)
+    if (Status written = m_navigator->storeRow(m_dirtyRow, m_editor.changes()); !written)
         return written;
     abandonDirtyRow(); // the file now holds what was typed
     return {};
@@ -173,8 +163,7 @@ void GridModel::abandonDirtyRow()
     if (row < 0)
         return;
     m_dirtyRow = -1;
-    m_typed.clear();
-    m_originals = {};
+    m_editor.load({});
     emit dataChanged(index(row, 0), index(row, columnCount() - 1));
     emit headerDataChanged(Qt::Vertical, row, row);
 }

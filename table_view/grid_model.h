@@ -1,9 +1,9 @@
 #pragma once
 
 #include "record_navigator.h"
+#include "row_editor.h"
 
 #include <QAbstractTableModel>
-#include <QHash>
 #include <QPointer>
 
 namespace vinzal {
@@ -53,8 +53,7 @@ private:
     QPointer<RecordNavigator> m_navigator;
     int m_markedRow = -1; // where the mark was last drawn, to repaint it when it moves
     int m_dirtyRow = -1;
-    QHash<int, QString> m_typed; // column to typed text, for m_dirtyRow
-    Contact m_originals;         // the values of m_dirtyRow when its first cell was typed into
+    RowEditor m_editor; // m_dirtyRow as it was when its first cell was typed into, and what was typed
 };
 
 } // namespace vinzal

@@ -2,13 +2,16 @@
 """The windows as a screen reader reads them: starts vinzal on a demo book on a display and a
 session bus of its own, with the accessibility bus, and walks through AT-SPI (pyatspi, as Orca does)
 the trees of the card, of the windows a user opens from it by the keyboard (the import preview, the
-duplicates window) and by its buttons (the table view, the search box and the message that follows).
-In every one, every control that takes the keyboard has a name and no two controls side by side share
-name and role; a message is an alert (or a dialog) whose text is read. The card's twelve boxes carry
-the names of their fields; the window's description follows the card's state and the bar's the
-contact each move reaches.
+duplicates window, the print preview) and by its buttons (the table view, the search box and the
+message that follows), and of the progress of a long task, which SHOW_PROGRESS holds open until its
+Annulla is pressed. In every one, every control that takes the keyboard has a name and no two controls
+side by side share name and role; a dialog is read as one, a message as an alert (or a dialog) whose
+text is read. The card's twelve boxes carry the names of their fields; the window's description
+follows the card's state and the bar's the contact each move reaches. The list boxes that choose the
+value to keep of each field (duplicates) and the field of each column (import preview) are in the
+tree, each read by the label that names it and with the choice it shows.
 
-Usage: check_accessibility.py VINZAL VINZAL_DB
+Usage: check_accessibility.py VINZAL VINZAL_DB SHOW_PROGRESS
 Needs Xvfb, dbus-daemon, at-spi2-core and python3-pyatspi; everything it starts it stops.
 """
 
@@ -31,6 +34,26 @@ BOX_NAMES = [
 BAR_NAMES = ["Primo contatto", "Contatto precedente", "Contatto successivo", "Ultimo contatto"]
 TEXT_ROLES = {"text", "entry", "paragraph", "password text"}
 WAIT = 60  # seconds for anything to appear; the whole check stays well inside CTest's timeout
+# The list boxes of the two windows, by the label a screen reader reads them by: the choice each shows.
+# The book's two Rossi Mario, IDs 21 and 22, differ only in the home number.
+DUPLICATE_CHOICES = {
+    "Genere:": "ID 21: (vuoto)",
+    "Cognone e nome o denominazione:": "ID 21: Rossi Mario",
+    "Telelefono casa:": "ID 21: 010 123456",
+    "Telefonino:": "ID 21: (vuoto)",
+    "Fax:": "ID 21: (vuoto)",
+    "E-Mail:": "ID 21: (vuoto)",
+    "Telefono Ufficio:": "ID 21: (vuoto)",
+    "Osservazioni:": "Tutte, unite",
+    "ulteriore identificativo:": "ID 21: (vuoto)",
+    "Città:": "ID 21: Genova",
+    "Indirizzo:": "ID 21: (vuoto)",
+}
+PREVIEW_CHOICES = {
+    "«Cognone e nome o denominazione»:": "Cognone e nome o denominazione",
+    "«Telelefono casa»:": "Telelefono casa",
+    "«Città»:": "Città",
+}
 
 
 def fail(message):
@@ -50,7 +73,8 @@ def node_of(acc, depth=0):
         "description": acc.description or "",
         "focusable": states.contains(pyatspi.STATE_FOCUSABLE),
         "showing": states.contains(pyatspi.STATE_SHOWING),
-        "labelled": any(r.getRelationType() == pyatspi.RELATION_LABELLED_BY for r in acc.getRelationSet()),
+        "labels": [r.getTarget(i).name for r in acc.getRelationSet()
+                   if r.getRelationType() == pyatspi.RELATION_LABELLED_BY for i in range(r.getNTargets())],
         "children": [],
     }
     if depth < 12:
@@ -117,7 +141,7 @@ def keys(*codes):
         pyatspi.Registry.generateKeyboardEvent(code, None, pyatspi.KEY_RELEASE)
 
 
-KEY_I, KEY_T = 31, 28  # the X server's standard key codes
+KEY_I, KEY_T, KEY_S = 31, 28, 39  # the X server's standard key codes
 
 
 def dialog_named(start):
@@ -204,16 +228,25 @@ def reader():
         keys(letter)
 
     # Importa…: the file dialog, the file's name written into it, then the preview of the import.
-    from_menu(KEY_I)
-    files = dialog_named("Importa contatti")
-    name = files and find(files, lambda a: a.getRoleName() in TEXT_ROLES and a.getState().contains(
-        pyatspi.STATE_EDITABLE) and a.getState().contains(pyatspi.STATE_SHOWING))
-    if name:
-        name.queryEditableText().setTextContents(os.environ["VINZAL_IMPORT"])
-        press(files, "Apri")
+    def import_file(path):
+        from_menu(KEY_I)
+        files = dialog_named("Importa contatti")
+        if files is not None:
+            time.sleep(0.5)  # filled just after it shows
+            report["windows"]["file dialog"] = node_of(files)
+        name = files and find(files, lambda a: a.getRoleName() in TEXT_ROLES and a.getState().contains(
+            pyatspi.STATE_EDITABLE) and a.getState().contains(pyatspi.STATE_SHOWING))
+        if name:
+            name.queryEditableText().setTextContents(path)
+            press(files, "Apri")
+
+    import_file(os.environ["VINZAL_IMPORT"])
     walk("import preview", dialog_named("Importa da"), "Annulla")
     from_menu(KEY_T)
     walk("duplicates", dialog_named("Trova duplicati"), "Chiudi")
+    from_menu(KEY_S)
+    walk("print preview", dialog_named("Anteprima di stampa"), "Stampa…")
+    walk("print dialog", dialog_named("Stampa"), "Annulla")
     # A search button asks for a name; one that is not there is told by a message.
     press(window, "Città")
     search = dialog_named("Ricerca")
@@ -228,6 +261,19 @@ def reader():
     print(json.dumps(report))
 
 
+def read_progress():
+    """The progress dialog: read as it goes on, then cancelled by its button."""
+    progress = program_window(lambda w: w.getRoleName() in ("dialog", "alert") and find(
+        w, lambda a: a.getRoleName() == "progress bar") is not None)
+    if progress is None:
+        print(json.dumps({"error": "the progress dialog never appeared on the accessibility bus"}))
+        return
+    time.sleep(0.5)
+    tree = node_of(progress)
+    press(progress, "Annulla")
+    print(json.dumps({"tree": tree}))
+
+
 # --- the checks, over the tree the reader saw
 
 def problems(tree, card=True):
@@ -239,15 +285,16 @@ def problems(tree, card=True):
         # A list box's hidden list is named once it opens.
         if node["focusable"] and node["showing"] and not node["name"].strip() and node["role"] != "table cell":
             found.append("%s: a %s that takes the keyboard without a name" % (here, node["role"]))
-        # A list box's name is its choice; what it asks is read from the label that names it.
-        if node["role"] == "combo box" and node["showing"] and not node["labelled"]:
+        # A list box's name is its choice; what it asks is read from the label that names it, which
+        # tells it from its neighbours.
+        if node["role"] == "combo box" and node["showing"] and not node["labels"]:
             found.append("%s: a list box without a label" % here)
         seen = {}
         for child in node["children"]:
             # Unnamed decorations (the card's ruled lines) are left out; controls never are.
             if not child["showing"] or not (child["name"] or child["focusable"]) or child["role"] == "table cell":
                 continue
-            key = (child["name"], child["role"])
+            key = (tuple(child["labels"]) if child["role"] == "combo box" else child["name"], child["role"])
             if key in seen:
                 found.append("%s: two children named %r with role %s" % (here, child["name"], child["role"]))
             seen[key] = True
@@ -282,6 +329,53 @@ def problems(tree, card=True):
     return found
 
 
+def choices(tree):
+    """The list boxes of a window as a screen reader reads them: the label of each, and its choice."""
+    found = {}
+
+    def collect(node):
+        if node["role"] == "combo box" and node["showing"]:
+            for label in node["labels"]:
+                found[label] = node["name"]
+        for child in node["children"]:
+            collect(child)
+
+    collect(tree)
+    return found
+
+
+def choice_problems(tree, expected):
+    read = choices(tree)
+    return ["the list box %r is not read%s" % (label, " (the list boxes read: %r)" % read if read else "")
+            for label in expected if label not in read] + \
+           ["the list box %r reads %r, not %r" % (label, read[label], value)
+            for label, value in expected.items() if label in read and read[label] != value]
+
+
+def without(tree, test):
+    """The tree with the first node for which test(node) holds changed by it: the checks must see it."""
+    copy = json.loads(json.dumps(tree))
+
+    def change(node):
+        return test(node) or any(change(child) for child in node["children"])
+
+    change(copy)
+    return copy
+
+
+def without_label(node):
+    if node["role"] == "combo box" and node["labels"]:
+        node["labels"] = []
+        return True
+    return False
+
+
+def without_list_boxes(node):
+    """As a list box inside a table's cell: not in the tree at all."""
+    node["children"] = [child for child in node["children"] if child["role"] != "combo box"]
+    return False
+
+
 def message_read(node, text):
     """Whether a screen reader hears `text` as the message opens: an alert (or dialog) saying it."""
     def says(node):
@@ -299,18 +393,11 @@ EXPECTED_STATES = [
 ]
 
 
-def without_a_name(tree):
-    """The tree with the first box's name removed: the checks must see it."""
-    copy = json.loads(json.dumps(tree))
-
-    def strip(node):
-        if node["role"] in TEXT_ROLES:
-            node["name"] = ""
-            return True
-        return any(strip(child) for child in node["children"])
-
-    strip(copy)
-    return copy
+def without_a_name(node):
+    if node["role"] in TEXT_ROLES:
+        node["name"] = ""
+        return True
+    return False
 
 
 # --- the parent: the display, the buses, the program, and the clean-up whatever happens
@@ -346,6 +433,9 @@ def main():
     if len(sys.argv) == 2 and sys.argv[1] == "--read":
         reader()
         return
+    if len(sys.argv) == 2 and sys.argv[1] == "--read-progress":
+        read_progress()
+        return
     # A loaded machine now and then refuses the program its brand-new display; the check runs again
     # once, on a new display, rather than report the windows for it.
     for attempt in (1, 2):
@@ -358,9 +448,9 @@ def main():
 
 
 def check():
-    if len(sys.argv) != 3:
-        fail("usage: check_accessibility.py VINZAL VINZAL_DB")
-    vinzal, vinzal_db = sys.argv[1:]
+    if len(sys.argv) != 4:
+        fail("usage: check_accessibility.py VINZAL VINZAL_DB SHOW_PROGRESS")
+    vinzal, vinzal_db, show_progress = sys.argv[1:]
     launcher = next((p for p in ("/usr/libexec/at-spi-bus-launcher", "/usr/lib/at-spi2-core/at-spi-bus-launcher")
                      if os.path.exists(p)), None)
     for tool in ("Xvfb", "dbus-daemon"):
@@ -451,8 +541,22 @@ def check():
         if "tree" not in report:
             fail(report.get("error", "the reader failed") + "\n" + read.stderr.decode())
 
+        # The progress of a long task: read while it goes on, then its Annulla ends the task.
+        held = start([show_progress], program_env, cwd=work, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        started.append(held)
+        try:
+            read = subprocess.run([python, os.path.abspath(__file__), "--read-progress"], env=env, cwd=work,
+                                  timeout=2 * WAIT, capture_output=True)
+            progress = json.loads(read.stdout.decode() or "{}")
+        except (subprocess.TimeoutExpired, json.JSONDecodeError):
+            progress = {}
+        report["windows"]["progress"] = progress.get("tree")
+        try:
+            held.wait(timeout=WAIT)
+        except subprocess.TimeoutExpired:
+            pass
         # The checks must catch a name taken away; then they look at the real tree.
-        if not problems(without_a_name(report["tree"])):
+        if not problems(without(report["tree"], without_a_name)):
             fail("the checks did not notice a box without a name")
         found = problems(report["tree"])
         for key, tree in sorted(report.get("windows", {}).items()):
@@ -460,12 +564,26 @@ def check():
                 found.append("the %s never appeared on the accessibility bus" % key)
                 continue
             found += ["%s: %s" % (key, problem) for problem in problems(tree, card=False)]
+        windows = report.get("windows", {})
+        for key, expected in (("duplicates", DUPLICATE_CHOICES), ("import preview", PREVIEW_CHOICES)):
+            if windows.get(key) is None:
+                continue
+            for seeded, fault in ((without_label, "a list box without its label"),
+                                  (without_list_boxes, "list boxes left out of the tree")):
+                broken = without(windows[key], seeded)
+                if not (problems(broken, card=False) + choice_problems(broken, expected)):
+                    fail("the checks did not notice %s in the %s" % (fault, key))
+            found += ["%s: %s" % (key, problem) for problem in choice_problems(windows[key], expected)]
+        for key in ("import preview", "duplicates", "print preview", "progress", "search", "file dialog",
+                    "print dialog"):
+            if windows.get(key) is not None and windows[key]["role"] != "dialog":
+                found.append("the %s is read as a %s, not as a dialog" % (key, windows[key]["role"]))
         message = report.get("windows", {}).get("message")
         if message is not None and message_read(dict(message, children=[]), "Nome non trovato."):
             fail("the checks did not notice a message without its text")
         if message is not None and not message_read(message, "Nome non trovato."):
             found.append("the message is a %s named %r that does not say its text" % (message["role"], message["name"]))
-        if len(report.get("windows", {})) != 5:
+        if len(report.get("windows", {})) != 9:
             found.append("only %r of the windows were read" % sorted(report.get("windows", {})))
         for state, expected in zip(report["states"], EXPECTED_STATES):
             if state != expected:
@@ -473,10 +591,14 @@ def check():
                              % (state[0], state[1], state[2], expected[1], expected[2]))
         if len(report["states"]) != len(EXPECTED_STATES):
             found.append("only %d of the steps ran" % len(report["states"]))
+        if progress.get("tree") is not None and held.poll() is None:
+            found.append("the progress's Annulla, pressed through the accessibility bus, did not stop the task")
         if found:
             fail("\n".join(found))
-        print("ok: %d boxes, %d bar buttons named; state and position follow the card; %s read"
-              % (len(BOX_NAMES), len(BAR_NAMES), ", ".join(sorted(report["windows"]))))
+        print("ok: %d boxes, %d bar buttons named; state and position follow the card; %d list boxes of values "
+              "to keep and %d of columns read by their labels; %s read"
+              % (len(BOX_NAMES), len(BAR_NAMES), len(DUPLICATE_CHOICES), len(PREVIEW_CHOICES),
+                 ", ".join(sorted(report["windows"]))))
     finally:
         for process in reversed(started):
             stop(process)

@@ -17,8 +17,10 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
@@ -454,6 +456,46 @@ private slots:
         QVERIFY2(said.contains(report), qPrintable(said));
     }
 
+    // The real preview: each column of the file is named by its heading beside the list box of its
+    // field (by its place when the heading is missing or repeated, and as plain words); a field chosen
+    // there by the keyboard (Alt+V goes to the first) is the one the file is read again with.
+    void previewColumnsByKeyboard()
+    {
+        ImportPreview preview;
+        preview.file = u"dati.csv"_s;
+        preview.total = 1;
+        preview.headers = {u"Nome"_s, u"Telefono"_s, u"Telefono"_s, QString(), u"<b>A&B</b>"_s};
+        preview.choices = {u"Cognome e nome o denominazione"_s, u"Telefono casa"_s, u"(non importare)"_s};
+        preview.columnChoices = {preview.choices.at(0), preview.choices.at(1), preview.choices.at(2),
+                                 preview.choices.at(2), preview.choices.at(2)};
+        QStringList reread;
+        preview.reread = [&] { reread.append(preview.columnChoices.join(u',')); };
+        QStringList labels;
+        whenModalShows([&](QWidget* modal) {
+            const auto close = qScopeGuard([modal] { static_cast<QDialog*>(modal)->reject(); });
+            for (int column = 1; column <= 5; ++column) {
+                auto* choice = modal->findChild<QComboBox*>(u"column%1"_s.arg(column));
+                QVERIFY(choice);
+                for (auto* label : choice->parentWidget()->findChildren<QLabel*>(Qt::FindDirectChildrenOnly))
+                    if (label->buddy() == choice && label->textFormat() == Qt::PlainText)
+                        labels.append(label->text());
+            }
+            // Alt+V, the letter of the columns, goes to the first column's field.
+            activate(modal);
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_V, Qt::AltModifier);
+            QCOMPARE(QApplication::focusWidget()->objectName(), u"column1"_s);
+            auto* phone = modal->findChild<QComboBox*>(u"column2"_s);
+            phone->setFocus();
+            QTest::keyClick(phone, Qt::Key_Down);
+        });
+        QtDialogs real;
+        QVERIFY(!static_cast<Dialogs&>(real).reviewImport(nullptr, preview));
+        QCOMPARE(labels, (QStringList{u"«Nome»:"_s, u"«Telefono» (colonna 2):"_s,
+                                      u"«Telefono» (colonna 3):"_s, u"Colonna 4:"_s, u"«<b>A&&B</b>»:"_s}));
+        QCOMPARE(reread, QStringList{u"Cognome e nome o denominazione,(non importare),(non importare),"
+                                     u"(non importare),(non importare)"_s});
+    }
+
     // The real preview's words agree with the number of contacts already in the book.
     void previewWordsAgreeWithTheCount()
     {
@@ -497,10 +539,13 @@ private slots:
             for (QWidget* w : window->findChildren<QWidget*>()) {
                 auto* button = qobject_cast<QAbstractButton*>(w);
                 auto* label = qobject_cast<QLabel*>(w);
+                auto* group = qobject_cast<QGroupBox*>(w); // its letter goes to the controls inside
                 if (!w->isVisible() ||
-                    !((button && button->focusPolicy() != Qt::NoFocus) || (label && label->buddy())))
+                    !((button && button->focusPolicy() != Qt::NoFocus) || (label && label->buddy()) || group))
                     continue;
-                const QKeySequence letter = QKeySequence::mnemonic(button ? button->text() : label->text());
+                const QKeySequence letter = QKeySequence::mnemonic(button  ? button->text()
+                                                                   : label ? label->text()
+                                                                           : group->title());
                 if (button && letter.isEmpty() && button->shortcut().isEmpty())
                     problems << describe(w) + u" has no access key"_s;
                 else if (letters.contains(letter))
@@ -540,6 +585,14 @@ private slots:
                 if (qobject_cast<QAbstractItemView*>(control->parentWidget()->parentWidget()) &&
                     control->accessibleName().isEmpty())
                     problems << describe(control) + u": in a table without a name"_s;
+                // A list box's own name is its choice: a screen reader says what it asks by the label
+                // beside it whose buddy it is.
+                const auto labels =
+                    control->parentWidget()->findChildren<QLabel*>(Qt::FindDirectChildrenOnly);
+                if (qobject_cast<QComboBox*>(control) &&
+                    std::none_of(labels.begin(), labels.end(),
+                                 [&](QLabel* l) { return l->buddy() == control; }))
+                    problems << describe(control) + u": a list box without a label"_s;
             }
         };
         const auto laidOut = [&](QWidget* window) {

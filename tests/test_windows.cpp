@@ -616,6 +616,72 @@ private slots:
             QVERIFY2(shown.icon != Dialogs::Icon::Critical, qPrintable(shown.text));
     }
 
+    // Whatever its kind, a field is written only when its text was changed, on the card and in the
+    // grid alike: left alone or typed back as it was, it keeps its bytes and kind while another field
+    // of the row is written.
+    void editedCells_data() { rowsFrom(u"editedCells"_s); }
+
+    void editedCells()
+    {
+        QFETCH(QString, value);
+        QFETCH(QString, edit);
+        QFETCH(QString, stored);
+        Card card(fourContacts());
+        // Declared without a type, as by another program, "Città" holds every kind as it is given (a
+        // TEXT field turns a number into text).
+        sqlite3* db = nullptr;
+        QCOMPARE(sqlite3_open(QFile::encodeName(card.path()).constData(), &db), SQLITE_OK);
+        QCOMPARE(
+            sqlite3_exec(db,
+                         "PRAGMA writable_schema = ON; UPDATE sqlite_master SET sql = replace(sql, "
+                         "'\"Città\" TEXT', '\"Città\"') WHERE name = 'Nomelia'; PRAGMA schema_version = 99",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+        sqlite3_close(db);
+        const auto setTown = [&] {
+            query(card.path(), u"UPDATE Nomelia SET \"Città\" = "_s + value + u" WHERE ID = 1"_s);
+        };
+        const auto town = [&] {
+            return query(card.path(), u"SELECT typeof(\"Città\") || ':' || hex(\"Città\") FROM Nomelia "
+                                      u"WHERE ID = 1"_s)
+                .first()
+                .toString();
+        };
+        // The caret stands at the end of the field's text.
+        const auto editTown = [&](QWidget* editor) {
+            if (edit == u"same"_s) {
+                typeText(editor, u"x"_s);
+                QTest::keyClick(editor, Qt::Key_Backspace);
+            } else if (edit == u"changed"_s) {
+                typeText(editor, u"!"_s);
+            }
+        };
+        setTown();
+        card.click(u"Command16"_s);
+        activate(&card.form());
+        auto* box = qobject_cast<QLineEdit*>(card.widget(u"Text10"_s));
+        box->setFocus();
+        box->end(false);
+        editTown(box);
+        card.type(u"Text2"_s, u"Rossi Maria"_s);
+        card.click(u"MoveNext"_s, true);
+        QCOMPARE(card.stored(1, nameField), u"Rossi Maria"_s);
+        QCOMPARE(town(), stored);
+
+        setTown();
+        BoundGrid* grid = openTableView(card);
+        activate(grid->window());
+        clickCell(grid, 0, int(Field::Citta));
+        editTown(keys());
+        clickCell(grid, 0, int(Field::Nome));
+        typeText(keys(), u"!"_s);
+        QTest::keyClick(keys(), Qt::Key_Down); // the row is written as it is left
+        QCOMPARE(card.stored(1, nameField), u"Rossi Maria!"_s);
+        QCOMPARE(town(), stored);
+        for (const auto& shown : std::as_const(m_dialogs->shown))
+            QVERIFY2(shown.icon != Dialogs::Icon::Critical, qPrintable(shown.text));
+    }
+
     // What a paste can bring into any box is stored as it was, and searched for without a failure.
     void pastedTextIsStoredAsTyped()
     {

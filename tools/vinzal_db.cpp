@@ -4,6 +4,7 @@
 #include "access_import.h"
 #include "book_export.h"
 #include "book_io.h"
+#include "contact_file.h"
 #include "contact_table.h"
 #include "csv.h"
 #include "csv_mapping.h"
@@ -17,6 +18,7 @@
 #include "vcard.h"
 #include "wording.h"
 
+#include <QBuffer>
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
@@ -74,21 +76,12 @@ int badUsage(const QString& message)
     return BadUsage;
 }
 
-// The store words some failures for the windows of the program ("i dati inseriti sono ancora nella
-// finestra"); here there is no window, and nothing was written.
+// The store's message, and when nothing of the operation reached the book, that nothing was written.
 QString forTheCommandLine(const StoreError& error)
 {
-    QString message = error.message;
-    message.replace(u" o da un'altra finestra"_s, QString());
-    const qsizetype window = message.indexOf(u"i dati inseriti sono ancora"_s, 0, Qt::CaseInsensitive);
-    if (window >= 0) {
-        message = message.left(window).trimmed();
-        while (message.endsWith(u':') || message.endsWith(u',') || message.endsWith(u'.'))
-            message.chop(1);
-        message += u". Non è stato scritto nulla."_s;
-    }
     StoreError shown = error;
-    shown.message = message;
+    if (error.unchanged)
+        shown.message += u" Non è stato scritto nulla."_s;
     return shown.fullText();
 }
 
@@ -549,51 +542,63 @@ int exportPdf(const Arguments& args)
 // The largest CSV or vCard file read: ten times the export of a million contacts.
 constexpr qint64 kLargestInput = qint64(2) << 30;
 
-// The whole of a file to read, or a message saying in Italian why not.
-std::optional<QByteArray> readInput(const QString& path, QString& problem)
+// The file to read, open, or a message saying in Italian why not. A pipe (a process substitution,
+// standard input) is read whole, within the limit, since the import reads its file more than once.
+std::unique_ptr<QIODevice> openInput(const QString& path, QString& problem)
 {
     const QFileInfo info(path);
     if (!info.exists()) {
         problem = u"il file «"_s + path + u"» non esiste."_s;
-        return std::nullopt;
+        return nullptr;
     }
     if (info.isDir()) {
         problem = u"«"_s + path + u"» è una cartella, non un file."_s;
-        return std::nullopt;
+        return nullptr;
     }
     // A device gives no end (/dev/zero, /dev/urandom) or is not data: it would be read until the
-    // memory runs out. A pipe is allowed (a process substitution, standard input), within the limit.
+    // memory runs out.
     struct stat entry = {};
     if (::stat(QFile::encodeName(path).constData(), &entry) == 0 &&
         (S_ISCHR(entry.st_mode) || S_ISBLK(entry.st_mode))) {
         problem = u"«"_s + path + u"» è un dispositivo, non un file di dati."_s;
-        return std::nullopt;
+        return nullptr;
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    auto file = std::make_unique<QFile>(path);
+    if (!file->open(QIODevice::ReadOnly)) {
         problem = u"il file «"_s + path + u"» non può essere letto: mancano i permessi per leggerlo."_s;
-        return std::nullopt;
+        return nullptr;
+    }
+    const QString tooLarge = u"il file «"_s + path +
+                             u"» è più grande di %1 GB, più di quanto una rubrica "
+                             u"possa contenere: non viene letto."_s.arg(kLargestInput >> 30);
+    if (!file->isSequential()) {
+        if (file->size() > kLargestInput) {
+            problem = tooLarge;
+            return nullptr;
+        }
+        return file;
     }
     QByteArray bytes;
     QByteArray chunk(1 << 20, Qt::Uninitialized);
     for (;;) {
-        const qint64 n = file.read(chunk.data(), chunk.size());
+        const qint64 n = file->read(chunk.data(), chunk.size());
         if (n < 0) {
             problem =
                 u"il file «"_s + path + u"» non può essere letto per intero: errore di lettura dal disco."_s;
-            return std::nullopt;
+            return nullptr;
         }
         if (n == 0)
             break;
         if (bytes.size() + n > kLargestInput) {
-            problem = u"il file «"_s + path +
-                      u"» è più grande di %1 GB, più di quanto una rubrica "
-                      u"possa contenere: non viene letto."_s.arg(kLargestInput >> 30);
-            return std::nullopt;
+            problem = tooLarge;
+            return nullptr;
         }
         bytes.append(chunk.constData(), n);
     }
-    return bytes;
+    auto buffer = std::make_unique<QBuffer>();
+    buffer->setData(bytes);
+    buffer->open(QIODevice::ReadOnly);
+    return buffer;
 }
 
 int refuse(const QString& data, const QStringList& problems)
@@ -621,42 +626,40 @@ int importData(const Arguments& args)
     QElapsedTimer timer;
     timer.start();
     QString problem;
-    std::optional<QByteArray> bytes = readInput(data, problem);
-    if (!bytes)
+    std::unique_ptr<QIODevice> input = openInput(data, problem);
+    if (!input)
         return fail(problem);
-    Contacts records;
-    QStringList errors, warnings;
-    int remarked = 0; // values without a field of their own, put into "Osservazioni"
     const bool isCsv = args.format == u"csv"_s;
+    importing::ContactFile file(std::move(input), isCsv ? importing::ContactFile::Format::Csv
+                                                        : importing::ContactFile::Format::VCard);
     if (isCsv) {
         csvmap::Encoding encoding = csvmap::Encoding::Utf8;
         if (!args.encoding.isEmpty() && !csvmap::encodingFromName(args.encoding, &encoding))
             return badUsage(u"--encoding vuole UTF-8 oppure Windows-1252"_s);
-        std::optional<csvmap::Mapping> mapping;
+        if (!args.encoding.isEmpty())
+            file.setEncoding(encoding);
         if (!args.map.isEmpty()) {
-            const auto header = csvmap::read(*bytes, args.encoding.isEmpty() ? nullptr : &encoding);
-            mapping = header.mapping;
+            file.rewind();
+            csvmap::Mapping mapping = file.mapping();
             QString problem;
-            if (!csvmap::applyMap(*mapping, args.map, &problem))
+            if (!csvmap::applyMap(mapping, args.map, &problem))
                 return badUsage(problem);
+            file.setMapping(mapping);
         }
-        auto read = csvmap::read(*bytes, args.encoding.isEmpty() ? nullptr : &encoding,
-                                 mapping ? &*mapping : nullptr);
-        if (read.encoding != csvmap::Encoding::Utf8 && args.encoding.isEmpty())
-            err() << "vinzal-db: «" << data << "» non è in UTF-8: è stato letto come "
-                  << csvmap::encodingName(read.encoding) << " (indicare --encoding per un'altra codifica).\n";
-        records = std::move(read.records);
-        errors = std::move(read.errors);
-        warnings = std::move(read.warnings);
-    } else {
-        auto read = vcard::read(*bytes);
-        records = std::move(read.records);
-        errors = std::move(read.errors);
-        warnings = std::move(read.warnings);
-        remarked = read.remarked;
     }
-    bytes.reset(); // read: the file's bytes are not needed beside its contacts
+    auto imported = book::importFile(bookPath, file, args.keepDuplicates);
+    if (isCsv && file.encoding() != csvmap::Encoding::Utf8 && !file.encodingGiven())
+        err() << "vinzal-db: «" << data << "» non è in UTF-8: è stato letto come "
+              << csvmap::encodingName(file.encoding()) << " (indicare --encoding per un'altra codifica).\n";
+    for (const QString& warning : file.warnings())
+        err() << "vinzal-db: attenzione, «" << data << "»: " << warning << "\n";
+    if (!imported)
+        return fail(imported.error(), shown);
+    const book::Imported& done = imported.value();
+    if (!done.problems.isEmpty())
+        return refuse(data, done.problems);
     // Said after the count of what was added, on standard output: part of the report, not a fault.
+    const int remarked = file.remarked(); // values without a field of their own, put into "Osservazioni"
     const auto reportRemarks = [remarked] {
         if (remarked > 0)
             out() << (remarked == 1
@@ -666,36 +669,12 @@ int importData(const Arguments& args)
                             u"sono stati scritti"_s.arg(remarked))
                   << " in «Osservazioni», ciascuno con la sua etichetta.\n";
     };
-    for (const QString& warning : std::as_const(warnings))
-        err() << "vinzal-db: attenzione, «" << data << "»: " << warning << "\n";
-    if (!errors.isEmpty())
-        return refuse(data, errors);
-    errors = book::checkIds(records, [isCsv](qsizetype i) {
-        return (isCsv ? u"il contatto n. %1 del file"_s : u"la scheda n. %1"_s).arg(i + 1);
-    });
-    if (!errors.isEmpty())
-        return refuse(data, errors);
-
-    bool exists = QFileInfo::exists(bookPath);
-    if (server) {
-        const Result<bool> has = schema::serverHasTable(bookPath);
-        if (!has)
-            return fail(has.error(), shown);
-        exists = has.value();
-    }
-    if (!exists) {
-        const qsizetype count = records.size();
-        if (Status made = book::create(bookPath, std::move(records), false, {data}); !made)
-            return fail(made.error(), shown);
-        out() << "Creata la rubrica «" << shown << "» con " << countOf(count) << " in " << seconds(timer)
+    if (done.created) {
+        out() << "Creata la rubrica «" << shown << "» con " << countOf(done.added) << " in " << seconds(timer)
               << " s.\n";
         reportRemarks();
         return Success;
     }
-    auto appended = book::append(bookPath, std::move(records), args.keepDuplicates);
-    if (!appended)
-        return fail(appended.error(), shown);
-    const book::Appended& done = appended.value();
     if (done.changedKind > 0)
         err() << "vinzal-db: attenzione: "
               << (done.changedKind == 1

@@ -35,7 +35,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // Plain, and the spreadsheet variant with its cells neutralised.
     for (const csv::WriteOptions options : {csv::WriteOptions{u',', false}, csv::WriteOptions{u';', true}})
         if (table.errors.isEmpty())
-            roundTrip(table.records, csv::read, [&](const Contacts& r) { return csv::write(r, options); });
+            roundTrip(
+                table.records, [](const QByteArray& b) { return csv::read(b); },
+                [&](const Contacts& r) { return csv::write(r, options); });
     const vcard::ReadResult cards = vcard::read(bytes);
     for (const QString& version : {QStringLiteral("3.0"), QStringLiteral("4.0")})
         if (cards.errors.isEmpty() && cards.warnings.isEmpty())
