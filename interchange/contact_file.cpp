@@ -3,6 +3,8 @@
 #include <QByteArrayView>
 #include <QFile>
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 namespace vinzal::importing {
@@ -77,9 +79,23 @@ void ContactFile::rewind()
         m_encoding = clues.encoding();
         restart();
     }
-    int none = 0;
-    if (nextPiece(1, m_header, none))
-        m_headerLines = m_linesGiven;
+    // The reader passes over blank lines before the header (yet the first of them, as the file's
+    // first line, leaves the separator a comma): one stands for them all before every piece.
+    QByteArray part;
+    int before = 0;
+    for (bool blank = true; blank && nextPiece(1, part, before);) {
+        QByteArrayView rest(part);
+        if (m_header.isEmpty() && rest.startsWith("\xEF\xBB\xBF"))
+            rest = rest.sliced(3);
+        blank = std::all_of(rest.begin(), rest.end(), [](char c) { return c == '\r' || c == '\n'; });
+        if (!blank) {
+            m_header += part;
+            m_headerLines += m_linesGiven - before;
+        } else if (m_header.isEmpty()) {
+            m_header = part.first(part.size() - rest.size()) + '\n';
+            m_headerLines = 1;
+        }
+    }
     m_mapping = m_givenMapping ? *m_givenMapping : csvmap::read(m_header, &m_encoding).mapping;
     // The book's own file is read by csv::read, with its own rule for quotes and its separator: the
     // one the header uses more, ';' or ','.

@@ -398,6 +398,14 @@ private slots:
              "BEGIN:VCARD\r\nFN:a\r\n END:VCARD\r\nEND:VCARD\r\nsenza\r\nBEGIN:VCARD\r\nVERSION:2.1\r\n"
              "NOTE;ENCODING=QUOTED-PRINTABLE:x=\r\nEND:VCARD\r\nN:Nicol\xf2\r\nend;x:VCARD\r\nBEGIN:VCARD\r\n"
              "VERSION:2.1\r\nN:\xe8\r\nEND:VCARD\r\nBEGIN:VCARD\r\nFN:b"},
+            {u"other program, blank lines before the header"_s, Format::Csv,
+             "\r\n\nName,Notes\r\nA,x\r\nB,y\r\nC,z\r\n"},
+            {u"a UTF-8 letter, then a byte that is not UTF-8"_s, Format::Csv,
+             "Name,Notes\r\nA,\xc3\xa8\r\nB,x\r\nC,\xe8\r\n"},
+            {u"a byte that is not UTF-8, then a UTF-8 letter"_s, Format::Csv,
+             "Name,Notes\r\nA,\xe8\r\nB,x\r\nC,\xc3\xa8\r\n"},
+            {u"other program, lone CR inside quotes"_s, Format::Csv,
+             "Name,Notes\r\nA,\"x\ry\"\r\nB,c,d,e\r\n"},
         };
         for (const QString& name :
              {u"csv/google_en.csv"_s, u"csv/thunderbird_it.csv"_s, u"csv/outlook_it.csv"_s,
@@ -429,8 +437,11 @@ private slots:
                     pieces += batch;
                 }
                 const QString where = name + u", pezzi di %1 byte: "_s.arg(piece);
-                QVERIFY2(difference(whole, pieces, seed).isEmpty(),
-                         qPrintable(where + difference(whole, pieces, seed)));
+                // A reader that gives up at an error gives no contacts, the pieces those of the other
+                // pieces: either way the import writes none.
+                if (!whole.isEmpty() || errors.isEmpty())
+                    QVERIFY2(difference(whole, pieces, seed).isEmpty(),
+                             qPrintable(where + difference(whole, pieces, seed)));
                 // (A reader lists an unclosed quote after the lines it read; pieces may name it first.)
                 QStringList sorted = file.errors(), expected = errors;
                 sorted.sort();
