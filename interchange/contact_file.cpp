@@ -153,11 +153,17 @@ bool ContactFile::nextPiece(qsizetype atLeast, QByteArray& piece, int& linesBefo
             } else {
                 if (c != '\n')
                     continue;
-                ++m_linesScanned;
-                // A card's END, unless the line before continues into it (a quoted-printable soft break).
+                // A card's END, unless it goes on: the line before continues into it, or it into the
+                // next (a quoted-printable soft break, a folded line); only the next byte says the last.
                 const QByteArrayView line(m_buffer.constData() + m_lineStart, m_scanned - m_lineStart);
-                recordEnd = !m_softBreak && isCardEnd(line);
-                m_softBreak = line.endsWith('=') || line.endsWith("=\r");
+                const bool softBreak = line.endsWith('=') || line.endsWith("=\r");
+                recordEnd = !m_softBreak && !softBreak && isCardEnd(line);
+                if (recordEnd && m_scanned + 1 == m_buffer.size() && !m_end)
+                    break;
+                if (recordEnd && m_scanned + 1 < m_buffer.size())
+                    recordEnd = m_buffer.at(m_scanned + 1) != ' ' && m_buffer.at(m_scanned + 1) != '\t';
+                ++m_linesScanned;
+                m_softBreak = softBreak;
                 m_lineStart = m_scanned + 1;
             }
             if (recordEnd) {

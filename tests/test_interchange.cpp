@@ -406,6 +406,11 @@ private slots:
              "Name,Notes\r\nA,\xe8\r\nB,x\r\nC,\xc3\xa8\r\n"},
             {u"other program, lone CR inside quotes"_s, Format::Csv,
              "Name,Notes\r\nA,\"x\ry\"\r\nB,c,d,e\r\n"},
+            {u"card after a byte-order mark in the middle"_s, Format::VCard,
+             "BEGIN:VCARD\r\nFN:a\r\nEND:VCARD\r\n\xef\xbb\xbf" "BEGIN:VCARD\r\nFN:b\r\nEND:VCARD\r\n"},
+            {u"END folded, or continued by quoted-printable"_s, Format::VCard,
+             "BEGIN:VCARD\r\nFN:a\r\nEND:VCARD\r\n x:y\r\nBEGIN:VCARD\r\nFN:b\r\n"
+             "END;ENCODING=QUOTED-PRINTABLE:VCARD=\r\nX-A:b\r\nBEGIN:VCARD\r\nFN:c\r\nEND:VCARD\n\tz\n"},
         };
         for (const QString& name :
              {u"csv/google_en.csv"_s, u"csv/thunderbird_it.csv"_s, u"csv/outlook_it.csv"_s,
