@@ -96,6 +96,9 @@ void ContactFile::rewind()
             m_headerLines = 1;
         }
     }
+    // A lone CR ending the header would make one line break with a piece's first LF.
+    if (m_header.endsWith('\r'))
+        m_header.back() = '\n';
     m_mapping = m_givenMapping ? *m_givenMapping : csvmap::read(m_header, &m_encoding).mapping;
     // The book's own file is read by csv::read, with its own rule for quotes and its separator: the
     // one the header uses more, ';' or ','.
@@ -225,7 +228,7 @@ bool ContactFile::next(Contacts& batch)
     batch.clear();
     m_first = m_given;
     QByteArray piece;
-    int linesBefore = 0;
+    int linesBefore = m_linesGiven; // a CSV of its header alone: the lines it had
     while (batch.isEmpty()) {
         const bool more = nextPiece(m_pieceBytes, piece, linesBefore);
         // An empty file, or a CSV of its header alone, is still read once: the reader says what it
