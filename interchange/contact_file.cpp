@@ -159,7 +159,13 @@ bool ContactFile::nextPiece(qsizetype atLeast, QByteArray& piece, int& linesBefo
                 // A card's END, unless it goes on: the line before continues into it, or it into the
                 // next (a quoted-printable soft break, a folded line); only the next byte says the last.
                 const QByteArrayView line(m_buffer.constData() + m_lineStart, m_scanned - m_lineStart);
-                const bool softBreak = line.endsWith('=') || line.endsWith("=\r");
+                // The reader joins a folded line, or one after a soft break, to the line before: one
+                // that adds nothing leaves the joined line ending as it did (or, with '=' taken off,
+                // maybe still with '=': it is taken to go on).
+                QByteArrayView content = line.endsWith('\r') ? line.chopped(1) : line;
+                if (content.startsWith(' ') || content.startsWith('\t'))
+                    content = content.sliced(1);
+                const bool softBreak = content.isEmpty() ? m_softBreak : content.endsWith('=');
                 recordEnd = !m_softBreak && !softBreak && isCardEnd(line);
                 if (recordEnd && m_scanned + 1 == m_buffer.size() && !m_end)
                     break;

@@ -414,6 +414,9 @@ private slots:
             {u"END folded, or continued by quoted-printable"_s, Format::VCard,
              "BEGIN:VCARD\r\nFN:a\r\nEND:VCARD\r\n x:y\r\nBEGIN:VCARD\r\nFN:b\r\n"
              "END;ENCODING=QUOTED-PRINTABLE:VCARD=\r\nX-A:b\r\nBEGIN:VCARD\r\nFN:c\r\nEND:VCARD\n\tz\n"},
+            {u"END after a soft break and a line that adds nothing"_s, Format::VCard,
+             "BEGIN:VCARD\r\nNOTE;ENCODING=QUOTED-PRINTABLE:x=\r\n\t\r\nEND:VCARD\r\nFN:a\r\nEND:VCARD\r\n"
+             "BEGIN:VCARD\r\nNOTE;ENCODING=QUOTED-PRINTABLE:y==\r\n\r\nEND:VCARD\r\nFN:b\r\nEND:VCARD\r\n"},
         };
         for (const QString& name :
              {u"csv/google_en.csv"_s, u"csv/thunderbird_it.csv"_s, u"csv/outlook_it.csv"_s,
