@@ -85,8 +85,10 @@ void ContactFile::rewind()
     int before = 0;
     for (bool blank = true; blank && nextPiece(1, part, before);) {
         QByteArrayView rest(part);
-        if (m_header.isEmpty() && rest.startsWith("\xEF\xBB\xBF"))
-            rest = rest.sliced(3);
+        // The mark, and (as QString::fromUtf8 passes over one) a second one after it.
+        for (int mark = 0; mark < (m_encoding == csvmap::Encoding::Utf8 ? 2 : 1); ++mark)
+            if (m_header.isEmpty() && rest.startsWith("\xEF\xBB\xBF"))
+                rest = rest.sliced(3);
         blank = std::all_of(rest.begin(), rest.end(), [](char c) { return c == '\r' || c == '\n'; });
         if (!blank) {
             m_header += part;

@@ -400,6 +400,8 @@ private slots:
              "VERSION:2.1\r\nN:\xe8\r\nEND:VCARD\r\nBEGIN:VCARD\r\nFN:b"},
             {u"other program, blank lines before the header"_s, Format::Csv,
              "\r\n\nName,Notes\r\nA,x\r\nB,y\r\nC,z\r\n"},
+            {u"two byte-order marks, then a blank line"_s, Format::Csv,
+             "\xef\xbb\xbf\xef\xbb\xbf\r\r\nName,Notes\r\nA,x\r\nB,y\r\n"},
             {u"a UTF-8 letter, then a byte that is not UTF-8"_s, Format::Csv,
              "Name,Notes\r\nA,\xc3\xa8\r\nB,x\r\nC,\xe8\r\n"},
             {u"a byte that is not UTF-8, then a UTF-8 letter"_s, Format::Csv,
