@@ -74,8 +74,12 @@ void ContactFile::rewind()
         csvmap::EncodingClues clues;
         QByteArray piece;
         int lines = 0;
+        // Any line break ends a piece here: which quotes open a field, the header read after this
+        // says (a quote inside a field of the book's own file opens none).
+        m_anyLine = true;
         while (nextPiece(m_pieceBytes, piece, lines))
             clues.add(piece);
+        m_anyLine = false;
         m_encoding = clues.encoding();
         restart();
     }
@@ -154,7 +158,7 @@ bool ContactFile::nextPiece(qsizetype atLeast, QByteArray& piece, int& linesBefo
                 if (c == '\r' && m_scanned + 1 < m_buffer.size() && m_buffer.at(m_scanned + 1) == '\n')
                     continue;
                 ++m_linesScanned;
-                recordEnd = !m_inQuotes;
+                recordEnd = !m_inQuotes || m_anyLine;
             } else {
                 if (c != '\n')
                     continue;
