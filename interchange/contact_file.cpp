@@ -3,6 +3,8 @@
 #include <QByteArrayView>
 #include <QFile>
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 namespace vinzal::importing {
@@ -72,14 +74,37 @@ void ContactFile::rewind()
         csvmap::EncodingClues clues;
         QByteArray piece;
         int lines = 0;
+        // Any line break ends a piece here: which quotes open a field, the header read after this
+        // says (a quote inside a field of the book's own file opens none).
+        m_anyLine = true;
         while (nextPiece(m_pieceBytes, piece, lines))
             clues.add(piece);
+        m_anyLine = false;
         m_encoding = clues.encoding();
         restart();
     }
-    int none = 0;
-    if (nextPiece(1, m_header, none))
-        m_headerLines = m_linesGiven;
+    // The reader passes over blank lines before the header (yet the first of them, as the file's
+    // first line, leaves the separator a comma): one stands for them all before every piece.
+    QByteArray part;
+    int before = 0;
+    for (bool blank = true; blank && nextPiece(1, part, before);) {
+        QByteArrayView rest(part);
+        // The mark, and (as QString::fromUtf8 passes over one) a second one after it.
+        for (int mark = 0; mark < (m_encoding == csvmap::Encoding::Utf8 ? 2 : 1); ++mark)
+            if (m_header.isEmpty() && rest.startsWith("\xEF\xBB\xBF"))
+                rest = rest.sliced(3);
+        blank = std::all_of(rest.begin(), rest.end(), [](char c) { return c == '\r' || c == '\n'; });
+        if (!blank) {
+            m_header += part;
+            m_headerLines += m_linesGiven - before;
+        } else if (m_header.isEmpty()) {
+            m_header = part.first(part.size() - rest.size()) + '\n';
+            m_headerLines = 1;
+        }
+    }
+    // A lone CR ending the header would make one line break with a piece's first LF.
+    if (m_header.endsWith('\r'))
+        m_header.back() = '\n';
     m_mapping = m_givenMapping ? *m_givenMapping : csvmap::read(m_header, &m_encoding).mapping;
     // The book's own file is read by csv::read, with its own rule for quotes and its separator: the
     // one the header uses more, ';' or ','.
@@ -133,15 +158,27 @@ bool ContactFile::nextPiece(qsizetype atLeast, QByteArray& piece, int& linesBefo
                 if (c == '\r' && m_scanned + 1 < m_buffer.size() && m_buffer.at(m_scanned + 1) == '\n')
                     continue;
                 ++m_linesScanned;
-                recordEnd = !m_inQuotes;
+                recordEnd = !m_inQuotes || m_anyLine;
             } else {
                 if (c != '\n')
                     continue;
-                ++m_linesScanned;
-                // A card's END, unless the line before continues into it (a quoted-printable soft break).
+                // A card's END, unless it goes on: the line before continues into it, or it into the
+                // next (a quoted-printable soft break, a folded line); only the next byte says the last.
                 const QByteArrayView line(m_buffer.constData() + m_lineStart, m_scanned - m_lineStart);
-                recordEnd = !m_softBreak && isCardEnd(line);
-                m_softBreak = line.endsWith('=') || line.endsWith("=\r");
+                // The reader joins a folded line, or one after a soft break, to the line before: one
+                // that adds nothing leaves the joined line ending as it did (or, with '=' taken off,
+                // maybe still with '=': it is taken to go on).
+                QByteArrayView content = line.endsWith('\r') ? line.chopped(1) : line;
+                if (content.startsWith(' ') || content.startsWith('\t'))
+                    content = content.sliced(1);
+                const bool softBreak = content.isEmpty() ? m_softBreak : content.endsWith('=');
+                recordEnd = !m_softBreak && !softBreak && isCardEnd(line);
+                if (recordEnd && m_scanned + 1 == m_buffer.size() && !m_end)
+                    break;
+                if (recordEnd && m_scanned + 1 < m_buffer.size())
+                    recordEnd = m_buffer.at(m_scanned + 1) != ' ' && m_buffer.at(m_scanned + 1) != '\t';
+                ++m_linesScanned;
+                m_softBreak = softBreak;
                 m_lineStart = m_scanned + 1;
             }
             if (recordEnd) {
@@ -203,7 +240,7 @@ bool ContactFile::next(Contacts& batch)
     batch.clear();
     m_first = m_given;
     QByteArray piece;
-    int linesBefore = 0;
+    int linesBefore = m_linesGiven; // a CSV of its header alone: the lines it had
     while (batch.isEmpty()) {
         const bool more = nextPiece(m_pieceBytes, piece, linesBefore);
         // An empty file, or a CSV of its header alone, is still read once: the reader says what it

@@ -84,6 +84,7 @@ private:
     qsizetype m_scanned = 0, m_lineStart = 0, m_boundary = 0;
     bool m_inQuotes = false, m_softBreak = false, m_fieldStart = true;
     bool m_fieldRule = false; // quotes open only at a field's start (the book's own files)
+    bool m_anyLine = false;   // deciding the encoding: every line break ends a piece
     char m_separator = ',';
     int m_linesScanned = 0, m_boundaryLines = 0, m_linesGiven = 0;
 

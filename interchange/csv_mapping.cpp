@@ -183,7 +183,8 @@ QList<std::pair<QStringList, int>> parse(const QString& text, QChar separator, Q
             } else if (c == u'"') {
                 inQuotes = false;
             } else {
-                line += c == u'\n' ? 1 : 0;
+                // A lone CR is a line as outside the quotes, and as every other message counts it.
+                line += c == u'\n' || (c == u'\r' && (i + 1 == text.size() || text.at(i + 1) != u'\n')) ? 1 : 0;
                 value += c;
             }
         } else if (c == u'"') {
@@ -340,13 +341,14 @@ void EncodingClues::add(QByteArrayView piece)
     const bool first = m_pieces++ == 0;
     if (first && piece.startsWith(kByteOrderMark))
         m_utf8Sequence = true; // a UTF-8 byte-order mark says so itself
-    if (m_utf8Sequence || text::firstInvalidUtf8(piece) < 0)
+    if (m_utf8Sequence)
         return;
-    m_invalid = true;
+    m_invalid = m_invalid || text::firstInvalidUtf8(piece) >= 0;
     // Windows-1252 text hardly ever holds a well-formed UTF-8 sequence of two or more bytes ("Ã¨").
     // A file that does is UTF-8 with a few foreign bytes (a book's own export of text another
     // program stored): read as Windows-1252, all its other letters would change, so it stays UTF-8
-    // and the reader refuses it with the line, as before.
+    // and the reader refuses it with the line, as before. The sequence and the foreign byte may be
+    // in different pieces: every piece is looked at.
     for (qsizetype i = 0; i + 1 < piece.size() && !m_utf8Sequence; ++i) {
         const auto lead = quint8(piece[i]);
         const int length = lead >= 0xC2 && lead <= 0xDF   ? 2

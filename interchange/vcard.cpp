@@ -845,7 +845,8 @@ ReadResult Reader::read(const QByteArray& piece, int linesBefore)
 {
     ReadResult result;
     QByteArray bytes = piece;
-    if (bytes.startsWith("\xEF\xBB\xBF"))
+    // The file's byte-order mark; one that begins a later piece is the text it is in the whole file.
+    if (linesBefore == 0 && bytes.startsWith("\xEF\xBB\xBF"))
         bytes.remove(0, 3);
 
     // Unfold: a line break followed by a blank continues the line (3.0, 4.0); in a quoted-printable

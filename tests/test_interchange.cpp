@@ -398,6 +398,27 @@ private slots:
              "BEGIN:VCARD\r\nFN:a\r\n END:VCARD\r\nEND:VCARD\r\nsenza\r\nBEGIN:VCARD\r\nVERSION:2.1\r\n"
              "NOTE;ENCODING=QUOTED-PRINTABLE:x=\r\nEND:VCARD\r\nN:Nicol\xf2\r\nend;x:VCARD\r\nBEGIN:VCARD\r\n"
              "VERSION:2.1\r\nN:\xe8\r\nEND:VCARD\r\nBEGIN:VCARD\r\nFN:b"},
+            {u"other program, blank lines before the header"_s, Format::Csv,
+             "\r\n\nName,Notes\r\nA,x\r\nB,y\r\nC,z\r\n"},
+            {u"two byte-order marks, then a blank line"_s, Format::Csv,
+             "\xef\xbb\xbf\xef\xbb\xbf\r\r\nName,Notes\r\nA,x\r\nB,y\r\n"},
+            {u"a UTF-8 letter, then a byte that is not UTF-8"_s, Format::Csv,
+             "Name,Notes\r\nA,\xc3\xa8\r\nB,x\r\nC,\xe8\r\n"},
+            {u"a byte that is not UTF-8, then a UTF-8 letter"_s, Format::Csv,
+             "Name,Notes\r\nA,\xe8\r\nB,x\r\nC,\xc3\xa8\r\n"},
+            {u"other program, lone CR inside quotes"_s, Format::Csv,
+             "Name,Notes\r\nA,\"x\ry\"\r\nB,c,d,e\r\n"},
+            {u"header ending with a lone CR, a piece with a blank line"_s, Format::Csv,
+             "Name,Notes\rA,x\r\n\nB,1,2\r\n"},
+            {u"a blank line, then a header with a quote never closed"_s, Format::Csv, "\r\nName,\"x\r\n"},
+            {u"card after a byte-order mark in the middle"_s, Format::VCard,
+             "BEGIN:VCARD\r\nFN:a\r\nEND:VCARD\r\n\xef\xbb\xbf" "BEGIN:VCARD\r\nFN:b\r\nEND:VCARD\r\n"},
+            {u"END folded, or continued by quoted-printable"_s, Format::VCard,
+             "BEGIN:VCARD\r\nFN:a\r\nEND:VCARD\r\n x:y\r\nBEGIN:VCARD\r\nFN:b\r\n"
+             "END;ENCODING=QUOTED-PRINTABLE:VCARD=\r\nX-A:b\r\nBEGIN:VCARD\r\nFN:c\r\nEND:VCARD\n\tz\n"},
+            {u"END after a soft break and a line that adds nothing"_s, Format::VCard,
+             "BEGIN:VCARD\r\nNOTE;ENCODING=QUOTED-PRINTABLE:x=\r\n\t\r\nEND:VCARD\r\nFN:a\r\nEND:VCARD\r\n"
+             "BEGIN:VCARD\r\nNOTE;ENCODING=QUOTED-PRINTABLE:y==\r\n\r\nEND:VCARD\r\nFN:b\r\nEND:VCARD\r\n"},
         };
         for (const QString& name :
              {u"csv/google_en.csv"_s, u"csv/thunderbird_it.csv"_s, u"csv/outlook_it.csv"_s,
@@ -429,8 +450,11 @@ private slots:
                     pieces += batch;
                 }
                 const QString where = name + u", pezzi di %1 byte: "_s.arg(piece);
-                QVERIFY2(difference(whole, pieces, seed).isEmpty(),
-                         qPrintable(where + difference(whole, pieces, seed)));
+                // A reader that gives up at an error gives no contacts, the pieces those of the other
+                // pieces: either way the import writes none.
+                if (!whole.isEmpty() || errors.isEmpty())
+                    QVERIFY2(difference(whole, pieces, seed).isEmpty(),
+                             qPrintable(where + difference(whole, pieces, seed)));
                 // (A reader lists an unclosed quote after the lines it read; pieces may name it first.)
                 QStringList sorted = file.errors(), expected = errors;
                 sorted.sort();
@@ -451,6 +475,16 @@ private slots:
         QVERIFY2(file.errors().size() == 1 &&
                      file.errors().first().startsWith(u"riga 3: un contatto che occupa"_s),
                  qPrintable(file.errors().join(u'\n')));
+        // A quote inside a field of the book's own file is a letter: it opens nothing, however long
+        // the rest of the file.
+        auto own = std::make_unique<QBuffer>();
+        own->setData("ID,Fax\r\n1,5\" floppy\r\n" + QByteArray(2000, '\n'));
+        QVERIFY(own->open(QIODevice::ReadOnly));
+        importing::ContactFile ownFile(std::move(own), Format::Csv, 16, 1000);
+        ownFile.rewind();
+        while (ownFile.next(batch))
+            ;
+        QVERIFY2(ownFile.errors().isEmpty() && ownFile.given() == 1, qPrintable(ownFile.errors().join(u'\n')));
     }
 
     // An import writes each piece as it reads it, in one transaction: the duplicates are those of
