@@ -175,6 +175,16 @@ bool importFile(QWidget* parent, const QString& book, const QString& path)
 {
     Dialogs& dialogs = Dialogs::instance();
     const QString title = u"Importa contatti"_s;
+    // A pipe would block the window until someone wrote to it, and a device (/dev/urandom) has no end;
+    // both are read more than once (the preview, then the import).
+    if (const QFileInfo info(path); info.exists() && !info.isFile()) {
+        dialogs.inform(parent, title,
+                       u"«"_s + path +
+                           u"» non è un file di dati (è una cartella, una pipe o un dispositivo): "
+                           u"non può essere importato."_s,
+                       Dialogs::Icon::Warning);
+        return false;
+    }
     QByteArray bytes;
     {
         QFile file(path);

@@ -34,6 +34,8 @@
 #include <QTableWidget>
 #include <QTest>
 
+#include <sys/stat.h>
+
 using namespace Qt::StringLiterals;
 using namespace vinzal;
 using namespace vinzal::test;
@@ -367,6 +369,8 @@ private slots:
                 dropped.append(QUrl::fromLocalFile(path = QFINDTESTDATA(u"data/csv/"_s + each)));
         } else if (file == u"web"_s) {
             dropped.append(QUrl(u"https://rubrica.example/contatti.vcf"_s));
+        } else if (file == u"fifo"_s) { // opening it to read would wait for a writer forever
+            QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
         } else if (file == u"self"_s) {
             path = QDir(QDir::currentPath()).filePath(u"./Vinzal.mdb"_s);
         } else if (file == u"book"_s) { // its IDs 1 to 3, as this book's
